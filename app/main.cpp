@@ -1,0 +1,25 @@
+// LvMAPI: the e-mail companion of the church-management application.
+//   LvMAPI <database> <cmd> [guid1 [guid2]]
+#include <clocale>
+#include <cstdio>
+#include <exception>
+
+#include "app/lvmapi.h"
+
+int main(int argc, char** argv) {
+  // Dates follow the user's locale; C++ streams keep the classic locale, so
+  // numbers in logs and SQL are never grouped.
+  std::setlocale(LC_ALL, "");
+  try {
+    return LvMAPIMain(argc, argv);
+  } catch (const std::exception& e) {
+    // The run log has been written; end abnormally, without a core dump.
+    std::fflush(stdout);
+    std::fprintf(stderr, "LvMAPI: %s\n", e.what());
+    return 1;
+  } catch (...) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "LvMAPI: unknown failure\n");
+    return 1;
+  }
+}

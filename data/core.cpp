@@ -1,0 +1,12 @@
+#include "data/core.h"
+
+#include <iostream>
+
+CLVTrace::~CLVTrace() {
+  if (!m_trace.empty()) std::cout << m_trace << std::endl;
+}
+
+bool CLVTrace::Trace(std::string text) {
+  m_trace += text;
+  return true;
+}

@@ -1,0 +1,58 @@
+// A result set: the column names and every row of one SELECT, all as text.
+//
+// The database interface library fills it during Select (through Fill); the
+// program then walks it with MoveFirst/MoveNext and reads columns, numbered
+// from 1, with GetField. Values come back with their line breaks normalised.
+// Nothing here throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// OLE DB's "no current row" status.
+inline constexpr int32_t DB_S_ENDOFROWSET = 0x00040EC6;
+
+class CVistaResults {
+ public:
+  using Row = std::vector<std::string>;
+
+  CVistaResults();
+  virtual ~CVistaResults() = default;
+  CVistaResults(const CVistaResults&) = delete;
+  CVistaResults& operator=(const CVistaResults&) = delete;
+
+  // 0 and the first row current, or DB_S_ENDOFROWSET when there are no rows
+  // (the cursor is then left as it was).
+  int32_t MoveFirst();
+  // 0 when a next row became current; DB_S_ENDOFROWSET past the last row or
+  // when there are no rows.
+  int32_t MoveNext();
+  // The text of column `column` (from 1) of the current row, line breaks
+  // normalised; empty for a column beyond the column count or when no row is
+  // current.
+  std::string GetField(int32_t column) const;
+  // Empties names and rows so the object can take another Select.
+  void Reset();
+
+  // Used by the database interface library: replaces everything with the
+  // given names and rows; the column count is the number of names.
+  void Fill(std::vector<std::string> columnNames, std::vector<Row> rows) {
+    m_columnNames = std::move(columnNames);
+    m_rows = std::move(rows);
+    m_columnCount = static_cast<int32_t>(m_columnNames.size());
+    m_columnCursor = m_columnNames.begin();
+    m_rowCursor = m_rows.end();
+  }
+
+  int32_t ColumnCount() const { return m_columnCount; }
+  const std::vector<std::string>& ColumnNames() const { return m_columnNames; }
+  size_t RowCount() const { return m_rows.size(); }
+
+ private:
+  std::vector<std::string> m_columnNames;
+  std::vector<std::string>::iterator m_columnCursor;
+  std::vector<Row> m_rows;
+  std::vector<Row>::iterator m_rowCursor;
+  int32_t m_columnCount = 0;
+};

@@ -1,0 +1,90 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+void SetError(std::string* error, const std::string& what, const std::string& path) {
+  if (error) *error = what + " '" + path + "': " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteWithFlags(const std::string& path, std::string_view data, int flags, std::string* error) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    SetError(error, "cannot open", path);
+    return false;
+  }
+  bool ok = WriteAll(fd, data);
+  if (!ok) SetError(error, "cannot write", path);
+  if (::close(fd) != 0 && ok) {
+    // A full disk on a network or delayed-allocation file system can show
+    // only at close; the data is then not safely written.
+    SetError(error, "cannot write", path);
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, std::string_view data, std::string* error) {
+  return WriteWithFlags(path, data, O_WRONLY | O_CREAT | O_TRUNC, error);
+}
+
+bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
+  // O_APPEND makes each write land at the end atomically, so entries written
+  // by two processes at the same moment are interleaved whole, never lost.
+  return WriteWithFlags(path, data, O_WRONLY | O_CREAT | O_APPEND, error);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::string* error) {
+  out.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetError(error, "cannot open", path);
+    return false;
+  }
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetError(error, "cannot read", path);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace platform

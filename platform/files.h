@@ -1,0 +1,31 @@
+// Whole-file operations on plain files.
+//
+// Every function opens the file for the one operation and closes it before
+// returning; none throws. Failures are reported by the result; where a reason
+// is asked for, it is the operating system's own text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Creates the file or truncates an existing one, then writes all of `data`.
+// True only when the file was created and every byte was written.
+bool WriteWholeFile(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+// Appends `data` at the end of the file (creating it when missing) with the
+// system's append mode, in one write, so that entries of processes writing at
+// the same moment are all kept, each whole.
+bool AppendToFile(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+// Reads the whole file into `out` (emptied first). False when the file cannot
+// be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& out, std::string* error = nullptr);
+
+// Removes the file. False when it did not exist or could not be removed.
+bool RemoveFile(const std::string& path);
+
+bool FileExists(const std::string& path);
+
+}  // namespace platform

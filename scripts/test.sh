@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds and runs every test, then the same tests built with AddressSanitizer
+# and UndefinedBehaviorSanitizer (set LVMAPI_SKIP_SANITIZE=1 to skip those).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh
+ctest --test-dir build --output-on-failure -j "${JOBS:-2}"
+
+if [ "${LVMAPI_SKIP_SANITIZE:-0}" != "1" ]; then
+  BUILD_DIR=build-asan bash scripts/bootstrap.sh -DLVMAPI_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "${JOBS:-2}"
+fi

@@ -1,0 +1,170 @@
+#include "tarnbase/tarnbase.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "data/vista_results.h"
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+struct State {
+  std::string path;
+  bool pathSet = false;
+  sqlite3* db = nullptr;
+  FILE* trace = nullptr;
+  bool traceChecked = false;
+};
+
+State& TheState() {
+  static State state;
+  return state;
+}
+
+void TraceStatement(const char* statement) {
+  State& s = TheState();
+  if (!s.traceChecked) {
+    s.traceChecked = true;
+    const char* file = std::getenv("TARNBASE_TRACE");
+    if (file && *file) s.trace = std::fopen(file, "ab");
+  }
+  if (s.trace) {
+    std::fputs(statement, s.trace);
+    std::fputc('\n', s.trace);
+    std::fflush(s.trace);
+  }
+}
+
+[[noreturn]] void Fail(sqlite3* db, int rc, const std::string& statement) {
+  std::string message = "SQLite error " + std::to_string(rc) + " (" + sqlite3_errstr(rc) + ")";
+  if (db) message += ": " + std::string(sqlite3_errmsg(db));
+  message += " in statement: " + statement;
+  throw TarnbaseError(message);
+}
+
+sqlite3* Connection() {
+  State& s = TheState();
+  if (s.db) return s.db;
+  if (!s.pathSet) throw TarnbaseError("no database path has been set");
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(s.path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string message = "cannot open database '" + s.path + "': " +
+                          (db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc)));
+    sqlite3_close(db);
+    throw TarnbaseError(message);
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  s.db = db;
+  return db;
+}
+
+struct StatementCloser {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementCloser>;
+
+// Prepares exactly one statement; a null result means the text held none.
+StatementPtr PrepareOne(sqlite3* db, const char* statement) {
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(db, statement, -1, &raw, &tail);
+  StatementPtr stmt(raw);
+  if (rc != SQLITE_OK) Fail(db, rc, statement);
+  // Whatever follows the first statement must be empty: blanks, semicolons
+  // and comments prepare to nothing; anything else is a second statement.
+  while (tail && *tail) {
+    sqlite3_stmt* extra = nullptr;
+    const char* next = nullptr;
+    rc = sqlite3_prepare_v2(db, tail, -1, &extra, &next);
+    StatementPtr guard(extra);
+    if (rc != SQLITE_OK || extra != nullptr) {
+      throw std::invalid_argument(std::string("refused: more than one SQL statement in: ") + statement);
+    }
+    if (next == tail) break;
+    tail = next;
+  }
+  return stmt;
+}
+
+std::string ColumnText(sqlite3_stmt* stmt, int i) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_NULL:
+      return std::string();
+    case SQLITE_BLOB: {
+      const void* data = sqlite3_column_blob(stmt, i);
+      int n = sqlite3_column_bytes(stmt, i);
+      return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(n)) : std::string();
+    }
+    default: {
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      int n = sqlite3_column_bytes(stmt, i);
+      return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(n)) : std::string();
+    }
+  }
+}
+
+}  // namespace
+
+void SetDBPath(const char* path) {
+  State& s = TheState();
+  if (s.db) {
+    sqlite3_close(s.db);
+    s.db = nullptr;
+  }
+  s.path = path ? path : "";
+  s.pathSet = true;
+}
+
+int32_t SendSQLString(const char* statement) {
+  if (!statement) throw std::invalid_argument("refused: no SQL statement");
+  TraceStatement(statement);
+  sqlite3* db = Connection();
+  StatementPtr stmt = PrepareOne(db, statement);
+  if (!stmt) return 0;
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) Fail(db, rc, statement);
+  return sqlite3_changes(db);
+}
+
+int32_t Select(const char* statement, CVistaResults& results) {
+  if (!statement) throw std::invalid_argument("refused: no SQL statement");
+  TraceStatement(statement);
+  sqlite3* db = Connection();
+  StatementPtr stmt = PrepareOne(db, statement);
+  std::vector<std::string> names;
+  std::vector<CVistaResults::Row> rows;
+  if (stmt) {
+    const int columns = sqlite3_column_count(stmt.get());
+    names.reserve(static_cast<size_t>(columns));
+    for (int i = 0; i < columns; ++i) {
+      const char* name = sqlite3_column_name(stmt.get(), i);
+      names.emplace_back(name ? name : "");
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      CVistaResults::Row row;
+      row.reserve(static_cast<size_t>(columns));
+      for (int i = 0; i < columns; ++i) row.push_back(ColumnText(stmt.get(), i));
+      rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) Fail(db, rc, statement);
+  }
+  const auto count = static_cast<int32_t>(rows.size());
+  results.Fill(std::move(names), std::move(rows));
+  return count;
+}
+
+void TarnbaseClose() {
+  State& s = TheState();
+  if (s.db) sqlite3_close(s.db);
+  s.db = nullptr;
+}

@@ -1,0 +1,42 @@
+// The database interface library: every SQL statement of LvMAPI goes through
+// these three functions. It is backed by SQLite; the database is one file.
+//
+// - SetDBPath names the database file once, before any statement. The file is
+//   opened read-write on first use and never created: a missing file is a
+//   failure, not a new empty database.
+// - One connection lives for the whole process, with a busy timeout of at
+//   least five seconds, because the main application may be writing at the
+//   same moment.
+// - Each call takes exactly one statement; a text holding more than one is
+//   refused.
+// - Select fills the result set with the column names and every row as text:
+//   NULL reads as the empty text, numbers as SQLite renders them.
+// - Every failure throws an exception derived from std::exception whose text
+//   names SQLite's error and the statement (std::invalid_argument for a text
+//   that is refused before SQLite runs it).
+// - When the environment variable TARNBASE_TRACE names a file, every statement
+//   received by SendSQLString or Select is appended to it, followed by one
+//   line feed (a diagnostic switch).
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+class CVistaResults;
+
+class TarnbaseError : public std::runtime_error {
+ public:
+  explicit TarnbaseError(const std::string& what) : std::runtime_error(what) {}
+};
+
+void SetDBPath(const char* path);
+// Runs an INSERT, UPDATE, DELETE or other statement; returns the number of
+// rows it changed.
+int32_t SendSQLString(const char* statement);
+// Runs a SELECT and fills `results`; returns the number of rows.
+int32_t Select(const char* statement, CVistaResults& results);
+
+// Closes the connection; the next statement opens it again. For tests and
+// orderly shutdown.
+void TarnbaseClose();

@@ -1,0 +1,56 @@
+// Date values and their texts.
+//
+// A DateValue is an OLE Automation date: days since 1899-12-30 at midnight,
+// the fraction being the time of day (for dates before the epoch the whole
+// part counts backwards and the fraction still counts forwards: -1.25 is
+// 1899-12-29 06:00). It carries a status: valid, invalid or null. Conversions
+// never throw; they report through the status and the texts "Invalid DateTime"
+// and the empty text. Valid dates run from 0100-01-01 to 9999-12-31.
+#pragma once
+
+#include <string>
+
+enum class DateStatus { Valid, Invalid, Null };
+
+struct DateValue {
+  double date = 0.0;
+  DateStatus status = DateStatus::Valid;
+};
+
+struct CalendarFields {
+  int year = 0;
+  int month = 0;   // 1..12
+  int day = 0;     // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int dayOfWeek = 0;  // 0 = Sunday
+  int dayOfYear = 0;  // 1..366
+};
+
+inline constexpr const char kInvalidDateText[] = "Invalid DateTime";
+
+// Calendar fields to a date number; false when a field is out of range.
+bool DateFromFields(int year, int month, int day, int hour, int minute, int second, double& date);
+
+// A date number to calendar fields, rounded to the nearest second; false when
+// the number lies outside the valid range.
+bool FieldsFromDate(double date, CalendarFields& fields);
+
+// The local time now, valid unless the clock cannot be read or converted.
+DateValue CurrentDate();
+
+// The date part only: empty for null, "Invalid DateTime" for invalid, else the
+// locale's date form (strftime "%x"), or YYYY-MM-DD in the C/POSIX locale,
+// whose two-digit year would be ambiguous.
+std::string FormatDateOnly(const DateValue& value);
+
+// Reads a date (its time of day, if any, is dropped). Accepts YYYY-MM-DD,
+// YYYY-MM-DD HH:MM[:SS] (also with T), M/D/YYYY and the locale's "%x" form.
+// On failure the value is invalid and its number is 0 when the text has no
+// date shape at all, -1 when it looked like a date but was not one.
+bool ParseDateOnly(const std::string& text, DateValue& value);
+
+// The date's calendar fields formatted with strftime and `pattern`, at most
+// 256 characters. Empty for null, "Invalid DateTime" for invalid.
+std::string FormatDatePattern(const DateValue& value, const std::string& pattern);

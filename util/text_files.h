@@ -1,0 +1,26 @@
+// Paths beside the program, text files, line breaks and display names.
+//
+// Free functions without state. None throws; WriteTextFile reports failure by
+// its result only.
+#pragma once
+
+#include <string>
+
+// Rewrites every line break of `text` towards CR LF in three replace-all
+// passes: LF -> LF CR, CR CR -> CR, LF CR -> CR LF. Each pass resumes its
+// search right after the text it searched for, so the net effect is not a
+// plain "make everything CR LF": an existing CR LF becomes CR CR LF, a lone
+// CR stays. Peers read the files this produces, so the rule is kept exactly.
+void NormalizeLineBreaks(std::string& text);
+
+// Writes a normalised copy of `text` to `path`, replacing any existing file.
+// True when the file was created and every byte written.
+bool WriteTextFile(const std::string& path, const std::string& text);
+
+// The folder of the running program followed by `name` unchanged; only `name`
+// when the program's path holds no folder separator.
+std::string PathBesideProgram(const std::string& name);
+
+// First name, then " " + middle name if not empty, then " " + last name if not
+// empty. Nothing is trimmed.
+std::string DisplayName(const std::string& first, const std::string& middle, const std::string& last);
