@@ -50,7 +50,9 @@ void TraceStatement(const char* statement) {
 sqlite3* Connection() {
   State& s = TheState();
   if (s.db) return s.db;
-  if (!s.pathSet) throw TarnbaseError("no database path has been set");
+  // SQLite would take an empty name as a private temporary database, which
+  // would silently lose everything written to it.
+  if (!s.pathSet || s.path.empty()) throw TarnbaseError("no database path has been set");
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(s.path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   if (rc != SQLITE_OK) {
@@ -120,6 +122,10 @@ void SetDBPath(const char* path) {
   }
   s.path = path ? path : "";
   s.pathSet = true;
+  // The trace switch is read anew with every database path.
+  if (s.trace) std::fclose(s.trace);
+  s.trace = nullptr;
+  s.traceChecked = false;
 }
 
 int32_t SendSQLString(const char* statement) {

@@ -45,8 +45,18 @@ constexpr double kMinDate = -657434.0;          // 0100-01-01
 constexpr double kMaxDate = 2958465.99999;      // 9999-12-31 23:59:59
 
 bool InCLocale() {
+  // "C", "POSIX" and "C.UTF-8" and the like all share the C date form.
   const char* name = std::setlocale(LC_TIME, nullptr);
-  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0 ||
+         std::strncmp(name, "C.", 2) == 0;
+}
+
+// The optional time of day at match groups 4 to 6 must be a real time even
+// though it is dropped.
+bool TimeIsValid(const std::smatch& m) {
+  if (!m[4].matched) return true;
+  const int hour = std::stoi(m[4]), minute = std::stoi(m[5]), second = m[6].matched ? std::stoi(m[6]) : 0;
+  return hour < 24 && minute < 60 && second < 60;
 }
 
 std::tm ToTm(const CalendarFields& f) {
@@ -143,9 +153,9 @@ bool ParseDateOnly(const std::string& input, DateValue& value) {
   static const std::regex shape(R"(^\d+\s*[-/.]\s*\d+)");
   std::smatch m;
   if (std::regex_match(text, m, iso)) {
-    if (DateOnly(std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), value)) return true;
+    if (TimeIsValid(m) && DateOnly(std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), value)) return true;
   } else if (std::regex_match(text, m, us)) {
-    if (DateOnly(std::stoi(m[3]), std::stoi(m[1]), std::stoi(m[2]), value)) return true;
+    if (TimeIsValid(m) && DateOnly(std::stoi(m[3]), std::stoi(m[1]), std::stoi(m[2]), value)) return true;
   } else if (!InCLocale() && !text.empty()) {
     std::tm tm{};
     const char* end = strptime(text.c_str(), "%x", &tm);

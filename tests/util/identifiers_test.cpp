@@ -1,0 +1,89 @@
+#include "util/identifiers.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <set>
+
+namespace {
+
+TEST(NewGuidString, IsTheBracedUpperCaseRegistryForm) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) {
+    const std::string id = NewGuidString();
+    ASSERT_EQ(id.size(), 38u) << id;
+    EXPECT_EQ(id.front(), '{');
+    EXPECT_EQ(id.back(), '}');
+    for (size_t p : {9u, 14u, 19u, 24u}) EXPECT_EQ(id[p], '-') << id;
+    for (size_t p = 1; p < 37; ++p) {
+      if (p == 9 || p == 14 || p == 19 || p == 24) continue;
+      EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(id[p])) && !std::islower(static_cast<unsigned char>(id[p])))
+          << id;
+    }
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 200u);
+}
+
+TEST(SameGuid, IgnoresBracesAndLetterCase) {
+  const std::string upper = "{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}";
+  EXPECT_TRUE(SameGuid(upper, "6f1c2a40-3b5d-4c8e-9a71-2d4e5f60a1b2"));
+  EXPECT_TRUE(SameGuid("6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}", "6f1c2a40-3b5d-4c8e-9a71-2d4e5f60a1b2"));
+  EXPECT_TRUE(SameGuid(kSentinelGuid, "0facade0-dead-dead-dead-0fadedfaded0"));
+  EXPECT_TRUE(SameGuid("", ""));
+  EXPECT_TRUE(SameGuid("{}", ""));
+}
+
+TEST(SameGuid, TellsDifferentIdentifiersApart) {
+  EXPECT_FALSE(SameGuid("{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}", "{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B3}"));
+  EXPECT_FALSE(SameGuid("ABC", "ABCD"));
+  EXPECT_FALSE(SameGuid("{{ABC}}", "ABC"));  // only one brace is dropped at each end
+  EXPECT_FALSE(SameGuid("", "A"));
+}
+
+struct ExtractCase {
+  const char* text;
+  bool found;
+  const char* value;
+};
+
+TEST(ExtractBetween, TakesTheFirstOpeningAndFirstClosingTag) {
+  const ExtractCase cases[] = {
+      {"<a>x</a>", true, "x"},
+      {"<a>first</a><a>second</a>", true, "first"},
+      {"<a>   x  </a>", true, "x  "},                 // leading blanks only
+      {"<a>\t x</a>", true, "\t x"},                  // a tab is not a blank
+      {"<a>   </a>", true, ""},
+      {"<a></a>", true, ""},
+      {"<a>no close", false, ""},
+      {"no open</a>", false, ""},
+      {"", false, ""},
+      {"</a>early <a>  rest", true, "rest"},         // closing tag before the opening tag
+      {"<a>line\r\nbreak \r\n</a>", true, "line\r\nbreak \r\n"},
+      {"<A>upper</A>", false, ""},                    // case-sensitive
+  };
+  for (const auto& c : cases) {
+    std::string value = "stale";
+    EXPECT_EQ(ExtractBetween(c.text, "<a>", "</a>", value), c.found) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
+TEST(ExtractBetween, ClosingTagOverlappingTheOpeningTagRunsToTheEnd) {
+  // "</a>" found inside "<</a>" before the opening tag has ended.
+  std::string value;
+  EXPECT_TRUE(ExtractBetween("x<</a>  tail", "<</a>", "</a>", value));
+  EXPECT_EQ(value, "tail");
+}
+
+TEST(DoubleSingleQuotes, DoublesEveryQuote) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"O'Brien", "O''Brien"}, {"none", "none"}, {"''", "''''"}, {"'", "''"}, {"a'b'c", "a''b''c"}, {"", ""}};
+  for (const auto& [input, expected] : cases) {
+    std::string text = input;
+    DoubleSingleQuotes(text);
+    EXPECT_EQ(text, expected) << input;
+  }
+}
+
+}  // namespace

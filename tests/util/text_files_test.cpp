@@ -1,0 +1,116 @@
+#include "util/text_files.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "test_support.h"
+
+using testing_support::Visible;
+
+namespace {
+
+// The rule as written: replace-all passes that resume at match + length of
+// the searched text. The fast implementation must agree with it everywhere.
+void ReplaceAllResumingAfterSearched(std::string& text, const std::string& from, const std::string& to) {
+  size_t pos = 0;
+  while ((pos = text.find(from, pos)) != std::string::npos) {
+    text.replace(pos, from.size(), to);
+    pos += from.size();
+  }
+}
+
+std::string ReferenceNormalize(std::string text) {
+  ReplaceAllResumingAfterSearched(text, "\n", "\n\r");
+  ReplaceAllResumingAfterSearched(text, "\r\r", "\r");
+  ReplaceAllResumingAfterSearched(text, "\n\r", "\r\n");
+  return text;
+}
+
+std::string Normalized(std::string text) {
+  NormalizeLineBreaks(text);
+  return text;
+}
+
+struct LineBreakCase {
+  const char* input;
+  const char* expected;
+};
+
+TEST(NormalizeLineBreaks, ProducesTheDocumentedFormForEveryCommonInput) {
+  const LineBreakCase cases[] = {
+      {"\n", "\r\n"},                    // line feed
+      {"\n\r", "\r\n"},                  // LF CR pair
+      {"\r\n", "\r\r\n"},                // CR LF is not left alone
+      {"\n\n", "\r\n\r\n"},              // two line feeds
+      {"\n\r\n\r", "\r\n\r\n"},          // banner pairs
+      {"\r", "\r"},                      // lone CR unchanged
+      {"\r\r", "\r"},                    // two CRs become one
+      {"a\r\n", "a\r\r\n"},
+      {"a\nb", "a\r\nb"},
+      {"", ""},
+      {"no breaks at all", "no breaks at all"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Normalized(c.input), c.expected) << "input: " << Visible(c.input);
+  }
+}
+
+TEST(NormalizeLineBreaks, SkipsTheCharacterAfterACollapsedCarriageReturnPair) {
+  // Three CRs: the pair collapses and the search resumes past the third one.
+  EXPECT_EQ(Normalized("\r\r\r"), "\r\r");
+  EXPECT_EQ(Normalized("\r\r\r\r"), "\r\r\r");
+  EXPECT_EQ(Normalized("\r\r\n"), "\r\r\n");
+}
+
+TEST(NormalizeLineBreaks, AgreesWithTheReplaceAllRuleOnRandomText) {
+  std::mt19937 rng(20261208);
+  const char alphabet[] = {'\r', '\n', 'x', ' '};
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(rng() % 12);
+    for (int i = 0; i < length; ++i) text.push_back(alphabet[rng() % 4]);
+    ASSERT_EQ(Normalized(text), ReferenceNormalize(text)) << "input: " << Visible(text);
+  }
+}
+
+TEST(WriteTextFile, WritesTheNormalisedTextAndReplacesAnExistingFile) {
+  testing_support::ScratchDir dir;
+  const std::string path = dir.file("out.txt");
+  testing_support::WriteFile(path, "an older and much longer content that must disappear");
+  ASSERT_TRUE(WriteTextFile(path, "one\ntwo\r\n"));
+  EXPECT_EQ(testing_support::ReadFile(path), "one\r\ntwo\r\r\n");
+}
+
+TEST(WriteTextFile, EmptyTextCreatesAnEmptyFile) {
+  testing_support::ScratchDir dir;
+  const std::string path = dir.file("empty.txt");
+  ASSERT_TRUE(WriteTextFile(path, ""));
+  EXPECT_TRUE(testing_support::Exists(path));
+  EXPECT_EQ(testing_support::ReadFile(path), "");
+}
+
+TEST(WriteTextFile, ReportsFailureForAFolderThatDoesNotExist) {
+  testing_support::ScratchDir dir;
+  EXPECT_FALSE(WriteTextFile(dir.file("missing/out.txt"), "x"));
+}
+
+TEST(PathBesideProgram, PutsTheNameInTheFolderOfTheRunningProgram) {
+  const std::string path = PathBesideProgram("LV_DB_Log.txt");
+  ASSERT_GT(path.size(), std::string("/LV_DB_Log.txt").size());
+  EXPECT_EQ(path.substr(path.size() - 14), "/LV_DB_Log.txt");
+  EXPECT_EQ(path.front(), '/');
+  // The folder is the one this test program lives in.
+  EXPECT_TRUE(testing_support::Exists(path.substr(0, path.size() - 13) + "test_util"));
+}
+
+TEST(DisplayName, JoinsOnlyTheNamesThatArePresent) {
+  EXPECT_EQ(DisplayName("Ann", "", "Lee"), "Ann Lee");
+  EXPECT_EQ(DisplayName("Robert", "James", "O'Brien"), "Robert James O'Brien");
+  EXPECT_EQ(DisplayName("", "", "Lee"), " Lee");
+  EXPECT_EQ(DisplayName("", "", ""), "");
+  EXPECT_EQ(DisplayName("Ann", "", ""), "Ann");
+  EXPECT_EQ(DisplayName(" Ann ", "", ""), " Ann ");  // nothing is trimmed
+}
+
+}  // namespace
