@@ -1,0 +1,234 @@
+#include "mail/exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+
+#include "mail/mail_access_stand_in.h"
+#include "platform/program_path.h"
+#include "test_support.h"
+#include "util/identifiers.h"
+
+using testing_support::MailAccessCall;
+using testing_support::ReadFile;
+using testing_support::RecordedMailAccessCalls;
+using testing_support::ScratchDir;
+using testing_support::Visible;
+using testing_support::WriteFile;
+
+namespace {
+
+std::string ProgramFolder() {
+  std::string path = platform::RunningProgramPath();
+  return path.substr(0, path.find_last_of('/') + 1);
+}
+
+TEST(NewExchangeFilePath, IsABareUpperCaseGuidWithTmpBesideTheProgram) {
+  const std::string path = NewExchangeFilePath();
+  const std::string folder = ProgramFolder();
+  ASSERT_EQ(path.substr(0, folder.size()), folder);
+  const std::string name = path.substr(folder.size());
+  EXPECT_TRUE(std::regex_match(name, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.tmp")))
+      << name;
+  EXPECT_EQ(name.find_first_of("{}"), std::string::npos);
+}
+
+TEST(NewExchangeFilePath, NeverRepeatsAName) {
+  EXPECT_NE(NewExchangeFilePath(), NewExchangeFilePath());
+}
+
+TEST(WriteTagElement, WritesOpeningTagValueAndClosingTagWithoutEscaping) {
+  struct Case {
+    const char* tag;
+    const char* value;
+    const char* expected;
+  } cases[] = {
+      {"Recipient1", "Ann Lee", "<Recipient1>Ann Lee</Recipient1>"},
+      {"Email12", "", "<Email12></Email12>"},
+      {"Body", "a < b & <answer1>  </answer1>\r\nnext", "<Body>a < b & <answer1>  </answer1>\r\nnext</Body>"},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out;
+    out << "before|";
+    WriteTagElement(c.tag, c.value, out);
+    EXPECT_EQ(out.str(), std::string("before|") + c.expected);
+  }
+}
+
+TEST(OutgoingExchangeText, ListsRecipientPairsInOrderThenTheBodyWithoutALineEnd) {
+  const std::vector<MailRecipient> recipients = {
+      {"{P1}", "Ann", "", "Lee", "ann@example.org"},
+      {"{P2}", "Robert", "James", "O'Brien", "rob@example.org"},
+      {kSentinelGuid, "", "", "", "elders@example.org"},
+  };
+  EXPECT_EQ(OutgoingExchangeText(recipients, "Hello\r\nthere"),
+            "<Recipient1>Ann Lee</Recipient1>\n<Email1>ann@example.org</Email1>\n"
+            "<Recipient2>Robert James O'Brien</Recipient2>\n<Email2>rob@example.org</Email2>\n"
+            "<Recipient3></Recipient3>\n<Email3>elders@example.org</Email3>\n"
+            "<Body>Hello\r\nthere</Body>");
+}
+
+TEST(OutgoingExchangeText, WithoutRecipientsHoldsOnlyTheBody) {
+  EXPECT_EQ(OutgoingExchangeText({}, "text"), "<Body>text</Body>");
+}
+
+TEST(ReadTextFile, ReplacesTheStreamWithTheFileBytesUnconverted) {
+  ScratchDir dir;
+  std::string content = "line one\r\nline two\nlone cr\r";
+  content += std::string("\0nul", 4);
+  while (content.size() < 40000) content += "filler text beyond one read chunk\r\n";
+  WriteFile(dir.file("in.tmp"), content);
+
+  std::stringstream stream;
+  stream << "old text that must go";
+  ASSERT_TRUE(ReadTextFile(dir.file("in.tmp"), stream));
+  EXPECT_EQ(stream.str(), content);
+}
+
+TEST(ReadTextFile, EmptyFileGivesEmptyText) {
+  ScratchDir dir;
+  WriteFile(dir.file("empty.tmp"), "");
+  std::stringstream stream;
+  stream << "old";
+  EXPECT_TRUE(ReadTextFile(dir.file("empty.tmp"), stream));
+  EXPECT_EQ(stream.str(), "");
+}
+
+TEST(ReadTextFile, MissingFileReportsFalseAndLeavesTheStreamEmpty) {
+  ScratchDir dir;
+  std::stringstream stream;
+  stream << "old text";
+  EXPECT_FALSE(ReadTextFile(dir.file("never-written.tmp"), stream));
+  EXPECT_EQ(stream.str(), "");
+}
+
+TEST(GetNumberedTagValue, FindsElementsByNameAndNumber) {
+  const std::string text =
+      "<Originator2>b@example.org</Originator2><Date2>d2</Date2><Body2>second</Body2>\r\n"
+      "<Originator1>  a@example.org  </Originator1>\r\n<Date1>d1</Date1><Body1>first\r\n</Body1>"
+      "<Originator4>x</Originator4><Date4>d4</Date4><Body4>fourth</Body4>"
+      "<Body10>tenth</Body10>";
+  struct Case {
+    const char* tag;
+    int number;
+    bool found;
+    const char* value;
+  } cases[] = {
+      {"Originator", 1, true, "a@example.org  "},  // leading blanks go, trailing stay
+      {"Body", 1, true, "first\r\n"},
+      {"Originator", 2, true, "b@example.org"},    // order in the file does not matter
+      {"Date", 2, true, "d2"},
+      {"Originator", 3, false, ""},                // the gap ends the list for the caller
+      {"Body", 4, true, "fourth"},
+      {"Body", 10, true, "tenth"},                 // <Body1> is no prefix trap for <Body10>
+      {"body", 1, false, ""},                      // tags are case-sensitive
+      {"Recipient", 1, false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string value = "stale";
+    EXPECT_EQ(GetNumberedTagValue(text, c.tag, c.number, value), c.found) << c.tag << c.number;
+    EXPECT_EQ(value, c.value) << c.tag << c.number;
+  }
+}
+
+TEST(GetNumberedTagValue, MissingClosingTagIsNotFound) {
+  std::string value;
+  EXPECT_FALSE(GetNumberedTagValue("<Date1>no end", "Date", 1, value));
+  EXPECT_EQ(value, "");
+}
+
+// Runs the in-process calls against a stand-in found on PATH (the test
+// program's own folder holds no mail-access program).
+class MailAccessOnPath : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(testing_support::Exists(ProgramFolder() + kMailAccessProgram));
+    const char* old = std::getenv("PATH");
+    m_oldPath = old ? old : "";
+    setenv("PATH", (m_bin.path() + ":" + m_oldPath).c_str(), 1);
+  }
+  void TearDown() override { setenv("PATH", m_oldPath.c_str(), 1); }
+
+  void InstallStandIn(int exitCode = 0, const std::string& extraShell = "") {
+    testing_support::WriteMailAccessStandIn(m_bin.file(kMailAccessProgram), m_record.path(), exitCode, extraShell);
+  }
+  std::vector<MailAccessCall> Calls() { return RecordedMailAccessCalls(m_record.path()); }
+
+  ScratchDir m_bin;
+  ScratchDir m_record;
+  std::string m_oldPath;
+};
+
+TEST_F(MailAccessOnPath, PassesOperationPathSubjectAndFlagAsSeparateArguments) {
+  InstallStandIn();
+  std::ostringstream log;
+  const std::string subject = "Corvane Survey - \"Spring\" 'review' $HOME `x`  two  blanks";
+  EXPECT_TRUE(RunEmailAccess(log, "/some folder/with blank.tmp", kMailFetchReplies, subject, 1));
+
+  const auto calls = Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].program, m_bin.file(kMailAccessProgram)) << "found on PATH";
+  EXPECT_EQ(calls[0].args, (std::vector<std::string>{"4", "/some folder/with blank.tmp", subject, "1"}));
+  EXPECT_EQ(log.str(), "");
+}
+
+TEST_F(MailAccessOnPath, IgnoresTheExitStatusAndWaitsForTheEnd) {
+  ScratchDir marker;
+  InstallStandIn(3, "sleep 0.3; : > '" + marker.file("done") + "'");
+  std::ostringstream log;
+  EXPECT_TRUE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0));
+  EXPECT_TRUE(testing_support::Exists(marker.file("done"))) << "returned before the program ended";
+  EXPECT_EQ(log.str(), "");
+}
+
+TEST_F(MailAccessOnPath, MissingProgramIsLoggedOnceWithTheReason) {
+  std::ostringstream log;
+  EXPECT_FALSE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0));
+  EXPECT_EQ(log.str(), "The mail-access program could not be started (LVEmailAccess): No such file or directory\n");
+}
+
+TEST_F(MailAccessOnPath, ProgramThatIsNotExecutableIsLoggedWithTheReason) {
+  WriteFile(m_bin.file(kMailAccessProgram), "#!/bin/sh\nexit 0\n");  // no execute permission
+  std::ostringstream log;
+  EXPECT_FALSE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0));
+  EXPECT_EQ(log.str(), "The mail-access program could not be started (LVEmailAccess): Permission denied\n");
+  EXPECT_TRUE(Calls().empty());
+}
+
+TEST_F(MailAccessOnPath, SendingWritesNormalisedFileRunsTheProgramAndDeletesTheFile) {
+  InstallStandIn();
+  std::ostringstream log;
+  const std::string text = OutgoingExchangeText({{"{P1}", "Ann", "", "Lee", "ann@example.org"}}, "Hi\r\nyou\n");
+  EXPECT_TRUE(SendOutgoingExchange(log, text, kMailSendGoalNotification, "Corvane Strategy: New Goal: Meal"));
+
+  const auto calls = Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  ASSERT_EQ(calls[0].args.size(), 4u);
+  const std::string path = calls[0].args[1];
+  EXPECT_EQ(calls[0].args[0], "1");
+  EXPECT_EQ(calls[0].args[2], "Corvane Strategy: New Goal: Meal");
+  EXPECT_EQ(calls[0].args[3], "0");
+  EXPECT_EQ(path.substr(0, ProgramFolder().size()), ProgramFolder());
+  ASSERT_TRUE(calls[0].hadExchange);
+  EXPECT_EQ(Visible(calls[0].exchange),
+            Visible("<Recipient1>Ann Lee</Recipient1>\r\n<Email1>ann@example.org</Email1>\r\n"
+                    "<Body>Hi\r\r\nyou\r\n</Body>"));
+  EXPECT_FALSE(testing_support::Exists(path)) << "exchange file left behind";
+  EXPECT_EQ(log.str(), "Creating output file: " + path + "\n");
+}
+
+TEST_F(MailAccessOnPath, SendingWithoutTheProgramStillDeletesTheFileAndSaysWhy) {
+  std::ostringstream log;
+  EXPECT_FALSE(SendOutgoingExchange(log, "<Body>x</Body>", kMailSendSurvey, "Corvane Survey - T"));
+  const std::string logText = log.str();
+  const std::string head = "Creating output file: ";
+  ASSERT_EQ(logText.compare(0, head.size(), head), 0) << logText;
+  const std::string path = logText.substr(head.size(), logText.find('\n') - head.size());
+  EXPECT_EQ(logText, head + path + "\n" +
+                         "The mail-access program could not be started (LVEmailAccess): No such file or directory\n");
+  EXPECT_FALSE(testing_support::Exists(path));
+}
+
+}  // namespace
