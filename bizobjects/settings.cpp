@@ -1,6 +1,44 @@
 #include "bizobjects/settings.h"
 
-// Not built yet: no setting is read so far.
-bool GetSetting(CDBConnection*, int32_t, std::string&, bool&, int32_t&) { return false; }
-bool IsSettingSixOn(bool*) { return true; }
-bool LVSAL_GetOutlookAutomationForEmailOn(bool*) { return true; }
+#include <cstdlib>
+#include <sstream>
+
+#include "bizobjects/database_decorators.h"
+#include "bizobjects/log_decorators.h"
+#include "data/db_connection.h"
+
+bool GetSetting(CDBConnection* connection, int32_t number, std::string& strVal, bool& bitVal, int32_t& intVal) {
+  CSettingss settings;
+  std::ostringstream discardedTrace;
+  CSettingsDatabaseDecorator decorator(std::make_unique<CSettingsLogDecorator>(nullptr, &discardedTrace, &settings),
+                                       connection, &settings);
+  if (!decorator.load()) return false;
+  for (const CSettings* setting : settings) {
+    if (std::atoi(setting->GetSettingNum().c_str()) != number) continue;
+    strVal = setting->GetStrVal();
+    bitVal = std::atoi(setting->GetBitVal().c_str()) != 0;
+    intVal = std::atoi(setting->GetIntVal().c_str());
+    return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Each reader works on a connection of its own and hands back the flag only;
+// without a matching row the flag keeps the caller's value.
+bool ReadSettingFlag(int32_t number, bool* flag) {
+  if (!flag) return false;
+  CDBConnection connection;
+  if (!connection.Open()) return false;
+  std::string strVal;
+  int32_t intVal = 0;
+  GetSetting(&connection, number, strVal, *flag, intVal);
+  return true;
+}
+
+}  // namespace
+
+bool IsSettingSixOn(bool* flag) { return ReadSettingFlag(6, flag); }
+
+bool LVSAL_GetOutlookAutomationForEmailOn(bool* flag) { return ReadSettingFlag(8, flag); }

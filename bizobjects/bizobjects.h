@@ -1,0 +1,329 @@
+// The business object model: one element class per table, the typed
+// collections that own them, and the decorator interface that persistence and
+// tracing are added through.
+//
+// Contract:
+// - Elements hold only text (one std::string per column, in column order) and
+//   an ElementState. Constructors leave the state Unset. GetObjectState and
+//   SetObjectState read and set it (they are not called GetState/SetState
+//   because CPerson has a State column). A setter stores a different text and
+//   marks the element Modified, except that an element in state New stays New
+//   so that it is still inserted; the same text changes nothing. Setters
+//   exist only for the fields set after construction, and return true.
+// - A collection owns its elements: add and load take ownership of the
+//   pointer they are given (a raw pointer or a std::unique_ptr) and a null
+//   element is refused with std::invalid_argument, nothing changed. clear and
+//   the destructor delete every element. Each operation appends its name to
+//   the collection's trace text, which is printed to standard output as one
+//   line when the collection is destroyed. Iteration yields element pointers
+//   in insertion order; the pointers stay valid until clear or destruction.
+// - A decorator owns the decorator it wraps (its inner one) and deletes it
+//   when destroyed; it never owns its collection or its context.
+// - Nothing here throws except the refusal of a null element; exceptions of
+//   the database layer pass through the decorators unchanged.
+#pragma once
+
+#include <array>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "data/core.h"
+
+enum ElementState : int32_t {
+  Unset = 0,      // freshly constructed
+  Clean = 5,      // matches the database: loaded, or saved
+  New = 10,       // to be inserted on the next save (set by add)
+  Modified = 15,  // to be updated on the next save (set by a changing setter)
+  Deleted = 20,   // to be deleted on the next save (only ever set directly)
+};
+
+class CBizObjectElement : public CLVCore {
+ public:
+  CBizObjectElement() = default;
+  ~CBizObjectElement() override = default;
+
+  ElementState GetObjectState() const { return m_state; }
+  void SetObjectState(ElementState state) { m_state = state; }
+
+ private:
+  ElementState m_state = Unset;
+};
+
+// Which constructors an entity offers: the value constructor takes every
+// field in column order; the default constructor leaves every field empty.
+enum class EntityConstructors { Value, Default, ValueAndDefault };
+
+// The storage and the rules shared by every entity class: N text fields in
+// column order. Entity classes are declared with LV_DECLARE_ENTITY below,
+// which adds the column table and the named accessors.
+template <std::size_t N, EntityConstructors Kind>
+class CEntityElement : public CBizObjectElement {
+ public:
+  static constexpr std::size_t kColumnCount = N;
+
+  CEntityElement()
+    requires(Kind != EntityConstructors::Value)
+  = default;
+
+  // The value constructor: one text per column, in column order.
+  template <class... Values>
+    requires(Kind != EntityConstructors::Default && sizeof...(Values) == N &&
+             (std::constructible_from<std::string, Values> && ...))
+  CEntityElement(Values&&... values) : m_values{std::string(std::forward<Values>(values))...} {}
+
+  // The text of column `column` (from 0, in column order).
+  const std::string& Value(std::size_t column) const { return m_values.at(column); }
+  const std::array<std::string, N>& Values() const { return m_values; }
+
+ protected:
+  // The one write rule of every setter.
+  bool SetValue(std::size_t column, std::string value) {
+    std::string& field = m_values.at(column);
+    if (field == value) return true;
+    field = std::move(value);
+    if (GetObjectState() != New) SetObjectState(Modified);
+    return true;
+  }
+
+ private:
+  std::array<std::string, N> m_values;
+};
+
+// A typed collection over the element pointer type (CBizObjectCollection<CPerson*>).
+template <class ElementPtr>
+class CBizObjectCollection : public CLVCore {
+  static_assert(std::is_pointer_v<ElementPtr>, "a collection is declared over the element pointer type");
+
+ public:
+  using Element = std::remove_pointer_t<ElementPtr>;
+  static_assert(std::is_base_of_v<CBizObjectElement, Element>, "collections hold business elements");
+  static constexpr std::size_t kInitialRoom = 10;
+
+  // Walks the elements in insertion order, yielding element pointers.
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = ElementPtr;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = ElementPtr;
+
+    const_iterator() = default;
+    ElementPtr operator*() const { return m_slot->get(); }
+    const_iterator& operator++() {
+      ++m_slot;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++m_slot;
+      return before;
+    }
+    bool operator==(const const_iterator&) const = default;
+
+   private:
+    friend class CBizObjectCollection;
+    using Slot = typename std::vector<std::unique_ptr<Element>>::const_iterator;
+    explicit const_iterator(Slot slot) : m_slot(slot) {}
+    Slot m_slot{};
+  };
+  using iterator = const_iterator;
+
+  CBizObjectCollection() { m_elements.reserve(kInitialRoom); }
+  ~CBizObjectCollection() override { clear(); }
+  CBizObjectCollection(const CBizObjectCollection&) = delete;
+  CBizObjectCollection& operator=(const CBizObjectCollection&) = delete;
+
+  // Takes ownership of a row that is to be inserted: state New, appended.
+  bool add(ElementPtr element) { return add(std::unique_ptr<Element>(element)); }
+  bool add(std::unique_ptr<Element> element) {
+    return Append(std::move(element), "CBizObjectCollection::add()", New);
+  }
+  // Takes ownership of a row read from the database: state Clean, appended.
+  bool load(ElementPtr element) { return load(std::unique_ptr<Element>(element)); }
+  bool load(std::unique_ptr<Element> element) {
+    return Append(std::move(element), "CBizObjectCollection::load()", Clean);
+  }
+  // Deletes every element, first to last; the reserved room stays.
+  void clear() {
+    Trace("CBizObjectCollection::clear()");
+    for (auto& slot : m_elements) slot.reset();
+    m_elements.clear();
+  }
+
+  const_iterator begin() const { return const_iterator(m_elements.begin()); }
+  const_iterator end() const { return const_iterator(m_elements.end()); }
+  std::size_t size() const { return m_elements.size(); }
+  std::size_t Count() const { return m_elements.size(); }
+  bool empty() const { return m_elements.empty(); }
+  std::size_t capacity() const { return m_elements.capacity(); }
+  // The element at `index` (from 0); std::out_of_range beyond the last one.
+  ElementPtr at(std::size_t index) const { return m_elements.at(index).get(); }
+  ElementPtr operator[](std::size_t index) const { return m_elements[index].get(); }
+
+ private:
+  bool Append(std::unique_ptr<Element> element, const char* operation, ElementState state) {
+    if (!element) throw std::invalid_argument(std::string(operation) + ": no element given");
+    Trace(operation);
+    element->SetObjectState(state);
+    m_elements.push_back(std::move(element));
+    return true;
+  }
+
+  std::vector<std::unique_ptr<Element>> m_elements;
+};
+
+// The four operations every decorator implements.
+class CBizObject {
+ public:
+  virtual ~CBizObject() = default;
+  virtual bool dump() = 0;
+  virtual bool save() = 0;
+  virtual bool load() = 0;
+  virtual bool validate() = 0;
+};
+
+// Base of the database and log decorators. Each operation passes to the inner
+// decorator and returns its result; without one it returns true. The inner
+// decorator is owned and deleted with this one.
+class CBizObjectDecorator : public CBizObject {
+ public:
+  // Takes ownership of `inner` (may be null).
+  explicit CBizObjectDecorator(CBizObject* inner) : m_inner(inner) {}
+  explicit CBizObjectDecorator(std::unique_ptr<CBizObject> inner) : m_inner(std::move(inner)) {}
+  ~CBizObjectDecorator() override = default;
+  CBizObjectDecorator(const CBizObjectDecorator&) = delete;
+  CBizObjectDecorator& operator=(const CBizObjectDecorator&) = delete;
+
+  bool dump() override;
+  bool save() override;
+  bool load() override;
+  bool validate() override;
+
+  CBizObject* Inner() const { return m_inner.get(); }
+
+ private:
+  std::unique_ptr<CBizObject> m_inner;
+};
+
+// ---------------------------------------------------------------------------
+// Entity catalogue.
+//
+// Each entity is declared from one column table, X(Column, Access): the column
+// name as the database spells it, which is also the field name (Get<Column>()
+// reads it), and Get or GetSet (GetSet adds Set<Column>(std::string)). From the
+// same table come the column names the decorators write (kColumnNames), the
+// table name (kTable), and how many leading columns address a row (kKeyCount).
+// LV_DECLARE_ENTITY(Class, ...) declares Class and its collection Class##s;
+// LV_DECLARE_ELEMENT declares the class alone.
+
+#define LV_ENTITY_COUNT_(Column, Access) +1
+#define LV_ENTITY_INDEX_(Column, Access) Column,
+#define LV_ENTITY_NAME_(Column, Access) std::string_view(#Column),
+#define LV_ENTITY_SETTER_Get(Column)
+#define LV_ENTITY_SETTER_GetSet(Column) \
+  bool Set##Column(std::string value) { return SetValue(Columns::Column, std::move(value)); }
+#define LV_ENTITY_ACCESSORS_(Column, Access)                         \
+  std::string Get##Column() const { return Value(Columns::Column); } \
+  LV_ENTITY_SETTER_##Access(Column)
+
+#define LV_DECLARE_ELEMENT(Class, Table, KeyCount, Kind, COLUMNS)                                    \
+  class Class : public CEntityElement<0 COLUMNS(LV_ENTITY_COUNT_), EntityConstructors::Kind> {       \
+   public:                                                                                           \
+    using CEntityElement::CEntityElement;                                                            \
+    struct Columns {                                                                                 \
+      enum : std::size_t { COLUMNS(LV_ENTITY_INDEX_) };                                              \
+    };                                                                                               \
+    static constexpr std::string_view kTable = Table;                                                \
+    static constexpr std::size_t kKeyCount = KeyCount;                                               \
+    static constexpr std::array<std::string_view, kColumnCount> kColumnNames{COLUMNS(LV_ENTITY_NAME_)}; \
+    COLUMNS(LV_ENTITY_ACCESSORS_)                                                                    \
+  }
+
+#define LV_DECLARE_ENTITY(Class, Table, KeyCount, Kind, COLUMNS) \
+  LV_DECLARE_ELEMENT(Class, Table, KeyCount, Kind, COLUMNS);     \
+  class Class##s : public CBizObjectCollection<Class*> {}
+
+// Entities persisted through a database decorator and a log decorator.
+
+#define LV_PERSON_COLUMNS(X)                                                                    \
+  X(PersonID, Get) X(FirstName, Get) X(MiddleName, Get) X(LastName, Get) X(Email, Get)         \
+  X(HomePhone, Get) X(WorkPhone, Get) X(OtherPhone, Get) X(Addr1, Get) X(Addr2, Get) X(City, Get) \
+  X(State, Get) X(Zip, Get)
+LV_DECLARE_ENTITY(CPerson, "Person", 1, Value, LV_PERSON_COLUMNS);
+
+#define LV_SURVEY_COLUMNS(X) X(SurveyID, Get) X(SurveyTitle, Get) X(SurveyGreeting, Get) X(SurveyInstructions, Get)
+LV_DECLARE_ENTITY(CSurvey, "Survey", 1, Value, LV_SURVEY_COLUMNS);
+
+#define LV_SURVEY_QUESTION_TYPE_COLUMNS(X) X(QuestionType, Get) X(QuestionTypeDesc, Get)
+LV_DECLARE_ENTITY(CSurveyQuestionType, "SurveyQuestionType", 1, Value, LV_SURVEY_QUESTION_TYPE_COLUMNS);
+
+#define LV_SURVEY_REPLY_COLUMNS(X) X(ReplyID, Get) X(SurveyID, Get) X(ReplyEmail, Get) X(ReplyDate, Get)
+LV_DECLARE_ENTITY(CSurveyReply, "SurveyReply", 1, Value, LV_SURVEY_REPLY_COLUMNS);
+
+#define LV_SURVEY_RESPONSE_COLUMNS(X) \
+  X(ResponseID, Get) X(ReplyID, Get) X(SurveyQuestionID, Get) X(SurveyQuestionResponse, Get)
+LV_DECLARE_ENTITY(CSurveyResponse, "SurveyResponse", 1, Value, LV_SURVEY_RESPONSE_COLUMNS);
+
+#define LV_VISION_COLUMNS(X)                                                                   \
+  X(VisionID, Get) X(Title, Get) X(VisionFromGod, Get) X(PeopleDesc, Get) X(EnvironmentDesc, Get) \
+  X(UrgencyDesc, Get) X(OpeningParagraph, Get)
+LV_DECLARE_ENTITY(CVision, "Vision", 1, Value, LV_VISION_COLUMNS);
+
+#define LV_STRATEGIC_PLAN_COLUMNS(X) X(PlanID, GetSet) X(PlanName, GetSet) X(PlanDesc, GetSet)
+LV_DECLARE_ENTITY(CStrategicPlan, "StrategicPlan", 1, ValueAndDefault, LV_STRATEGIC_PLAN_COLUMNS);
+
+#define LV_STRATEGY_GOAL_STATUS_REPLY_COLUMNS(X) \
+  X(ReplyID, Get) X(StrategyID, Get) X(ReplyEmail, Get) X(ReplyDate, Get)
+LV_DECLARE_ENTITY(CStrategyGoalStatusReply, "StrategyGoalStatusReply", 1, Value,
+                  LV_STRATEGY_GOAL_STATUS_REPLY_COLUMNS);
+
+#define LV_STRATEGY_GOAL_STATUS_RESPONSE_COLUMNS(X) \
+  X(ResponseID, Get) X(ReplyID, Get) X(GoalID, Get) X(PercentComplete, Get) X(Comment, Get)
+LV_DECLARE_ENTITY(CStrategyGoalStatusResponse, "StrategyGoalStatusResponse", 1, Value,
+                  LV_STRATEGY_GOAL_STATUS_RESPONSE_COLUMNS);
+
+// A link row has no key of its own: both columns together address it.
+#define LV_STRATEGY_VISION_XREF_COLUMNS(X) X(StrategyID, Get) X(VisionID, Get)
+LV_DECLARE_ENTITY(CStrategyVisionXref, "StrategyVisionXref", 2, Value, LV_STRATEGY_VISION_XREF_COLUMNS);
+
+#define LV_RESOURCE_COLUMNS(X) \
+  X(ResourceID, GetSet) X(ResourceType, GetSet) X(ResourceName, GetSet) X(Comment, GetSet) X(ResourceEmail, Get)
+LV_DECLARE_ENTITY(CResource, "Resource", 1, ValueAndDefault, LV_RESOURCE_COLUMNS);
+
+#define LV_SETTINGS_COLUMNS(X) X(SettingNum, Get) X(Descr, Get) X(StrVal, Get) X(BitVal, Get) X(IntVal, Get)
+LV_DECLARE_ENTITY(CSettings, "Settings", 1, Value, LV_SETTINGS_COLUMNS);
+
+// Entities filled only by the hand-written queries; nothing writes them.
+
+#define LV_SURVEY_OTHER_EMAIL_COLUMNS(X) X(SurveyOtherEmailID, Get) X(SurveyID, Get) X(Email, Get)
+LV_DECLARE_ENTITY(CSurveyOtherEmail, "SurveyOtherEmail", 1, Value, LV_SURVEY_OTHER_EMAIL_COLUMNS);
+
+#define LV_SURVEY_QUESTION_COLUMNS(X)                                                             \
+  X(SurveyQuestionID, Get) X(SurveyQuestionNumber, Get) X(SurveyQuestionType, Get) X(SurveyScaleMin, Get) \
+  X(SurveyScaleMax, Get) X(SurveyMultipleChoiceID, Get) X(SurveyQuestion, Get)
+LV_DECLARE_ENTITY(CSurveyQuestion, "SurveyQuestion", 1, Value, LV_SURVEY_QUESTION_COLUMNS);
+
+#define LV_SMART_GOAL_COLUMNS(X) \
+  X(GoalID, Get) X(GoalTitle, Get) X(GoalDesc, Get) X(SuccessDesc, Get) X(DueDate, Get) X(PersonId, Get)
+LV_DECLARE_ENTITY(CSMARTGoal, "SMARTGoal", 1, Value, LV_SMART_GOAL_COLUMNS);
+
+#define LV_SMART_GOAL_PLAN_XREF_COLUMNS(X) X(GoalID, GetSet) X(PlanID, GetSet) X(PlanDesc, GetSet)
+LV_DECLARE_ENTITY(CSMARTGoalPlanXref, "SMARTGoalPlanXref", 2, Default, LV_SMART_GOAL_PLAN_XREF_COLUMNS);
+
+#define LV_SMART_GOAL_RESOURCE_XREF_COLUMNS(X) X(GoalID, GetSet) X(ResourceID, GetSet) X(Comment, GetSet)
+LV_DECLARE_ENTITY(CSMARTGoalResourceXref, "SMARTGoalResourceXref", 2, Default,
+                  LV_SMART_GOAL_RESOURCE_XREF_COLUMNS);
+
+// Used as a single object: it has no collection.
+#define LV_STRATEGY_COLUMNS(X) X(StrategyID, GetSet) X(StrategyTitle, GetSet) X(StrategyDesc, GetSet)
+LV_DECLARE_ELEMENT(CStrategy, "Strategy", 1, Default, LV_STRATEGY_COLUMNS);

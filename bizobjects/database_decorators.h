@@ -1,0 +1,146 @@
+// Database decorators: load a whole table into a collection, and save a
+// collection back one statement per element.
+//
+// Contract:
+// - load lets the inner decorator load (its result ignored), clears the
+//   collection, reads every row of the entity's table with one SELECT (no
+//   WHERE, no ORDER BY) and hands each row, built with the value constructor
+//   in column order, to the collection's load (state Clean). False when the
+//   decorator has no collection; true otherwise.
+// - save lets the inner decorator save (its result ignored), then walks the
+//   collection in order: Modified gives an UPDATE, New an INSERT, Deleted a
+//   DELETE, Unset and Clean nothing; each statement runs at once on its own
+//   command, and afterwards the element is Clean. Deleted elements stay in the
+//   collection. False when the decorator has no collection; true otherwise.
+// - dump and validate let the inner decorator do the same and return false.
+// - Every value written between quotes goes through EscapeQuotes. Key values
+//   in WHERE clauses have every single quote doubled (a normal key holds none,
+//   so its statement is unchanged).
+// - Failures: a failing statement throws out of the gateway (after the
+//   database error log entry and alert) and leaves save or load at once:
+//   elements before the failing one are written and Clean, the failing one and
+//   those after it keep their states; a failing SELECT leaves the collection
+//   empty. A decorator with a collection but no connection throws
+//   std::invalid_argument before touching the collection.
+// - The inner decorator is owned; the connection and the collection are not.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "bizobjects/bizobjects.h"
+
+class CDBConnection;
+
+// Gives every run of single quotes of odd length one more quote; runs of even
+// length count as already escaped. Nothing else changes.
+std::string EscapeQuotes(std::string value);
+
+// What the statements of one table are made of: the table name, its columns
+// in order, and how many leading columns address a row.
+struct TableShape {
+  std::string_view table;
+  std::span<const std::string_view> columns;
+  std::size_t keyCount;
+};
+
+template <class Element>
+constexpr TableShape ShapeOf() {
+  return TableShape{Element::kTable, Element::kColumnNames, Element::kKeyCount};
+}
+
+// The statements, from the shape and an element's values in column order.
+std::string UpdateStatement(const TableShape& shape, std::span<const std::string> values);
+std::string InsertStatement(const TableShape& shape, std::span<const std::string> values);
+std::string DeleteStatement(const TableShape& shape, std::span<const std::string> values);
+std::string SelectStatement(const TableShape& shape);
+// The statement that saving an element in `state` runs; empty for none.
+std::string SaveStatement(const TableShape& shape, ElementState state, std::span<const std::string> values);
+
+// Runs `statement` on `connection` with its own command and result set.
+void RunStatement(CDBConnection* connection, const std::string& statement);
+// Runs the table's SELECT and calls `onRow` with columns 1..n of each row.
+void ForEachTableRow(CDBConnection* connection, const TableShape& shape,
+                     const std::function<void(std::span<std::string>)>& onRow);
+// Throws std::invalid_argument naming the table when `connection` is null.
+void RequireConnection(CDBConnection* connection, const TableShape& shape);
+
+template <class Element>
+class CDatabaseDecorator : public CBizObjectDecorator {
+ public:
+  using Collection = CBizObjectCollection<Element*>;
+
+  // Takes ownership of `inner` (may be null).
+  CDatabaseDecorator(CBizObject* inner, CDBConnection* connection, Collection* collection)
+      : CBizObjectDecorator(inner), m_connection(connection), m_collection(collection) {}
+  CDatabaseDecorator(std::unique_ptr<CBizObject> inner, CDBConnection* connection, Collection* collection)
+      : CBizObjectDecorator(std::move(inner)), m_connection(connection), m_collection(collection) {}
+
+  bool dump() override {
+    if (CBizObject* inner = Inner()) inner->dump();
+    return false;
+  }
+
+  bool save() override {
+    if (CBizObject* inner = Inner()) inner->save();
+    if (!m_collection) return false;
+    constexpr TableShape shape = ShapeOf<Element>();
+    RequireConnection(m_connection, shape);
+    for (Element* element : *m_collection) {
+      const std::string statement = SaveStatement(shape, element->GetObjectState(), element->Values());
+      if (!statement.empty()) RunStatement(m_connection, statement);
+      element->SetObjectState(Clean);
+    }
+    return true;
+  }
+
+  bool load() override {
+    if (CBizObject* inner = Inner()) inner->load();
+    if (!m_collection) return false;
+    constexpr TableShape shape = ShapeOf<Element>();
+    RequireConnection(m_connection, shape);
+    m_collection->clear();
+    ForEachTableRow(m_connection, shape, [this](std::span<std::string> row) {
+      std::array<std::string, Element::kColumnCount> values;
+      std::move(row.begin(), row.end(), values.begin());
+      m_collection->load(std::apply(
+          [](auto&... value) { return std::make_unique<Element>(std::move(value)...); }, values));
+    });
+    return true;
+  }
+
+  bool validate() override {
+    if (CBizObject* inner = Inner()) inner->validate();
+    return false;
+  }
+
+ private:
+  CDBConnection* m_connection;  // not owned
+  Collection* m_collection;     // not owned
+};
+
+#define LV_DATABASE_DECORATOR(Entity)                                     \
+  class Entity##DatabaseDecorator : public CDatabaseDecorator<Entity> {   \
+   public:                                                                \
+    using CDatabaseDecorator::CDatabaseDecorator;                         \
+  }
+
+LV_DATABASE_DECORATOR(CPerson);
+LV_DATABASE_DECORATOR(CSurvey);
+LV_DATABASE_DECORATOR(CSurveyQuestionType);
+LV_DATABASE_DECORATOR(CSurveyReply);
+LV_DATABASE_DECORATOR(CSurveyResponse);
+LV_DATABASE_DECORATOR(CVision);
+LV_DATABASE_DECORATOR(CStrategicPlan);
+LV_DATABASE_DECORATOR(CStrategyGoalStatusReply);
+LV_DATABASE_DECORATOR(CStrategyGoalStatusResponse);
+LV_DATABASE_DECORATOR(CStrategyVisionXref);
+LV_DATABASE_DECORATOR(CResource);
+LV_DATABASE_DECORATOR(CSettings);

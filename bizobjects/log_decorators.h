@@ -1,0 +1,73 @@
+// Log decorators: a trace of each business-object operation on a stream.
+//
+// Contract: each of dump, save, load and validate first lets the inner
+// decorator (if any) do the same operation, ignoring its result, then writes
+// the heading "CCoreValue::<operation>() " and, for every element of the
+// collection in order, one line per key column ("PersonID = " + the key as
+// stored; a StrategyVisionXref writes its StrategyID line and then its
+// VisionID line). Every line ends with std::endl (a line feed and a flush).
+// Element states are not consulted. The result is true; it is false, with
+// nothing written, only when the decorator was given no stream. A decorator
+// without a collection writes the heading alone. The inner decorator is owned;
+// the stream and the collection are not, and must outlive the decorator's use.
+// Nothing here throws beyond what the stream throws.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <ostream>
+
+#include "bizobjects/bizobjects.h"
+
+template <class Element>
+class CLogDecorator : public CBizObjectDecorator {
+ public:
+  using Collection = CBizObjectCollection<Element*>;
+
+  // Takes ownership of `inner` (may be null).
+  CLogDecorator(CBizObject* inner, std::ostream* stream, Collection* collection)
+      : CBizObjectDecorator(inner), m_stream(stream), m_collection(collection) {}
+  CLogDecorator(std::unique_ptr<CBizObject> inner, std::ostream* stream, Collection* collection)
+      : CBizObjectDecorator(std::move(inner)), m_stream(stream), m_collection(collection) {}
+
+  bool dump() override { return Log(&CBizObject::dump, "CCoreValue::dump() "); }
+  bool save() override { return Log(&CBizObject::save, "CCoreValue::save() "); }
+  bool load() override { return Log(&CBizObject::load, "CCoreValue::load() "); }
+  bool validate() override { return Log(&CBizObject::validate, "CCoreValue::validate() "); }
+
+ private:
+  bool Log(bool (CBizObject::*operation)(), const char* heading) {
+    if (CBizObject* inner = Inner()) (inner->*operation)();
+    if (!m_stream) return false;
+    *m_stream << heading << std::endl;
+    if (!m_collection) return true;
+    for (Element* element : *m_collection) {
+      for (std::size_t key = 0; key < Element::kKeyCount; ++key) {
+        *m_stream << Element::kColumnNames[key] << " = " << element->Value(key) << std::endl;
+      }
+    }
+    return true;
+  }
+
+  std::ostream* m_stream;    // not owned
+  Collection* m_collection;  // not owned
+};
+
+#define LV_LOG_DECORATOR(Entity)                                    \
+  class Entity##LogDecorator : public CLogDecorator<Entity> {       \
+   public:                                                          \
+    using CLogDecorator::CLogDecorator;                             \
+  }
+
+LV_LOG_DECORATOR(CPerson);
+LV_LOG_DECORATOR(CSurvey);
+LV_LOG_DECORATOR(CSurveyQuestionType);
+LV_LOG_DECORATOR(CSurveyReply);
+LV_LOG_DECORATOR(CSurveyResponse);
+LV_LOG_DECORATOR(CVision);
+LV_LOG_DECORATOR(CStrategicPlan);
+LV_LOG_DECORATOR(CStrategyGoalStatusReply);
+LV_LOG_DECORATOR(CStrategyGoalStatusResponse);
+LV_LOG_DECORATOR(CStrategyVisionXref);
+LV_LOG_DECORATOR(CResource);
+LV_LOG_DECORATOR(CSettings);
