@@ -104,4 +104,35 @@ TEST_F(LvMAPIProcess, ArgumentsBeyondTheFifthAreIgnored) {
   EXPECT_EQ(Log(), Header("church.db", "8", "g1", "g2"));
 }
 
+TEST_F(LvMAPIProcess, ADatabaseFailureEndsTheRunNonZeroWithEverythingWritten) {
+  testing_support::WriteFile(m_bin + "/garbage.db", std::string(4096, 'x'));
+  testing_support::ExecSql(m_bin + "/empty.db", "CREATE TABLE Unrelated (x TEXT);");
+  struct Case {
+    std::string database;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"missing.db", "cannot open database"},
+      {"garbage.db", "file is not a database"},
+      {"empty.db", "no such table: Settings"},
+  };
+  for (const auto& c : cases) {
+    std::remove((m_bin + "/LV_DB_Log.txt").c_str());
+    auto result = Start({c.database, "4"});
+    EXPECT_EQ(result.exitCode, 1) << c.database;
+    EXPECT_EQ(result.signal, 0) << "no abort, no core dump";
+    // The run log is written up to the failing step.
+    EXPECT_EQ(Log(), Header(c.database, "4") + "Calling LVSAL_GetOutlookAutomationForEmailOn\r\n");
+    // The alert, then the exception's text, on standard error.
+    EXPECT_EQ(result.err.substr(0, result.err.find('\n')), "Corvane Has Encountered an Error");
+    EXPECT_NE(result.err.find("LvMAPI: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
+    // One entry in the database error log beside the program.
+    const std::string dbLog = ReadFile(m_bin + "/LV_DB_Log.txt");
+    EXPECT_NE(dbLog.find(c.reason), std::string::npos) << dbLog;
+    EXPECT_EQ(dbLog.find("================\r\n\r\n\r\n", 80), std::string::npos) << "more than one entry";
+  }
+  EXPECT_FALSE(testing_support::Exists(m_bin + "/missing.db")) << "a missing database must not be created";
+}
+
 }  // namespace
