@@ -1,0 +1,30 @@
+// The program's command line, as LvMAPI and people call it:
+//
+//   LVEmailAccess <operation> <exchange file> <subject> <flag>
+//   LVEmailAccess --check | --help | --version
+//
+// RunCommandLine does the whole run for the arguments (without the program
+// name) and returns the exit status: 0 done, 64 bad arguments, 78 bad
+// configuration, 75 a temporary failure (mailbox locked, server out of
+// reach), 1 anything else. Every failure is explained on `err` and in the
+// log beside the program; nothing escapes as an exception.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace emailaccess {
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 64;
+inline constexpr int kExitTemporary = 75;
+inline constexpr int kExitConfig = 78;
+
+// `programDir` is the folder of the program, ending with '/'; the
+// configuration, the log, the state and the lock file live there.
+int RunCommandLine(const std::vector<std::string>& args, const std::string& programDir, std::ostream& out,
+                   std::ostream& err);
+
+}  // namespace emailaccess

@@ -1,0 +1,117 @@
+#include "emailaccess/compose.h"
+
+#include "emailaccess/gmime_support.h"
+#include "emailaccess/text_encoding.h"
+
+#include <cstring>
+
+namespace emailaccess {
+namespace {
+
+bool IsAtomChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80 ||
+         std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr;
+}
+
+bool IsLabelChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c >= 0x80;
+}
+
+// Dot-separated parts, none empty, each made only of allowed characters.
+template <typename CharTest>
+bool IsDotted(std::string_view text, CharTest allowed) {
+  if (text.empty()) return false;
+  size_t start = 0;
+  for (;;) {
+    size_t dot = text.find('.', start);
+    std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    if (part.empty()) return false;
+    for (unsigned char c : part) {
+      if (!allowed(c)) return false;
+    }
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+}  // namespace
+
+bool IsPlainAddress(std::string_view address) {
+  size_t at = address.find('@');
+  if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos) return false;
+  std::string_view local = address.substr(0, at);
+  std::string_view domain = address.substr(at + 1);
+  if (!IsValidUtf8(address)) return false;
+  if (!IsDotted(local, IsAtomChar) || !IsDotted(domain, IsLabelChar)) return false;
+  size_t start = 0;
+  while (start <= domain.size()) {
+    size_t dot = domain.find('.', start);
+    if (dot == std::string_view::npos) dot = domain.size();
+    if (domain[start] == '-' || domain[dot - 1] == '-') return false;
+    start = dot + 1;
+  }
+  return true;
+}
+
+bool ParseMailbox(const std::string& text, Mailbox& out) {
+  EnsureGMime();
+  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, text.c_str()));
+  if (!list || internet_address_list_length(list.get()) != 1) return false;
+  InternetAddress* address = internet_address_list_get_address(list.get(), 0);
+  if (!INTERNET_ADDRESS_IS_MAILBOX(address)) return false;
+  const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+  if (!addr || !IsPlainAddress(addr)) return false;
+  const char* name = internet_address_get_name(address);
+  out.name = name ? name : "";
+  out.address = addr;
+  return true;
+}
+
+ComposedMessage ComposeMessage(const Mailbox& sender, const Recipient& recipient, const std::string& subject,
+                               const std::string& body, std::chrono::system_clock::time_point date) {
+  EnsureGMime();
+  GObjectPtr<GMimeMessage> message(g_mime_message_new(TRUE));
+  GMimeObject* object = GMIME_OBJECT(message.get());
+
+  // Names are UTF-8; telling GMime so keeps it from choosing ISO-8859-1
+  // encoded words for names that happen to fit it.
+  auto addMailbox = [&](InternetAddressList* list, const Mailbox& mailbox) {
+    InternetAddress* address = internet_address_mailbox_new(mailbox.name.empty() ? nullptr : mailbox.name.c_str(),
+                                                            mailbox.address.c_str());
+    internet_address_set_charset(address, "utf-8");
+    internet_address_list_add(list, address);
+    g_object_unref(address);
+  };
+  addMailbox(g_mime_message_get_from(message.get()), sender);
+  addMailbox(g_mime_message_get_to(message.get()), Mailbox{recipient.name, recipient.address});
+  g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
+
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count();
+  GDateTimePtr when(g_date_time_new_from_unix_local(static_cast<gint64>(seconds)));
+  g_mime_message_set_date(message.get(), when.get());
+
+  const std::string domain = sender.address.substr(sender.address.find('@') + 1);
+  GCharPtr id(g_mime_utils_generate_message_id(domain.c_str()));
+  const std::string messageId = id.get();
+  g_mime_object_set_header(object, "Message-ID", ("<" + messageId + ">").c_str(), nullptr);
+  g_mime_object_set_header(object, "Auto-Submitted", "auto-generated", nullptr);
+  g_mime_object_set_header(object, "X-Auto-Response-Suppress", "OOF, AutoReply", nullptr);
+
+  // The content is set as bytes with the charset and encoding fixed here:
+  // g_mime_text_part_set_text would pick ISO-8859-1 and 8bit by itself.
+  GObjectPtr<GMimePart> part(g_mime_part_new_with_type("text", "plain"));
+  g_mime_object_set_content_type_parameter(GMIME_OBJECT(part.get()), "charset", "utf-8");
+  const std::string unixBody = CrlfToLf(body);
+  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(unixBody.data(), unixBody.size()));
+  GObjectPtr<GMimeDataWrapper> content(
+      g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(part.get(), content.get());
+  g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+  g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(part.get()));
+
+  FormatOptionsPtr format = CrlfFormatOptions();
+  GCharPtr text(g_mime_object_to_string(object, format.get()));
+  return ComposedMessage{messageId, text.get()};
+}
+
+}  // namespace emailaccess

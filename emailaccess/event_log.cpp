@@ -1,0 +1,39 @@
+#include "emailaccess/event_log.h"
+
+#include "emailaccess/gmime_support.h"
+#include "platform/files.h"
+
+#include <ostream>
+
+namespace emailaccess {
+
+std::string IsoTimestampNow() {
+  GDateTimePtr now(g_date_time_new_now_local());
+  GCharPtr text(g_date_time_format(now.get(), "%Y-%m-%dT%H:%M:%S%:z"));
+  return text ? text.get() : "";
+}
+
+EventLog::EventLog(std::string path, std::ostream& errors) : m_path(std::move(path)), m_errorStream(errors) {}
+
+void EventLog::Info(const std::string& event) { Write(event); }
+
+void EventLog::Error(const std::string& event) {
+  ++m_errors;
+  m_errorStream << "LVEmailAccess: " << event << "\n";
+  Write("ERROR " + event);
+}
+
+void EventLog::Write(const std::string& event) {
+  std::string line = IsoTimestampNow() + " " + event;
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  line += "\n";
+  if (m_path.empty()) return;
+  std::string why;
+  if (!platform::AppendToFile(m_path, line, &why)) {
+    m_errorStream << "LVEmailAccess: cannot write the log (" << why << "): " << line;
+  }
+}
+
+}  // namespace emailaccess

@@ -1,0 +1,112 @@
+#include "emailaccess/exchange_files.h"
+
+#include "emailaccess/text_encoding.h"
+
+#include <array>
+
+namespace emailaccess {
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\n";
+
+std::string Trim(std::string_view text) {
+  size_t begin = text.find_first_not_of(kBlanks);
+  if (begin == std::string_view::npos) return std::string();
+  size_t end = text.find_last_not_of(kBlanks);
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+// A name or address is one line: inner line breaks become blanks.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  }
+  return text;
+}
+
+bool FindElement(std::string_view text, const std::string& name, std::string_view& value) {
+  const std::string open = "<" + name + ">";
+  const std::string close = "</" + name + ">";
+  size_t start = text.find(open);
+  if (start == std::string_view::npos) return false;
+  start += open.size();
+  size_t end = text.find(close, start);
+  if (end == std::string_view::npos) return false;
+  value = text.substr(start, end - start);
+  return true;
+}
+
+void AppendElement(std::string& out, const std::string& name, const std::string& value) {
+  out += "<" + name + ">" + value + "</" + name + ">\r\n";
+}
+
+}  // namespace
+
+bool ParseOutgoingExchange(std::string_view fileText, OutgoingExchange& out, std::string& error) {
+  out = OutgoingExchange();
+  const std::string text = CanonicalCrlf(fileText);
+  const std::string_view all(text);
+
+  const size_t bodyOpen = all.find("<Body>");
+  const size_t bodyClose = all.rfind("</Body>");
+  if (bodyOpen == std::string_view::npos || bodyClose == std::string_view::npos ||
+      bodyClose < bodyOpen + 6) {
+    error = "the exchange file has no complete <Body>...</Body> element";
+    return false;
+  }
+  out.body = Utf8OrWindows1252(all.substr(bodyOpen + 6, bodyClose - bodyOpen - 6));
+
+  const std::string_view head = all.substr(0, bodyOpen);
+  for (int n = 1;; ++n) {
+    std::string_view name, address;
+    if (!FindElement(head, "Recipient" + std::to_string(n), name) ||
+        !FindElement(head, "Email" + std::to_string(n), address)) {
+      break;
+    }
+    out.recipients.push_back({OneLine(Trim(Utf8OrWindows1252(name))), OneLine(Trim(Utf8OrWindows1252(address)))});
+  }
+  return true;
+}
+
+size_t NeutraliseExchangeTags(std::string& value) {
+  static constexpr std::array<std::string_view, 3> kNames = {"Originator", "Date", "Body"};
+  size_t broken = 0;
+  std::string out;
+  out.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    out.push_back(value[i]);
+    if (value[i] != '<') continue;
+    size_t p = i + 1;
+    if (p < value.size() && value[p] == '/') ++p;
+    for (std::string_view name : kNames) {
+      if (value.compare(p, name.size(), name) != 0) continue;
+      size_t q = p + name.size();
+      while (q < value.size() && value[q] >= '0' && value[q] <= '9') ++q;
+      if (q < value.size() && value[q] == '>') {
+        out.push_back(' ');
+        ++broken;
+      }
+      break;
+    }
+  }
+  value.swap(out);
+  return broken;
+}
+
+std::string FormatIncomingExchange(const std::vector<ReplyRecord>& replies, size_t* neutralised) {
+  std::string out;
+  size_t broken = 0;
+  int n = 0;
+  for (const ReplyRecord& reply : replies) {
+    const std::string number = std::to_string(++n);
+    std::string originator = reply.originator, date = reply.date, body = reply.body;
+    broken += NeutraliseExchangeTags(originator) + NeutraliseExchangeTags(date) + NeutraliseExchangeTags(body);
+    AppendElement(out, "Originator" + number, originator);
+    AppendElement(out, "Date" + number, date);
+    AppendElement(out, "Body" + number, body);
+  }
+  if (neutralised) *neutralised += broken;
+  return out;
+}
+
+}  // namespace emailaccess

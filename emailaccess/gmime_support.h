@@ -1,0 +1,50 @@
+// Ownership of GLib and GMime objects, and the library's one-time set-up.
+//
+// GObjectPtr<T> owns one reference of a GObject and drops it when destroyed;
+// GCharPtr owns a string that GLib allocated. EnsureGMime() initialises GMime
+// once per process (from any caller, any number of times); the parser options
+// it returns are shared, read-only, and live until the process ends.
+#pragma once
+
+#include <gmime/gmime.h>
+
+#include <memory>
+
+namespace emailaccess {
+
+struct GObjectUnref {
+  void operator()(void* object) const {
+    if (object) g_object_unref(object);
+  }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct GFree {
+  void operator()(void* p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<char, GFree>;
+
+struct GDateTimeUnref {
+  void operator()(GDateTime* d) const {
+    if (d) g_date_time_unref(d);
+  }
+};
+using GDateTimePtr = std::unique_ptr<GDateTime, GDateTimeUnref>;
+
+struct FormatOptionsFree {
+  void operator()(GMimeFormatOptions* o) const { g_mime_format_options_free(o); }
+};
+using FormatOptionsPtr = std::unique_ptr<GMimeFormatOptions, FormatOptionsFree>;
+
+// Initialises GMime on first use.
+void EnsureGMime();
+
+// Parser options for mail as it arrives: loose about standards, and raw
+// 8-bit header text read as UTF-8 with Windows-1252 as the fallback.
+GMimeParserOptions* IncomingParserOptions();
+
+// Format options for mail we write: CR LF line ends.
+FormatOptionsPtr CrlfFormatOptions();
+
+}  // namespace emailaccess

@@ -1,0 +1,165 @@
+#include "emailaccess/intake.h"
+
+#include "emailaccess/exchange_files.h"
+#include "emailaccess/message_text.h"
+#include "emailaccess/offer_state.h"
+#include "emailaccess/text_encoding.h"
+#include "platform/durable_file.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <set>
+
+namespace emailaccess {
+namespace {
+
+struct Reply {
+  std::string key;
+  ReplyRecord record;
+};
+
+// Settles the exchange files of earlier runs. Returns the records still
+// open: consumed messages whose move failed, kept so they are tried again
+// and not offered meanwhile.
+std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, const std::string& statePath,
+                                             FetchOutcome& outcome) {
+  std::vector<std::string> problems;
+  std::vector<OfferRecord> records = LoadOfferRecords(statePath, problems);
+  for (const std::string& problem : problems) log.Error(problem);
+  if (records.empty()) return records;
+
+  std::vector<std::string> files;
+  for (const OfferRecord& record : records) {
+    if (std::find(files.begin(), files.end(), record.exchangeFile) == files.end()) files.push_back(record.exchangeFile);
+  }
+  for (const std::string& file : files) {
+    auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
+    const long count = std::count_if(records.begin(), records.end(), ofFile);
+    const bool pending = std::any_of(records.begin(), records.end(),
+                                     [&](const OfferRecord& r) { return ofFile(r) && r.status == OfferStatus::Pending; });
+    const bool stillThere = platform::FileExists(file);
+    if (stillThere || pending) {
+      if (stillThere) platform::RemoveFile(file);
+      platform::RemoveFile(platform::PartialFileName(file));
+      log.Info(std::string(stillThere ? "exchange file not consumed, removed: " : "exchange file not completed: ") +
+               file + "; its " + std::to_string(count) + " message(s) are offered again");
+      outcome.reoffered += static_cast<int>(count);
+      records.erase(std::remove_if(records.begin(), records.end(), ofFile), records.end());
+    } else {
+      for (OfferRecord& record : records) {
+        if (ofFile(record)) record.status = OfferStatus::Consumed;
+      }
+    }
+  }
+
+  std::vector<OfferRecord> open;
+  for (const OfferRecord& record : records) {
+    try {
+      if (store.MoveToProcessed(record.key)) {
+        log.Info("acknowledged " + record.key + " (exchange file consumed: " + record.exchangeFile +
+                 "), moved to Processed");
+        ++outcome.processed;
+      } else {
+        log.Info("acknowledged " + record.key + ", but it is no longer waiting; nothing to move");
+      }
+    } catch (const TransportError& e) {
+      log.Error("cannot move " + record.key + " to Processed: " + e.what());
+      ++outcome.failures;
+      open.push_back(record);
+    }
+  }
+  SaveOfferRecords(statePath, open);
+  return open;
+}
+
+}  // namespace
+
+FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& request, const FetchObserver& observer) {
+  FetchOutcome outcome;
+  auto reached = [&](FetchStep step) {
+    if (observer) observer(step);
+  };
+
+  std::vector<OfferRecord> records = SettleEarlierOffers(store, log, request.statePath, outcome);
+  std::set<std::string> unsettled;
+  for (const OfferRecord& record : records) unsettled.insert(record.key);
+
+  std::vector<Reply> replies;
+  for (const StoredMessage& stored : store.ListWaiting()) {
+    if (unsettled.count(stored.key)) continue;
+    std::string raw;
+    try {
+      raw = store.Read(stored.key);
+    } catch (const TransportError& e) {
+      log.Error("cannot read " + stored.key + ": " + e.what());
+      ++outcome.failures;
+      continue;
+    }
+    IncomingMessage message = ReadIncomingMessage(raw, request.ownAddress);
+    if (!message.parsed) {
+      log.Error("cannot read " + stored.key + " as a mail message; left where it is");
+      ++outcome.failures;
+      continue;
+    }
+    if (!ContainsIgnoringCase(message.subject, request.subject)) continue;
+    if (!message.automaticReason.empty()) {
+      try {
+        store.MoveToSkipped(stored.key);
+        log.Info("skipped " + stored.key + " from " + message.senderAddress + " (" + message.automaticReason +
+                 "), subject \"" + message.subject + "\", moved to Skipped");
+        ++outcome.skipped;
+      } catch (const TransportError& e) {
+        log.Error("cannot move " + stored.key + " to Skipped: " + e.what());
+        ++outcome.failures;
+      }
+      continue;
+    }
+    Reply reply{stored.key, {message.senderAddress, message.localDate, message.body}};
+    if (!message.hasDate) reply.record.date = FormatLocalDate(stored.arrivalNs / 1000000000);
+    if (reply.record.originator.empty()) log.Info("reply " + stored.key + " names no sender");
+    replies.push_back(std::move(reply));
+  }
+
+  // Record first, then write: a crash in between leaves a pending record,
+  // and the next run offers those messages again instead of taking the
+  // missing file for a consumed one.
+  for (const Reply& reply : replies) records.push_back({OfferStatus::Pending, request.exchangeFile, reply.key});
+  if (!replies.empty()) SaveOfferRecords(request.statePath, records);
+  reached(FetchStep::OffersPending);
+
+  std::vector<ReplyRecord> texts;
+  for (Reply& reply : replies) {
+    size_t broken = NeutraliseExchangeTags(reply.record.originator) + NeutraliseExchangeTags(reply.record.date) +
+                    NeutraliseExchangeTags(reply.record.body);
+    if (broken > 0) {
+      log.Info("broke " + std::to_string(broken) + " exchange tag(s) inside " + reply.key + " from " +
+               reply.record.originator);
+      outcome.neutralised += static_cast<int>(broken);
+    }
+    texts.push_back(reply.record);
+  }
+  if (platform::FileExists(request.exchangeFile)) log.Info("replacing existing file " + request.exchangeFile);
+  std::string why;
+  if (!platform::ReplaceFileAtomically(request.exchangeFile, FormatIncomingExchange(texts), &why)) {
+    throw std::runtime_error("cannot write the exchange file: " + why);
+  }
+  reached(FetchStep::ExchangeFileWritten);
+
+  for (OfferRecord& record : records) {
+    if (record.status == OfferStatus::Pending && record.exchangeFile == request.exchangeFile) {
+      record.status = OfferStatus::Offered;
+    }
+  }
+  if (!replies.empty()) SaveOfferRecords(request.statePath, records);
+  reached(FetchStep::OffersRecorded);
+
+  int n = 0;
+  for (const Reply& reply : replies) {
+    log.Info("fetched " + reply.key + " from " + reply.record.originator + " (" + reply.record.date + ") as reply " +
+             std::to_string(++n) + " in " + request.exchangeFile);
+  }
+  outcome.offered = static_cast<int>(replies.size());
+  return outcome;
+}
+
+}  // namespace emailaccess

@@ -1,0 +1,53 @@
+// Operation 4: the replies waiting in the mailbox, written into an incoming
+// exchange file for LvMAPI, with an acknowledgement cycle that loses nothing
+// and offers nothing twice.
+//
+// A message is moved to the processed folder only after the exchange file
+// that carried it has been consumed (LvMAPI deletes the file once it has
+// handed over every reply in it). So every run first settles the files of
+// earlier runs: a recorded file that is gone was consumed, and its messages
+// are moved; a recorded file that is still there was not (LvMAPI failed or
+// was killed), so it is deleted and its messages are offered again; a file
+// that was being written when this program died may or may not have been
+// read, so its messages are offered again too (LvMAPI stores a reply once).
+// Messages are never deleted.
+//
+// The caller holds the intake lock. Failures of the mailbox or of the state
+// file throw (TransportError, std::runtime_error); a single message that
+// cannot be read or moved is logged, counted in `failures`, and left where
+// it is.
+#pragma once
+
+#include "emailaccess/event_log.h"
+#include "emailaccess/transport.h"
+
+#include <functional>
+#include <string>
+
+namespace emailaccess {
+
+struct FetchRequest {
+  std::string exchangeFile;  // to be created; replaced if it exists
+  std::string subject;       // contained in the subject of a reply, case ignored
+  std::string ownAddress;    // our sender address: mail from it is not a reply
+  std::string statePath;     // the state file
+};
+
+struct FetchOutcome {
+  int offered = 0;      // replies written into the exchange file
+  int skipped = 0;      // automatic messages moved to the skipped folder
+  int processed = 0;    // messages of consumed files moved to the processed folder
+  int reoffered = 0;    // messages of unconsumed files offered again
+  int neutralised = 0;  // exchange tags broken inside values
+  int failures = 0;     // messages that could not be read or moved
+};
+
+// Points where the run has made a lasting change; tests stop the run there to
+// show what a crash at that point leaves behind.
+enum class FetchStep { OffersPending, ExchangeFileWritten, OffersRecorded };
+using FetchObserver = std::function<void(FetchStep)>;
+
+FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& request,
+                          const FetchObserver& observer = {});
+
+}  // namespace emailaccess

@@ -1,0 +1,197 @@
+#include "emailaccess/maildir_transport.h"
+
+#include "platform/directory.h"
+#include "platform/durable_file.h"
+#include "platform/files.h"
+#include "platform/host.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <random>
+
+namespace emailaccess {
+namespace {
+
+constexpr const char* kSubfolders[] = {"tmp", "new", "cur"};
+
+// A name no other delivery uses: time, process, a counter, randomness and
+// the host, as Maildir asks. '/' and ':' are not allowed in it.
+std::string UniqueName() {
+  static std::atomic<unsigned> counter{0};
+  static const unsigned long long salt = std::random_device{}();
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count() % 1000000;
+  std::string host = platform::HostName();
+  std::replace(host.begin(), host.end(), '/', '_');
+  std::replace(host.begin(), host.end(), ':', '_');
+  return std::to_string(seconds) + ".M" + std::to_string(micros) + "P" + std::to_string(platform::ProcessId()) +
+         "Q" + std::to_string(counter++) + "R" + std::to_string(salt % 1000000007ULL) + "." + host;
+}
+
+bool IsTemporaryErrno(int error) { return error == EAGAIN || error == EINTR || error == EBUSY; }
+
+}  // namespace
+
+std::string MaildirKey(const std::string& fileName) { return fileName.substr(0, fileName.find(':')); }
+
+void MaildirFolder::Ensure() {
+  for (const char* sub : kSubfolders) {
+    std::string why;
+    if (!platform::MakeDirectories(m_path + "/" + sub, &why)) {
+      throw TransportError("Maildir " + m_path + ": " + why, false);
+    }
+  }
+}
+
+std::string MaildirFolder::Deliver(const std::string& message) {
+  Ensure();
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const std::string name = UniqueName();
+    const std::string tmp = m_path + "/tmp/" + name;
+    const std::string target = m_path + "/new/" + name;
+    std::string why;
+    if (!platform::CreateNewFileDurably(tmp, message, &why)) {
+      if (errno == EEXIST) continue;
+      throw TransportError("cannot deliver into " + m_path + ": " + why, IsTemporaryErrno(errno));
+    }
+    platform::MoveResult moved = platform::MoveFileNoReplace(tmp, target, &why);
+    if (moved == platform::MoveResult::Moved) return target;
+    platform::RemoveFile(tmp);
+    if (moved != platform::MoveResult::TargetExists) {
+      throw TransportError("cannot deliver into " + m_path + ": " + why, false);
+    }
+  }
+  throw TransportError("cannot deliver into " + m_path + ": no unique file name found", true);
+}
+
+std::vector<StoredMessage> MaildirFolder::List() {
+  struct Found {
+    StoredMessage message;
+    std::string name;
+  };
+  std::vector<Found> found;
+  for (const char* sub : {"new", "cur"}) {
+    const std::string folder = m_path + "/" + sub;
+    if (!platform::IsDirectory(folder)) continue;
+    std::vector<platform::DirectoryEntry> entries;
+    std::string why;
+    if (!platform::ListDirectory(folder, entries, &why)) throw TransportError("Maildir " + why, false);
+    for (const auto& entry : entries) {
+      // Maildir readers ignore dot files; they are not messages.
+      if (!entry.regularFile || entry.name.empty() || entry.name[0] == '.') continue;
+      found.push_back({StoredMessage{MaildirKey(entry.name), entry.modifiedNs}, entry.name});
+    }
+  }
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return a.message.arrivalNs != b.message.arrivalNs ? a.message.arrivalNs < b.message.arrivalNs : a.name < b.name;
+  });
+  std::vector<StoredMessage> result;
+  for (auto& f : found) result.push_back(std::move(f.message));
+  return result;
+}
+
+std::string MaildirFolder::Locate(const std::string& key) {
+  for (const char* sub : {"new", "cur"}) {
+    const std::string folder = m_path + "/" + sub;
+    std::vector<platform::DirectoryEntry> entries;
+    if (!platform::ListDirectory(folder, entries)) continue;
+    for (const auto& entry : entries) {
+      if (entry.regularFile && MaildirKey(entry.name) == key) return folder + "/" + entry.name;
+    }
+  }
+  return std::string();
+}
+
+bool MaildirFolder::MoveTo(const std::string& key, MaildirFolder& target) {
+  const std::string from = Locate(key);
+  if (from.empty()) return false;
+  target.Ensure();
+  std::string name = from.substr(from.find_last_of('/') + 1);
+  if (name.find(":2,") == std::string::npos) name = key + ":2,S";
+  const std::string to = target.path() + "/cur/" + name;
+  std::string why;
+  switch (platform::MoveFileNoReplace(from, to, &why)) {
+    case platform::MoveResult::Moved:
+      return true;
+    case platform::MoveResult::SourceMissing:
+      return false;
+    case platform::MoveResult::CrossDevice: {
+      // Folders on different file systems: copy into the target the Maildir
+      // way, and only then take the original away.
+      std::string data;
+      if (!platform::ReadWholeFile(from, data, &why)) throw TransportError(why, false);
+      const std::string tmp = target.path() + "/tmp/" + name;
+      if (!platform::CreateNewFileDurably(tmp, data, &why)) throw TransportError(why, false);
+      if (platform::MoveFileNoReplace(tmp, to, &why) != platform::MoveResult::Moved) {
+        platform::RemoveFile(tmp);
+        throw TransportError(why, false);
+      }
+      platform::RemoveFile(from);
+      return true;
+    }
+    default:
+      throw TransportError(why, false);
+  }
+}
+
+void MaildirFolder::Check(const std::string& role, std::vector<CheckFinding>& findings, bool countMessages) {
+  const std::string label = role + " (" + m_path + "): ";
+  if (!platform::FileExists(m_path)) {
+    findings.push_back({true, label + "not there yet, created on first use"});
+    return;
+  }
+  if (!platform::IsDirectory(m_path)) {
+    findings.push_back({false, label + "exists but is not a folder"});
+    return;
+  }
+  for (const char* sub : kSubfolders) {
+    const std::string folder = m_path + "/" + sub;
+    if (platform::FileExists(folder) && !platform::IsWritableDirectory(folder)) {
+      findings.push_back({false, label + sub + "/ is not a writable folder"});
+      return;
+    }
+  }
+  if (!platform::IsWritableDirectory(m_path)) {
+    findings.push_back({false, label + "not writable"});
+    return;
+  }
+  std::string text = label + "ok";
+  if (countMessages) text += ", " + std::to_string(List().size()) + " message(s) waiting";
+  findings.push_back({true, text});
+}
+
+MaildirTransport::MaildirTransport(const MaildirSettings& settings)
+    : m_outbox(settings.outbox), m_inbox(settings.inbox), m_processed(settings.processed), m_skipped(settings.skipped) {}
+
+std::string MaildirTransport::Send(const std::string&, const std::string& message) { return m_outbox.Deliver(message); }
+
+std::vector<StoredMessage> MaildirTransport::ListWaiting() {
+  m_inbox.Ensure();
+  return m_inbox.List();
+}
+
+bool MaildirTransport::IsWaiting(const std::string& key) { return !m_inbox.Locate(key).empty(); }
+
+std::string MaildirTransport::Read(const std::string& key) {
+  const std::string path = m_inbox.Locate(key);
+  std::string data, why;
+  if (path.empty()) throw TransportError("message " + key + " is no longer in " + m_inbox.path(), false);
+  if (!platform::ReadWholeFile(path, data, &why)) throw TransportError(why, false);
+  return data;
+}
+
+bool MaildirTransport::MoveToProcessed(const std::string& key) { return m_inbox.MoveTo(key, m_processed); }
+
+bool MaildirTransport::MoveToSkipped(const std::string& key) { return m_inbox.MoveTo(key, m_skipped); }
+
+void MaildirTransport::Check(std::vector<CheckFinding>& findings) {
+  m_outbox.Check("Outbox", findings, false);
+  m_inbox.Check("Inbox", findings, true);
+  m_processed.Check("Processed", findings, false);
+  m_skipped.Check("Skipped", findings, false);
+}
+
+}  // namespace emailaccess

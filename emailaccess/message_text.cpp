@@ -1,0 +1,231 @@
+#include "emailaccess/message_text.h"
+
+#include "emailaccess/gmime_support.h"
+#include "emailaccess/html_text.h"
+#include "emailaccess/text_encoding.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <vector>
+
+namespace emailaccess {
+namespace {
+
+std::string LowerTrimmed(const char* text) {
+  std::string value = text ? text : "";
+  value.erase(0, value.find_first_not_of(" \t\r\n"));
+  value.erase(value.find_last_not_of(" \t\r\n") + 1);
+  std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return std::tolower(c); });
+  return value;
+}
+
+bool SameAddress(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+// The first mailbox of an address list, looking inside groups too.
+std::string FirstAddress(InternetAddressList* list) {
+  if (!list) return std::string();
+  for (int i = 0; i < internet_address_list_length(list); ++i) {
+    InternetAddress* address = internet_address_list_get_address(list, i);
+    if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
+      const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+      if (addr && *addr) return addr;
+    } else if (INTERNET_ADDRESS_IS_GROUP(address)) {
+      std::string inner = FirstAddress(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)));
+      if (!inner.empty()) return inner;
+    }
+  }
+  return std::string();
+}
+
+std::string SenderAddress(GMimeMessage* message) {
+  for (InternetAddressList* list : {g_mime_message_get_from(message), g_mime_message_get_sender(message),
+                                    g_mime_message_get_reply_to(message)}) {
+    std::string address = FirstAddress(list);
+    if (!address.empty()) return Utf8OrWindows1252(address);
+  }
+  return std::string();
+}
+
+// Why the message was sent by a program rather than typed by a person, or
+// the empty text. Such mail (out-of-office notes, bounces, list traffic, our
+// own messages coming back) must never be taken for a reply.
+std::string AutomaticReason(GMimeMessage* message, const std::string& sender, std::string_view ownAddress) {
+  GMimeObject* object = GMIME_OBJECT(message);
+  const char* autoSubmitted = g_mime_object_get_header(object, "Auto-Submitted");
+  if (autoSubmitted) {
+    std::string value = LowerTrimmed(autoSubmitted);
+    value = value.substr(0, value.find_first_of(" ;("));
+    if (value != "no") return "Auto-Submitted: " + LowerTrimmed(autoSubmitted);
+  }
+  for (const char* header : {"X-Autoreply", "X-Autorespond"}) {
+    if (g_mime_object_get_header(object, header)) return std::string(header) + " header";
+  }
+  const std::string precedence = LowerTrimmed(g_mime_object_get_header(object, "Precedence"));
+  if (precedence == "bulk" || precedence == "junk" || precedence == "list" || precedence == "auto_reply") {
+    return "Precedence: " + precedence;
+  }
+  GMimeObject* top = g_mime_message_get_mime_part(message);
+  if (top && g_mime_content_type_is_type(g_mime_object_get_content_type(top), "multipart", "report")) {
+    return "delivery report (multipart/report)";
+  }
+  const char* returnPath = g_mime_object_get_header(object, "Return-Path");
+  if (returnPath && LowerTrimmed(returnPath) == "<>") return "empty return path (bounce)";
+  const std::string local = LowerTrimmed(sender.substr(0, sender.find('@')).c_str());
+  if (local == "mailer-daemon" || local == "postmaster") return "sender " + sender;
+  if (!sender.empty() && SameAddress(sender, ownAddress)) return "sent by this program (" + sender + ")";
+  return std::string();
+}
+
+bool IsAttachment(GMimePart* part) {
+  if (g_mime_part_is_attachment(part)) return true;
+  // A part with a file name and no disposition is a file, not the text.
+  return g_mime_object_get_disposition(GMIME_OBJECT(part)) == nullptr && g_mime_part_get_filename(part) != nullptr;
+}
+
+struct BodyParts {
+  GMimePart* plain = nullptr;
+  GMimePart* html = nullptr;
+};
+
+// Walks the tree in document order; attached messages and attachments are
+// not the body. (g_mime_message_get_body would give the alternative's
+// container, not a text part.)
+void CollectBodyParts(GMimeObject* object, BodyParts& found, int depth) {
+  if (!object || depth > 64) return;
+  if (GMIME_IS_MULTIPART(object)) {
+    GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+      CollectBodyParts(g_mime_multipart_get_part(multipart, i), found, depth + 1);
+    }
+    return;
+  }
+  if (!GMIME_IS_PART(object)) return;
+  GMimePart* part = GMIME_PART(object);
+  if (IsAttachment(part)) return;
+  GMimeContentType* type = g_mime_object_get_content_type(object);
+  if (!found.plain && g_mime_content_type_is_type(type, "text", "plain")) found.plain = part;
+  if (!found.html && g_mime_content_type_is_type(type, "text", "html")) found.html = part;
+}
+
+std::string DecodedContent(GMimePart* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  if (!content) return std::string();
+  GObjectPtr<GMimeStream> sink(g_mime_stream_mem_new());
+  g_mime_data_wrapper_write_to_stream(content, sink.get());
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
+  return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
+}
+
+std::string ContentParameter(GMimePart* part, const char* name) {
+  const char* value = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), name);
+  return value ? value : "";
+}
+
+// The charset an HTML document declares in its own <meta>, for parts whose
+// header declares none.
+std::string MetaCharset(std::string_view html) {
+  std::string head(html.substr(0, 4096));
+  std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
+  size_t at = head.find("charset=");
+  if (at == std::string::npos) return std::string();
+  at += 8;
+  while (at < head.size() && (head[at] == '"' || head[at] == '\'' || head[at] == ' ')) ++at;
+  size_t end = at;
+  while (end < head.size() && (std::isalnum(static_cast<unsigned char>(head[end])) || head[end] == '-' ||
+                               head[end] == '_' || head[end] == ':' || head[end] == '.')) {
+    ++end;
+  }
+  return head.substr(at, end - at);
+}
+
+std::string BestPlainText(GMimeMessage* message) {
+  BodyParts parts;
+  CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
+  if (parts.plain) {
+    std::string text = CharsetToUtf8(DecodedContent(parts.plain), ContentParameter(parts.plain, "charset"));
+    if (LowerTrimmed(ContentParameter(parts.plain, "format").c_str()) == "flowed") {
+      text = UnflowText(CrlfToLf(text), LowerTrimmed(ContentParameter(parts.plain, "delsp").c_str()) == "yes");
+    }
+    return CanonicalCrlf(text);
+  }
+  if (parts.html) {
+    std::string raw = DecodedContent(parts.html);
+    std::string charset = ContentParameter(parts.html, "charset");
+    if (charset.empty()) charset = MetaCharset(raw);
+    return CanonicalCrlf(HtmlToText(CharsetToUtf8(raw, charset)));
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string FormatLocalDate(std::int64_t unixSeconds) {
+  GDateTimePtr when(g_date_time_new_from_unix_local(static_cast<gint64>(unixSeconds)));
+  if (!when) return std::string();
+  GCharPtr text(g_date_time_format(when.get(), "%Y-%m-%d %H:%M:%S"));
+  return text ? text.get() : "";
+}
+
+std::string UnflowText(std::string_view text, bool deleteSpace) {
+  struct Line {
+    int depth = 0;
+    std::string content;
+    bool flowed = false;
+  };
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view raw = text.substr(pos, end - pos);
+    pos = end + 1;
+    Line line;
+    while (static_cast<size_t>(line.depth) < raw.size() && raw[line.depth] == '>') ++line.depth;
+    raw.remove_prefix(line.depth);
+    if (!raw.empty() && raw[0] == ' ') raw.remove_prefix(1);  // space-stuffing
+    line.content = std::string(raw);
+    line.flowed = !line.content.empty() && line.content.back() == ' ' && line.content != "-- ";
+    if (line.flowed && deleteSpace) line.content.pop_back();
+    lines.push_back(std::move(line));
+  }
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const int depth = lines[i].depth;
+    std::string joined = lines[i].content;
+    while (lines[i].flowed && i + 1 < lines.size() && lines[i + 1].depth == depth && lines[i + 1].content != "-- ") {
+      joined += lines[++i].content;
+    }
+    if (depth > 0) out += std::string(static_cast<size_t>(depth), '>') + (joined.empty() ? "" : " ");
+    out += joined;
+    if (i + 1 < lines.size()) out += '\n';
+  }
+  return out;
+}
+
+IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress) {
+  IncomingMessage result;
+  EnsureGMime();
+  if (raw.size() > static_cast<size_t>(INT_MAX)) return result;
+  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.data(), raw.size()));
+  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), IncomingParserOptions()));
+  if (!message) return result;
+  result.parsed = true;
+
+  const char* subject = g_mime_message_get_subject(message.get());
+  result.subject = Utf8OrWindows1252(subject ? subject : "");
+  result.senderAddress = SenderAddress(message.get());
+  result.automaticReason = AutomaticReason(message.get(), result.senderAddress, ownAddress);
+  if (GDateTime* date = g_mime_message_get_date(message.get())) {
+    result.localDate = FormatLocalDate(g_date_time_to_unix(date));
+    result.hasDate = !result.localDate.empty();
+  }
+  result.body = BestPlainText(message.get());
+  return result;
+}
+
+}  // namespace emailaccess

@@ -1,0 +1,40 @@
+// From one raw mail message to what the incoming exchange file needs: the
+// decoded subject, the sender's address, the date in local time, whether the
+// message was sent by a robot, and the best plain text of its body.
+//
+// ReadIncomingMessage is a pure function of its input bytes (and the local
+// time zone) with no files, no state and no exceptions, so that untrusted
+// mail can be fed to it directly, by the intake and by a fuzz target alike.
+// A message GMime cannot read at all comes back with `parsed` false.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace emailaccess {
+
+struct IncomingMessage {
+  bool parsed = false;
+  std::string subject;          // decoded, UTF-8
+  std::string senderAddress;    // From (else Sender, else Reply-To), address only
+  std::string automaticReason;  // why this is a robot's mail; empty for a person's reply
+  bool hasDate = false;         // the Date header was present and valid
+  std::string localDate;        // "YYYY-MM-DD HH:MM:SS" of the Date header in local time
+  std::string body;             // best plain text, UTF-8, CR LF line breaks
+};
+
+// `ownAddress` is this program's sender address: mail from it is our own
+// and counts as automatic.
+IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress);
+
+// "YYYY-MM-DD HH:MM:SS" in local time for seconds since 1970 (UTC).
+std::string FormatLocalDate(std::int64_t unixSeconds);
+
+// Joins the soft line breaks of format=flowed text (lines ending in a blank,
+// with the same quote depth as the next line) and undoes space-stuffing.
+// With `deleteSpace` (delsp=yes) the blank before a soft break is dropped.
+// The signature separator "-- " never flows. Input and output use LF.
+std::string UnflowText(std::string_view text, bool deleteSpace);
+
+}  // namespace emailaccess

@@ -1,0 +1,143 @@
+#include "emailaccess/text_encoding.h"
+
+#include "emailaccess/gmime_support.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace emailaccess {
+namespace {
+
+// Code points of the bytes 0x80..0x9F in Windows-1252; 0 marks the undefined
+// ones. 0xA0..0xFF equal their Unicode code points.
+constexpr std::array<char32_t, 32> kHighControls = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+  return out;
+}
+
+// Labels under which mail programs send Windows-1252 text as often as the
+// charset they name.
+bool IsLooseLatinLabel(const std::string& charset) {
+  static const char* const kLabels[] = {"",          "iso-8859-1", "iso8859-1", "iso_8859-1", "iso_8859-1:1987",
+                                        "latin1",    "l1",         "cp819",     "ibm819",     "iso-ir-100",
+                                        "us-ascii",  "ascii",      "us",        "ansi_x3.4-1968", "iso646-us"};
+  return std::find(std::begin(kLabels), std::end(kLabels), charset) != std::end(kLabels);
+}
+
+bool IsWindows1252Label(const std::string& charset) {
+  return charset == "windows-1252" || charset == "cp1252" || charset == "x-cp1252" || charset == "cp-1252";
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+  return g_utf8_validate_len(text.data(), static_cast<gsize>(text.size()), nullptr);
+}
+
+std::string Windows1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 4);
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0xA0) {
+      char32_t mapped = kHighControls[c - 0x80];
+      AppendUtf8(out, mapped ? mapped : 0xFFFD);
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+std::string Utf8OrWindows1252(std::string_view text) {
+  return IsValidUtf8(text) ? std::string(text) : Windows1252ToUtf8(text);
+}
+
+std::string CanonicalCrlf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size();) {
+    char c = text[i];
+    if (c == '\n') {
+      out += "\r\n";
+      ++i;
+    } else if (c == '\r') {
+      size_t end = i;
+      while (end < text.size() && text[end] == '\r') ++end;
+      if (end < text.size() && text[end] == '\n') {
+        out += "\r\n";
+        i = end + 1;
+      } else {
+        for (; i < end; ++i) out += "\r\n";
+      }
+    } else {
+      out.push_back(c);
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string CrlfToLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+std::string CharsetToUtf8(std::string_view bytes, std::string_view declaredCharset) {
+  std::string charset = Lower(declaredCharset);
+  if (IsLooseLatinLabel(charset)) return Utf8OrWindows1252(bytes);
+  if (IsWindows1252Label(charset)) return Windows1252ToUtf8(bytes);
+  if (charset == "utf-8" || charset == "utf8") {
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    GCharPtr repaired(g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())));
+    return repaired.get();
+  }
+  EnsureGMime();
+  const char* iconvName = g_mime_charset_iconv_name(charset.c_str());
+  gsize written = 0;
+  GError* failure = nullptr;
+  GCharPtr converted(g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", iconvName, nullptr,
+                               &written, &failure));
+  if (failure) g_error_free(failure);
+  if (converted && IsValidUtf8(std::string_view(converted.get(), written))) {
+    return std::string(converted.get(), written);
+  }
+  return Utf8OrWindows1252(bytes);
+}
+
+bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle) {
+  if (needle.empty()) return true;
+  std::string safeHaystack = Utf8OrWindows1252(haystack);
+  std::string safeNeedle = Utf8OrWindows1252(needle);
+  GCharPtr foldedHaystack(g_utf8_casefold(safeHaystack.data(), static_cast<gssize>(safeHaystack.size())));
+  GCharPtr foldedNeedle(g_utf8_casefold(safeNeedle.data(), static_cast<gssize>(safeNeedle.size())));
+  return std::string_view(foldedHaystack.get()).find(foldedNeedle.get()) != std::string_view::npos;
+}
+
+}  // namespace emailaccess

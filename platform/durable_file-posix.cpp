@@ -1,0 +1,87 @@
+#include "platform/durable_file.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+void SetError(std::string* error, const std::string& what, const std::string& path) {
+  if (error) *error = what + " '" + path + "': " + std::strerror(errno);
+}
+
+bool WriteSyncClose(int fd, std::string_view data, const std::string& path, std::string* error) {
+  const char* p = data.data();
+  size_t left = data.size();
+  bool ok = true;
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (ok && ::fsync(fd) != 0) ok = false;
+  if (!ok) SetError(error, "cannot write", path);
+  if (::close(fd) != 0 && ok) {
+    SetError(error, "cannot write", path);
+    ok = false;
+  }
+  return ok;
+}
+
+// Makes the new name itself durable: the folder entry is flushed too.
+void SyncFolderOf(const std::string& path) {
+  size_t cut = path.find_last_of('/');
+  std::string folder = cut == std::string::npos ? "." : (cut == 0 ? "/" : path.substr(0, cut));
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+bool CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    SetError(error, "cannot create", path);
+    return false;
+  }
+  if (!WriteSyncClose(fd, data, path, error)) {
+    ::unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string PartialFileName(const std::string& path) { return path + ".part"; }
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error) {
+  const std::string part = PartialFileName(path);
+  int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    SetError(error, "cannot create", part);
+    return false;
+  }
+  if (!WriteSyncClose(fd, data, part, error)) {
+    ::unlink(part.c_str());
+    return false;
+  }
+  if (::rename(part.c_str(), path.c_str()) != 0) {
+    SetError(error, "cannot rename into place", path);
+    ::unlink(part.c_str());
+    return false;
+  }
+  SyncFolderOf(path);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+// Files written so that a crash or power loss leaves them whole or absent.
+//
+// Both functions flush the data to the disk before they report success and
+// never leave a half-written file under the final name. None throws; a reason
+// is the operating system's own text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Creates `path`, which must not exist yet, writes `data` and flushes it.
+// On any failure the new file is removed again.
+bool CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+// Writes `data` to `path` + ".part", flushes it and then renames it over
+// `path` in one step, so that readers see either the old content or the new
+// one. On failure the ".part" file is removed and `path` is left as it was.
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+// The name under which ReplaceFileAtomically prepares the new content.
+std::string PartialFileName(const std::string& path);
+
+}  // namespace platform

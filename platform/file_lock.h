@@ -1,0 +1,34 @@
+// An exclusive lock that keeps two processes out of the same work.
+//
+// The lock is advisory: it binds every process that asks for the same lock
+// file, and it is released when the object is destroyed or when the process
+// ends in any way, a crash included, so a dead holder never blocks anyone.
+// The lock file itself is created when missing and left in place.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace platform {
+
+class FileLock {
+ public:
+  enum class Result { Acquired, Busy, Failed };
+
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Tries to take the lock, retrying until `wait` has passed. Busy: another
+  // process held it all that time. Failed: the lock file cannot be opened
+  // (the reason goes to `error`).
+  Result Acquire(const std::string& path, std::chrono::milliseconds wait, std::string* error = nullptr);
+
+  bool held() const { return m_fd >= 0; }
+
+ private:
+  int m_fd = -1;
+};
+
+}  // namespace platform
