@@ -1,0 +1,67 @@
+#include "email_test_support.h"
+
+#include "emailaccess/offer_state.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+namespace emailaccess_test {
+
+ScopedTimeZone::ScopedTimeZone(const std::string& zone) {
+  if (const char* previous = std::getenv("TZ")) {
+    m_had = true;
+    m_previous = previous;
+  }
+  setenv("TZ", zone.c_str(), 1);
+  tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  if (m_had) {
+    setenv("TZ", m_previous.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+Installation::Installation()
+    : config(emailaccess::DefaultConfig(dir.path() + "/")), log(dir.file(emailaccess::kLogFileName), errors) {}
+
+std::string Installation::StatePath() const { return File(emailaccess::kStateFileName); }
+
+void PlaceMessage(const std::string& maildir, const std::string& name, const std::string& data,
+                  std::int64_t arrivalSeconds) {
+  for (const char* sub : {"tmp", "new", "cur"}) std::filesystem::create_directories(maildir + "/" + sub);
+  const std::string path = maildir + "/new/" + name;
+  testing_support::WriteFile(path, data);
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(arrivalSeconds);
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw std::runtime_error("utimensat failed on " + path);
+}
+
+std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOnly) {
+  std::vector<std::string> names;
+  for (const char* sub : {"new", "cur"}) {
+    for (const std::string& name : testing_support::ListFolder(maildir + "/" + sub)) {
+      names.push_back(keysOnly ? name.substr(0, name.find(':')) : name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Fixture(const std::string& name) {
+  const std::string path = std::string(EMAILACCESS_FIXTURE_DIR) + "/" + name;
+  if (!testing_support::Exists(path)) throw std::runtime_error("missing fixture " + path);
+  return testing_support::ReadFile(path);
+}
+
+}  // namespace emailaccess_test

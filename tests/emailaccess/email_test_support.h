@@ -1,0 +1,54 @@
+// Helpers for the mail-access tests: an installation folder with its
+// settings, Maildir messages placed with a chosen arrival time, the fixture
+// messages, and a fixed local time zone so that dates compare exactly.
+#pragma once
+
+#include "emailaccess/config.h"
+#include "emailaccess/event_log.h"
+#include "support/test_support.h"
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace emailaccess_test {
+
+// Sets TZ for the lifetime of the object and restores the previous value.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const std::string& zone);
+  ~ScopedTimeZone();
+
+ private:
+  bool m_had = false;
+  std::string m_previous;
+};
+
+// A scratch installation: the default settings for a program living in a
+// fresh folder, and a log beside it.
+struct Installation {
+  testing_support::ScratchDir dir;
+  emailaccess::Config config;
+  std::ostringstream errors;
+  emailaccess::EventLog log;
+
+  Installation();
+  std::string ProgramDir() const { return dir.path() + "/"; }
+  std::string File(const std::string& name) const { return dir.file(name); }
+  std::string StatePath() const;
+  std::string LogText() const { return testing_support::ReadFile(File(emailaccess::kLogFileName)); }
+};
+
+// Writes `data` into `maildir`/new/`name` (creating the Maildir) and sets its
+// modification time, which is its arrival time, to `arrivalSeconds`.
+void PlaceMessage(const std::string& maildir, const std::string& name, const std::string& data,
+                  std::int64_t arrivalSeconds);
+
+// File names in the Maildir's new/ and cur/ (sorted); with `keysOnly` the
+// part before ':'.
+std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOnly = true);
+
+std::string Fixture(const std::string& name);
+
+}  // namespace emailaccess_test
