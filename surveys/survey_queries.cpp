@@ -1,0 +1,137 @@
+#include "surveys/survey_queries.h"
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "data/vista_results.h"
+#include "util/identifiers.h"
+
+namespace {
+
+// Runs `sql` and calls `onRow` with the result set positioned on each row.
+template <class OnRow>
+void ForEachRow(CDBConnection& connection, const std::string& sql, OnRow onRow) {
+  CVistaResults results;
+  CDBCommand command(&connection, sql);
+  command.SetResults(&results);
+  command.Execute();
+  for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET;
+       status = results.MoveNext()) {
+    onRow(results);
+  }
+}
+
+template <class Element, std::size_t... Column>
+std::unique_ptr<Element> ElementFromRow(const CVistaResults& row, std::index_sequence<Column...>) {
+  return std::make_unique<Element>(row.GetField(static_cast<int32_t>(Column + 1))...);
+}
+
+// Loads one element per row, from columns 1..n in column order. True when a
+// row was read.
+template <class Element>
+bool LoadRows(CDBConnection& connection, const std::string& sql, CBizObjectCollection<Element*>& collection) {
+  bool any = false;
+  ForEachRow(connection, sql, [&](const CVistaResults& row) {
+    collection.load(ElementFromRow<Element>(row, std::make_index_sequence<Element::kColumnCount>{}));
+    any = true;
+  });
+  return any;
+}
+
+std::string Quoted(std::string value) {
+  DoubleSingleQuotes(value);
+  return value;
+}
+
+constexpr const char kPersonSearchHead[] =
+    "SELECT PersonID, FirstName, MiddleName, LastName, Email, HomePhone, WorkPhone, OtherPhone, Addr1, Addr2, "
+    "City, State, Zip  FROM Person ";
+
+}  // namespace
+
+bool LVSAL_GetSurveyPersons(CDBConnection& connection, CPersons& persons, std::string surveyId) {
+  LoadRows(connection,
+           "SELECT p.PersonID, p.FirstName, p.MiddleName, p.LastName, p.Email, p.HomePhone, p.WorkPhone, "
+           "p.OtherPhone, p.Addr1, p.Addr2, p.City, p.State, p.Zip  FROM SurveyPersonXRef xref INNER JOIN Person p "
+           "ON p.PersonID = xref.PersonId WHERE xref.SurveyID = '" +
+               Quoted(surveyId) + "'",
+           persons);
+  return true;
+}
+
+bool LVSAL_GetSurveyOtherEmails(CDBConnection& connection, CSurveyOtherEmails& otherEmails, std::string surveyId) {
+  LoadRows(connection,
+           "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" + Quoted(surveyId) +
+               "'",
+           otherEmails);
+  return true;
+}
+
+bool LVSAL_GetSurveyQuestions(CDBConnection& connection, CSurveyQuestions& questions, std::string surveyId) {
+  questions.clear();
+  LoadRows(connection,
+           "SELECT q.SurveyQuestionID, q.SurveyQuestionNumber, q.SurveyQuestionType, q.SurveyScaleMin, "
+           "q.SurveyScaleMax, q.SurveyMultipleChoiceID, q.SurveyQuestion  FROM Survey survey INNER JOIN "
+           "SurveyQuestionXRef xref ON xref.SurveyID = survey.SurveyID INNER JOIN SurveyQuestion q ON "
+           "q.SurveyQuestionID = xref.SurveyQuestionID WHERE survey.SurveyID = '" +
+               Quoted(surveyId) + "' order by q.SurveyQuestionNumber ASC",
+           questions);
+  return true;
+}
+
+void LVSAL_GetMultipleChoiceSets(CDBConnection& connection, std::vector<MultipleChoiceSet>& sets) {
+  MultipleChoiceSet working;
+  ForEachRow(connection,
+             "SELECT mcSet.MultipleChoiceSetID, mcSet.MultipleChoiceSetName, answer.AnswerID, answer.AnswerDesc, "
+             "xref.AnswerNum FROM SurveyMultipleChoiceSet mcSet LEFT JOIN SurveyMultipleChoiceXRef xref ON "
+             "xref.MultipleChoiceSetID = mcSet.MultipleChoiceSetID LEFT JOIN SurveyMultipleChoiceAnswer answer ON "
+             "answer.AnswerID = xref.AnswerID ORDER BY mcSet.MultipleChoiceSetName, xref.AnswerNum ASC",
+             [&](const CVistaResults& row) {
+               std::string setId = row.GetField(1);
+               if (setId != working.MultipleChoiceSetID) {
+                 if (!working.Answers.empty()) sets.push_back(working);
+                 working.Answers.clear();
+                 working.MultipleChoiceSetID = std::move(setId);
+                 working.MultipleChoiceSetName = row.GetField(2);
+               }
+               working.Answers.push_back({row.GetField(3), row.GetField(4), LeadingInteger(row.GetField(5))});
+             });
+  if (!working.Answers.empty()) sets.push_back(std::move(working));
+}
+
+bool LVSAL_FindPersons(CDBConnection& connection, CPersons& persons, std::string firstName, std::string lastName,
+                       std::string personId) {
+  DoubleSingleQuotes(firstName);
+  DoubleSingleQuotes(lastName);
+  DoubleSingleQuotes(personId);
+
+  std::string sql = kPersonSearchHead;
+  if (!personId.empty()) {
+    sql += "WHERE PersonID = '" + personId + "'";
+  } else {
+    if (!firstName.empty()) sql += " WHERE (FirstName like '" + firstName + "%')";
+    if (!lastName.empty()) {
+      sql += firstName.empty() ? " WHERE" : " AND (";
+      sql += " LastName like '" + lastName + "%'";
+      if (!firstName.empty()) sql += ")";
+    }
+  }
+  const bool found = LoadRows(connection, sql, persons);
+
+  // A single name typed into the last-name field may well be a first name.
+  if (!found && personId.empty() && firstName.empty()) {
+    LoadRows(connection, std::string(kPersonSearchHead) + " WHERE FirstName like '" + lastName + "%'", persons);
+  }
+  return true;
+}
+
+int32_t LeadingInteger(const std::string& text) {
+  // strtol reads what atoi reads, but reports overflow instead of leaving it
+  // undefined.
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}

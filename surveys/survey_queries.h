@@ -1,0 +1,43 @@
+// The survey queries the generic table loads cannot give: a survey's persons,
+// its extra e-mail addresses, its questions in question-number order, every
+// multiple-choice set with its answers, and the person search.
+//
+// Each takes an open connection (not opened, closed or owned here), sends one
+// fixed SQL text (two for a person search that falls back) and turns every
+// row into an element handed to the collection's load (state Clean), keeping
+// the database's row order. Identifiers put into a WHERE clause have their
+// single quotes doubled, as do search names; a GUID holds none, so its
+// statement is unchanged. Values are kept as text. The entity queries return
+// true whether or not rows were found. A failing statement throws out of the
+// gateway (after the database error log entry); elements appended before it
+// stay in the collection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bizobjects/bizobjects.h"
+#include "data/db_connection.h"
+#include "surveys/survey_records.h"
+
+// The persons assigned to the survey. Appends.
+bool LVSAL_GetSurveyPersons(CDBConnection& connection, CPersons& persons, std::string surveyId);
+// The survey's extra addresses. Appends.
+bool LVSAL_GetSurveyOtherEmails(CDBConnection& connection, CSurveyOtherEmails& otherEmails, std::string surveyId);
+// The survey's questions by ascending question number. Clears the collection first.
+bool LVSAL_GetSurveyQuestions(CDBConnection& connection, CSurveyQuestions& questions, std::string surveyId);
+// Every multiple-choice set with its answers, appended to `sets`: consecutive
+// rows of one set form one entry (so a set whose rows are split by another
+// set's rows appears more than once); a set without answers gets one empty
+// answer numbered 0.
+void LVSAL_GetMultipleChoiceSets(CDBConnection& connection, std::vector<MultipleChoiceSet>& sets);
+// Persons by identifier, or else by the beginnings of first and last name
+// (none given: everybody). When nothing is found for a last name alone, it is
+// tried once more as a first name. Appends.
+bool LVSAL_FindPersons(CDBConnection& connection, CPersons& persons, std::string firstName, std::string lastName,
+                       std::string personId);
+
+// Leading decimal digits (after blanks and an optional sign) as a number, 0
+// when there are none; values beyond the 32-bit range are clamped.
+int32_t LeadingInteger(const std::string& text);
