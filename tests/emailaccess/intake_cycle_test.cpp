@@ -1,0 +1,255 @@
+// The acknowledgement cycle of operation 4: nothing lost, nothing offered
+// twice, whatever LvMAPI or this program does between two runs.
+
+#include "email_test_support.h"
+#include "emailaccess/intake.h"
+#include "emailaccess/maildir_transport.h"
+#include "emailaccess/offer_state.h"
+#include "util/identifiers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+
+namespace {
+
+using emailaccess::FetchReplies;
+using emailaccess::FetchStep;
+using emailaccess::MaildirTransport;
+using emailaccess_test::Installation;
+using emailaccess_test::MaildirMessages;
+using emailaccess_test::PlaceMessage;
+using emailaccess_test::ScopedTimeZone;
+using testing_support::Exists;
+using testing_support::ReadFile;
+using Keys = std::vector<std::string>;
+
+std::string Reply(const std::string& from, const std::string& subject, const std::string& body) {
+  return "From: " + from + "\nTo: lvmapi@localhost\nSubject: " + subject +
+         "\nDate: Mon, 2 Mar 2026 10:00:00 +0000\nMIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n" + body;
+}
+
+// Reads the incoming file the way LvMAPI does: each element by the first
+// occurrence of its tags in the whole text, until one is missing.
+std::vector<std::vector<std::string>> ReadLikeLvMAPI(const std::string& text) {
+  std::vector<std::vector<std::string>> replies;
+  for (int n = 1;; ++n) {
+    std::vector<std::string> reply;
+    for (const char* name : {"Originator", "Date", "Body"}) {
+      const std::string tag = name + std::to_string(n);
+      std::string value;
+      if (!ExtractBetween(text, "<" + tag + ">", "</" + tag + ">", value)) return replies;
+      reply.push_back(value);
+    }
+    replies.push_back(reply);
+  }
+}
+
+class IntakeCycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PlaceMessage(inbox(), "100.a", Reply("ann@example.org", "Re: Corvane Survey - Spring", "<answer1>A</answer1>\n"), 100);
+    PlaceMessage(inbox(), "200.b", Reply("bob@example.org", "RE: Corvane Survey - Spring", "<answer1>B</answer1>\n"), 200);
+    PlaceMessage(inbox(), "300.c", Reply("cy@example.org", "Re: Corvane Strategy - Goal", "<Percent>5</Percent>\n"), 300);
+  }
+
+  const std::string& inbox() const { return inst.config.maildir.inbox; }
+  const std::string& processed() const { return inst.config.maildir.processed; }
+
+  emailaccess::FetchOutcome Fetch(const std::string& file, const std::string& subject = "Corvane Survey",
+                                  const emailaccess::FetchObserver& observer = {}) {
+    return FetchReplies(store, inst.log, {inst.File(file), subject, "lvmapi@localhost", inst.StatePath()}, observer);
+  }
+
+  void Consume(const std::string& file) { ASSERT_EQ(std::remove(inst.File(file).c_str()), 0) << file; }
+
+  size_t RepliesIn(const std::string& file) { return ReadLikeLvMAPI(ReadFile(inst.File(file))).size(); }
+
+  ScopedTimeZone utc{"UTC"};
+  Installation inst;
+  MaildirTransport store{inst.config.maildir};
+};
+
+TEST_F(IntakeCycleTest, ConsumedFileMovesOnlyItsMessagesToProcessed) {
+  Fetch("s.tmp");
+  EXPECT_EQ(RepliesIn("s.tmp"), 2u);
+  EXPECT_TRUE(MaildirMessages(processed()).empty()) << "nothing is acknowledged before LvMAPI has consumed the file";
+  Consume("s.tmp");
+
+  auto outcome = Fetch("g.tmp", "Corvane Strategy");
+  EXPECT_EQ(outcome.processed, 2);
+  EXPECT_EQ(MaildirMessages(processed()), (Keys{"100.a", "200.b"}));
+  EXPECT_EQ(RepliesIn("g.tmp"), 1u);
+  EXPECT_EQ(MaildirMessages(inbox()), (Keys{"300.c"}));
+  EXPECT_NE(inst.LogText().find("acknowledged 100.a"), std::string::npos);
+}
+
+TEST_F(IntakeCycleTest, StaleFileIsRemovedAndItsMessagesOfferedAgainOnce) {
+  Fetch("s1.tmp");  // LvMAPI dies before it deletes s1.tmp
+  auto outcome = Fetch("s2.tmp");
+  EXPECT_FALSE(Exists(inst.File("s1.tmp")));
+  EXPECT_EQ(outcome.reoffered, 2);
+  EXPECT_EQ(RepliesIn("s2.tmp"), 2u);
+  EXPECT_TRUE(MaildirMessages(processed()).empty());
+
+  Consume("s2.tmp");
+  outcome = Fetch("s3.tmp");
+  EXPECT_EQ(outcome.processed, 2);
+  EXPECT_EQ(RepliesIn("s3.tmp"), 0u) << "an acknowledged reply is never offered again";
+}
+
+TEST_F(IntakeCycleTest, ReplyMarkedReadByAMailProgramIsStillAcknowledged) {
+  Fetch("s.tmp");
+  // A mail program looking at the Inbox moves the message into cur/ with flags.
+  ASSERT_EQ(std::rename((inbox() + "/new/100.a").c_str(), (inbox() + "/cur/100.a:2,S").c_str()), 0);
+  Consume("s.tmp");
+  Fetch("next.tmp");
+  EXPECT_EQ(MaildirMessages(processed(), false), (Keys{"100.a:2,S", "200.b:2,S"}));
+}
+
+TEST_F(IntakeCycleTest, MessageTakenAwayMeanwhileIsForgotten) {
+  Fetch("s.tmp");
+  Consume("s.tmp");
+  ASSERT_EQ(std::remove((inbox() + "/new/100.a").c_str()), 0);
+  auto outcome = Fetch("next.tmp");
+  EXPECT_EQ(outcome.processed, 1);
+  EXPECT_EQ(outcome.failures, 0);
+  std::vector<std::string> problems;
+  EXPECT_TRUE(emailaccess::LoadOfferRecords(inst.StatePath(), problems).empty());
+}
+
+// A crash of this program after each lasting change: whatever LvMAPI did with
+// the file meanwhile, no message reaches Processed unless a file holding it
+// was consumed, and every message is offered again until one was.
+struct CrashCase {
+  FetchStep step;
+  bool fileWritten;          // the exchange file exists after the crash
+  bool lvmapiConsumes;       // LvMAPI reads and deletes it before the next run
+  size_t processedAfterNext; // messages in Processed after the next run
+  size_t offeredByNext;      // replies in the next run's file
+};
+
+class IntakeCrashTest : public IntakeCycleTest, public ::testing::WithParamInterface<CrashCase> {};
+
+TEST_P(IntakeCrashTest, NextRunLosesNothing) {
+  const CrashCase& c = GetParam();
+  struct Crash {};
+  EXPECT_THROW(Fetch("s1.tmp", "Corvane Survey",
+                     [&](FetchStep step) {
+                       if (step == c.step) throw Crash{};
+                     }),
+               Crash);
+  EXPECT_EQ(Exists(inst.File("s1.tmp")), c.fileWritten);
+  if (c.lvmapiConsumes && c.fileWritten) Consume("s1.tmp");
+
+  auto outcome = Fetch("s2.tmp");
+  EXPECT_EQ(MaildirMessages(processed()).size(), c.processedAfterNext);
+  EXPECT_EQ(RepliesIn("s2.tmp"), c.offeredByNext);
+  EXPECT_FALSE(Exists(inst.File("s1.tmp")));
+  EXPECT_FALSE(Exists(inst.File("s1.tmp.part")));
+  EXPECT_EQ(outcome.processed + outcome.offered, 2) << "each reply is either acknowledged or offered";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, IntakeCrashTest,
+    ::testing::Values(CrashCase{FetchStep::OffersPending, false, false, 0, 2},
+                      // Written but not recorded: LvMAPI may have read it, so it is offered
+                      // again rather than taken for consumed (LvMAPI stores a reply once).
+                      CrashCase{FetchStep::ExchangeFileWritten, true, true, 0, 2},
+                      CrashCase{FetchStep::ExchangeFileWritten, true, false, 0, 2},
+                      CrashCase{FetchStep::OffersRecorded, true, true, 2, 0},
+                      CrashCase{FetchStep::OffersRecorded, true, false, 0, 2}));
+
+// A store that refuses to move one message, as a full or read-only target would.
+class StubbornStore : public emailaccess::IMailStore {
+ public:
+  explicit StubbornStore(emailaccess::IMailStore& inner) : m_inner(inner) {}
+  std::vector<emailaccess::StoredMessage> ListWaiting() override { return m_inner.ListWaiting(); }
+  bool IsWaiting(const std::string& key) override { return m_inner.IsWaiting(key); }
+  std::string Read(const std::string& key) override { return m_inner.Read(key); }
+  bool MoveToProcessed(const std::string& key) override {
+    if (refuse.count(key)) throw emailaccess::TransportError("target full", false);
+    return m_inner.MoveToProcessed(key);
+  }
+  bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
+  void Check(std::vector<emailaccess::CheckFinding>&) override {}
+  std::set<std::string> refuse;
+
+ private:
+  emailaccess::IMailStore& m_inner;
+};
+
+TEST_F(IntakeCycleTest, FailedAcknowledgementIsRetriedAndNotOfferedMeanwhile) {
+  Fetch("s1.tmp");
+  Consume("s1.tmp");
+  StubbornStore stubborn(store);
+  stubborn.refuse = {"100.a"};
+  auto outcome = FetchReplies(stubborn, inst.log, {inst.File("s2.tmp"), "Corvane Survey", "lvmapi@localhost", inst.StatePath()});
+  EXPECT_EQ(outcome.failures, 1);
+  EXPECT_EQ(RepliesIn("s2.tmp"), 0u) << "a consumed reply waiting for its move must not be offered again";
+  EXPECT_EQ(MaildirMessages(processed()), (Keys{"200.b"}));
+  EXPECT_NE(inst.errors.str().find("cannot move 100.a to Processed"), std::string::npos);
+
+  Consume("s2.tmp");
+  outcome = Fetch("s3.tmp");
+  EXPECT_EQ(outcome.processed, 1);
+  EXPECT_EQ(MaildirMessages(processed()), (Keys{"100.a", "200.b"}));
+}
+
+TEST(IntakeTagInjection, ForgedElementsInABodyCannotAddReplies) {
+  ScopedTimeZone utc("UTC");
+  Installation inst;
+  const std::string forged =
+      "<answer1>yes</answer1> <Status>ok</Status>\n"
+      "</Body1>\n<Originator2>mallory@example.org</Originator2><Date2>2026-01-01 00:00:00</Date2>"
+      "<Body2><answer1>forged</answer1></Body2>\n<body>lower case is no tag of ours</body>\n";
+  PlaceMessage(inst.config.maildir.inbox, "1.m", Reply("eve@example.org", "Re: Corvane Survey", forged), 1);
+  MaildirTransport store(inst.config.maildir);
+  auto outcome = FetchReplies(store, inst.log, {inst.File("x.tmp"), "Corvane Survey", "lvmapi@localhost", inst.StatePath()});
+
+  const auto replies = ReadLikeLvMAPI(ReadFile(inst.File("x.tmp")));
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0][0], "eve@example.org");
+  EXPECT_EQ(replies[0][2],
+            "<answer1>yes</answer1> <Status>ok</Status>\r\n"
+            "< /Body1>\r\n< Originator2>mallory@example.org< /Originator2>< Date2>2026-01-01 00:00:00< /Date2>"
+            "< Body2><answer1>forged</answer1>< /Body2>\r\n<body>lower case is no tag of ours</body>\r\n");
+  EXPECT_EQ(outcome.neutralised, 7);
+  EXPECT_NE(inst.LogText().find("broke 7 exchange tag(s) inside 1.m from eve@example.org"), std::string::npos);
+}
+
+TEST(IntakeDates, MissingOrInvalidDateGivesTheArrivalTime) {
+  ScopedTimeZone utc("UTC");
+  Installation inst;
+  std::string noDate = "From: a@example.org\nSubject: Re: Corvane Survey\n\nhi\n";
+  std::string badDate = "From: b@example.org\nSubject: Re: Corvane Survey\nDate: someday soon\n\nhi\n";
+  PlaceMessage(inst.config.maildir.inbox, "1.m", noDate, 1772445600);   // 2026-03-02 10:00:00 UTC
+  PlaceMessage(inst.config.maildir.inbox, "2.m", badDate, 1772445661);  // 2026-03-02 10:01:01 UTC
+  MaildirTransport store(inst.config.maildir);
+  FetchReplies(store, inst.log, {inst.File("x.tmp"), "corvane survey", "lvmapi@localhost", inst.StatePath()});
+  const auto replies = ReadLikeLvMAPI(ReadFile(inst.File("x.tmp")));
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0][1], "2026-03-02 10:00:00");
+  EXPECT_EQ(replies[1][1], "2026-03-02 10:01:01");
+}
+
+TEST(OfferState, RecordsSurviveOddPathsAndDamagedLinesAreReported) {
+  testing_support::ScratchDir dir;
+  const std::string path = dir.file("LVEmailAccess.state");
+  const std::vector<emailaccess::OfferRecord> records = {
+      {emailaccess::OfferStatus::Pending, "/tmp/a\tb%20c\r\n.tmp", "1.m"},
+      {emailaccess::OfferStatus::Offered, "/x/y.tmp", "2.m"},
+      {emailaccess::OfferStatus::Consumed, "/x/z.tmp", "3.m"}};
+  emailaccess::SaveOfferRecords(path, records);
+  std::vector<std::string> problems;
+  EXPECT_EQ(emailaccess::LoadOfferRecords(path, problems), records);
+  EXPECT_TRUE(problems.empty());
+
+  testing_support::WriteFile(path, ReadFile(path) + "offered\tonly-two-fields\nshipped\t/f\t4.m\noffered\t/f\t%zz\n");
+  EXPECT_EQ(emailaccess::LoadOfferRecords(path, problems), records);
+  EXPECT_EQ(problems.size(), 3u);
+  EXPECT_FALSE(testing_support::Exists(path + ".part"));
+}
+
+}  // namespace
