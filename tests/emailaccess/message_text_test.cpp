@@ -1,0 +1,217 @@
+// From raw mail to subject, sender, date, robot or person, and best text.
+
+#include "email_test_support.h"
+#include "emailaccess/html_text.h"
+#include "emailaccess/message_text.h"
+#include "emailaccess/text_encoding.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using emailaccess::HtmlToText;
+using emailaccess::ReadIncomingMessage;
+using emailaccess::UnflowText;
+using testing_support::Visible;
+
+constexpr const char kOwn[] = "lvmapi@localhost";
+
+std::string Mail(const std::string& headers, const std::string& body = "hello\n") {
+  return headers + "MIME-Version: 1.0\n\n" + body;
+}
+
+struct RobotCase {
+  const char* what;
+  std::string raw;
+  bool automatic;
+};
+
+void PrintTo(const RobotCase& c, std::ostream* os) { *os << c.what; }
+
+class AutomaticMailTest : public ::testing::TestWithParam<RobotCase> {};
+
+TEST_P(AutomaticMailTest, IsToldFromAPersonsReply) {
+  const RobotCase& c = GetParam();
+  auto message = ReadIncomingMessage(c.raw, kOwn);
+  ASSERT_TRUE(message.parsed);
+  EXPECT_EQ(!message.automaticReason.empty(), c.automatic) << c.what << ": " << message.automaticReason;
+}
+
+const std::string kPerson = "From: Ann <ann@example.org>\nSubject: Re: Corvane Survey\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, AutomaticMailTest,
+    ::testing::Values(RobotCase{"plain reply", Mail(kPerson), false},
+                      RobotCase{"Auto-Submitted no", Mail(kPerson + "Auto-Submitted: no\n"), false},
+                      RobotCase{"Auto-Submitted No with comment", Mail(kPerson + "Auto-Submitted: No (typed)\n"), false},
+                      RobotCase{"auto-replied", Mail(kPerson + "Auto-Submitted: auto-replied\n"), true},
+                      RobotCase{"auto-generated", Mail(kPerson + "Auto-Submitted: auto-generated\n"), true},
+                      RobotCase{"X-Autoreply", Mail(kPerson + "X-Autoreply: yes\n"), true},
+                      RobotCase{"X-Autorespond", Mail(kPerson + "X-Autorespond: Out of office\n"), true},
+                      RobotCase{"Precedence bulk", Mail(kPerson + "Precedence: bulk\n"), true},
+                      RobotCase{"Precedence junk", Mail(kPerson + "Precedence: Junk\n"), true},
+                      RobotCase{"Precedence list", Mail(kPerson + "Precedence: list\n"), true},
+                      RobotCase{"Precedence auto_reply", Mail(kPerson + "Precedence: auto_reply\n"), true},
+                      RobotCase{"Precedence first-class", Mail(kPerson + "Precedence: first-class\n"), false},
+                      RobotCase{"delivery report",
+                                Mail(kPerson + "Content-Type: multipart/report; report-type=delivery-status; boundary=b\n",
+                                     "--b\nContent-Type: text/plain\n\nfailed\n--b--\n"),
+                                true},
+                      RobotCase{"MAILER-DAEMON", Mail("From: MAILER-DAEMON@mx.example.org\nSubject: Re: Corvane Survey\n"), true},
+                      RobotCase{"postmaster", Mail("From: Postmaster <postmaster@example.org>\nSubject: x\n"), true},
+                      RobotCase{"our own message", Mail("From: LvMAPI <LVMAPI@localhost>\nSubject: Corvane Survey\n"), true},
+                      RobotCase{"empty return path", Mail("Return-Path: <>\n" + kPerson), true}));
+
+TEST(IncomingMessage, SenderFallsBackToSenderThenReplyTo) {
+  EXPECT_EQ(ReadIncomingMessage(Mail("Sender: s@example.org\nReply-To: r@example.org\nSubject: x\n"), kOwn).senderAddress,
+            "s@example.org");
+  EXPECT_EQ(ReadIncomingMessage(Mail("Reply-To: Robin <r@example.org>\nSubject: x\n"), kOwn).senderAddress, "r@example.org");
+  EXPECT_EQ(ReadIncomingMessage(Mail("From: Team: t@example.org, u@example.org;\n"), kOwn).senderAddress, "t@example.org");
+  EXPECT_EQ(ReadIncomingMessage(Mail("Subject: x\n"), kOwn).senderAddress, "");
+}
+
+TEST(IncomingMessage, RawEightBitHeadersAreUtf8ElseWindows1252) {
+  auto utf8 = ReadIncomingMessage(Mail("From: a@example.org\nSubject: AW: Umfrage f\xC3\xBCr Corvane\n"), kOwn);
+  EXPECT_EQ(utf8.subject, "AW: Umfrage f\u00fcr Corvane");
+  auto cp1252 = ReadIncomingMessage(Mail("From: a@example.org\nSubject: AW: Umfrage f\xFCr Corvane \x96 Fr\xFChling\n"), kOwn);
+  EXPECT_EQ(cp1252.subject, "AW: Umfrage f\u00fcr Corvane \u2013 Fr\u00fchling");
+}
+
+TEST(IncomingMessage, MissingOrBrokenDateIsReportedAsMissing) {
+  emailaccess_test::ScopedTimeZone utc("UTC");
+  EXPECT_FALSE(ReadIncomingMessage(Mail("From: a@example.org\n"), kOwn).hasDate);
+  EXPECT_FALSE(ReadIncomingMessage(Mail("From: a@example.org\nDate: tomorrow-ish\n"), kOwn).hasDate);
+  auto dated = ReadIncomingMessage(Mail("From: a@example.org\nDate: Wed, 31 Dec 2025 23:30:00 -0100\n"), kOwn);
+  EXPECT_TRUE(dated.hasDate);
+  EXPECT_EQ(dated.localDate, "2026-01-01 00:30:00");
+}
+
+struct BodyCase {
+  const char* what;
+  std::string raw;
+  std::string body;
+};
+
+void PrintTo(const BodyCase& c, std::ostream* os) { *os << c.what; }
+
+class BestTextTest : public ::testing::TestWithParam<BodyCase> {};
+
+TEST_P(BestTextTest, PicksAndDecodesTheRightPart) {
+  const BodyCase& c = GetParam();
+  EXPECT_EQ(Visible(ReadIncomingMessage(c.raw, kOwn).body), Visible(c.body)) << c.what;
+}
+
+const std::string kMixed = "From: a@example.org\nContent-Type: multipart/mixed; boundary=m\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, BestTextTest,
+    ::testing::Values(
+        BodyCase{"text attachment before the text",
+                 Mail(kMixed,
+                      "--m\nContent-Type: text/plain\nContent-Disposition: attachment; filename=a.txt\n\nfile\n"
+                      "--m\nContent-Type: text/plain\n\nthe text\n--m--\n"),
+                 "the text"},
+        BodyCase{"named part without disposition is a file",
+                 Mail(kMixed, "--m\nContent-Type: text/plain; name=x.txt\n\nfile\n--m\nContent-Type: text/html\n\n<p>html</p>\n--m--\n"),
+                 "html"},
+        BodyCase{"attached message is not descended",
+                 Mail(kMixed,
+                      "--m\nContent-Type: message/rfc822\n\nFrom: x@example.org\n\ninner text\n"
+                      "--m\nContent-Type: text/html\n\n<b>outer</b>\n--m--\n"),
+                 "outer"},
+        BodyCase{"no text at all", Mail(kMixed, "--m\nContent-Type: image/png\n\nPNG\n--m--\n"), ""},
+        BodyCase{"ISO-8859-1 label on valid UTF-8", Mail("Content-Type: text/plain; charset=iso-8859-1\n", "f\xC3\xBCr\n"),
+                 "f\u00fcr\r\n"},
+        BodyCase{"ISO-8859-1 label on Windows-1252", Mail("Content-Type: text/plain; charset=ISO-8859-1\n", "\x93" "a\x94\n"),
+                 "\u201ca\u201d\r\n"},
+        BodyCase{"no charset, Windows-1252 bytes", Mail("Content-Type: text/plain\n", "caf\xE9\n"), "caf\u00e9\r\n"},
+        BodyCase{"US-ASCII label on UTF-8", Mail("Content-Type: text/plain; charset=us-ascii\n", "\xE2\x82\xAC 5\n"),
+                 "\u20ac 5\r\n"},
+        BodyCase{"KOI8-R converted", Mail("Content-Type: text/plain; charset=koi8-r\n", "\xF0\xD2\xC9\xD7\xC5\xD4\n"),
+                 "\u041f\u0440\u0438\u0432\u0435\u0442\r\n"},
+        BodyCase{"unknown charset, UTF-8 bytes", Mail("Content-Type: text/plain; charset=x-nonsense\n", "\xC3\xA9t\xC3\xA9\n"),
+                 "\u00e9t\u00e9\r\n"},
+        BodyCase{"UTF-8 label with a broken byte", Mail("Content-Type: text/plain; charset=utf-8\n", "a\xFF" "b\n"),
+                 "a\ufffdb\r\n"},
+        BodyCase{"HTML without charset uses its meta",
+                 Mail("Content-Type: text/html\n", "<meta charset=\"windows-1252\"><p>Gr\xFC\xDF" "e</p>\n"),
+                 "Gr\u00fc\u00dfe"},
+        BodyCase{"format=flowed with delsp",
+                 Mail("Content-Type: text/plain; format=flowed; delsp=yes\n", "long wo \nrd and more\n"),
+                 "long word and more\r\n"}));
+
+struct FlowCase {
+  const char* in;
+  bool delsp;
+  const char* out;
+};
+
+TEST(UnflowText, JoinsSoftBreaksOnlyWithinOneQuoteDepth) {
+  const FlowCase cases[] = {
+      {"a \nb\n", false, "a b\n"},
+      {"a\nb\n", false, "a\nb\n"},
+      {"> q1 \n> q2\n", false, "> q1 q2\n"},
+      {"> q1 \nnot quoted\n", false, "> q1 \nnot quoted\n"},
+      {">> deep \n>> er\n>\n", false, ">> deep er\n>\n"},
+      {" From stuffed\n", false, "From stuffed\n"},
+      {"-- \nsig\n", false, "-- \nsig\n"},
+      {"x \n-- \nsig", false, "x \n-- \nsig"},
+      {"ab \ncd", true, "abcd"},
+  };
+  for (const FlowCase& c : cases) EXPECT_EQ(Visible(UnflowText(c.in, c.delsp)), Visible(c.out)) << Visible(c.in);
+}
+
+TEST(HtmlToText, RendersWhatAPersonSaw) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"<p>&lt;answer1&gt;yes&lt;/answer1&gt;</p>", "<answer1>yes</answer1>"},
+      {"a<br>b<br/>c", "a\nb\nc"},
+      {"<div>one</div><div>two</div>", "one\ntwo"},
+      {"<p>x</p><p>y</p>", "x\ny"},
+      {"<p>a\n   b\t\tc</p>", "a b c"},
+      {"a&nbsp;&nbsp;b", "a  b"},
+      {"<style>p{color:red}</style><script>var a='<p>';</script>text", "text"},
+      {"<head><title>T</title></head><body>body</body>", "body"},
+      {"<pre>a  b\n  c</pre>", "a  b\n  c"},
+      {"<table><tr><td>1</td><td>2</td></tr><tr><td>3</td></tr></table>", "1 2\n3"},
+      {"x<br><br><br><br>y", "x\n\ny"},
+      {"<p>unclosed <b>bold", "unclosed bold"},
+      {"&amp;lt;kept literally&amp;gt;", "&lt;kept literally&gt;"},
+      {"", ""},
+  };
+  for (const auto& [html, text] : cases) EXPECT_EQ(Visible(HtmlToText(html)), Visible(text)) << html;
+}
+
+TEST(HtmlToText, AMetaCharsetCannotOverrideTheUtf8GivenToIt) {
+  EXPECT_EQ(HtmlToText("<meta charset=\"iso-8859-1\"><p>\xC3\xBC</p>"), "\u00fc");
+}
+
+// Every text handed on is UTF-8 whose line breaks are all CR LF.
+bool IsCleanText(const std::string& text) {
+  if (!emailaccess::IsValidUtf8(text)) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')) return false;
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
+  }
+  return true;
+}
+
+// Untrusted input: whatever arrives, the reader returns clean text.
+TEST(IncomingMessage, MalformedInputIsReadWithoutHarm) {
+  const std::string inputs[] = {
+      "Content-Type: text/plain; charset=koi8-r\n\nbare\rcarriage\r\r\nreturns\xFF\n",
+      "Subject: \xFF\xFE\n\nx",
+      "",
+      std::string("\0\0\0\xFF\xFE", 5),
+      "From: a@example.org\nContent-Type: multipart/alternative; boundary=x\n\n--x\nContent-Type: text/plain\n\ncut off",
+      "Content-Type: text/plain; charset=\"\nContent-Transfer-Encoding: base64\n\n!!!not base64!!!\n",
+      "Subject: =?UTF-8?B?broken?= =?x?Q?=ZZ?=\n\n",
+      std::string(100000, '<'),
+  };
+  for (const std::string& raw : inputs) {
+    auto message = ReadIncomingMessage(raw, kOwn);
+    EXPECT_TRUE(IsCleanText(message.body)) << Visible(message.body.substr(0, 80));
+    EXPECT_TRUE(emailaccess::IsValidUtf8(message.subject)) << message.subject;
+  }
+}
+
+}  // namespace
