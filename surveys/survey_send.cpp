@@ -1,4 +1,124 @@
 #include "surveys/survey_send.h"
 
-// Not built yet: commands 2 and 3 do nothing so far.
-bool LVML_SendSurveyEmails(std::string, RunLog*, bool) { return true; }
+#include <memory>
+#include <sstream>
+
+#include "bizobjects/database_decorators.h"
+#include "bizobjects/log_decorators.h"
+#include "mail/exchange.h"
+#include "surveys/survey_body.h"
+#include "surveys/survey_queries.h"
+#include "util/identifiers.h"
+#include "util/text_files.h"
+
+namespace {
+
+// Loads the whole table behind `collection` through its database decorator,
+// with the trace of the load going to a scratch text nobody reads.
+template <class DatabaseDecorator, class LogDecorator, class Collection>
+bool LoadTable(CDBConnection& connection, Collection& collection) {
+  std::ostringstream scratch;
+  DatabaseDecorator decorator(std::make_unique<LogDecorator>(nullptr, &scratch, &collection), &connection,
+                              &collection);
+  return decorator.load();
+}
+
+bool LoadSurveyHeaders(CDBConnection& connection, SurveyMailing& mailing, const std::string& surveyId) {
+  CSurveys surveys;
+  LoadTable<CSurveyDatabaseDecorator, CSurveyLogDecorator>(connection, surveys);
+  mailing.Surveys.clear();
+  for (const CSurvey* survey : surveys) {
+    mailing.Surveys.push_back({survey->GetSurveyID(), survey->GetSurveyTitle(), survey->GetSurveyGreeting(),
+                               survey->GetSurveyInstructions()});
+    if (!surveyId.empty() && SameGuid(surveyId, survey->GetSurveyID())) {
+      mailing.Title = survey->GetSurveyTitle();
+      mailing.Greeting = survey->GetSurveyGreeting();
+      mailing.Instructions = survey->GetSurveyInstructions();
+    }
+  }
+  return !surveys.empty();
+}
+
+}  // namespace
+
+bool GetExistingSurveysFromDB(SurveyMailing& mailing, std::string surveyId) {
+  CDBConnection connection;
+  if (!connection.Open()) return false;
+  return LoadSurveyHeaders(connection, mailing, surveyId);
+}
+
+bool InitSurveyFromDB(SurveyMailing& mailing) {
+  CDBConnection connection;
+  if (!connection.Open()) return false;
+  LoadSurveyHeaders(connection, mailing, mailing.SurveyID);
+
+  CSurveyQuestions questions;
+  LVSAL_GetSurveyQuestions(connection, questions, mailing.SurveyID);
+  mailing.Questions.clear();
+  for (const CSurveyQuestion* q : questions) {
+    mailing.Questions.push_back({q->GetSurveyQuestionID(), LeadingInteger(q->GetSurveyQuestionNumber()),
+                                 LeadingInteger(q->GetSurveyQuestionType()), q->GetSurveyQuestion(),
+                                 LeadingInteger(q->GetSurveyScaleMin()), LeadingInteger(q->GetSurveyScaleMax()),
+                                 q->GetSurveyMultipleChoiceID()});
+  }
+
+  mailing.Recipients.clear();
+  CPersons persons;
+  LVSAL_GetSurveyPersons(connection, persons, mailing.SurveyID);
+  for (const CPerson* p : persons) {
+    mailing.Recipients.push_back(
+        {p->GetPersonID(), p->GetFirstName(), p->GetMiddleName(), p->GetLastName(), p->GetEmail()});
+  }
+  CSurveyOtherEmails otherEmails;
+  LVSAL_GetSurveyOtherEmails(connection, otherEmails, mailing.SurveyID);
+  for (const CSurveyOtherEmail* other : otherEmails) {
+    mailing.Recipients.push_back({kSentinelGuid, "", "", "", other->GetEmail()});
+  }
+
+  CSurveyQuestionTypes questionTypes;
+  return LoadTable<CSurveyQuestionTypeDatabaseDecorator, CSurveyQuestionTypeLogDecorator>(connection, questionTypes);
+}
+
+bool LVML_SendSurveyEmails(std::string surveyId, RunLog* runLog, bool plainSurvey) {
+  std::ostringstream discarded;
+  RunLog& log = runLog ? *runLog : discarded;
+
+  log << "Inside LVML_SendSurveyEmails" << std::endl;
+  SurveyMailing mailing;
+  mailing.SurveyID = surveyId;
+
+  log << "Getting surveys from DB for ID: " << surveyId << std::endl;
+  if (GetExistingSurveysFromDB(mailing, surveyId)) {
+    log << "Successful return from GetExistingSurveysFromDB ( " << surveyId << " )" << std::endl;
+    log << "    Title: " << mailing.Title << std::endl;
+    log << "    Greeting: " << mailing.Greeting << std::endl;
+    log << "    Instructions: " << mailing.Instructions << std::endl;
+    log << "    Number of surveys: " << mailing.Surveys.size() << std::endl;
+  } else {
+    log << "FAILED return from GetExistingSurveysFromDB ( " << surveyId << " )" << std::endl;
+  }
+
+  if (!InitSurveyFromDB(mailing)) {
+    log << "Failed to InitSurveyFromDB" << std::endl;
+    return false;
+  }
+
+  {
+    CDBConnection connection;
+    if (connection.Open()) LVSAL_GetMultipleChoiceSets(connection, mailing.MultipleChoiceSets);
+  }
+
+  std::ostringstream body;
+  SurveyBodyWriter writer(mailing);
+  RenderSurveyBody(body, writer, mailing, !plainSurvey);
+
+  const std::string subject = "Corvane Survey - " + mailing.Title;
+
+  log << "Going through the file to extract the distribution list..." << std::endl;
+  for (const MailRecipient& r : mailing.Recipients) {
+    log << "Found: " << DisplayName(r.FirstName, r.MiddleName, r.LastName) << ".  EMail: " << r.Email << std::endl;
+  }
+
+  SendOutgoingExchange(log, OutgoingExchangeText(mailing.Recipients, body.str()), kMailSendSurvey, subject);
+  return true;
+}
