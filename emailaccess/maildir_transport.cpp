@@ -111,9 +111,17 @@ bool MaildirFolder::MoveTo(const std::string& key, MaildirFolder& target) {
   target.Ensure();
   std::string name = from.substr(from.find_last_of('/') + 1);
   if (name.find(":2,") == std::string::npos) name = key + ":2,S";
-  const std::string to = target.path() + "/cur/" + name;
+  std::string to = target.path() + "/cur/" + name;
   std::string why;
-  switch (platform::MoveFileNoReplace(from, to, &why)) {
+  platform::MoveResult result = platform::MoveFileNoReplace(from, to, &why);
+  if (result == platform::MoveResult::TargetExists) {
+    // A message of the same name was moved there before (a copy put back
+    // into the Inbox): both are kept, this one under a new unique name.
+    name = UniqueName() + name.substr(name.find(':'));
+    to = target.path() + "/cur/" + name;
+    result = platform::MoveFileNoReplace(from, to, &why);
+  }
+  switch (result) {
     case platform::MoveResult::Moved:
       return true;
     case platform::MoveResult::SourceMissing:
