@@ -1,0 +1,160 @@
+// The built LVEmailAccess program, run as LvMAPI and people run it, from a
+// copied installation folder.
+
+#include "email_test_support.h"
+#include "platform/file_lock.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+using emailaccess_test::MaildirMessages;
+using emailaccess_test::PlaceMessage;
+using testing_support::Exists;
+using testing_support::ReadFile;
+using testing_support::RunResult;
+using testing_support::WriteFile;
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing_support::CopyInstall(dir.path()); }
+
+  RunResult Run(const std::vector<std::string>& args) {
+    return testing_support::Run(dir.file("LVEmailAccess"), args, {{"TZ", "UTC"}});
+  }
+  std::string Log() { return ReadFile(dir.file("LVEmailAccess.log")); }
+  std::string Mail(const std::string& folder) { return dir.file("Mail/" + folder); }
+
+  testing_support::ScratchDir dir;
+};
+
+TEST_F(ProgramTest, HelpAndVersionNeedNothingElse) {
+  RunResult help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Usage: LVEmailAccess <operation> <exchange file> <subject> <flag>"), std::string::npos);
+  RunResult version = Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("LVEmailAccess \\d+\\.\\d+\\.\\d+\n"))) << version.out;
+  EXPECT_FALSE(Exists(dir.file("Mail")));
+}
+
+TEST_F(ProgramTest, BadArgumentsExit64WithUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"2", "x.tmp", "subject"},
+      {"3", "x.tmp", "subject", "0"},
+      {"two", "x.tmp", "subject", "0"},
+      {"2", "x.tmp", "subject", "2"},
+      {"2", "", "subject", "0"},
+      {"4", "x.tmp", "", "0"},
+      {"--chek"},
+  };
+  for (const auto& args : cases) {
+    RunResult r = Run(args);
+    EXPECT_EQ(r.exitCode, 64) << ::testing::PrintToString(args);
+    EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+  }
+  EXPECT_NE(Log().find("ERROR bad arguments: unknown operation '3'"), std::string::npos);
+  EXPECT_FALSE(Exists(dir.file("Mail")));
+}
+
+TEST_F(ProgramTest, BadConfigurationExits78AndTouchesNothing) {
+  WriteFile(dir.file("LVEmailAccess.conf"), "[general]\nsender = LvMAPI <lvmapi@localhost>\nsendr = typo@x.org\n");
+  WriteFile(dir.file("out.tmp"), "<Recipient1>A</Recipient1><Email1>a@example.org</Email1><Body>b</Body>");
+  RunResult r = Run({"2", dir.file("out.tmp"), "Corvane Survey - X", "0"});
+  EXPECT_EQ(r.exitCode, 78);
+  EXPECT_NE(r.err.find("LVEmailAccess.conf, line 3: unknown setting 'sendr'"), std::string::npos) << r.err;
+  EXPECT_EQ(Run({"--check"}).exitCode, 78);
+  EXPECT_FALSE(Exists(dir.file("Mail")));
+}
+
+TEST_F(ProgramTest, CheckSaysWhatItFound) {
+  RunResult fresh = Run({"--check"});
+  EXPECT_EQ(fresh.exitCode, 0) << fresh.out;
+  EXPECT_NE(fresh.out.find("Configuration: embedded default"), std::string::npos);
+  EXPECT_NE(fresh.out.find("Sender: LvMAPI <lvmapi@localhost>"), std::string::npos);
+  EXPECT_NE(fresh.out.find("Inbox (" + Mail("Inbox") + "): not there yet, created on first use"), std::string::npos);
+  EXPECT_FALSE(Exists(dir.file("Mail"))) << "checking creates nothing";
+
+  std::filesystem::create_directories(dir.file("Mail"));
+  WriteFile(Mail("Skipped"), "a file where a folder belongs");
+  RunResult broken = Run({"--check"});
+  EXPECT_EQ(broken.exitCode, 1);
+  EXPECT_NE(broken.out.find("PROBLEM  Skipped (" + Mail("Skipped") + "): exists but is not a folder"), std::string::npos)
+      << broken.out;
+}
+
+TEST_F(ProgramTest, MissingExchangeFileFailsWithTheReason) {
+  RunResult r = Run({"2", dir.file("missing.tmp"), "Corvane Survey - X", "0"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("cannot read the exchange file"), std::string::npos) << r.err;
+  EXPECT_NE(Log().find("ERROR cannot read the exchange file"), std::string::npos);
+}
+
+TEST_F(ProgramTest, ABusyIntakeIsATemporaryFailure) {
+  WriteFile(dir.file("LVEmailAccess.conf"), "[general]\nlock_wait_seconds = 0\n");
+  platform::FileLock held;
+  ASSERT_EQ(held.Acquire(dir.file("LVEmailAccess.lock"), std::chrono::milliseconds(0)), platform::FileLock::Result::Acquired);
+  RunResult r = Run({"4", dir.file("in.tmp"), "Corvane Survey", "0"});
+  EXPECT_EQ(r.exitCode, 75);
+  EXPECT_FALSE(Exists(dir.file("in.tmp")));
+  EXPECT_NE(Log().find("another intake is running"), std::string::npos);
+}
+
+// The whole road: LvMAPI hands over a mailing, people answer, LvMAPI fetches
+// and consumes the replies, and the next run files them under Processed.
+TEST_F(ProgramTest, SendReplyFetchAndAcknowledge) {
+  WriteFile(dir.file("out.tmp"),
+            "<Recipient1>Ann Lee</Recipient1>\r\r\n<Email1>ann@example.org</Email1>\r\r\n"
+            "<Recipient2>Bo Berg</Recipient2>\r\r\n<Email2>bo@example.org</Email2>\r\r\n"
+            "<Body>Dear member,\r\r\n<answer1></answer1>\r\r\n</Body>");
+  RunResult sent = Run({"2", dir.file("out.tmp"), "Corvane Survey - Spring", "0"});
+  ASSERT_EQ(sent.exitCode, 0) << sent.err;
+  const auto outbox = MaildirMessages(Mail("Outbox"));
+  ASSERT_EQ(outbox.size(), 2u);
+
+  // Each person answers by replying to the message they received.
+  int arrival = 1772445600;
+  for (const std::string& name : outbox) {
+    std::string message = ReadFile(Mail("Outbox") + "/new/" + name);
+    const std::string person = message.find("ann@example.org") != std::string::npos ? "ann@example.org" : "bo@example.org";
+    message.replace(message.find("From: LvMAPI <lvmapi@localhost>"), 31, "From: " + person);
+    message.replace(message.find("Subject: "), 9, "Subject: Re: ");
+    message.replace(message.find("Auto-Submitted: auto-generated\r\n"), 32, "");
+    message.replace(message.find("<answer1></answer1>"), 19, "<answer1>from " + person + "</answer1>");
+    PlaceMessage(Mail("Inbox"), "reply-" + name, message, arrival++);
+  }
+
+  RunResult fetched = Run({"4", dir.file("in.tmp"), "Corvane Survey", "1"});
+  ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
+  const std::string incoming = ReadFile(dir.file("in.tmp"));
+  EXPECT_NE(incoming.find("<Body1>Dear member,\r\n<answer1>from "), std::string::npos) << incoming;
+  // The replies keep the Date their mail program gave them (here: when sent).
+  EXPECT_TRUE(std::regex_search(incoming, std::regex("<Date1>\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}</Date1>\r\n")));
+  EXPECT_NE(incoming.find("<Originator2>"), std::string::npos);
+  EXPECT_NE(Log().find("flag 1 (Outlook automation) given"), std::string::npos);
+
+  ASSERT_EQ(std::remove(dir.file("in.tmp").c_str()), 0);  // LvMAPI consumed it
+  RunResult next = Run({"4", dir.file("goals.tmp"), "Corvane Strategy", "0"});
+  ASSERT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_EQ(MaildirMessages(Mail("Processed")).size(), 2u);
+  EXPECT_TRUE(MaildirMessages(Mail("Inbox")).empty());
+  EXPECT_EQ(ReadFile(dir.file("goals.tmp")), "");
+
+  // Every log line is one event with an ISO 8601 time stamp.
+  std::istringstream lines(Log());
+  std::string line;
+  int count = 0;
+  const std::regex stamped("\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}[+-]\\d{2}:\\d{2} .+");
+  while (std::getline(lines, line)) {
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    ++count;
+  }
+  EXPECT_GE(count, 8);
+}
+
+}  // namespace
