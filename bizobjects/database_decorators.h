@@ -75,6 +75,7 @@ void RequireConnection(CDBConnection* connection, const TableShape& shape);
 template <class Element>
 class CDatabaseDecorator : public CBizObjectDecorator {
  public:
+  using ElementType = Element;
   using Collection = CBizObjectCollection<Element*>;
 
   // Takes ownership of `inner` (may be null).

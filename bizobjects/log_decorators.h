@@ -22,6 +22,7 @@
 template <class Element>
 class CLogDecorator : public CBizObjectDecorator {
  public:
+  using ElementType = Element;
   using Collection = CBizObjectCollection<Element*>;
 
   // Takes ownership of `inner` (may be null).
