@@ -83,6 +83,16 @@ class SurveySend : public testing::Test {
     const size_t start = log.find("Calling LVML_SendSurveyEmails");
     return Visible(start == std::string::npos ? log : log.substr(start));
   }
+  // The one mail-access call of the run, with its four arguments; false (and
+  // a test failure) when there was not exactly one such call.
+  bool OnlyCall(testing_support::MailAccessCall& call) {
+    const auto calls = RecordedMailAccessCalls(m_record);
+    EXPECT_EQ(calls.size(), 1u);
+    if (calls.size() != 1) return false;
+    EXPECT_EQ(calls[0].args.size(), 4u);
+    call = calls[0];
+    return call.args.size() == 4;
+  }
   std::vector<std::string> TmpFiles() {
     std::vector<std::string> left;
     for (const auto& name : testing_support::ListFolder(m_bin))
@@ -110,18 +120,17 @@ TEST_F(SurveySend, Command3SendsThePlainBodyToEveryRecipient) {
   const RunResult run = Send("3", kSurveyId);
   ASSERT_EQ(run.exitCode, 0) << run.err;
 
-  const auto calls = RecordedMailAccessCalls(m_record);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].program, m_bin + "/LVEmailAccess");
-  ASSERT_EQ(calls[0].args.size(), 4u);
-  EXPECT_EQ(calls[0].args[0], "2");
-  ExpectExchangePath(calls[0].args[1], m_bin);
-  EXPECT_EQ(calls[0].args[2], "Corvane Survey - Parish \"Life\" Survey");
-  EXPECT_EQ(calls[0].args[3], "0");
+  testing_support::MailAccessCall call;
+  ASSERT_TRUE(OnlyCall(call));
+  EXPECT_EQ(call.program, m_bin + "/LVEmailAccess");
+  EXPECT_EQ(call.args[0], "2");
+  ExpectExchangePath(call.args[1], m_bin);
+  EXPECT_EQ(call.args[2], "Corvane Survey - Parish \"Life\" Survey");
+  EXPECT_EQ(call.args[3], "0");
   // The greeting's stored line feed was made CR LF when read, and is
   // normalised once more when written, like every line break of the body.
-  ASSERT_TRUE(calls[0].hadExchange);
-  EXPECT_EQ(Visible(calls[0].exchange),
+  ASSERT_TRUE(call.hadExchange);
+  EXPECT_EQ(Visible(call.exchange),
             Visible(std::string(kRecipientLines) +
                     OnDisk("<Body>\t\tParish \"Life\" Survey\r\n\r\nDear all,\r\nwelcome\r\n\r\n"
                            "Answer below.\r\n\r\n"
@@ -129,8 +138,8 @@ TEST_F(SurveySend, Command3SendsThePlainBodyToEveryRecipient) {
                            "2.    Favourite colour?\r\nPlease type in the letter corresponding to your choice:\r\n"
                            "a)  Red\r\nb)  Blue\r\n\r\n"
                            "\r\n\r\nThank You!</Body>")));
-  EXPECT_NE(calls[0].exchange.find("Dear all,\r\r\nwelcome"), std::string::npos);
-  EXPECT_EQ(calls[0].exchange.substr(calls[0].exchange.size() - 17), "Thank You!</Body>");
+  EXPECT_NE(call.exchange.find("Dear all,\r\r\nwelcome"), std::string::npos);
+  EXPECT_EQ(call.exchange.substr(call.exchange.size() - 17), "Thank You!</Body>");
   EXPECT_TRUE(TmpFiles().empty()) << "exchange file left behind";
 }
 
@@ -139,11 +148,10 @@ TEST_F(SurveySend, Command2SendsTheMachineReadableBodyAndLogsEveryStep) {
   const RunResult run = Send("2", kSurveyId);
   ASSERT_EQ(run.exitCode, 0) << run.err;
 
-  const auto calls = RecordedMailAccessCalls(m_record);
-  ASSERT_EQ(calls.size(), 1u);
-  ASSERT_EQ(calls[0].args.size(), 4u);
-  const std::string path = calls[0].args[1];
-  EXPECT_EQ(calls[0].args, (std::vector<std::string>{"2", path, "Corvane Survey - Parish \"Life\" Survey", "0"}));
+  testing_support::MailAccessCall call;
+  ASSERT_TRUE(OnlyCall(call));
+  const std::string path = call.args[1];
+  EXPECT_EQ(call.args, (std::vector<std::string>{"2", path, "Corvane Survey - Parish \"Life\" Survey", "0"}));
 
   // The body is the renderer's, over the data as loaded: questions by number
   // with converted numbers, the set found whatever its spelling, and the
@@ -160,9 +168,9 @@ TEST_F(SurveySend, Command2SendsTheMachineReadableBodyAndLogsEveryStep) {
   std::ostringstream body;
   SurveyBodyWriter writer(expected);
   RenderSurveyBody(body, writer, expected, true);
-  EXPECT_EQ(Visible(calls[0].exchange), Visible(kRecipientLines + OnDisk("<Body>" + body.str() + "</Body>")));
-  EXPECT_NE(calls[0].exchange.find(OnDisk("<answer2>  </answer2>\r\n")), std::string::npos);
-  EXPECT_NE(calls[0].exchange.find(OnDisk("<SurveyID>" + kSurveyId + "</SurveyID>\r\n<QuestionID1>{Q1}</QuestionID1>\r\n"
+  EXPECT_EQ(Visible(call.exchange), Visible(kRecipientLines + OnDisk("<Body>" + body.str() + "</Body>")));
+  EXPECT_NE(call.exchange.find(OnDisk("<answer2>  </answer2>\r\n")), std::string::npos);
+  EXPECT_NE(call.exchange.find(OnDisk("<SurveyID>" + kSurveyId + "</SurveyID>\r\n<QuestionID1>{Q1}</QuestionID1>\r\n"
                                           "<QuestionID2>{Q2}</QuestionID2>\r\n\r\n\r\n</Body>")),
             std::string::npos);
 
@@ -211,23 +219,21 @@ TEST_F(SurveySend, SendsTheExactStatementsWithTheIdentifierAsGiven) {
 
   // The header is matched with braces and letter case ignored; the footer
   // carries the identifier exactly as given.
-  const auto calls = RecordedMailAccessCalls(m_record);
-  ASSERT_EQ(calls.size(), 1u);
-  ASSERT_EQ(calls[0].args.size(), 4u);
-  EXPECT_EQ(calls[0].args[2], "Corvane Survey - Parish \"Life\" Survey");
-  EXPECT_NE(calls[0].exchange.find("<SurveyID>" + id + "</SurveyID>"), std::string::npos);
+  testing_support::MailAccessCall call;
+  ASSERT_TRUE(OnlyCall(call));
+  EXPECT_EQ(call.args[2], "Corvane Survey - Parish \"Life\" Survey");
+  EXPECT_NE(call.exchange.find("<SurveyID>" + id + "</SurveyID>"), std::string::npos);
 }
 
 TEST_F(SurveySend, UnknownSurveyIsStillSentWithEmptyTexts) {
   Exec(kSurveyData);
   const std::string id = "{00000000-0000-0000-0000-000000000000}";
   ASSERT_EQ(Send("2", id).exitCode, 0);
-  const auto calls = RecordedMailAccessCalls(m_record);
-  ASSERT_EQ(calls.size(), 1u);
-  ASSERT_EQ(calls[0].args.size(), 4u);
-  EXPECT_EQ(calls[0].args[2], "Corvane Survey - ");
+  testing_support::MailAccessCall call;
+  ASSERT_TRUE(OnlyCall(call));
+  EXPECT_EQ(call.args[2], "Corvane Survey - ");
   const std::string head = OnDisk("<Body>\t\t\r\n\r\n\r\n\r\n\r\n\r\n====");
-  EXPECT_EQ(Visible(calls[0].exchange.substr(0, head.size())), Visible(head));
+  EXPECT_EQ(Visible(call.exchange.substr(0, head.size())), Visible(head));
   const std::string log = WorkflowLog();
   EXPECT_NE(log.find(Visible("Successful return from GetExistingSurveysFromDB ( " + id + " )\r\n"
                              "    Title: \r\n    Greeting: \r\n    Instructions: \r\n    Number of surveys: 2\r\n"
@@ -239,15 +245,14 @@ TEST_F(SurveySend, UnknownSurveyIsStillSentWithEmptyTexts) {
 TEST_F(SurveySend, EmptySurveyTableIsReportedAndAnEmptySurveyStillSent) {
   const RunResult run = Send("2", kSurveyId);
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  const auto calls = RecordedMailAccessCalls(m_record);
-  ASSERT_EQ(calls.size(), 1u);
-  ASSERT_EQ(calls[0].args.size(), 4u);
-  EXPECT_EQ(calls[0].args[0], "2");
-  EXPECT_EQ(calls[0].args[2], "Corvane Survey - ");
+  testing_support::MailAccessCall call;
+  ASSERT_TRUE(OnlyCall(call));
+  EXPECT_EQ(call.args[0], "2");
+  EXPECT_EQ(call.args[2], "Corvane Survey - ");
   // No recipients: the file holds the body element alone.
-  EXPECT_EQ(calls[0].exchange.substr(0, 6), "<Body>");
-  EXPECT_EQ(calls[0].exchange.substr(calls[0].exchange.size() - 7), "</Body>");
-  EXPECT_EQ(calls[0].exchange.find("<Recipient"), std::string::npos);
+  EXPECT_EQ(call.exchange.substr(0, 6), "<Body>");
+  EXPECT_EQ(call.exchange.substr(call.exchange.size() - 7), "</Body>");
+  EXPECT_EQ(call.exchange.find("<Recipient"), std::string::npos);
   const std::string log = WorkflowLog();
   EXPECT_NE(log.find(Visible("Getting surveys from DB for ID: " + kSurveyId + "\r\n"
                              "FAILED return from GetExistingSurveysFromDB ( " + kSurveyId + " )\r\n"
