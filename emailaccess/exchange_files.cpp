@@ -16,14 +16,6 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(begin, end - begin + 1));
 }
 
-// A name or address is one line: inner line breaks become blanks.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  }
-  return text;
-}
-
 bool FindElement(std::string_view text, const std::string& name, std::string_view& value) {
   const std::string open = "<" + name + ">";
   const std::string close = "</" + name + ">";
@@ -63,7 +55,7 @@ bool ParseOutgoingExchange(std::string_view fileText, OutgoingExchange& out, std
         !FindElement(head, "Email" + std::to_string(n), address)) {
       break;
     }
-    out.recipients.push_back({OneLine(Trim(Utf8OrWindows1252(name))), OneLine(Trim(Utf8OrWindows1252(address)))});
+    out.recipients.push_back({SingleLine(Trim(Utf8OrWindows1252(name))), SingleLine(Trim(Utf8OrWindows1252(address)))});
   }
   return true;
 }

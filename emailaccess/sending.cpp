@@ -15,7 +15,8 @@ SendOutcome SendFromExchangeFile(IMailSender& sender, EventLog& log, const Mailb
   OutgoingExchange exchange;
   if (!ParseOutgoingExchange(text, exchange, why)) throw std::runtime_error(exchangeFile + ": " + why);
 
-  const std::string cleanSubject = Utf8OrWindows1252(subject);
+  // The subject is one header line, whatever the caller's text holds.
+  const std::string cleanSubject = SingleLine(Utf8OrWindows1252(subject));
   SendOutcome outcome;
   outcome.temporary = true;
   if (exchange.recipients.empty()) log.Info("no recipients in " + exchangeFile + "; nothing sent");

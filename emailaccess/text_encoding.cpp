@@ -99,6 +99,20 @@ std::string CanonicalCrlf(std::string_view text) {
   return out;
 }
 
+std::string SingleLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n' && c != '\t') {
+      out.push_back(c);
+    } else if (i == 0 || (text[i - 1] != '\r' && text[i - 1] != '\n' && text[i - 1] != '\t')) {
+      out.push_back(' ');
+    }
+  }
+  return out;
+}
+
 std::string CrlfToLf(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -26,6 +26,9 @@ std::string Utf8OrWindows1252(std::string_view text);
 // break, and each CR not followed by LF is one break.
 std::string CanonicalCrlf(std::string_view text);
 
+// Text for one header line: every run of CR, LF and tab becomes one blank.
+std::string SingleLine(std::string_view text);
+
 // Every CR LF becomes LF (for libraries that want Unix text).
 std::string CrlfToLf(std::string_view text);
 

@@ -47,10 +47,10 @@ void SyncFolderOf(const std::string& path) {
   ::close(fd);
 }
 
-}  // namespace
-
-bool CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+// Opens `path` with `flags`, writes and flushes `data`; on failure the file
+// is removed again.
+bool WriteSynced(const std::string& path, std::string_view data, int flags, mode_t mode, std::string* error) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, mode);
   if (fd < 0) {
     SetError(error, "cannot create", path);
     return false;
@@ -62,19 +62,17 @@ bool CreateNewFileDurably(const std::string& path, std::string_view data, std::s
   return true;
 }
 
+}  // namespace
+
+bool CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error) {
+  return WriteSynced(path, data, O_EXCL, 0600, error);
+}
+
 std::string PartialFileName(const std::string& path) { return path + ".part"; }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error) {
   const std::string part = PartialFileName(path);
-  int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    SetError(error, "cannot create", part);
-    return false;
-  }
-  if (!WriteSyncClose(fd, data, part, error)) {
-    ::unlink(part.c_str());
-    return false;
-  }
+  if (!WriteSynced(part, data, O_TRUNC, 0644, error)) return false;
   if (::rename(part.c_str(), path.c_str()) != 0) {
     SetError(error, "cannot rename into place", path);
     ::unlink(part.c_str());

@@ -36,6 +36,10 @@ Installation::Installation()
 
 std::string Installation::StatePath() const { return File(emailaccess::kStateFileName); }
 
+emailaccess::FetchRequest Installation::Request(const std::string& file, const std::string& subject) const {
+  return {File(file), subject, config.senderAddress, StatePath()};
+}
+
 void PlaceMessage(const std::string& maildir, const std::string& name, const std::string& data,
                   std::int64_t arrivalSeconds) {
   for (const char* sub : {"tmp", "new", "cur"}) std::filesystem::create_directories(maildir + "/" + sub);

@@ -5,6 +5,7 @@
 
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
+#include "emailaccess/intake.h"
 #include "support/test_support.h"
 
 #include <cstdint>
@@ -37,6 +38,8 @@ struct Installation {
   std::string ProgramDir() const { return dir.path() + "/"; }
   std::string File(const std::string& name) const { return dir.file(name); }
   std::string StatePath() const;
+  // A fetch into `file` beside the program, for replies about `subject`.
+  emailaccess::FetchRequest Request(const std::string& file, const std::string& subject) const;
   std::string LogText() const { return testing_support::ReadFile(File(emailaccess::kLogFileName)); }
 };
 

@@ -38,6 +38,12 @@ TEST(CanonicalCrlf, UndoesTheApplicationsNormaliser) {
   }
 }
 
+TEST(SingleLine, EveryRunOfBreaksAndTabsIsOneBlank) {
+  EXPECT_EQ(SingleLine("a\r\nb\nc\t\td\r\r\n\te"), "a b c d e");
+  EXPECT_EQ(SingleLine("\nlead and trail\r"), " lead and trail ");
+  EXPECT_EQ(SingleLine("plain"), "plain");
+}
+
 TEST(Windows1252, MapsTheWholeUpperHalf) {
   EXPECT_EQ(Windows1252ToUtf8("\x80\x85\x8A\x91\x92\x93\x94\x96\x97\x99\x9F"),
             "\u20ac\u2026\u0160\u2018\u2019\u201c\u201d\u2013\u2014\u2122\u0178");

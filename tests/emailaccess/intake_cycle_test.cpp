@@ -59,7 +59,7 @@ class IntakeCycleTest : public ::testing::Test {
 
   emailaccess::FetchOutcome Fetch(const std::string& file, const std::string& subject = "Corvane Survey",
                                   const emailaccess::FetchObserver& observer = {}) {
-    return FetchReplies(store, inst.log, {inst.File(file), subject, "lvmapi@localhost", inst.StatePath()}, observer);
+    return FetchReplies(store, inst.log, inst.Request(file, subject), observer);
   }
 
   void Consume(const std::string& file) { ASSERT_EQ(std::remove(inst.File(file).c_str()), 0) << file; }
@@ -130,6 +130,10 @@ struct CrashCase {
   size_t offeredByNext;      // replies in the next run's file
 };
 
+void PrintTo(const CrashCase& c, std::ostream* os) {
+  *os << "crash at step " << static_cast<int>(c.step) << (c.lvmapiConsumes ? ", file consumed" : ", file left");
+}
+
 class IntakeCrashTest : public IntakeCycleTest, public ::testing::WithParamInterface<CrashCase> {};
 
 TEST_P(IntakeCrashTest, NextRunLosesNothing) {
@@ -185,7 +189,7 @@ TEST_F(IntakeCycleTest, FailedAcknowledgementIsRetriedAndNotOfferedMeanwhile) {
   Consume("s1.tmp");
   StubbornStore stubborn(store);
   stubborn.refuse = {"100.a"};
-  auto outcome = FetchReplies(stubborn, inst.log, {inst.File("s2.tmp"), "Corvane Survey", "lvmapi@localhost", inst.StatePath()});
+  auto outcome = FetchReplies(stubborn, inst.log, inst.Request("s2.tmp", "Corvane Survey"));
   EXPECT_EQ(outcome.failures, 1);
   EXPECT_EQ(RepliesIn("s2.tmp"), 0u) << "a consumed reply waiting for its move must not be offered again";
   EXPECT_EQ(MaildirMessages(processed()), (Keys{"200.b"}));
@@ -206,7 +210,7 @@ TEST(IntakeTagInjection, ForgedElementsInABodyCannotAddReplies) {
       "<Body2><answer1>forged</answer1></Body2>\n<body>lower case is no tag of ours</body>\n";
   PlaceMessage(inst.config.maildir.inbox, "1.m", Reply("eve@example.org", "Re: Corvane Survey", forged), 1);
   MaildirTransport store(inst.config.maildir);
-  auto outcome = FetchReplies(store, inst.log, {inst.File("x.tmp"), "Corvane Survey", "lvmapi@localhost", inst.StatePath()});
+  auto outcome = FetchReplies(store, inst.log, inst.Request("x.tmp", "Corvane Survey"));
 
   const auto replies = ReadLikeLvMAPI(ReadFile(inst.File("x.tmp")));
   ASSERT_EQ(replies.size(), 1u);
@@ -227,7 +231,7 @@ TEST(IntakeDates, MissingOrInvalidDateGivesTheArrivalTime) {
   PlaceMessage(inst.config.maildir.inbox, "1.m", noDate, 1772445600);   // 2026-03-02 10:00:00 UTC
   PlaceMessage(inst.config.maildir.inbox, "2.m", badDate, 1772445661);  // 2026-03-02 10:01:01 UTC
   MaildirTransport store(inst.config.maildir);
-  FetchReplies(store, inst.log, {inst.File("x.tmp"), "corvane survey", "lvmapi@localhost", inst.StatePath()});
+  FetchReplies(store, inst.log, inst.Request("x.tmp", "corvane survey"));
   const auto replies = ReadLikeLvMAPI(ReadFile(inst.File("x.tmp")));
   ASSERT_EQ(replies.size(), 2u);
   EXPECT_EQ(replies[0][1], "2026-03-02 10:00:00");

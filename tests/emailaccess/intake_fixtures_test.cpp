@@ -114,6 +114,8 @@ const FixtureCase kFixtures[] = {
     {"exchange_bounce.eml", "Corvane Survey", nullptr},
 };
 
+void PrintTo(const FixtureCase& c, std::ostream* os) { *os << c.file; }
+
 class IntakeFixtureTest : public ::testing::TestWithParam<FixtureCase> {
  protected:
   ScopedTimeZone utc_{"UTC"};
@@ -129,7 +131,7 @@ TEST_P(IntakeFixtureTest, GivesExactExchangeTextAndEndsInTheRightFolder) {
   emailaccess::MaildirTransport store(inst.config.maildir);
 
   const std::string first = inst.File("first.tmp");
-  emailaccess::FetchOutcome outcome = emailaccess::FetchReplies(store, inst.log, {first, c.subject, "lvmapi@localhost", inst.StatePath()});
+  emailaccess::FetchOutcome outcome = emailaccess::FetchReplies(store, inst.log, inst.Request("first.tmp", c.subject));
   const std::string expected = c.reply ? Elements(1, *c.reply) : "";
   EXPECT_EQ(Visible(ReadFile(first)), Visible(expected));
   EXPECT_EQ(outcome.offered, c.reply ? 1 : 0);
@@ -138,7 +140,7 @@ TEST_P(IntakeFixtureTest, GivesExactExchangeTextAndEndsInTheRightFolder) {
 
   ASSERT_EQ(std::remove(first.c_str()), 0);  // LvMAPI consumed it
   const std::string second = inst.File("second.tmp");
-  outcome = emailaccess::FetchReplies(store, inst.log, {second, c.subject, "lvmapi@localhost", inst.StatePath()});
+  outcome = emailaccess::FetchReplies(store, inst.log, inst.Request("second.tmp", c.subject));
   EXPECT_EQ(ReadFile(second), "");
   EXPECT_EQ(outcome.processed, c.reply ? 1 : 0);
   EXPECT_EQ(MaildirMessages(inst.config.maildir.processed).size(), c.reply ? 1u : 0u);
@@ -168,7 +170,7 @@ TEST(IntakeFixtures, MixedInboxOffersMatchingRepliesInArrivalOrder) {
   }
   emailaccess::MaildirTransport store(inst.config.maildir);
   const std::string path = inst.File("survey.tmp");
-  auto outcome = emailaccess::FetchReplies(store, inst.log, {path, "Corvane Survey", "lvmapi@localhost", inst.StatePath()});
+  auto outcome = emailaccess::FetchReplies(store, inst.log, inst.Request("survey.tmp", "Corvane Survey"));
 
   const std::string expected = Elements(1, kAttachment) + Elements(2, kGmail) + Elements(3, kOutlook) +
                                Elements(4, kIphone) + Elements(5, kEncodedSubject) + Elements(6, kFlowed);
@@ -181,7 +183,7 @@ TEST(IntakeFixtures, MixedInboxOffersMatchingRepliesInArrivalOrder) {
 
   ASSERT_EQ(std::remove(path.c_str()), 0);
   const std::string goals = inst.File("goals.tmp");
-  outcome = emailaccess::FetchReplies(store, inst.log, {goals, "Corvane Strategy", "lvmapi@localhost", inst.StatePath()});
+  outcome = emailaccess::FetchReplies(store, inst.log, inst.Request("goals.tmp", "Corvane Strategy"));
   EXPECT_EQ(Visible(ReadFile(goals)), Visible(Elements(1, kBase64)));
   EXPECT_EQ(outcome.processed, 6);
   EXPECT_EQ(MaildirMessages(inst.config.maildir.inbox), (std::vector<std::string>{"6.fixture"}));
@@ -193,7 +195,7 @@ TEST(IntakeFixtures, DateIsGivenInLocalTime) {
   Installation inst;
   PlaceMessage(inst.config.maildir.inbox, "1.m", Fixture("gmail_quoted.eml"), 1772400000);
   emailaccess::MaildirTransport store(inst.config.maildir);
-  emailaccess::FetchReplies(store, inst.log, {inst.File("x.tmp"), "Corvane Survey", "lvmapi@localhost", inst.StatePath()});
+  emailaccess::FetchReplies(store, inst.log, inst.Request("x.tmp", "Corvane Survey"));
   EXPECT_NE(ReadFile(inst.File("x.tmp")).find("<Date1>2026-03-04 03:47:13</Date1>"), std::string::npos);
 }
 

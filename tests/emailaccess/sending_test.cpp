@@ -34,7 +34,8 @@ ParsedBack ParseBack(const std::string& data) {
   ParsedBack back;
   if (!message) return back;
   InternetAddressList* to = g_mime_message_get_to(message.get());
-  back.recipients = internet_address_list_length(g_mime_message_get_all_recipients(message.get()));
+  GObjectPtr<InternetAddressList> all(g_mime_message_get_all_recipients(message.get()));
+  back.recipients = internet_address_list_length(all.get());
   if (internet_address_list_length(to) > 0) {
     InternetAddress* address = internet_address_list_get_address(to, 0);
     back.toName = internet_address_get_name(address) ? internet_address_get_name(address) : "";
@@ -161,6 +162,19 @@ TEST_F(SendingTest, InvalidAddressesAreSkippedAndTheOthersStillSent) {
   ASSERT_EQ(Outbox().size(), 1u);
   EXPECT_EQ(ParseBack(Outbox()[0]).toAddress, "good@example.org");
   EXPECT_NE(inst.LogText().find("recipient skipped, not an e-mail address: \"Typo <typo.example.org>\""), std::string::npos);
+}
+
+// A subject comes from data people typed; a line break in it must not start
+// a header of its own.
+TEST_F(SendingTest, LineBreaksInTheSubjectCannotAddHeaders) {
+  Send(WriteExchange("<Recipient1>A</Recipient1>\n<Email1>a@example.org</Email1>\n<Body>text</Body>"),
+       "Corvane Survey - X\r\nBcc: all@example.org\nX-Evil: 1");
+  ASSERT_EQ(Outbox().size(), 1u);
+  ParsedBack back = ParseBack(Outbox()[0]);
+  EXPECT_EQ(back.recipients, 1);
+  EXPECT_EQ(back.headers.count("Bcc"), 0u);
+  EXPECT_EQ(back.headers.count("X-Evil"), 0u);
+  EXPECT_EQ(back.subject, "Corvane Survey - X Bcc: all@example.org X-Evil: 1");
 }
 
 TEST_F(SendingTest, UnreadableOrBodylessFileSendsNothing) {
