@@ -9,6 +9,7 @@
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -23,7 +24,7 @@ constexpr const char kLockFileName[] = "LVEmailAccess.lock";
 
 constexpr const char kUsage[] =
     "Usage: LVEmailAccess <operation> <exchange file> <subject> <flag>\n"
-    "       LVEmailAccess --check | --help | --version\n"
+    "       LVEmailAccess --acknowledge | --check | --help | --version\n"
     "\n"
     "Operations:\n"
     "  1, 2  send the body of the exchange file to each recipient listed in it,\n"
@@ -33,6 +34,8 @@ constexpr const char kUsage[] =
     "<flag>  0 or 1; 1 asked for Outlook automation, which this program does\n"
     "        not use\n"
     "\n"
+    "--acknowledge  move the replies whose exchange file has been consumed to\n"
+    "           the processed folder now (operation 4 does it when it starts)\n"
     "--check    check the configuration and the mailboxes and report\n"
     "--help     show this text\n"
     "--version  show the version\n"
@@ -89,8 +92,14 @@ int Send(const Config& config, EventLog& log, const Operation& op) {
   return outcome.invalidRecipients > 0 ? kExitFailure : kExitDone;
 }
 
-int Fetch(const Config& config, EventLog& log, const Operation& op) {
-  log.Info("operation 4: fetching replies about \"" + op.subject + "\" into " + op.exchangeFile);
+std::string Summary(const FetchOutcome& outcome) {
+  return std::to_string(outcome.offered) + " reply(ies) offered, " + std::to_string(outcome.skipped) +
+         " automatic skipped, " + std::to_string(outcome.processed) + " acknowledged, " +
+         std::to_string(outcome.reoffered) + " offered again, " + std::to_string(outcome.failures) + " failure(s)";
+}
+
+// Runs one intake step under the intake lock.
+int WithIntakeLock(const Config& config, EventLog& log, const std::function<FetchOutcome(IMailStore&)>& step) {
   platform::FileLock lock;
   std::string why;
   switch (lock.Acquire(config.FileBesideProgram(kLockFileName), std::chrono::seconds(config.lockWaitSeconds), &why)) {
@@ -104,13 +113,21 @@ int Fetch(const Config& config, EventLog& log, const Operation& op) {
       return kExitFailure;
   }
   MaildirTransport transport(config.maildir);
-  FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, config.FileBesideProgram(kStateFileName)};
-  FetchOutcome outcome = FetchReplies(transport, log, request);
-  log.Info("operation 4 done: " + std::to_string(outcome.offered) + " reply(ies) offered, " +
-           std::to_string(outcome.skipped) + " automatic skipped, " + std::to_string(outcome.processed) +
-           " acknowledged, " + std::to_string(outcome.reoffered) + " offered again, " +
-           std::to_string(outcome.failures) + " failure(s)");
+  const FetchOutcome outcome = step(transport);
+  log.Info("done: " + Summary(outcome));
   return outcome.failures > 0 ? kExitFailure : kExitDone;
+}
+
+int Fetch(const Config& config, EventLog& log, const Operation& op) {
+  log.Info("operation 4: fetching replies about \"" + op.subject + "\" into " + op.exchangeFile);
+  const FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, config.FileBesideProgram(kStateFileName)};
+  return WithIntakeLock(config, log, [&](IMailStore& store) { return FetchReplies(store, log, request); });
+}
+
+int Acknowledge(const Config& config, EventLog& log) {
+  log.Info("acknowledging consumed exchange files");
+  const std::string statePath = config.FileBesideProgram(kStateFileName);
+  return WithIntakeLock(config, log, [&](IMailStore& store) { return AcknowledgeConsumed(store, log, statePath); });
 }
 
 int Check(const Config& config, std::ostream& out) {
@@ -150,10 +167,12 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
   EventLog log(programDir + kLogFileName, err);
   try {
     const bool check = args.size() == 1 && args[0] == "--check";
+    const bool acknowledge = args.size() == 1 && args[0] == "--acknowledge";
     Operation op;
-    if (!check) op = ParseOperation(args);
+    if (!check && !acknowledge) op = ParseOperation(args);
     const Config config = LoadConfig(programDir);
     if (check) return Check(config, out);
+    if (acknowledge) return Acknowledge(config, log);
     if (op.flag == 1) log.Info("flag 1 (Outlook automation) given; it has no meaning for this transport");
     return op.number == 4 ? Fetch(config, log, op) : Send(config, log, op);
   } catch (const UsageError& e) {

@@ -18,11 +18,13 @@ struct Reply {
   ReplyRecord record;
 };
 
-// Settles the exchange files of earlier runs. Returns the records still
-// open: consumed messages whose move failed, kept so they are tried again
-// and not offered meanwhile.
+// Settles the exchange files of earlier runs. With `reoffer`, files that are
+// still there or were never completed are removed and their messages become
+// free to be offered again; without it they are left as they are. Returns
+// the records still open: those left alone, and consumed messages whose move
+// failed, kept so they are tried again and not offered meanwhile.
 std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, const std::string& statePath,
-                                             FetchOutcome& outcome) {
+                                             bool reoffer, FetchOutcome& outcome) {
   std::vector<std::string> problems;
   std::vector<OfferRecord> records = LoadOfferRecords(statePath, problems);
   for (const std::string& problem : problems) log.Error(problem);
@@ -38,6 +40,7 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
     const bool pending = std::any_of(records.begin(), records.end(),
                                      [&](const OfferRecord& r) { return ofFile(r) && r.status == OfferStatus::Pending; });
     const bool stillThere = platform::FileExists(file);
+    if ((stillThere || pending) && !reoffer) continue;
     if (stillThere || pending) {
       if (stillThere) platform::RemoveFile(file);
       platform::RemoveFile(platform::PartialFileName(file));
@@ -54,6 +57,10 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
 
   std::vector<OfferRecord> open;
   for (const OfferRecord& record : records) {
+    if (record.status != OfferStatus::Consumed) {
+      open.push_back(record);
+      continue;
+    }
     try {
       if (store.MoveToProcessed(record.key)) {
         log.Info("acknowledged " + record.key + " (exchange file consumed: " + record.exchangeFile +
@@ -74,13 +81,19 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
 
 }  // namespace
 
+FetchOutcome AcknowledgeConsumed(IMailStore& store, EventLog& log, const std::string& statePath) {
+  FetchOutcome outcome;
+  SettleEarlierOffers(store, log, statePath, false, outcome);
+  return outcome;
+}
+
 FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& request, const FetchObserver& observer) {
   FetchOutcome outcome;
   auto reached = [&](FetchStep step) {
     if (observer) observer(step);
   };
 
-  std::vector<OfferRecord> records = SettleEarlierOffers(store, log, request.statePath, outcome);
+  std::vector<OfferRecord> records = SettleEarlierOffers(store, log, request.statePath, true, outcome);
   std::set<std::string> unsettled;
   for (const OfferRecord& record : records) unsettled.insert(record.key);
 

@@ -50,4 +50,9 @@ using FetchObserver = std::function<void(FetchStep)>;
 FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& request,
                           const FetchObserver& observer = {});
 
+// Only the first part of a fetch: moves the messages of exchange files that
+// have been consumed to the processed folder. Files still there are left
+// alone (LvMAPI may be reading one right now), and nothing is offered.
+FetchOutcome AcknowledgeConsumed(IMailStore& store, EventLog& log, const std::string& statePath);
+
 }  // namespace emailaccess

@@ -99,6 +99,23 @@ TEST_F(IntakeCycleTest, StaleFileIsRemovedAndItsMessagesOfferedAgainOnce) {
   EXPECT_EQ(RepliesIn("s3.tmp"), 0u) << "an acknowledged reply is never offered again";
 }
 
+TEST_F(IntakeCycleTest, AcknowledgingAloneFilesConsumedRepliesAndLeavesOpenFilesAlone) {
+  Fetch("s.tmp");
+  Consume("s.tmp");
+  auto outcome = emailaccess::AcknowledgeConsumed(store, inst.log, inst.StatePath());
+  EXPECT_EQ(outcome.processed, 2);
+  EXPECT_EQ(MaildirMessages(processed()), (Keys{"100.a", "200.b"}));
+
+  Fetch("g.tmp", "Corvane Strategy");  // LvMAPI may be reading g.tmp right now
+  outcome = emailaccess::AcknowledgeConsumed(store, inst.log, inst.StatePath());
+  EXPECT_EQ(outcome.processed + outcome.reoffered + outcome.offered, 0);
+  EXPECT_TRUE(Exists(inst.File("g.tmp")));
+  EXPECT_EQ(MaildirMessages(inbox()), (Keys{"300.c"}));
+  Consume("g.tmp");
+  EXPECT_EQ(emailaccess::AcknowledgeConsumed(store, inst.log, inst.StatePath()).processed, 1);
+  EXPECT_TRUE(MaildirMessages(inbox()).empty());
+}
+
 TEST_F(IntakeCycleTest, ReplyMarkedReadByAMailProgramIsStillAcknowledged) {
   Fetch("s.tmp");
   // A mail program looking at the Inbox moves the message into cur/ with flags.

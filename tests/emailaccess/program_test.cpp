@@ -139,11 +139,13 @@ TEST_F(ProgramTest, SendReplyFetchAndAcknowledge) {
   EXPECT_NE(Log().find("flag 1 (Outlook automation) given"), std::string::npos);
 
   ASSERT_EQ(std::remove(dir.file("in.tmp").c_str()), 0);  // LvMAPI consumed it
-  RunResult next = Run({"4", dir.file("goals.tmp"), "Corvane Strategy", "0"});
-  ASSERT_EQ(next.exitCode, 0) << next.err;
+  RunResult acknowledged = Run({"--acknowledge"});
+  ASSERT_EQ(acknowledged.exitCode, 0) << acknowledged.err;
   EXPECT_EQ(MaildirMessages(Mail("Processed")).size(), 2u);
   EXPECT_TRUE(MaildirMessages(Mail("Inbox")).empty());
-  EXPECT_EQ(ReadFile(dir.file("goals.tmp")), "");
+  RunResult next = Run({"4", dir.file("again.tmp"), "Corvane Survey", "0"});
+  ASSERT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_EQ(ReadFile(dir.file("again.tmp")), "") << "nothing is offered twice";
 
   // Every log line is one event with an ISO 8601 time stamp.
   std::istringstream lines(Log());
