@@ -67,7 +67,7 @@ std::string MaildirFolder::Deliver(const std::string& message) {
   throw TransportError("cannot deliver into " + m_path + ": no unique file name found", true);
 }
 
-std::vector<StoredMessage> MaildirFolder::List() {
+std::vector<StoredMessage> MaildirFolder::List(std::map<std::string, std::string>* paths) {
   struct Found {
     StoredMessage message;
     std::string name;
@@ -83,6 +83,7 @@ std::vector<StoredMessage> MaildirFolder::List() {
       // Maildir readers ignore dot files; they are not messages.
       if (!entry.regularFile || entry.name.empty() || entry.name[0] == '.') continue;
       found.push_back({StoredMessage{MaildirKey(entry.name), entry.modifiedNs}, entry.name});
+      if (paths) (*paths)[found.back().message.key] = folder + "/" + entry.name;
     }
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
@@ -105,8 +106,9 @@ std::string MaildirFolder::Locate(const std::string& key) {
   return std::string();
 }
 
-bool MaildirFolder::MoveTo(const std::string& key, MaildirFolder& target) {
-  const std::string from = Locate(key);
+bool MaildirFolder::MoveTo(const std::string& key, MaildirFolder& target) { return MoveFileTo(Locate(key), key, target); }
+
+bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, MaildirFolder& target) {
   if (from.empty()) return false;
   target.Ensure();
   std::string name = from.substr(from.find_last_of('/') + 1);
@@ -178,22 +180,42 @@ std::string MaildirTransport::Send(const std::string&, const std::string& messag
 
 std::vector<StoredMessage> MaildirTransport::ListWaiting() {
   m_inbox.Ensure();
-  return m_inbox.List();
+  m_listed.clear();
+  return m_inbox.List(&m_listed);
 }
 
-bool MaildirTransport::IsWaiting(const std::string& key) { return !m_inbox.Locate(key).empty(); }
+std::string MaildirTransport::PathOf(const std::string& key) {
+  auto known = m_listed.find(key);
+  if (known == m_listed.end() || !platform::FileExists(known->second)) {
+    // Not listed yet, or a mail program renamed it since (new/ to cur/,
+    // flags): one fresh listing finds it.
+    m_listed.clear();
+    if (platform::IsDirectory(m_inbox.path())) m_inbox.List(&m_listed);
+    known = m_listed.find(key);
+    if (known == m_listed.end()) return std::string();
+  }
+  return known->second;
+}
+
+bool MaildirTransport::IsWaiting(const std::string& key) { return !PathOf(key).empty(); }
 
 std::string MaildirTransport::Read(const std::string& key) {
-  const std::string path = m_inbox.Locate(key);
-  std::string data, why;
+  const std::string path = PathOf(key);
   if (path.empty()) throw TransportError("message " + key + " is no longer in " + m_inbox.path(), false);
+  std::string data, why;
   if (!platform::ReadWholeFile(path, data, &why)) throw TransportError(why, false);
   return data;
 }
 
-bool MaildirTransport::MoveToProcessed(const std::string& key) { return m_inbox.MoveTo(key, m_processed); }
+bool MaildirTransport::MoveOut(const std::string& key, MaildirFolder& target) {
+  const bool moved = m_inbox.MoveFileTo(PathOf(key), key, target);
+  m_listed.erase(key);
+  return moved;
+}
 
-bool MaildirTransport::MoveToSkipped(const std::string& key) { return m_inbox.MoveTo(key, m_skipped); }
+bool MaildirTransport::MoveToProcessed(const std::string& key) { return MoveOut(key, m_processed); }
+
+bool MaildirTransport::MoveToSkipped(const std::string& key) { return MoveOut(key, m_skipped); }
 
 void MaildirTransport::Check(std::vector<CheckFinding>& findings) {
   m_outbox.Check("Outbox", findings, false);

@@ -13,6 +13,8 @@
 #include "emailaccess/config.h"
 #include "emailaccess/transport.h"
 
+#include <map>
+
 namespace emailaccess {
 
 class MaildirFolder {
@@ -25,13 +27,16 @@ class MaildirFolder {
   void Ensure();
   // Writes the message into tmp/ and renames it into new/. Returns its path.
   std::string Deliver(const std::string& message);
-  // Messages in new/ and cur/, in order of arrival.
-  std::vector<StoredMessage> List();
+  // Messages in new/ and cur/, in order of arrival; `paths`, when given,
+  // receives each key's current full path.
+  std::vector<StoredMessage> List(std::map<std::string, std::string>* paths = nullptr);
   // The message's current full path, or empty when it is not here.
   std::string Locate(const std::string& key);
   // Moves the message into `target`'s cur/, marked as seen. False when it is
   // not here.
   bool MoveTo(const std::string& key, MaildirFolder& target);
+  // The same for a message whose current path is known (empty: not here).
+  bool MoveFileTo(const std::string& path, const std::string& key, MaildirFolder& target);
   void Check(const std::string& role, std::vector<CheckFinding>& findings, bool countMessages);
 
  private:
@@ -51,7 +56,13 @@ class MaildirTransport : public IMailSender, public IMailStore {
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
+  // The inbox path of a key, from one listing rather than a search per
+  // message; empty when the message is no longer there.
+  std::string PathOf(const std::string& key);
+  bool MoveOut(const std::string& key, MaildirFolder& target);
+
   MaildirFolder m_outbox, m_inbox, m_processed, m_skipped;
+  std::map<std::string, std::string> m_listed;  // key -> path at the last listing
 };
 
 // The unique part of a Maildir file name: everything before its ":".
