@@ -34,25 +34,31 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
   for (const OfferRecord& record : records) {
     if (std::find(files.begin(), files.end(), record.exchangeFile) == files.end()) files.push_back(record.exchangeFile);
   }
+  std::vector<std::string> unconsumed;
   for (const std::string& file : files) {
     auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
-    const long count = std::count_if(records.begin(), records.end(), ofFile);
     const bool pending = std::any_of(records.begin(), records.end(),
                                      [&](const OfferRecord& r) { return ofFile(r) && r.status == OfferStatus::Pending; });
     const bool stillThere = platform::FileExists(file);
     if ((stillThere || pending) && !reoffer) continue;
-    if (stillThere || pending) {
-      if (stillThere) platform::RemoveFile(file);
-      platform::RemoveFile(platform::PartialFileName(file));
-      log.Info(std::string(stillThere ? "exchange file not consumed, removed: " : "exchange file not completed: ") +
-               file + "; its " + std::to_string(count) + " message(s) are offered again");
-      outcome.reoffered += static_cast<int>(count);
-      records.erase(std::remove_if(records.begin(), records.end(), ofFile), records.end());
-    } else {
-      for (OfferRecord& record : records) {
-        if (ofFile(record)) record.status = OfferStatus::Consumed;
-      }
+    if (stillThere || pending) unconsumed.push_back(file);
+    for (OfferRecord& record : records) {
+      if (ofFile(record)) record.status = stillThere || pending ? OfferStatus::Pending : OfferStatus::Consumed;
     }
+  }
+  // The new view is saved before any file is touched: if this run dies
+  // while removing a left-over file, the next one still knows its messages
+  // were never consumed.
+  SaveOfferRecords(statePath, records);
+  for (const std::string& file : unconsumed) {
+    auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
+    const bool stillThere = platform::RemoveFile(file);
+    platform::RemoveFile(platform::PartialFileName(file));
+    const long count = std::count_if(records.begin(), records.end(), ofFile);
+    log.Info(std::string(stillThere ? "exchange file not consumed, removed: " : "exchange file not completed: ") + file +
+             "; its " + std::to_string(count) + " message(s) are offered again");
+    outcome.reoffered += static_cast<int>(count);
+    records.erase(std::remove_if(records.begin(), records.end(), ofFile), records.end());
   }
 
   std::vector<OfferRecord> open;
@@ -94,6 +100,7 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   };
 
   std::vector<OfferRecord> records = SettleEarlierOffers(store, log, request.statePath, true, outcome);
+  reached(FetchStep::EarlierOffersSettled);
   std::set<std::string> unsettled;
   for (const OfferRecord& record : records) unsettled.insert(record.key);
 

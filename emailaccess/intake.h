@@ -44,7 +44,7 @@ struct FetchOutcome {
 
 // Points where the run has made a lasting change; tests stop the run there to
 // show what a crash at that point leaves behind.
-enum class FetchStep { OffersPending, ExchangeFileWritten, OffersRecorded };
+enum class FetchStep { EarlierOffersSettled, OffersPending, ExchangeFileWritten, OffersRecorded };
 using FetchObserver = std::function<void(FetchStep)>;
 
 FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& request,

@@ -1,9 +1,10 @@
 // The state file that makes the intake lose nothing and offer nothing twice.
 //
 // It records which waiting messages went into which incoming exchange file:
-// Pending before the file is written, Offered once it is in place, Consumed
-// once LvMAPI has deleted it (the message is still to be moved to the
-// processed folder). The file is "LVEmailAccess.state" beside the program,
+// Pending before the file is written (and again while a file LvMAPI left
+// unconsumed is being removed), Offered once it is in place, Consumed once
+// LvMAPI has deleted it (the message is still to be moved to the processed
+// folder). The file is "LVEmailAccess.state" beside the program,
 // one record per line, "status<TAB>exchange file<TAB>message key", with "%",
 // TAB, CR and LF written as %25, %09, %0D and %0A. It is replaced in one step
 // on every save, so a crash leaves either the old or the new records.

@@ -116,6 +116,32 @@ TEST_F(IntakeCycleTest, AcknowledgingAloneFilesConsumedRepliesAndLeavesOpenFiles
   EXPECT_TRUE(MaildirMessages(inbox()).empty());
 }
 
+TEST_F(IntakeCycleTest, CrashRightAfterRemovingAStaleFileStillOffersItsRepliesAgain) {
+  Fetch("s1.tmp");  // LvMAPI dies before it deletes s1.tmp
+  struct Crash {};
+  EXPECT_THROW(Fetch("s2.tmp", "Corvane Survey",
+                     [](FetchStep step) {
+                       if (step == FetchStep::EarlierOffersSettled) throw Crash{};
+                     }),
+               Crash);
+  EXPECT_FALSE(Exists(inst.File("s1.tmp")));
+  Fetch("s3.tmp");
+  EXPECT_EQ(RepliesIn("s3.tmp"), 2u);
+  EXPECT_TRUE(MaildirMessages(processed()).empty());
+}
+
+// The state a crash leaves while a stale file is being removed: its records
+// already say pending, the file may still be there.
+TEST_F(IntakeCycleTest, PendingRecordsOfAFileStillThereAreOfferedAgain) {
+  testing_support::WriteFile(inst.File("old.tmp"), "<Originator1>x</Originator1>");
+  emailaccess::SaveOfferRecords(inst.StatePath(), {{emailaccess::OfferStatus::Pending, inst.File("old.tmp"), "100.a"}});
+  auto outcome = Fetch("s.tmp");
+  EXPECT_EQ(outcome.reoffered, 1);
+  EXPECT_FALSE(Exists(inst.File("old.tmp")));
+  EXPECT_EQ(RepliesIn("s.tmp"), 2u);
+  EXPECT_TRUE(MaildirMessages(processed()).empty());
+}
+
 TEST_F(IntakeCycleTest, ReplyMarkedReadByAMailProgramIsStillAcknowledged) {
   Fetch("s.tmp");
   // A mail program looking at the Inbox moves the message into cur/ with flags.
