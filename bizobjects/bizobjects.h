@@ -211,6 +211,12 @@ class CBizObjectDecorator : public CBizObject {
 
   CBizObject* Inner() const { return m_inner.get(); }
 
+ protected:
+  // Lets the inner decorator (if any) do `operation`; its result is ignored.
+  void PassToInner(bool (CBizObject::*operation)()) {
+    if (m_inner) (m_inner.get()->*operation)();
+  }
+
  private:
   std::unique_ptr<CBizObject> m_inner;
 };
@@ -302,6 +308,20 @@ LV_DECLARE_ENTITY(CResource, "Resource", 1, ValueAndDefault, LV_RESOURCE_COLUMNS
 
 #define LV_SETTINGS_COLUMNS(X) X(SettingNum, Get) X(Descr, Get) X(StrVal, Get) X(BitVal, Get) X(IntVal, Get)
 LV_DECLARE_ENTITY(CSettings, "Settings", 1, Value, LV_SETTINGS_COLUMNS);
+
+// The entities above, each with a database decorator and a log decorator.
+#define LV_PERSISTED_ENTITIES(X)                                                                         \
+  X(CPerson) X(CSurvey) X(CSurveyQuestionType) X(CSurveyReply) X(CSurveyResponse) X(CVision)           \
+  X(CStrategicPlan) X(CStrategyGoalStatusReply) X(CStrategyGoalStatusResponse) X(CStrategyVisionXref) \
+  X(CResource) X(CSettings)
+
+// Declares Entity##Family (CPersonLogDecorator) as the template C##Family
+// (CLogDecorator) over Entity, with the template's constructors.
+#define LV_DECORATOR_CLASS(Entity, Family)                  \
+  class Entity##Family : public C##Family<Entity> {         \
+   public:                                                  \
+    using C##Family::C##Family;                             \
+  };
 
 // Entities filled only by the hand-written queries; nothing writes them.
 

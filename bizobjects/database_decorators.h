@@ -85,17 +85,14 @@ class CDatabaseDecorator : public CBizObjectDecorator {
       : CBizObjectDecorator(std::move(inner)), m_connection(connection), m_collection(collection) {}
 
   bool dump() override {
-    if (CBizObject* inner = Inner()) inner->dump();
+    PassToInner(&CBizObject::dump);
     return false;
   }
 
   bool save() override {
-    if (CBizObject* inner = Inner()) inner->save();
-    if (!m_collection) return false;
-    constexpr TableShape shape = ShapeOf<Element>();
-    RequireConnection(m_connection, shape);
+    if (!Begin(&CBizObject::save)) return false;
     for (Element* element : *m_collection) {
-      const std::string statement = SaveStatement(shape, element->GetObjectState(), element->Values());
+      const std::string statement = SaveStatement(kShape, element->GetObjectState(), element->Values());
       if (!statement.empty()) RunStatement(m_connection, statement);
       element->SetObjectState(Clean);
     }
@@ -103,12 +100,9 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   }
 
   bool load() override {
-    if (CBizObject* inner = Inner()) inner->load();
-    if (!m_collection) return false;
-    constexpr TableShape shape = ShapeOf<Element>();
-    RequireConnection(m_connection, shape);
+    if (!Begin(&CBizObject::load)) return false;
     m_collection->clear();
-    ForEachTableRow(m_connection, shape, [this](std::span<std::string> row) {
+    ForEachTableRow(m_connection, kShape, [this](std::span<std::string> row) {
       std::array<std::string, Element::kColumnCount> values;
       std::move(row.begin(), row.end(), values.begin());
       m_collection->load(std::apply(
@@ -118,30 +112,27 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   }
 
   bool validate() override {
-    if (CBizObject* inner = Inner()) inner->validate();
+    PassToInner(&CBizObject::validate);
     return false;
   }
 
  private:
+  static constexpr TableShape kShape = ShapeOf<Element>();
+
+  // Lets the inner decorator do `operation`, then tells whether there is a
+  // collection to work on; one without a connection is refused.
+  bool Begin(bool (CBizObject::*operation)()) {
+    PassToInner(operation);
+    if (!m_collection) return false;
+    RequireConnection(m_connection, kShape);
+    return true;
+  }
+
   CDBConnection* m_connection;  // not owned
   Collection* m_collection;     // not owned
 };
 
-#define LV_DATABASE_DECORATOR(Entity)                                     \
-  class Entity##DatabaseDecorator : public CDatabaseDecorator<Entity> {   \
-   public:                                                                \
-    using CDatabaseDecorator::CDatabaseDecorator;                         \
-  }
-
-LV_DATABASE_DECORATOR(CPerson);
-LV_DATABASE_DECORATOR(CSurvey);
-LV_DATABASE_DECORATOR(CSurveyQuestionType);
-LV_DATABASE_DECORATOR(CSurveyReply);
-LV_DATABASE_DECORATOR(CSurveyResponse);
-LV_DATABASE_DECORATOR(CVision);
-LV_DATABASE_DECORATOR(CStrategicPlan);
-LV_DATABASE_DECORATOR(CStrategyGoalStatusReply);
-LV_DATABASE_DECORATOR(CStrategyGoalStatusResponse);
-LV_DATABASE_DECORATOR(CStrategyVisionXref);
-LV_DATABASE_DECORATOR(CResource);
-LV_DATABASE_DECORATOR(CSettings);
+// CPersonDatabaseDecorator, CSurveyDatabaseDecorator, ...
+// CSettingsDatabaseDecorator: one class per persisted entity.
+#define LV_DATABASE_DECORATOR(Entity) LV_DECORATOR_CLASS(Entity, DatabaseDecorator)
+LV_PERSISTED_ENTITIES(LV_DATABASE_DECORATOR)

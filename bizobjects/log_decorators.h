@@ -38,7 +38,7 @@ class CLogDecorator : public CBizObjectDecorator {
 
  private:
   bool Log(bool (CBizObject::*operation)(), const char* heading) {
-    if (CBizObject* inner = Inner()) (inner->*operation)();
+    PassToInner(operation);
     if (!m_stream) return false;
     *m_stream << heading << std::endl;
     if (!m_collection) return true;
@@ -54,21 +54,7 @@ class CLogDecorator : public CBizObjectDecorator {
   Collection* m_collection;  // not owned
 };
 
-#define LV_LOG_DECORATOR(Entity)                                    \
-  class Entity##LogDecorator : public CLogDecorator<Entity> {       \
-   public:                                                          \
-    using CLogDecorator::CLogDecorator;                             \
-  }
-
-LV_LOG_DECORATOR(CPerson);
-LV_LOG_DECORATOR(CSurvey);
-LV_LOG_DECORATOR(CSurveyQuestionType);
-LV_LOG_DECORATOR(CSurveyReply);
-LV_LOG_DECORATOR(CSurveyResponse);
-LV_LOG_DECORATOR(CVision);
-LV_LOG_DECORATOR(CStrategicPlan);
-LV_LOG_DECORATOR(CStrategyGoalStatusReply);
-LV_LOG_DECORATOR(CStrategyGoalStatusResponse);
-LV_LOG_DECORATOR(CStrategyVisionXref);
-LV_LOG_DECORATOR(CResource);
-LV_LOG_DECORATOR(CSettings);
+// CPersonLogDecorator, CSurveyLogDecorator, ... CSettingsLogDecorator: one
+// class per persisted entity.
+#define LV_LOG_DECORATOR(Entity) LV_DECORATOR_CLASS(Entity, LogDecorator)
+LV_PERSISTED_ENTITIES(LV_LOG_DECORATOR)

@@ -35,6 +35,14 @@ class Settings : public biz_test::DatabaseTest {
     return out;
   }
 
+  // Both flag readers, each into its own flag; each must report success.
+  static void ReadFlags(bool& six, bool& eight) {
+    CaptureStdout();
+    EXPECT_TRUE(IsSettingSixOn(&six));
+    EXPECT_TRUE(LVSAL_GetOutlookAutomationForEmailOn(&eight));
+    GetCapturedStdout();
+  }
+
   std::string m_stdout;
 };
 
@@ -104,10 +112,7 @@ TEST_F(Settings, FlagReadersHandBackTheBitOfTheirSetting) {
   AddRow("8", "", "0", "");
   bool six = false;
   bool eight = true;
-  CaptureStdout();
-  EXPECT_TRUE(IsSettingSixOn(&six));
-  EXPECT_TRUE(LVSAL_GetOutlookAutomationForEmailOn(&eight));
-  GetCapturedStdout();
+  ReadFlags(six, eight);
   EXPECT_TRUE(six);
   EXPECT_FALSE(eight);
 }
@@ -116,10 +121,7 @@ TEST_F(Settings, FlagReadersLeaveTheFlagWithoutARowAndRefuseNoFlag) {
   for (bool before : {false, true}) {
     bool six = before;
     bool eight = before;
-    CaptureStdout();
-    EXPECT_TRUE(IsSettingSixOn(&six));
-    EXPECT_TRUE(LVSAL_GetOutlookAutomationForEmailOn(&eight));
-    GetCapturedStdout();
+    ReadFlags(six, eight);
     EXPECT_EQ(six, before);
     EXPECT_EQ(eight, before);
   }

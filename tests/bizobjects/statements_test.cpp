@@ -47,6 +47,11 @@ TEST(StatementBuilders, RefuseValuesThatDoNotMatchTheColumns) {
 
 class PersonStatements : public DatabaseTest {
  protected:
+  static CPerson* MakePerson(const std::vector<std::string>& v) {
+    return new CPerson(v.at(0), v.at(1), v.at(2), v.at(3), v.at(4), v.at(5), v.at(6), v.at(7), v.at(8), v.at(9),
+                       v.at(10), v.at(11), v.at(12));
+  }
+
   // Saves one person in `state` and returns what was sent.
   std::string Save(CPerson* person, ElementState state) {
     CPersons persons;
@@ -58,34 +63,38 @@ class PersonStatements : public DatabaseTest {
   }
 };
 
-TEST_F(PersonStatements, InsertUpdateAndDeleteOfAPlainRow) {
-  const auto person = [] {
-    return new CPerson("{P1}", "Ann", "B", "Carter", "ann@example.org", "1", "2", "3", "1 Main St", "Apt 2", "Town",
-                       "TX", "75001");
+// A plain row, then one with a quote, two and three quotes in a row and
+// empty fields (written as two adjacent quotes).
+TEST_F(PersonStatements, InsertUpdateAndDeleteTexts) {
+  const struct {
+    std::vector<std::string> values;
+    const char* insert;
+    const char* update;
+    const char* remove;
+  } cases[] = {
+      {{"{P1}", "Ann", "B", "Carter", "ann@example.org", "1", "2", "3", "1 Main St", "Apt 2", "Town", "TX", "75001"},
+       "INSERT INTO Person(PersonID, FirstName, MiddleName, LastName, Email, HomePhone, WorkPhone, OtherPhone, "
+       "Addr1, Addr2, City, State, Zip  )VALUES ('{P1}', 'Ann', 'B', 'Carter', 'ann@example.org', '1', '2', "
+       "'3', '1 Main St', 'Apt 2', 'Town', 'TX', '75001')\n",
+       "UPDATE Person SET PersonID = '{P1}', FirstName = 'Ann', MiddleName = 'B', LastName = 'Carter', "
+       "Email = 'ann@example.org', HomePhone = '1', WorkPhone = '2', OtherPhone = '3', Addr1 = '1 Main St', "
+       "Addr2 = 'Apt 2', City = 'Town', State = 'TX', Zip = '75001'  WHERE PersonID = '{P1}' \n",
+       "DELETE FROM Person WHERE PersonID = '{P1}' \n"},
+      {{"{P2}", "Pat", "", "O'Brien", "", "It''s", "a'''b", "", "", "", "", "", ""},
+       "INSERT INTO Person(PersonID, FirstName, MiddleName, LastName, Email, HomePhone, WorkPhone, OtherPhone, "
+       "Addr1, Addr2, City, State, Zip  )VALUES ('{P2}', 'Pat', '', 'O''Brien', '', 'It''s', 'a''''b', '', "
+       "'', '', '', '', '')\n",
+       "UPDATE Person SET PersonID = '{P2}', FirstName = 'Pat', MiddleName = '', LastName = 'O''Brien', "
+       "Email = '', HomePhone = 'It''s', WorkPhone = 'a''''b', OtherPhone = '', Addr1 = '', Addr2 = '', "
+       "City = '', State = '', Zip = ''  WHERE PersonID = '{P2}' \n",
+       "DELETE FROM Person WHERE PersonID = '{P2}' \n"},
   };
-  EXPECT_EQ(Save(person(), New),
-            "INSERT INTO Person(PersonID, FirstName, MiddleName, LastName, Email, HomePhone, WorkPhone, OtherPhone, "
-            "Addr1, Addr2, City, State, Zip  )VALUES ('{P1}', 'Ann', 'B', 'Carter', 'ann@example.org', '1', '2', "
-            "'3', '1 Main St', 'Apt 2', 'Town', 'TX', '75001')\n");
-  EXPECT_EQ(Save(person(), Modified),
-            "UPDATE Person SET PersonID = '{P1}', FirstName = 'Ann', MiddleName = 'B', LastName = 'Carter', "
-            "Email = 'ann@example.org', HomePhone = '1', WorkPhone = '2', OtherPhone = '3', Addr1 = '1 Main St', "
-            "Addr2 = 'Apt 2', City = 'Town', State = 'TX', Zip = '75001'  WHERE PersonID = '{P1}' \n");
-  EXPECT_EQ(Save(person(), Deleted), "DELETE FROM Person WHERE PersonID = '{P1}' \n");
-}
-
-TEST_F(PersonStatements, QuotesAreEscapedAndEmptyFieldsWrittenAsTwoQuotes) {
-  const auto person = [] {
-    return new CPerson("{P2}", "Pat", "", "O'Brien", "", "It''s", "a'''b", "", "", "", "", "", "");
-  };
-  EXPECT_EQ(Save(person(), New),
-            "INSERT INTO Person(PersonID, FirstName, MiddleName, LastName, Email, HomePhone, WorkPhone, OtherPhone, "
-            "Addr1, Addr2, City, State, Zip  )VALUES ('{P2}', 'Pat', '', 'O''Brien', '', 'It''s', 'a''''b', '', "
-            "'', '', '', '', '')\n");
-  EXPECT_EQ(Save(person(), Modified),
-            "UPDATE Person SET PersonID = '{P2}', FirstName = 'Pat', MiddleName = '', LastName = 'O''Brien', "
-            "Email = '', HomePhone = 'It''s', WorkPhone = 'a''''b', OtherPhone = '', Addr1 = '', Addr2 = '', "
-            "City = '', State = '', Zip = ''  WHERE PersonID = '{P2}' \n");
+  for (const auto& c : cases) {
+    const auto person = [&] { return MakePerson(c.values); };
+    EXPECT_EQ(Save(person(), New), c.insert);
+    EXPECT_EQ(Save(person(), Modified), c.update);
+    EXPECT_EQ(Save(person(), Deleted), c.remove);
+  }
 }
 
 // Key values in WHERE clauses have their quotes doubled, whatever the run.
