@@ -1,0 +1,80 @@
+#include "strategy/goal_status_reply.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <sstream>
+
+#include "bizobjects/database_decorators.h"
+#include "bizobjects/log_decorators.h"
+#include "bizobjects/settings.h"
+#include "data/db_connection.h"
+#include "mail/stored_replies.h"
+#include "mail/task_store.h"
+#include "util/identifiers.h"
+
+namespace {
+
+std::string TagValue(const std::string& body, const char* name) {
+  std::string value;
+  ExtractBetween(body, std::string("<") + name + ">", std::string("</") + name + ">", value);
+  return value;
+}
+
+// atoi's reading (leading blanks, a sign, the digits up to the first other
+// character, 0 without digits), with a number too large for 32 bits held at
+// the nearest limit instead of left undefined.
+int32_t PercentOf(const std::string& status) {
+  const long value = std::strtol(status.c_str(), nullptr, 10);
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+bool ProcessGoalStatusReply(std::string originator, std::string date, std::string body) {
+  CDBConnection connection;
+  std::ostringstream discardedTrace;
+  const std::string replyId = NewGuidString();
+
+  const std::string strategyId = TagValue(body, "StrategyId");
+  if (strategyId.empty()) return false;
+  const std::string goalId = TagValue(body, "GoalId");
+  std::string status = TagValue(body, "Status");
+  const std::string typedComment = TagValue(body, "Comment");
+  std::string comment = typedComment;
+  DoubleSingleQuotes(status);
+  DoubleSingleQuotes(comment);
+  if (status.empty() && comment.empty()) return false;
+
+  connection.Open();
+  {
+    CStrategyGoalStatusReplys replies;
+    CStrategyGoalStatusReplyDatabaseDecorator replyStore(
+        std::make_unique<CStrategyGoalStatusReplyLogDecorator>(nullptr, &discardedTrace, &replies), &connection,
+        &replies);
+    replyStore.load();
+    if (HoldsStoredReply(replies, strategyId, originator, date)) return false;
+    replies.add(std::make_unique<CStrategyGoalStatusReply>(replyId, StoredAsTyped(strategyId),
+                                                           StoredAsTyped(originator), StoredAsTyped(date)));
+    replyStore.save();
+  }
+
+  CStrategyGoalStatusResponses responses;
+  CStrategyGoalStatusResponseDatabaseDecorator responseStore(
+      std::make_unique<CStrategyGoalStatusResponseLogDecorator>(nullptr, &discardedTrace, &responses), &connection,
+      &responses);
+  responseStore.load();
+  if (!status.empty()) {
+    const int32_t percent = PercentOf(status);
+    // The comment already has its quotes doubled, which is the stored form.
+    responses.add(std::make_unique<CStrategyGoalStatusResponse>(NewGuidString(), replyId, StoredAsTyped(goalId),
+                                                                std::to_string(percent), comment));
+    bool updateTasks = false;
+    if (IsSettingSixOn(&updateTasks) && updateTasks) UpdateOutlookGoalTask(goalId, percent, typedComment);
+  }
+  return responseStore.save();
+}

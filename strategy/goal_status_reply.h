@@ -1,0 +1,24 @@
+// Goal status replies: a person's answer to a goal notification becomes one
+// StrategyGoalStatusReply row and, when it carries a percentage, one
+// StrategyGoalStatusResponse row for the goal; where setting 6 is on, the
+// goal's task is updated too.
+//
+// Contract: ProcessGoalStatusReply reads the four tags the notification wrote
+// ("<StrategyId>", "<GoalId>", "<Status>", "<Comment>", case-sensitive, first
+// occurrences, leading spaces removed). The percentage is the status read
+// with atoi (stored as it comes, also outside 0 to 100); identifiers are not
+// checked against the database. Every value is stored exactly as typed.
+//
+// Result: false when nothing was stored (no strategy identifier, neither
+// status nor comment, or a reply of this strategy from this originator with
+// this date already stored); otherwise the result of saving the response
+// collection. A reply with a comment but no status stores the reply row only.
+// The task update (UpdateOutlookGoalTask, given the comment as typed) cannot
+// fail this operation. A failing statement throws out of the gateway (after
+// the database error log entry) and leaves at once; a reply row saved before
+// it stays.
+#pragma once
+
+#include <string>
+
+bool ProcessGoalStatusReply(std::string originator, std::string date, std::string body);

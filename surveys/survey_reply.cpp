@@ -1,0 +1,66 @@
+#include "surveys/survey_reply.h"
+
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "bizobjects/database_decorators.h"
+#include "bizobjects/log_decorators.h"
+#include "data/db_connection.h"
+#include "mail/stored_replies.h"
+#include "util/identifiers.h"
+
+namespace {
+
+std::string NumberedTagValue(const std::string& body, const char* name, int number) {
+  const std::string tag = name + std::to_string(number);
+  std::string value;
+  ExtractBetween(body, "<" + tag + ">", "</" + tag + ">", value);
+  return value;
+}
+
+}  // namespace
+
+bool ProcessSurveyReply(std::string originator, std::string date, std::string body) {
+  CDBConnection connection;
+  connection.Open();
+  const std::string replyId = NewGuidString();
+
+  std::string surveyId;
+  ExtractBetween(body, "<SurveyID>", "</SurveyID>", surveyId);
+  if (surveyId.empty()) return false;
+
+  // Both tables are loaded whole: the replies to recognise a message seen
+  // before, the responses because their trace on standard output lists every
+  // stored response.
+  std::ostringstream discardedTrace;
+  CSurveyReplys replies;
+  CSurveyReplyDatabaseDecorator replyStore(
+      std::make_unique<CSurveyReplyLogDecorator>(nullptr, &discardedTrace, &replies), &connection, &replies);
+  replyStore.load();
+  CSurveyResponses responses;
+  CSurveyResponseDatabaseDecorator responseStore(
+      std::make_unique<CSurveyResponseLogDecorator>(nullptr, &std::cout, &responses), &connection, &responses);
+  responseStore.load();
+
+  if (HoldsStoredReply(replies, surveyId, originator, date)) return false;
+
+  int answered = 0;
+  for (int n = 1;; ++n) {
+    const std::string answer = NumberedTagValue(body, "answer", n);
+    const std::string questionId = NumberedTagValue(body, "QuestionID", n);
+    // An answer counts even where its question identifier is missing, so a
+    // reply row may be stored without responses.
+    if (!answer.empty()) ++answered;
+    if (questionId.empty()) break;
+    if (answer.empty()) continue;
+    responses.add(std::make_unique<CSurveyResponse>(NewGuidString(), replyId, StoredAsTyped(questionId),
+                                                    StoredAsTyped(answer)));
+  }
+  if (answered == 0) return false;
+
+  responseStore.save();
+  replies.add(std::make_unique<CSurveyReply>(replyId, StoredAsTyped(surveyId), StoredAsTyped(originator),
+                                             StoredAsTyped(date)));
+  return replyStore.save();
+}

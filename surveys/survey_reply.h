@@ -1,0 +1,23 @@
+// Survey replies: one returned survey e-mail becomes one SurveyReply row and
+// one SurveyResponse row per answered question.
+//
+// Contract: ProcessSurveyReply reads only the tags the machine-readable survey
+// body wrote ("<SurveyID>", "<QuestionID<N>>", "<answer<N>>", case-sensitive,
+// first occurrences, leading spaces removed); the survey and its questions
+// are not looked up. Answer N belongs to the question whose identifier stands
+// in question tag N; the walk ends at the first N without a question
+// identifier. Every value is stored exactly as the message carries it (SQL
+// quoting is this operation's business, not the sender's).
+//
+// Result: false when nothing was stored (no survey identifier, no answer, or
+// a reply of this survey from this originator with this date already stored);
+// otherwise the result of saving the reply row. The responses are saved
+// before the reply row. A failing statement throws out of the gateway (after
+// the database error log entry) and leaves at once; rows saved before it stay.
+// Standard output receives the load and save trace of the responses, and the
+// operation traces of both collections when they are destroyed.
+#pragma once
+
+#include <string>
+
+bool ProcessSurveyReply(std::string originator, std::string date, std::string body);

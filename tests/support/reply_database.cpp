@@ -1,0 +1,56 @@
+#include "reply_database.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "mail/task_store.h"
+#include "tarnbase/tarnbase.h"
+
+namespace testing_support {
+namespace {
+
+// Building the schema costs far more than copying a file: once per program.
+const std::string& SchemaDatabase() {
+  static ScratchDir dir;
+  static const std::string path = [] {
+    const std::string file = dir.file("schema.db");
+    CreateDatabase(file);
+    return file;
+  }();
+  return path;
+}
+
+}  // namespace
+
+void ReplyDatabaseTest::SetUp() {
+  std::filesystem::copy_file(SchemaDatabase(), m_dbPath);
+  std::filesystem::create_directory(m_tasks);
+  setenv(kTasksFolderVariable, m_tasks.c_str(), 1);
+  // The library reads the trace switch again whenever it is given a path.
+  setenv("TARNBASE_TRACE", m_tracePath.c_str(), 1);
+  SetDBPath(m_dbPath.c_str());
+}
+
+void ReplyDatabaseTest::TearDown() {
+  TarnbaseClose();
+  unsetenv("TARNBASE_TRACE");
+  unsetenv(kTasksFolderVariable);
+}
+
+std::vector<std::string> ReplyDatabaseTest::TakeStatements() {
+  const std::string all = ReadFile(m_tracePath);
+  std::vector<std::string> statements;
+  std::size_t start = m_consumed;
+  for (std::size_t end; start < all.size() && (end = all.find('\n', start)) != std::string::npos; start = end + 1) {
+    statements.push_back(all.substr(start, end - start));
+  }
+  m_consumed = start;
+  return statements;
+}
+
+void ReplyDatabaseTest::SetSetting(int number, bool on) {
+  Exec("DELETE FROM Settings WHERE SettingNum = " + std::to_string(number) + "; INSERT INTO Settings VALUES (" +
+       std::to_string(number) + ", 'switch', '', " + (on ? "1" : "0") + ", 0);");
+}
+
+}  // namespace testing_support
