@@ -1,4 +1,55 @@
 #include "mail/reply_intake.h"
 
-// Not built yet: commands 4 and 5 fetch nothing so far.
-int16_t LVML_ProcessSurveyReplyEmails(RunLog*, int, bool) { return 0; }
+#include <sstream>
+#include <string>
+
+#include "mail/exchange.h"
+#include "platform/files.h"
+#include "strategy/goal_status_reply.h"
+#include "surveys/survey_reply.h"
+
+namespace {
+
+using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body);
+
+// One kind of reply: fetched under `subject` into `path`, each record handed
+// to `receiver`, counted (also when the receiver could not use it), the file
+// deleted. An exception of the receiver leaves at once and keeps the file.
+int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const char* subject,
+                     ReplyReceiver receiver, const char* countLine) {
+  RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
+  std::stringstream working;
+  ReadTextFile(path, working);
+  const std::string text = working.str();
+
+  int count = 0;
+  for (int n = 1;; ++n) {
+    std::string originator, date, body;
+    if (!GetNumberedTagValue(text, "Originator", n, originator)) break;
+    if (!GetNumberedTagValue(text, "Date", n, date)) break;
+    if (!GetNumberedTagValue(text, "Body", n, body)) break;
+    receiver(originator, date, body);
+    ++count;
+  }
+  log << countLine << count << std::endl;
+  platform::RemoveFile(path);
+  return count;
+}
+
+}  // namespace
+
+int16_t LVML_ProcessSurveyReplyEmails(RunLog* log, int automation, bool withGoalReplies) {
+  std::ostringstream noLog;
+  RunLog& runLog = log ? *log : noLog;
+  runLog << "Inside LVML_ProcessSurveyReplyEmails" << std::endl;
+  const std::string surveyPath = NewExchangeFilePath();
+  const std::string goalPath = NewExchangeFilePath();
+
+  int count = FetchAndHandOver(runLog, automation, surveyPath, "Corvane Survey", ProcessSurveyReply,
+                               "Number of survey responses read from file: ");
+  if (withGoalReplies) {
+    count = FetchAndHandOver(runLog, automation, goalPath, "Corvane Strategy", ProcessGoalStatusReply,
+                             "Number of goal responses read from file: ");
+  }
+  return static_cast<int16_t>(count);
+}
