@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "platform/clock.h"
+
 enum class DateStatus { Valid, Invalid, Null };
 
 struct DateValue {
@@ -17,13 +19,8 @@ struct DateValue {
   DateStatus status = DateStatus::Valid;
 };
 
-struct CalendarFields {
-  int year = 0;
-  int month = 0;   // 1..12
-  int day = 0;     // 1..31
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
+// The wall-clock fields plus the two that strftime wants besides.
+struct CalendarFields : platform::CalendarTime {
   int dayOfWeek = 0;  // 0 = Sunday
   int dayOfYear = 0;  // 1..366
 };
