@@ -1,0 +1,54 @@
+"""Prepares the reply-intake benchmark: a database made from db/schema.sql
+that already holds `existing` SurveyResponse rows (ten per earlier reply), and
+the incoming exchange file of `replies` survey replies with `answers` answers
+each, as the mail-access program would write it.
+
+Usage: make_reply_data.py SCHEMA DATABASE EXCHANGE_FILE REPLIES ANSWERS EXISTING
+Standard library only; deterministic (no random numbers, fixed identifiers).
+"""
+import sqlite3
+import sys
+
+SURVEY = "{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}"
+
+
+def guid(kind, number):
+    return "{%08X-0000-4000-8000-%012X}" % (kind, number)
+
+
+def question(n):
+    return guid(0xC0A80001, n)
+
+
+def main(schema, database, exchange, replies, answers, existing):
+    db = sqlite3.connect(database)
+    db.executescript(open(schema, encoding="utf-8").read())
+    earlier = max(1, existing // 10)
+    with db:
+        db.executemany(
+            "INSERT INTO SurveyReply VALUES (?, ?, ?, ?)",
+            ((guid(1, r), SURVEY, "earlier%d@example.org" % r, "2026-01-01") for r in range(earlier)))
+        db.executemany(
+            "INSERT INTO SurveyResponse VALUES (?, ?, ?, ?)",
+            ((guid(2, i), guid(1, i % earlier), question(i % 10 + 1), "earlier answer %d" % i)
+             for i in range(existing)))
+    db.close()
+
+    parts = []
+    for r in range(1, replies + 1):
+        body = ["Here are my answers.\r\n\r\n"]
+        for n in range(1, answers + 1):
+            body.append("%d.    Question %d\r\n<answer%d>  answer %d of reply %d, it's mine</answer%d>\r\n\r\n"
+                        % (n, n, n, n, r, n))
+        body.append("Thank You!\r\n\r\n<SurveyID>%s</SurveyID>\r\n" % SURVEY)
+        for n in range(1, answers + 1):
+            body.append("<QuestionID%d>%s</QuestionID%d>\r\n" % (n, question(n), n))
+        parts.append("<Originator%d>person%d@example.org</Originator%d>\r\n" % (r, r, r))
+        parts.append("<Date%d>2027-04-02 09:%02d:%02d</Date%d>\r\n" % (r, r // 60 % 60, r % 60, r))
+        parts.append("<Body%d>%s</Body%d>\r\n" % (r, "".join(body), r))
+    with open(exchange, "w", encoding="ascii", newline="") as out:
+        out.write("".join(parts))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6]))
