@@ -1,0 +1,33 @@
+// Walking the rows of one SELECT the way every query of the program does: a
+// fresh result set and command on the caller's connection, then the rows from
+// the first one while the status is neither negative nor DB_S_ENDOFROWSET.
+//
+// The connection is the caller's and stays open. A failing statement throws
+// out of the gateway (after the database error log entry) before any row is
+// handed on; whatever `onRow` throws passes through unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+#include "data/db_connection.h"
+#include "data/vista_results.h"
+
+// Runs `sql` and calls `onRow` with the result set positioned on each row, in
+// the order the library returned them. An `onRow` that returns bool ends the
+// walk by answering false.
+template <class OnRow>
+void ForEachResultRow(CDBConnection& connection, const std::string& sql, OnRow&& onRow) {
+  CVistaResults results;
+  CDBCommand command(&connection, sql);
+  command.SetResults(&results);
+  command.Execute();
+  for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = results.MoveNext()) {
+    if constexpr (std::is_same_v<std::invoke_result_t<OnRow&, const CVistaResults&>, bool>) {
+      if (!onRow(static_cast<const CVistaResults&>(results))) return;
+    } else {
+      onRow(static_cast<const CVistaResults&>(results));
+    }
+  }
+}
