@@ -5,23 +5,11 @@
 #include <memory>
 #include <utility>
 
+#include "data/row_walk.h"
 #include "data/vista_results.h"
 #include "util/identifiers.h"
 
 namespace {
-
-// Runs `sql` and calls `onRow` with the result set positioned on each row.
-template <class OnRow>
-void ForEachRow(CDBConnection& connection, const std::string& sql, OnRow onRow) {
-  CVistaResults results;
-  CDBCommand command(&connection, sql);
-  command.SetResults(&results);
-  command.Execute();
-  for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET;
-       status = results.MoveNext()) {
-    onRow(results);
-  }
-}
 
 template <class Element, std::size_t... Column>
 std::unique_ptr<Element> ElementFromRow(const CVistaResults& row, std::index_sequence<Column...>) {
@@ -33,7 +21,7 @@ std::unique_ptr<Element> ElementFromRow(const CVistaResults& row, std::index_seq
 template <class Element>
 bool LoadRows(CDBConnection& connection, const std::string& sql, CBizObjectCollection<Element*>& collection) {
   bool any = false;
-  ForEachRow(connection, sql, [&](const CVistaResults& row) {
+  ForEachResultRow(connection, sql, [&](const CVistaResults& row) {
     collection.load(ElementFromRow<Element>(row, std::make_index_sequence<Element::kColumnCount>{}));
     any = true;
   });
@@ -83,7 +71,7 @@ bool LVSAL_GetSurveyQuestions(CDBConnection& connection, CSurveyQuestions& quest
 
 void LVSAL_GetMultipleChoiceSets(CDBConnection& connection, std::vector<MultipleChoiceSet>& sets) {
   MultipleChoiceSet working;
-  ForEachRow(connection,
+  ForEachResultRow(connection,
              "SELECT mcSet.MultipleChoiceSetID, mcSet.MultipleChoiceSetName, answer.AnswerID, answer.AnswerDesc, "
              "xref.AnswerNum FROM SurveyMultipleChoiceSet mcSet LEFT JOIN SurveyMultipleChoiceXRef xref ON "
              "xref.MultipleChoiceSetID = mcSet.MultipleChoiceSetID LEFT JOIN SurveyMultipleChoiceAnswer answer ON "
