@@ -67,22 +67,16 @@ bool LVML_SendStatusEmails(std::string goalFilter, RunLog* runLog, std::string s
   CStrategyModel model;
   model.resourceTypes = GoalResourceTypes();
   LoadChoiceCatalogs(model);
-  if (!LoadStrategyModel(strategyId, model)) {
-    log << "Strategy not found: " << strategyId << std::endl;
-    return true;
-  }
+  // A strategy or goal filter that matches nothing sends nothing and adds no
+  // line: the main application reads the run log as it always was.
+  LoadStrategyModel(strategyId, model);
 
-  bool goalMatched = false;
   for (const auto& goal : model.goals) {
     if (!goalFilter.empty() && !SameGuid(goal->goalId, goalFilter)) continue;
-    goalMatched = true;
     const std::vector<MailRecipient> persons = LookUpResponsiblePerson(goal->personId);
     if (persons.empty()) continue;
     SendOutgoingExchange(log, OutgoingExchangeText({persons.front()}, ComposeGoalBody(model, *goal)),
                          kMailSendGoalNotification, kSubjectHead + goal->title);
-  }
-  if (!goalFilter.empty() && !goalMatched) {
-    log << "No goal of strategy " << strategyId << " matches " << goalFilter << std::endl;
   }
   return true;
 }
