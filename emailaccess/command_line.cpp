@@ -2,15 +2,18 @@
 
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
+#include "emailaccess/imap_store.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/maildir_transport.h"
 #include "emailaccess/offer_state.h"
 #include "emailaccess/sending.h"
+#include "emailaccess/smtp_sender.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 #ifndef LVEMAILACCESS_VERSION
@@ -24,7 +27,7 @@ constexpr const char kLockFileName[] = "LVEmailAccess.lock";
 
 constexpr const char kUsage[] =
     "Usage: LVEmailAccess <operation> <exchange file> <subject> <flag>\n"
-    "       LVEmailAccess --acknowledge | --check | --help | --version\n"
+    "       LVEmailAccess --acknowledge | --send-queued | --check | --help | --version\n"
     "\n"
     "Operations:\n"
     "  1, 2  send the body of the exchange file to each recipient listed in it,\n"
@@ -36,12 +39,17 @@ constexpr const char kUsage[] =
     "\n"
     "--acknowledge  move the replies whose exchange file has been consumed to\n"
     "           the processed folder now (operation 4 does it when it starts)\n"
-    "--check    check the configuration and the mailboxes and report\n"
+    "--send-queued  send the messages that could not be sent yet (operations\n"
+    "           1 and 2 do it first)\n"
+    "--check    check the configuration, log in to the servers and report;\n"
+    "           sends nothing\n"
     "--help     show this text\n"
     "--version  show the version\n"
     "\n"
     "Settings: LVEmailAccess.conf beside the program (see\n"
     "LVEmailAccess.conf.example); without it, Maildir folders under Mail/.\n"
+    "Passwords may also come from LVEMAILACCESS_SMTP_PASSWORD and\n"
+    "LVEMAILACCESS_IMAP_PASSWORD.\n"
     "Log: LVEmailAccess.log beside the program.\n"
     "Exit status: 0 done, 64 bad arguments, 78 bad configuration,\n"
     "75 temporary failure, 1 any other failure.\n";
@@ -76,20 +84,43 @@ Operation ParseOperation(const std::vector<std::string>& args) {
   return op;
 }
 
-int Send(const Config& config, EventLog& log, const Operation& op) {
-  MaildirTransport transport(config.maildir);
-  log.Info("operation " + std::to_string(op.number) + ": sending " + op.exchangeFile + " with subject \"" +
-           op.subject + "\"");
-  SendOutcome outcome = SendFromExchangeFile(transport, log, Mailbox{config.senderName, config.senderAddress},
-                                             op.exchangeFile, op.subject);
-  if (op.number == 1 && outcome.sent + outcome.invalidRecipients + outcome.failed > 1) {
+bool UsesServers(const Config& config) { return config.transport == kTransportSmtpImap; }
+
+std::unique_ptr<IMailSender> OpenSender(const Config& config, EventLog& log) {
+  if (UsesServers(config)) return std::make_unique<SmtpSender>(config, log);
+  return std::make_unique<MaildirTransport>(config.maildir);
+}
+
+std::unique_ptr<IMailStore> OpenStore(const Config& config, EventLog& log) {
+  if (UsesServers(config)) return std::make_unique<ImapStore>(config, log);
+  return std::make_unique<MaildirTransport>(config.maildir);
+}
+
+// Sends the queue (servers only), then the exchange file when one is given.
+int Send(const Config& config, EventLog& log, const Operation* op) {
+  std::unique_ptr<IMailSender> sender = OpenSender(config, log);
+  std::optional<MaildirFolder> queue;
+  if (UsesServers(config)) queue.emplace(config.smtp.queue);
+  SendRun run(*sender, log, queue ? &*queue : nullptr);
+  run.SendQueued();
+  std::string what = "sending the queue";
+  if (op) {
+    what = "operation " + std::to_string(op->number);
+    log.Info(what + ": sending " + op->exchangeFile + " with subject \"" + op->subject + "\"");
+    run.SendExchangeFile(Mailbox{config.senderName, config.senderAddress}, op->exchangeFile, op->subject);
+  }
+  const SendOutcome& outcome = run.outcome();
+  if (op && op->number == 1 && outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
     log.Info("operation 1 is meant for one recipient; all listed recipients were handled");
   }
-  log.Info("operation " + std::to_string(op.number) + " done: " + std::to_string(outcome.sent) + " sent, " +
-           std::to_string(outcome.invalidRecipients) + " invalid recipient(s), " + std::to_string(outcome.failed) +
-           " failed");
-  if (outcome.failed > 0) return outcome.temporary ? kExitTemporary : kExitFailure;
-  return outcome.invalidRecipients > 0 ? kExitFailure : kExitDone;
+  log.Info(what + " done: " + std::to_string(outcome.sent) + " sent, " + std::to_string(outcome.invalidRecipients) +
+           " invalid recipient(s), " + std::to_string(outcome.failed) + " failed, " + std::to_string(outcome.queued) +
+           " queued for a later run");
+  // With a queue, only refusals count as failed; without one, a failure
+  // that may pass by itself is a temporary one.
+  const bool refused = outcome.failed > 0 && (queue || !outcome.temporary);
+  if (refused || outcome.invalidRecipients > 0) return kExitFailure;
+  return outcome.failed > 0 || outcome.queued > 0 ? kExitTemporary : kExitDone;
 }
 
 std::string Summary(const FetchOutcome& outcome) {
@@ -112,8 +143,8 @@ int WithIntakeLock(const Config& config, EventLog& log, const std::function<Fetc
       log.Error(why);
       return kExitFailure;
   }
-  MaildirTransport transport(config.maildir);
-  const FetchOutcome outcome = step(transport);
+  std::unique_ptr<IMailStore> store = OpenStore(config, log);
+  const FetchOutcome outcome = step(*store);
   log.Info("done: " + Summary(outcome));
   return outcome.failures > 0 ? kExitFailure : kExitDone;
 }
@@ -130,14 +161,26 @@ int Acknowledge(const Config& config, EventLog& log) {
   return WithIntakeLock(config, log, [&](IMailStore& store) { return AcknowledgeConsumed(store, log, statePath); });
 }
 
-int Check(const Config& config, std::ostream& out) {
+int Check(const Config& config, EventLog& log, std::ostream& out) {
   out << "Configuration: " << config.source << "\n";
   out << "Sender: " << (config.senderName.empty() ? "" : config.senderName + " ") << "<" << config.senderAddress
       << ">\n";
   out << "Transport: " << config.transport << "\n";
+  for (const std::string& warning : config.warnings) out << "  WARNING  " << warning << "\n";
   std::vector<CheckFinding> findings;
-  MaildirTransport transport(config.maildir);
-  transport.Check(findings);
+  if (UsesServers(config)) {
+    for (const ServerSettings* server : {static_cast<const ServerSettings*>(&config.smtp),
+                                         static_cast<const ServerSettings*>(&config.imap)}) {
+      if (!server->passwordSource.empty()) {
+        findings.push_back({true, server->url + ": password of " + server->user + " from " + server->passwordSource});
+      }
+    }
+    SmtpSender(config, log).Check(findings);
+    ImapStore(config, log).Check(findings);
+    MaildirFolder(config.smtp.queue).Check("Queue", findings, true);
+  } else {
+    MaildirTransport(config.maildir).Check(findings);
+  }
   std::vector<std::string> problems;
   const std::string statePath = config.FileBesideProgram(kStateFileName);
   const size_t open = LoadOfferRecords(statePath, problems).size();
@@ -166,21 +209,27 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
   }
   EventLog log(programDir + kLogFileName, err);
   try {
-    const bool check = args.size() == 1 && args[0] == "--check";
-    const bool acknowledge = args.size() == 1 && args[0] == "--acknowledge";
+    const std::string single = args.size() == 1 ? args[0] : std::string();
+    const bool check = single == "--check", acknowledge = single == "--acknowledge", flush = single == "--send-queued";
     Operation op;
-    if (!check && !acknowledge) op = ParseOperation(args);
+    if (!check && !acknowledge && !flush) op = ParseOperation(args);
     const Config config = LoadConfig(programDir);
-    if (check) return Check(config, out);
+    for (const std::string& warning : config.warnings) log.Warning(warning);
+    if (check) return Check(config, log, out);
     if (acknowledge) return Acknowledge(config, log);
+    if (flush) return Send(config, log, nullptr);
     if (op.flag == 1) log.Info("flag 1 (Outlook automation) given; it has no meaning for this transport");
-    return op.number == 4 ? Fetch(config, log, op) : Send(config, log, op);
+    return op.number == 4 ? Fetch(config, log, op) : Send(config, log, &op);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));
     err << kUsage;
     return kExitUsage;
   } catch (const ConfigError& e) {
     log.Error("bad configuration: " + std::string(e.what()));
+    return kExitConfig;
+  } catch (const LoginError& e) {
+    // A user name or password to correct in the settings.
+    log.Error(e.what());
     return kExitConfig;
   } catch (const TransportError& e) {
     log.Error(e.what());

@@ -1,13 +1,14 @@
 // The program's command line, as LvMAPI and people call it:
 //
 //   LVEmailAccess <operation> <exchange file> <subject> <flag>
-//   LVEmailAccess --check | --help | --version
+//   LVEmailAccess --acknowledge | --send-queued | --check | --help | --version
 //
 // RunCommandLine does the whole run for the arguments (without the program
 // name) and returns the exit status: 0 done, 64 bad arguments, 78 bad
-// configuration, 75 a temporary failure (mailbox locked, server out of
-// reach), 1 anything else. Every failure is explained on `err` and in the
-// log beside the program; nothing escapes as an exception.
+// configuration or a refused login, 75 a temporary failure (mailbox locked,
+// server out of reach, messages queued for a later run), 1 anything else.
+// Every failure is explained on `err` and in the log beside the program;
+// nothing escapes as an exception.
 #pragma once
 
 #include <iosfwd>

@@ -3,9 +3,14 @@
 #include "emailaccess/compose.h"
 #include "platform/files.h"
 
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <charconv>
-#include <functional>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <memory>
 
 namespace emailaccess {
 namespace {
@@ -24,14 +29,129 @@ std::string Resolve(const std::string& programDir, const std::string& folder) {
   return !path.empty() && path[0] == '/' ? path : programDir + path;
 }
 
-void SetSender(Config& config, const std::string& text, const std::function<void(const std::string&)>& fail) {
+using Fail = std::function<void(const std::string&)>;
+
+void SetSender(Config& config, const std::string& text, const Fail& fail) {
   Mailbox sender;
   if (!ParseMailbox(text, sender)) fail("sender is not an address: '" + text + "'");
   config.senderName = sender.name;
   config.senderAddress = sender.address;
 }
 
+struct CurlUrlFree {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+struct CurlTextFree {
+  void operator()(char* text) const { curl_free(text); }
+};
+
+struct UrlParts {
+  std::string base;  // scheme://host[:port]/
+  std::string path;  // decoded, without the leading "/"
+};
+
+// Checks a server URL and fills in its scheme. Credentials, queries and
+// fragments have no place in it: a password in a URL ends up in logs.
+UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, const std::vector<std::string>& schemes,
+                           const Fail& fail) {
+  if (server.url.empty()) fail("[" + section + "] url is required for transport = smtp+imap");
+  std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, server.url.c_str(), 0) != CURLUE_OK) {
+    fail("[" + section + "] url is not a URL: '" + server.url + "'");
+  }
+  auto part = [&](CURLUPart which, unsigned flags = 0) {
+    char* text = nullptr;
+    if (curl_url_get(url.get(), which, &text, flags) != CURLUE_OK || !text) return std::optional<std::string>();
+    std::unique_ptr<char, CurlTextFree> owned(text);
+    return std::optional<std::string>(owned.get());
+  };
+  server.scheme = part(CURLUPART_SCHEME).value_or("");
+  std::string allowed;
+  for (const std::string& scheme : schemes) allowed += (allowed.empty() ? "" : ", ") + scheme + "://";
+  if (std::find(schemes.begin(), schemes.end(), server.scheme) == schemes.end()) {
+    fail("[" + section + "] url must start with " + allowed);
+  }
+  if (part(CURLUPART_USER) || part(CURLUPART_PASSWORD)) {
+    fail("[" + section + "] url must not hold a user name or password; use user = and password =");
+  }
+  if (part(CURLUPART_QUERY) || part(CURLUPART_FRAGMENT)) fail("[" + section + "] url has a '?' or '#' part");
+  const std::string host = part(CURLUPART_HOST).value_or("");
+  if (host.empty()) fail("[" + section + "] url names no server");
+  const std::optional<std::string> port = part(CURLUPART_PORT);
+  UrlParts parts{server.scheme + "://" + host + (port ? ":" + *port : "") + "/",
+                 part(CURLUPART_PATH, CURLU_URLDECODE).value_or("")};
+  while (!parts.path.empty() && parts.path.front() == '/') parts.path.erase(0, 1);
+  return parts;
+}
+
+void ResolvePassword(ServerSettings& server, const std::string& section, const char* variable,
+                     const Environment& environment, const Fail& fail) {
+  if (std::optional<std::string> value = environment(variable); value && !value->empty()) {
+    server.password = *value;
+    server.passwordSource = variable;
+  } else if (!server.password.empty()) {
+    server.passwordSource = "the file";
+  }
+  if (!server.user.empty() && server.password.empty()) {
+    fail("[" + section + "] user " + server.user + " has no password: set password = or " + variable);
+  }
+}
+
+// What transport = smtp+imap needs; warnings for what weakens it.
+void CheckMailServers(Config& config, const Environment& environment, const Fail& fail) {
+  CheckServerUrl(config.smtp, "smtp", {"smtp", "smtps"}, fail);
+  ResolvePassword(config.smtp, "smtp", "LVEMAILACCESS_SMTP_PASSWORD", environment, fail);
+
+  ImapSettings& imap = config.imap;
+  const UrlParts parts = CheckServerUrl(imap, "imap", {"imap", "imaps"}, fail);
+  imap.serverUrl = parts.base;
+  imap.mailbox = parts.path.empty() ? "INBOX" : parts.path;
+  if (!IsUsableImapFolderName(imap.mailbox)) fail("[imap] url: the folder '" + imap.mailbox + "' cannot be used");
+  if (imap.user.empty()) fail("[imap] user is required");
+  ResolvePassword(imap, "imap", "LVEMAILACCESS_IMAP_PASSWORD", environment, fail);
+  if (imap.processed == imap.skipped || imap.processed == imap.mailbox || imap.skipped == imap.mailbox) {
+    fail("[imap] the mailbox, processed and skipped must be three different folders");
+  }
+
+  if (!config.tls.caFile.empty() && !platform::FileExists(config.tls.caFile)) {
+    fail("[tls] ca_file " + config.tls.caFile + " does not exist");
+  }
+  if (!config.tls.required) {
+    config.warnings.push_back("TLS is not required ([tls] required = no): mail and passwords may cross the network "
+                              "unencrypted");
+  }
+  if (!config.tls.verify) {
+    config.warnings.push_back("server certificates are not verified ([tls] verify = no): anyone between here and "
+                              "the server can pose as it and read the passwords");
+  }
+}
+
+bool ParseYesNo(const std::string& value, bool& out) {
+  if (value == "yes" || value == "true" || value == "1") {
+    out = true;
+  } else if (value == "no" || value == "false" || value == "0") {
+    out = false;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::optional<std::string> ProcessEnvironment(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+bool IsUsableImapFolderName(std::string_view name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c >= 0x7f || c == ';') return false;
+  }
+  return true;
+}
 
 Config DefaultConfig(const std::string& programDir) {
   Config config;
@@ -39,50 +159,87 @@ Config DefaultConfig(const std::string& programDir) {
   config.programDir = programDir;
   config.senderName = "LvMAPI";
   config.senderAddress = "lvmapi@localhost";
-  config.transport = "maildir";
+  config.transport = kTransportMaildir;
   config.maildir.outbox = Resolve(programDir, "Mail/Outbox");
   config.maildir.inbox = Resolve(programDir, "Mail/Inbox");
   config.maildir.processed = Resolve(programDir, "Mail/Processed");
   config.maildir.skipped = Resolve(programDir, "Mail/Skipped");
+  config.smtp.queue = Resolve(programDir, "Mail/Queue");
+  config.imap.processed = "Processed";
+  config.imap.skipped = "Skipped";
   return config;
 }
 
-Config ParseConfig(std::string_view text, const std::string& programDir, const std::string& sourceName) {
+Config ParseConfig(std::string_view text, const std::string& programDir, const std::string& sourceName,
+                   const Environment& environment) {
   Config config = DefaultConfig(programDir);
   config.source = sourceName;
   int lineNumber = 0;
-  auto fail = [&](const std::string& why) {
-    throw ConfigError(sourceName + ", line " + std::to_string(lineNumber) + ": " + why);
+  const Fail fail = [&](const std::string& why) {
+    throw ConfigError(sourceName + (lineNumber > 0 ? ", line " + std::to_string(lineNumber) : "") + ": " + why);
   };
 
   // One setter per known key; the table is the whole vocabulary of the file.
-  using Setter = std::function<void(const std::string&)>;
-  auto folder = [&](std::string MaildirSettings::*member) {
-    return Setter([&, member](const std::string& v) {
-      if (v.empty()) fail("a folder name is required");
-      config.maildir.*member = Resolve(programDir, v);
+  using Setter = std::function<void(const std::string& key, const std::string& value)>;
+  auto path = [&](std::string& member) {
+    return Setter([&](const std::string& key, const std::string& v) {
+      if (v.empty()) fail(key + ": a folder name is required");
+      member = Resolve(programDir, v);
+    });
+  };
+  auto plain = [&](std::string& member) {
+    return Setter([&](const std::string&, const std::string& v) { member = v; });
+  };
+  auto serverFolder = [&](std::string& member) {
+    return Setter([&](const std::string& key, const std::string& v) {
+      if (!IsUsableImapFolderName(v)) fail(key + " must be a folder name of printable ASCII characters without ';'");
+      member = v;
+    });
+  };
+  auto number = [&](int& member, int low, int high) {
+    return Setter([&, low, high](const std::string& key, const std::string& v) {
+      int value = -1;
+      auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
+      if (ec != std::errc() || end != v.data() + v.size() || value < low || value > high) {
+        fail(key + " must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+      }
+      member = value;
+    });
+  };
+  auto yesNo = [&](bool& member) {
+    return Setter([&](const std::string& key, const std::string& v) {
+      if (!ParseYesNo(v, member)) fail(key + " must be yes or no");
     });
   };
   const std::map<std::string, Setter> keys = {
-      {"general.sender", [&](const std::string& v) { SetSender(config, v, fail); }},
+      {"general.sender", [&](const std::string&, const std::string& v) { SetSender(config, v, fail); }},
       {"general.transport",
-       [&](const std::string& v) {
-         if (v != "maildir") fail("unknown transport '" + v + "' (this build knows: maildir)");
+       [&](const std::string&, const std::string& v) {
+         if (v != kTransportMaildir && v != kTransportSmtpImap) {
+           fail("unknown transport '" + v + "' (maildir or smtp+imap)");
+         }
          config.transport = v;
        }},
-      {"general.lock_wait_seconds",
-       [&](const std::string& v) {
-         int seconds = -1;
-         auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
-         if (ec != std::errc() || end != v.data() + v.size() || seconds < 0 || seconds > 3600) {
-           fail("lock_wait_seconds must be a whole number from 0 to 3600");
-         }
-         config.lockWaitSeconds = seconds;
-       }},
-      {"maildir.outbox", folder(&MaildirSettings::outbox)},
-      {"maildir.inbox", folder(&MaildirSettings::inbox)},
-      {"maildir.processed", folder(&MaildirSettings::processed)},
-      {"maildir.skipped", folder(&MaildirSettings::skipped)},
+      {"general.lock_wait_seconds", number(config.lockWaitSeconds, 0, 3600)},
+      {"maildir.outbox", path(config.maildir.outbox)},
+      {"maildir.inbox", path(config.maildir.inbox)},
+      {"maildir.processed", path(config.maildir.processed)},
+      {"maildir.skipped", path(config.maildir.skipped)},
+      {"smtp.url", plain(config.smtp.url)},
+      {"smtp.user", plain(config.smtp.user)},
+      {"smtp.password", plain(config.smtp.password)},
+      {"smtp.queue", path(config.smtp.queue)},
+      {"imap.url", plain(config.imap.url)},
+      {"imap.user", plain(config.imap.user)},
+      {"imap.password", plain(config.imap.password)},
+      {"imap.processed", serverFolder(config.imap.processed)},
+      {"imap.skipped", serverFolder(config.imap.skipped)},
+      {"tls.required", yesNo(config.tls.required)},
+      {"tls.verify", yesNo(config.tls.verify)},
+      {"tls.ca_file", [&](const std::string&, const std::string& v) { config.tls.caFile = v.empty() ? v : Resolve(programDir, v); }},
+      {"network.timeout_seconds", number(config.network.timeoutSeconds, 1, 3600)},
+      {"network.retries", number(config.network.retries, 0, 10)},
+      {"network.retry_wait_ms", number(config.network.retryWaitMs, 0, 600000)},
   };
 
   std::string section;
@@ -97,7 +254,8 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
     if (line.front() == '[') {
       if (line.back() != ']') fail("a section line must end with ']'");
       section = std::string(Trim(line.substr(1, line.size() - 2)));
-      if (section != "general" && section != "maildir") fail("unknown section [" + section + "]");
+      const bool known = std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return k.first.rfind(section + ".", 0) == 0; });
+      if (!known) fail("unknown section [" + section + "]");
       continue;
     }
     size_t equals = line.find('=');
@@ -106,17 +264,28 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
     const std::string key = std::string(Trim(line.substr(0, equals)));
     auto setter = keys.find(section + "." + key);
     if (setter == keys.end()) fail("unknown setting '" + key + "' in [" + section + "]");
-    setter->second(std::string(Trim(line.substr(equals + 1))));
+    setter->second(key, std::string(Trim(line.substr(equals + 1))));
   }
+  lineNumber = 0;
+  if (config.transport == kTransportSmtpImap) CheckMailServers(config, environment, fail);
   return config;
 }
 
-Config LoadConfig(const std::string& programDir) {
+Config LoadConfig(const std::string& programDir, const Environment& environment) {
   const std::string path = programDir + kConfigFileName;
   if (!platform::FileExists(path)) return DefaultConfig(programDir);
   std::string text, error;
   if (!platform::ReadWholeFile(path, text, &error)) throw ConfigError(error);
-  return ParseConfig(text, programDir, path);
+  Config config = ParseConfig(text, programDir, path, environment);
+  const bool holdsPassword = config.smtp.passwordSource == "the file" || config.imap.passwordSource == "the file";
+  std::error_code ec;
+  const auto permissions = std::filesystem::status(path, ec).permissions();
+  using std::filesystem::perms;
+  if (!ec && holdsPassword && (permissions & (perms::group_read | perms::others_read)) != perms::none) {
+    config.warnings.push_back(path + " holds a password and can be read by others than its owner; make it "
+                              "readable by its owner only (chmod 600)");
+  }
+  return config;
 }
 
 }  // namespace emailaccess

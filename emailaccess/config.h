@@ -3,14 +3,22 @@
 //
 // The file is INI text: "[section]" lines, "key = value" lines, and comment
 // lines starting with "#" or ";". Unknown sections and keys are errors, so a
-// mistyped setting is never silently ignored. Relative folder names are taken
-// from the program's folder. Loading throws ConfigError (exit status 78) with
-// the file name and line; it never creates or changes anything.
+// mistyped setting is never silently ignored. Relative folder and file names
+// are taken from the program's folder. Loading throws ConfigError (exit
+// status 78) with the file name and line; it never creates or changes
+// anything. Passwords come from the file or, taking precedence, from the
+// environment variables LVEMAILACCESS_SMTP_PASSWORD and
+// LVEMAILACCESS_IMAP_PASSWORD; no error message ever contains one.
+// Settings that weaken security, and a file holding a password that others
+// may read, are accepted with a warning in `warnings`, which every run logs.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace emailaccess {
 
@@ -26,17 +34,62 @@ struct MaildirSettings {
   std::string skipped;    // automatic mail that matched a subject
 };
 
+// A mail server and who logs in to it.
+struct ServerSettings {
+  std::string url;             // scheme://host[:port]/... as written in the file
+  std::string scheme;          // "smtp", "smtps", "imap" or "imaps"
+  std::string user;            // empty: no login (allowed for SMTP only)
+  std::string password;        // never logged, never shown
+  std::string passwordSource;  // "the file", the variable's name, or empty
+};
+
+struct SmtpSettings : ServerSettings {
+  std::string queue;  // Maildir of messages not sent yet (full path)
+};
+
+struct ImapSettings : ServerSettings {
+  std::string serverUrl;  // scheme://host:port/ without the mailbox
+  std::string mailbox;    // the folder replies arrive in, from the URL's path
+  std::string processed;  // folder names on the server
+  std::string skipped;
+};
+
+struct TlsSettings {
+  bool required = true;  // smtp:// and imap:// must switch to TLS (STARTTLS)
+  bool verify = true;    // the server's certificate and name are checked
+  std::string caFile;    // a private certificate authority (full path), or empty
+};
+
+struct NetworkSettings {
+  int timeoutSeconds = 30;  // for connecting, and for a stalled transfer
+  int retries = 3;          // more attempts after a temporary failure
+  int retryWaitMs = 1000;   // before the first retry; doubled for each further one
+};
+
+inline constexpr const char kTransportMaildir[] = "maildir";
+inline constexpr const char kTransportSmtpImap[] = "smtp+imap";
+
 struct Config {
   std::string source;          // the file read, or "embedded default"
   std::string programDir;      // ends with '/'
   std::string senderName;      // display name of From, may be empty
   std::string senderAddress;   // address of From
-  std::string transport;       // "maildir"
+  std::string transport;       // kTransportMaildir or kTransportSmtpImap
   int lockWaitSeconds = 10;    // how long operation 4 waits for another run
   MaildirSettings maildir;     // full paths
+  SmtpSettings smtp;
+  ImapSettings imap;
+  TlsSettings tls;
+  NetworkSettings network;
+  std::vector<std::string> warnings;  // to be logged on every run
 
   std::string FileBesideProgram(const std::string& name) const { return programDir + name; }
 };
+
+// Looks up an environment variable; nullopt when it is not set.
+using Environment = std::function<std::optional<std::string>(const std::string&)>;
+// The process's own environment.
+std::optional<std::string> ProcessEnvironment(const std::string& name);
 
 inline constexpr const char kConfigFileName[] = "LVEmailAccess.conf";
 
@@ -44,9 +97,14 @@ inline constexpr const char kConfigFileName[] = "LVEmailAccess.conf";
 Config DefaultConfig(const std::string& programDir);
 
 // Settings from INI text; `sourceName` names it in error messages.
-Config ParseConfig(std::string_view text, const std::string& programDir, const std::string& sourceName);
+Config ParseConfig(std::string_view text, const std::string& programDir, const std::string& sourceName,
+                   const Environment& environment = ProcessEnvironment);
 
 // LVEmailAccess.conf in `programDir` when it exists, else the default.
-Config LoadConfig(const std::string& programDir);
+Config LoadConfig(const std::string& programDir, const Environment& environment = ProcessEnvironment);
+
+// A folder name that can be used on an IMAP server: printable ASCII (names
+// beyond ASCII would need IMAP's own UTF-7, which is not supported), no ";".
+bool IsUsableImapFolderName(std::string_view name);
 
 }  // namespace emailaccess

@@ -17,6 +17,11 @@ EventLog::EventLog(std::string path, std::ostream& errors) : m_path(std::move(pa
 
 void EventLog::Info(const std::string& event) { Write(event); }
 
+void EventLog::Warning(const std::string& event) {
+  m_errorStream << "LVEmailAccess: warning: " << event << "\n";
+  Write("WARNING " + event);
+}
+
 void EventLog::Error(const std::string& event) {
   ++m_errors;
   m_errorStream << "LVEmailAccess: " << event << "\n";

@@ -2,7 +2,8 @@
 //
 // One line per event: an ISO 8601 local time stamp with its UTC offset, a
 // blank, and the event; line breaks inside an event become blanks so that a
-// line is always one event. Errors are also written to standard error. The
+// line is always one event. Errors and warnings are also written to standard
+// error. The
 // log never fails its caller: when the file cannot be written, the line goes
 // to standard error instead. No setting that could be a secret is ever passed
 // to it.
@@ -21,6 +22,8 @@ class EventLog {
   EventLog(std::string path, std::ostream& errors);
 
   void Info(const std::string& event);
+  // Something that works but should be put right (a weakened setting).
+  void Warning(const std::string& event);
   void Error(const std::string& event);
 
   // How many errors were logged so far.

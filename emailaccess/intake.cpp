@@ -76,6 +76,7 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
         log.Info("acknowledged " + record.key + ", but it is no longer waiting; nothing to move");
       }
     } catch (const TransportError& e) {
+      if (e.connectionFailed()) throw;  // the records say what is still to move
       log.Error("cannot move " + record.key + " to Processed: " + e.what());
       ++outcome.failures;
       open.push_back(record);
@@ -105,12 +106,13 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   for (const OfferRecord& record : records) unsettled.insert(record.key);
 
   std::vector<Reply> replies;
-  for (const StoredMessage& stored : store.ListWaiting()) {
+  for (const StoredMessage& stored : store.ListWaiting(request.subject)) {
     if (unsettled.count(stored.key)) continue;
     std::string raw;
     try {
       raw = store.Read(stored.key);
     } catch (const TransportError& e) {
+      if (e.connectionFailed()) throw;  // nothing is offered from a half-read mailbox
       log.Error("cannot read " + stored.key + ": " + e.what());
       ++outcome.failures;
       continue;
@@ -129,6 +131,7 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
                  "), subject \"" + message.subject + "\", moved to Skipped");
         ++outcome.skipped;
       } catch (const TransportError& e) {
+        if (e.connectionFailed()) throw;
         log.Error("cannot move " + stored.key + " to Skipped: " + e.what());
         ++outcome.failures;
       }

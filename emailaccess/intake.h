@@ -15,7 +15,9 @@
 // The caller holds the intake lock. Failures of the mailbox or of the state
 // file throw (TransportError, std::runtime_error); a single message that
 // cannot be read or moved is logged, counted in `failures`, and left where
-// it is.
+// it is. A lost connection ends the run with its TransportError before
+// anything new is offered; the state file still says what is left to do, so
+// the next run completes it.
 #pragma once
 
 #include "emailaccess/event_log.h"

@@ -178,7 +178,7 @@ MaildirTransport::MaildirTransport(const MaildirSettings& settings)
 
 std::string MaildirTransport::Send(const std::string&, const std::string& message) { return m_outbox.Deliver(message); }
 
-std::vector<StoredMessage> MaildirTransport::ListWaiting() {
+std::vector<StoredMessage> MaildirTransport::ListWaiting(const std::string&) {
   m_inbox.Ensure();
   m_listed.clear();
   return m_inbox.List(&m_listed);

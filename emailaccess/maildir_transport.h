@@ -48,7 +48,7 @@ class MaildirTransport : public IMailSender, public IMailStore {
   explicit MaildirTransport(const MaildirSettings& settings);
 
   std::string Send(const std::string& recipient, const std::string& message) override;
-  std::vector<StoredMessage> ListWaiting() override;
+  std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
   bool IsWaiting(const std::string& key) override;
   std::string Read(const std::string& key) override;
   bool MoveToProcessed(const std::string& key) override;

@@ -1,6 +1,7 @@
 #include "emailaccess/sending.h"
 
 #include "emailaccess/exchange_files.h"
+#include "emailaccess/gmime_support.h"
 #include "emailaccess/text_encoding.h"
 #include "platform/files.h"
 
@@ -8,8 +9,90 @@
 
 namespace emailaccess {
 
-SendOutcome SendFromExchangeFile(IMailSender& sender, EventLog& log, const Mailbox& from,
-                                 const std::string& exchangeFile, const std::string& subject) {
+std::string RecipientOfMessage(const std::string& message) {
+  EnsureGMime();
+  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), message.size()));
+  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  GObjectPtr<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
+  if (!parsed) return std::string();
+  InternetAddressList* to = g_mime_message_get_to(parsed.get());
+  if (!to || internet_address_list_length(to) != 1) return std::string();
+  InternetAddress* address = internet_address_list_get_address(to, 0);
+  if (!INTERNET_ADDRESS_IS_MAILBOX(address)) return std::string();
+  const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+  return addr && IsPlainAddress(addr) ? addr : std::string();
+}
+
+SendRun::SendRun(IMailSender& sender, EventLog& log, MaildirFolder* queue)
+    : m_sender(sender), m_log(log), m_queue(queue) {
+  m_outcome.temporary = true;
+}
+
+void SendRun::Queue(const std::string& who, const std::string& message, const std::string& why) {
+  const std::string path = m_queue->Deliver(message);
+  m_log.Info("not sent to " + who + " for now (" + why + "); kept for a later run in " + path);
+  ++m_outcome.queued;
+}
+
+SendRun::Delivery SendRun::Deliver(const std::string& who, const std::string& address, const std::string& message,
+                                   std::string& why) {
+  try {
+    const std::string where = m_sender.Send(address, message);
+    m_log.Info("sent to " + who + ", " + where);
+    ++m_outcome.sent;
+    return Delivery::Sent;
+  } catch (const TransportError& e) {
+    if (m_queue && e.temporary()) {
+      m_connectionDown = e.connectionFailed();
+      why = e.what();
+      return Delivery::Deferred;
+    }
+    // Every further message would meet the same refusal or the same silence.
+    if (e.connectionFailed()) throw;
+    m_log.Error("cannot send to " + who + ": " + e.what());
+    ++m_outcome.failed;
+    m_outcome.temporary = m_outcome.temporary && e.temporary();
+    return Delivery::Refused;
+  }
+}
+
+void SendRun::SendQueued() {
+  if (!m_queue) return;
+  std::map<std::string, std::string> paths;
+  const std::vector<StoredMessage> waiting = m_queue->List(&paths);
+  if (!waiting.empty()) m_log.Info(std::to_string(waiting.size()) + " queued message(s) in " + m_queue->path());
+  for (const StoredMessage& stored : waiting) {
+    const std::string& path = paths[stored.key];
+    std::string message, why;
+    if (m_connectionDown) {
+      ++m_outcome.queued;
+      continue;
+    }
+    if (!platform::ReadWholeFile(path, message, &why)) {
+      m_log.Error("cannot read the queued message " + path + ": " + why);
+      ++m_outcome.failed;
+      continue;
+    }
+    const std::string address = RecipientOfMessage(message);
+    if (address.empty()) {
+      m_log.Error("the queued message " + path + " names no recipient; left in the queue");
+      ++m_outcome.failed;
+      continue;
+    }
+    switch (Deliver("queued " + stored.key + " for " + address, address, message, why)) {
+      case Delivery::Deferred:
+        m_log.Info("queued " + stored.key + " for " + address + " still not sent (" + why + ")");
+        ++m_outcome.queued;
+        break;
+      case Delivery::Sent:
+      case Delivery::Refused:  // logged as failed: a refusal does not pass by waiting
+        platform::RemoveFile(path);
+        break;
+    }
+  }
+}
+
+void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject) {
   std::string text, why;
   if (!platform::ReadWholeFile(exchangeFile, text, &why)) throw std::runtime_error("cannot read the exchange file: " + why);
   OutgoingExchange exchange;
@@ -17,28 +100,29 @@ SendOutcome SendFromExchangeFile(IMailSender& sender, EventLog& log, const Mailb
 
   // The subject is one header line, whatever the caller's text holds.
   const std::string cleanSubject = SingleLine(Utf8OrWindows1252(subject));
-  SendOutcome outcome;
-  outcome.temporary = true;
-  if (exchange.recipients.empty()) log.Info("no recipients in " + exchangeFile + "; nothing sent");
+  if (exchange.recipients.empty()) m_log.Info("no recipients in " + exchangeFile + "; nothing sent");
   const auto now = std::chrono::system_clock::now();
   for (const Recipient& recipient : exchange.recipients) {
     const std::string who = recipient.name.empty() ? recipient.address : recipient.name + " <" + recipient.address + ">";
     if (!IsPlainAddress(recipient.address)) {
-      log.Error("recipient skipped, not an e-mail address: \"" + who + "\"");
-      ++outcome.invalidRecipients;
+      m_log.Error("recipient skipped, not an e-mail address: \"" + who + "\"");
+      ++m_outcome.invalidRecipients;
       continue;
     }
     ComposedMessage message = ComposeMessage(from, recipient, cleanSubject, exchange.body, now);
-    try {
-      const std::string where = sender.Send(recipient.address, message.data);
-      log.Info("sent \"" + cleanSubject + "\" to " + who + ", Message-ID <" + message.messageId + ">, " + where);
-      ++outcome.sent;
-    } catch (const TransportError& e) {
-      log.Error("cannot send to " + who + ": " + e.what());
-      ++outcome.failed;
-      outcome.temporary = outcome.temporary && e.temporary();
+    const std::string described = who + ", subject \"" + cleanSubject + "\", Message-ID <" + message.messageId + ">";
+    std::string why = "the server is out of reach";
+    if (m_connectionDown || Deliver(described, recipient.address, message.data, why) == Delivery::Deferred) {
+      Queue(described, message.data, why);
     }
   }
+}
+
+SendOutcome SendFromExchangeFile(IMailSender& sender, EventLog& log, const Mailbox& from,
+                                 const std::string& exchangeFile, const std::string& subject) {
+  SendRun run(sender, log, nullptr);
+  run.SendExchangeFile(from, exchangeFile, subject);
+  SendOutcome outcome = run.outcome();
   if (outcome.failed == 0) outcome.temporary = false;
   return outcome;
 }

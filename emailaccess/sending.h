@@ -1,16 +1,26 @@
 // Operations 1 and 2: one message per recipient of an outgoing exchange
-// file, handed to the mail sender.
+// file, handed to the mail sender; and the queue of messages that could not
+// be sent yet.
 //
 // A recipient whose address is empty or not an address is skipped and
 // logged; the others are still sent. An exchange file that cannot be read or
-// has no body throws std::runtime_error before anything is sent; a delivery
-// failure is logged and counted, and the remaining recipients are still
-// tried. The exchange file itself is never changed or removed: it is
-// LvMAPI's to delete.
+// has no body throws std::runtime_error before anything is sent. The
+// exchange file itself is never changed or removed: it is LvMAPI's to delete.
+//
+// A SendRun with a queue (a Maildir) loses nothing to a server that is out of
+// reach: a message the sender could not deliver for now is put into the
+// queue, and once the connection itself has failed every remaining message
+// goes straight there without another attempt. SendQueued delivers the queue,
+// oldest first; sent messages leave it. A message the server refuses for good
+// (5xx) is logged and counted as failed, queued or not. A failure that
+// concerns the connection and will not pass by itself (login refused, TLS
+// refused) throws its TransportError: every further message would fail the
+// same way. Without a queue, every failed delivery is logged and counted.
 #pragma once
 
 #include "emailaccess/compose.h"
 #include "emailaccess/event_log.h"
+#include "emailaccess/maildir_transport.h"
 #include "emailaccess/transport.h"
 
 #include <string>
@@ -20,11 +30,43 @@ namespace emailaccess {
 struct SendOutcome {
   int sent = 0;
   int invalidRecipients = 0;
-  int failed = 0;            // deliveries that failed
-  bool temporary = false;    // every failure may pass by itself
+  int failed = 0;           // deliveries that failed (without a queue: also those that may pass)
+  int queued = 0;           // messages waiting in the queue for a later run
+  bool temporary = false;   // every failure may pass by itself
 };
 
+class SendRun {
+ public:
+  // `queue` may be null: nothing is queued then.
+  SendRun(IMailSender& sender, EventLog& log, MaildirFolder* queue);
+
+  // Sends the messages waiting in the queue.
+  void SendQueued();
+  // Sends the exchange file's message to each of its recipients.
+  void SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject);
+
+  const SendOutcome& outcome() const { return m_outcome; }
+
+ private:
+  enum class Delivery { Sent, Deferred, Refused };
+  // Hands one message over. Sent and refused messages are logged and
+  // counted; a deferred one (a failure that may pass, with a queue) is the
+  // caller's to keep, and `why` says why.
+  Delivery Deliver(const std::string& who, const std::string& address, const std::string& message, std::string& why);
+  void Queue(const std::string& who, const std::string& message, const std::string& why);
+
+  IMailSender& m_sender;
+  EventLog& m_log;
+  MaildirFolder* m_queue;
+  bool m_connectionDown = false;
+  SendOutcome m_outcome;
+};
+
+// A SendRun without a queue over one exchange file.
 SendOutcome SendFromExchangeFile(IMailSender& sender, EventLog& log, const Mailbox& from,
                                  const std::string& exchangeFile, const std::string& subject);
+
+// The address a composed message is for: the address of its To header.
+std::string RecipientOfMessage(const std::string& message);
 
 }  // namespace emailaccess

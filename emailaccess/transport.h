@@ -6,8 +6,13 @@
 // the message waits (a Maildir file's unique name, later an IMAP UID).
 // Nothing is ever deleted through these interfaces: messages are only moved.
 // Failures throw TransportError; `temporary()` tells a failure that may pass
-// by itself (a server out of reach, a locked mailbox) from one that will not.
-// Implementations: maildir_transport.h (SMTP and IMAP to follow).
+// by itself (a server out of reach, a locked mailbox) from one that will not,
+// and `connectionFailed()` one that concerns the connection itself (out of
+// reach, TLS refused, login denied) from one that concerns a single message:
+// after a connection failure nothing else in the run can succeed, so callers
+// stop instead of trying every message in turn. A refused login throws
+// LoginError. Implementations: maildir_transport.h, smtp_sender.h,
+// imap_store.h.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +23,24 @@
 
 namespace emailaccess {
 
+enum class FailureScope { Message, Connection };
+
 class TransportError : public std::runtime_error {
  public:
-  TransportError(const std::string& what, bool temporary) : std::runtime_error(what), m_temporary(temporary) {}
+  TransportError(const std::string& what, bool temporary, FailureScope scope = FailureScope::Message)
+      : std::runtime_error(what), m_temporary(temporary), m_scope(scope) {}
   bool temporary() const { return m_temporary; }
+  bool connectionFailed() const { return m_scope == FailureScope::Connection; }
 
  private:
   bool m_temporary;
+  FailureScope m_scope;
+};
+
+// The server refused the user name or password: a setting to correct.
+class LoginError : public TransportError {
+ public:
+  explicit LoginError(const std::string& what) : TransportError(what, false, FailureScope::Connection) {}
 };
 
 // One line of the --check report.
@@ -50,8 +66,10 @@ struct StoredMessage {
 class IMailStore {
  public:
   virtual ~IMailStore() = default;
-  // The waiting messages, in order of arrival.
-  virtual std::vector<StoredMessage> ListWaiting() = 0;
+  // The waiting messages, in order of arrival. A store may leave out those
+  // whose subject cannot contain `subject` (a server-side search); callers
+  // still check every subject themselves, since servers search differently.
+  virtual std::vector<StoredMessage> ListWaiting(const std::string& subject) = 0;
   // True when the message is still waiting.
   virtual bool IsWaiting(const std::string& key) = 0;
   virtual std::string Read(const std::string& key) = 0;

@@ -41,7 +41,7 @@ TEST(Config, MistakesAreErrorsNamingTheLine) {
   const std::pair<const char*, const char*> cases[] = {
       {"sender = a@b.org\n", "line 1: a setting must follow a [section] line"},
       {"[general]\nsendr = a@b.org\n", "line 2: unknown setting 'sendr' in [general]"},
-      {"[smtp]\n", "line 1: unknown section [smtp]"},
+      {"[smpt]\n", "line 1: unknown section [smpt]"},
       {"[general\n", "line 1: a section line must end with ']'"},
       {"[general]\nsender\n", "line 2: expected 'key = value'"},
       {"[general]\nsender = not an address\n", "line 2: sender is not an address"},
@@ -49,7 +49,7 @@ TEST(Config, MistakesAreErrorsNamingTheLine) {
       {"[general]\ntransport = pigeon\n", "line 2: unknown transport 'pigeon'"},
       {"[general]\nlock_wait_seconds = -1\n", "line 2: lock_wait_seconds must be"},
       {"[general]\nlock_wait_seconds = 5s\n", "line 2: lock_wait_seconds must be"},
-      {"[maildir]\ninbox =\n", "line 2: a folder name is required"},
+      {"[maildir]\ninbox =\n", "line 2: inbox: a folder name is required"},
   };
   for (const auto& [text, message] : cases) {
     try {

@@ -212,7 +212,9 @@ INSTANTIATE_TEST_SUITE_P(
 class StubbornStore : public emailaccess::IMailStore {
  public:
   explicit StubbornStore(emailaccess::IMailStore& inner) : m_inner(inner) {}
-  std::vector<emailaccess::StoredMessage> ListWaiting() override { return m_inner.ListWaiting(); }
+  std::vector<emailaccess::StoredMessage> ListWaiting(const std::string& subject) override {
+    return m_inner.ListWaiting(subject);
+  }
   bool IsWaiting(const std::string& key) override { return m_inner.IsWaiting(key); }
   std::string Read(const std::string& key) override { return m_inner.Read(key); }
   bool MoveToProcessed(const std::string& key) override {

@@ -1,0 +1,267 @@
+#include "emailaccess/imap_protocol.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+
+namespace emailaccess {
+namespace {
+
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool StartsWithWord(std::string_view line, std::string_view word) {
+  return line.size() >= word.size() && Upper(line.substr(0, word.size())) == word &&
+         (line.size() == word.size() || line[word.size()] == ' ');
+}
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text) {
+  Number value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+// Reads IMAP values one at a time: atoms, numbers, quoted strings and
+// parenthesised lists (returned whole, with their parentheses).
+class Tokens {
+ public:
+  explicit Tokens(std::string_view text) : m_text(text) {}
+
+  std::optional<std::string> Next() {
+    while (m_pos < m_text.size() && m_text[m_pos] == ' ') ++m_pos;
+    if (m_pos >= m_text.size()) return std::nullopt;
+    const char c = m_text[m_pos];
+    if (c == '"') {
+      std::string value;
+      for (++m_pos; m_pos < m_text.size() && m_text[m_pos] != '"'; ++m_pos) {
+        if (m_text[m_pos] == '\\' && m_pos + 1 < m_text.size()) ++m_pos;
+        value += m_text[m_pos];
+      }
+      ++m_pos;
+      return value;
+    }
+    const size_t start = m_pos;
+    if (c == '(') {
+      int depth = 0;
+      bool quoted = false;
+      for (; m_pos < m_text.size(); ++m_pos) {
+        const char d = m_text[m_pos];
+        if (quoted) {
+          if (d == '\\') ++m_pos;
+          else if (d == '"') quoted = false;
+        } else if (d == '"') {
+          quoted = true;
+        } else if (d == '(') {
+          ++depth;
+        } else if (d == ')' && --depth == 0) {
+          ++m_pos;
+          break;
+        }
+      }
+      return std::string(m_text.substr(start, m_pos - start));
+    }
+    while (m_pos < m_text.size() && m_text[m_pos] != ' ' && m_text[m_pos] != ')' && m_text[m_pos] != '(') ++m_pos;
+    if (m_pos == start) ++m_pos;  // a stray ")": step over it
+    return std::string(m_text.substr(start, m_pos - start));
+  }
+
+ private:
+  std::string_view m_text;
+  size_t m_pos = 0;
+};
+
+// The inside of the parenthesised list that follows `word` on the line
+// ("FETCH (...)", "(UIDVALIDITY 5 ...)").
+std::optional<std::string> ListAfter(std::string_view line, size_t from) {
+  const size_t open = line.find('(', from);
+  if (open == std::string_view::npos) return std::nullopt;
+  Tokens tokens(line.substr(open));
+  std::optional<std::string> list = tokens.Next();
+  if (!list || list->size() < 2) return std::nullopt;
+  return list->substr(1, list->size() - (list->back() == ')' ? 2 : 1));
+}
+
+}  // namespace
+
+std::optional<std::string> ImapQuoted(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c < 0x20 || c >= 0x7f) return std::nullopt;
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += static_cast<char>(c);
+  }
+  return quoted + "\"";
+}
+
+std::string ImapUidSet(const std::vector<std::uint32_t>& sortedUids) {
+  std::string set;
+  for (size_t i = 0; i < sortedUids.size();) {
+    size_t j = i;
+    while (j + 1 < sortedUids.size() && sortedUids[j + 1] == sortedUids[j] + 1) ++j;
+    if (!set.empty()) set += ',';
+    set += std::to_string(sortedUids[i]);
+    if (j > i) set += ":" + std::to_string(sortedUids[j]);
+    i = j + 1;
+  }
+  return set;
+}
+
+std::string FormatImapKey(const ImapKey& key) {
+  return key.mailbox + ";UIDVALIDITY=" + std::to_string(key.uidValidity) + ";UID=" + std::to_string(key.uid);
+}
+
+std::optional<ImapKey> ParseImapKey(std::string_view text) {
+  static constexpr std::string_view kValidity = ";UIDVALIDITY=", kUid = ";UID=";
+  const size_t validity = text.rfind(kValidity);
+  const size_t uid = text.rfind(kUid);
+  if (validity == std::string_view::npos || uid == std::string_view::npos || uid < validity || validity == 0) {
+    return std::nullopt;
+  }
+  ImapKey key;
+  key.mailbox = std::string(text.substr(0, validity));
+  auto v = ParseNumber<std::uint32_t>(text.substr(validity + kValidity.size(), uid - validity - kValidity.size()));
+  auto u = ParseNumber<std::uint32_t>(text.substr(uid + kUid.size()));
+  if (!v || !u || *v == 0 || *u == 0) return std::nullopt;
+  key.uidValidity = *v;
+  key.uid = *u;
+  return key;
+}
+
+std::vector<std::uint32_t> ParseSearchResponse(std::string_view untagged) {
+  std::vector<std::uint32_t> uids;
+  for (std::string_view line : Lines(untagged)) {
+    if (!StartsWithWord(line, "* SEARCH")) continue;
+    Tokens tokens(line.substr(8));
+    while (std::optional<std::string> token = tokens.Next()) {
+      if (auto uid = ParseNumber<std::uint32_t>(*token)) uids.push_back(*uid);
+    }
+  }
+  return uids;
+}
+
+std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged) {
+  std::vector<FetchedFlags> fetched;
+  for (std::string_view line : Lines(untagged)) {
+    if (!StartsWithWord(line, "*")) continue;
+    Tokens head(line.substr(1));
+    const std::optional<std::string> sequence = head.Next();
+    const std::optional<std::string> word = head.Next();
+    if (!sequence || !ParseNumber<std::uint32_t>(*sequence) || !word || Upper(*word) != "FETCH") continue;
+    const std::optional<std::string> items = ListAfter(line, 0);
+    if (!items) continue;
+    FetchedFlags entry;
+    Tokens tokens(*items);
+    while (std::optional<std::string> name = tokens.Next()) {
+      const std::optional<std::string> value = tokens.Next();
+      if (!value) break;
+      const std::string item = Upper(*name);
+      if (item == "UID") {
+        entry.uid = ParseNumber<std::uint32_t>(*value).value_or(0);
+      } else if (item == "FLAGS") {
+        Tokens flags(value->substr(1, value->size() >= 2 ? value->size() - 2 : 0));
+        while (std::optional<std::string> flag = flags.Next()) entry.seen = entry.seen || Upper(*flag) == "\\SEEN";
+      } else if (item == "INTERNALDATE") {
+        entry.internalDateNs = ParseInternalDate(*value).value_or(0);
+      }
+    }
+    if (entry.uid != 0) fetched.push_back(entry);
+  }
+  return fetched;
+}
+
+std::optional<std::int64_t> ParseInternalDate(std::string_view text) {
+  // dd-Mon-yyyy hh:mm:ss +zzzz, the day possibly space-padded.
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  static constexpr const char* kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  const size_t dash1 = text.find('-');
+  if (dash1 == std::string_view::npos || text.size() < dash1 + 1 + 3 + 1 + 4 + 1 + 8 + 1 + 5) return std::nullopt;
+  const auto day = ParseNumber<int>(text.substr(0, dash1));
+  const std::string month = Upper(text.substr(dash1 + 1, 3));
+  std::string_view rest = text.substr(dash1 + 4);
+  if (rest.size() != 1 + 4 + 1 + 8 + 1 + 5 || rest[0] != '-' || rest[5] != ' ' || rest[8] != ':' || rest[11] != ':' ||
+      rest[14] != ' ') {
+    return std::nullopt;
+  }
+  const auto year = ParseNumber<int>(rest.substr(1, 4));
+  const auto hour = ParseNumber<int>(rest.substr(6, 2));
+  const auto minute = ParseNumber<int>(rest.substr(9, 2));
+  const auto second = ParseNumber<int>(rest.substr(12, 2));
+  const char sign = rest[15];
+  const auto zone = ParseNumber<int>(rest.substr(16, 4));
+  const auto monthIndex = std::find(std::begin(kMonths), std::end(kMonths), month) - std::begin(kMonths);
+  if (!day || !year || !hour || !minute || !second || !zone || (sign != '+' && sign != '-') || monthIndex >= 12 ||
+      *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
+    return std::nullopt;
+  }
+  std::tm tm{};
+  tm.tm_year = *year - 1900;
+  tm.tm_mon = static_cast<int>(monthIndex);
+  tm.tm_mday = *day;
+  tm.tm_hour = *hour;
+  tm.tm_min = *minute;
+  tm.tm_sec = *second;
+  const std::int64_t offset = (*zone / 100 * 3600 + *zone % 100 * 60) * (sign == '-' ? -1 : 1);
+  return (static_cast<std::int64_t>(timegm(&tm)) - offset) * 1000000000LL;
+}
+
+std::optional<std::uint32_t> ParseStatusValue(std::string_view untagged, std::string_view item) {
+  for (std::string_view line : Lines(untagged)) {
+    if (!StartsWithWord(line, "* STATUS")) continue;
+    const std::optional<std::string> items = ListAfter(line, line.rfind('('));
+    if (!items) continue;
+    Tokens tokens(*items);
+    while (std::optional<std::string> name = tokens.Next()) {
+      const std::optional<std::string> value = tokens.Next();
+      if (value && Upper(*name) == Upper(item)) return ParseNumber<std::uint32_t>(*value);
+    }
+  }
+  return std::nullopt;
+}
+
+std::set<std::string> ParseCapabilities(std::string_view untagged) {
+  std::set<std::string> capabilities;
+  for (std::string_view line : Lines(untagged)) {
+    if (!StartsWithWord(line, "* CAPABILITY")) continue;
+    Tokens tokens(line.substr(12));
+    while (std::optional<std::string> token = tokens.Next()) capabilities.insert(Upper(*token));
+  }
+  return capabilities;
+}
+
+bool ListResponseNames(std::string_view untagged, std::string_view folder) {
+  for (std::string_view line : Lines(untagged)) {
+    if (!StartsWithWord(line, "* LIST")) continue;
+    Tokens tokens(line.substr(6));
+    const std::optional<std::string> attributes = tokens.Next();
+    const std::optional<std::string> separator = tokens.Next();
+    const std::optional<std::string> name = tokens.Next();
+    if (attributes && separator && name && *name == folder) return true;
+  }
+  return false;
+}
+
+}  // namespace emailaccess

@@ -1,0 +1,61 @@
+// The pieces of IMAP text that the IMAP store writes and reads, as pure
+// functions: quoting, UID sets, message keys, and the untagged responses of
+// SEARCH, FETCH, STATUS, CAPABILITY and LIST (as libcurl hands them over:
+// one "* ..." line each, CR LF ends). Parsers never throw; what they do not
+// recognise they leave out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace emailaccess {
+
+// `text` as an IMAP quoted string ("a \"b\""), or nullopt when a quoted
+// string cannot carry it: empty, a control character, or a byte beyond
+// ASCII. Nothing unquoted ever reaches a command.
+std::optional<std::string> ImapQuoted(std::string_view text);
+
+// Sorted UIDs as a compact set: 1:3,7,9:10.
+std::string ImapUidSet(const std::vector<std::uint32_t>& sortedUids);
+
+// A message's key: mailbox, UIDVALIDITY and UID, in the form of libcurl's
+// URL parameters: "INBOX;UIDVALIDITY=1796699736;UID=45".
+struct ImapKey {
+  std::string mailbox;
+  std::uint32_t uidValidity = 0;
+  std::uint32_t uid = 0;
+
+  bool operator==(const ImapKey&) const = default;
+};
+std::string FormatImapKey(const ImapKey& key);
+std::optional<ImapKey> ParseImapKey(std::string_view text);
+
+// The numbers of "* SEARCH 3 4 9" lines.
+std::vector<std::uint32_t> ParseSearchResponse(std::string_view untagged);
+
+struct FetchedFlags {
+  std::uint32_t uid = 0;
+  bool seen = false;
+  std::int64_t internalDateNs = 0;  // 0 when not given or not readable
+};
+// "* 12 FETCH (UID 45 FLAGS (\Seen) INTERNALDATE "08-Dec-2026 03:15:36 +0000")"
+std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged);
+
+// "17-Jul-1996 02:44:25 -0700" as nanoseconds since 1970 (UTC); nullopt when
+// it is not such a date.
+std::optional<std::int64_t> ParseInternalDate(std::string_view text);
+
+// UIDVALIDITY of a "* STATUS INBOX (... UIDVALIDITY n ...)" line.
+std::optional<std::uint32_t> ParseStatusValue(std::string_view untagged, std::string_view item);
+
+// The capabilities of "* CAPABILITY ..." lines, upper case.
+std::set<std::string> ParseCapabilities(std::string_view untagged);
+
+// True when a "* LIST (...) sep name" line names `folder` (quoted or not).
+bool ListResponseNames(std::string_view untagged, std::string_view folder);
+
+}  // namespace emailaccess

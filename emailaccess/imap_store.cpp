@@ -1,0 +1,242 @@
+#include "emailaccess/imap_store.h"
+
+#include <algorithm>
+
+namespace emailaccess {
+namespace {
+
+// Percent-encodes a mailbox name for the URL path (libcurl decodes it).
+std::string UrlPathSegment(const std::string& name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : name) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// Folder names were checked when the settings were read.
+std::string Quoted(const std::string& folder) {
+  std::optional<std::string> quoted = ImapQuoted(folder);
+  if (!quoted) throw TransportError("the folder name '" + folder + "' cannot be used on IMAP", false);
+  return *quoted;
+}
+
+constexpr size_t kUidsPerCommand = 500;
+
+}  // namespace
+
+ImapStore::ImapStore(const Config& config, EventLog& log)
+    : m_settings(config.imap),
+      m_log(log),
+      m_session(config.imap, config.tls, config.network, "imap,imaps", false, log),
+      m_mailboxUrl(config.imap.serverUrl + UrlPathSegment(config.imap.mailbox)),
+      m_quotedMailbox(Quoted(config.imap.mailbox)) {}
+
+CurlResult ImapStore::Command(const std::string& action, const std::string& command, bool inMailbox) {
+  return m_session.Run(action, [&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_URL, (inMailbox ? m_mailboxUrl : m_settings.serverUrl).c_str());
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
+  });
+}
+
+std::uint32_t ImapStore::UidValidity() {
+  if (m_uidValidity == 0) {
+    const CurlResult status =
+        Command("reading the state of " + m_settings.mailbox, "STATUS " + m_quotedMailbox + " (UIDVALIDITY)", false);
+    m_uidValidity = ParseStatusValue(status.body, "UIDVALIDITY").value_or(0);
+    if (m_uidValidity == 0) {
+      throw TransportError(m_session.name() + ": no UIDVALIDITY for " + m_settings.mailbox, false,
+                           FailureScope::Connection);
+    }
+  }
+  return m_uidValidity;
+}
+
+const std::set<std::string>& ImapStore::Capabilities() {
+  if (!m_capabilities) m_capabilities = ParseCapabilities(Command("asking for capabilities", "CAPABILITY", false).body);
+  return *m_capabilities;
+}
+
+std::set<std::uint32_t>& ImapStore::Undeleted() {
+  if (!m_undeleted) {
+    const std::vector<std::uint32_t> uids =
+        ParseSearchResponse(Command("listing " + m_settings.mailbox, "UID SEARCH UNDELETED", true).body);
+    m_undeleted.emplace(uids.begin(), uids.end());
+  }
+  return *m_undeleted;
+}
+
+std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
+  // A new listing starts from what the server says now.
+  m_uidValidity = 0;
+  m_undeleted.reset();
+  m_seenBefore.clear();
+  const ImapKey base{m_settings.mailbox, UidValidity(), 0};
+  const std::optional<std::string> quoted = ImapQuoted(subject);
+  std::vector<std::uint32_t> uids = ParseSearchResponse(
+      Command("searching " + m_settings.mailbox, "UID SEARCH UNDELETED" + (quoted ? " SUBJECT " + *quoted : ""), true)
+          .body);
+  std::sort(uids.begin(), uids.end());
+  uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+
+  std::map<std::uint32_t, FetchedFlags> details;
+  for (size_t i = 0; i < uids.size(); i += kUidsPerCommand) {
+    const std::vector<std::uint32_t> chunk(uids.begin() + i, uids.begin() + std::min(uids.size(), i + kUidsPerCommand));
+    const CurlResult fetched = Command("reading flags in " + m_settings.mailbox,
+                                       "UID FETCH " + ImapUidSet(chunk) + " (UID FLAGS INTERNALDATE)", true);
+    for (const FetchedFlags& entry : ParseFetchResponse(fetched.body)) details[entry.uid] = entry;
+  }
+  // UIDs grow with every message that arrives: their order is the order of
+  // arrival. A message expunged meanwhile has no details and is left out.
+  std::vector<StoredMessage> waiting;
+  for (std::uint32_t uid : uids) {
+    auto found = details.find(uid);
+    if (found == details.end()) continue;
+    m_seenBefore[uid] = found->second.seen;
+    ImapKey key = base;
+    key.uid = uid;
+    waiting.push_back({FormatImapKey(key), found->second.internalDateNs});
+  }
+  return waiting;
+}
+
+std::optional<std::uint32_t> ImapStore::OwnUid(const std::string& key) {
+  const std::optional<ImapKey> parsed = ParseImapKey(key);
+  if (!parsed || parsed->mailbox != m_settings.mailbox || parsed->uidValidity != UidValidity()) return std::nullopt;
+  return parsed->uid;
+}
+
+bool ImapStore::IsWaiting(const std::string& key) {
+  const std::optional<std::uint32_t> uid = OwnUid(key);
+  return uid && Undeleted().count(*uid) > 0;
+}
+
+std::string ImapStore::Read(const std::string& key) {
+  const std::optional<ImapKey> parsed = ParseImapKey(key);
+  if (!parsed || parsed->mailbox != m_settings.mailbox) {
+    throw TransportError("message " + key + " is not one of " + m_settings.mailbox, false);
+  }
+  const std::string uid = std::to_string(parsed->uid);
+  const std::string url =
+      m_mailboxUrl + ";UIDVALIDITY=" + std::to_string(parsed->uidValidity) + "/;UID=" + uid;
+  auto seen = m_seenBefore.find(parsed->uid);
+  if (seen == m_seenBefore.end()) {
+    const CurlResult flags = Command("reading the flags of UID " + uid, "UID FETCH " + uid + " (UID FLAGS)", true);
+    const std::vector<FetchedFlags> entries = ParseFetchResponse(flags.body);
+    seen = m_seenBefore.emplace(parsed->uid, !entries.empty() && entries.front().seen).first;
+  }
+  const CurlResult message = m_session.Run("fetching UID " + uid, [&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  });
+  if (message.body.empty()) {
+    throw TransportError(m_session.name() + ": message " + key + " is no longer in " + m_settings.mailbox, false);
+  }
+  // Fetching marked it read; until its reply has been consumed it is not.
+  if (!seen->second) Command("keeping UID " + uid + " unread", "UID STORE " + uid + " -FLAGS.SILENT (\\Seen)", true);
+  return message.body;
+}
+
+bool ImapStore::FolderExists(const std::string& folder) {
+  return ListResponseNames(Command("looking for " + folder, "LIST \"\" " + Quoted(folder), false).body, folder);
+}
+
+void ImapStore::EnsureFolder(const std::string& folder) {
+  if (m_folders.count(folder)) return;
+  if (!FolderExists(folder)) {
+    const CurlResult created = m_session.Perform([&](CURL* h) {
+      curl_easy_setopt(h, CURLOPT_URL, m_settings.serverUrl.c_str());
+      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, ("CREATE " + Quoted(folder)).c_str());
+    });
+    // Another program may have created it at the same moment: look again.
+    if (!FolderExists(folder)) {
+      m_session.Throw("creating the folder " + folder, created,
+                      ClassifyFailure(created.code, created.response, created.refusal));
+    }
+    m_log.Info(m_session.name() + ": created the folder " + folder);
+    // Mail programs that show subscribed folders only show it too.
+    m_session.Perform([&](CURL* h) {
+      curl_easy_setopt(h, CURLOPT_URL, m_settings.serverUrl.c_str());
+      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, ("SUBSCRIBE " + Quoted(folder)).c_str());
+    });
+  }
+  m_folders.insert(folder);
+}
+
+bool ImapStore::MoveTo(const std::string& key, const std::string& folder) {
+  const std::optional<std::uint32_t> uid = OwnUid(key);
+  if (!uid || !Undeleted().count(*uid)) return false;
+  EnsureFolder(folder);
+  const std::string n = std::to_string(*uid);
+  const std::string target = Quoted(folder);
+  // Dealt with: it is read now, wherever it goes.
+  Command("marking UID " + n + " read", "UID STORE " + n + " +FLAGS.SILENT (\\Seen)", true);
+  bool moved = true;
+  if (Capabilities().count("MOVE")) {
+    // A MOVE that found the message reports its expunge.
+    const CurlResult result = Command("moving UID " + n + " to " + folder, "UID MOVE " + n + " " + target, true);
+    moved = result.body.find("EXPUNGE") != std::string::npos || result.body.find("VANISHED") != std::string::npos;
+  } else {
+    const CurlResult copied = Command("copying UID " + n + " to " + folder, "UID COPY " + n + " " + target, true);
+    if (Capabilities().count("UIDPLUS")) moved = copied.lastReply.find("COPYUID") != std::string::npos;
+    if (moved) {
+      Command("marking UID " + n + " deleted", "UID STORE " + n + " +FLAGS.SILENT (\\Deleted)", true);
+      if (Capabilities().count("UIDPLUS")) {
+        Command("expunging UID " + n, "UID EXPUNGE " + n, true);
+      } else if (!m_toldNoUidplus) {
+        m_toldNoUidplus = true;
+        m_log.Info(m_session.name() + ": the server has neither MOVE nor UIDPLUS; moved messages stay in " +
+                   m_settings.mailbox + " marked deleted until a mail program expunges it");
+      }
+    }
+  }
+  Undeleted().erase(*uid);
+  return moved;
+}
+
+bool ImapStore::MoveToProcessed(const std::string& key) { return MoveTo(key, m_settings.processed); }
+
+bool ImapStore::MoveToSkipped(const std::string& key) { return MoveTo(key, m_settings.skipped); }
+
+void ImapStore::Check(std::vector<CheckFinding>& findings) {
+  const std::string label = m_session.name() + ": ";
+  try {
+    m_session.RecordTls(true);
+    const std::set<std::string>& capabilities = Capabilities();
+    m_session.RecordTls(false);
+    const std::string& tls = m_session.tlsDescription();
+    std::string text = label;
+    if (tls.empty()) {
+      text += "no TLS";
+    } else {
+      text += (m_settings.scheme == "imaps" ? "implicit TLS, " : "STARTTLS, ") + tls +
+              (m_session.tls().verify ? ", certificate verified" : ", certificate NOT verified");
+    }
+    text += ", logged in as " + m_settings.user;
+    text += capabilities.count("MOVE") ? ", MOVE supported" : ", no MOVE (messages are copied, then expunged)";
+    findings.push_back({!tls.empty() || !m_session.tls().required, text});
+
+    const CurlResult status =
+        Command("reading " + m_settings.mailbox, "STATUS " + m_quotedMailbox + " (MESSAGES UIDVALIDITY)", false);
+    const std::optional<std::uint32_t> messages = ParseStatusValue(status.body, "MESSAGES");
+    findings.push_back({messages.has_value(), label + m_settings.mailbox + ": " +
+                                                  (messages ? std::to_string(*messages) + " message(s)" : "not found")});
+    for (const auto& [role, folder] : {std::pair<std::string, std::string>{"Processed", m_settings.processed},
+                                       {"Skipped", m_settings.skipped}}) {
+      findings.push_back(
+          {true, label + role + " (" + folder + "): " + (FolderExists(folder) ? "ok" : "not there yet, created on first use")});
+    }
+  } catch (const TransportError& e) {
+    m_session.RecordTls(false);
+    findings.push_back({false, e.what()});
+  }
+}
+
+}  // namespace emailaccess

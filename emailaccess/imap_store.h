@@ -1,0 +1,66 @@
+// The mailbox replies arrive in, on an IMAP server, through libcurl.
+//
+// One CurlSession (one connection, logged in once) serves every request.
+// The mailbox is selected through the URL; candidates are found with
+// UID SEARCH (the subject sent as a quoted string, or every message when it
+// cannot be quoted) and the caller checks every subject again. A message is
+// fetched with the URL form ".../INBOX;UIDVALIDITY=v/;UID=n", so a mailbox
+// that was recreated meanwhile (new UIDVALIDITY) is never mistaken for the
+// old one. libcurl's fetch sets \Seen; a message that was unread before is
+// marked unread again at once, and only moving it (once its reply has been
+// consumed) marks it read. Moves use UID MOVE, or UID COPY, \Deleted and
+// UID EXPUNGE on servers without MOVE; the Processed and Skipped folders are
+// created on first use. Keys look like "INBOX;UIDVALIDITY=v;UID=n".
+// Failures throw TransportError (see transport.h).
+#pragma once
+
+#include "emailaccess/curl_session.h"
+#include "emailaccess/imap_protocol.h"
+#include "emailaccess/transport.h"
+
+#include <map>
+#include <optional>
+#include <set>
+
+namespace emailaccess {
+
+class ImapStore : public IMailStore {
+ public:
+  ImapStore(const Config& config, EventLog& log);
+
+  std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
+  bool IsWaiting(const std::string& key) override;
+  std::string Read(const std::string& key) override;
+  bool MoveToProcessed(const std::string& key) override;
+  bool MoveToSkipped(const std::string& key) override;
+  // Logs in, reports TLS, the login, the mailbox and both folders; creates
+  // and moves nothing.
+  void Check(std::vector<CheckFinding>& findings) override;
+
+ private:
+  // A custom command, in the mailbox (selected through the URL) or outside.
+  CurlResult Command(const std::string& action, const std::string& command, bool inMailbox);
+  std::uint32_t UidValidity();
+  const std::set<std::string>& Capabilities();
+  // The UIDs of the mailbox's messages not marked deleted.
+  std::set<std::uint32_t>& Undeleted();
+  bool FolderExists(const std::string& folder);
+  void EnsureFolder(const std::string& folder);
+  // The key's UID when it names a message of this mailbox as it is now.
+  std::optional<std::uint32_t> OwnUid(const std::string& key);
+  bool MoveTo(const std::string& key, const std::string& folder);
+
+  const ImapSettings& m_settings;
+  EventLog& m_log;
+  CurlSession m_session;
+  std::string m_mailboxUrl;
+  std::string m_quotedMailbox;
+  std::uint32_t m_uidValidity = 0;
+  std::optional<std::set<std::string>> m_capabilities;
+  std::optional<std::set<std::uint32_t>> m_undeleted;
+  std::set<std::string> m_folders;            // known to exist
+  std::map<std::uint32_t, bool> m_seenBefore;  // UID -> \Seen when listed
+  bool m_toldNoUidplus = false;
+};
+
+}  // namespace emailaccess

@@ -1,0 +1,81 @@
+#include "emailaccess/smtp_sender.h"
+
+#include <cstring>
+#include <memory>
+
+namespace emailaccess {
+namespace {
+
+struct SlistFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
+
+// The message as libcurl reads it, from the start on every attempt.
+struct Upload {
+  const std::string* data;
+  size_t offset = 0;
+
+  static size_t Read(char* buffer, size_t size, size_t count, void* self) {
+    auto* upload = static_cast<Upload*>(self);
+    const size_t n = std::min(size * count, upload->data->size() - upload->offset);
+    std::memcpy(buffer, upload->data->data() + upload->offset, n);
+    upload->offset += n;
+    return n;
+  }
+};
+
+std::string TransportLayer(const CurlSession& session) {
+  if (session.server().scheme == "smtps") return "implicit TLS";
+  return session.tls().required ? "STARTTLS" : "STARTTLS if offered";
+}
+
+}  // namespace
+
+SmtpSender::SmtpSender(const Config& config, EventLog& log)
+    : m_session(config.smtp, config.tls, config.network, "smtp,smtps", true, log),
+      m_envelopeFrom("<" + config.senderAddress + ">") {}
+
+std::string SmtpSender::Send(const std::string& recipient, const std::string& message) {
+  SlistPtr recipients(curl_slist_append(nullptr, ("<" + recipient + ">").c_str()));
+  Upload upload{&message};
+  const CurlResult result = m_session.Run("sending to " + recipient, [&](CURL* h) {
+    upload.offset = 0;
+    curl_easy_setopt(h, CURLOPT_URL, m_session.server().url.c_str());
+    curl_easy_setopt(h, CURLOPT_MAIL_FROM, m_envelopeFrom.c_str());
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, &Upload::Read);
+    curl_easy_setopt(h, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
+  });
+  return m_session.name() + ": " + (result.lastReply.empty() ? std::to_string(result.response) : result.lastReply);
+}
+
+void SmtpSender::Check(std::vector<CheckFinding>& findings) {
+  const std::string label = m_session.name() + ": ";
+  m_session.RecordTls(true);
+  // NOOP after the greeting, TLS and login: everything but a message.
+  const CurlResult result = m_session.Perform([&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_URL, m_session.server().url.c_str());
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "NOOP");
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+  });
+  m_session.RecordTls(false);
+  const FailureKind kind = ClassifyFailure(result.code, result.response, result.refusal);
+  if (kind != FailureKind::None) {
+    try {
+      m_session.Throw("checking", result, kind);
+    } catch (const TransportError& e) {
+      findings.push_back({false, e.what()});
+    }
+    return;
+  }
+  const std::string& tls = m_session.tlsDescription();
+  std::string text = label + (tls.empty() ? "no TLS" : TransportLayer(m_session) + ", " + tls);
+  if (!tls.empty()) text += m_session.tls().verify ? ", certificate verified" : ", certificate NOT verified";
+  text += m_session.server().user.empty() ? ", no login" : ", logged in as " + m_session.server().user;
+  findings.push_back({!tls.empty() || !m_session.tls().required, text});
+}
+
+}  // namespace emailaccess

@@ -1,0 +1,405 @@
+#!/usr/bin/python3
+"""Real mail servers on 127.0.0.1 for the mail-access tests and benchmarks.
+
+Starts, in a folder of its own:
+  * Dovecot (IMAP with STARTTLS and implicit TLS) with a private configuration,
+    one passwd-file user and a Maildir;
+  * an SMTP submission server (aiosmtpd) with STARTTLS and AUTH required, and
+    a second one with implicit TLS, both delivering into the Maildir folder
+    "Delivered" that Dovecot serves (tmp/, then renamed into new/).
+Every port is chosen at run time, so several runs can work side by side.
+
+When it is ready it prints one JSON line with the ports and paths. It then
+reads commands from standard input, one per line, and answers each with one
+JSON line:
+  stop-imap | start-imap | stop-smtp | start-smtp
+  smtp-stop-after N       the SMTP servers stop after N more deliveries
+  smtp-reject ADDRESS TEXT  RCPT TO ADDRESS is answered with TEXT ("550 ...")
+  smtp-tempfail-data N    the next N DATA commands get "451"
+  stats                   connections and deliveries so far
+It stops everything when standard input closes, on SIGTERM, and when its
+parent process dies. Run it with /usr/bin/python3 (Debian's aiosmtpd).
+
+As root, the servers run as an unprivileged system user (created when
+missing): Dovecot through runuser, and every delivered file is given to it.
+"""
+
+import argparse
+import asyncio
+import ctypes
+import json
+import logging
+import os
+import pwd
+import shutil
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+SERVICE_USER = "lvmailtest"
+MAIL_USER = "church"
+MAIL_PASSWORD = "secret"
+PR_SET_PDEATHSIG = 1
+
+
+def die_with_parent():
+    """In a child before exec: SIGTERM when the process that started it ends."""
+    ctypes.CDLL("libc.so.6", use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def port_open(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+class Identity:
+    """Who the servers run as, and who owns the Maildir."""
+
+    def __init__(self):
+        self.as_root = os.geteuid() == 0
+        if self.as_root:
+            try:
+                pwd.getpwnam(SERVICE_USER)
+            except KeyError:
+                # Two test processes may race here; the loser's failure is fine.
+                subprocess.run(["useradd", "-r", "-M", "-s", "/usr/sbin/nologin", SERVICE_USER],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+            entry = pwd.getpwnam(SERVICE_USER)
+        else:
+            entry = pwd.getpwuid(os.geteuid())
+        self.name, self.uid, self.gid = entry.pw_name, entry.pw_uid, entry.pw_gid
+
+    def own(self, path):
+        if self.as_root:
+            os.chown(path, self.uid, self.gid)
+
+    def own_tree(self, top):
+        for root, dirs, files in os.walk(top):
+            self.own(root)
+            for name in files:
+                self.own(os.path.join(root, name))
+
+    def command(self, argv):
+        return (["runuser", "-u", self.name, "--"] + argv) if self.as_root else argv
+
+
+class Maildir:
+    def __init__(self, path, identity):
+        self.path = path
+        self.identity = identity
+        self.count = 0
+        for sub in ("tmp", "new", "cur"):
+            os.makedirs(os.path.join(path, sub), exist_ok=True)
+        identity.own_tree(path)
+
+    def deliver(self, data):
+        self.count += 1
+        name = "%d.M%dP%dQ%d.lvtest" % (time.time(), time.time_ns() // 1000 % 1000000, os.getpid(), self.count)
+        tmp = os.path.join(self.path, "tmp", name)
+        with open(tmp, "wb") as f:
+            f.write(data)
+        self.identity.own(tmp)
+        os.rename(tmp, os.path.join(self.path, "new", name))
+
+
+class Dovecot:
+    def __init__(self, folder, identity, cert, key, no_move):
+        self.folder = folder
+        self.identity = identity
+        self.process = None
+        self.home = os.path.join(folder, "home")
+        self.conf = os.path.join(folder, "dovecot.conf")
+        self.log = os.path.join(folder, "dovecot.log")
+        self.cert, self.key, self.no_move = cert, key, no_move
+        self.imap = self.imaps = 0
+        passwd = os.path.join(folder, "passwd")
+        with open(passwd, "w") as f:
+            f.write("%s:{PLAIN}%s:%d:%d::%s::\n" % (MAIL_USER, MAIL_PASSWORD, identity.uid, identity.gid, self.home))
+        for sub in ("run", "state"):
+            os.makedirs(os.path.join(folder, sub), exist_ok=True)
+        os.makedirs(self.home, exist_ok=True)
+
+    def write_conf(self):
+        lines = [
+            "base_dir = %s/run" % self.folder,
+            "state_dir = %s/state" % self.folder,
+            "log_path = %s" % self.log,
+            "protocols = imap",
+            "listen = 127.0.0.1",
+            "ssl = yes",
+            "ssl_cert = <%s" % self.cert,
+            "ssl_key = <%s" % self.key,
+            "default_internal_user = %s" % self.identity.name,
+            "default_login_user = %s" % self.identity.name,
+            "default_internal_group = %s" % self.identity.name,
+            "auth_mechanisms = plain login",
+            "disable_plaintext_auth = yes",
+            "passdb {", "  driver = passwd-file", "  args = %s/passwd" % self.folder, "}",
+            "userdb {", "  driver = passwd-file", "  args = %s/passwd" % self.folder, "}",
+            "mail_location = maildir:~/Maildir",
+            "service imap-login {",
+            "  inet_listener imap {", "    port = %d" % self.imap, "  }",
+            "  inet_listener imaps {", "    port = %d" % self.imaps, "    ssl = yes", "  }",
+            "  chroot =",
+            "}",
+            "service anvil {", "  chroot =", "}",
+        ]
+        if self.no_move:
+            # What a server without the MOVE extension announces.
+            lines.append("imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE SORT SORT=DISPLAY "
+                         "THREAD=REFERENCES THREAD=REFS THREAD=ORDEREDSUBJECT MULTIAPPEND URL-PARTIAL CATENATE "
+                         "UNSELECT CHILDREN NAMESPACE UIDPLUS LIST-EXTENDED I18NLEVEL=1 CONDSTORE QRESYNC ESEARCH "
+                         "ESORT SEARCHRES WITHIN CONTEXT=SEARCH LIST-STATUS BINARY SPECIAL-USE")
+        with open(self.conf, "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def start(self, new_ports):
+        for attempt in range(8):
+            if new_ports or not self.imap:
+                self.imap, self.imaps = free_port(), free_port()
+            self.write_conf()
+            self.identity.own_tree(self.folder)
+            self.process = subprocess.Popen(self.identity.command(["dovecot", "-F", "-c", self.conf]),
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL, preexec_fn=self._child_setup)
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and self.process.poll() is None:
+                if port_open(self.imap) and port_open(self.imaps):
+                    return
+                time.sleep(0.05)
+            self.stop()
+            if not new_ports and attempt >= 2:
+                break
+            new_ports = True  # a port taken by someone else meanwhile: pick others
+        raise RuntimeError("Dovecot did not start; see " + self.log)
+
+    @staticmethod
+    def _child_setup():
+        os.setpgid(0, 0)
+        die_with_parent()
+
+    def stop(self):
+        if self.process is None:
+            return
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)  # anything left of the group
+        except ProcessLookupError:
+            pass
+        self.process.wait()
+        self.process = None
+        # The login and imap processes end when their master is gone; wait
+        # until the ports are closed so a restart can bind them again.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and (port_open(self.imap) or port_open(self.imaps)):
+            time.sleep(0.05)
+
+
+class Submission:
+    """The SMTP side: policy shared by both listeners, delivery into the Maildir."""
+
+    def __init__(self, maildir, cert, key):
+        self.maildir = maildir
+        self.context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        self.context.load_cert_chain(cert, key)
+        self.servers = []
+        self.live = set()
+        self.ports = {"smtp": 0, "smtps": 0}
+        self.connections = 0
+        self.delivered = 0
+        self.rejected = {}
+        self.tempfail_data = 0
+        self.stop_after = None
+        self.recipients = []
+
+    # aiosmtpd handler hooks
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        reply = self.rejected.get(address.lower())
+        if reply:
+            return reply
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.tempfail_data > 0:
+            self.tempfail_data -= 1
+            return "451 4.3.0 Temporary local problem, try again later"
+        data = envelope.original_content or envelope.content
+        self.maildir.deliver(b"Return-Path: <" + envelope.mail_from.encode() + b">\r\n" + data)
+        self.delivered += 1
+        self.recipients.extend(envelope.rcpt_tos)
+        if self.stop_after is not None:
+            self.stop_after -= 1
+            if self.stop_after <= 0:
+                self.stop_after = None
+                # Answer this one, then go away as a crashed server would.
+                asyncio.get_running_loop().call_soon(lambda: asyncio.ensure_future(self.stop()))
+        return "250 2.0.0 OK delivered"
+
+    def authenticate(self, server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == MAIL_USER
+              and auth_data.password.decode() == MAIL_PASSWORD)
+        return AuthResult(success=ok)
+
+    def _factory(self, implicit_tls):
+        def make():
+            self.connections += 1
+            protocol = SMTP(self, hostname="localhost", authenticator=self.authenticate, auth_required=True,
+                            tls_context=None if implicit_tls else self.context,
+                            require_starttls=not implicit_tls, auth_require_tls=not implicit_tls)
+            self.live.add(protocol)
+            return protocol
+        return make
+
+    async def start(self):
+        loop = asyncio.get_running_loop()
+        for name, implicit in (("smtp", False), ("smtps", True)):
+            server = await loop.create_server(self._factory(implicit), "127.0.0.1", self.ports[name],
+                                              ssl=self.context if implicit else None, reuse_address=True)
+            self.ports[name] = server.sockets[0].getsockname()[1]
+            self.servers.append(server)
+
+    async def stop(self):
+        for server in self.servers:
+            server.close()
+        for protocol in list(self.live):
+            if protocol.transport is not None:
+                protocol.transport.close()
+        self.live.clear()
+        for server in self.servers:
+            await server.wait_closed()
+        self.servers = []
+
+
+def make_certificate(folder):
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+async def serve(args):
+    folder = os.path.abspath(args.dir) if args.dir else tempfile.mkdtemp(prefix="lvmail-servers-")
+    os.makedirs(folder, exist_ok=True)
+    identity = Identity()
+    cert, key = make_certificate(folder)
+    dovecot = Dovecot(folder, identity, cert, key, args.no_move)
+    delivered = Maildir(os.path.join(dovecot.home, "Maildir", ".Delivered"), identity)
+    Maildir(os.path.join(dovecot.home, "Maildir"), identity)
+    os.chmod(folder, 0o755)
+    submission = Submission(delivered, cert, key)
+    await submission.start()
+    dovecot.start(new_ports=True)
+
+    loop = asyncio.get_running_loop()
+    done = asyncio.Event()
+    loop.add_signal_handler(signal.SIGTERM, done.set)
+    loop.add_signal_handler(signal.SIGINT, done.set)
+
+    def say(obj):
+        sys.stdout.write(json.dumps(obj) + "\n")
+        sys.stdout.flush()
+
+    say({"imap": dovecot.imap, "imaps": dovecot.imaps, "smtp": submission.ports["smtp"],
+         "smtps": submission.ports["smtps"], "cert": cert, "folder": folder,
+         "maildir": os.path.join(dovecot.home, "Maildir"), "user": MAIL_USER, "password": MAIL_PASSWORD,
+         "uid": identity.uid, "gid": identity.gid})
+
+    reader = asyncio.StreamReader()
+    await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), sys.stdin)
+
+    async def commands():
+        while True:
+            line = await reader.readline()
+            if not line:
+                break
+            words = line.decode().split(None, 2)
+            if not words:
+                continue
+            verb, rest = words[0], words[1:]
+            try:
+                # Dovecot is started from this thread only: a child's death
+                # signal follows the thread that started it.
+                if verb == "stop-imap":
+                    dovecot.stop()
+                elif verb == "start-imap":
+                    dovecot.start(new_ports=False)
+                elif verb == "stop-smtp":
+                    await submission.stop()
+                elif verb == "start-smtp":
+                    await submission.start()
+                elif verb == "smtp-stop-after":
+                    submission.stop_after = int(rest[0])
+                elif verb == "smtp-reject":
+                    submission.rejected[rest[0].lower()] = rest[1].strip()
+                elif verb == "deliver":
+                    # deliver FOLDER FILE: as a mail server delivers it ("INBOX" or a folder name)
+                    folder = rest[0] if rest[0] == "INBOX" else "." + rest[0]
+                    box = Maildir(os.path.join(dovecot.home, "Maildir", "" if rest[0] == "INBOX" else folder), identity)
+                    with open(rest[1].strip(), "rb") as f:
+                        box.deliver(f.read())
+                elif verb == "smtp-tempfail-data":
+                    submission.tempfail_data = int(rest[0])
+                elif verb != "stats":
+                    raise ValueError("unknown command " + verb)
+                say({"ok": True, "connections": submission.connections, "delivered": submission.delivered,
+                     "recipients": submission.recipients})
+            except Exception as e:  # the test sees the reason
+                say({"ok": False, "error": str(e)})
+        done.set()
+
+    task = asyncio.ensure_future(commands())
+    await done.wait()
+    task.cancel()
+    await submission.stop()
+    dovecot.stop()
+    if not args.keep:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--dir", help="folder for configuration, certificate and mail (default: a new one in the temporary folder)")
+    parser.add_argument("--no-move", action="store_true", help="Dovecot does not announce MOVE")
+    parser.add_argument("--keep", action="store_true", help="keep the folder when stopping")
+    args = parser.parse_args()
+    # The servers' own chatter would only clutter the test output.
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+    warnings.filterwarnings("ignore")
+    die_with_parent_self()
+    asyncio.run(serve(args))
+
+
+def die_with_parent_self():
+    # This process too ends when whoever started it ends, so a crashed test
+    # never leaves servers behind.
+    die_with_parent()
+    if os.getppid() == 1:
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,64 @@
+#include "server_fixture.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace emailaccess_test {
+
+void ServerTest::SetUp() {
+  testing_support::CopyInstall(m_dir.file("bin"));
+  ASSERT_TRUE(testing_support::Exists(Bin("LVEmailAccess")));
+  StartServers(false);
+}
+
+void ServerTest::StartServers(bool withoutMove) {
+  m_servers.reset();
+  m_servers = std::make_unique<MailServers>(withoutMove);
+}
+
+void ServerTest::Configure(const ClientOptions& options) {
+  const std::string path = Bin("LVEmailAccess.conf");
+  testing_support::WriteFile(path, m_servers->ClientConfig(options));
+  chmod(path.c_str(), 0600);
+}
+
+testing_support::RunResult ServerTest::Run(const std::vector<std::string>& args,
+                                           const std::map<std::string, std::string>& env) {
+  std::map<std::string, std::string> all = {{"TZ", "UTC"}};
+  all.insert(env.begin(), env.end());
+  return testing_support::Run(Bin("LVEmailAccess"), args, all, m_dir.path());
+}
+
+std::string ServerTest::WriteOutgoing(const std::vector<std::pair<std::string, std::string>>& recipients,
+                                      const std::string& body) {
+  std::string text;
+  int n = 0;
+  for (const auto& [name, address] : recipients) {
+    ++n;
+    text += "<Recipient" + std::to_string(n) + ">" + name + "</Recipient" + std::to_string(n) + ">\r\r\n";
+    text += "<Email" + std::to_string(n) + ">" + address + "</Email" + std::to_string(n) + ">\r\r\n";
+  }
+  text += "<Body>" + body + "</Body>";
+  static int counter = 0;
+  const std::string path = Bin("out" + std::to_string(++counter) + ".tmp");
+  testing_support::WriteFile(path, text);
+  return path;
+}
+
+size_t ServerTest::Queued() const {
+  size_t n = 0;
+  for (const char* sub : {"new", "cur"}) n += testing_support::ListFolder(Bin(std::string("Mail/Queue/") + sub)).size();
+  return n;
+}
+
+std::string ReplyText(const std::string& from, const std::string& subject, const std::string& body) {
+  static int counter = 0;
+  const std::string n = std::to_string(++counter);
+  return "From: " + from + "\r\nTo: Grace Fellowship <office@grace.example.org>\r\nSubject: " + subject +
+         "\r\nDate: Mon, 02 Mar 2026 10:" + (counter < 10 ? "0" : "") + std::to_string(counter % 60) +
+         ":00 +0000\r\nMessage-ID: <reply" + n + "@example.org>\r\nMIME-Version: 1.0\r\n"
+         "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + body;
+}
+
+}  // namespace emailaccess_test

@@ -1,0 +1,46 @@
+// A test with its own mail servers and its own copy of the installation
+// (LvMAPI, LVEmailAccess and a LVEmailAccess.conf for those servers).
+#pragma once
+
+#include "mail_servers.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace emailaccess_test {
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  // Starts the servers (once; SetUp does it with MOVE announced).
+  void StartServers(bool withoutMove);
+
+  // Writes LVEmailAccess.conf (readable by its owner only).
+  void Configure(const ClientOptions& options = {});
+  testing_support::RunResult Run(const std::vector<std::string>& args,
+                                 const std::map<std::string, std::string>& env = {});
+  std::string Log() const { return testing_support::ReadFile(m_dir.file("bin/LVEmailAccess.log")); }
+  std::string Bin(const std::string& name) const { return m_dir.file("bin/" + name); }
+  // An outgoing exchange file as LvMAPI writes it, for (name, address) pairs.
+  std::string WriteOutgoing(const std::vector<std::pair<std::string, std::string>>& recipients,
+                            const std::string& body = "Dear member,\r\n<answer1></answer1>\r\n");
+  // Queued messages beside the program.
+  size_t Queued() const;
+
+  testing_support::ScratchDir m_dir;
+  std::unique_ptr<MailServers> m_servers;
+};
+
+// A reply by `from` to a survey message: plain text, unread, with the
+// answers typed between the tags.
+std::string ReplyText(const std::string& from, const std::string& subject, const std::string& body);
+
+// True when `text` holds `part`; for readable expectations.
+inline bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace emailaccess_test
