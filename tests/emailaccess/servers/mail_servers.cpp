@@ -163,11 +163,11 @@ std::string MailServers::Command(const std::string& line) {
   return answer;
 }
 
-void MailServers::Deliver(const std::string& folder, const std::string& message) {
+void MailServers::Deliver(const std::string& folder, const std::string& message, bool seen) {
   static int counter = 0;
   const std::string path = m_scratch + "/message-" + std::to_string(++counter);
   std::ofstream(path, std::ios::binary) << message;
-  Command("deliver " + folder + " " + path);
+  Command("deliver " + folder + " " + path + (seen ? " seen" : ""));
   std::filesystem::remove(path);
 }
 

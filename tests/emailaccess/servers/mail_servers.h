@@ -42,8 +42,8 @@ class MailServers {
   std::string Command(const std::string& line);
 
   // Delivers `message` into a folder of the mail user ("INBOX" or a name),
-  // unread, as a mail server delivers it.
-  void Deliver(const std::string& folder, const std::string& message);
+  // unread unless `seen`, as a mail server delivers it.
+  void Deliver(const std::string& folder, const std::string& message, bool seen = false);
   // The messages in a folder (its new/ and cur/), by file name; with
   // `names`, the file names (with their Maildir flags) instead of contents.
   std::vector<std::string> Messages(const std::string& folder, bool names = false) const;

@@ -16,6 +16,8 @@ JSON line:
   smtp-stop-after N       the SMTP servers stop after N more deliveries
   smtp-reject ADDRESS TEXT  RCPT TO ADDRESS is answered with TEXT ("550 ...")
   smtp-tempfail-data N    the next N DATA commands get "451"
+  deliver FOLDER FILE [seen]  a message into INBOX or a folder
+  renew-uidvalidity       the mailbox gets new UIDs, as if made again
   stats                   connections and deliveries so far
 It stops everything when standard input closes, on SIGTERM, and when its
 parent process dies. Run it with /usr/bin/python3 (Debian's aiosmtpd).
@@ -108,14 +110,15 @@ class Maildir:
             os.makedirs(os.path.join(path, sub), exist_ok=True)
         identity.own_tree(path)
 
-    def deliver(self, data):
+    def deliver(self, data, seen=False):
         self.count += 1
-        name = "%d.M%dP%dQ%d.lvtest" % (time.time(), time.time_ns() // 1000 % 1000000, os.getpid(), self.count)
+        now = time.time_ns()
+        name = "%d.M%06dP%dQ%d.lvtest" % (now // 10**9, now // 1000 % 1000000, os.getpid(), self.count)
         tmp = os.path.join(self.path, "tmp", name)
         with open(tmp, "wb") as f:
             f.write(data)
         self.identity.own(tmp)
-        os.rename(tmp, os.path.join(self.path, "new", name))
+        os.rename(tmp, os.path.join(self.path, "cur", name + ":2,S") if seen else os.path.join(self.path, "new", name))
 
 
 class Dovecot:
@@ -260,7 +263,8 @@ class Submission:
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == MAIL_USER
               and auth_data.password.decode() == MAIL_PASSWORD)
-        return AuthResult(success=ok)
+        # handled=False: aiosmtpd answers a failure with its own 535.
+        return AuthResult(success=ok, handled=False)
 
     def _factory(self, implicit_tls):
         def make():
@@ -356,11 +360,23 @@ async def serve(args):
                 elif verb == "smtp-reject":
                     submission.rejected[rest[0].lower()] = rest[1].strip()
                 elif verb == "deliver":
-                    # deliver FOLDER FILE: as a mail server delivers it ("INBOX" or a folder name)
-                    folder = rest[0] if rest[0] == "INBOX" else "." + rest[0]
-                    box = Maildir(os.path.join(dovecot.home, "Maildir", "" if rest[0] == "INBOX" else folder), identity)
-                    with open(rest[1].strip(), "rb") as f:
-                        box.deliver(f.read())
+                    # deliver FOLDER FILE [seen]: as a mail server delivers it
+                    # into "INBOX" or a named folder; "seen": already read
+                    path, *flags = rest[1].split()
+                    sub = "" if rest[0] == "INBOX" else "." + rest[0]
+                    box = Maildir(os.path.join(dovecot.home, "Maildir", sub), identity)
+                    with open(path, "rb") as f:
+                        box.deliver(f.read(), seen="seen" in flags)
+                elif verb == "renew-uidvalidity":
+                    # As if the mailbox had been deleted and made again: the
+                    # messages stay, with new UIDs under a new UIDVALIDITY.
+                    dovecot.stop()
+                    root = os.path.join(dovecot.home, "Maildir")
+                    for name in os.listdir(root):
+                        if name.startswith("dovecot-uidlist") or name.startswith("dovecot.index"):
+                            os.remove(os.path.join(root, name))
+                    time.sleep(1.1)  # the new UIDVALIDITY comes from the clock
+                    dovecot.start(new_ports=False)
                 elif verb == "smtp-tempfail-data":
                     submission.tempfail_data = int(rest[0])
                 elif verb != "stats":

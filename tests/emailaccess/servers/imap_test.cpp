@@ -1,0 +1,231 @@
+// Operation 4 and the acknowledgement cycle on a real IMAP server: replies
+// found by subject, fetched without being marked read, filed under Processed
+// only once consumed; automatic mail under Skipped; servers without MOVE; a
+// server that goes away in the middle; a mailbox made again.
+
+#include "emailaccess/imap_store.h"
+#include "emailaccess/intake.h"
+#include "emailaccess/offer_state.h"
+#include "server_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace {
+
+using emailaccess_test::ClientOptions;
+using emailaccess_test::Holds;
+using emailaccess_test::ReplyText;
+using emailaccess_test::ServerTest;
+using testing_support::Exists;
+using testing_support::ReadFile;
+
+std::string Answer(const std::string& text) { return "My answer:\r\n<answer1>" + text + "</answer1>\r\n"; }
+
+// "<Originator1>a</Originator1>..." → {"a", ...}: the originators in order.
+std::vector<std::string> Originators(const std::string& exchange) {
+  std::vector<std::string> found;
+  for (int n = 1;; ++n) {
+    const std::string open = "<Originator" + std::to_string(n) + ">", close = "</Originator" + std::to_string(n) + ">";
+    const size_t start = exchange.find(open), end = exchange.find(close);
+    if (start == std::string::npos || end == std::string::npos) return found;
+    found.push_back(exchange.substr(start + open.size(), end - start - open.size()));
+  }
+}
+
+class ImapTest : public ServerTest {
+ protected:
+  // Ann and Bo answer, a robot replies out of office, someone writes about
+  // something else, and Cy's answer was already read in a mail program.
+  void TheMailboxFillsUp() {
+    m_servers->Deliver("INBOX", ReplyText("Ann Lee <ann@example.org>", "Re: Corvane Survey - Spring", Answer("yes")));
+    m_servers->Deliver("INBOX", ReplyText("bo@example.org", "AW: corvane survey - spring", Answer("no")));
+    m_servers->Deliver("INBOX", "Auto-Submitted: auto-replied\r\n" +
+                                    ReplyText("away@example.org", "Automatic reply: Corvane Survey - Spring",
+                                              "I am out of the office.\r\n"));
+    m_servers->Deliver("INBOX", ReplyText("choir@example.org", "Choir practice", "Thursday at 7.\r\n"));
+    m_servers->Deliver("INBOX", ReplyText("cy@example.org", "Re: Corvane Survey - Spring", Answer("maybe")), true);
+  }
+  std::string Fetch(const std::string& file, int expectedExit = 0) {
+    auto run = Run({"4", Bin(file), "Corvane Survey", "0"});
+    EXPECT_EQ(run.exitCode, expectedExit) << run.err << Log();
+    return Exists(Bin(file)) ? ReadFile(Bin(file)) : std::string("(no file)");
+  }
+  void Consume(const std::string& file) { ASSERT_EQ(std::remove(Bin(file).c_str()), 0); }
+};
+
+TEST_F(ImapTest, CheckLogsInReportsTlsAndFoldersAndChangesNothing) {
+  const std::vector<std::pair<ClientOptions, std::vector<std::string>>> cases = {
+      {ClientOptions{"smtp", "imaps"}, {"SMTP smtp://127.0.0.1:", ": STARTTLS, TLSv1.", "IMAP imaps://127.0.0.1:",
+                                         ": implicit TLS, TLSv1."}},
+      {ClientOptions{"smtps", "imap"}, {"SMTP smtps://127.0.0.1:", ": implicit TLS, TLSv1.", "IMAP imap://127.0.0.1:",
+                                         ": STARTTLS, TLSv1."}},
+  };
+  for (const auto& [options, expected] : cases) {
+    Configure(options);
+    auto check = Run({"--check"});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    for (const std::string& part : expected) EXPECT_TRUE(Holds(check.out, part)) << part << "\n" << check.out;
+    EXPECT_TRUE(Holds(check.out, "certificate verified, logged in as church, MOVE supported")) << check.out;
+    EXPECT_TRUE(Holds(check.out, "INBOX: 0 message(s)")) << check.out;
+    EXPECT_TRUE(Holds(check.out, "Processed (Processed): not there yet, created on first use")) << check.out;
+    EXPECT_TRUE(Holds(check.out, "password of church from the file")) << check.out;
+    EXPECT_FALSE(Holds(check.out + check.err + Log(), "secret")) << "a password is never shown";
+  }
+  EXPECT_EQ(m_servers->SmtpConnections(), 2) << "one login per check";
+  EXPECT_TRUE(m_servers->SmtpRecipients().empty()) << "a check sends nothing";
+  EXPECT_TRUE(m_servers->Messages("Processed").empty()) << "a check creates no folder";
+}
+
+TEST_F(ImapTest, RepliesAreOfferedUnreadAndFiledOnlyOnceConsumed) {
+  Configure();
+  TheMailboxFillsUp();
+  const std::string first = Fetch("s1.tmp");
+  EXPECT_EQ(Originators(first), (std::vector<std::string>{"ann@example.org", "bo@example.org", "cy@example.org"}));
+  EXPECT_TRUE(Holds(first, "<Date1>2026-03-02 10:01:00</Date1>\r\n<Body1>My answer:\r\n<answer1>yes</answer1>\r\n"))
+      << first;
+  // Fetching left the answers unread; the robot's note went to Skipped.
+  const auto inbox = m_servers->Messages("INBOX", true);
+  EXPECT_EQ(inbox.size(), 4u);
+  EXPECT_EQ(std::count_if(inbox.begin(), inbox.end(), [](const std::string& n) { return Holds(n, ":2,S"); }), 1)
+      << "only Cy's message, read before, is marked read";
+  EXPECT_EQ(m_servers->Messages("Skipped").size(), 1u);
+  EXPECT_TRUE(Holds(m_servers->Messages("Skipped")[0], "Automatic reply"));
+  EXPECT_TRUE(m_servers->Messages("Processed").empty()) << "nothing is filed before LvMAPI consumed the file";
+
+  // LvMAPI did not consume the file (it failed): everything is offered again.
+  const std::string again = Fetch("s2.tmp");
+  EXPECT_FALSE(Exists(Bin("s1.tmp")));
+  EXPECT_EQ(Originators(again), Originators(first));
+
+  Consume("s2.tmp");
+  const std::string third = Fetch("s3.tmp");
+  EXPECT_EQ(third, "") << "nothing offered twice";
+  const auto processed = m_servers->Messages("Processed", true);
+  EXPECT_EQ(processed.size(), 3u);
+  EXPECT_EQ(std::count_if(processed.begin(), processed.end(), [](const std::string& n) { return Holds(n, ":2,S"); }),
+            3)
+      << "filed replies are read";
+  EXPECT_EQ(m_servers->Messages("INBOX").size(), 1u);
+  EXPECT_TRUE(Holds(m_servers->Messages("INBOX")[0], "Choir practice")) << "other mail is left alone";
+}
+
+TEST_F(ImapTest, AServerWithoutMoveGetsCopyDeleteAndExpunge) {
+  StartServers(true);
+  Configure();
+  EXPECT_TRUE(Holds(Run({"--check"}).out, "no MOVE (messages are copied, then expunged)"));
+  TheMailboxFillsUp();
+  Fetch("s1.tmp");
+  EXPECT_EQ(m_servers->Messages("Skipped").size(), 1u);
+  Consume("s1.tmp");
+  auto acknowledged = Run({"--acknowledge"});
+  ASSERT_EQ(acknowledged.exitCode, 0) << acknowledged.err;
+  EXPECT_EQ(m_servers->Messages("Processed").size(), 3u);
+  // Expunged, not merely marked deleted.
+  const auto inbox = m_servers->Messages("INBOX", true);
+  ASSERT_EQ(inbox.size(), 1u);
+  EXPECT_FALSE(Holds(inbox[0], "T")) << inbox[0];
+  EXPECT_EQ(Fetch("s2.tmp"), "");
+}
+
+// A store that takes the IMAP server down just before the n-th read.
+class StoppingStore : public emailaccess::IMailStore {
+ public:
+  StoppingStore(emailaccess::IMailStore& inner, emailaccess_test::MailServers& servers, int stopBeforeRead)
+      : m_inner(inner), m_servers(servers), m_left(stopBeforeRead) {}
+  std::vector<emailaccess::StoredMessage> ListWaiting(const std::string& subject) override {
+    return m_inner.ListWaiting(subject);
+  }
+  bool IsWaiting(const std::string& key) override { return m_inner.IsWaiting(key); }
+  std::string Read(const std::string& key) override {
+    if (--m_left == 0) m_servers.Command("stop-imap");
+    return m_inner.Read(key);
+  }
+  bool MoveToProcessed(const std::string& key) override { return m_inner.MoveToProcessed(key); }
+  bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
+  void Check(std::vector<emailaccess::CheckFinding>& findings) override { m_inner.Check(findings); }
+
+ private:
+  emailaccess::IMailStore& m_inner;
+  emailaccess_test::MailServers& m_servers;
+  int m_left;
+};
+
+TEST_F(ImapTest, AServerStoppedMidRunLosesNothingAndTheNextRunCompletes) {
+  Configure();
+  TheMailboxFillsUp();
+  const emailaccess::Config config =
+      emailaccess::ParseConfig(m_servers->ClientConfig(), Bin(""), "test", [](const std::string&) {
+        return std::optional<std::string>();
+      });
+  std::ostringstream errors;
+  emailaccess::EventLog log(Bin("LVEmailAccess.log"), errors);
+  const emailaccess::FetchRequest request{Bin("s1.tmp"), "Corvane Survey", config.senderAddress,
+                                          Bin(emailaccess::kStateFileName)};
+  {
+    emailaccess::ImapStore store(config, log);
+    StoppingStore stopping(store, *m_servers, 2);
+    try {
+      emailaccess::FetchReplies(stopping, log, request);
+      ADD_FAILURE() << "a fetch from a server that went away succeeded";
+    } catch (const emailaccess::TransportError& e) {
+      EXPECT_TRUE(e.temporary()) << e.what();
+      EXPECT_TRUE(e.connectionFailed()) << e.what();
+    }
+  }
+  EXPECT_FALSE(Exists(request.exchangeFile)) << "nothing is offered from a half-read mailbox";
+  std::vector<std::string> problems;
+  EXPECT_TRUE(emailaccess::LoadOfferRecords(request.statePath, problems).empty());
+  EXPECT_EQ(m_servers->Messages("INBOX").size(), 5u) << "every message is still there";
+
+  // The program, while the server is away: exit 75, no file.
+  auto away = Run({"4", Bin("s2.tmp"), "Corvane Survey", "0"});
+  EXPECT_EQ(away.exitCode, 75) << away.err;
+  EXPECT_FALSE(Exists(Bin("s2.tmp")));
+  EXPECT_TRUE(Holds(away.err, "server out of reach")) << away.err;
+
+  m_servers->Command("start-imap");
+  EXPECT_EQ(Originators(Fetch("s3.tmp")),
+            (std::vector<std::string>{"ann@example.org", "bo@example.org", "cy@example.org"}));
+}
+
+// Keys carry the mailbox's UIDVALIDITY: after the mailbox was made again,
+// an old key names no message, and the replies are offered under new keys
+// (LvMAPI stores each once) instead of filing whatever now has that UID.
+TEST_F(ImapTest, AMailboxMadeAgainIsNeverMistakenForTheOldOne) {
+  Configure();
+  TheMailboxFillsUp();
+  Fetch("s1.tmp");
+  Consume("s1.tmp");
+  m_servers->Command("renew-uidvalidity");
+  const std::string again = Fetch("s2.tmp");
+  EXPECT_TRUE(Holds(Log(), "but it is no longer waiting; nothing to move")) << Log();
+  EXPECT_TRUE(m_servers->Messages("Processed").empty());
+  EXPECT_EQ(Originators(again), (std::vector<std::string>{"ann@example.org", "bo@example.org", "cy@example.org"}));
+
+  // The same, message by message, through the store itself.
+  const emailaccess::Config config = emailaccess::ParseConfig(m_servers->ClientConfig(), Bin(""), "test");
+  std::ostringstream errors;
+  emailaccess::EventLog log("", errors);
+  emailaccess::ImapStore store(config, log);
+  const auto waiting = store.ListWaiting("Corvane Survey");
+  ASSERT_EQ(waiting.size(), 3u);
+  auto key = emailaccess::ParseImapKey(waiting[0].key);
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(store.IsWaiting(waiting[0].key));
+  key->uidValidity -= 1;
+  const std::string stale = emailaccess::FormatImapKey(*key);
+  EXPECT_FALSE(store.IsWaiting(stale));
+  EXPECT_FALSE(store.MoveToProcessed(stale));
+  try {
+    store.Read(stale);
+    ADD_FAILURE() << "a message was read under a stale key";
+  } catch (const emailaccess::TransportError& e) {
+    EXPECT_FALSE(e.connectionFailed()) << e.what();
+  }
+  EXPECT_TRUE(Holds(store.Read(waiting[0].key), "ann@example.org"));
+}
+
+}  // namespace
