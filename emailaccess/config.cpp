@@ -190,6 +190,12 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
   auto plain = [&](std::string& member) {
     return Setter([&](const std::string&, const std::string& v) { member = v; });
   };
+  auto password = [&](std::string& member) {
+    return Setter([&](const std::string&, const std::string& v) {
+      member = v;
+      config.holdsPassword = config.holdsPassword || !v.empty();
+    });
+  };
   auto serverFolder = [&](std::string& member) {
     return Setter([&](const std::string& key, const std::string& v) {
       if (!IsUsableImapFolderName(v)) fail(key + " must be a folder name of printable ASCII characters without ';'");
@@ -227,11 +233,11 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
       {"maildir.skipped", path(config.maildir.skipped)},
       {"smtp.url", plain(config.smtp.url)},
       {"smtp.user", plain(config.smtp.user)},
-      {"smtp.password", plain(config.smtp.password)},
+      {"smtp.password", password(config.smtp.password)},
       {"smtp.queue", path(config.smtp.queue)},
       {"imap.url", plain(config.imap.url)},
       {"imap.user", plain(config.imap.user)},
-      {"imap.password", plain(config.imap.password)},
+      {"imap.password", password(config.imap.password)},
       {"imap.processed", serverFolder(config.imap.processed)},
       {"imap.skipped", serverFolder(config.imap.skipped)},
       {"tls.required", yesNo(config.tls.required)},
@@ -277,11 +283,10 @@ Config LoadConfig(const std::string& programDir, const Environment& environment)
   std::string text, error;
   if (!platform::ReadWholeFile(path, text, &error)) throw ConfigError(error);
   Config config = ParseConfig(text, programDir, path, environment);
-  const bool holdsPassword = config.smtp.passwordSource == "the file" || config.imap.passwordSource == "the file";
   std::error_code ec;
   const auto permissions = std::filesystem::status(path, ec).permissions();
   using std::filesystem::perms;
-  if (!ec && holdsPassword && (permissions & (perms::group_read | perms::others_read)) != perms::none) {
+  if (!ec && config.holdsPassword && (permissions & (perms::group_read | perms::others_read)) != perms::none) {
     config.warnings.push_back(path + " holds a password and can be read by others than its owner; make it "
                               "readable by its owner only (chmod 600)");
   }

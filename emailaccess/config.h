@@ -82,6 +82,7 @@ struct Config {
   TlsSettings tls;
   NetworkSettings network;
   std::vector<std::string> warnings;  // to be logged on every run
+  bool holdsPassword = false;         // the text itself names a password
 
   std::string FileBesideProgram(const std::string& name) const { return programDir + name; }
 };

@@ -44,7 +44,8 @@ std::optional<Number> ParseNumber(std::string_view text) {
 }
 
 // Reads IMAP values one at a time: atoms, numbers, quoted strings and
-// parenthesised lists (returned whole, with their parentheses).
+// parenthesised lists (returned whole, with their parentheses). It only
+// views the text: the text must outlive it.
 class Tokens {
  public:
   explicit Tokens(std::string_view text) : m_text(text) {}
@@ -181,7 +182,8 @@ std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged) {
       if (item == "UID") {
         entry.uid = ParseNumber<std::uint32_t>(*value).value_or(0);
       } else if (item == "FLAGS") {
-        Tokens flags(value->substr(1, value->size() >= 2 ? value->size() - 2 : 0));
+        const std::string inside = value->substr(1, value->size() >= 2 ? value->size() - 2 : 0);
+        Tokens flags(inside);
         while (std::optional<std::string> flag = flags.Next()) entry.seen = entry.seen || Upper(*flag) == "\\SEEN";
       } else if (item == "INTERNALDATE") {
         entry.internalDateNs = ParseInternalDate(*value).value_or(0);

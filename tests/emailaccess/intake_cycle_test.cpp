@@ -216,14 +216,19 @@ class StubbornStore : public emailaccess::IMailStore {
     return m_inner.ListWaiting(subject);
   }
   bool IsWaiting(const std::string& key) override { return m_inner.IsWaiting(key); }
-  std::string Read(const std::string& key) override { return m_inner.Read(key); }
+  std::string Read(const std::string& key) override {
+    if (lostOnRead.count(key)) throw emailaccess::TransportError("connection lost", true, kConnection);
+    return m_inner.Read(key);
+  }
   bool MoveToProcessed(const std::string& key) override {
     if (refuse.count(key)) throw emailaccess::TransportError("target full", false);
+    if (lostOnMove.count(key)) throw emailaccess::TransportError("connection lost", true, kConnection);
     return m_inner.MoveToProcessed(key);
   }
   bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
   void Check(std::vector<emailaccess::CheckFinding>&) override {}
-  std::set<std::string> refuse;
+  std::set<std::string> refuse, lostOnRead, lostOnMove;
+  static constexpr emailaccess::FailureScope kConnection = emailaccess::FailureScope::Connection;
 
  private:
   emailaccess::IMailStore& m_inner;
@@ -244,6 +249,31 @@ TEST_F(IntakeCycleTest, FailedAcknowledgementIsRetriedAndNotOfferedMeanwhile) {
   outcome = Fetch("s3.tmp");
   EXPECT_EQ(outcome.processed, 1);
   EXPECT_EQ(MaildirMessages(processed()), (Keys{"100.a", "200.b"}));
+}
+
+TEST_F(IntakeCycleTest, ALostConnectionEndsTheRunAndTheNextRunCompletesIt) {
+  Fetch("s1.tmp");
+  Consume("s1.tmp");
+  StubbornStore stubborn(store);
+  stubborn.lostOnMove = {"100.a"};
+  EXPECT_THROW(FetchReplies(stubborn, inst.log, inst.Request("s2.tmp", "Corvane Survey")), emailaccess::TransportError);
+  EXPECT_FALSE(Exists(inst.File("s2.tmp")));
+  EXPECT_TRUE(MaildirMessages(processed()).empty()) << "the run stopped at the first move";
+
+  PlaceMessage(inbox(), "400.d", Reply("dee@example.org", "Re: Corvane Survey - Spring", "<answer1>D</answer1>\n"), 400);
+  stubborn.lostOnMove.clear();
+  stubborn.lostOnRead = {"400.d"};
+  EXPECT_THROW(FetchReplies(stubborn, inst.log, inst.Request("s3.tmp", "Corvane Survey")), emailaccess::TransportError);
+  EXPECT_FALSE(Exists(inst.File("s3.tmp"))) << "nothing is offered from a half-read mailbox";
+  std::vector<std::string> problems;
+  for (const auto& record : emailaccess::LoadOfferRecords(inst.StatePath(), problems)) {
+    EXPECT_NE(record.key, "400.d") << "an unread message is not recorded";
+  }
+
+  auto outcome = Fetch("s4.tmp");
+  EXPECT_EQ(MaildirMessages(processed()), (Keys{"100.a", "200.b"}));
+  EXPECT_EQ(outcome.offered, 1);
+  EXPECT_EQ(ReadLikeLvMAPI(ReadFile(inst.File("s4.tmp")))[0][0], "dee@example.org");
 }
 
 TEST(IntakeTagInjection, ForgedElementsInABodyCannotAddReplies) {
