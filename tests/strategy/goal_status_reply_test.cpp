@@ -15,6 +15,7 @@
 
 namespace {
 
+using testing_support::IsNewGuid;
 using testing_support::GoalReplyBody;
 using testing_support::ReadFile;
 using Table = std::vector<std::vector<std::string>>;
@@ -23,10 +24,6 @@ const std::string kStrategy = "{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}";
 const std::string kGoal = "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}";
 const std::string kFrom = "grace.mwangi@example.org";
 const std::string kDate = "2027-05-06 18:30:00";
-
-bool IsNewGuid(const std::string& text) {
-  return std::regex_match(text, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})"));
-}
 
 class GoalStatusReplyTest : public testing_support::ReplyDatabaseTest {
  protected:

@@ -1,5 +1,7 @@
 #include "reply_messages.h"
 
+#include <regex>
+
 namespace testing_support {
 
 std::string IncomingExchangeText(const std::vector<IncomingReply>& replies) {
@@ -42,6 +44,10 @@ std::string GoalReplyBody(const std::string& strategyId, const std::string& goal
   if (!strategyId.empty()) body += "<StrategyId>" + strategyId + "</StrategyId>\r\n";
   if (!goalId.empty()) body += "<GoalId>" + goalId + "</GoalId>\r\n";
   return body;
+}
+
+bool IsNewGuid(const std::string& text) {
+  return std::regex_match(text, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})"));
 }
 
 }  // namespace testing_support

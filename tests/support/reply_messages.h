@@ -1,7 +1,7 @@
 // Replies as they come back to LvMAPI, for the tests of the reply parsers and
 // of the reply intake: survey reply bodies, goal status reply bodies, the
-// incoming exchange text the mail-access program writes, and a capture of
-// what the program prints on standard output.
+// incoming exchange text the mail-access program writes, a check of new
+// identifiers, and a capture of what the program prints on standard output.
 //
 // Everything here only builds texts; nothing touches a database or a file.
 // The bodies carry the tags exactly as the survey e-mail and the goal
@@ -43,6 +43,10 @@ std::string SurveyReplyBody(const std::string& surveyId, const std::vector<std::
 // empty).
 std::string GoalReplyBody(const std::string& strategyId, const std::string& goalId, const std::string& status,
                           const std::string& comment);
+
+// True for a GUID in registry form, as new row identifiers are made: braces
+// and upper-case digits.
+bool IsNewGuid(const std::string& text);
 
 // Collects what is written to std::cout while it lives.
 class CoutCapture {

@@ -13,6 +13,7 @@
 
 namespace {
 
+using testing_support::IsNewGuid;
 using testing_support::CoutCapture;
 using testing_support::SurveyAnswer;
 using testing_support::SurveyReplyBody;
@@ -24,10 +25,6 @@ const std::string kQ2 = "{C0A80001-5E11-4D2A-9F3B-000000000002}";
 const std::string kQ3 = "{C0A80001-5E11-4D2A-9F3B-000000000003}";
 const std::string kFrom = "ann.lee@example.org";
 const std::string kDate = "2027-04-02 09:15:00";
-
-bool IsNewGuid(const std::string& text) {
-  return std::regex_match(text, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})"));
-}
 
 class SurveyReplyTest : public testing_support::ReplyDatabaseTest {
  protected:
