@@ -163,6 +163,37 @@ std::vector<std::uint32_t> ParseSearchResponse(std::string_view untagged) {
   return uids;
 }
 
+std::vector<std::uint32_t> ParseEsearchResponse(std::string_view untagged) {
+  constexpr size_t kMostUids = 1000000;
+  std::vector<std::uint32_t> uids;
+  for (std::string_view line : Lines(untagged)) {
+    if (!StartsWithWord(line, "* ESEARCH")) continue;
+    Tokens tokens(line.substr(9));
+    std::optional<std::string> token;
+    while ((token = tokens.Next()) && Upper(*token) != "ALL") {
+    }
+    const std::optional<std::string> set = tokens.Next();
+    if (!token || !set) continue;
+    size_t start = 0;
+    while (start < set->size()) {
+      size_t comma = set->find(',', start);
+      if (comma == std::string::npos) comma = set->size();
+      const std::string_view range = std::string_view(*set).substr(start, comma - start);
+      const size_t colon = range.find(':');
+      auto low = ParseNumber<std::uint32_t>(range.substr(0, colon));
+      auto high = colon == std::string_view::npos ? low : ParseNumber<std::uint32_t>(range.substr(colon + 1));
+      if (low && high) {
+        if (*low > *high) std::swap(*low, *high);
+        for (std::uint64_t uid = *low; uid <= *high && uids.size() < kMostUids; ++uid) {
+          uids.push_back(static_cast<std::uint32_t>(uid));
+        }
+      }
+      start = comma + 1;
+    }
+  }
+  return uids;
+}
+
 std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged) {
   std::vector<FetchedFlags> fetched;
   for (std::string_view line : Lines(untagged)) {

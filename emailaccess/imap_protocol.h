@@ -37,6 +37,10 @@ std::optional<ImapKey> ParseImapKey(std::string_view text);
 // The numbers of "* SEARCH 3 4 9" lines.
 std::vector<std::uint32_t> ParseSearchResponse(std::string_view untagged);
 
+// The UIDs of "* ESEARCH (TAG "A5") UID ALL 1:3,7" lines (none without ALL).
+// A set naming more than a million UIDs is cut there.
+std::vector<std::uint32_t> ParseEsearchResponse(std::string_view untagged);
+
 struct FetchedFlags {
   std::uint32_t uid = 0;
   bool seen = false;

@@ -29,7 +29,10 @@ std::string Quoted(const std::string& folder) {
   return *quoted;
 }
 
-constexpr size_t kUidsPerCommand = 500;
+// libcurl counts each untagged line against its 300 KB limit on response
+// headers, and counts a line again for every line that arrived with it:
+// a few dozen lines per command stay far below it.
+constexpr size_t kUidsPerCommand = 50;
 
 }  // namespace
 
@@ -39,6 +42,14 @@ ImapStore::ImapStore(const Config& config, EventLog& log)
       m_session(config.imap, config.tls, config.network, "imap,imaps", false, log),
       m_mailboxUrl(config.imap.serverUrl + UrlPathSegment(config.imap.mailbox)),
       m_quotedMailbox(Quoted(config.imap.mailbox)) {}
+
+ImapStore::~ImapStore() {
+  try {
+    RestoreUnread();
+  } catch (const TransportError& e) {
+    m_log.Error(std::string("cannot mark fetched messages unread again: ") + e.what());
+  }
+}
 
 CurlResult ImapStore::Command(const std::string& action, const std::string& command, bool inMailbox) {
   return m_session.Run(action, [&](CURL* h) {
@@ -65,25 +76,40 @@ const std::set<std::string>& ImapStore::Capabilities() {
   return *m_capabilities;
 }
 
+std::vector<std::uint32_t> ImapStore::Search(const std::string& action, const std::string& criteria) {
+  // A plain SEARCH answers with one line of every UID; ESEARCH with ranges.
+  if (Capabilities().count("ESEARCH")) {
+    return ParseEsearchResponse(Command(action, "UID SEARCH RETURN (ALL) " + criteria, true).body);
+  }
+  return ParseSearchResponse(Command(action, "UID SEARCH " + criteria, true).body);
+}
+
 std::set<std::uint32_t>& ImapStore::Undeleted() {
   if (!m_undeleted) {
-    const std::vector<std::uint32_t> uids =
-        ParseSearchResponse(Command("listing " + m_settings.mailbox, "UID SEARCH UNDELETED", true).body);
+    const std::vector<std::uint32_t> uids = Search("listing " + m_settings.mailbox, "UNDELETED");
     m_undeleted.emplace(uids.begin(), uids.end());
   }
   return *m_undeleted;
 }
 
+void ImapStore::RestoreUnread() {
+  if (m_toRestore.empty()) return;
+  std::sort(m_toRestore.begin(), m_toRestore.end());
+  const std::string set = ImapUidSet(m_toRestore);
+  m_toRestore.clear();
+  Command("keeping UID " + set + " unread", "UID STORE " + set + " -FLAGS.SILENT (\\Seen)", true);
+}
+
 std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
+  RestoreUnread();
   // A new listing starts from what the server says now.
   m_uidValidity = 0;
   m_undeleted.reset();
   m_seenBefore.clear();
   const ImapKey base{m_settings.mailbox, UidValidity(), 0};
   const std::optional<std::string> quoted = ImapQuoted(subject);
-  std::vector<std::uint32_t> uids = ParseSearchResponse(
-      Command("searching " + m_settings.mailbox, "UID SEARCH UNDELETED" + (quoted ? " SUBJECT " + *quoted : ""), true)
-          .body);
+  std::vector<std::uint32_t> uids =
+      Search("searching " + m_settings.mailbox, "UNDELETED" + (quoted ? " SUBJECT " + *quoted : ""));
   std::sort(uids.begin(), uids.end());
   uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
 
@@ -140,7 +166,8 @@ std::string ImapStore::Read(const std::string& key) {
     throw TransportError(m_session.name() + ": message " + key + " is no longer in " + m_settings.mailbox, false);
   }
   // Fetching marked it read; until its reply has been consumed it is not.
-  if (!seen->second) Command("keeping UID " + uid + " unread", "UID STORE " + uid + " -FLAGS.SILENT (\\Seen)", true);
+  if (!seen->second) m_toRestore.push_back(parsed->uid);
+  if (m_toRestore.size() >= kUidsPerCommand) RestoreUnread();
   return message.body;
 }
 
@@ -171,6 +198,7 @@ void ImapStore::EnsureFolder(const std::string& folder) {
 }
 
 bool ImapStore::MoveTo(const std::string& key, const std::string& folder) {
+  RestoreUnread();
   const std::optional<std::uint32_t> uid = OwnUid(key);
   if (!uid || !Undeleted().count(*uid)) return false;
   EnsureFolder(folder);

@@ -6,11 +6,15 @@
 // cannot be quoted) and the caller checks every subject again. A message is
 // fetched with the URL form ".../INBOX;UIDVALIDITY=v/;UID=n", so a mailbox
 // that was recreated meanwhile (new UIDVALIDITY) is never mistaken for the
-// old one. libcurl's fetch sets \Seen; a message that was unread before is
-// marked unread again at once, and only moving it (once its reply has been
-// consumed) marks it read. Moves use UID MOVE, or UID COPY, \Deleted and
+// old one. libcurl's fetch sets \Seen; messages that were unread before are
+// marked unread again, a few dozen at a time (one STORE per message would
+// cost more than the fetch), at the latest before the store does anything
+// else or is destroyed; only moving a message (once its reply has been
+// consumed) marks it read for good. Moves use UID MOVE, or UID COPY, \Deleted and
 // UID EXPUNGE on servers without MOVE; the Processed and Skipped folders are
 // created on first use. Keys look like "INBOX;UIDVALIDITY=v;UID=n".
+// Commands that list many messages are sent for a few dozen at a time:
+// libcurl counts every untagged line against its limit on response headers.
 // Failures throw TransportError (see transport.h).
 #pragma once
 
@@ -27,6 +31,8 @@ namespace emailaccess {
 class ImapStore : public IMailStore {
  public:
   ImapStore(const Config& config, EventLog& log);
+  // Marks the messages read so far unread again; a failure is only logged.
+  ~ImapStore() override;
 
   std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
   bool IsWaiting(const std::string& key) override;
@@ -44,6 +50,10 @@ class ImapStore : public IMailStore {
   const std::set<std::string>& Capabilities();
   // The UIDs of the mailbox's messages not marked deleted.
   std::set<std::uint32_t>& Undeleted();
+  // UID SEARCH with `criteria`, compact (ESEARCH) where the server can.
+  std::vector<std::uint32_t> Search(const std::string& action, const std::string& criteria);
+  // Marks the messages fetched since the last call unread again.
+  void RestoreUnread();
   bool FolderExists(const std::string& folder);
   void EnsureFolder(const std::string& folder);
   // The key's UID when it names a message of this mailbox as it is now.
@@ -60,6 +70,7 @@ class ImapStore : public IMailStore {
   std::optional<std::set<std::uint32_t>> m_undeleted;
   std::set<std::string> m_folders;            // known to exist
   std::map<std::uint32_t, bool> m_seenBefore;  // UID -> \Seen when listed
+  std::vector<std::uint32_t> m_toRestore;      // fetched, to be marked unread again
   bool m_toldNoUidplus = false;
 };
 

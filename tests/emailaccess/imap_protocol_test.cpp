@@ -52,6 +52,18 @@ TEST(ImapResponses, SearchGivesTheNumbersOfItsLines) {
   EXPECT_EQ(ParseSearchResponse("* SEARCHES 1\r\n* ESEARCH (TAG \"A5\") UID ALL 1:3\r\n"), std::vector<std::uint32_t>{});
 }
 
+TEST(ImapResponses, EsearchGivesTheUidsOfItsSet) {
+  EXPECT_EQ(ParseEsearchResponse("* ESEARCH (TAG \"A5\") UID ALL 1:3,7,10:9\r\n"),
+            (std::vector<std::uint32_t>{1, 2, 3, 7, 9, 10}));
+  EXPECT_EQ(ParseEsearchResponse("* ESEARCH (TAG \"A5\") UID\r\n"), std::vector<std::uint32_t>{}) << "no match";
+  EXPECT_EQ(ParseEsearchResponse("* ESEARCH (TAG \"A5\") UID COUNT 2 ALL 4,6\r\n"),
+            (std::vector<std::uint32_t>{4, 6}));
+  EXPECT_EQ(ParseEsearchResponse("* SEARCH 1 2\r\n"), std::vector<std::uint32_t>{});
+  EXPECT_EQ(ParseEsearchResponse("* ESEARCH UID ALL 1:4294967295\r\n").size(), 1000000u) << "a hostile set is cut";
+  EXPECT_EQ(ParseEsearchResponse("* ESEARCH UID ALL 4294967294:4294967295\r\n"),
+            (std::vector<std::uint32_t>{4294967294u, 4294967295u}));
+}
+
 TEST(ImapResponses, FetchGivesUidSeenAndArrival) {
   const std::string text =
       "* 1 FETCH (UID 45 FLAGS (\\Seen \\Answered) INTERNALDATE \"08-Dec-2026 03:15:36 +0000\")\r\n"

@@ -6,7 +6,8 @@ Starts, in a folder of its own:
     one passwd-file user and a Maildir;
   * an SMTP submission server (aiosmtpd) with STARTTLS and AUTH required, and
     a second one with implicit TLS, both delivering into the Maildir folder
-    "Delivered" that Dovecot serves (tmp/, then renamed into new/).
+    "Delivered" that Dovecot serves (tmp/, then renamed into new/); with
+    --open-smtp a third one without either (for the benchmarks).
 Every port is chosen at run time, so several runs can work side by side.
 
 When it is ready it prints one JSON line with the ports and paths. It then
@@ -222,13 +223,15 @@ class Dovecot:
 class Submission:
     """The SMTP side: policy shared by both listeners, delivery into the Maildir."""
 
-    def __init__(self, maildir, cert, key):
+    def __init__(self, maildir, cert, key, open_port):
         self.maildir = maildir
         self.context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         self.context.load_cert_chain(cert, key)
         self.servers = []
         self.live = set()
         self.ports = {"smtp": 0, "smtps": 0}
+        if open_port:
+            self.ports["smtp_open"] = 0
         self.connections = 0
         self.delivered = 0
         self.rejected = {}
@@ -266,21 +269,25 @@ class Submission:
         # handled=False: aiosmtpd answers a failure with its own 535.
         return AuthResult(success=ok, handled=False)
 
-    def _factory(self, implicit_tls):
+    def _factory(self, kind):
         def make():
             self.connections += 1
-            protocol = SMTP(self, hostname="localhost", authenticator=self.authenticate, auth_required=True,
-                            tls_context=None if implicit_tls else self.context,
-                            require_starttls=not implicit_tls, auth_require_tls=not implicit_tls)
+            if kind == "smtp_open":
+                protocol = SMTP(self, hostname="localhost")
+            else:
+                implicit = kind == "smtps"
+                protocol = SMTP(self, hostname="localhost", authenticator=self.authenticate, auth_required=True,
+                                tls_context=None if implicit else self.context,
+                                require_starttls=not implicit, auth_require_tls=not implicit)
             self.live.add(protocol)
             return protocol
         return make
 
     async def start(self):
         loop = asyncio.get_running_loop()
-        for name, implicit in (("smtp", False), ("smtps", True)):
-            server = await loop.create_server(self._factory(implicit), "127.0.0.1", self.ports[name],
-                                              ssl=self.context if implicit else None, reuse_address=True)
+        for name in self.ports:
+            server = await loop.create_server(self._factory(name), "127.0.0.1", self.ports[name],
+                                              ssl=self.context if name == "smtps" else None, reuse_address=True)
             self.ports[name] = server.sockets[0].getsockname()[1]
             self.servers.append(server)
 
@@ -300,7 +307,8 @@ def make_certificate(folder):
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                     "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
-                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"],
+                    # DNS:127.0.0.1 too: mbsync (benchmarks) compares names as text.
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:127.0.0.1"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return cert, key
 
@@ -314,7 +322,7 @@ async def serve(args):
     delivered = Maildir(os.path.join(dovecot.home, "Maildir", ".Delivered"), identity)
     Maildir(os.path.join(dovecot.home, "Maildir"), identity)
     os.chmod(folder, 0o755)
-    submission = Submission(delivered, cert, key)
+    submission = Submission(delivered, cert, key, args.open_smtp)
     await submission.start()
     dovecot.start(new_ports=True)
 
@@ -328,7 +336,8 @@ async def serve(args):
         sys.stdout.flush()
 
     say({"imap": dovecot.imap, "imaps": dovecot.imaps, "smtp": submission.ports["smtp"],
-         "smtps": submission.ports["smtps"], "cert": cert, "folder": folder,
+         "smtps": submission.ports["smtps"], "smtp_open": submission.ports.get("smtp_open", 0),
+         "cert": cert, "folder": folder,
          "maildir": os.path.join(dovecot.home, "Maildir"), "user": MAIL_USER, "password": MAIL_PASSWORD,
          "uid": identity.uid, "gid": identity.gid})
 
@@ -401,6 +410,8 @@ def main():
     parser.add_argument("--dir", help="folder for configuration, certificate and mail (default: a new one in the temporary folder)")
     parser.add_argument("--no-move", action="store_true", help="Dovecot does not announce MOVE")
     parser.add_argument("--keep", action="store_true", help="keep the folder when stopping")
+    parser.add_argument("--open-smtp", action="store_true",
+                        help="a third SMTP listener without TLS and login, for load generators that have neither")
     args = parser.parse_args()
     # The servers' own chatter would only clutter the test output.
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)

@@ -1,0 +1,279 @@
+#!/usr/bin/env bash
+# Mail benchmarks of LVEmailAccess on real servers on 127.0.0.1, side by side
+# with the tools people would otherwise use, in one run:
+#
+#   sending  a survey to COUNT recipients through the SMTP server, against
+#            Postfix's smtp-source (a load generator: the server's practical
+#            limit) and a loop of msmtp (one process per message);
+#   fetching COUNT replies over IMAP (implicit TLS), against mbsync (isync)
+#            pulling the same mailbox into a local Maildir.
+#
+# The servers are the ones the tests use (tests/emailaccess/servers/
+# mail_servers.py: Dovecot, and an aiosmtpd submission server with a third
+# listener without TLS and login, since smtp-source has neither). Every
+# client gets the same server, the same message size and an empty delivery
+# folder. LVEmailAccess and msmtp are also measured with STARTTLS and login.
+# Fetch timings are the median of RUNS runs after one warm-up run.
+#
+# Usage: bench/mail_bench.sh [BUILD_DIR] [COUNT] [RUNS] [MSMTP_COUNT]
+# Defaults: build 5000 3 1000. The msmtp loop sends MSMTP_COUNT messages (at
+# some 20 a second a full list would take minutes); its rate is compared. Installs postfix (for smtp-source), msmtp and isync
+# when missing (scripts/bootstrap.sh --install). Works in a temporary folder
+# that it removes afterwards, and stops the servers it started.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(dirname "$here")
+build=${1:-$source_dir/build}
+count=${2:-5000}
+runs=${3:-3}
+msmtp_count=${4:-1000}
+case $build in /*) ;; *) build=$(pwd)/$build ;; esac
+
+"$source_dir/scripts/bootstrap.sh" --install postfix msmtp isync
+export PATH=$PATH:/usr/sbin
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lvmapi-mailbench-XXXXXX")
+servers_pid=
+cleanup() {
+  if [ -n "$servers_pid" ]; then
+    kill -TERM "$servers_pid" 2>/dev/null || true  # it stops the servers it started
+    wait "$servers_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir "$work/bin"
+cp "$build/bin/LVEmailAccess" "$work/bin/"
+
+coproc SERVERS { exec /usr/bin/python3 "$source_dir/tests/emailaccess/servers/mail_servers.py" --open-smtp 2>"$work/servers.err"; }
+servers_pid=$SERVERS_PID
+read -r info <&"${SERVERS[0]}" || { cat "$work/servers.err"; exit 1; }
+value() { /usr/bin/python3 -c 'import json, sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$info" "$1"; }
+imaps=$(value imaps); smtp=$(value smtp); open=$(value smtp_open); cert=$(value cert)
+maildir=$(value maildir); uid=$(value uid); gid=$(value gid)
+delivered="$maildir/.Delivered"
+
+now() { echo "$EPOCHREALTIME"; }
+elapsed() { /usr/bin/python3 -c 'import sys; print("%.3f" % (float(sys.argv[2]) - float(sys.argv[1])))' "$1" "$2"; }
+ratio() { /usr/bin/python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+clear_delivered() { find "$delivered/new" "$delivered/cur" -type f -delete; }
+delivered_count() { find "$delivered/new" "$delivered/cur" -type f | wc -l; }
+
+configure() {  # configure SMTP_URL TLS_REQUIRED SMTP_USER
+  cat > "$work/bin/LVEmailAccess.conf" <<CONF
+[general]
+sender = Grace Fellowship <office@grace.example.org>
+transport = smtp+imap
+[smtp]
+url = $1
+user = $3
+password = secret
+[imap]
+url = imaps://127.0.0.1:$imaps/INBOX
+user = church
+password = secret
+[tls]
+required = $2
+ca_file = $cert
+CONF
+  chmod 600 "$work/bin/LVEmailAccess.conf"
+}
+
+# ---- sending ---------------------------------------------------------------
+# A survey body of a realistic length, and the distribution list.
+/usr/bin/python3 - "$work/out.tmp" "$count" <<'PY'
+import sys
+path, count = sys.argv[1], int(sys.argv[2])
+questions = "".join("%d.  Question number %d of the spring survey, asked of every member?\r\r\n"
+                    "\tPlease type in text.\r\r\n<answer%d>  </answer%d>\r\r\n\r\r\n" % (n, n, n, n) for n in range(1, 16))
+body = ("\t\tSpring Ministry Survey\r\r\n\r\r\nDear friends at Grace Fellowship,\r\r\n\r\r\n" + questions +
+        "Thank You!\r\r\n<SurveyID>{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}</SurveyID>\r\r\n")
+with open(path, "w") as f:
+    for n in range(1, count + 1):
+        f.write("<Recipient%d>Member %d</Recipient%d>\r\r\n<Email%d>member%d@example.org</Email%d>\r\r\n"
+                % (n, n, n, n, n, n))
+    f.write("<Body>" + body + "</Body>")
+PY
+
+send_lvemailaccess() {  # send_lvemailaccess URL TLS USER -> seconds
+  configure "$1" "$2" "$3"
+  clear_delivered
+  rm -f "$work/bin/LVEmailAccess.log"
+  local start end
+  start=$(now)
+  "$work/bin/LVEmailAccess" 2 "$work/out.tmp" "Corvane Survey - Spring Ministry Survey" 0 >/dev/null 2>&1
+  end=$(now)
+  [ "$(delivered_count)" -eq "$count" ] || { echo "LVEmailAccess delivered $(delivered_count) of $count" >&2; exit 1; }
+  elapsed "$start" "$end"
+}
+
+# One message as LVEmailAccess composes it, for the other clients (same size).
+configure "smtp://127.0.0.1:$open" no ""
+/usr/bin/python3 - "$work/out.tmp" "$work/one.tmp" <<'PY'
+import sys
+text = open(sys.argv[1]).read()
+open(sys.argv[2], "w").write("<Recipient1>Member 1</Recipient1>\r\r\n<Email1>member1@example.org</Email1>\r\r\n" +
+                             text[text.index("<Body>"):])
+PY
+clear_delivered
+"$work/bin/LVEmailAccess" 2 "$work/one.tmp" "Corvane Survey - Spring Ministry Survey" 0 >/dev/null 2>&1
+sample=$(find "$delivered/new" -type f | head -n 1)
+tail -n +2 "$sample" > "$work/message.eml"   # without the server's Return-Path
+size=$(stat -c %s "$work/message.eml")
+
+echo "Sending $count messages of $size bytes to the SMTP server on 127.0.0.1"
+
+clear_delivered
+start=$(now)
+smtp-source -s 1 -m "$count" -l "$size" -f office@grace.example.org -t member@example.org -M localhost \
+  "127.0.0.1:$open"
+t_source=$(elapsed "$start" "$(now)")
+[ "$(delivered_count)" -eq "$count" ] || { echo "smtp-source delivered $(delivered_count) of $count" >&2; exit 1; }
+
+clear_delivered
+start=$(now)
+smtp-source -s 4 -m "$count" -l "$size" -f office@grace.example.org -t member@example.org -M localhost \
+  "127.0.0.1:$open"
+t_source4=$(elapsed "$start" "$(now)")
+
+t_ours=$(send_lvemailaccess "smtp://127.0.0.1:$open" no "")
+t_ours_tls=$(send_lvemailaccess "smtp://127.0.0.1:$smtp" yes church)
+
+cat > "$work/msmtprc" <<RC
+defaults
+from office@grace.example.org
+host 127.0.0.1
+account plain
+port $open
+auth off
+tls off
+account secure
+port $smtp
+auth on
+user church
+password secret
+tls on
+tls_starttls on
+tls_trust_file $cert
+RC
+chmod 600 "$work/msmtprc"
+msmtp_loop() {  # msmtp_loop ACCOUNT -> seconds for msmtp_count messages
+  clear_delivered
+  local start n
+  start=$(now)
+  for ((n = 1; n <= msmtp_count; n++)); do
+    msmtp -C "$work/msmtprc" -a "$1" "member$n@example.org" < "$work/message.eml"
+  done
+  elapsed "$start" "$(now)"
+}
+t_msmtp=$(msmtp_loop plain)
+t_msmtp_tls=$(msmtp_loop secure)
+
+rate() {  # rate SECONDS [MESSAGES]
+  /usr/bin/python3 -c 'import sys; print("%.0f" % (float(sys.argv[1]) / float(sys.argv[2])))' "${2:-$count}" "$1"
+}
+# The msmtp loop's time scaled to the whole list.
+t_msmtp=$(/usr/bin/python3 -c 'import sys; print("%.3f" % (float(sys.argv[1]) * int(sys.argv[2]) / int(sys.argv[3])))' \
+  "$t_msmtp" "$count" "$msmtp_count")
+t_msmtp_tls=$(/usr/bin/python3 -c 'import sys; print("%.3f" % (float(sys.argv[1]) * int(sys.argv[2]) / int(sys.argv[3])))' \
+  "$t_msmtp_tls" "$count" "$msmtp_count")
+printf '\n%-44s %9s %9s\n' "sending $count messages" "seconds" "msg/s"
+printf '%-44s %9s %9s\n' "smtp-source, 1 session (no TLS, no login)" "$t_source" "$(rate "$t_source")"
+printf '%-44s %9s %9s\n' "smtp-source, 4 sessions (no TLS, no login)" "$t_source4" "$(rate "$t_source4")"
+printf '%-44s %9s %9s\n' "LVEmailAccess (no TLS, no login)" "$t_ours" "$(rate "$t_ours")"
+printf '%-44s %9s %9s\n' "msmtp loop (no TLS, no login) *" "$t_msmtp" "$(rate "$t_msmtp")"
+printf '%-44s %9s %9s\n' "LVEmailAccess (STARTTLS, login)" "$t_ours_tls" "$(rate "$t_ours_tls")"
+printf '%-44s %9s %9s\n' "msmtp loop (STARTTLS, login) *" "$t_msmtp_tls" "$(rate "$t_msmtp_tls")"
+echo "* $msmtp_count messages sent, time scaled to $count"
+echo "LVEmailAccess rate / smtp-source 1 session: $(ratio "$t_source" "$t_ours")   (target >= 0.8)"
+echo "LVEmailAccess rate / smtp-source 4 sessions: $(ratio "$t_source4" "$t_ours")"
+echo "LVEmailAccess rate / msmtp loop: $(ratio "$t_msmtp" "$t_ours") plain, $(ratio "$t_msmtp_tls" "$t_ours_tls") with TLS   (target >= 10)"
+
+# ---- fetching --------------------------------------------------------------
+# COUNT replies waiting in the inbox, delivered as a mail server does.
+/usr/bin/python3 - "$maildir" "$count" "$uid" "$gid" <<'PY'
+import os, sys, time
+maildir, count, uid, gid = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+quoted = "".join("> %d.  Question number %d of the spring survey, asked of every member?\r\n"
+                 "> <answer%d>  </answer%d>\r\n" % (n, n, n, n) for n in range(1, 16))
+for n in range(1, count + 1):
+    text = ("From: Member %d <member%d@example.org>\r\nTo: office@grace.example.org\r\n"
+            "Subject: Re: Corvane Survey - Spring Ministry Survey\r\nDate: Mon, 2 Mar 2026 10:%02d:00 +0000\r\n"
+            "Message-ID: <reply%d@example.org>\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+            "My answers are below.\r\n<answer1>Yes</answer1>\r\n<answer2>%d</answer2>\r\n\r\n%s"
+            % (n, n, n % 60, n, n, quoted))
+    name = "%d.M%06dP%dQ%d.bench" % (1772445600 + n, n, os.getpid(), n)
+    path = os.path.join(maildir, "new", name)
+    with open(os.path.join(maildir, "tmp", name), "w") as f:
+        f.write(text)
+    os.rename(os.path.join(maildir, "tmp", name), path)
+    os.chown(path, uid, gid)
+PY
+
+configure "smtp://127.0.0.1:$smtp" yes church
+fetch_lvemailaccess() {
+  rm -f "$work/bin/in.tmp" "$work/bin/LVEmailAccess.state" "$work/bin/LVEmailAccess.log"
+  local start end
+  start=$(now)
+  "$work/bin/LVEmailAccess" 4 "$work/bin/in.tmp" "Corvane Survey" 0 >/dev/null
+  end=$(now)
+  grep -q "<Originator$count>" "$work/bin/in.tmp" || { echo "LVEmailAccess did not fetch $count replies" >&2; exit 1; }
+  elapsed "$start" "$end"
+}
+
+cat > "$work/mbsyncrc" <<RC
+IMAPAccount bench
+Host 127.0.0.1
+Port $imaps
+User church
+Pass secret
+SSLType IMAPS
+CertificateFile $cert
+
+IMAPStore remote
+Account bench
+
+MaildirStore local
+Path $work/mbsync/
+Inbox $work/mbsync/INBOX
+
+Channel pull
+Far :remote:INBOX
+Near :local:INBOX
+Sync Pull
+Create Near
+Expunge None
+SyncState *
+RC
+fetch_mbsync() {
+  rm -rf "$work/mbsync"
+  mkdir "$work/mbsync"
+  local start end
+  start=$(now)
+  mbsync -q -c "$work/mbsyncrc" pull
+  end=$(now)
+  [ "$(find "$work/mbsync/INBOX/new" "$work/mbsync/INBOX/cur" -type f | wc -l)" -eq "$count" ] ||
+    { echo "mbsync did not fetch $count replies" >&2; exit 1; }
+  elapsed "$start" "$end"
+}
+
+fetch_lvemailaccess >/dev/null  # warm-up: Dovecot builds its index and cache
+fetch_mbsync >/dev/null
+ours=() theirs=()
+for ((r = 1; r <= runs; r++)); do
+  ours+=("$(fetch_lvemailaccess)")
+  theirs+=("$(fetch_mbsync)")
+done
+t_fetch=$(median "${ours[@]}")
+t_mbsync=$(median "${theirs[@]}")
+unread=$(find "$maildir/new" "$maildir/cur" -maxdepth 1 -type f | grep -vc ':2,[A-Z]*S' || true)
+
+printf '\n%-44s %9s %9s\n' "fetching $count replies (imaps)" "seconds" "runs"
+printf '%-44s %9s %9s\n' "LVEmailAccess operation 4" "$t_fetch" "${ours[*]}"
+printf '%-44s %9s %9s\n' "mbsync pull" "$t_mbsync" "${theirs[*]}"
+echo "LVEmailAccess time / mbsync time: $(ratio "$t_fetch" "$t_mbsync")   (target <= 1.2)"
+echo "replies still unread in the inbox afterwards: $unread of $count"
