@@ -13,7 +13,8 @@
 # listener without TLS and login, since smtp-source has neither). Every
 # client gets the same server, the same message size and an empty delivery
 # folder. LVEmailAccess and msmtp are also measured with STARTTLS and login.
-# Fetch timings are the median of RUNS runs after one warm-up run.
+# Timings are medians of RUNS runs taken in turn (fetching: after one
+# warm-up run each), since the machine may be shared.
 #
 # Usage: bench/mail_bench.sh [BUILD_DIR] [COUNT] [RUNS] [MSMTP_COUNT]
 # Defaults: build 5000 3 1000. The msmtp loop sends MSMTP_COUNT messages (at
@@ -126,21 +127,28 @@ size=$(stat -c %s "$work/message.eml")
 
 echo "Sending $count messages of $size bytes to the SMTP server on 127.0.0.1"
 
-clear_delivered
-start=$(now)
-smtp-source -s 1 -m "$count" -l "$size" -f office@grace.example.org -t member@example.org -M localhost \
-  "127.0.0.1:$open"
-t_source=$(elapsed "$start" "$(now)")
-[ "$(delivered_count)" -eq "$count" ] || { echo "smtp-source delivered $(delivered_count) of $count" >&2; exit 1; }
+source_run() {  # source_run SESSIONS -> seconds
+  clear_delivered
+  local start end
+  start=$(now)
+  smtp-source -s "$1" -m "$count" -l "$size" -f office@grace.example.org -t member@example.org -M localhost \
+    "127.0.0.1:$open"
+  end=$(now)
+  [ "$(delivered_count)" -eq "$count" ] || { echo "smtp-source delivered $(delivered_count) of $count" >&2; exit 1; }
+  elapsed "$start" "$end"
+}
 
-clear_delivered
-start=$(now)
-smtp-source -s 4 -m "$count" -l "$size" -f office@grace.example.org -t member@example.org -M localhost \
-  "127.0.0.1:$open"
-t_source4=$(elapsed "$start" "$(now)")
-
-t_ours=$(send_lvemailaccess "smtp://127.0.0.1:$open" no "")
-t_ours_tls=$(send_lvemailaccess "smtp://127.0.0.1:$smtp" yes church)
+# The machine is shared: every client runs RUNS times, in turn, and the
+# median counts.
+source1=() source4=() plain=() secure=()
+for ((r = 1; r <= runs; r++)); do
+  source1+=("$(source_run 1)")
+  plain+=("$(send_lvemailaccess "smtp://127.0.0.1:$open" no "")")
+  source4+=("$(source_run 4)")
+  secure+=("$(send_lvemailaccess "smtp://127.0.0.1:$smtp" yes church)")
+done
+t_source=$(median "${source1[@]}"); t_source4=$(median "${source4[@]}")
+t_ours=$(median "${plain[@]}"); t_ours_tls=$(median "${secure[@]}")
 
 cat > "$work/msmtprc" <<RC
 defaults
@@ -180,12 +188,12 @@ t_msmtp=$(/usr/bin/python3 -c 'import sys; print("%.3f" % (float(sys.argv[1]) * 
   "$t_msmtp" "$count" "$msmtp_count")
 t_msmtp_tls=$(/usr/bin/python3 -c 'import sys; print("%.3f" % (float(sys.argv[1]) * int(sys.argv[2]) / int(sys.argv[3])))' \
   "$t_msmtp_tls" "$count" "$msmtp_count")
-printf '\n%-44s %9s %9s\n' "sending $count messages" "seconds" "msg/s"
-printf '%-44s %9s %9s\n' "smtp-source, 1 session (no TLS, no login)" "$t_source" "$(rate "$t_source")"
-printf '%-44s %9s %9s\n' "smtp-source, 4 sessions (no TLS, no login)" "$t_source4" "$(rate "$t_source4")"
-printf '%-44s %9s %9s\n' "LVEmailAccess (no TLS, no login)" "$t_ours" "$(rate "$t_ours")"
+printf '\n%-44s %9s %9s  %s\n' "sending $count messages" "seconds" "msg/s" "runs"
+printf '%-44s %9s %9s  %s\n' "smtp-source, 1 session (no TLS, no login)" "$t_source" "$(rate "$t_source")" "${source1[*]}"
+printf '%-44s %9s %9s  %s\n' "smtp-source, 4 sessions (no TLS, no login)" "$t_source4" "$(rate "$t_source4")" "${source4[*]}"
+printf '%-44s %9s %9s  %s\n' "LVEmailAccess (no TLS, no login)" "$t_ours" "$(rate "$t_ours")" "${plain[*]}"
 printf '%-44s %9s %9s\n' "msmtp loop (no TLS, no login) *" "$t_msmtp" "$(rate "$t_msmtp")"
-printf '%-44s %9s %9s\n' "LVEmailAccess (STARTTLS, login)" "$t_ours_tls" "$(rate "$t_ours_tls")"
+printf '%-44s %9s %9s  %s\n' "LVEmailAccess (STARTTLS, login)" "$t_ours_tls" "$(rate "$t_ours_tls")" "${secure[*]}"
 printf '%-44s %9s %9s\n' "msmtp loop (STARTTLS, login) *" "$t_msmtp_tls" "$(rate "$t_msmtp_tls")"
 echo "* $msmtp_count messages sent, time scaled to $count"
 echo "LVEmailAccess rate / smtp-source 1 session: $(ratio "$t_source" "$t_ours")   (target >= 0.8)"

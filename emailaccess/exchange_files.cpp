@@ -2,7 +2,10 @@
 
 #include "emailaccess/text_encoding.h"
 
+#include <algorithm>
 #include <array>
+#include <unordered_map>
+#include <vector>
 
 namespace emailaccess {
 namespace {
@@ -16,17 +19,43 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(begin, end - begin + 1));
 }
 
-bool FindElement(std::string_view text, const std::string& name, std::string_view& value) {
-  const std::string open = "<" + name + ">";
-  const std::string close = "</" + name + ">";
-  size_t start = text.find(open);
-  if (start == std::string_view::npos) return false;
-  start += open.size();
-  size_t end = text.find(close, start);
-  if (end == std::string_view::npos) return false;
-  value = text.substr(start, end - start);
-  return true;
-}
+// The elements of an outgoing file's head, indexed in one pass: for each
+// name its first opening tag, and where its closing tags stand. A lookup
+// then finds what a search from the start of the text would find (the
+// first opening tag, the first closing tag after it) without searching the
+// whole text again for every recipient.
+class ElementIndex {
+ public:
+  explicit ElementIndex(std::string_view text) : m_text(text) {
+    for (size_t lt = text.find('<'); lt != std::string_view::npos; lt = text.find('<', lt + 1)) {
+      const bool closing = lt + 1 < text.size() && text[lt + 1] == '/';
+      const size_t nameStart = lt + (closing ? 2 : 1);
+      const size_t gt = text.find_first_of("<>", nameStart);
+      if (gt == std::string_view::npos || text[gt] != '>') continue;
+      std::string name(text.substr(nameStart, gt - nameStart));
+      if (closing) {
+        m_closes[name].push_back(lt);
+      } else {
+        m_opens.emplace(std::move(name), gt + 1);
+      }
+    }
+  }
+
+  bool Find(const std::string& name, std::string_view& value) const {
+    auto open = m_opens.find(name);
+    auto closes = m_closes.find(name);
+    if (open == m_opens.end() || closes == m_closes.end()) return false;
+    auto close = std::lower_bound(closes->second.begin(), closes->second.end(), open->second);
+    if (close == closes->second.end()) return false;
+    value = m_text.substr(open->second, *close - open->second);
+    return true;
+  }
+
+ private:
+  std::string_view m_text;
+  std::unordered_map<std::string, size_t> m_opens;               // name -> just after its first opening tag
+  std::unordered_map<std::string, std::vector<size_t>> m_closes;  // name -> its closing tags, in order
+};
 
 void AppendElement(std::string& out, const std::string& name, const std::string& value) {
   out += "<" + name + ">" + value + "</" + name + ">\r\n";
@@ -48,11 +77,10 @@ bool ParseOutgoingExchange(std::string_view fileText, OutgoingExchange& out, std
   }
   out.body = Utf8OrWindows1252(all.substr(bodyOpen + 6, bodyClose - bodyOpen - 6));
 
-  const std::string_view head = all.substr(0, bodyOpen);
+  const ElementIndex head(all.substr(0, bodyOpen));
   for (int n = 1;; ++n) {
     std::string_view name, address;
-    if (!FindElement(head, "Recipient" + std::to_string(n), name) ||
-        !FindElement(head, "Email" + std::to_string(n), address)) {
+    if (!head.Find("Recipient" + std::to_string(n), name) || !head.Find("Email" + std::to_string(n), address)) {
       break;
     }
     out.recipients.push_back({SingleLine(Trim(Utf8OrWindows1252(name))), SingleLine(Trim(Utf8OrWindows1252(address)))});

@@ -92,11 +92,28 @@ std::set<std::uint32_t>& ImapStore::Undeleted() {
   return *m_undeleted;
 }
 
+void ImapStore::MarkAhead(std::uint32_t uid) {
+  RestoreUnread();
+  std::vector<std::uint32_t> batch{uid};
+  auto next = std::find(m_listed.begin(), m_listed.end(), uid);
+  for (next = next == m_listed.end() ? next : next + 1; next != m_listed.end() && batch.size() < kUidsPerCommand;
+       ++next) {
+    if (!m_seenBefore[*next]) batch.push_back(*next);
+  }
+  std::sort(batch.begin(), batch.end());
+  const std::string set = ImapUidSet(batch);
+  // Recorded first: whatever happens to the command, the destructor at
+  // least tries to mark them unread again.
+  m_batch.insert(batch.begin(), batch.end());
+  m_batchUnfetched = m_batch;
+  Command("marking UID " + set + " read while fetched", "UID STORE " + set + " +FLAGS.SILENT (\\Seen)", true);
+}
+
 void ImapStore::RestoreUnread() {
-  if (m_toRestore.empty()) return;
-  std::sort(m_toRestore.begin(), m_toRestore.end());
-  const std::string set = ImapUidSet(m_toRestore);
-  m_toRestore.clear();
+  if (m_batch.empty()) return;
+  const std::string set = ImapUidSet(std::vector<std::uint32_t>(m_batch.begin(), m_batch.end()));
+  m_batch.clear();
+  m_batchUnfetched.clear();
   Command("keeping UID " + set + " unread", "UID STORE " + set + " -FLAGS.SILENT (\\Seen)", true);
 }
 
@@ -106,6 +123,7 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   m_uidValidity = 0;
   m_undeleted.reset();
   m_seenBefore.clear();
+  m_listed.clear();
   const ImapKey base{m_settings.mailbox, UidValidity(), 0};
   const std::optional<std::string> quoted = ImapQuoted(subject);
   std::vector<std::uint32_t> uids =
@@ -127,6 +145,7 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
     auto found = details.find(uid);
     if (found == details.end()) continue;
     m_seenBefore[uid] = found->second.seen;
+    m_listed.push_back(uid);
     ImapKey key = base;
     key.uid = uid;
     waiting.push_back({FormatImapKey(key), found->second.internalDateNs});
@@ -159,15 +178,15 @@ std::string ImapStore::Read(const std::string& key) {
     const std::vector<FetchedFlags> entries = ParseFetchResponse(flags.body);
     seen = m_seenBefore.emplace(parsed->uid, !entries.empty() && entries.front().seen).first;
   }
+  if (!seen->second && !m_batch.count(parsed->uid)) MarkAhead(parsed->uid);
   const CurlResult message = m_session.Run("fetching UID " + uid, [&](CURL* h) {
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   });
   if (message.body.empty()) {
     throw TransportError(m_session.name() + ": message " + key + " is no longer in " + m_settings.mailbox, false);
   }
-  // Fetching marked it read; until its reply has been consumed it is not.
-  if (!seen->second) m_toRestore.push_back(parsed->uid);
-  if (m_toRestore.size() >= kUidsPerCommand) RestoreUnread();
+  // Until its reply has been consumed it is not read.
+  if (m_batchUnfetched.erase(parsed->uid) && m_batchUnfetched.empty()) RestoreUnread();
   return message.body;
 }
 

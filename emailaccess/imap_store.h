@@ -6,11 +6,13 @@
 // cannot be quoted) and the caller checks every subject again. A message is
 // fetched with the URL form ".../INBOX;UIDVALIDITY=v/;UID=n", so a mailbox
 // that was recreated meanwhile (new UIDVALIDITY) is never mistaken for the
-// old one. libcurl's fetch sets \Seen; messages that were unread before are
-// marked unread again, a few dozen at a time (one STORE per message would
-// cost more than the fetch), at the latest before the store does anything
-// else or is destroyed; only moving a message (once its reply has been
-// consumed) marks it read for good. Moves use UID MOVE, or UID COPY, \Deleted and
+// old one. libcurl's fetch sets \Seen, and a server changes a flag far
+// faster for a few dozen messages in one command than one message at a time
+// (on a Maildir server each change renames a file). So an unread message
+// about to be fetched is marked read together with the unread ones listed
+// after it, and the whole batch is marked unread again once fetched, at the
+// latest before the store does anything else or is destroyed. Only moving a
+// message (once its reply has been consumed) marks it read for good. Moves use UID MOVE, or UID COPY, \Deleted and
 // UID EXPUNGE on servers without MOVE; the Processed and Skipped folders are
 // created on first use. Keys look like "INBOX;UIDVALIDITY=v;UID=n".
 // Commands that list many messages are sent for a few dozen at a time:
@@ -52,7 +54,9 @@ class ImapStore : public IMailStore {
   std::set<std::uint32_t>& Undeleted();
   // UID SEARCH with `criteria`, compact (ESEARCH) where the server can.
   std::vector<std::uint32_t> Search(const std::string& action, const std::string& criteria);
-  // Marks the messages fetched since the last call unread again.
+  // Marks `uid` and the unread messages listed after it read, one batch.
+  void MarkAhead(std::uint32_t uid);
+  // Marks the current batch unread again.
   void RestoreUnread();
   bool FolderExists(const std::string& folder);
   void EnsureFolder(const std::string& folder);
@@ -69,8 +73,10 @@ class ImapStore : public IMailStore {
   std::optional<std::set<std::string>> m_capabilities;
   std::optional<std::set<std::uint32_t>> m_undeleted;
   std::set<std::string> m_folders;            // known to exist
+  std::vector<std::uint32_t> m_listed;         // UIDs of the last listing, in order
   std::map<std::uint32_t, bool> m_seenBefore;  // UID -> \Seen when listed
-  std::vector<std::uint32_t> m_toRestore;      // fetched, to be marked unread again
+  std::set<std::uint32_t> m_batch;             // marked read ahead, to be marked unread again
+  std::set<std::uint32_t> m_batchUnfetched;    // those of them not fetched yet
   bool m_toldNoUidplus = false;
 };
 

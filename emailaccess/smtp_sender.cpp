@@ -1,5 +1,7 @@
 #include "emailaccess/smtp_sender.h"
 
+#include "emailaccess/text_encoding.h"
+
 #include <cstring>
 #include <memory>
 
@@ -38,7 +40,10 @@ SmtpSender::SmtpSender(const Config& config, EventLog& log)
 
 std::string SmtpSender::Send(const std::string& recipient, const std::string& message) {
   SlistPtr recipients(curl_slist_append(nullptr, ("<" + recipient + ">").c_str()));
-  Upload upload{&message};
+  // libcurl's dot-stuffing finds line starts by CR LF, so no other line end
+  // may reach it (a lone LF before a "." would end the message early).
+  const std::string wire = CanonicalCrlf(message);
+  Upload upload{&wire};
   const CurlResult result = m_session.Run("sending to " + recipient, [&](CURL* h) {
     upload.offset = 0;
     curl_easy_setopt(h, CURLOPT_URL, m_session.server().url.c_str());
@@ -47,7 +52,7 @@ std::string SmtpSender::Send(const std::string& recipient, const std::string& me
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &Upload::Read);
     curl_easy_setopt(h, CURLOPT_READDATA, &upload);
-    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(wire.size()));
   });
   return m_session.name() + ": " + (result.lastReply.empty() ? std::to_string(result.response) : result.lastReply);
 }

@@ -116,6 +116,41 @@ TEST(OutgoingExchange, TheBodyCannotAddRecipientsAndRunsToTheLastClosingTag) {
   EXPECT_EQ(out.body, "<Recipient2>B</Recipient2><Email2>b@x.org</Email2> and </Body> inside");
 }
 
+// Each element is the first opening tag of its name and the first closing
+// tag after it, wherever they stand, as LvMAPI's own reader finds them.
+TEST(OutgoingExchange, TheFirstOpeningTagAndTheFirstClosingTagAfterItCount) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"</Recipient1><Recipient1>A</Recipient1><Email1>a@x.org</Email1><Recipient1>B</Recipient1>", {"A", "a@x.org"}},
+      {"<Email1>a@x.org</Email1><Recipient1>A</Recipient1>", {"A", "a@x.org"}},
+      {"<Recipient1>A <Recipient1>B</Recipient1><Email1>a@x.org</Email1>", {"A <Recipient1>B", "a@x.org"}},
+      {"<Recipient1>A</Recipient1><Email1>a@x.org</Email2></Email1>", {"A", "a@x.org</Email2>"}},
+      {"<Recipient1>A</Recipient1></Email1><Email1>a@x.org", {}},
+      {"<Recipient1>A</Recipient1><Email1 >a@x.org</Email1>", {}},
+  };
+  for (const auto& [head, expected] : cases) {
+    OutgoingExchange out;
+    std::string error;
+    ASSERT_TRUE(ParseOutgoingExchange(head + "<Body>b</Body>", out, error)) << head;
+    std::vector<std::string> found;
+    for (const Recipient& r : out.recipients) {
+      found.push_back(r.name);
+      found.push_back(r.address);
+    }
+    EXPECT_EQ(found, expected) << head;
+  }
+}
+
+TEST(OutgoingExchange, AListOfThousandsIsReadWhole) {
+  std::vector<std::pair<std::string, std::string>> people;
+  for (int n = 1; n <= 5000; ++n) people.push_back({"Member " + std::to_string(n), "m" + std::to_string(n) + "@x.org"});
+  OutgoingExchange out;
+  std::string error;
+  ASSERT_TRUE(ParseOutgoingExchange(AsLvMAPIWritesIt(people, "b"), out, error));
+  ASSERT_EQ(out.recipients.size(), 5000u);
+  EXPECT_EQ(out.recipients[4999].name, "Member 5000");
+  EXPECT_EQ(out.recipients[4999].address, "m5000@x.org");
+}
+
 TEST(OutgoingExchange, EmptyDistributionListGivesNoRecipients) {
   OutgoingExchange out;
   std::string error;

@@ -43,6 +43,7 @@ import sys
 import tempfile
 import time
 import warnings
+import weakref
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
@@ -228,7 +229,7 @@ class Submission:
         self.context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         self.context.load_cert_chain(cert, key)
         self.servers = []
-        self.live = set()
+        self.live = weakref.WeakSet()  # open connections; closed ones drop out
         self.ports = {"smtp": 0, "smtps": 0}
         if open_port:
             self.ports["smtp_open"] = 0
