@@ -75,27 +75,21 @@ TEST(Config, LoadReadsTheFileBesideTheProgramOnlyWhenThere) {
   EXPECT_EQ(config.senderName, "");
 }
 
+// Every setting a file can make, as text, for comparing whole configurations.
+std::vector<std::string> Settings(const emailaccess::Config& c) {
+  return {c.senderName, c.senderAddress, c.transport, std::to_string(c.lockWaitSeconds), c.maildir.inbox,
+          c.maildir.outbox, c.maildir.processed, c.maildir.skipped, c.smtp.url, c.smtp.user, c.smtp.queue, c.imap.url,
+          c.imap.user, c.imap.processed, c.imap.skipped, std::to_string(c.tls.required), std::to_string(c.tls.verify),
+          c.tls.caFile, std::to_string(c.network.timeoutSeconds), std::to_string(c.network.retries),
+          std::to_string(c.network.retryWaitMs)};
+}
+
 TEST(Config, ShippedExampleIsValidAndEqualsTheDefault) {
   const std::string text = testing_support::ReadFile(std::string(LVMAPI_SOURCE_DIR) + "/emailaccess/LVEmailAccess.conf.example");
   ASSERT_FALSE(text.empty());
   auto fromExample = ParseConfig(text, "/opt/lv/", "example");
   auto standard = emailaccess::DefaultConfig("/opt/lv/");
-  EXPECT_EQ(fromExample.senderName, standard.senderName);
-  EXPECT_EQ(fromExample.senderAddress, standard.senderAddress);
-  EXPECT_EQ(fromExample.lockWaitSeconds, standard.lockWaitSeconds);
-  EXPECT_EQ(fromExample.maildir.inbox, standard.maildir.inbox);
-  EXPECT_EQ(fromExample.maildir.outbox, standard.maildir.outbox);
-  EXPECT_EQ(fromExample.maildir.processed, standard.maildir.processed);
-  EXPECT_EQ(fromExample.maildir.skipped, standard.maildir.skipped);
-  EXPECT_EQ(fromExample.smtp.queue, standard.smtp.queue);
-  EXPECT_EQ(fromExample.imap.processed, standard.imap.processed);
-  EXPECT_EQ(fromExample.imap.skipped, standard.imap.skipped);
-  EXPECT_EQ(fromExample.tls.required, standard.tls.required);
-  EXPECT_EQ(fromExample.tls.verify, standard.tls.verify);
-  EXPECT_EQ(fromExample.tls.caFile, standard.tls.caFile);
-  EXPECT_EQ(fromExample.network.timeoutSeconds, standard.network.timeoutSeconds);
-  EXPECT_EQ(fromExample.network.retries, standard.network.retries);
-  EXPECT_EQ(fromExample.network.retryWaitMs, standard.network.retryWaitMs);
+  EXPECT_EQ(Settings(fromExample), Settings(standard));
 
   // With the servers filled in, the example is a working set-up.
   std::string servers = text;
