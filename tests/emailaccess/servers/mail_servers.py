@@ -192,7 +192,13 @@ class Dovecot:
             if not new_ports and attempt >= 2:
                 break
             new_ports = True  # a port taken by someone else meanwhile: pick others
-        raise RuntimeError("Dovecot did not start; see " + self.log)
+        try:
+            with open(self.log, errors="replace") as f:
+                tail = "".join(f.readlines()[-15:])
+        except OSError:
+            tail = "(no log written)\n"
+        # The folder is removed on the way out, so say here what Dovecot said.
+        raise RuntimeError("Dovecot did not start; the end of its log:\n" + tail)
 
     @staticmethod
     def _child_setup():
@@ -304,6 +310,26 @@ class Submission:
         self.servers = []
 
 
+class Shutdown:
+    """SIGTERM and SIGINT: during start-up they end it (the clean-up still
+    runs), while serving they stop the loop, and during the clean-up they
+    are ignored, so that it always finishes. (asyncio's own signal handlers
+    are given back when the loop closes, which would let a late signal cut
+    the clean-up short.)"""
+
+    def __init__(self):
+        self.loop = self.event = None
+        self.cleaning = False
+
+    def __call__(self, *_):
+        if self.cleaning:
+            return
+        if self.loop is not None and not self.loop.is_closed():
+            self.loop.call_soon_threadsafe(self.event.set)
+        else:
+            raise SystemExit(1)
+
+
 def make_certificate(folder):
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
@@ -314,12 +340,11 @@ def make_certificate(folder):
     return cert, key
 
 
-async def serve(args):
-    folder = os.path.abspath(args.dir) if args.dir else tempfile.mkdtemp(prefix="lvmail-servers-")
-    os.makedirs(folder, exist_ok=True)
+async def serve(args, folder, started, shutdown):
     identity = Identity()
     cert, key = make_certificate(folder)
     dovecot = Dovecot(folder, identity, cert, key, args.no_move)
+    started["dovecot"] = dovecot
     delivered = Maildir(os.path.join(dovecot.home, "Maildir", ".Delivered"), identity)
     Maildir(os.path.join(dovecot.home, "Maildir"), identity)
     os.chmod(folder, 0o755)
@@ -329,8 +354,7 @@ async def serve(args):
 
     loop = asyncio.get_running_loop()
     done = asyncio.Event()
-    loop.add_signal_handler(signal.SIGTERM, done.set)
-    loop.add_signal_handler(signal.SIGINT, done.set)
+    shutdown.loop, shutdown.event = loop, done
 
     def say(obj):
         sys.stdout.write(json.dumps(obj) + "\n")
@@ -399,11 +423,9 @@ async def serve(args):
 
     task = asyncio.ensure_future(commands())
     await done.wait()
+    shutdown.cleaning = True
     task.cancel()
     await submission.stop()
-    dovecot.stop()
-    if not args.keep:
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 def main():
@@ -418,7 +440,20 @@ def main():
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     warnings.filterwarnings("ignore")
     die_with_parent_self()
-    asyncio.run(serve(args))
+    shutdown = Shutdown()
+    signal.signal(signal.SIGTERM, shutdown)
+    signal.signal(signal.SIGINT, shutdown)
+    folder = os.path.abspath(args.dir) if args.dir else tempfile.mkdtemp(prefix="lvmail-servers-")
+    os.makedirs(folder, exist_ok=True)
+    started = {}
+    try:
+        asyncio.run(serve(args, folder, started, shutdown))
+    finally:
+        shutdown.cleaning = True
+        if "dovecot" in started:
+            started["dovecot"].stop()
+        if not args.keep:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 def die_with_parent_self():
