@@ -9,6 +9,11 @@
 // program, the alert is shown, and the same exception is thrown on unchanged.
 // Exceptions of other types pass through untouched. The connection holds
 // nothing of its own: the library keeps the database path (SetDBPath).
+//
+// CDBTransaction makes the statements of one unit of work (a reply with its
+// responses) land together or not at all, so a failure or a crash half-way
+// never leaves part of a unit that a second run would store again or skip.
+// Starting and committing it are reported like a failing statement.
 #pragma once
 
 #include <string>
@@ -26,6 +31,38 @@ class CDBConnection : public CLVCore {
   // Runs `statement`; `results` receives the rows of a SELECT. True when the
   // library call returned; a failure throws (see above).
   bool Execute(std::string statement, CVistaResults* results);
+
+  // The library's unit of work (BeginTransaction and its kin). Begin and
+  // Commit fail like Execute; Rollback never fails.
+  void BeginTransaction();
+  void CommitTransaction();
+  void RollbackTransaction() noexcept;
+};
+
+// One unit of work on a connection: Begin starts it, Commit stores it, and a
+// unit begun but not committed when the object goes (an exception on its way
+// out) is rolled back.
+class CDBTransaction {
+ public:
+  explicit CDBTransaction(CDBConnection* connection) : m_connection(connection) {}
+  ~CDBTransaction() {
+    if (m_open) m_connection->RollbackTransaction();
+  }
+  CDBTransaction(const CDBTransaction&) = delete;
+  CDBTransaction& operator=(const CDBTransaction&) = delete;
+
+  void Begin() {
+    m_connection->BeginTransaction();
+    m_open = true;
+  }
+  void Commit() {
+    m_connection->CommitTransaction();
+    m_open = false;
+  }
+
+ private:
+  CDBConnection* m_connection;  // not owned
+  bool m_open = false;
 };
 
 class CDBCommand : public CLVCommand {

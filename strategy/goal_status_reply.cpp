@@ -51,6 +51,10 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
   if (status.empty() && comment.empty()) return false;
 
   connection.Open();
+  // The reply row and its response are one unit: a reply row stored without
+  // its response would make a second offer of the same reply look stored,
+  // and the percentage would be lost.
+  CDBTransaction unit(&connection);
   {
     CStrategyGoalStatusReplys replies;
     CStrategyGoalStatusReplyDatabaseDecorator replyStore(
@@ -58,6 +62,7 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
         &replies);
     replyStore.load();
     if (HoldsStoredReply(replies, strategyId, originator, date)) return false;
+    unit.Begin();
     replies.add(std::make_unique<CStrategyGoalStatusReply>(replyId, StoredAsTyped(strategyId),
                                                            StoredAsTyped(originator), StoredAsTyped(date)));
     replyStore.save();
@@ -68,13 +73,20 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
       std::make_unique<CStrategyGoalStatusResponseLogDecorator>(nullptr, &discardedTrace, &responses), &connection,
       &responses);
   responseStore.load();
+  int32_t percent = 0;
+  bool updateTask = false;
   if (!status.empty()) {
-    const int32_t percent = PercentOf(status);
+    percent = PercentOf(status);
     // The comment already has its quotes doubled, which is the stored form.
     responses.add(std::make_unique<CStrategyGoalStatusResponse>(NewGuidString(), replyId, StoredAsTyped(goalId),
                                                                 std::to_string(percent), comment));
     bool updateTasks = false;
-    if (IsSettingSixOn(&updateTasks) && updateTasks) UpdateOutlookGoalTask(goalId, percent, typedComment);
+    updateTask = IsSettingSixOn(&updateTasks) && updateTasks;
   }
-  return responseStore.save();
+  const bool saved = responseStore.save();
+  unit.Commit();
+  // The task follows what is stored: a reply that was rolled back and is
+  // offered again would otherwise have its text appended to the task twice.
+  if (updateTask) UpdateOutlookGoalTask(goalId, percent, typedComment);
+  return saved;
 }

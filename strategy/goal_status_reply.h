@@ -13,10 +13,12 @@
 // status nor comment, or a reply of this strategy from this originator with
 // this date already stored); otherwise the result of saving the response
 // collection. A reply with a comment but no status stores the reply row only.
-// The task update (UpdateOutlookGoalTask, given the comment as typed) cannot
-// fail this operation. A failing statement throws out of the gateway (after
-// the database error log entry) and leaves at once; a reply row saved before
-// it stays.
+// The reply row and the response are stored in one transaction, whole or not
+// at all. The task update (UpdateOutlookGoalTask, given the comment as typed)
+// follows once they are stored and cannot fail this operation. A failing
+// statement throws out of the gateway (after the database error log entry)
+// and leaves at once; the reply row written before it is rolled back, so a
+// second offer of the same reply stores it whole.
 #pragma once
 
 #include <string>

@@ -59,8 +59,16 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   }
   if (answered == 0) return false;
 
+  // The responses and their reply row are one unit: a reply half stored (a
+  // failure or a crash between its rows) would have its responses stored
+  // again when the mail-access program offers it a second time, since a
+  // reply is recognised by its reply row.
+  CDBTransaction unit(&connection);
+  unit.Begin();
   responseStore.save();
   replies.add(std::make_unique<CSurveyReply>(replyId, StoredAsTyped(surveyId), StoredAsTyped(originator),
                                              StoredAsTyped(date)));
-  return replyStore.save();
+  const bool saved = replyStore.save();
+  unit.Commit();
+  return saved;
 }

@@ -12,8 +12,11 @@
 // Result: false when nothing was stored (no survey identifier, no answer, or
 // a reply of this survey from this originator with this date already stored);
 // otherwise the result of saving the reply row. The responses are saved
-// before the reply row. A failing statement throws out of the gateway (after
-// the database error log entry) and leaves at once; rows saved before it stay.
+// before the reply row, all in one transaction: a reply is stored whole or
+// not at all. A failing statement throws out of the gateway (after the
+// database error log entry) and leaves at once; the reply's rows written
+// before it are rolled back, so a second offer of the same reply stores it
+// whole.
 // Standard output receives the load and save trace of the responses, and the
 // operation traces of both collections when they are destroyed.
 #pragma once

@@ -169,6 +169,30 @@ int32_t Select(const char* statement, CVistaResults& results) {
   return count;
 }
 
+namespace {
+
+// Runs a transaction control text that has no rows.
+void Control(const char* text) {
+  sqlite3* db = Connection();
+  StatementPtr stmt = PrepareOne(db, text);
+  const int rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_DONE) Fail(db, rc, text);
+}
+
+}  // namespace
+
+// IMMEDIATE: the write lock is taken (or waited for) before anything is
+// written, so the statements of the unit never meet a lock half-way.
+void BeginTransaction() { Control("BEGIN IMMEDIATE"); }
+
+void CommitTransaction() { Control("COMMIT"); }
+
+void RollbackTransaction() noexcept {
+  State& s = TheState();
+  if (!s.db || sqlite3_get_autocommit(s.db)) return;
+  sqlite3_exec(s.db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 void TarnbaseClose() {
   State& s = TheState();
   if (s.db) sqlite3_close(s.db);

@@ -17,6 +17,13 @@
 // - When the environment variable TARNBASE_TRACE names a file, every statement
 //   received by SendSQLString or Select is appended to it, followed by one
 //   line feed (a diagnostic switch).
+// - BeginTransaction, CommitTransaction and RollbackTransaction group the
+//   statements between them into one unit that is stored whole or not at
+//   all: a failing statement, a rollback or a process that dies before the
+//   commit leaves nothing of it (SQLite undoes an interrupted unit when the
+//   database is next opened). BeginTransaction takes the write lock at once,
+//   waiting up to the busy timeout like any statement. They are not
+//   statements of the program and are not traced.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +43,15 @@ void SetDBPath(const char* path);
 int32_t SendSQLString(const char* statement);
 // Runs a SELECT and fills `results`; returns the number of rows.
 int32_t Select(const char* statement, CVistaResults& results);
+
+// Starts a unit of work; throws like a statement when the write lock cannot
+// be had or a unit is already open.
+void BeginTransaction();
+// Stores the open unit; throws when it cannot (the unit is then still open,
+// to be rolled back).
+void CommitTransaction();
+// Undoes the open unit, if there is one. Never throws.
+void RollbackTransaction() noexcept;
 
 // Closes the connection; the next statement opens it again. For tests and
 // orderly shutdown.

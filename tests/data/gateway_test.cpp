@@ -126,4 +126,39 @@ TEST_F(Gateway, AnInsertCarriesQuotesAndLineBreaksIntact) {
   EXPECT_EQ(testing_support::QueryRows(m_db, "SELECT Note FROM T WHERE Id = 'd'")[0][0], "it's\r\nhere");
 }
 
+TEST_F(Gateway, AUnitOfWorkLeftWithoutCommitIsRolledBack) {
+  CDBConnection connection;
+  CVistaResults results;
+  try {
+    CDBTransaction unit(&connection);
+    unit.Begin();
+    Run("INSERT INTO T (Id) VALUES ('d')", results);
+    throw std::runtime_error("a failure half-way");
+  } catch (const std::runtime_error&) {
+  }
+  {
+    CDBTransaction unit(&connection);
+    unit.Begin();
+    Run("INSERT INTO T (Id) VALUES ('e')", results);
+    unit.Commit();
+  }
+  EXPECT_EQ(testing_support::QueryRows(m_db, "SELECT Id FROM T WHERE Id > 'c' ORDER BY Id"),
+            (std::vector<std::vector<std::string>>{{"e"}}));
+}
+
+TEST_F(Gateway, AUnitThatCannotBeginIsLoggedAlertedAndThrown) {
+  const std::string logPath = PathBesideProgram(kDBLogFileName);
+  const std::string before = ReadFile(logPath);
+  CDBConnection connection;
+  CDBTransaction outer(&connection);
+  outer.Begin();
+  CDBTransaction inner(&connection);
+  CaptureStderr();
+  EXPECT_THROW(inner.Begin(), TarnbaseError);
+  const std::string err = GetCapturedStderr();
+  EXPECT_EQ(err.substr(0, err.find('\n')), "Corvane Has Encountered an Error");
+  const std::string added = ReadFile(logPath).substr(before.size());
+  EXPECT_NE(added.find("cannot start a transaction within a transaction"), std::string::npos) << added;
+}
+
 }  // namespace

@@ -230,12 +230,25 @@ TEST_F(GoalStatusReplyTest, LeavesTheTaskAloneWhenNoUpdateIsCalledFor) {
   }
 }
 
-TEST_F(GoalStatusReplyTest, AFailingResponseInsertKeepsTheReplyRowAndThrows) {
+TEST_F(GoalStatusReplyTest, AFailingResponseInsertStoresNothingOfTheReplyAndASecondOfferStoresItWhole) {
+  SetSetting(6, true);
+  const std::string task = WriteTask();
+  const std::string untouched = ReadFile(task);
+  const std::string body = GoalReplyBody(kStrategy, kGoal, "50", "on track");
   Exec("CREATE TRIGGER NoResponses BEFORE INSERT ON StrategyGoalStatusResponse "
        "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  EXPECT_THROW(ProcessGoalStatusReply(kFrom, kDate, GoalReplyBody(kStrategy, kGoal, "50", "")), std::exception);
-  EXPECT_EQ(Count("StrategyGoalStatusReply"), 1u);
+  EXPECT_THROW(ProcessGoalStatusReply(kFrom, kDate, body), std::exception);
+  EXPECT_EQ(Count("StrategyGoalStatusReply"), 0u) << "a reply row alone would make the reply look stored";
   EXPECT_EQ(Count("StrategyGoalStatusResponse"), 0u);
+  EXPECT_EQ(ReadFile(task), untouched) << "the task follows only what is stored";
+
+  Exec("DROP TRIGGER NoResponses;");
+  EXPECT_TRUE(ProcessGoalStatusReply(kFrom, kDate, body));
+  EXPECT_EQ(Count("StrategyGoalStatusReply"), 1u);
+  EXPECT_EQ(Rows("SELECT PercentComplete FROM StrategyGoalStatusResponse"), (Table{{"50"}}));
+  const std::string updated = ReadFile(task);
+  EXPECT_NE(updated.find("PERCENT-COMPLETE:50\r\n"), std::string::npos) << updated;
+  EXPECT_EQ(updated.find("on track"), updated.rfind("on track")) << "the comment is added to the task once";
 }
 
 }  // namespace

@@ -1,9 +1,16 @@
 // Helpers shared by the test suites: scratch folders that clean up after
 // themselves, copies of the install folder, child processes with their output
-// captured, and SQLite databases made from the project's schema.
+// captured (run to their end, or started and later signalled), and SQLite
+// databases made from the project's schema, also held locked by another
+// process.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +41,10 @@ void WriteFile(const std::string& path, const std::string& data);
 bool Exists(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& folder);
 
+// Delivers `message` into the Maildir `folder` the Maildir way (written into
+// tmp/, then renamed into new/ under `name`), creating the folder.
+void DeliverToMaildir(const std::string& folder, const std::string& name, const std::string& message);
+
 // A database made from db/schema.sql, and db/demo.sql when `demo` is true.
 void CreateDatabase(const std::string& path, bool demo = false);
 void ExecSql(const std::string& dbPath, const std::string& sql);
@@ -50,6 +61,63 @@ struct RunResult {
 // the extra environment variables given, and captures its output.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env = {}, const std::string& workDir = "");
+
+// A program started in the background, for tests that stop or kill it while
+// it works. A child still running when the object goes is killed (SIGKILL)
+// and reaped.
+class ChildProcess {
+ public:
+  ChildProcess(const std::string& program, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& env = {}, const std::string& workDir = "");
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return m_pid; }
+  // True while the program has not ended.
+  bool Running();
+  void Signal(int signal);
+  // Waits for the end and returns the exit and the captured output.
+  RunResult Wait();
+
+ private:
+  std::unique_ptr<ScratchDir> m_capture;
+  pid_t m_pid = -1;
+  bool m_ended = false;
+  int m_status = 0;
+};
+
+// Checks `condition` about once a millisecond until it holds (true) or
+// `limit` has passed (false). The limit only keeps a broken program from
+// hanging the suite; no result depends on how fast anything is.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(120000));
+
+// The lines of a text file that begin with `prefix`.
+std::size_t CountLinesStartingWith(const std::string& path, const std::string& prefix);
+
+// Another process holding the write lock of an SQLite database, as the main
+// application does while it writes: the child opens the database and runs
+// BEGIN IMMEDIATE, waiting up to `wait` for the lock; the constructor returns
+// once the child holds it or has given up (held() tells which). Release ends
+// the child's transaction (rolled back, nothing written) and the child with
+// it; the destructor releases a lock still held.
+class DatabaseWriteLock {
+ public:
+  explicit DatabaseWriteLock(const std::string& dbPath,
+                             std::chrono::milliseconds wait = std::chrono::milliseconds(60000));
+  ~DatabaseWriteLock();
+  DatabaseWriteLock(const DatabaseWriteLock&) = delete;
+  DatabaseWriteLock& operator=(const DatabaseWriteLock&) = delete;
+
+  bool held() const { return m_held; }
+  void Release();
+
+ private:
+  pid_t m_pid = -1;
+  int m_release = -1;  // write end of the pipe the child waits on
+  bool m_held = false;
+};
 
 // Shows CR and LF visibly, for readable failure messages.
 std::string Visible(const std::string& text);

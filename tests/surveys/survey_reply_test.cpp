@@ -276,11 +276,16 @@ TEST_F(SurveyReplyTest, RecognisesAStoredReplyWhoseTextsHoldQuotesAndLineBreaks)
   EXPECT_EQ(Count("SurveyReply"), 1u);
 }
 
-TEST_F(SurveyReplyTest, AFailingReplyInsertLeavesTheResponsesAndThrows) {
+TEST_F(SurveyReplyTest, AFailingReplyInsertStoresNothingOfTheReplyAndASecondOfferStoresItWhole) {
+  const std::string body = SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "a"}, {2, "b"}});
   Exec("CREATE TRIGGER NoReplies BEFORE INSERT ON SurveyReply BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  EXPECT_THROW(Process(kFrom, kDate, SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "a"}, {2, "b"}})),
-               std::exception);
+  EXPECT_THROW(Process(kFrom, kDate, body), std::exception);
   EXPECT_EQ(Count("SurveyReply"), 0u);
+  EXPECT_EQ(Answers(), Table{}) << "responses without their reply row would be stored again";
+
+  Exec("DROP TRIGGER NoReplies;");
+  EXPECT_TRUE(Process(kFrom, kDate, body));
+  EXPECT_EQ(Count("SurveyReply"), 1u);
   EXPECT_EQ(Answers(), (Table{{kQ1, "a"}, {kQ2, "b"}}));
 }
 

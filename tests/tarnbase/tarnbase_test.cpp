@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 
 #include "data/vista_results.h"
@@ -151,6 +152,72 @@ TEST_F(Tarnbase, WaitsForAnotherWriterInsteadOfFailing) {
   EXPECT_EQ(QueryRows(m_db, "SELECT COUNT(*) FROM T")[0][0], "2");
   close(ready[0]);
   close(ready[1]);
+}
+
+TEST_F(Tarnbase, AUnitOfWorkIsStoredWholeOrNotAtAll) {
+  auto ids = [&] { return QueryRows(m_db, "SELECT Id FROM T ORDER BY Id"); };
+  using Rows = std::vector<std::vector<std::string>>;
+
+  BeginTransaction();
+  SendSQLString("INSERT INTO T (Id) VALUES ('a')");
+  SendSQLString("INSERT INTO T (Id) VALUES ('b')");
+  EXPECT_EQ(ids(), Rows{}) << "another connection sees nothing before the commit";
+  CommitTransaction();
+  EXPECT_EQ(ids(), (Rows{{"a"}, {"b"}}));
+
+  // A failing statement leaves the unit open; rolling back undoes what
+  // went before it.
+  BeginTransaction();
+  SendSQLString("INSERT INTO T (Id) VALUES ('c')");
+  EXPECT_THROW(SendSQLString("INSERT INTO Missing VALUES (1)"), TarnbaseError);
+  RollbackTransaction();
+  EXPECT_EQ(ids(), (Rows{{"a"}, {"b"}}));
+  RollbackTransaction();  // nothing open: nothing happens
+
+  // A connection that goes before the commit (the process ended) stores
+  // nothing of the unit.
+  BeginTransaction();
+  SendSQLString("INSERT INTO T (Id) VALUES ('d')");
+  TarnbaseClose();
+  EXPECT_EQ(ids(), (Rows{{"a"}, {"b"}}));
+
+  // A unit inside a unit is refused.
+  BeginTransaction();
+  EXPECT_THROW(BeginTransaction(), TarnbaseError);
+  RollbackTransaction();
+}
+
+TEST_F(Tarnbase, AProcessKilledInsideAUnitLeavesNothingOfIt) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    TarnbaseClose();
+    SetDBPath(m_db.c_str());
+    BeginTransaction();
+    for (int i = 0; i < 100; ++i) SendSQLString("INSERT INTO T (Id) VALUES ('killed')");
+    raise(SIGKILL);
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  // The journal left behind is rolled back when the database is next opened.
+  TarnbaseClose();
+  SetDBPath(m_db.c_str());
+  CVistaResults results;
+  EXPECT_EQ(Select("SELECT Id FROM T", results), 0);
+  EXPECT_EQ(SendSQLString("INSERT INTO T (Id) VALUES ('after')"), 1);
+  EXPECT_EQ(QueryRows(m_db, "SELECT Id FROM T"), (std::vector<std::vector<std::string>>{{"after"}}));
+}
+
+TEST_F(Tarnbase, UnitsOfWorkAreNotTracedAsStatements) {
+  const std::string trace = m_dir.file("trace.sql");
+  setenv("TARNBASE_TRACE", trace.c_str(), 1);
+  SetDBPath(m_db.c_str());
+  BeginTransaction();
+  SendSQLString("INSERT INTO T (Id) VALUES ('x')");
+  CommitTransaction();
+  EXPECT_EQ(testing_support::ReadFile(trace), "INSERT INTO T (Id) VALUES ('x')\n");
 }
 
 TEST_F(Tarnbase, WithoutAPathNothingRuns) {

@@ -1,0 +1,178 @@
+#include "reply_install.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "reply_messages.h"
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+namespace {
+
+const char kSurvey[] = "{5E1F0A20-7C3D-4B8E-9F10-2A3B4C5D6E7F}";
+const char kStrategy[] = "{8A7B6C5D-4E3F-4A1B-8C2D-3E4F5A6B7C8D}";
+const int kQuestions = 3;
+
+std::string Question(int q) { return "{C0A80001-5E11-4D2A-9F3B-00000000000" + std::to_string(q) + "}"; }
+std::string Goal(int k) { return "{60A10000-0000-4000-8000-0000000000" + std::string(k < 10 ? "0" : "") + std::to_string(k) + "}"; }
+std::string Answer(int k, int q) { return "p" + std::to_string(k) + " answer " + std::to_string(q); }
+std::string Person(int k) { return "person" + std::to_string(k) + "@example.org"; }
+std::string Leader(int k) { return "leader" + std::to_string(k) + "@example.org"; }
+
+// A plain-text reply as a mail program writes it, 7-bit, CR LF line ends.
+std::string Mail(const std::string& from, const std::string& subject, int serial, const std::string& body) {
+  char date[64];
+  std::snprintf(date, sizeof date, "Tue, 02 Mar 2027 %02d:%02d:%02d +0000", 8 + serial / 3600, serial / 60 % 60,
+                serial % 60);
+  return "From: " + from + "\r\nTo: LvMAPI <lvmapi@localhost>\r\nSubject: " + subject + "\r\nDate: " + date +
+         "\r\nMessage-ID: <reply" + std::to_string(serial) + "@example.org>\r\nMIME-Version: 1.0\r\n"
+         "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + body;
+}
+
+// Names in delivery order, so that messages of the same arrival time are
+// still taken in that order.
+std::string MessageName(int serial) {
+  char name[32];
+  std::snprintf(name, sizeof name, "reply%05d", serial);
+  return name;
+}
+
+std::vector<std::vector<std::string>> Rows(const std::string& db, const std::string& sql) { return QueryRows(db, sql); }
+
+void Expect(std::vector<std::string>& problems, bool holds, const std::string& what) {
+  if (!holds) problems.push_back(what);
+}
+
+}  // namespace
+
+ReplyInstall::ReplyInstall(const std::string& folder) : m_bin(folder), m_db(folder + "/church.db") {
+  CopyInstall(m_bin);
+  CreateDatabase(m_db);
+}
+
+void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding) {
+  std::vector<std::string> questions;
+  for (int q = 1; q <= kQuestions; ++q) questions.push_back(Question(q));
+  for (int k = first + 1; k <= first + count; ++k) {
+    std::vector<SurveyAnswer> answers;
+    for (int q = 1; q <= kQuestions; ++q) answers.push_back({q, Answer(k, q)});
+    std::string body = SurveyReplyBody(kSurvey, questions, answers);
+    // Lines of the person's own text before the answers.
+    for (std::size_t line = 0; line * 70 < padding; ++line) body = std::string(68, 'x') + "\r\n" + body;
+    ++m_delivered;
+    DeliverToMaildir(Inbox(), MessageName(m_delivered),
+                     Mail(Person(k), "Re: Corvane Survey - Fault drill", m_delivered, body));
+  }
+}
+
+void ReplyInstall::PlaceGoalReplies(int count) {
+  for (int k = 1; k <= count; ++k) {
+    ++m_delivered;
+    DeliverToMaildir(Inbox(), MessageName(m_delivered),
+                     Mail(Leader(k), "Re: Corvane Strategy - Goal Notification", m_delivered,
+                          GoalReplyBody(kStrategy, Goal(k), std::to_string(k * 10), "goal " + std::to_string(k))));
+  }
+}
+
+std::map<std::string, std::string> ReplyInstall::Environment(const std::string& trace) {
+  std::map<std::string, std::string> env;
+  if (!trace.empty()) env["TARNBASE_TRACE"] = trace;
+  return env;
+}
+
+RunResult ReplyInstall::RunLvMAPI(const std::string& command, const std::string& trace) const {
+  return Run(m_bin + "/LvMAPI", {"church.db", command}, Environment(trace), fs::path(m_bin).parent_path().string());
+}
+
+std::unique_ptr<ChildProcess> ReplyInstall::StartLvMAPI(const std::string& command, const std::string& trace) const {
+  return std::make_unique<ChildProcess>(m_bin + "/LvMAPI", std::vector<std::string>{"church.db", command},
+                                        Environment(trace), fs::path(m_bin).parent_path().string());
+}
+
+RunResult ReplyInstall::Acknowledge() const { return Run(m_bin + "/LVEmailAccess", {"--acknowledge"}); }
+
+long ReplyInstall::Count(const std::string& table) const {
+  return std::stol(Rows(m_db, "SELECT COUNT(*) FROM " + table)[0][0]);
+}
+
+std::size_t ReplyInstall::Messages(const std::string& folder) const {
+  return ListFolder(m_bin + "/Mail/" + folder + "/new").size() + ListFolder(m_bin + "/Mail/" + folder + "/cur").size();
+}
+
+std::vector<std::string> ReplyInstall::LeftoverExchangeFiles() const {
+  std::vector<std::string> left;
+  for (const std::string& name : ListFolder(m_bin)) {
+    if (name.ends_with(".tmp") || name.ends_with(".tmp.part")) left.push_back(name);
+  }
+  return left;
+}
+
+std::vector<std::string> ReplyInstall::HalfStoredProblems() const {
+  std::vector<std::string> problems;
+  for (const char* table : {"SurveyReply", "StrategyGoalStatusReply"}) {
+    for (const auto& row : Rows(m_db, std::string("SELECT ReplyEmail, COUNT(*) FROM ") + table +
+                                          " GROUP BY ReplyEmail HAVING COUNT(*) > 1")) {
+      problems.push_back(std::string(table) + ": the reply of " + row[0] + " is stored " + row[1] + " times");
+    }
+  }
+  for (const auto& row : Rows(m_db, "SELECT COUNT(*) FROM SurveyResponse WHERE ReplyID NOT IN "
+                                    "(SELECT ReplyID FROM SurveyReply)")) {
+    Expect(problems, row[0] == "0", row[0] + " survey responses without their reply row");
+  }
+  for (const auto& row : Rows(m_db, "SELECT r.ReplyEmail, COUNT(s.ResponseID) FROM SurveyReply r LEFT JOIN "
+                                    "SurveyResponse s ON s.ReplyID = r.ReplyID GROUP BY r.ReplyID HAVING COUNT(s.ResponseID) <> " +
+                                        std::to_string(kQuestions))) {
+    problems.push_back("the reply of " + row[0] + " has " + row[1] + " responses");
+  }
+  for (const auto& row : Rows(m_db, "SELECT r.ReplyEmail, COUNT(s.ResponseID) FROM StrategyGoalStatusReply r LEFT JOIN "
+                                    "StrategyGoalStatusResponse s ON s.ReplyID = r.ReplyID GROUP BY r.ReplyID "
+                                    "HAVING COUNT(s.ResponseID) <> 1")) {
+    problems.push_back("the goal status reply of " + row[0] + " has " + row[1] + " responses");
+  }
+  for (const auto& row : Rows(m_db, "SELECT COUNT(*) FROM StrategyGoalStatusResponse WHERE ReplyID NOT IN "
+                                    "(SELECT ReplyID FROM StrategyGoalStatusReply)")) {
+    Expect(problems, row[0] == "0", row[0] + " goal status responses without their reply row");
+  }
+  return problems;
+}
+
+std::vector<std::string> ReplyInstall::StoredOnceProblems(int survey, int goal) const {
+  std::vector<std::string> problems = HalfStoredProblems();
+  std::set<std::vector<std::string>> expected, stored;
+  for (int k = 1; k <= survey; ++k) {
+    for (int q = 1; q <= kQuestions; ++q) expected.insert({Person(k), kSurvey, Question(q), Answer(k, q)});
+  }
+  for (auto& row : Rows(m_db, "SELECT r.ReplyEmail, r.SurveyID, s.SurveyQuestionID, s.SurveyQuestionResponse "
+                              "FROM SurveyReply r JOIN SurveyResponse s ON s.ReplyID = r.ReplyID")) {
+    stored.insert(row);
+  }
+  Expect(problems, Count("SurveyReply") == survey,
+         std::to_string(Count("SurveyReply")) + " survey reply rows, not " + std::to_string(survey));
+  Expect(problems, stored == expected, "the stored answers are not the answers given");
+
+  std::set<std::vector<std::string>> expectedGoals, storedGoals;
+  for (int k = 1; k <= goal; ++k) {
+    expectedGoals.insert({Leader(k), kStrategy, Goal(k), std::to_string(k * 10), "goal " + std::to_string(k)});
+  }
+  for (auto& row : Rows(m_db, "SELECT r.ReplyEmail, r.StrategyID, s.GoalID, s.PercentComplete, s.Comment "
+                              "FROM StrategyGoalStatusReply r JOIN StrategyGoalStatusResponse s ON s.ReplyID = r.ReplyID")) {
+    storedGoals.insert(row);
+  }
+  Expect(problems, Count("StrategyGoalStatusReply") == goal,
+         std::to_string(Count("StrategyGoalStatusReply")) + " goal status reply rows, not " + std::to_string(goal));
+  Expect(problems, storedGoals == expectedGoals, "the stored goal statuses are not the statuses given");
+  return problems;
+}
+
+std::size_t DatabaseLogEntries(const std::string& logText) {
+  // Every entry opens with two line breaks and the rule, then two more line
+  // breaks before its time stamp.
+  const std::string opening = "\r\n\r\n================================================================\r\n\r\n\r\n";
+  std::size_t entries = 0;
+  for (std::size_t at = logText.find(opening); at != std::string::npos; at = logText.find(opening, at + 1)) ++entries;
+  return entries;
+}
+
+}  // namespace testing_support
