@@ -218,7 +218,12 @@ DatabaseWriteLock::DatabaseWriteLock(const std::string& dbPath, std::chrono::mil
     sqlite3* db = nullptr;
     char answer = 'n';
     if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-      sqlite3_busy_timeout(db, static_cast<int>(wait.count()));
+      // Tries again every millisecond, so the lock is had at the first
+      // moment the database is free, however short.
+      static long tries;
+      tries = static_cast<long>(wait.count());
+      sqlite3_busy_handler(
+          db, [](void*, int attempt) { return attempt < tries && usleep(1000) == 0 ? 1 : 0; }, nullptr);
       if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) answer = 'y';
     }
     (void)!write(held[1], &answer, 1);

@@ -98,7 +98,8 @@ std::size_t CountLinesStartingWith(const std::string& path, const std::string& p
 
 // Another process holding the write lock of an SQLite database, as the main
 // application does while it writes: the child opens the database and runs
-// BEGIN IMMEDIATE, waiting up to `wait` for the lock; the constructor returns
+// BEGIN IMMEDIATE, trying every millisecond for up to `wait` (so it gets the
+// lock at the first moment another writer lets it go); the constructor returns
 // once the child holds it or has given up (held() tells which). Release ends
 // the child's transaction (rolled back, nothing written) and the child with
 // it; the destructor releases a lock still held.
