@@ -256,13 +256,18 @@ TEST(BrokenDatabase, AReadOnlyDatabaseFileGivesAClearErrorAndTheNextRunStoresEve
 
 class SmallFileSystem {
  public:
-  SmallFileSystem(const std::string& folder, const char* size) : m_folder(folder) {
+  // Room for the installed programs (sanitizer builds are larger) and 32 MB.
+  explicit SmallFileSystem(const std::string& folder) : m_folder(folder) {
     fs::create_directories(folder);
     if (geteuid() != 0) {
       m_why = "mounting a file system needs root";
       return;
     }
-    const std::string options = std::string("size=") + size + ",mode=0755";
+    std::uintmax_t size = 32u << 20;
+    for (const auto& entry : fs::directory_iterator(LVMAPI_BIN_DIR)) {
+      if (entry.is_regular_file()) size += entry.file_size();
+    }
+    const std::string options = "size=" + std::to_string(size) + ",mode=0755";
     if (mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
       m_why = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
       return;
@@ -300,7 +305,7 @@ class SmallFileSystem {
 
 TEST(FullDisk, AnIncomingExchangeFileThatDoesNotFitIsLoggedAndItsRepliesWait) {
   testing_support::ScratchDir dir;
-  SmallFileSystem disk(dir.file("bin"), "96m");
+  SmallFileSystem disk(dir.file("bin"));
   if (!disk.mounted()) GTEST_SKIP() << disk.why();
   ReplyInstall install(dir.file("bin"));
   // 20 replies of some 8 KB each: far more than the 64 KB left over.
@@ -326,7 +331,7 @@ TEST(FullDisk, AnIncomingExchangeFileThatDoesNotFitIsLoggedAndItsRepliesWait) {
 
 TEST(FullDisk, AnOutgoingExchangeFileThatDoesNotFitIsLoggedAndNothingIsSent) {
   testing_support::ScratchDir dir;
-  SmallFileSystem disk(dir.file("bin"), "96m");
+  SmallFileSystem disk(dir.file("bin"));
   if (!disk.mounted()) GTEST_SKIP() << disk.why();
   ReplyInstall install(dir.file("bin"));
   testing_support::CreateDatabase(install.bin() + "/demo.db", true);
