@@ -142,6 +142,23 @@ std::string MetaCharset(std::string_view html) {
   return head.substr(at, end - at);
 }
 
+// A NUL byte is no text (mail may not carry one), and LvMAPI's database
+// statements are C strings that it would cut short: each becomes U+FFFD, so
+// the reply is stored with a visible mark where the byte was.
+std::string WithoutNulBytes(std::string text) {
+  if (text.find('\0') == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    if (c == '\0') {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 std::string BestPlainText(GMimeMessage* message) {
   BodyParts parts;
   CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
@@ -224,7 +241,7 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
     result.localDate = FormatLocalDate(g_date_time_to_unix(date));
     result.hasDate = !result.localDate.empty();
   }
-  result.body = BestPlainText(message.get());
+  result.body = WithoutNulBytes(BestPlainText(message.get()));
   return result;
 }
 

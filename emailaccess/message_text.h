@@ -21,7 +21,7 @@ struct IncomingMessage {
   std::string automaticReason;  // why this is a robot's mail; empty for a person's reply
   bool hasDate = false;         // the Date header was present and valid
   std::string localDate;        // "YYYY-MM-DD HH:MM:SS" of the Date header in local time
-  std::string body;             // best plain text, UTF-8, CR LF line breaks
+  std::string body;             // best plain text, UTF-8, CR LF line breaks, no NUL byte (U+FFFD instead)
 };
 
 // `ownAddress` is this program's sender address: mail from it is our own

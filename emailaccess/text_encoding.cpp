@@ -51,7 +51,15 @@ bool IsWindows1252Label(const std::string& charset) {
 }  // namespace
 
 bool IsValidUtf8(std::string_view text) {
-  return g_utf8_validate_len(text.data(), static_cast<gsize>(text.size()), nullptr);
+  // GLib refuses NUL bytes, but U+0000 is valid UTF-8: a stray NUL in a text
+  // must not make the rest of it be read as Windows-1252.
+  for (size_t start = 0;;) {
+    const size_t nul = text.find('\0', start);
+    const std::string_view piece = text.substr(start, nul == std::string_view::npos ? std::string_view::npos : nul - start);
+    if (!g_utf8_validate_len(piece.data(), static_cast<gsize>(piece.size()), nullptr)) return false;
+    if (nul == std::string_view::npos) return true;
+    start = nul + 1;
+  }
 }
 
 std::string Windows1252ToUtf8(std::string_view text) {
