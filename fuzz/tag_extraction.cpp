@@ -1,0 +1,77 @@
+// Tag extraction over arbitrary bytes: ExtractBetween with the tags a survey
+// or goal status reply carries, GetNumberedTagValue with numbered elements,
+// the reply readers' walk over numbered questions and answers, and tags
+// taken from the input itself. Each value must be the text that follows the
+// first opening tag, less its leading blanks, up to the first closing tag.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_checks.h"
+#include "mail/exchange.h"
+#include "util/identifiers.h"
+
+namespace {
+
+using fuzzing::Require;
+
+// What ExtractBetween promises, worked out independently.
+void CheckExtraction(const std::string& text, const std::string& open, const std::string& close) {
+  std::string value = "stale";
+  const bool found = ExtractBetween(text, open, close, value);
+  const size_t openAt = text.find(open);
+  const size_t closeAt = text.find(close);
+  Require(found == (openAt != std::string::npos && closeAt != std::string::npos), "found iff both tags occur");
+  if (!found) {
+    Require(value.empty(), "value empty when not found");
+    return;
+  }
+  const size_t begin = openAt + open.size();
+  const size_t end = closeAt < begin ? text.size() : closeAt;
+  std::string expected = text.substr(begin, end - begin);
+  expected = fuzzing::WithoutLeadingBlanks(expected);
+  Require(value == expected, "value is the text between the tags less leading blanks");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+
+  for (const char* name : {"SurveyID", "StrategyId", "GoalId", "Status", "Comment", "Body", ""}) {
+    CheckExtraction(text, std::string("<") + name + ">", std::string("</") + name + ">");
+  }
+
+  // The survey reply walk: question N and answer N until question N is missing.
+  for (int n = 1; n <= 200; ++n) {
+    std::string question, answer;
+    const bool hasQuestion = GetNumberedTagValue(text, "QuestionID", n, question);
+    GetNumberedTagValue(text, "answer", n, answer);
+    CheckExtraction(text, "<answer" + std::to_string(n) + ">", "</answer" + std::to_string(n) + ">");
+    if (!hasQuestion || question.empty()) break;
+  }
+  for (int n : {0, 1, 2, 10, -1, 2147483647}) {
+    std::string value;
+    const bool found = GetNumberedTagValue(text, "Originator", n, value);
+    const std::string name = "Originator" + std::to_string(n);
+    std::string direct;
+    Require(found == ExtractBetween(text, "<" + name + ">", "</" + name + ">", direct) && value == direct,
+            "numbered lookup is the element <Name><number>");
+  }
+
+  // Tags the input names itself: the first "<...>" of the text, whatever it holds.
+  const size_t lt = text.find('<');
+  const size_t gt = lt == std::string::npos ? std::string::npos : text.find('>', lt);
+  if (gt != std::string::npos && gt - lt < 64) {
+    const std::string name = text.substr(lt + 1, gt - lt - 1);
+    CheckExtraction(text, "<" + name + ">", "</" + name + ">");
+    CheckExtraction(text, "<" + name + ">", "<" + name + ">");
+  }
+
+  std::string quoted = text;
+  DoubleSingleQuotes(quoted);
+  size_t quotes = 0;
+  for (char c : text) quotes += c == '\'';
+  Require(quoted.size() == text.size() + quotes, "every single quote doubled, nothing else changed");
+  return 0;
+}

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (in build-fuzz, or FUZZ_BUILD_DIR)
+# and runs each for FUZZ_SECONDS (default 30) on a copy of its seed corpus
+# fuzz/corpus/<target>/, so the repository's corpus never grows by itself.
+# Prints the runs executed per target and exits non-zero when any target
+# found a crash, a sanitizer report, a leak or a timeout; the offending
+# input is kept in <build>/fuzz/findings/. Name targets as arguments to run
+# only those.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${FUZZ_SECONDS:-30}"
+build="${FUZZ_BUILD_DIR:-build-fuzz}"
+CC=clang CXX=clang++ BUILD_DIR="$build" bash scripts/bootstrap.sh \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLVMAPI_FUZZ=ON -DLVMAPI_TESTS=OFF >/dev/null
+
+# Longest input per target: enough for real files of each kind, small enough
+# that every run stays quick.
+declare -A max_len=(
+  [tag_extraction]=16384
+  [line_break_normaliser]=4096
+  [outgoing_exchange_reader]=16384
+  [incoming_exchange_reader]=16384
+  [message_text]=65536
+  [html_text]=32768
+  [charset_conversion]=4096
+  [task_store_update]=8192
+)
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
+                                     incoming_exchange_reader message_text html_text charset_conversion
+                                     task_store_update)
+
+findings="$build/fuzz/findings"
+mkdir -p "$findings"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+failed=()
+for target in "${targets[@]}"; do
+  [ -n "${max_len[$target]:-}" ] || { echo "unknown fuzz target: $target" >&2; exit 64; }
+  mkdir -p "$work/$target"
+  cp fuzz/corpus/"$target"/* "$work/$target"/
+  status=0
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$build/fuzz/fuzz_$target" "$work/$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/$target-" \
+    >"$work/$target.log" 2>&1 || status=$?
+  runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log" | tail -1)"
+  if [ "$status" -eq 0 ]; then
+    printf '%-26s %10s runs in %ss\n' "$target" "${runs:-?}" "$seconds"
+  else
+    printf '%-26s FAILED (exit %s) after %s runs; input kept in %s\n' "$target" "$status" "${runs:-?}" "$findings"
+    grep -E 'ERROR:|SUMMARY:|property broken|runtime error' "$work/$target.log" | head -5 | sed 's/^/    /'
+    failed+=("$target")
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzzing found problems in: ${failed[*]}" >&2
+  exit 1
+fi
