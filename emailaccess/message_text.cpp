@@ -178,6 +178,27 @@ std::string BestPlainText(GMimeMessage* message) {
   return std::string();
 }
 
+// GMime builds every part of a message before the body is looked for, at
+// about a kilobyte each, so a few megabytes of empty parts would take
+// gigabytes. The reply's text is its first text part: of a message with more
+// lines that could open a part than any mail program writes, only the start
+// is read, up to the line that passes the limit.
+constexpr size_t kMaxPartLines = 10000;
+
+std::string_view WithinPartLimit(std::string_view raw, bool& cut) {
+  size_t seen = 0;
+  for (size_t pos = 0; pos < raw.size();) {
+    if (raw.compare(pos, 2, "--") == 0 && ++seen > kMaxPartLines) {
+      cut = true;
+      return raw.substr(0, pos);
+    }
+    const size_t lineEnd = raw.find('\n', pos);
+    if (lineEnd == std::string_view::npos) break;
+    pos = lineEnd + 1;
+  }
+  return raw;
+}
+
 }  // namespace
 
 std::string FormatLocalDate(std::int64_t unixSeconds) {
@@ -227,7 +248,8 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
   IncomingMessage result;
   EnsureGMime();
   if (raw.size() > static_cast<size_t>(INT_MAX)) return result;
-  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.data(), raw.size()));
+  const std::string_view read = WithinPartLimit(raw, result.partsCut);
+  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(read.data(), read.size()));
   GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), IncomingParserOptions()));
   if (!message) return result;

@@ -5,7 +5,10 @@
 // ReadIncomingMessage is a pure function of its input bytes (and the local
 // time zone) with no files, no state and no exceptions, so that untrusted
 // mail can be fed to it directly, by the intake and by a fuzz target alike.
-// A message GMime cannot read at all comes back with `parsed` false.
+// A message GMime cannot read at all comes back with `parsed` false. Time
+// and memory stay bounded: nesting is cut short by GMime, and of a message
+// with more than ten thousand lines that could open a part only the start,
+// where the reply's text stands, is read (`partsCut`).
 #pragma once
 
 #include <cstdint>
@@ -22,6 +25,7 @@ struct IncomingMessage {
   bool hasDate = false;         // the Date header was present and valid
   std::string localDate;        // "YYYY-MM-DD HH:MM:SS" of the Date header in local time
   std::string body;             // best plain text, UTF-8, CR LF line breaks, no NUL byte (U+FFFD instead)
+  bool partsCut = false;        // more part boundaries than any mail program writes: only the start was read
 };
 
 // `ownAddress` is this program's sender address: mail from it is our own

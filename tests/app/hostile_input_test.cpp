@@ -234,12 +234,22 @@ TEST_F(HostileInput, AMimeBombIsReadWithinItsLimitsAndFiled) {
   for (int i = depth - 1; i >= 0; --i) deep += "--d" + std::to_string(i) + "--\r\n";
   Deliver("2.deep", "rob.obrien@example.org", "Re: Corvane Survey", deep);
 
+  // A million empty parts (seven megabytes): only the start is read.
+  std::string empty = "Content-Type: multipart/mixed; boundary=\"e\"\r\n\r\n--e\r\n"
+                      "Content-Type: text/plain; charset=utf-8\r\n\r\n" +
+                      SurveyReplyBody(kSurvey, {kQuestion1}, {{1, "empty parts"}}) + "\r\n";
+  empty.reserve(empty.size() + 7u * 1000000 + 16);
+  for (int i = 0; i < 1000000; ++i) empty += "--e\r\n\r\n";
+  empty += "--e--\r\n";
+  Deliver("3.empty", "david.kim@example.org", "Re: Corvane Survey", empty);
+
   LvMAPI({"church.db", "4"});
-  EXPECT_NE(RunLog().find("Number of survey responses read from file: 2\r\n"), std::string::npos) << RunLog();
+  EXPECT_NE(RunLog().find("Number of survey responses read from file: 3\r\n"), std::string::npos) << RunLog();
   EXPECT_EQ(Answers(), (Table{{"ann.lee@example.org", kQuestion1, "many parts"},
+                              {"david.kim@example.org", kQuestion1, "empty parts"},
                               {"rob.obrien@example.org", kQuestion1, "deep"}}));
   Acknowledge();
-  EXPECT_EQ(CountMessages(m_bin + "/Mail/Processed"), 2u);
+  EXPECT_EQ(CountMessages(m_bin + "/Mail/Processed"), 3u);
   EXPECT_EQ(CountMessages(m_bin + "/Mail/Inbox"), 0u);
 }
 

@@ -2,7 +2,8 @@
 // comes out is always UTF-8 text that LvMAPI can store, whatever came in.
 // NUL bytes and bytes no charset explains become U+FFFD, a huge body is
 // kept whole, a tree of thousands of parts or nested thousands deep gives
-// the first text part within reach, and a body that holds the exchange
+// the first text part within reach (a million parts are not all built), and
+// a body that holds the exchange
 // file's tags stays one record.
 
 #include "email_test_support.h"
@@ -99,6 +100,7 @@ TEST(HostileMessage, ATwentyMegabyteBodyIsKeptWhole) {
   ASSERT_TRUE(message.parsed);
   EXPECT_EQ(message.body.size(), body.size());
   EXPECT_TRUE(message.body == body);  // not EXPECT_EQ: a failure would print 20 MB
+  EXPECT_FALSE(message.partsCut);
 }
 
 TEST(HostileMessage, ThousandsOfPartsGiveTheFirstTextPart) {
@@ -112,6 +114,21 @@ TEST(HostileMessage, ThousandsOfPartsGiveTheFirstTextPart) {
   const auto message = ReadIncomingMessage(Message("Content-Type: multipart/mixed; boundary=\"b\"\r\n", body), kOwn);
   ASSERT_TRUE(message.parsed);
   EXPECT_EQ(message.body, "<answer1>yes</answer1>");  // the break before a boundary is the boundary's
+  EXPECT_FALSE(message.partsCut);
+}
+
+TEST(HostileMessage, AMillionEmptyPartsAreNotAllBuilt) {
+  // Seven megabytes of empty parts would take gigabytes as GMime objects;
+  // only the start is read, where the reply's text is.
+  std::string body = "--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n<answer1>yes</answer1>\r\n";
+  body.reserve(body.size() + 7u * 1000000 + 16);
+  for (int i = 0; i < 1000000; ++i) body += "--b\r\n\r\n";
+  body += "--b--\r\n";
+  const auto message = ReadIncomingMessage(Message("Content-Type: multipart/mixed; boundary=\"b\"\r\n", body), kOwn);
+  ASSERT_TRUE(message.parsed);
+  EXPECT_TRUE(message.partsCut);
+  EXPECT_EQ(message.body, "<answer1>yes</answer1>");
+  EXPECT_EQ(message.senderAddress, "ann.lee@example.org");
 }
 
 // `depth` multiparts, each holding the next, with `text` at the bottom.
