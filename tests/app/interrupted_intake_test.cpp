@@ -1,6 +1,7 @@
 // LvMAPI killed (SIGKILL) in the middle of command 5 with 50 survey replies
 // and 2 goal status replies waiting, then run again: every reply ends up
-// stored exactly once and the inbox holds nothing unprocessed.
+// stored exactly once and the inbox holds nothing unprocessed. Also killed
+// while the mail-access program it started is still fetching.
 //
 // To kill at an exact point, the test gives the database a trigger that
 // keeps LvMAPI busy inside the insert that brings a table to a chosen number
@@ -10,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 
+#include "platform/file_lock.h"
 #include "reply_install.h"
 
 namespace {
@@ -119,5 +122,40 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TwiceInARowAtLaterPoints",
              {{"SurveyResponse", 5}, {"SurveyResponse", kLastSurveyResponse - 1}, {"StrategyGoalStatusReply", 2}}}),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.what; });
+
+// The mail-access program outlives LvMAPI and writes an exchange file no one
+// reads; the next run offers its replies again.
+TEST(InterruptedFetch, LvMAPIKilledWhileTheMailAccessProgramFetchesLosesNothing) {
+  testing_support::ScratchDir dir;
+  ReplyInstall install(dir.file("bin"));
+  install.PlaceSurveyReplies(kSurveyReplies);
+  // The fetch waits for the intake lock, held here, until LvMAPI is dead.
+  auto mailLock = std::make_unique<platform::FileLock>();
+  ASSERT_EQ(mailLock->Acquire(install.bin() + "/LVEmailAccess.lock", std::chrono::milliseconds(0)),
+            platform::FileLock::Result::Acquired);
+  {
+    auto lvmapi = install.StartLvMAPI("5", "");
+    ASSERT_TRUE(testing_support::WaitUntil([&] {
+      return install.MailLog().find("operation 4: fetching replies about \"Corvane Survey\"") != std::string::npos ||
+             !lvmapi->Running();
+    }));
+    ASSERT_TRUE(lvmapi->Running()) << lvmapi->Wait().err;
+    lvmapi->Signal(SIGKILL);
+    ASSERT_EQ(lvmapi->Wait().signal, SIGKILL);
+  }
+  mailLock.reset();
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return install.MailLog().find(" done: ") != std::string::npos; }))
+      << install.MailLog();
+  EXPECT_EQ(install.LeftoverExchangeFiles().size(), 1u) << "the file the killed run never read";
+
+  const auto rerun = install.RunLvMAPI("5");
+  ASSERT_EQ(rerun.exitCode, 0) << rerun.err;
+  EXPECT_NE(install.RunLog().find("Number of survey responses read from file: 50\r\n"), std::string::npos);
+  EXPECT_EQ(install.StoredOnceProblems(kSurveyReplies, 0), std::vector<std::string>{});
+  ASSERT_EQ(install.Acknowledge().exitCode, 0);
+  EXPECT_EQ(install.Messages("Inbox"), 0u) << "replies left unprocessed";
+  EXPECT_EQ(install.Messages("Processed"), static_cast<std::size_t>(kSurveyReplies));
+  EXPECT_EQ(install.LeftoverExchangeFiles(), std::vector<std::string>{});
+}
 
 }  // namespace
