@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-30}"
 build="${FUZZ_BUILD_DIR:-build-fuzz}"
+[[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "FUZZ_SECONDS must be a whole number of seconds: $seconds" >&2; exit 64; }
 CC=clang CXX=clang++ BUILD_DIR="$build" bash scripts/bootstrap.sh \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLVMAPI_FUZZ=ON -DLVMAPI_TESTS=OFF >/dev/null
 
