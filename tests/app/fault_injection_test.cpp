@@ -251,21 +251,24 @@ TEST(BrokenDatabase, AReadOnlyDatabaseFileGivesAClearErrorAndTheNextRunStoresEve
 }
 
 // ---------------------------------------------------------------------------
-// A disk too full for the exchange file: the install folder is a small file
-// system of its own.
+// A full disk: a small file system of its own holds the install folder, or
+// only the database.
 
 class SmallFileSystem {
  public:
-  // Room for the installed programs (sanitizer builds are larger) and 32 MB.
-  explicit SmallFileSystem(const std::string& folder) : m_folder(folder) {
+  // Room for the installed programs (sanitizer builds are larger) and 32 MB,
+  // or `size` bytes.
+  explicit SmallFileSystem(const std::string& folder, std::uintmax_t size = 0) : m_folder(folder) {
     fs::create_directories(folder);
     if (geteuid() != 0) {
       m_why = "mounting a file system needs root";
       return;
     }
-    std::uintmax_t size = 32u << 20;
-    for (const auto& entry : fs::directory_iterator(LVMAPI_BIN_DIR)) {
-      if (entry.is_regular_file()) size += entry.file_size();
+    if (size == 0) {
+      size = 32u << 20;
+      for (const auto& entry : fs::directory_iterator(LVMAPI_BIN_DIR)) {
+        if (entry.is_regular_file()) size += entry.file_size();
+      }
     }
     const std::string options = "size=" + std::to_string(size) + ",mode=0755";
     if (mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
@@ -353,6 +356,26 @@ TEST(FullDisk, AnOutgoingExchangeFileThatDoesNotFitIsLoggedAndNothingIsSent) {
       << install.MailLog() << run.err;
   EXPECT_EQ(install.Messages("Outbox"), 0u) << "nothing half-sent";
   EXPECT_EQ(install.LeftoverExchangeFiles(), std::vector<std::string>{});
+}
+
+TEST(FullDisk, ADatabaseDiskFillingUpWhileRepliesAreStoredFailsCleanlyAndTheNextRunCompletes) {
+  testing_support::ScratchDir dir;
+  const std::string bin = dir.file("bin");
+  SmallFileSystem disk(bin + "/data", 4u << 20);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  ReplyInstall install(bin, "data/church.db");
+  install.PlaceSurveyReplies(50);
+  disk.FillLeaving(24 * 1024);  // room for a few replies, not for fifty
+
+  const auto failed = install.RunLvMAPI("4");
+  ExpectOneReportedDatabaseFailure(install, failed, "database or disk is full");
+  ::testing::Test::RecordProperty("replies_stored_before_the_disk_was_full", std::to_string(install.Count("SurveyReply")));
+  EXPECT_GE(install.Count("SurveyReply"), 1) << "the disk filled up half-way";
+  EXPECT_LT(install.Count("SurveyReply"), 50);
+  EXPECT_EQ(install.HalfStoredProblems(), std::vector<std::string>{});
+
+  disk.MakeRoom();
+  ExpectARerunCompletes(install, 50, 0);
 }
 
 }  // namespace

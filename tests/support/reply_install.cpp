@@ -47,7 +47,8 @@ void Expect(std::vector<std::string>& problems, bool holds, const std::string& w
 
 }  // namespace
 
-ReplyInstall::ReplyInstall(const std::string& folder) : m_bin(folder), m_db(folder + "/church.db") {
+ReplyInstall::ReplyInstall(const std::string& folder, const std::string& database)
+    : m_bin(folder), m_database(database), m_db(folder + "/" + database) {
   CopyInstall(m_bin);
   CreateDatabase(m_db);
 }
@@ -83,11 +84,11 @@ std::map<std::string, std::string> ReplyInstall::Environment(const std::string& 
 }
 
 RunResult ReplyInstall::RunLvMAPI(const std::string& command, const std::string& trace) const {
-  return Run(m_bin + "/LvMAPI", {"church.db", command}, Environment(trace), fs::path(m_bin).parent_path().string());
+  return Run(m_bin + "/LvMAPI", {m_database, command}, Environment(trace), fs::path(m_bin).parent_path().string());
 }
 
 std::unique_ptr<ChildProcess> ReplyInstall::StartLvMAPI(const std::string& command, const std::string& trace) const {
-  return std::make_unique<ChildProcess>(m_bin + "/LvMAPI", std::vector<std::string>{"church.db", command},
+  return std::make_unique<ChildProcess>(m_bin + "/LvMAPI", std::vector<std::string>{m_database, command},
                                         Environment(trace), fs::path(m_bin).parent_path().string());
 }
 

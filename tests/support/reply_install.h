@@ -22,8 +22,10 @@ namespace testing_support {
 
 class ReplyInstall {
  public:
-  // Copies the install into `folder` and creates the database "church.db".
-  explicit ReplyInstall(const std::string& folder);
+  // Copies the install into `folder` and creates the database `database`
+  // (a name relative to the install folder, as LvMAPI is given it), whose
+  // folder must exist.
+  explicit ReplyInstall(const std::string& folder, const std::string& database = "church.db");
 
   const std::string& bin() const { return m_bin; }
   const std::string& db() const { return m_db; }
@@ -37,7 +39,7 @@ class ReplyInstall {
   // The environment of a run: the statement trace goes to `trace` (none when
   // empty).
   static std::map<std::string, std::string> Environment(const std::string& trace);
-  // LvMAPI church.db <command>, from another folder than the install folder.
+  // LvMAPI <database> <command>, from another folder than the install folder.
   RunResult RunLvMAPI(const std::string& command, const std::string& trace = "") const;
   std::unique_ptr<ChildProcess> StartLvMAPI(const std::string& command, const std::string& trace) const;
   // LVEmailAccess --acknowledge: the replies of consumed exchange files go
@@ -64,6 +66,7 @@ class ReplyInstall {
 
  private:
   std::string m_bin;
+  std::string m_database;
   std::string m_db;
   int m_delivered = 0;
 };
