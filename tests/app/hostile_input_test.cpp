@@ -12,17 +12,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "mail/mail_access_stand_in.h"
+#include "reply_install.h"
 #include "reply_messages.h"
 #include "test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
 using testing_support::QueryRows;
 using testing_support::ReadFile;
@@ -36,18 +35,12 @@ const char kQuestion2[] = "{C0A80001-5E11-4D2A-9F3B-000000000002}";
 const char kReplyTables[][32] = {"SurveyReply", "SurveyResponse", "StrategyGoalStatusReply",
                                  "StrategyGoalStatusResponse"};
 
-size_t CountMessages(const std::string& maildir) {
-  size_t n = 0;
-  for (const char* sub : {"new", "cur"}) n += testing_support::ListFolder(maildir + "/" + sub).size();
-  return n;
-}
-
 class HostileInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing_support::CopyInstall(m_bin);
-    m_db = m_bin + "/church.db";
-    testing_support::CreateDatabase(m_db, true);
+    // The demo data as well, so that an identifier that escaped its quotes
+    // would find a survey, a strategy and people to write to.
+    testing_support::ExecSql(m_db, ReadFile(std::string(LVMAPI_SOURCE_DIR) + "/db/demo.sql"));
   }
 
   testing_support::RunResult LvMAPI(const std::vector<std::string>& args) {
@@ -77,11 +70,10 @@ class HostileInput : public ::testing::Test {
   // A reply as a person's mail program delivers it into the Inbox.
   void Deliver(const std::string& name, const std::string& from, const std::string& subject,
                const std::string& headersAndBody) {
-    for (const char* sub : {"tmp", "new", "cur"}) fs::create_directories(m_bin + "/Mail/Inbox/" + sub);
-    testing_support::WriteFile(m_bin + "/Mail/Inbox/new/" + name,
-                               "From: " + from + "\r\nTo: LvMAPI <lvmapi@localhost>\r\nSubject: " + subject +
-                                   "\r\nDate: Tue, 01 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" + name +
-                                   "@example.org>\r\nMIME-Version: 1.0\r\n" + headersAndBody);
+    testing_support::DeliverToMaildir(m_install.Inbox(), name,
+                                      "From: " + from + "\r\nTo: LvMAPI <lvmapi@localhost>\r\nSubject: " + subject +
+                                          "\r\nDate: Tue, 01 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" + name +
+                                          "@example.org>\r\nMIME-Version: 1.0\r\n" + headersAndBody);
   }
   void DeliverText(const std::string& name, const std::string& from, const std::string& body,
                    const std::string& charset = "utf-8") {
@@ -95,20 +87,20 @@ class HostileInput : public ::testing::Test {
                      "SELECT r.ReplyEmail, s.SurveyQuestionID, s.SurveyQuestionResponse FROM SurveyReply r "
                      "JOIN SurveyResponse s ON s.ReplyID = r.ReplyID ORDER BY r.ReplyEmail, s.SurveyQuestionID");
   }
-  std::string Count(const std::string& table) { return QueryRows(m_db, "SELECT COUNT(*) FROM " + table)[0][0]; }
-  std::string RunLog() { return ReadFile(m_bin + "/LvMAPI.log"); }
-  std::string MailLog() { return ReadFile(m_bin + "/LVEmailAccess.log"); }
+  std::string RunLog() { return m_install.RunLog(); }
+  std::string MailLog() { return m_install.MailLog(); }
   void Acknowledge() {
-    auto ack = testing_support::Run(m_bin + "/LVEmailAccess", {"--acknowledge"});
+    auto ack = m_install.Acknowledge();
     EXPECT_EQ(ack.exitCode, 0) << ack.err;
   }
 
   testing_support::ScratchDir m_dir;
-  std::string m_bin = m_dir.file("bin");
-  std::string m_db;
+  testing_support::ReplyInstall m_install{m_dir.file("bin")};
+  std::string m_bin = m_install.bin();
+  std::string m_db = m_install.db();
 };
 
-TEST_F(HostileInput, SqlInEveryFieldOfARepliesIsStoredAsTypedAndHarmsNothing) {
+TEST_F(HostileInput, SqlInEveryFieldOfAReplyIsStoredAsTypedAndHarmsNothing) {
   // The mail-access program is a stand-in that hands over prepared files,
   // so that even the date and the originator carry what an attacker chose.
   const std::string survey = "{S'); DROP TABLE Survey; --}";
@@ -172,11 +164,11 @@ TEST_F(HostileInput, SqlInACommandLineIdentifierMatchesNothingAndChangesNothing)
       SCOPED_TRACE(std::string(command) + " " + id);
       LvMAPI({"church.db", command, id});
       EXPECT_NE(RunLog().find("Parameter guid1: " + id + "\r\n"), std::string::npos) << Visible(RunLog());
-      EXPECT_EQ(CountMessages(m_bin + "/Mail/Outbox"), 0u) << "an identifier with SQL in it sent mail";
+      EXPECT_EQ(m_install.Messages("Outbox"), 0u) << "an identifier with SQL in it sent mail";
     }
   }
   EXPECT_EQ(OtherTables(), before);
-  for (const char* table : kReplyTables) EXPECT_EQ(Count(table), "0") << table;
+  for (const char* table : kReplyTables) EXPECT_EQ(m_install.Count(table), 0) << table;
 }
 
 TEST_F(HostileInput, ABodyHoldingTheExchangeTagsIsStillOneReplyFromItsSender) {
@@ -191,7 +183,7 @@ TEST_F(HostileInput, ABodyHoldingTheExchangeTagsIsStillOneReplyFromItsSender) {
   EXPECT_EQ(Answers(), (Table{{"ann.lee@example.org", kQuestion1, "yes"}}));
   EXPECT_NE(MailLog().find("exchange tag(s) inside"), std::string::npos) << MailLog();
   Acknowledge();
-  EXPECT_EQ(CountMessages(m_bin + "/Mail/Processed"), 1u);
+  EXPECT_EQ(m_install.Messages("Processed"), 1u);
 }
 
 TEST_F(HostileInput, ATwentyMegabyteBodyIsReadWhole) {
@@ -249,8 +241,8 @@ TEST_F(HostileInput, AMimeBombIsReadWithinItsLimitsAndFiled) {
                               {"david.kim@example.org", kQuestion1, "empty parts"},
                               {"rob.obrien@example.org", kQuestion1, "deep"}}));
   Acknowledge();
-  EXPECT_EQ(CountMessages(m_bin + "/Mail/Processed"), 3u);
-  EXPECT_EQ(CountMessages(m_bin + "/Mail/Inbox"), 0u);
+  EXPECT_EQ(m_install.Messages("Processed"), 3u);
+  EXPECT_EQ(m_install.Messages("Inbox"), 0u);
 }
 
 TEST_F(HostileInput, NulBytesAndBrokenOrMixedCharsetsAreStoredReadably) {
