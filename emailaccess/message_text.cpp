@@ -142,6 +142,61 @@ std::string MetaCharset(std::string_view html) {
   return head.substr(at, end - at);
 }
 
+// GMime joins adjacent encoded words of one charset before decoding them
+// (for mail programs that split a character across two words), but then
+// loses everything after a base64 word that ends in padding:
+// "=?UTF-8?B?w6Q=?= =?UTF-8?B?w7Y=?=" would come out as "ä". A padded word
+// ends on a whole byte, so the header text is decoded in pieces that end
+// right after such a word (the blanks between two encoded words are not
+// text) and the pieces are joined.
+std::string DecodeHeaderText(const char* raw) {
+  std::string text;
+  for (const char* p = raw; *p; ++p) {
+    if (*p != '\r' && *p != '\n') text.push_back(*p);  // unfolded
+  }
+  const size_t start = text.find_first_not_of(" \t");
+  text.erase(0, start == std::string::npos ? text.size() : start);
+
+  std::string decoded;
+  auto decodePiece = [&decoded](const std::string& piece) {
+    if (piece.empty()) return;
+    GCharPtr part(g_mime_utils_header_decode_text(IncomingParserOptions(), piece.c_str()));
+    if (part) decoded += part.get();
+  };
+  size_t pieceStart = 0;
+  for (size_t at = text.find("=?"); at != std::string::npos; at = text.find("=?", at + 2)) {
+    // =?charset?B?text?= with no blank inside.
+    const size_t q1 = text.find('?', at + 2);
+    if (q1 == std::string::npos || q1 + 3 >= text.size() || text[q1 + 2] != '?') break;
+    const size_t end = text.find("?=", q1 + 3);
+    if (end == std::string::npos) break;
+    if (text.find_first_of(" \t", at) < end) continue;
+    if ((text[q1 + 1] != 'B' && text[q1 + 1] != 'b') || end == q1 + 3 || text[end - 1] != '=') {
+      at = end;
+      continue;
+    }
+    size_t next = text.find_first_not_of(" \t", end + 2);
+    if (next == std::string::npos) break;
+    if (text.compare(next, 2, "=?") != 0) next = end + 2;  // blanks before plain text stay
+    decodePiece(text.substr(pieceStart, end + 2 - pieceStart));
+    pieceStart = next;
+    at = next - 2;
+  }
+  decodePiece(text.substr(pieceStart));
+  decoded.erase(decoded.find_last_not_of(" \t") + 1);
+  return decoded;
+}
+
+std::string SubjectOf(GMimeMessage* message) {
+  GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(message)), "Subject");
+  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+  if (!raw) {
+    const char* subject = g_mime_message_get_subject(message);
+    return subject ? subject : "";
+  }
+  return DecodeHeaderText(raw);
+}
+
 // A NUL byte is no text (mail may not carry one), and LvMAPI's database
 // statements are C strings that it would cut short: each becomes U+FFFD, so
 // the reply is stored with a visible mark where the byte was.
@@ -255,8 +310,7 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
   if (!message) return result;
   result.parsed = true;
 
-  const char* subject = g_mime_message_get_subject(message.get());
-  result.subject = Utf8OrWindows1252(subject ? subject : "");
+  result.subject = Utf8OrWindows1252(SubjectOf(message.get()));
   result.senderAddress = SenderAddress(message.get());
   result.automaticReason = AutomaticReason(message.get(), result.senderAddress, ownAddress);
   if (GDateTime* date = g_mime_message_get_date(message.get())) {

@@ -25,12 +25,13 @@ declare -A max_len=(
   [message_text]=65536
   [html_text]=32768
   [charset_conversion]=4096
+  [message_composer]=16384
   [task_store_update]=8192
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
                                      incoming_exchange_reader message_text html_text charset_conversion
-                                     task_store_update)
+                                     message_composer task_store_update)
 
 findings="$build/fuzz/findings"
 mkdir -p "$findings"
