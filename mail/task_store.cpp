@@ -130,11 +130,16 @@ void ApplyStatusUpdate(icalcomponent* todo, int32_t percent, const std::string& 
   ReplaceProperty(todo, icalproperty_new_sequence(icalcomponent_get_sequence(todo) + 1));
 }
 
+// libical reads some broken values without complaint and then writes them
+// in a form it cannot read back (a DTSTAMP of "2027000Z" comes out as a
+// DATE of month 00): such a file would never be updated again, so it is
+// not written and the task stays as it was.
 bool WriteCalendar(const std::string& path, icalcomponent* root) {
   char* text = icalcomponent_as_ical_string_r(root);
   if (!text) return false;
   const std::string data(text);
   icalmemory_free_buffer(text);
+  if (!ParseCalendar(data)) return false;
   return platform::ReplaceFileAtomically(path, data);
 }
 

@@ -24,7 +24,8 @@
 // or not at all: such a file might hold the task that should change, so no
 // later task is changed in its place, and it is never rewritten (libical
 // would write its error markers into it). Files without a VTODO are passed
-// over. Nothing is logged and nothing throws.
+// over. A task whose updated file libical would read back only with errors
+// is not written either. Nothing is logged and nothing throws.
 #pragma once
 
 #include <cstdint>
