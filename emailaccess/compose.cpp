@@ -3,6 +3,7 @@
 #include "emailaccess/gmime_support.h"
 #include "emailaccess/text_encoding.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace emailaccess {
@@ -32,6 +33,26 @@ bool IsDotted(std::string_view text, CharTest allowed) {
     if (dot == std::string_view::npos) return true;
     start = dot + 1;
   }
+}
+
+// GMime folds a subject that holds a literal "=?" wrongly: it breaks one of
+// its own encoded words across two lines, and every mail program then shows
+// garbage. Such a subject is written here as encoded words of whole
+// characters, one per line, each line within the recommended 78 characters.
+std::string EncodedWordLines(const std::string& utf8) {
+  constexpr size_t kBytesPerWord = 39;  // 52 base64 characters
+  std::string raw;
+  for (size_t pos = 0; pos < utf8.size();) {
+    size_t end = std::min(utf8.size(), pos + kBytesPerWord);
+    // Never split a character: back up to the start of the one cut into.
+    size_t start = end;
+    while (start > pos && start < utf8.size() && (static_cast<unsigned char>(utf8[start]) & 0xC0) == 0x80) --start;
+    if (start > pos) end = start;
+    GCharPtr base64(g_base64_encode(reinterpret_cast<const guchar*>(utf8.data() + pos), end - pos));
+    raw += std::string(" =?UTF-8?B?") + base64.get() + "?=\n";
+    pos = end;
+  }
+  return raw;
 }
 
 }  // namespace
@@ -85,6 +106,10 @@ ComposedMessage ComposeMessage(const Mailbox& sender, const Recipient& recipient
   addMailbox(g_mime_message_get_from(message.get()), sender);
   addMailbox(g_mime_message_get_to(message.get()), Mailbox{recipient.name, recipient.address});
   g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
+  if (subject.find("=?") != std::string::npos) {
+    GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), "Subject");
+    if (header) g_mime_header_set_raw_value(header, EncodedWordLines(subject).c_str());
+  }
 
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count();
   GDateTimePtr when(g_date_time_new_from_unix_local(static_cast<gint64>(seconds)));

@@ -145,44 +145,55 @@ std::string MetaCharset(std::string_view html) {
 // GMime joins adjacent encoded words of one charset before decoding them
 // (for mail programs that split a character across two words), but then
 // loses everything after a base64 word that ends in padding:
-// "=?UTF-8?B?w6Q=?= =?UTF-8?B?w7Y=?=" would come out as "ä". A padded word
-// ends on a whole byte, so the header text is decoded in pieces that end
-// right after such a word (the blanks between two encoded words are not
-// text) and the pieces are joined.
+// "=?UTF-8?B?w6Q=?= =?UTF-8?B?w7Y=?=" would come out as "ä". And plain text
+// that merely starts like an encoded word ("=?x") keeps it from decoding the
+// real words after it. So the header text is handed to GMime in pieces: each
+// run of encoded words (cut right after a padded base64 word, which ends on
+// a whole byte) and each stretch of plain text on its own, the blanks
+// between two encoded words dropped as RFC 2047 wants; the pieces are joined.
 std::string DecodeHeaderText(const char* raw) {
   std::string text;
   for (const char* p = raw; *p; ++p) {
     if (*p != '\r' && *p != '\n') text.push_back(*p);  // unfolded
   }
-  const size_t start = text.find_first_not_of(" \t");
-  text.erase(0, start == std::string::npos ? text.size() : start);
+  const size_t first = text.find_first_not_of(" \t");
+  text.erase(0, first == std::string::npos ? text.size() : first);
 
   std::string decoded;
-  auto decodePiece = [&decoded](const std::string& piece) {
-    if (piece.empty()) return;
-    GCharPtr part(g_mime_utils_header_decode_text(IncomingParserOptions(), piece.c_str()));
+  auto decodePiece = [&decoded, &text](size_t from, size_t to) {
+    if (to <= from) return;
+    GCharPtr part(g_mime_utils_header_decode_text(IncomingParserOptions(), text.substr(from, to - from).c_str()));
     if (part) decoded += part.get();
   };
-  size_t pieceStart = 0;
+  size_t pieceStart = 0;                 // the text not decoded yet starts here
+  size_t runEnd = std::string::npos;     // the end of the last encoded word
+  bool afterCut = false;                 // ... and the text was cut right after it
   for (size_t at = text.find("=?"); at != std::string::npos; at = text.find("=?", at + 2)) {
-    // =?charset?B?text?= with no blank inside.
+    // An encoded word: =?charset?B-or-Q?text?= with no blank inside.
     const size_t q1 = text.find('?', at + 2);
-    if (q1 == std::string::npos || q1 + 3 >= text.size() || text[q1 + 2] != '?') break;
+    if (q1 == std::string::npos || q1 + 3 >= text.size() || text[q1 + 2] != '?') continue;
     const size_t end = text.find("?=", q1 + 3);
     if (end == std::string::npos) break;
     if (text.find_first_of(" \t", at) < end) continue;
-    if ((text[q1 + 1] != 'B' && text[q1 + 1] != 'b') || end == q1 + 3 || text[end - 1] != '=') {
-      at = end;
-      continue;
+    const size_t wordEnd = end + 2;
+
+    const bool adjacent = runEnd != std::string::npos && text.find_first_not_of(" \t", runEnd) == at;
+    if (!adjacent) {
+      decodePiece(pieceStart, at);  // the run before and the plain text up to this word
+      pieceStart = at;
+    } else if (afterCut) {
+      pieceStart = at;  // the blanks between two encoded words are not text
     }
-    size_t next = text.find_first_not_of(" \t", end + 2);
-    if (next == std::string::npos) break;
-    if (text.compare(next, 2, "=?") != 0) next = end + 2;  // blanks before plain text stay
-    decodePiece(text.substr(pieceStart, end + 2 - pieceStart));
-    pieceStart = next;
-    at = next - 2;
+    const bool padded = (text[q1 + 1] == 'B' || text[q1 + 1] == 'b') && end > q1 + 3 && text[end - 1] == '=';
+    if (padded) {
+      decodePiece(pieceStart, wordEnd);
+      pieceStart = wordEnd;
+    }
+    afterCut = padded;
+    runEnd = wordEnd;
+    at = end;
   }
-  decodePiece(text.substr(pieceStart));
+  decodePiece(pieceStart, text.size());
   decoded.erase(decoded.find_last_not_of(" \t") + 1);
   return decoded;
 }

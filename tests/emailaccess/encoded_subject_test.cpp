@@ -1,7 +1,8 @@
 // Subjects made of encoded words, as mail programs split long or non-ASCII
 // subjects: every word's text must arrive, also after a base64 word that
 // ends in padding (GMime alone drops what follows such a word when the next
-// word has the same charset).
+// word has the same charset) and after plain text that only looks like the
+// start of an encoded word.
 
 #include "emailaccess/message_text.h"
 
@@ -34,6 +35,10 @@ TEST(EncodedSubject, EveryEncodedWordArrives) {
       // is still joined.
       {"=?UTF-8?B?w6TD?= =?UTF-8?B?tg==?=", "\xC3\xA4\xC3\xB6"},
       {"plain text, no words", "plain text, no words"},
+      // Plain text that only starts like an encoded word does not hide the real ones.
+      {"Survey =?x =?UTF-8?B?w6Q=?=", "Survey =?x \xC3\xA4"},
+      {"Corvane Survey =?Gemeinde =?UTF-8?b?RnLDvGhsaW5n?=", "Corvane Survey =?Gemeinde Fr\xC3\xBChling"},
+      {"=?UTF-8?B?QUI=?=  plain  =?UTF-8?Q?C?=", "AB  plain  C"},
       {"=?broken?B?", "=?broken?B?"},
   };
   for (const Case& c : cases) EXPECT_EQ(SubjectOf(c.raw), c.decoded) << c.raw;
