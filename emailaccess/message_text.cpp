@@ -323,7 +323,9 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
 
   result.subject = Utf8OrWindows1252(SubjectOf(message.get()));
   result.senderAddress = SenderAddress(message.get());
-  result.automaticReason = AutomaticReason(message.get(), result.senderAddress, ownAddress);
+  // The reason quotes header text, which may be raw 8-bit bytes; it goes
+  // into the log, which is UTF-8.
+  result.automaticReason = Utf8OrWindows1252(AutomaticReason(message.get(), result.senderAddress, ownAddress));
   if (GDateTime* date = g_mime_message_get_date(message.get())) {
     result.localDate = FormatLocalDate(g_date_time_to_unix(date));
     result.hasDate = !result.localDate.empty();

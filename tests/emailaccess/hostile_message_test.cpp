@@ -91,6 +91,14 @@ TEST(HostileMessage, BrokenAndMixedCharsetsComeOutAsUtf8) {
   EXPECT_TRUE(emailaccess::ContainsIgnoringCase(mixed.subject, "corvane survey"));
 }
 
+TEST(HostileMessage, RawEightBitBytesInARobotsHeaderAreReportedAsUtf8) {
+  const auto message =
+      ReadIncomingMessage("From: x@example.org\r\nAuto-Submitted: auto-r\xE9pondu \xF6\xBC\x90\x98\r\n\r\nbody\r\n", kOwn);
+  ASSERT_TRUE(message.parsed);
+  EXPECT_TRUE(emailaccess::IsValidUtf8(message.automaticReason)) << Visible(message.automaticReason);
+  EXPECT_EQ(message.automaticReason.rfind("Auto-Submitted: auto-r", 0), 0u) << message.automaticReason;
+}
+
 TEST(HostileMessage, ATwentyMegabyteBodyIsKeptWhole) {
   std::string body;
   const std::string line = std::string(76, 'x') + "\r\n";
