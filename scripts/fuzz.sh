@@ -12,8 +12,15 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-30}"
 build="${FUZZ_BUILD_DIR:-build-fuzz}"
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "FUZZ_SECONDS must be a whole number of seconds: $seconds" >&2; exit 64; }
-CC=clang CXX=clang++ BUILD_DIR="$build" bash scripts/bootstrap.sh \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLVMAPI_FUZZ=ON -DLVMAPI_TESTS=OFF >/dev/null
+build_log="$(mktemp)"
+if ! CC=clang CXX=clang++ BUILD_DIR="$build" bash scripts/bootstrap.sh \
+       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLVMAPI_FUZZ=ON -DLVMAPI_TESTS=OFF >"$build_log" 2>&1; then
+  cat "$build_log" >&2
+  rm -f "$build_log"
+  echo "building the fuzz targets failed" >&2
+  exit 1
+fi
+rm -f "$build_log"
 
 # Longest input per target: enough for real files of each kind, small enough
 # that every run stays quick.
