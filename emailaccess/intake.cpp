@@ -124,6 +124,9 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
       continue;
     }
     if (!ContainsIgnoringCase(message.subject, request.subject)) continue;
+    if (message.partsCut) {
+      log.Warning("read only the start of " + stored.key + ": more parts than a mail program writes");
+    }
     if (!message.automaticReason.empty()) {
       try {
         store.MoveToSkipped(stored.key);

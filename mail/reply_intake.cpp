@@ -12,6 +12,22 @@ namespace {
 
 using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body);
 
+// A NUL byte would end a statement's text early inside the database library,
+// so a reply holding one would fail on every run and block the replies after
+// it. It becomes U+FFFD, the mark for a character that could not be read.
+std::string WithoutNulBytes(std::string text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\0') {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // One kind of reply: fetched under `subject` into `path`, each record handed
 // to `receiver`, counted (also when the receiver could not use it), the file
 // deleted. An exception of the receiver leaves at once and keeps the file.
@@ -20,7 +36,7 @@ int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const
   RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
   std::stringstream working;
   ReadTextFile(path, working);
-  const std::string text = working.str();
+  const std::string text = WithoutNulBytes(working.str());
 
   int count = 0;
   for (int n = 1;; ++n) {

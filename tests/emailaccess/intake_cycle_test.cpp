@@ -162,6 +162,27 @@ TEST_F(IntakeCycleTest, MessageTakenAwayMeanwhileIsForgotten) {
   EXPECT_TRUE(emailaccess::LoadOfferRecords(inst.StatePath(), problems).empty());
 }
 
+TEST_F(IntakeCycleTest, AMessageReadOnlyInPartIsOfferedAndTheLogSaysSo) {
+  // More part boundaries than any mail program writes: the reply near the
+  // top is still offered, and the log tells which message was cut short.
+  std::string body = "Content-Type: multipart/mixed; boundary=\"e\"\n\n--e\n"
+                     "Content-Type: text/plain; charset=utf-8\n\n<answer1>D</answer1>\n";
+  for (int i = 0; i < 20000; ++i) body += "--e\n\n";
+  body += "--e--\n";
+  std::string message = Reply("dee@example.org", "Re: Corvane Survey - Spring", "");
+  message.replace(message.find("Content-Type: text/plain; charset=utf-8\n\n"),
+                  std::string("Content-Type: text/plain; charset=utf-8\n\n").size(), body);
+  PlaceMessage(inbox(), "400.d", message, 400);
+
+  Fetch("s.tmp");
+  const auto replies = ReadLikeLvMAPI(ReadFile(inst.File("s.tmp")));
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(replies[2][0], "dee@example.org");
+  EXPECT_NE(replies[2][2].find("<answer1>D</answer1>"), std::string::npos) << replies[2][2];
+  EXPECT_NE(inst.LogText().find("read only the start of 400.d"), std::string::npos) << inst.LogText();
+  EXPECT_EQ(inst.LogText().find("read only the start of 100.a"), std::string::npos);
+}
+
 // A crash of this program after each lasting change: whatever LvMAPI did with
 // the file meanwhile, no message reaches Processed unless a file holding it
 // was consumed, and every message is offered again until one was.

@@ -228,6 +228,22 @@ TEST_F(ReplyIntakeProcess, SqlInEveryFieldOfAReplyIsStoredVerbatimAndDoesNothing
             (Table{{"{G" + attack + "}", "9", evenAttack}}));
 }
 
+TEST_F(ReplyIntakeProcess, ANulByteInAnyFieldIsStoredAsAReplacementCharacterAndBlocksNothing) {
+  const std::string nul(1, '\0');
+  Offer("survey", {{"ann" + nul + "@example.org", "2027-04-02" + nul,
+                    SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "ja" + nul + "nein"}, {2, nul}})},
+                   {"bob@example.org", "2027-04-03", SurveyReplyBody(kSurvey, {kQ1}, {{1, "after"}})}});
+  Offer("strategy", {{"grace@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "40", "half" + nul + "way")}});
+  ASSERT_EQ(Start("5").exitCode, 0) << Visible(Log());
+
+  const std::string mark = "\xEF\xBF\xBD";
+  EXPECT_EQ(Rows("SELECT ReplyEmail, ReplyDate FROM SurveyReply ORDER BY rowid"),
+            (Table{{"ann" + mark + "@example.org", "2027-04-02" + mark}, {"bob@example.org", "2027-04-03"}}));
+  EXPECT_EQ(Rows("SELECT SurveyQuestionResponse FROM SurveyResponse ORDER BY rowid"),
+            (Table{{"ja" + mark + "nein"}, {mark}, {"after"}}));
+  EXPECT_EQ(Rows("SELECT PercentComplete, Comment FROM StrategyGoalStatusResponse"), (Table{{"40", "half" + mark + "way"}}));
+}
+
 TEST_F(ReplyIntakeProcess, EveryRecordHandedOverCountsAndAnIncompleteOneEndsThePass) {
   const std::string good = SurveyReplyBody(kSurvey, {kQ1}, {{1, "yes"}});
   std::string file = IncomingExchangeText({
