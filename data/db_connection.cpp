@@ -14,10 +14,7 @@ template <class Call>
 void Logged(Call call) {
   try {
     call();
-  } catch (const std::invalid_argument& e) {
-    WriteDBLog(kDBLogFileName, e.what());
-    throw;
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // also a text refused before SQLite ran it
     WriteDBLog(kDBLogFileName, e.what());
     throw;
   }

@@ -3,6 +3,7 @@
 #include "emailaccess/gmime_support.h"
 #include "emailaccess/html_text.h"
 #include "emailaccess/text_encoding.h"
+#include "util/text_files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -208,23 +209,6 @@ std::string SubjectOf(GMimeMessage* message) {
   return DecodeHeaderText(raw);
 }
 
-// A NUL byte is no text (mail may not carry one), and LvMAPI's database
-// statements are C strings that it would cut short: each becomes U+FFFD, so
-// the reply is stored with a visible mark where the byte was.
-std::string WithoutNulBytes(std::string text) {
-  if (text.find('\0') == std::string::npos) return text;
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (char c : text) {
-    if (c == '\0') {
-      out += "\xEF\xBF\xBD";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
 std::string BestPlainText(GMimeMessage* message) {
   BodyParts parts;
   CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
@@ -330,6 +314,8 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
     result.localDate = FormatLocalDate(g_date_time_to_unix(date));
     result.hasDate = !result.localDate.empty();
   }
+  // A NUL byte is no text (mail may not carry one), and LvMAPI's statements
+  // would be cut short by it: the reply keeps a visible mark instead.
   result.body = WithoutNulBytes(BestPlainText(message.get()));
   return result;
 }

@@ -7,26 +7,12 @@
 #include "platform/files.h"
 #include "strategy/goal_status_reply.h"
 #include "surveys/survey_reply.h"
+#include "util/text_files.h"
 
 namespace {
 
 using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body);
 
-// A NUL byte would end a statement's text early inside the database library,
-// so a reply holding one would fail on every run and block the replies after
-// it. It becomes U+FFFD, the mark for a character that could not be read.
-std::string WithoutNulBytes(std::string text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c == '\0') {
-      out += "\xEF\xBF\xBD";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 // One kind of reply: fetched under `subject` into `path`, each record handed
 // to `receiver`, counted (also when the receiver could not use it), the file
@@ -36,6 +22,8 @@ int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const
   RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
   std::stringstream working;
   ReadTextFile(path, working);
+  // A NUL byte would end a statement's text early and fail the same reply on
+  // every run, blocking the ones after it.
   const std::string text = WithoutNulBytes(working.str());
 
   int count = 0;

@@ -66,3 +66,17 @@ std::string DisplayName(const std::string& first, const std::string& middle, con
   if (!last.empty()) name += " " + last;
   return name;
 }
+
+std::string WithoutNulBytes(std::string text) {
+  if (text.find('\0') == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    if (c == '\0') {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}

@@ -24,3 +24,8 @@ std::string PathBesideProgram(const std::string& name);
 // First name, then " " + middle name if not empty, then " " + last name if not
 // empty. Nothing is trimmed.
 std::string DisplayName(const std::string& first, const std::string& middle, const std::string& last);
+
+// `text` with every NUL byte replaced by U+FFFD (EF BF BD), the mark for a
+// character that could not be read. Database statements are C strings: a
+// NUL inside a value would end the statement early.
+std::string WithoutNulBytes(std::string text);

@@ -42,9 +42,8 @@ emailaccess::FetchRequest Installation::Request(const std::string& file, const s
 
 void PlaceMessage(const std::string& maildir, const std::string& name, const std::string& data,
                   std::int64_t arrivalSeconds) {
-  for (const char* sub : {"tmp", "new", "cur"}) std::filesystem::create_directories(maildir + "/" + sub);
+  testing_support::DeliverToMaildir(maildir, name, data);
   const std::string path = maildir + "/new/" + name;
-  testing_support::WriteFile(path, data);
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(arrivalSeconds);
   times[0].tv_nsec = times[1].tv_nsec = 0;

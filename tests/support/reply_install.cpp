@@ -141,29 +141,31 @@ std::vector<std::string> ReplyInstall::HalfStoredProblems() const {
 
 std::vector<std::string> ReplyInstall::StoredOnceProblems(int survey, int goal) const {
   std::vector<std::string> problems = HalfStoredProblems();
-  std::set<std::vector<std::string>> expected, stored;
-  for (int k = 1; k <= survey; ++k) {
-    for (int q = 1; q <= kQuestions; ++q) expected.insert({Person(k), kSurvey, Question(q), Answer(k, q)});
-  }
-  for (auto& row : Rows(m_db, "SELECT r.ReplyEmail, r.SurveyID, s.SurveyQuestionID, s.SurveyQuestionResponse "
-                              "FROM SurveyReply r JOIN SurveyResponse s ON s.ReplyID = r.ReplyID")) {
-    stored.insert(row);
-  }
-  Expect(problems, Count("SurveyReply") == survey,
-         std::to_string(Count("SurveyReply")) + " survey reply rows, not " + std::to_string(survey));
-  Expect(problems, stored == expected, "the stored answers are not the answers given");
+  using RowSet = std::set<std::vector<std::string>>;
+  // Each reply row once, and its answers exactly as given.
+  auto check = [&](const char* table, int replies, const RowSet& expected, const char* query, const char* what) {
+    RowSet stored;
+    for (auto& row : Rows(m_db, query)) stored.insert(row);
+    Expect(problems, Count(table) == replies,
+           std::to_string(Count(table)) + " " + what + " reply rows, not " + std::to_string(replies));
+    Expect(problems, stored == expected, std::string("the stored ") + what + " answers are not the answers given");
+  };
 
-  std::set<std::vector<std::string>> expectedGoals, storedGoals;
+  RowSet answers, statuses;
+  for (int k = 1; k <= survey; ++k) {
+    for (int q = 1; q <= kQuestions; ++q) answers.insert({Person(k), kSurvey, Question(q), Answer(k, q)});
+  }
   for (int k = 1; k <= goal; ++k) {
-    expectedGoals.insert({Leader(k), kStrategy, Goal(k), std::to_string(k * 10), "goal " + std::to_string(k)});
+    statuses.insert({Leader(k), kStrategy, Goal(k), std::to_string(k * 10), "goal " + std::to_string(k)});
   }
-  for (auto& row : Rows(m_db, "SELECT r.ReplyEmail, r.StrategyID, s.GoalID, s.PercentComplete, s.Comment "
-                              "FROM StrategyGoalStatusReply r JOIN StrategyGoalStatusResponse s ON s.ReplyID = r.ReplyID")) {
-    storedGoals.insert(row);
-  }
-  Expect(problems, Count("StrategyGoalStatusReply") == goal,
-         std::to_string(Count("StrategyGoalStatusReply")) + " goal status reply rows, not " + std::to_string(goal));
-  Expect(problems, storedGoals == expectedGoals, "the stored goal statuses are not the statuses given");
+  check("SurveyReply", survey, answers,
+        "SELECT r.ReplyEmail, r.SurveyID, s.SurveyQuestionID, s.SurveyQuestionResponse "
+        "FROM SurveyReply r JOIN SurveyResponse s ON s.ReplyID = r.ReplyID",
+        "survey");
+  check("StrategyGoalStatusReply", goal, statuses,
+        "SELECT r.ReplyEmail, r.StrategyID, s.GoalID, s.PercentComplete, s.Comment "
+        "FROM StrategyGoalStatusReply r JOIN StrategyGoalStatusResponse s ON s.ReplyID = r.ReplyID",
+        "goal status");
   return problems;
 }
 
