@@ -1,6 +1,6 @@
 // What the fuzz targets share: a check that stops the run with a readable
-// reason (libFuzzer then keeps the input), and the two readings of an
-// exchange file that every target compares against.
+// reason (libFuzzer then keeps the input), and the checks of texts that
+// several targets compare against.
 //
 // Header-only, no state. Require() aborts, so a broken property is reported
 // exactly like a crash, with the input saved as crash-<hash>.
@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "mail/exchange.h"
 
@@ -31,23 +30,7 @@ inline bool IsCanonicalCrlf(std::string_view text) {
   return true;
 }
 
-struct Record {
-  std::string originator, date, body;
-};
-
-// The incoming exchange file as LvMAPI reads it: records 1, 2, ... up to the
-// first one that lacks an element. `limit` bounds the walk for huge inputs.
-inline std::vector<Record> ReadRecordsAsLvMAPI(const std::string& text, size_t limit = 1000) {
-  std::vector<Record> records;
-  for (int n = 1; records.size() < limit; ++n) {
-    Record r;
-    if (!GetNumberedTagValue(text, "Originator", n, r.originator)) break;
-    if (!GetNumberedTagValue(text, "Date", n, r.date)) break;
-    if (!GetNumberedTagValue(text, "Body", n, r.body)) break;
-    records.push_back(std::move(r));
-  }
-  return records;
-}
+using Record = IncomingRecord;
 
 // A value as LvMAPI gets it back from an element: its leading blanks gone.
 inline std::string WithoutLeadingBlanks(std::string value) {

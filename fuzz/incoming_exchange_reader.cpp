@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
 
   std::vector<emailaccess::ReplyRecord> records;
-  for (const Record& r : fuzzing::ReadRecordsAsLvMAPI(text, 50)) {
+  for (const Record& r : ReadIncomingRecords(text, 50)) {
     Require(r.originator.empty() || r.originator[0] != ' ', "values lose their leading blanks");
     records.push_back({r.originator, r.date, r.body});
   }
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   size_t neutralised = 0;
   const std::string file = emailaccess::FormatIncomingExchange(records, &neutralised);
-  const std::vector<Record> back = fuzzing::ReadRecordsAsLvMAPI(file, records.size() + 5);
+  const std::vector<Record> back = ReadIncomingRecords(file, records.size() + 5);
   Require(back.size() == records.size(), "exactly the records written are read back");
   for (size_t i = 0; i < records.size(); ++i) {
     std::string originator = records[i].originator, date = records[i].date, body = records[i].body;

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string date = message.hasDate ? message.localDate : "2026-01-01 00:00:00";
   const std::string file = emailaccess::FormatIncomingExchange({{message.senderAddress, date, message.body}});
-  const std::vector<fuzzing::Record> back = fuzzing::ReadRecordsAsLvMAPI(file, 5);
+  const std::vector<fuzzing::Record> back = ReadIncomingRecords(file, 5);
   Require(back.size() == 1, "one message is one record");
   std::string body = message.body;
   emailaccess::NeutraliseExchangeTags(body);

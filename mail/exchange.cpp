@@ -70,3 +70,15 @@ bool GetNumberedTagValue(const std::string& text, const std::string& tagName, in
   const std::string name = tagName + std::to_string(number);
   return ExtractBetween(text, "<" + name + ">", "</" + name + ">", value);
 }
+
+std::vector<IncomingRecord> ReadIncomingRecords(const std::string& text, size_t limit) {
+  std::vector<IncomingRecord> records;
+  for (int n = 1; records.size() < limit; ++n) {
+    IncomingRecord r;
+    if (!GetNumberedTagValue(text, "Originator", n, r.originator)) break;
+    if (!GetNumberedTagValue(text, "Date", n, r.date)) break;
+    if (!GetNumberedTagValue(text, "Body", n, r.body)) break;
+    records.push_back(std::move(r));
+  }
+  return records;
+}

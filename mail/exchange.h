@@ -15,6 +15,7 @@
 // which creates and deletes its own.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -72,3 +73,13 @@ bool ReadTextFile(const std::string& path, std::stringstream& stream);
 // its value less leading spaces. False, with `value` empty, when either tag
 // is missing.
 bool GetNumberedTagValue(const std::string& text, const std::string& tagName, int number, std::string& value);
+
+// One reply of an incoming exchange file.
+struct IncomingRecord {
+  std::string originator, date, body;
+};
+
+// The replies of an incoming exchange file: records 1, 2, ... through
+// GetNumberedTagValue, up to the first that lacks its Originator, Date or
+// Body, and at most `limit` of them.
+std::vector<IncomingRecord> ReadIncomingRecords(const std::string& text, size_t limit = SIZE_MAX);

@@ -27,12 +27,8 @@ int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const
   const std::string text = WithoutNulBytes(working.str());
 
   int count = 0;
-  for (int n = 1;; ++n) {
-    std::string originator, date, body;
-    if (!GetNumberedTagValue(text, "Originator", n, originator)) break;
-    if (!GetNumberedTagValue(text, "Date", n, date)) break;
-    if (!GetNumberedTagValue(text, "Body", n, body)) break;
-    receiver(originator, date, body);
+  for (IncomingRecord& record : ReadIncomingRecords(text)) {
+    receiver(std::move(record.originator), std::move(record.date), std::move(record.body));
     ++count;
   }
   log << countLine << count << std::endl;
