@@ -1,21 +1,54 @@
 #include "app/lvmapi.h"
 
 #include <cstdlib>
+#include <iostream>
 #include <sstream>
 #include <string>
 
 #include "app/run_log.h"
 #include "bizobjects/settings.h"
+#include "mail/exchange.h"
 #include "mail/reply_intake.h"
 #include "strategy/goal_notification.h"
 #include "surveys/survey_send.h"
 #include "tarnbase/tarnbase.h"
 #include "util/text_files.h"
 
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: LvMAPI <database> <cmd> [guid1 [guid2]]\n"
+    "  <database>  the database file, relative to the folder LvMAPI is in\n"
+    "  1  tell the person responsible for each goal of strategy guid1 about the goal\n"
+    "     (only goal guid2 when given)\n"
+    "  2  send survey guid1 by e-mail, with tags to type the answers between\n"
+    "  3  send survey guid1 as plain text, without answer tags\n"
+    "  4  fetch the survey replies and store the answers\n"
+    "  5  the same, then fetch the goal status replies and store each goal's status\n"
+    "Exit status: 0 done; 64 bad arguments; 78, 1, 75 or 65 when the mail-access\n"
+    "program failed (see LvMAPI.log beside the program).\n";
+
+constexpr int kExitBadArguments = 64;
+
+// The caller gave arguments no job can run on: the run log already says
+// which; the terminal gets the usage.
+int BadArguments() {
+  std::cout.flush();
+  std::cerr << kUsage;
+  return kExitBadArguments;
+}
+
+}  // namespace
+
 int LvMAPIMain(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--help") {
+    std::cout << kUsage;
+    return 0;
+  }
   std::string pgmPath, database, cmd, guid1, guid2;
   std::stringstream log;
   const std::string logPath = RunLogPath();
+  ResetMailAccessJobStatus();
 
   try {
     log << "Entering LvMAPI.exe" << std::endl;
@@ -23,7 +56,7 @@ int LvMAPIMain(int argc, char** argv) {
       log << "Not enough parameters: " << argc << std::endl;
       for (int i = 0; i < argc; ++i) log << "Argument " << i << ": " << argv[i] << std::endl;
       WriteTextFile(logPath, log.str());
-      return 0;
+      return BadArguments();
     }
 
     pgmPath = argv[0];
@@ -44,10 +77,12 @@ int LvMAPIMain(int argc, char** argv) {
     log << "Setting database path: " << databasePath << std::endl;
     SetDBPath(databasePath.c_str());
 
+    bool argumentsBad = false;
     switch (command) {
       case 1:
         if (guid1.empty()) {
           log << "Error.  Send goal status command with empty guid1." << std::endl;
+          argumentsBad = true;
         } else {
           log << "Calling LVML_SendStatusEmails" << std::endl;
           LVML_SendStatusEmails(guid2, &log, guid1);
@@ -58,6 +93,7 @@ int LvMAPIMain(int argc, char** argv) {
         log << "Calling LVML_SendSurveyEmails" << std::endl;
         if (guid1.empty()) {
           log << "Error.  Send survey command with empty guid1." << std::endl;
+          argumentsBad = true;
         } else {
           LVML_SendSurveyEmails(guid1, &log, command == 3);
         }
@@ -77,11 +113,13 @@ int LvMAPIMain(int argc, char** argv) {
         break;
       }
       default:
+        log << "Unknown command: " << cmd << std::endl;
+        argumentsBad = true;
         break;
     }
 
     WriteTextFile(logPath, log.str());
-    return 0;
+    return argumentsBad ? BadArguments() : MailAccessJobStatus();
   } catch (...) {
     WriteTextFile(logPath, log.str());
     throw;

@@ -51,8 +51,9 @@ constexpr const char kUsage[] =
     "Passwords may also come from LVEMAILACCESS_SMTP_PASSWORD and\n"
     "LVEMAILACCESS_IMAP_PASSWORD.\n"
     "Log: LVEmailAccess.log beside the program.\n"
-    "Exit status: 0 done, 64 bad arguments, 78 bad configuration,\n"
-    "75 temporary failure, 1 any other failure.\n";
+    "Exit status: 0 done, 64 bad arguments, 65 some recipients have no usable\n"
+    "address (the others were sent), 78 bad configuration or login, 75 temporary\n"
+    "failure (the next run completes it), 1 any other failure.\n";
 
 class UsageError : public std::runtime_error {
  public:
@@ -118,9 +119,17 @@ int Send(const Config& config, EventLog& log, const Operation* op) {
            " queued for a later run");
   // With a queue, only refusals count as failed; without one, a failure
   // that may pass by itself is a temporary one.
+  if (outcome.queued > 0) {
+    // Said on standard error too, so whoever started the run learns why.
+    log.Warning(std::to_string(outcome.queued) + " message(s) wait in the queue " + queue->path() +
+                (outcome.whyQueued.empty() ? "" : " (" + outcome.whyQueued + ")") + "; the next run sends them");
+  }
+  // A recipient without a usable address is bad data in the list, not a
+  // failure of the sending; what waits in the queue matters more to report.
   const bool refused = outcome.failed > 0 && (queue || !outcome.temporary);
-  if (refused || outcome.invalidRecipients > 0) return kExitFailure;
-  return outcome.failed > 0 || outcome.queued > 0 ? kExitTemporary : kExitDone;
+  if (refused) return kExitFailure;
+  if (outcome.failed > 0 || outcome.queued > 0) return kExitTemporary;
+  return outcome.invalidRecipients > 0 ? kExitDataError : kExitDone;
 }
 
 std::string Summary(const FetchOutcome& outcome) {

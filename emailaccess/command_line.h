@@ -4,7 +4,8 @@
 //   LVEmailAccess --acknowledge | --send-queued | --check | --help | --version
 //
 // RunCommandLine does the whole run for the arguments (without the program
-// name) and returns the exit status: 0 done, 64 bad arguments, 78 bad
+// name) and returns the exit status: 0 done, 64 bad arguments, 65 some
+// recipients had no usable address (everyone else was sent to), 78 bad
 // configuration or a refused login, 75 a temporary failure (mailbox locked,
 // server out of reach, messages queued for a later run), 1 anything else.
 // Every failure is explained on `err` and in the log beside the program;
@@ -20,6 +21,7 @@ namespace emailaccess {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 64;
+inline constexpr int kExitDataError = 65;
 inline constexpr int kExitTemporary = 75;
 inline constexpr int kExitConfig = 78;
 

@@ -32,6 +32,7 @@ void SendRun::Queue(const std::string& who, const std::string& message, const st
   const std::string path = m_queue->Deliver(message);
   m_log.Info("not sent to " + who + " for now (" + why + "); kept for a later run in " + path);
   ++m_outcome.queued;
+  m_outcome.whyQueued = why;
 }
 
 SendRun::Delivery SendRun::Deliver(const std::string& who, const std::string& address, const std::string& message,
@@ -83,6 +84,7 @@ void SendRun::SendQueued() {
       case Delivery::Deferred:
         m_log.Info("queued " + stored.key + " for " + address + " still not sent (" + why + ")");
         ++m_outcome.queued;
+        m_outcome.whyQueued = why;
         break;
       case Delivery::Sent:
       case Delivery::Refused:  // logged as failed: a refusal does not pass by waiting

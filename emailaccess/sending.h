@@ -33,6 +33,7 @@ struct SendOutcome {
   int failed = 0;           // deliveries that failed (without a queue: also those that may pass)
   int queued = 0;           // messages waiting in the queue for a later run
   bool temporary = false;   // every failure may pass by itself
+  std::string whyQueued;    // the reason the last message went to the queue
 };
 
 class SendRun {

@@ -1,6 +1,7 @@
 #include "mail/exchange.h"
 
 #include <ostream>
+#include <string_view>
 
 #include "platform/files.h"
 #include "platform/process.h"
@@ -33,6 +34,74 @@ std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, c
   return text.str();
 }
 
+namespace {
+
+int g_jobStatus = 0;
+
+// Higher is more serious; 0 is success.
+int Seriousness(int status) {
+  switch (status) {
+    case 0: return 0;
+    case kMailAccessSomeAddressesUnusable: return 1;
+    case kMailAccessTemporaryFailure: return 2;
+    case kMailAccessBadSettings: return 4;
+    default: return 3;
+  }
+}
+
+void RecordJobStatus(int status) {
+  if (status != 0 && status != kMailAccessSomeAddressesUnusable && status != kMailAccessTemporaryFailure &&
+      status != kMailAccessBadSettings) {
+    status = kMailAccessFailure;
+  }
+  if (Seriousness(status) > Seriousness(g_jobStatus)) g_jobStatus = status;
+}
+
+const char* MeaningOfStatus(int status) {
+  switch (status) {
+    case kMailAccessBadArguments: return "bad arguments";
+    case kMailAccessSomeAddressesUnusable: return "some recipients have no usable e-mail address, the others were sent";
+    case kMailAccessTemporaryFailure: return "temporary failure, nothing is lost and the next run completes it";
+    case kMailAccessBadSettings:
+      return "the settings or the login are wrong and a person must fix LVEmailAccess.conf";
+    default: return "failure, see LVEmailAccess.log";
+  }
+}
+
+constexpr size_t kMaxErrorLines = 20;
+constexpr size_t kMaxErrorLineBytes = 500;
+
+// At most `limit` bytes of `line`, never ending inside a UTF-8 sequence.
+std::string_view CutAt(std::string_view line, size_t limit) {
+  if (line.size() <= limit) return line;
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+  return line.substr(0, end);
+}
+
+// The child's own words, so the office sees why without opening another log.
+void LogErrorOutput(RunLog& runLog, const platform::ProcessOutcome& outcome) {
+  std::string_view rest = outcome.errorOutput;
+  size_t shown = 0;
+  while (!rest.empty() && shown < kMaxErrorLines) {
+    const size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    runLog << "  " << CutAt(line, kMaxErrorLineBytes) << std::endl;
+    ++shown;
+  }
+  if (outcome.errorLines > shown) {
+    runLog << "  (" << outcome.errorLines - shown << " more line(s) left out)" << std::endl;
+  }
+}
+
+}  // namespace
+
+int MailAccessJobStatus() { return g_jobStatus; }
+
+void ResetMailAccessJobStatus() { g_jobStatus = 0; }
+
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
                     int flag) {
   // The copy installed beside this program wins; otherwise PATH decides.
@@ -40,11 +109,22 @@ bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operati
   if (!platform::FileExists(program)) program = kMailAccessProgram;
 
   const platform::ProcessOutcome outcome =
-      platform::RunAndWait(program, {std::to_string(operation), exchangePath, subject, std::to_string(flag)});
+      platform::RunAndWait(program, {std::to_string(operation), exchangePath, subject, std::to_string(flag)},
+                           platform::ErrorOutput::Capture);
   if (!outcome.started) {
     runLog << "The mail-access program could not be started (" << program << "): " << outcome.error << std::endl;
+    RecordJobStatus(kMailAccessFailure);
     return false;
   }
+  if (outcome.signal != 0) {
+    runLog << "The mail-access program was stopped by signal " << outcome.signal << std::endl;
+    RecordJobStatus(kMailAccessFailure);
+  } else if (outcome.exitCode != 0) {
+    runLog << "The mail-access program ended with status " << outcome.exitCode << ": "
+           << MeaningOfStatus(outcome.exitCode) << std::endl;
+    RecordJobStatus(outcome.exitCode);
+  }
+  if (outcome.signal != 0 || outcome.exitCode != 0) LogErrorOutput(runLog, outcome);
   return true;
 }
 

@@ -7,10 +7,11 @@
 // LVEmailAccess on a file name that does not exist yet and reads the numbered
 // Originator/Date/Body elements that program has written into it.
 //
-// Nothing here throws. Failures are reported by results and, where a run log
-// is given, by one line in it: the mail-access program that cannot be started
-// is logged with the system's reason (so a run that sent nothing does not
-// look like a success); its exit status is never read. Exchange files are
+// Nothing here throws. Failures are reported by results and in the run log:
+// a mail-access program that cannot be started, or that ends with anything
+// but 0, is logged with the reason and what it wrote to standard error, so a
+// run that sent or fetched nothing does not look like a success. The job's
+// worst outcome is kept for LvMAPI's exit status. Exchange files are
 // owned by the caller of NewExchangeFilePath, except in SendOutgoingExchange,
 // which creates and deletes its own.
 #pragma once
@@ -51,9 +52,27 @@ std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, c
 // and flag (each a separate argument, so blanks and double quotes in the
 // subject arrive unchanged) and waits until it has ended. True when it was
 // started (whatever its exit status); false when it could not be started,
-// after logging one line with the reason to `runLog`.
+// after logging one line with the reason to `runLog`. When it ends other than
+// with 0, `runLog` gets "The mail-access program ended with status N: <what
+// that means>" (or "... was stopped by signal N"), then the first lines it
+// wrote to standard error, indented by two blanks.
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
                     int flag);
+
+// The exit statuses of the mail-access program that mean more than "failed".
+inline constexpr int kMailAccessBadArguments = 64;
+inline constexpr int kMailAccessSomeAddressesUnusable = 65;
+inline constexpr int kMailAccessTemporaryFailure = 75;
+inline constexpr int kMailAccessBadSettings = 78;
+inline constexpr int kMailAccessFailure = 1;
+
+// What this process's mail-access runs came to, for LvMAPI's exit status:
+// 0 when every run ended with 0 (or none ran); otherwise the most serious
+// outcome seen, in the order 78, then any other failure (1; also a signal or
+// a program that could not be started), then 75, then 65.
+int MailAccessJobStatus();
+// Forgets the runs so far (a new job, or a test).
+void ResetMailAccessJobStatus();
 
 // The sending procedure shared by every outgoing mailing: makes a new
 // exchange file path, logs "Creating output file: <path>", writes

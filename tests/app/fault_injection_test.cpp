@@ -317,8 +317,12 @@ TEST(FullDisk, AnIncomingExchangeFileThatDoesNotFitIsLoggedAndItsRepliesWait) {
   disk.FillLeaving(64 * 1024);
 
   const auto run = install.RunLvMAPI("4");
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_EQ(run.signal, 0);
+  EXPECT_NE(install.RunLog().find("The mail-access program ended with status 1: failure, see LVEmailAccess.log\r\n"
+                                  "  LVEmailAccess: cannot write the exchange file"),
+            std::string::npos)
+      << Visible(install.RunLog());
   EXPECT_NE(install.RunLog().find("Number of survey responses read from file: 0\r\n"), std::string::npos)
       << Visible(install.RunLog());
   const std::string mailLog = install.MailLog();
@@ -345,7 +349,7 @@ TEST(FullDisk, AnOutgoingExchangeFileThatDoesNotFitIsLoggedAndNothingIsSent) {
   const auto run = testing_support::Run(install.bin() + "/LvMAPI",
                                         {"demo.db", "2", "{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}"});
   EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, 1) << run.err;
   // LvMAPI's run log says the file could not be written; the mail-access
   // program, handed what there is of it, refuses it and says why (on
   // standard error when its own log has no room either).

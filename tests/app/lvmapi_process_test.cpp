@@ -35,36 +35,51 @@ class LvMAPIProcess : public ::testing::Test {
   std::string m_program = m_bin + "/LvMAPI";
 };
 
+// Arguments no job can run on are bad arguments for the caller (64, the usage
+// on standard error); the run log says which, as always.
+void ExpectBadArguments(const testing_support::RunResult& result, const std::string& what) {
+  EXPECT_EQ(result.exitCode, 64) << what;
+  EXPECT_EQ(result.err.rfind("Usage: LvMAPI <database> <cmd> [guid1 [guid2]]\n", 0), 0u) << what << result.err;
+}
+
 TEST_F(LvMAPIProcess, TooFewArgumentsAreListedAndNothingRuns) {
   auto result = Start({"church.db"});
-  EXPECT_EQ(result.exitCode, 0);
+  ExpectBadArguments(result, "argc 2");
   EXPECT_EQ(Log(), "Entering LvMAPI.exe\r\nNot enough parameters: 2\r\nArgument 0: " + m_program +
                        "\r\nArgument 1: church.db\r\n");
 
   result = Start({});
-  EXPECT_EQ(result.exitCode, 0);
+  ExpectBadArguments(result, "argc 1");
   EXPECT_EQ(Log(), "Entering LvMAPI.exe\r\nNot enough parameters: 1\r\nArgument 0: " + m_program + "\r\n");
 }
 
-TEST_F(LvMAPIProcess, UnknownCommandNumbersOnlySetTheDatabasePath) {
+TEST_F(LvMAPIProcess, UnknownCommandNumbersOnlySetTheDatabasePathAndSaySo) {
   for (const std::string cmd : {"0", "6", "-1", "letters", ""}) {
     auto result = Start({"church.db", cmd, "{ABC}", "{DEF}"});
-    EXPECT_EQ(result.exitCode, 0) << cmd;
-    EXPECT_EQ(Log(), Header("church.db", cmd, "{ABC}", "{DEF}")) << Visible(Log());
+    ExpectBadArguments(result, cmd);
+    EXPECT_EQ(Log(), Header("church.db", cmd, "{ABC}", "{DEF}") + "Unknown command: " + cmd + "\r\n")
+        << Visible(Log());
   }
 }
 
 TEST_F(LvMAPIProcess, SendCommandsWithoutAnIdentifierOnlyLogTheirError) {
   auto result = Start({"church.db", "1"});
-  EXPECT_EQ(result.exitCode, 0);
+  ExpectBadArguments(result, "1");
   EXPECT_EQ(Log(), Header("church.db", "1") + "Error.  Send goal status command with empty guid1.\r\n");
 
   for (const std::string cmd : {"2", "3"}) {
     result = Start({"church.db", cmd, ""});
-    EXPECT_EQ(result.exitCode, 0);
+    ExpectBadArguments(result, cmd);
     EXPECT_EQ(Log(), Header("church.db", cmd) +
                          "Calling LVML_SendSurveyEmails\r\nError.  Send survey command with empty guid1.\r\n");
   }
+}
+
+TEST_F(LvMAPIProcess, HelpShowsTheUsageAndRunsNothing) {
+  const auto result = Start({"--help"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out.rfind("Usage: LvMAPI <database> <cmd> [guid1 [guid2]]\n", 0), 0u) << result.out;
+  EXPECT_FALSE(testing_support::Exists(m_bin + "/LvMAPI.log"));
 }
 
 TEST_F(LvMAPIProcess, EachCommandNumberCallsItsJob) {
@@ -89,19 +104,19 @@ TEST_F(LvMAPIProcess, EachCommandNumberCallsItsJob) {
 
 TEST_F(LvMAPIProcess, TheDatabaseArgumentIsAlwaysTakenBesideTheProgram) {
   Start({"/elsewhere/church.db", "7"});
-  EXPECT_EQ(Log(), Header("/elsewhere/church.db", "7"));
+  EXPECT_EQ(Log(), Header("/elsewhere/church.db", "7") + "Unknown command: 7\r\n");
   EXPECT_NE(Log().find("Setting database path: " + m_bin + "//elsewhere/church.db\r\n"), std::string::npos);
 }
 
 TEST_F(LvMAPIProcess, ASecondRunReplacesTheLog) {
   Start({"church.db", "9", "a-much-longer-identifier-than-the-next-run-uses"});
   Start({"church.db", "9"});
-  EXPECT_EQ(Log(), Header("church.db", "9"));
+  EXPECT_EQ(Log(), Header("church.db", "9") + "Unknown command: 9\r\n");
 }
 
 TEST_F(LvMAPIProcess, ArgumentsBeyondTheFifthAreIgnored) {
   Start({"church.db", "8", "g1", "g2", "extra", "more"});
-  EXPECT_EQ(Log(), Header("church.db", "8", "g1", "g2"));
+  EXPECT_EQ(Log(), Header("church.db", "8", "g1", "g2") + "Unknown command: 8\r\n");
 }
 
 TEST_F(LvMAPIProcess, ADatabaseFailureEndsTheRunNonZeroWithEverythingWritten) {

@@ -174,13 +174,64 @@ TEST_F(MailAccessOnPath, PassesOperationPathSubjectAndFlagAsSeparateArguments) {
   EXPECT_EQ(log.str(), "");
 }
 
-TEST_F(MailAccessOnPath, IgnoresTheExitStatusAndWaitsForTheEnd) {
-  ScratchDir marker;
-  InstallStandIn(3, "sleep 0.3; : > '" + marker.file("done") + "'");
-  std::ostringstream log;
-  EXPECT_TRUE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0));
-  EXPECT_TRUE(testing_support::Exists(marker.file("done"))) << "returned before the program ended";
-  EXPECT_EQ(log.str(), "");
+TEST_F(MailAccessOnPath, WaitsForTheEndAndLogsOnlyAnEndOtherThanSuccess) {
+  const std::string longLine(600, 'x');
+  struct Case {
+    int exitCode;
+    std::string shell;  // runs before the exit
+    std::string log;
+  };
+  const Case cases[] = {
+      {0, "echo 'just talking' >&2", ""},
+      {3, "printf 'first\\r\\nsecond' >&2",
+       "The mail-access program ended with status 3: failure, see LVEmailAccess.log\n  first\n  second\n"},
+      {64, "", "The mail-access program ended with status 64: bad arguments\n"},
+      {65, "echo 'recipient skipped: \"Bo\"' >&2",
+       "The mail-access program ended with status 65: some recipients have no usable e-mail address, the others "
+       "were sent\n  recipient skipped: \"Bo\"\n"},
+      {75, "", "The mail-access program ended with status 75: temporary failure, nothing is lost and the next run "
+               "completes it\n"},
+      {78, "", "The mail-access program ended with status 78: the settings or the login are wrong and a person must "
+               "fix LVEmailAccess.conf\n"},
+      {0, "echo dying >&2; kill -9 $$", "The mail-access program was stopped by signal 9\n  dying\n"},
+      {1, "i=0; while [ $i -lt 30 ]; do echo " + longLine + " >&2; i=$((i+1)); done",
+       "The mail-access program ended with status 1: failure, see LVEmailAccess.log\n" + [&] {
+         std::string lines;
+         for (int i = 0; i < 20; ++i) lines += "  " + longLine.substr(0, 500) + "\n";
+         return lines + "  (10 more line(s) left out)\n";
+       }()},
+  };
+  for (const Case& c : cases) {
+    ScratchDir marker;
+    InstallStandIn(c.exitCode, c.shell + "\nsleep 0.1; : > '" + marker.file("done") + "'");
+    std::ostringstream log;
+    EXPECT_TRUE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0)) << c.shell;
+    EXPECT_EQ(log.str(), c.log) << c.shell;
+    if (c.shell.find("kill") == std::string::npos) {
+      EXPECT_TRUE(testing_support::Exists(marker.file("done"))) << "returned before the program ended";
+    }
+  }
+}
+
+TEST_F(MailAccessOnPath, TheJobKeepsItsMostSeriousOutcome) {
+  struct Case {
+    std::vector<int> exits;
+    int job;
+  };
+  const Case cases[] = {
+      {{}, 0},         {{0, 0}, 0},         {{65, 0}, 65},           {{65, 75, 0}, 75},
+      {{75, 3}, 1},    {{64, 75}, 1},       {{1, 78, 75, 65}, 78},   {{78, 1}, 78},
+  };
+  for (const Case& c : cases) {
+    ResetMailAccessJobStatus();
+    for (int exit : c.exits) {
+      InstallStandIn(exit);
+      std::ostringstream log;
+      RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0);
+    }
+    EXPECT_EQ(MailAccessJobStatus(), c.job) << ::testing::PrintToString(c.exits);
+  }
+  ResetMailAccessJobStatus();
 }
 
 TEST_F(MailAccessOnPath, MissingProgramIsLoggedOnceWithTheReason) {

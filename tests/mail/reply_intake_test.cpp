@@ -314,7 +314,7 @@ TEST_F(ReplyIntakeProcess, AMailAccessProgramThatCannotStartCountsNought) {
   std::filesystem::remove(m_bin + "/LVEmailAccess");
   const auto result = testing_support::Run(m_bin + "/LvMAPI", {"church.db", "4"}, {{"PATH", m_dir.file("empty")}},
                                            m_dir.path());
-  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.exitCode, 1) << "nothing was fetched";
   const std::string log = IntakeLog();
   EXPECT_EQ(log.substr(0, std::string(kBanner).size()), kBanner) << Visible(log);
   EXPECT_NE(log.find("\r\nThe mail-access program could not be started (LVEmailAccess): "), std::string::npos)

@@ -249,7 +249,7 @@ TEST_F(GoalNotificationProcess, TheFooterCarriesTheStrategyIdentifierAsTypedAndB
 TEST_F(GoalNotificationProcess, WithoutTheMailAccessProgramEveryGoalIsLoggedAndNoFileIsLeft) {
   std::filesystem::remove(m_bin + "/LVEmailAccess");
   const auto result = Send({kDemoStrategy});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
+  ASSERT_EQ(result.exitCode, 1) << "nothing was sent: " << result.err;
   EXPECT_TRUE(Calls().empty());
   const std::string log = WorkflowLog();
   const std::regex line(

@@ -267,7 +267,7 @@ TEST_F(SurveySend, MissingMailAccessProgramIsLoggedAndTheFileStillDeleted) {
   testing_support::ExecSql(m_bin + "/survey.db", kSurveyData);
   std::remove((m_bin + "/LVEmailAccess").c_str());
   const RunResult run = Send("2", kSurveyId);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_EQ(run.exitCode, 1) << "nothing was sent: " << run.err;
   const std::string log = WorkflowLog();
   const std::string tail = Visible("The mail-access program could not be started (LVEmailAccess): "
                                    "No such file or directory\r\n");

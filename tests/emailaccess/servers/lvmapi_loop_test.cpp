@@ -108,4 +108,20 @@ TEST_F(LvMAPIOverServers, ASurveyTravelsOverSmtpAndImapAndItsAnswersAreStoredOnc
   EXPECT_FALSE(Holds(Log(), "secret"));
 }
 
+// A login the server refuses reaches the office through LvMAPI's run log and
+// exit status, not only through a terminal nobody watches.
+TEST_F(LvMAPIOverServers, ARefusedLoginEndsTheRunWith78AndTheReasonInTheRunLog) {
+  emailaccess_test::ClientOptions wrong;
+  wrong.imapPassword = "wrong-imap-pass";
+  Configure(wrong);
+  const auto run = testing_support::Run(Bin("LvMAPI"), {"church.db", "4"}, {{"TZ", "UTC"}}, m_dir.path());
+  EXPECT_EQ(run.exitCode, 78) << run.err;
+  const std::string log = ReadFile(Bin("LvMAPI.log"));
+  EXPECT_TRUE(Holds(log, "The mail-access program ended with status 78: the settings or the login are wrong and a "
+                         "person must fix LVEmailAccess.conf\r\n  LVEmailAccess: "))
+      << Visible(log);
+  EXPECT_TRUE(Holds(log, "the server refused the login of user church")) << Visible(log);
+  EXPECT_FALSE(Holds(log, "wrong-imap-pass")) << "never a password";
+}
+
 }  // namespace
