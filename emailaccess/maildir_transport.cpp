@@ -125,6 +125,9 @@ bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, 
   }
   switch (result) {
     case platform::MoveResult::Moved:
+      // A message delivered readable to others is filed private like the
+      // ones this program writes.
+      platform::MakeOwnerOnly(to);
       return true;
     case platform::MoveResult::SourceMissing:
       return false;

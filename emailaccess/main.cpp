@@ -1,11 +1,16 @@
 // LVEmailAccess: sends LvMAPI's messages and fetches the replies to them.
 #include "emailaccess/command_line.h"
 #include "emailaccess/curl_session.h"
+#include "platform/files.h"
 #include "util/text_files.h"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
+  // Everything this program creates holds people's mail or names them: the
+  // Maildir folders and messages, the queue, the exchange files, its state,
+  // lock and log. None of it is for other accounts on the computer.
+  platform::KeepNewFilesPrivate();
   emailaccess::EnsureCurl();
   std::vector<std::string> args(argv + 1, argv + argc);
   return emailaccess::RunCommandLine(args, PathBesideProgram(""), std::cout, std::cerr);

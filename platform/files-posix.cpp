@@ -28,8 +28,9 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-bool WriteWithFlags(const std::string& path, std::string_view data, int flags, std::string* error) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+bool WriteWithFlags(const std::string& path, std::string_view data, int flags, std::string* error,
+                    mode_t mode = 0644) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
   if (fd < 0) {
     SetError(error, "cannot open", path);
     return false;
@@ -47,8 +48,8 @@ bool WriteWithFlags(const std::string& path, std::string_view data, int flags, s
 
 }  // namespace
 
-bool WriteWholeFile(const std::string& path, std::string_view data, std::string* error) {
-  return WriteWithFlags(path, data, O_WRONLY | O_CREAT | O_TRUNC, error);
+bool WriteWholeFile(const std::string& path, std::string_view data, std::string* error, FileAccess access) {
+  return WriteWithFlags(path, data, O_WRONLY | O_CREAT | O_TRUNC, error, access == FileAccess::OwnerOnly ? 0600 : 0644);
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
@@ -85,6 +86,18 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+}
+
+void KeepNewFilesPrivate() {
+  const mode_t current = ::umask(077);
+  ::umask(current | 077);  // a stricter umask stays as strict
+}
+
+bool MakeOwnerOnly(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if ((st.st_mode & 077) == 0) return true;
+  return ::chmod(path.c_str(), st.st_mode & 0700) == 0;
 }
 
 }  // namespace platform

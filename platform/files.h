@@ -10,9 +10,16 @@
 
 namespace platform {
 
+// Who may read a file that is created (a file that exists keeps its mode).
+enum class FileAccess {
+  Shared,     // as the process's umask allows
+  OwnerOnly,  // the owner alone, whatever the umask
+};
+
 // Creates the file or truncates an existing one, then writes all of `data`.
 // True only when the file was created and every byte was written.
-bool WriteWholeFile(const std::string& path, std::string_view data, std::string* error = nullptr);
+bool WriteWholeFile(const std::string& path, std::string_view data, std::string* error = nullptr,
+                    FileAccess access = FileAccess::Shared);
 
 // Appends `data` at the end of the file (creating it when missing) with the
 // system's append mode, in one write, so that entries of processes writing at
@@ -27,5 +34,14 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string* error
 bool RemoveFile(const std::string& path);
 
 bool FileExists(const std::string& path);
+
+// From now on every file and folder this process creates is for its owner
+// only (folders 0700, files 0600 at most), whatever the umask it was started
+// with. What exists already keeps its mode.
+void KeepNewFilesPrivate();
+
+// Takes the group's and others' permissions off a file this process owns.
+// False when that is not possible (another owner, a missing file).
+bool MakeOwnerOnly(const std::string& path);
 
 }  // namespace platform

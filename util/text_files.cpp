@@ -47,10 +47,10 @@ void NormalizeLineBreaks(std::string& text) {
   text.swap(out);
 }
 
-bool WriteTextFile(const std::string& path, const std::string& text) {
+bool WriteTextFile(const std::string& path, const std::string& text, platform::FileAccess access) {
   std::string copy = text;
   NormalizeLineBreaks(copy);
-  return platform::WriteWholeFile(path, copy);
+  return platform::WriteWholeFile(path, copy, nullptr, access);
 }
 
 std::string PathBesideProgram(const std::string& name) {

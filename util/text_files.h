@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 // Rewrites every line break of `text` towards CR LF in three replace-all
 // passes: LF -> LF CR, CR CR -> CR, LF CR -> CR LF. Each pass resumes its
 // search right after the text it searched for, so the net effect is not a
@@ -15,7 +17,8 @@ void NormalizeLineBreaks(std::string& text);
 
 // Writes a normalised copy of `text` to `path`, replacing any existing file.
 // True when the file was created and every byte written.
-bool WriteTextFile(const std::string& path, const std::string& text);
+bool WriteTextFile(const std::string& path, const std::string& text,
+                   platform::FileAccess access = platform::FileAccess::Shared);
 
 // The folder of the running program followed by `name` unchanged; only `name`
 // when the program's path holds no folder separator.

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -157,6 +161,69 @@ TEST_F(ProgramTest, SendReplyFetchAndAcknowledge) {
     ++count;
   }
   EXPECT_GE(count, 8);
+}
+
+// Every folder and file below `root`, with its permission bits in octal.
+std::map<std::string, std::string> Modes(const std::string& root) {
+  std::map<std::string, std::string> modes;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(entry.status().permissions()));
+    modes[entry.path().string().substr(root.size())] = octal;
+  }
+  return modes;
+}
+
+// People's replies and the list of who was written to stay private on a
+// shared computer, whatever the umask the program was started with.
+TEST_F(ProgramTest, WhatItCreatesIsReadableByItsOwnerOnly) {
+  const mode_t umaskBefore = umask(022);
+  WriteFile(dir.file("out.tmp"), "<Recipient1>Ann</Recipient1><Email1>ann@example.org</Email1><Body>Hi</Body>");
+  ASSERT_EQ(Run({"2", dir.file("out.tmp"), "Corvane Survey - Spring", "0"}).exitCode, 0);
+  ASSERT_EQ(Run({"4", dir.file("in.tmp"), "Corvane Survey", "0"}).exitCode, 0);
+  // Delivered readable to all, as a delivery agent under umask 022 does.
+  PlaceMessage(Mail("Inbox"), "1.reply", "From: ann@example.org\nSubject: Re: Corvane Survey - Spring\n\nyes", 1772400000);
+  PlaceMessage(Mail("Inbox"), "2.away", emailaccess_test::Fixture("out_of_office.eml"), 1772400001);
+  ASSERT_EQ(Run({"4", dir.file("in.tmp"), "Corvane Survey", "0"}).exitCode, 0);
+  EXPECT_EQ(Modes(dir.path())["/in.tmp"], "600");
+  std::remove(dir.file("in.tmp").c_str());
+  ASSERT_EQ(Run({"--acknowledge"}).exitCode, 0);
+  // With servers, what cannot be sent waits in the queue.
+  WriteFile(dir.file("LVEmailAccess.conf"),
+            "[general]\ntransport = smtp+imap\n[network]\nretries = 0\n"
+            "[smtp]\nurl = smtp://127.0.0.1:9\nuser = u\npassword = p\n[imap]\nurl = imap://127.0.0.1:9/INBOX\nuser = u\npassword = p\n");
+  const RunResult queued = Run({"2", dir.file("out.tmp"), "Corvane Survey - Spring", "0"});
+  ASSERT_EQ(queued.exitCode, 75) << queued.err;
+  umask(umaskBefore);
+
+  const auto modes = Modes(dir.path());
+  int checked = 0;
+  for (const auto& [path, mode] : modes) {
+    const bool created = path.starts_with("/Mail") || path.starts_with("/LVEmailAccess.") || path == "/in.tmp";
+    if (!created || path == "/LVEmailAccess.conf") continue;
+    const bool folder = std::filesystem::is_directory(dir.path() + path);
+    EXPECT_EQ(mode, folder ? "700" : "600") << path;
+    ++checked;
+  }
+  for (const char* path : {"/LVEmailAccess.log", "/LVEmailAccess.state", "/LVEmailAccess.lock", "/Mail/Queue/new",
+                           "/Mail/Outbox/new", "/Mail/Processed/cur", "/Mail/Skipped/cur"}) {
+    EXPECT_TRUE(modes.contains(path)) << path;
+  }
+  EXPECT_EQ(MaildirMessages(Mail("Processed")).size() + MaildirMessages(Mail("Skipped")).size(), 2u);
+  EXPECT_GE(checked, 20);
+}
+
+TEST_F(ProgramTest, FoldersMadeBeforeKeepTheirMode) {
+  std::filesystem::create_directories(Mail("Inbox"));
+  for (const std::string& folder : {dir.file("Mail"), Mail("Inbox")}) chmod(folder.c_str(), 0750);
+  WriteFile(dir.file("out.tmp"), "<Recipient1>Ann</Recipient1><Email1>ann@example.org</Email1><Body>Hi</Body>");
+  ASSERT_EQ(Run({"2", dir.file("out.tmp"), "Corvane Survey - Spring", "0"}).exitCode, 0);
+  ASSERT_EQ(Run({"4", dir.file("in.tmp"), "Corvane Survey", "0"}).exitCode, 0);
+  const auto modes = Modes(dir.path());
+  EXPECT_EQ(modes.at("/Mail"), "750");
+  EXPECT_EQ(modes.at("/Mail/Inbox"), "750");
+  EXPECT_EQ(modes.at("/Mail/Inbox/new"), "700") << "made by the program";
+  EXPECT_EQ(modes.at("/Mail/Outbox"), "700");
 }
 
 }  // namespace

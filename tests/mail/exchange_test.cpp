@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -248,8 +250,9 @@ TEST_F(MailAccessOnPath, ProgramThatIsNotExecutableIsLoggedWithTheReason) {
   EXPECT_TRUE(Calls().empty());
 }
 
-TEST_F(MailAccessOnPath, SendingWritesNormalisedFileRunsTheProgramAndDeletesTheFile) {
-  InstallStandIn();
+TEST_F(MailAccessOnPath, SendingWritesNormalisedPrivateFileRunsTheProgramAndDeletesTheFile) {
+  const mode_t umaskBefore = umask(022);
+  InstallStandIn(0, "stat -c %a \"$2\" > \"$rec/call$n/mode\"");
   std::ostringstream log;
   const std::string text = OutgoingExchangeText({{"{P1}", "Ann", "", "Lee", "ann@example.org"}}, "Hi\r\nyou\n");
   EXPECT_TRUE(SendOutgoingExchange(log, text, kMailSendGoalNotification, "Corvane Strategy: New Goal: Meal"));
@@ -266,6 +269,8 @@ TEST_F(MailAccessOnPath, SendingWritesNormalisedFileRunsTheProgramAndDeletesTheF
   EXPECT_EQ(Visible(calls[0].exchange),
             Visible("<Recipient1>Ann Lee</Recipient1>\r\n<Email1>ann@example.org</Email1>\r\n"
                     "<Body>Hi\r\r\nyou\r\n</Body>"));
+  EXPECT_EQ(testing_support::ReadFile(m_record.file("call1/mode")), "600\n") << "readable by this account only";
+  umask(umaskBefore);
   EXPECT_FALSE(testing_support::Exists(path)) << "exchange file left behind";
   EXPECT_EQ(log.str(), "Creating output file: " + path + "\n");
 }
