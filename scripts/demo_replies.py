@@ -19,8 +19,10 @@ from email.message import EmailMessage
 mail = sys.argv[1] if len(sys.argv) > 1 else "build/bin/Mail"
 outbox = os.path.join(mail, "Outbox", "new")
 inbox = os.path.join(mail, "Inbox")
+# A delivery agent such as Dovecot's keeps a new Maildir to its owner.
+os.makedirs(inbox, mode=0o700, exist_ok=True)
 for sub in ("tmp", "new", "cur"):
-    os.makedirs(os.path.join(inbox, sub), exist_ok=True)
+    os.makedirs(os.path.join(inbox, sub), mode=0o700, exist_ok=True)
 
 counter = 0
 
@@ -31,7 +33,7 @@ def deliver(msg):
     counter += 1
     name = "%d.M%dP%dQ%d.%s" % (time.time(), time.time_ns() % 1000000, os.getpid(), counter, socket.gethostname())
     tmp = os.path.join(inbox, "tmp", name)
-    with open(tmp, "wb") as f:
+    with open(os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "wb") as f:
         f.write(msg.as_bytes(policy=email.policy.SMTP))
     os.rename(tmp, os.path.join(inbox, "new", name))
 
