@@ -257,6 +257,8 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
     pos = end + 1;
     ++lineNumber;
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    // Names are handed on as C strings: a NUL would silently cut them short.
+    if (line.find('\0') != std::string_view::npos) fail("a NUL byte has no place in a setting");
     if (line.front() == '[') {
       if (line.back() != ']') fail("a section line must end with ']'");
       section = std::string(Trim(line.substr(1, line.size() - 2)));

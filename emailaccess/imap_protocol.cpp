@@ -212,8 +212,9 @@ std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged) {
       const std::string item = Upper(*name);
       if (item == "UID") {
         entry.uid = ParseNumber<std::uint32_t>(*value).value_or(0);
-      } else if (item == "FLAGS") {
-        const std::string inside = value->substr(1, value->size() >= 2 ? value->size() - 2 : 0);
+      } else if (item == "FLAGS" && value->rfind('(', 0) == 0) {
+        // Anything but a list (an empty string, say) carries no flags.
+        const std::string inside = ListAfter(*value, 0).value_or("");
         Tokens flags(inside);
         while (std::optional<std::string> flag = flags.Next()) entry.seen = entry.seen || Upper(*flag) == "\\SEEN";
       } else if (item == "INTERNALDATE") {
@@ -239,12 +240,18 @@ std::optional<std::int64_t> ParseInternalDate(std::string_view text) {
       rest[14] != ' ') {
     return std::nullopt;
   }
-  const auto year = ParseNumber<int>(rest.substr(1, 4));
-  const auto hour = ParseNumber<int>(rest.substr(6, 2));
-  const auto minute = ParseNumber<int>(rest.substr(9, 2));
-  const auto second = ParseNumber<int>(rest.substr(12, 2));
+  // Digits only: a sign would let "-1" pass as an hour or "-999" as a year.
+  const auto digits = [&](size_t at, size_t length) -> std::optional<int> {
+    const std::string_view field = rest.substr(at, length);
+    if (!std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+    return ParseNumber<int>(field);
+  };
+  const auto year = digits(1, 4);
+  const auto hour = digits(6, 2);
+  const auto minute = digits(9, 2);
+  const auto second = digits(12, 2);
   const char sign = rest[15];
-  const auto zone = ParseNumber<int>(rest.substr(16, 4));
+  const auto zone = digits(16, 4);
   const auto monthIndex = std::find(std::begin(kMonths), std::end(kMonths), month) - std::begin(kMonths);
   if (!day || !year || !hour || !minute || !second || !zone || (sign != '+' && sign != '-') || monthIndex >= 12 ||
       *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
@@ -258,7 +265,13 @@ std::optional<std::int64_t> ParseInternalDate(std::string_view text) {
   tm.tm_min = *minute;
   tm.tm_sec = *second;
   const std::int64_t offset = (*zone / 100 * 3600 + *zone % 100 * 60) * (sign == '-' ? -1 : 1);
-  return (static_cast<std::int64_t>(timegm(&tm)) - offset) * 1000000000LL;
+  // Nanoseconds in 64 bits reach from 1677 to 2262; a date outside is not
+  // given rather than wrapped around.
+  std::int64_t nanoseconds = 0;
+  if (__builtin_mul_overflow(static_cast<std::int64_t>(timegm(&tm)) - offset, 1000000000LL, &nanoseconds)) {
+    return std::nullopt;
+  }
+  return nanoseconds;
 }
 
 std::optional<std::uint32_t> ParseStatusValue(std::string_view untagged, std::string_view item) {

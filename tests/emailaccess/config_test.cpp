@@ -41,7 +41,8 @@ TEST(Config, FileSetsSenderFoldersAndWait) {
 }
 
 TEST(Config, MistakesAreErrorsNamingTheLine) {
-  const std::pair<const char*, const char*> cases[] = {
+  using namespace std::string_literals;
+  const std::pair<std::string, const char*> cases[] = {
       {"sender = a@b.org\n", "line 1: a setting must follow a [section] line"},
       {"[general]\nsendr = a@b.org\n", "line 2: unknown setting 'sendr' in [general]"},
       {"[smpt]\n", "line 1: unknown section [smpt]"},
@@ -53,6 +54,8 @@ TEST(Config, MistakesAreErrorsNamingTheLine) {
       {"[general]\nlock_wait_seconds = -1\n", "line 2: lock_wait_seconds must be"},
       {"[general]\nlock_wait_seconds = 5s\n", "line 2: lock_wait_seconds must be"},
       {"[maildir]\ninbox =\n", "line 2: inbox: a folder name is required"},
+      {"[maildir]\ninbox = Mail\0/../../elsewhere\n"s, "line 2: a NUL byte has no place in a setting"},
+      {"[general]\nsender = a@b.org\0, c@d.org\n"s, "line 2: a NUL byte has no place in a setting"},
   };
   for (const auto& [text, message] : cases) {
     try {

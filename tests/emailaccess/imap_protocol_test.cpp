@@ -70,9 +70,12 @@ TEST(ImapResponses, FetchGivesUidSeenAndArrival) {
       "* 2 FETCH (FLAGS () UID 46 INTERNALDATE \" 2-Mar-2026 10:00:00 -0700\")\r\n"
       "* 3 FETCH (FLAGS (\\Flagged))\r\n"  // no UID: not ours to use
       "* 4 FETCH (UID 48 FLAGS (\\Recent $Label1 \\seen) MODSEQ (12))\r\n"
-      "* 5 EXPUNGE\r\n";
+      "* 5 EXPUNGE\r\n"
+      // No list for FLAGS, a date no 64-bit count of nanoseconds reaches.
+      "* 6 FETCH (UID 49 FLAGS \"\" INTERNALDATE \"16-Dec-4528 03:15:36 +0000\")\r\n"
+      "* 7 FETCH (UID 50 FLAGS   \"\" \"0\n1TC ";
   const auto fetched = ParseFetchResponse(text);
-  ASSERT_EQ(fetched.size(), 3u);
+  ASSERT_EQ(fetched.size(), 5u);
   EXPECT_EQ(fetched[0].uid, 45u);
   EXPECT_TRUE(fetched[0].seen);
   EXPECT_EQ(fetched[0].internalDateNs, 1796699736LL * 1000000000LL);
@@ -82,15 +85,24 @@ TEST(ImapResponses, FetchGivesUidSeenAndArrival) {
   EXPECT_EQ(fetched[2].uid, 48u);
   EXPECT_TRUE(fetched[2].seen) << "flags are compared without letter case";
   EXPECT_EQ(fetched[2].internalDateNs, 0);
+  for (size_t i : {3, 4}) {
+    EXPECT_EQ(fetched[i].uid, 46u + i) << "the rest of a line is still read";
+    EXPECT_FALSE(fetched[i].seen);
+    EXPECT_EQ(fetched[i].internalDateNs, 0) << "a date that cannot be counted is not given";
+  }
 }
 
 TEST(ImapResponses, InternalDatesAreReadOrRefused) {
   EXPECT_EQ(ParseInternalDate("17-Jul-1996 02:44:25 -0700"), 837596665LL * 1000000000LL);
   EXPECT_EQ(ParseInternalDate("01-jan-1970 00:00:00 +0000"), 0LL);
   EXPECT_EQ(ParseInternalDate("1-Jan-1970 01:30:00 +0130"), 0LL);
+  EXPECT_EQ(ParseInternalDate("11-Apr-2262 23:47:16 +0000"), 9223372036LL * 1000000000LL) << "the last second counted";
+  EXPECT_EQ(ParseInternalDate("21-Sep-1677 00:12:44 +0000"), -9223372036LL * 1000000000LL) << "the first one";
   for (const char* bad : {"", "17-Jul-1996", "17-Foo-1996 02:44:25 -0700", "32-Jul-1996 02:44:25 -0700",
                           "17-Jul-1996 25:44:25 -0700", "17-Jul-1996 02:44:25 0700", "17-Jul-96 02:44:25 -0700",
-                          "17-Jul-1996T02:44:25 -0700"}) {
+                          "17-Jul-1996T02:44:25 -0700", "16-Dec-4528 03:15:36 +0000", "11-Apr-2262 23:47:17 +0000",
+                          "21-Sep-1677 00:12:43 +0000", "17-Jul--996 02:44:25 -0700", "17-Jul-1996 -1:44:25 -0700",
+                          "17-Jul-1996 02:44:25 --700"}) {
     EXPECT_FALSE(ParseInternalDate(bad)) << bad;
   }
 }

@@ -1,0 +1,118 @@
+// What an IMAP server sends back, read by the IMAP store's parsers. The
+// input is handed whole to every response parser (as libcurl hands over the
+// untagged lines), and also read as a message key, as a date, and as a text
+// to quote. None may throw, and what they give back must hold together:
+// a key or a UID set written by the store reads back as itself, quoting
+// gives a valid quoted string that reads back as the text (or nothing), and
+// a date inside a FETCH line means what the date alone means. The seeds
+// are Dovecot's own answers (recorded from the Dovecot the server tests
+// start) to the commands the store sends, and the inputs that broke a parser.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emailaccess/imap_protocol.h"
+#include "fuzz_checks.h"
+
+namespace {
+
+using fuzzing::Require;
+using namespace emailaccess;
+
+bool Printable(unsigned char c) { return c >= 0x20 && c < 0x7f; }
+
+// A quoted string as the grammar has it: quotes around printable ASCII in
+// which every quote and backslash is escaped by a backslash.
+bool IsValidQuotedString(const std::string& quoted) {
+  if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') return false;
+  for (size_t i = 1; i + 1 < quoted.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(quoted[i]);
+    if (!Printable(c) || c == '"') return false;
+    if (c == '\\') {
+      if (i + 2 >= quoted.size() || (quoted[i + 1] != '"' && quoted[i + 1] != '\\')) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+void CheckQuoting(const std::string& text) {
+  const std::optional<std::string> quoted = ImapQuoted(text);
+  const bool quotable = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return Printable(static_cast<unsigned char>(c));
+  });
+  Require(quoted.has_value() == quotable, "exactly the printable ASCII texts are quoted");
+  if (!quoted) return;
+  Require(IsValidQuotedString(*quoted), "quoting gives a valid quoted string");
+  Require(ListResponseNames("* LIST (\\HasNoChildren) \"/\" " + *quoted + "\r\n", text),
+          "a quoted folder name reads back as itself");
+
+  // The same text as a FETCH date: what the date alone means, or not given.
+  const auto fetched = ParseFetchResponse("* 1 FETCH (UID 7 INTERNALDATE " + *quoted + ")\r\n");
+  Require(fetched.size() == 1 && fetched[0].uid == 7, "a FETCH line with a UID is read");
+  Require(fetched[0].internalDateNs == ParseInternalDate(text).value_or(0), "a FETCH date means the date");
+}
+
+void CheckKeys(const std::string& text) {
+  if (const std::optional<ImapKey> key = ParseImapKey(text)) {
+    Require(!key->mailbox.empty() && key->uidValidity != 0 && key->uid != 0, "a key names mailbox, validity and UID");
+    Require(ParseImapKey(FormatImapKey(*key)) == key, "a read key written again reads back as itself");
+  }
+  // A key the store writes, from the input's bytes: a mailbox and two numbers.
+  if (text.size() < 9) return;
+  ImapKey written;
+  std::memcpy(&written.uidValidity, text.data(), 4);
+  std::memcpy(&written.uid, text.data() + 4, 4);
+  written.mailbox = text.substr(8);
+  if (written.uidValidity == 0 || written.uid == 0) return;
+  Require(ParseImapKey(FormatImapKey(written)) == written, "a written key reads back as itself");
+}
+
+void CheckUidSets(const std::string& text) {
+  // The input's bytes as UIDs, sorted and without repeats, as the store has them.
+  std::vector<std::uint32_t> uids(text.size() / 4);
+  if (!uids.empty()) std::memcpy(uids.data(), text.data(), uids.size() * 4);
+  for (std::uint32_t& uid : uids) uid = uid % 2 ? uid : uid % 64;  // runs, and the numbers at the very top
+  std::sort(uids.begin(), uids.end());
+  uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+  const std::string set = ImapUidSet(uids);
+  Require(ParseEsearchResponse("* ESEARCH (TAG \"A3\") UID ALL " + set + "\r\n") == uids,
+          "a UID set reads back as its UIDs");
+}
+
+void CheckResponses(const std::string& text) {
+  ParseSearchResponse(text);
+  Require(ParseEsearchResponse(text).size() <= 1000000, "a UID set is cut at a million");
+  for (const FetchedFlags& entry : ParseFetchResponse(text)) Require(entry.uid != 0, "a fetched message has a UID");
+  ParseStatusValue(text, "UIDVALIDITY");
+  for (const std::string& capability : ParseCapabilities(text)) {
+    Require(std::none_of(capability.begin(), capability.end(), [](char c) { return c >= 'a' && c <= 'z'; }),
+            "capabilities are upper case");
+  }
+  ListResponseNames(text, "INBOX");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  try {
+    CheckResponses(text);
+    CheckKeys(text);
+    CheckUidSets(text);
+    CheckQuoting(text);
+    // Each line on its own as a date, as it may stand inside any FETCH.
+    size_t pos = 0;
+    while (pos < text.size()) {
+      const size_t end = std::min(text.find('\n', pos), text.size());
+      if (end - pos <= 64) CheckQuoting(text.substr(pos, end - pos));
+      pos = end + 1;
+    }
+  } catch (...) {
+    Require(false, "no parser of IMAP responses throws");
+  }
+  return 0;
+}
