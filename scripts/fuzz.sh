@@ -34,11 +34,12 @@ declare -A max_len=(
   [charset_conversion]=4096
   [message_composer]=16384
   [task_store_update]=8192
+  [token_service_answer]=8192
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
                                      incoming_exchange_reader message_text html_text charset_conversion
-                                     message_composer task_store_update)
+                                     message_composer task_store_update token_service_answer)
 
 findings="$build/fuzz/findings"
 mkdir -p "$findings"

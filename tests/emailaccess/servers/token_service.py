@@ -132,6 +132,9 @@ class TokenService:
             threading.Thread(target=lambda: urllib.request.urlopen(words[1], timeout=30).read(), daemon=True).start()
         elif verb == "revoke":
             self.revoke()
+        elif verb == "revoke-access":  # access tokens end early; the sign-in stays
+            with self.lock:
+                self.access.clear()
         elif verb == "expires-in":
             self.expires_in = int(words[1])
         elif verb == "rotate":
