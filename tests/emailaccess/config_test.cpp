@@ -242,7 +242,7 @@ TEST(Config, OAuth2SettingsFillInTheProviderAndRefuseContradictions) {
       {servers, "auth = oauth2 needs an [oauth2] section"},
       {servers + "password = x\n[oauth2]\ntoken_command = t\n", "signs in without a password"},
       {servers + "[oauth2]\nprovider = google\ntoken_command = t\n", "token_command replaces the sign-in"},
-      {servers + "[oauth2]\ntoken_command = \"t\n", "line 11: token_command has an unclosed"},
+      {servers + "[oauth2]\ntoken_command = \"t\n", "line 12: token_command has an unclosed"},
       {servers + "[oauth2]\nprovider = yahoo\nclient_id = a\n", "unknown provider 'yahoo'"},
       {servers + "[oauth2]\nprovider = google\nclient_id = a\n", "provider = google needs client_secret"},
       {servers + "[oauth2]\nprovider = google\nclient_id = a\nclient_secret = b\ntenant = c\n", "tenant is for provider = microsoft only"},
