@@ -1,10 +1,12 @@
 #include "emailaccess/command_line.h"
 
+#include "emailaccess/authorize.h"
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
 #include "emailaccess/imap_store.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/maildir_transport.h"
+#include "emailaccess/oauth2.h"
 #include "emailaccess/offer_state.h"
 #include "emailaccess/sending.h"
 #include "emailaccess/smtp_sender.h"
@@ -28,6 +30,7 @@ constexpr const char kLockFileName[] = "LVEmailAccess.lock";
 constexpr const char kUsage[] =
     "Usage: LVEmailAccess <operation> <exchange file> <subject> <flag>\n"
     "       LVEmailAccess --acknowledge | --send-queued | --check | --help | --version\n"
+    "       LVEmailAccess --authorize\n"
     "\n"
     "Operations:\n"
     "  1, 2  send the body of the exchange file to each recipient listed in it,\n"
@@ -43,13 +46,16 @@ constexpr const char kUsage[] =
     "           1 and 2 do it first)\n"
     "--check    check the configuration, log in to the servers and report;\n"
     "           sends nothing\n"
+    "--authorize  sign in at the OAuth 2.0 provider of [oauth2] (once, at a\n"
+    "           terminal); the sign-in is kept in LVEmailAccess.token\n"
     "--help     show this text\n"
     "--version  show the version\n"
     "\n"
     "Settings: LVEmailAccess.conf beside the program (see\n"
     "LVEmailAccess.conf.example); without it, Maildir folders under Mail/.\n"
     "Passwords may also come from LVEMAILACCESS_SMTP_PASSWORD and\n"
-    "LVEMAILACCESS_IMAP_PASSWORD.\n"
+    "LVEMAILACCESS_IMAP_PASSWORD, the client secret from\n"
+    "LVEMAILACCESS_OAUTH2_CLIENT_SECRET.\n"
     "Log: LVEmailAccess.log beside the program.\n"
     "Exit status: 0 done, 64 bad arguments, 65 some recipients have no usable\n"
     "address (the others were sent), 78 bad configuration or login, 75 temporary\n"
@@ -86,6 +92,24 @@ Operation ParseOperation(const std::vector<std::string>& args) {
 }
 
 bool UsesServers(const Config& config) { return config.transport == kTransportSmtpImap; }
+
+// The run's one token source, given to each server that signs in with it.
+void AttachTokens(Config& config, EventLog& log) {
+  if (!config.UsesOAuth2()) return;
+  auto tokens = std::make_shared<AccessTokens>(config, log);
+  for (ServerSettings* server : {static_cast<ServerSettings*>(&config.smtp), static_cast<ServerSettings*>(&config.imap)}) {
+    if (server->oauth2) server->tokens = tokens;
+  }
+}
+
+// What keeps --authorize from running, or empty.
+std::string AuthorizeObstacle(const Config& config) {
+  if (!config.oauth2.present) return "--authorize needs an [oauth2] section with provider = in " + config.source;
+  if (!config.oauth2.tokenCommand.empty()) {
+    return "--authorize has nothing to do: [oauth2] token_command supplies the tokens";
+  }
+  return {};
+}
 
 std::unique_ptr<IMailSender> OpenSender(const Config& config, EventLog& log) {
   if (UsesServers(config)) return std::make_unique<SmtpSender>(config, log);
@@ -184,6 +208,17 @@ int Check(const Config& config, EventLog& log, std::ostream& out) {
         findings.push_back({true, server->url + ": password of " + server->user + " from " + server->passwordSource});
       }
     }
+    if (!config.oauth2.clientSecretSource.empty()) {
+      findings.push_back({true, "OAuth 2.0 client secret from " + config.oauth2.clientSecretSource});
+    }
+    if (const std::shared_ptr<AccessTokens>& tokens = config.imap.tokens ? config.imap.tokens : config.smtp.tokens) {
+      try {
+        tokens->Ensure();
+        findings.push_back({true, tokens->Describe()});
+      } catch (const TransportError& e) {
+        findings.push_back({false, "Sign-in: " + std::string(e.what())});
+      }
+    }
     SmtpSender(config, log).Check(findings);
     ImapStore(config, log).Check(findings);
     MaildirFolder(config.smtp.queue).Check("Queue", findings, true);
@@ -219,11 +254,21 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
   EventLog log(programDir + kLogFileName, err);
   try {
     const std::string single = args.size() == 1 ? args[0] : std::string();
-    const bool check = single == "--check", acknowledge = single == "--acknowledge", flush = single == "--send-queued";
+    const bool check = single == "--check", acknowledge = single == "--acknowledge", flush = single == "--send-queued",
+               authorize = single == "--authorize";
     Operation op;
-    if (!check && !acknowledge && !flush) op = ParseOperation(args);
-    const Config config = LoadConfig(programDir);
+    if (!check && !acknowledge && !flush && !authorize) op = ParseOperation(args);
+    Config config = LoadConfig(programDir);
     for (const std::string& warning : config.warnings) log.Warning(warning);
+    if (authorize) {
+      if (const std::string obstacle = AuthorizeObstacle(config); !obstacle.empty()) {
+        log.Error(obstacle);
+        return kExitUsage;
+      }
+      Authorize(config, log, out);
+      return kExitDone;
+    }
+    AttachTokens(config, log);
     if (check) return Check(config, log, out);
     if (acknowledge) return Acknowledge(config, log);
     if (flush) return Send(config, log, nullptr);

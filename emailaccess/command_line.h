@@ -2,11 +2,13 @@
 //
 //   LVEmailAccess <operation> <exchange file> <subject> <flag>
 //   LVEmailAccess --acknowledge | --send-queued | --check | --help | --version
+//   LVEmailAccess --authorize
 //
 // RunCommandLine does the whole run for the arguments (without the program
 // name) and returns the exit status: 0 done, 64 bad arguments, 65 some
 // recipients had no usable address (everyone else was sent to), 78 bad
-// configuration or a refused login, 75 a temporary failure (mailbox locked,
+// configuration or a refused login (a password, or a sign-in to renew with
+// --authorize), 75 a temporary failure (mailbox locked,
 // server out of reach, messages queued for a later run), 1 anything else.
 // Every failure is explained on `err` and in the log beside the program;
 // nothing escapes as an exception.

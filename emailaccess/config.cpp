@@ -87,6 +87,12 @@ UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, cons
 
 void ResolvePassword(ServerSettings& server, const std::string& section, const char* variable,
                      const Environment& environment, const Fail& fail) {
+  if (server.oauth2) {
+    // The bearer token takes the password's place; both at once is a mistake.
+    if (!server.password.empty()) fail("[" + section + "] auth = oauth2 signs in without a password; remove password =");
+    if (server.user.empty()) fail("[" + section + "] auth = oauth2 needs user = (the account that signed in)");
+    return;
+  }
   if (std::optional<std::string> value = environment(variable); value && !value->empty()) {
     server.password = *value;
     server.passwordSource = variable;
@@ -127,6 +133,83 @@ void CheckMailServers(Config& config, const Environment& environment, const Fail
   }
 }
 
+// A token service is reached over HTTPS; plain HTTP only on this computer,
+// where nothing crosses a network.
+void CheckServiceUrl(const std::string& key, const std::string& value, const Fail& fail) {
+  std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
+  char* scheme = nullptr;
+  char* host = nullptr;
+  const bool parsed = url && curl_url_set(url.get(), CURLUPART_URL, value.c_str(), 0) == CURLUE_OK &&
+                      curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+                      curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK;
+  std::unique_ptr<char, CurlTextFree> ownedScheme(scheme), ownedHost(host);
+  if (!parsed) fail("[oauth2] " + key + " is not a URL: '" + value + "'");
+  const std::string h = host;
+  const bool loopback = h == "127.0.0.1" || h == "localhost" || h == "[::1]";
+  if (std::string(scheme) != "https" && !(std::string(scheme) == "http" && loopback)) {
+    fail("[oauth2] " + key + " must start with https:// (http:// only for 127.0.0.1)");
+  }
+}
+
+// Built-in providers and the rules of the [oauth2] section.
+void CheckOAuth2(Config& config, const Environment& environment, const Fail& fail) {
+  OAuth2Settings& o = config.oauth2;
+  if (config.UsesOAuth2() && !o.present) fail("auth = oauth2 needs an [oauth2] section");
+  if (!o.present) return;
+  if (!config.UsesOAuth2()) {
+    config.warnings.push_back("[oauth2] is set, but neither [smtp] nor [imap] has auth = oauth2 with transport = "
+                              "smtp+imap; it is not used");
+  }
+  if (std::optional<std::string> secret = environment("LVEMAILACCESS_OAUTH2_CLIENT_SECRET"); secret && !secret->empty()) {
+    o.clientSecret = *secret;
+    o.clientSecretSource = "LVEMAILACCESS_OAUTH2_CLIENT_SECRET";
+  } else if (!o.clientSecret.empty()) {
+    o.clientSecretSource = "the file";
+  }
+  const bool anyUrl = !o.authorizeUrl.empty() || !o.tokenUrl.empty() || !o.deviceUrl.empty();
+  if (!o.tokenCommand.empty()) {
+    if (!o.provider.empty() || !o.clientId.empty() || !o.clientSecret.empty() || anyUrl || !o.tenant.empty() ||
+        !o.scope.empty()) {
+      fail("[oauth2] token_command replaces the sign-in: set either token_command or provider with its settings");
+    }
+    return;
+  }
+  if (o.provider.empty()) fail("[oauth2] needs provider = microsoft, google or custom (or token_command =)");
+  if (o.clientId.empty()) fail("[oauth2] client_id is required");
+  if (!o.tenant.empty() && o.provider != "microsoft") fail("[oauth2] tenant is for provider = microsoft only");
+  if (o.provider == "custom") {
+    if (o.tokenUrl.empty()) fail("[oauth2] provider = custom needs token_url");
+    if (o.authorizeUrl.empty() == o.deviceUrl.empty()) {
+      fail("[oauth2] provider = custom needs either device_url (sign-in with a code) or authorize_url (sign-in in "
+           "a browser on this computer), not both");
+    }
+    CheckServiceUrl("token_url", o.tokenUrl, fail);
+    if (!o.authorizeUrl.empty()) CheckServiceUrl("authorize_url", o.authorizeUrl, fail);
+    if (!o.deviceUrl.empty()) CheckServiceUrl("device_url", o.deviceUrl, fail);
+    return;
+  }
+  if (anyUrl) fail("[oauth2] authorize_url, token_url and device_url are for provider = custom");
+  if (o.provider == "microsoft") {
+    if (o.tenant.empty()) o.tenant = "organizations";
+    const std::string base = "https://login.microsoftonline.com/" + o.tenant + "/oauth2/v2.0/";
+    o.tokenUrl = base + "token";
+    o.deviceUrl = base + "devicecode";
+    CheckServiceUrl("tenant", o.tokenUrl, fail);
+    if (o.scope.empty()) {
+      o.scope = "https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/SMTP.Send offline_access";
+    }
+  } else if (o.provider == "google") {
+    o.authorizeUrl = "https://accounts.google.com/o/oauth2/v2/auth";
+    o.tokenUrl = "https://oauth2.googleapis.com/token";
+    if (o.scope.empty()) o.scope = "https://mail.google.com/";
+    if (o.clientSecret.empty()) {
+      fail("[oauth2] provider = google needs client_secret (or LVEMAILACCESS_OAUTH2_CLIENT_SECRET)");
+    }
+  } else {
+    fail("[oauth2] unknown provider '" + o.provider + "' (microsoft, google or custom)");
+  }
+}
+
 bool ParseYesNo(const std::string& value, bool& out) {
   if (value == "yes" || value == "true" || value == "1") {
     out = true;
@@ -143,6 +226,25 @@ bool ParseYesNo(const std::string& value, bool& out) {
 std::optional<std::string> ProcessEnvironment(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+bool SplitCommandLine(std::string_view text, std::vector<std::string>& words) {
+  words.clear();
+  bool inWord = false, quoted = false;
+  for (char c : text) {
+    if (c == '"') {
+      quoted = !quoted;
+      if (!inWord) words.emplace_back();
+      inWord = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      inWord = false;
+    } else {
+      if (!inWord) words.emplace_back();
+      inWord = true;
+      words.back() += c;
+    }
+  }
+  return !quoted;
 }
 
 bool IsUsableImapFolderName(std::string_view name) {
@@ -212,6 +314,18 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
       member = value;
     });
   };
+  auto auth = [&](bool& oauth2) {
+    return Setter([&](const std::string& key, const std::string& v) {
+      if (v != "password" && v != "oauth2") fail(key + " must be password or oauth2");
+      oauth2 = v == "oauth2";
+    });
+  };
+  auto oauth2 = [&](std::string& member) {
+    return Setter([&](const std::string&, const std::string& v) {
+      member = v;
+      config.oauth2.present = true;
+    });
+  };
   auto yesNo = [&](bool& member) {
     return Setter([&](const std::string& key, const std::string& v) {
       if (!ParseYesNo(v, member)) fail(key + " must be yes or no");
@@ -235,6 +349,26 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
       {"smtp.user", plain(config.smtp.user)},
       {"smtp.password", password(config.smtp.password)},
       {"smtp.queue", path(config.smtp.queue)},
+      {"smtp.auth", auth(config.smtp.oauth2)},
+      {"imap.auth", auth(config.imap.oauth2)},
+      {"oauth2.provider", oauth2(config.oauth2.provider)},
+      {"oauth2.tenant", oauth2(config.oauth2.tenant)},
+      {"oauth2.client_id", oauth2(config.oauth2.clientId)},
+      {"oauth2.client_secret",
+       [&](const std::string&, const std::string& v) {
+         config.oauth2.clientSecret = v;
+         config.oauth2.present = true;
+         config.holdsPassword = config.holdsPassword || !v.empty();
+       }},
+      {"oauth2.authorize_url", oauth2(config.oauth2.authorizeUrl)},
+      {"oauth2.token_url", oauth2(config.oauth2.tokenUrl)},
+      {"oauth2.device_url", oauth2(config.oauth2.deviceUrl)},
+      {"oauth2.scope", oauth2(config.oauth2.scope)},
+      {"oauth2.token_command",
+       [&](const std::string& key, const std::string& v) {
+         if (!SplitCommandLine(v, config.oauth2.tokenCommand)) fail(key + " has an unclosed '\"'");
+         config.oauth2.present = true;
+       }},
       {"imap.url", plain(config.imap.url)},
       {"imap.user", plain(config.imap.user)},
       {"imap.password", password(config.imap.password)},
@@ -262,6 +396,7 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
     if (line.front() == '[') {
       if (line.back() != ']') fail("a section line must end with ']'");
       section = std::string(Trim(line.substr(1, line.size() - 2)));
+      if (section == "oauth2") config.oauth2.present = true;
       const bool known = std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return k.first.rfind(section + ".", 0) == 0; });
       if (!known) fail("unknown section [" + section + "]");
       continue;
@@ -276,6 +411,7 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
   }
   lineNumber = 0;
   if (config.transport == kTransportSmtpImap) CheckMailServers(config, environment, fail);
+  CheckOAuth2(config, environment, fail);
   return config;
 }
 

@@ -11,9 +11,16 @@
 // LVEMAILACCESS_IMAP_PASSWORD; no error message ever contains one.
 // Settings that weaken security, and a file holding a password that others
 // may read, are accepted with a warning in `warnings`, which every run logs.
+//
+// A server may sign in with OAuth 2.0 instead of a password ("auth =
+// oauth2"): the [oauth2] section then names the provider (or a command that
+// prints a token); LVEMAILACCESS_OAUTH2_CLIENT_SECRET wins over the file's
+// client_secret. Which token the run uses is attached to the server's
+// settings as `tokens` (oauth2.h) by the command line, not read from the file.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,6 +41,8 @@ struct MaildirSettings {
   std::string skipped;    // automatic mail that matched a subject
 };
 
+class AccessTokens;
+
 // A mail server and who logs in to it.
 struct ServerSettings {
   std::string url;             // scheme://host[:port]/... as written in the file
@@ -41,6 +50,8 @@ struct ServerSettings {
   std::string user;            // empty: no login (allowed for SMTP only)
   std::string password;        // never logged, never shown
   std::string passwordSource;  // "the file", the variable's name, or empty
+  bool oauth2 = false;         // auth = oauth2: a bearer token instead of the password
+  std::shared_ptr<AccessTokens> tokens;  // the run's tokens when oauth2; set by the caller
 };
 
 struct SmtpSettings : ServerSettings {
@@ -66,6 +77,23 @@ struct NetworkSettings {
   int retryWaitMs = 1000;   // before the first retry; doubled for each further one
 };
 
+// The [oauth2] section: where the tokens come from.
+struct OAuth2Settings {
+  bool present = false;          // the file has an [oauth2] section
+  std::string provider;          // "microsoft", "google", "custom", or empty with token_command
+  std::string tenant;            // Microsoft's directory ("organizations" unless set)
+  std::string clientId;
+  std::string clientSecret;      // never logged, never shown
+  std::string clientSecretSource;  // "the file", the variable's name, or empty
+  std::string authorizeUrl;      // the browser sign-in (authorization code with PKCE)
+  std::string tokenUrl;
+  std::string deviceUrl;         // the sign-in with a code typed elsewhere (device grant)
+  std::string scope;             // blank-separated
+  std::vector<std::string> tokenCommand;  // program and arguments; empty when not set
+
+  bool UsesDeviceFlow() const { return !deviceUrl.empty(); }
+};
+
 inline constexpr const char kTransportMaildir[] = "maildir";
 inline constexpr const char kTransportSmtpImap[] = "smtp+imap";
 
@@ -81,8 +109,11 @@ struct Config {
   ImapSettings imap;
   TlsSettings tls;
   NetworkSettings network;
+  OAuth2Settings oauth2;
   std::vector<std::string> warnings;  // to be logged on every run
-  bool holdsPassword = false;         // the text itself names a password
+  bool holdsPassword = false;         // the text itself names a password or client secret
+
+  bool UsesOAuth2() const { return transport == kTransportSmtpImap && (smtp.oauth2 || imap.oauth2); }
 
   std::string FileBesideProgram(const std::string& name) const { return programDir + name; }
 };
@@ -103,6 +134,10 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
 
 // LVEmailAccess.conf in `programDir` when it exists, else the default.
 Config LoadConfig(const std::string& programDir, const Environment& environment = ProcessEnvironment);
+
+// Splits a command line into program and arguments at blanks; "double
+// quotes" keep blanks inside one argument. False for an unclosed quote.
+bool SplitCommandLine(std::string_view text, std::vector<std::string>& words);
 
 // A folder name that can be used on an IMAP server: printable ASCII (names
 // beyond ASCII would need IMAP's own UTF-7, which is not supported), no ";".

@@ -1,5 +1,6 @@
 #include "emailaccess/curl_session.h"
 
+#include "emailaccess/oauth2.h"
 #include "emailaccess/transport.h"
 
 #include <cctype>
@@ -125,7 +126,13 @@ CurlResult CurlSession::Perform(const Prepare& prepare) {
   curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlSession::OnReply);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
-  if (!m_server.user.empty()) {
+  if (m_server.tokens) {
+    // libcurl takes OAUTHBEARER or XOAUTH2, whichever the server offers,
+    // and no other mechanism.
+    curl_easy_setopt(h, CURLOPT_USERNAME, m_server.user.c_str());
+    curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, m_server.tokens->Current().c_str());
+    curl_easy_setopt(h, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
+  } else if (!m_server.user.empty()) {
     curl_easy_setopt(h, CURLOPT_USERNAME, m_server.user.c_str());
     curl_easy_setopt(h, CURLOPT_PASSWORD, m_server.password.c_str());
   }
@@ -154,9 +161,12 @@ CurlResult CurlSession::Perform(const Prepare& prepare) {
 CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare) {
   int waitMs = m_network.retryWaitMs;
   for (int attempt = 0;; ++attempt) {
+    if (m_server.tokens) m_server.tokens->Ensure();
     CurlResult result = Perform(prepare);
     const FailureKind kind = ClassifyFailure(result.code, result.response, result.refusal);
     if (kind == FailureKind::None) return result;
+    // A refused token may have been revoked early: one renewal, one retry.
+    if (kind == FailureKind::Login && m_server.tokens && m_server.tokens->Renew()) continue;
     const bool temporary = kind == FailureKind::MessageTemporary || kind == FailureKind::ConnectionTemporary;
     if (!temporary || attempt >= m_network.retries) Throw(action, result, kind);
     m_log.Info(m_name + ": " + action + " failed for now (" + result.error +
@@ -171,6 +181,10 @@ void CurlSession::Throw(const std::string& action, const CurlResult& result, Fai
   const std::string said = result.refusal.empty() ? "" : "; the server said: " + result.refusal;
   switch (kind) {
     case FailureKind::Login:
+      if (m_server.tokens) {
+        throw LoginError(m_name + ": the server refused the access token of " + m_server.user + " (" + result.error +
+                         said + "); sign in again with LVEmailAccess --authorize");
+      }
       throw LoginError(m_name + ": the server refused the login of user " + m_server.user + " (" + result.error +
                        said + "); check the user name and password");
     case FailureKind::ConnectionPermanent:

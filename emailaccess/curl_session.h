@@ -10,7 +10,8 @@
 // request's own options leaks into the next. Run() retries temporary failures
 // and throws TransportError for the rest (LoginError for a refused login).
 // The password goes to libcurl and nowhere else: messages name the server and
-// the user only.
+// the user only. With OAuth 2.0 the server's `tokens` supply a bearer token
+// instead; a server that refuses it gets one renewed token and one retry.
 #pragma once
 
 #include "emailaccess/config.h"

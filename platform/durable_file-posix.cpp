@@ -70,9 +70,12 @@ bool CreateNewFileDurably(const std::string& path, std::string_view data, std::s
 
 std::string PartialFileName(const std::string& path) { return path + ".part"; }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error) {
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error, bool ownerOnly) {
   const std::string part = PartialFileName(path);
-  if (!WriteSynced(part, data, O_TRUNC, 0644, error)) return false;
+  // An existing file keeps its permissions when opened; a private one must
+  // be created afresh.
+  if (ownerOnly) ::unlink(part.c_str());
+  if (!WriteSynced(part, data, ownerOnly ? O_TRUNC | O_EXCL : O_TRUNC, ownerOnly ? 0600 : 0644, error)) return false;
   if (::rename(part.c_str(), path.c_str()) != 0) {
     SetError(error, "cannot rename into place", path);
     ::unlink(part.c_str());

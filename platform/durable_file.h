@@ -17,7 +17,10 @@ bool CreateNewFileDurably(const std::string& path, std::string_view data, std::s
 // Writes `data` to `path` + ".part", flushes it and then renames it over
 // `path` in one step, so that readers see either the old content or the new
 // one. On failure the ".part" file is removed and `path` is left as it was.
-bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error = nullptr);
+// `ownerOnly`: the new file can be read and written by its owner alone
+// (0600), also when a stale ".part" of other permissions lay in the way.
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error = nullptr,
+                           bool ownerOnly = false);
 
 // The name under which ReplaceFileAtomically prepares the new content.
 std::string PartialFileName(const std::string& path);

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 # on 127.0.0.1 (Dovecot, an aiosmtpd submission server, openssl for their
 # certificate). clang and its runtimes build the fuzz targets.
 packages=(cmake ninja-build g++ pkg-config sqlite3 libsqlite3-dev uuid-dev libgtest-dev
-          libgmime-3.0-dev libxml2-dev libical-dev libcurl4-openssl-dev python3
+          libgmime-3.0-dev libxml2-dev libical-dev libcurl4-openssl-dev nlohmann-json3-dev python3
           openssl dovecot-imapd python3-aiosmtpd
           clang libclang-rt-14-dev)
 

@@ -36,11 +36,13 @@ declare -A max_len=(
   [task_store_update]=8192
   [imap_responses]=4096
   [settings_reader]=8192
+  [token_service_answer]=8192
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
                                      incoming_exchange_reader message_text html_text charset_conversion
-                                     message_composer task_store_update imap_responses settings_reader)
+                                     message_composer task_store_update imap_responses settings_reader
+                                     token_service_answer)
 
 findings="$build/fuzz/findings"
 mkdir -p "$findings"

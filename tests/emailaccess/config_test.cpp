@@ -229,3 +229,39 @@ TEST(Config, AFileHoldingAPasswordThatOthersCanReadIsWarnedAbout) {
 }
 
 }  // namespace
+
+TEST(Config, OAuth2SettingsFillInTheProviderAndRefuseContradictions) {
+  const std::string servers =
+      "[general]\ntransport = smtp+imap\n[smtp]\nurl = smtp://smtp.office365.com:587\nuser = office@grace.org\n"
+      "auth = oauth2\n[imap]\nurl = imaps://outlook.office365.com/INBOX\nuser = office@grace.org\nauth = oauth2\n";
+  auto config = ParseConfig(servers + "[oauth2]\nprovider = microsoft\nclient_id = abc\n", "/opt/lv/", "x.conf",
+                            Env({{"LVEMAILACCESS_OAUTH2_CLIENT_SECRET", "s3"}}));
+  EXPECT_EQ(config.oauth2.deviceUrl, "https://login.microsoftonline.com/organizations/oauth2/v2.0/devicecode");
+  EXPECT_EQ(config.oauth2.tokenUrl, "https://login.microsoftonline.com/organizations/oauth2/v2.0/token");
+  EXPECT_EQ(config.oauth2.scope, "https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/SMTP.Send offline_access");
+  EXPECT_EQ(config.oauth2.clientSecretSource, "LVEMAILACCESS_OAUTH2_CLIENT_SECRET");
+
+  const std::pair<std::string, const char*> cases[] = {
+      {servers, "auth = oauth2 needs an [oauth2] section"},
+      {servers + "password = x\n[oauth2]\ntoken_command = t\n", "signs in without a password"},
+      {servers + "[oauth2]\nprovider = google\ntoken_command = t\n", "token_command replaces the sign-in"},
+      {servers + "[oauth2]\ntoken_command = \"t\n", "line 12: token_command has an unclosed"},
+      {servers + "[oauth2]\nprovider = yahoo\nclient_id = a\n", "unknown provider 'yahoo'"},
+      {servers + "[oauth2]\nprovider = google\nclient_id = a\n", "provider = google needs client_secret"},
+      {servers + "[oauth2]\nprovider = google\nclient_id = a\nclient_secret = b\ntenant = c\n", "tenant is for provider = microsoft only"},
+      {servers + "[oauth2]\nprovider = microsoft\nclient_id = a\ntoken_url = https://t/\n", "are for provider = custom"},
+      {servers + "[oauth2]\nprovider = custom\nclient_id = a\ntoken_url = http://idp.example.org/t\ndevice_url = https://d/\n",
+       "token_url must start with https://"},
+      {servers + "[oauth2]\nprovider = custom\nclient_id = a\ntoken_url = https://t/\n", "either device_url"},
+      {servers + "[oauth2]\nprovider = custom\nclient_id = a\ntoken_url = https://t/\ndevice_url = https://d/\n"
+                 "authorize_url = https://a/\n", "not both"},
+  };
+  for (const auto& [text, message] : cases) {
+    try {
+      ParseConfig(text, "/opt/lv/", "x.conf", Env({}));
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const ConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+}

@@ -154,6 +154,8 @@ bool ChildProcess::Running() {
   return !m_ended;
 }
 
+std::string ChildProcess::OutputSoFar() const { return ReadFile(m_capture->file("out")); }
+
 void ChildProcess::Signal(int signal) {
   if (!m_ended) kill(m_pid, signal);
 }

@@ -77,6 +77,8 @@ class ChildProcess {
   // True while the program has not ended.
   bool Running();
   void Signal(int signal);
+  // What it has written to standard output so far.
+  std::string OutputSoFar() const;
   // Waits for the end and returns the exit and the captured output.
   RunResult Wait();
 

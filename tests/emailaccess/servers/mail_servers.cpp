@@ -64,7 +64,7 @@ std::vector<std::string> JsonStrings(const std::string& json, const std::string&
   return values;
 }
 
-MailServers::MailServers(bool withoutMove) {
+MailServers::MailServers(bool withoutMove, bool tokenService) {
   char scratch[] = "/tmp/lvmail-test-XXXXXX";
   if (!mkdtemp(scratch)) throw std::runtime_error("mkdtemp failed");
   m_scratch = scratch;
@@ -82,6 +82,7 @@ MailServers::MailServers(bool withoutMove) {
     dup2(fromServer[1], STDOUT_FILENO);
     std::vector<std::string> args = {"/usr/bin/python3", ScriptPath()};
     if (withoutMove) args.push_back("--no-move");
+    if (tokenService) args.push_back("--token-service");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -104,6 +105,7 @@ MailServers::MailServers(bool withoutMove) {
   imaps = std::atoi(JsonValue(ready, "imaps").c_str());
   smtp = std::atoi(JsonValue(ready, "smtp").c_str());
   smtps = std::atoi(JsonValue(ready, "smtps").c_str());
+  token = std::atoi(JsonValue(ready, "token_port").c_str());
   cert = JsonValue(ready, "cert");
   maildir = JsonValue(ready, "maildir");
   user = JsonValue(ready, "user");
@@ -209,9 +211,12 @@ std::string MailServers::ClientConfig(const ClientOptions& options) const {
   text << "[general]\nsender = Grace Fellowship <office@grace.example.org>\ntransport = smtp+imap\n"
        << "lock_wait_seconds = 5\n"
        << "[smtp]\nurl = " << options.smtpScheme << "://127.0.0.1:" << smtpPort << "\nuser = " << user << "\n";
-  if (!options.smtpPassword.empty()) text << "password = " << options.smtpPassword << "\n";
+  const bool oauth2 = !options.oauth2Section.empty();
+  if (oauth2) text << "auth = oauth2\n";
+  if (!oauth2 && !options.smtpPassword.empty()) text << "password = " << options.smtpPassword << "\n";
   text << "[imap]\nurl = " << options.imapScheme << "://127.0.0.1:" << imapPort << "/INBOX\nuser = " << user << "\n";
-  if (!options.imapPassword.empty()) text << "password = " << options.imapPassword << "\n";
+  if (oauth2) text << "auth = oauth2\n[oauth2]\n" << options.oauth2Section;
+  if (!oauth2 && !options.imapPassword.empty()) text << "password = " << options.imapPassword << "\n";
   text << "[tls]\n";
   if (options.trustServerCa) text << "ca_file = " << cert << "\n";
   if (!options.verify) text << "verify = no\n";

@@ -27,12 +27,17 @@ struct ClientOptions {
   std::string imapPassword = "secret";
   int retries = 2;
   int retryWaitMs = 20;
+  // Not empty: both servers sign in with OAuth 2.0 (no passwords), and
+  // these lines make the [oauth2] section.
+  std::string oauth2Section = {};
 };
 
 class MailServers {
  public:
   // `withoutMove`: Dovecot does not announce the MOVE extension.
-  explicit MailServers(bool withoutMove = false);
+  // `tokenService`: the stand-in OAuth 2.0 provider runs too (its port is
+  // `token`; its commands are "token ..."), and both servers take its tokens.
+  explicit MailServers(bool withoutMove = false, bool tokenService = false);
   ~MailServers();
   MailServers(const MailServers&) = delete;
   MailServers& operator=(const MailServers&) = delete;
@@ -53,7 +58,7 @@ class MailServers {
   // LVEmailAccess.conf text for these servers.
   std::string ClientConfig(const ClientOptions& options = {}) const;
 
-  int imap = 0, imaps = 0, smtp = 0, smtps = 0;
+  int imap = 0, imaps = 0, smtp = 0, smtps = 0, token = 0;
   std::string cert, maildir, user, password;
 
  private:

@@ -9,6 +9,9 @@ Starts, in a folder of its own:
     "Delivered" that Dovecot serves (tmp/, then renamed into new/); with
     --open-smtp a third one without either (for the benchmarks).
 Every port is chosen at run time, so several runs can work side by side.
+With --token-service, a stand-in OAuth 2.0 provider (token_service.py) runs
+too, and both servers also accept its access tokens (XOAUTH2, OAUTHBEARER):
+Dovecot asks its introspection endpoint, the SMTP server asks it directly.
 
 When it is ready it prints one JSON line with the ports and paths. It then
 reads commands from standard input, one per line, and answers each with one
@@ -20,6 +23,7 @@ JSON line:
   deliver FOLDER FILE [seen]  a message into INBOX or a folder
   renew-uidvalidity       the mailbox gets new UIDs, as if made again
   stats                   connections and deliveries so far
+  token VERB ...          the token service's commands (token_service.py)
 It stops everything when standard input closes, on SIGTERM, and when its
 parent process dies. Run it with /usr/bin/python3 (Debian's aiosmtpd).
 
@@ -29,6 +33,8 @@ missing): Dovecot through runuser, and every delivered file is given to it.
 
 import argparse
 import asyncio
+import base64
+import binascii
 import ctypes
 import json
 import logging
@@ -45,7 +51,9 @@ import time
 import warnings
 import weakref
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
+
+from token_service import TokenService
 
 SERVICE_USER = "lvmailtest"
 MAIL_USER = "church"
@@ -124,8 +132,9 @@ class Maildir:
 
 
 class Dovecot:
-    def __init__(self, folder, identity, cert, key, no_move):
+    def __init__(self, folder, identity, cert, key, no_move, tokens=None):
         self.folder = folder
+        self.tokens = tokens
         self.identity = identity
         self.process = None
         self.home = os.path.join(folder, "home")
@@ -153,9 +162,10 @@ class Dovecot:
             "default_internal_user = %s" % self.identity.name,
             "default_login_user = %s" % self.identity.name,
             "default_internal_group = %s" % self.identity.name,
-            "auth_mechanisms = plain login",
+            "auth_mechanisms = plain login" + (" xoauth2 oauthbearer" if self.tokens else ""),
             "disable_plaintext_auth = yes",
-            "passdb {", "  driver = passwd-file", "  args = %s/passwd" % self.folder, "}",
+            "passdb {", "  driver = passwd-file", "  args = %s/passwd" % self.folder,
+            "  mechanisms = plain login" if self.tokens else "", "}",
             "userdb {", "  driver = passwd-file", "  args = %s/passwd" % self.folder, "}",
             "mail_location = maildir:~/Maildir",
             "service imap-login {",
@@ -165,6 +175,13 @@ class Dovecot:
             "}",
             "service anvil {", "  chroot =", "}",
         ]
+        if self.tokens:
+            oauth2 = os.path.join(self.folder, "dovecot-oauth2.conf.ext")
+            with open(oauth2, "w") as f:
+                f.write("introspection_mode = post\nintrospection_url = http://127.0.0.1:%d/introspect\n"
+                        "username_attribute = username\nactive_attribute = active\nactive_value = true\n"
+                        % self.tokens.port)
+            lines += ["passdb {", "  driver = oauth2", "  mechanisms = xoauth2 oauthbearer", "  args = " + oauth2, "}"]
         if self.no_move:
             # What a server without the MOVE extension announces.
             lines.append("imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE SORT SORT=DISPLAY "
@@ -230,8 +247,9 @@ class Dovecot:
 class Submission:
     """The SMTP side: policy shared by both listeners, delivery into the Maildir."""
 
-    def __init__(self, maildir, cert, key, open_port):
+    def __init__(self, maildir, cert, key, open_port, tokens=None):
         self.maildir = maildir
+        self.tokens = tokens
         self.context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         self.context.load_cert_chain(cert, key)
         self.servers = []
@@ -275,6 +293,32 @@ class Submission:
               and auth_data.password.decode() == MAIL_PASSWORD)
         # handled=False: aiosmtpd answers a failure with its own 535.
         return AuthResult(success=ok, handled=False)
+
+    async def _bearer(self, server, args, field):
+        """The token of an XOAUTH2 or OAUTHBEARER exchange, checked with the
+        token service; `field` finds the user in the decoded response."""
+        if self.tokens is None:
+            return AuthResult(success=False, handled=False)
+        if len(args) > 1:
+            try:
+                response = base64.b64decode(args[1], validate=True)
+            except binascii.Error:
+                return AuthResult(success=False, handled=False)
+        else:
+            response = await server.challenge_auth("")
+            if response is MISSING:
+                return AuthResult(success=False, handled=True)
+        parts = dict(p.split("=", 1) for p in response.decode(errors="replace").replace(",", "\x01").split("\x01")
+                     if "=" in p)
+        user = parts.get(field, "")
+        token = parts.get("auth", "")[len("Bearer "):] if parts.get("auth", "").startswith("Bearer ") else ""
+        return AuthResult(success=user == MAIL_USER and self.tokens.active(token), handled=False)
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self._bearer(server, args, "user")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self._bearer(server, args, "a")
 
     def _factory(self, kind):
         def make():
@@ -343,12 +387,16 @@ def make_certificate(folder):
 async def serve(args, folder, started, shutdown):
     identity = Identity()
     cert, key = make_certificate(folder)
-    dovecot = Dovecot(folder, identity, cert, key, args.no_move)
+    tokens = None
+    if args.token_service:
+        tokens = TokenService(MAIL_USER)
+        tokens.start()
+    dovecot = Dovecot(folder, identity, cert, key, args.no_move, tokens)
     started["dovecot"] = dovecot
     delivered = Maildir(os.path.join(dovecot.home, "Maildir", ".Delivered"), identity)
     Maildir(os.path.join(dovecot.home, "Maildir"), identity)
     os.chmod(folder, 0o755)
-    submission = Submission(delivered, cert, key, args.open_smtp)
+    submission = Submission(delivered, cert, key, args.open_smtp, tokens)
     await submission.start()
     dovecot.start(new_ports=True)
 
@@ -362,7 +410,7 @@ async def serve(args, folder, started, shutdown):
 
     say({"imap": dovecot.imap, "imaps": dovecot.imaps, "smtp": submission.ports["smtp"],
          "smtps": submission.ports["smtps"], "smtp_open": submission.ports.get("smtp_open", 0),
-         "cert": cert, "folder": folder,
+         "cert": cert, "folder": folder, "token_port": tokens.port if tokens else 0,
          "maildir": os.path.join(dovecot.home, "Maildir"), "user": MAIL_USER, "password": MAIL_PASSWORD,
          "uid": identity.uid, "gid": identity.gid})
 
@@ -413,6 +461,9 @@ async def serve(args, folder, started, shutdown):
                     dovecot.start(new_ports=False)
                 elif verb == "smtp-tempfail-data":
                     submission.tempfail_data = int(rest[0])
+                elif verb == "token" and tokens:
+                    say(dict(tokens.command(" ".join(rest).split()), ok=True))
+                    continue
                 elif verb != "stats":
                     raise ValueError("unknown command " + verb)
                 say({"ok": True, "connections": submission.connections, "delivered": submission.delivered,
@@ -432,6 +483,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dir", help="folder for configuration, certificate and mail (default: a new one in the temporary folder)")
     parser.add_argument("--no-move", action="store_true", help="Dovecot does not announce MOVE")
+    parser.add_argument("--token-service", action="store_true",
+                        help="a stand-in OAuth 2.0 provider; the servers also take its tokens")
     parser.add_argument("--keep", action="store_true", help="keep the folder when stopping")
     parser.add_argument("--open-smtp", action="store_true",
                         help="a third SMTP listener without TLS and login, for load generators that have neither")

@@ -12,9 +12,9 @@ void ServerTest::SetUp() {
   StartServers(false);
 }
 
-void ServerTest::StartServers(bool withoutMove) {
+void ServerTest::StartServers(bool withoutMove, bool tokenService) {
   m_servers.reset();
-  m_servers = std::make_unique<MailServers>(withoutMove);
+  m_servers = std::make_unique<MailServers>(withoutMove, tokenService);
 }
 
 void ServerTest::Configure(const ClientOptions& options) {

@@ -1,0 +1,86 @@
+#include "platform/loopback.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+bool Fail(std::string* error, const std::string& what) {
+  if (error) *error = what + ": " + std::strerror(errno);
+  return false;
+}
+
+// Milliseconds left until `deadline`, at least 0.
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+LoopbackListener::~LoopbackListener() {
+  if (m_socket >= 0) ::close(m_socket);
+}
+
+bool LoopbackListener::Open(std::string* error) {
+  m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (m_socket < 0) return Fail(error, "cannot open a socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_socket, 4) != 0 ||
+      ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return Fail(error, "cannot listen on 127.0.0.1");
+  }
+  m_port = ntohs(address.sin_port);
+  return true;
+}
+
+bool LoopbackListener::ReceiveOne(std::chrono::seconds limit, const std::string& page, std::string& target,
+                                  std::string* error) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  // A browser may open a connection and send nothing on it (a speculative
+  // one); such a connection is dropped and the next one read.
+  while (MillisecondsLeft(deadline) > 0) {
+    pollfd waiting{m_socket, POLLIN, 0};
+    if (::poll(&waiting, 1, MillisecondsLeft(deadline)) <= 0) continue;
+    const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) continue;
+    std::string request;
+    char buffer[2048];
+    while (request.find("\r\n") == std::string::npos && request.size() < 16384) {
+      pollfd reading{connection, POLLIN, 0};
+      const int wait = std::min(MillisecondsLeft(deadline), 5000);
+      if (::poll(&reading, 1, wait) <= 0) break;
+      const ssize_t n = ::read(connection, buffer, sizeof buffer);
+      if (n <= 0) break;
+      request.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t lineEnd = request.find("\r\n");
+    if (request.rfind("GET ", 0) != 0 || lineEnd == std::string::npos) {
+      ::close(connection);
+      continue;
+    }
+    size_t targetEnd = request.find(' ', 4);
+    if (targetEnd > lineEnd) targetEnd = lineEnd;
+    target = request.substr(4, targetEnd - 4);
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                               std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page;
+    (void)!::write(connection, answer.data(), answer.size());
+    ::close(connection);
+    return true;
+  }
+  if (error) *error = "no answer from the browser within " + std::to_string(limit.count()) + " seconds";
+  return false;
+}
+
+}  // namespace platform
