@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,20 +68,16 @@ TEST_F(TypedReplies, WhatPeopleTypedIsStoredAndRepliesWithNothingTypedAreNamedIn
                    {"rob.obrien@example.org", kYouthGoal, "60", "Painting done, lighting next "}}));
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM StrategyGoalStatusReply"), (Table{{"2"}}));
 
-  std::vector<std::string> nothingStored;
-  std::istringstream log(ReadFile(m_bin + "/LvMAPI.log"));
-  for (std::string line; std::getline(log, line);) {
-    if (line.rfind("Nothing stored", 0) == 0) nothingStored.push_back(line);
-  }
-  ASSERT_EQ(nothingStored.size(), 2u) << ReadFile(m_bin + "/LvMAPI.log");
-  const std::string who[] = {"david.kim@example.org", "grace.mwangi@example.org"};
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(nothingStored[i].rfind("Nothing stored from the reply of " + who[i] + " dated 20", 0), 0u);
-    EXPECT_TRUE(nothingStored[i].ends_with(": no answer between the tags\r")) << nothingStored[i];
-  }
-  const std::string text = ReadFile(m_bin + "/LvMAPI.log");
-  EXPECT_NE(text.find("Number of survey responses read from file: 2\r\n"), std::string::npos);
-  EXPECT_NE(text.find("Number of goal responses read from file: 3\r\n"), std::string::npos);
+  // One line for each reply that stored nothing, after the survey or goal
+  // pass that read it (the date is the mail-access program's text).
+  const std::string log = ReadFile(m_bin + "/LvMAPI.log");
+  const std::regex nothingStored("Nothing stored from the reply of ([a-z.]+@example.org) dated 20[0-9: -]+: "
+                                 "no answer between the tags\r\n");
+  std::vector<std::string> who;
+  for (std::sregex_iterator it(log.begin(), log.end(), nothingStored), end; it != end; ++it) who.push_back((*it)[1]);
+  EXPECT_EQ(who, (std::vector<std::string>{"david.kim@example.org", "grace.mwangi@example.org"})) << log;
+  EXPECT_NE(log.find("Number of survey responses read from file: 2\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Number of goal responses read from file: 3\r\n"), std::string::npos);
 }
 
 TEST_F(TypedReplies, ATaskTodomanMadeIsStillTodomansAfterTheUpdate) {

@@ -123,31 +123,6 @@ TEST_F(GoalStatusReplyTest, NothingIsStoredOrReadWithoutStrategyOrWithoutStatusA
   EXPECT_EQ(Count("StrategyGoalStatusResponse"), 0u);
 }
 
-TEST_F(GoalStatusReplyTest, WhereThePercentageAndCommentAreTyped) {
-  const std::string form = GoalReplyBody(kStrategy, kGoal, " ", " ");
-  const struct {
-    const char* what;
-    std::string body;
-    std::string percent;
-    std::string comment;
-  } cases[] = {
-      {"the lower-case example followed", "<status> 30 </status>\r\n" + form, "30", ""},
-      {"typed under the quoted blank form",
-       "> <Status> </Status>\r\n<Status> 40 </Status>\r\n> <Comment> </Comment>\r\n<Comment>on track</Comment>\r\n" + form,
-       "40", "on track"},
-      {"the form's pair wins over the lower-case one",
-       "<status> 30 </status>\r\n" + GoalReplyBody(kStrategy, kGoal, "50", "fine"), "50", "fine"},
-      {"the quoted example and a quoted lower-case pair are passed over",
-       "> Example:  <status> 25 </status>\r\n> <status> 90 </status>\r\n<status>60</status>\r\n" + form, "60", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    Exec("DELETE FROM StrategyGoalStatusReply; DELETE FROM StrategyGoalStatusResponse;");
-    ASSERT_TRUE(ProcessGoalStatusReply(kFrom, kDate, c.body));
-    EXPECT_EQ(Responses().at(0), (std::vector<std::string>{Replies().at(0).at(0), kGoal, c.percent, c.comment}));
-  }
-}
-
 TEST_F(GoalStatusReplyTest, AMissingGoalTagStoresAnEmptyGoal) {
   ASSERT_TRUE(ProcessGoalStatusReply(kFrom, kDate, GoalReplyBody(kStrategy, "", "10", "")));
   EXPECT_EQ(Responses().at(0).at(1), "");
