@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace emailaccess {
 namespace {
@@ -35,12 +36,19 @@ bool IsDotted(std::string_view text, CharTest allowed) {
   }
 }
 
-// GMime folds a subject that holds a literal "=?" wrongly: it breaks one of
-// its own encoded words across two lines, and every mail program then shows
-// garbage. Such a subject is written here as encoded words of whole
-// characters, one per line, each line within the recommended 78 characters.
+// GMime writes a long word of non-ASCII text as one encoded word, however
+// long (a hyphenated Greek name came out as 82 characters, where RFC 2047
+// allows 75 and strict readers refuse the header), and it folds a subject that
+// holds a literal "=?" wrongly, breaking one of its own encoded words across
+// two lines. Such text is written here as encoded words of whole characters,
+// one per line: 39 bytes give 52 base64 characters, 64 with the markers.
+bool NeedsEncodedWords(const std::string& text) {
+  return text.find("=?") != std::string::npos ||
+         std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
 std::string EncodedWordLines(const std::string& utf8) {
-  constexpr size_t kBytesPerWord = 39;  // 52 base64 characters
+  constexpr size_t kBytesPerWord = 39;
   std::string raw;
   for (size_t pos = 0; pos < utf8.size();) {
     size_t end = std::min(utf8.size(), pos + kBytesPerWord);
@@ -53,6 +61,12 @@ std::string EncodedWordLines(const std::string& utf8) {
     pos = end;
   }
   return raw;
+}
+
+// Puts `raw` in place of what GMime would write for `name`.
+void SetRawHeader(GMimeObject* object, const char* name, const std::string& raw) {
+  GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), name);
+  if (header) g_mime_header_set_raw_value(header, raw.c_str());
 }
 
 }  // namespace
@@ -104,11 +118,17 @@ ComposedMessage ComposeMessage(const Mailbox& sender, const Recipient& recipient
     g_object_unref(address);
   };
   addMailbox(g_mime_message_get_from(message.get()), sender);
-  addMailbox(g_mime_message_get_to(message.get()), Mailbox{recipient.name, recipient.address});
+  const Mailbox to{recipient.name, recipient.address};
+  addMailbox(g_mime_message_get_to(message.get()), to);
   g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
-  if (subject.find("=?") != std::string::npos) {
-    GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), "Subject");
-    if (header) g_mime_header_set_raw_value(header, EncodedWordLines(subject).c_str());
+  if (NeedsEncodedWords(subject)) SetRawHeader(object, "Subject", EncodedWordLines(subject));
+  // One mailbox per header, so a name is written as encoded words before
+  // the address.
+  const std::pair<const char*, const Mailbox*> mailboxes[] = {{"From", &sender}, {"To", &to}};
+  for (const auto& [header, mailbox] : mailboxes) {
+    if (NeedsEncodedWords(mailbox->name)) {
+      SetRawHeader(object, header, EncodedWordLines(mailbox->name) + " <" + mailbox->address + ">\n");
+    }
   }
 
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count();

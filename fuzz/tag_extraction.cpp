@@ -3,6 +3,8 @@
 // the reply readers' walk over numbered questions and answers, and tags
 // taken from the input itself. Each value must be the text that follows the
 // first opening tag, less its leading blanks, up to the first closing tag.
+// The typed-value readers give either nothing or text of the input that is
+// more than blanks, and the first pair's value wherever that holds something.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,6 +35,20 @@ void CheckExtraction(const std::string& text, const std::string& open, const std
   Require(value == expected, "value is the text between the tags less leading blanks");
 }
 
+bool IsBlank(const std::string& value) { return value.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+void CheckTypedValues(const std::string& text, const std::string& open, const std::string& close) {
+  std::string first;
+  ExtractBetween(text, open, close, first);
+  const std::string typed = ExtractTypedValue(text, open, close);
+  Require(typed.empty() || !IsBlank(typed), "a typed value is more than blanks");
+  Require(typed.empty() || text.find(typed) != std::string::npos, "a typed value is text of the input");
+  if (!IsBlank(first)) Require(typed == first, "a first pair that holds something wins");
+  const std::string ownLine = ExtractFromTypedLines(text, open, close);
+  Require(ownLine.empty() || (!IsBlank(ownLine) && text.find(ownLine) != std::string::npos),
+          "a value from a typed line is more than blanks and text of the input");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -40,6 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (const char* name : {"SurveyID", "StrategyId", "GoalId", "Status", "Comment", "Body", ""}) {
     CheckExtraction(text, std::string("<") + name + ">", std::string("</") + name + ">");
+  }
+  for (const char* name : {"Status", "status", "Comment", "answer1"}) {
+    CheckTypedValues(text, std::string("<") + name + ">", std::string("</") + name + ">");
   }
 
   // The survey reply walk: question N and answer N until question N is missing.
@@ -66,6 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string name = text.substr(lt + 1, gt - lt - 1);
     CheckExtraction(text, "<" + name + ">", "</" + name + ">");
     CheckExtraction(text, "<" + name + ">", "<" + name + ">");
+    CheckTypedValues(text, "<" + name + ">", "</" + name + ">");
+    CheckTypedValues(text, "<" + name + ">", "<" + name + ">");
   }
 
   std::string quoted = text;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "mail/exchange.h"
+#include "mail/stored_replies.h"
 #include "platform/files.h"
 #include "strategy/goal_status_reply.h"
 #include "surveys/survey_reply.h"
@@ -11,12 +12,13 @@
 
 namespace {
 
-using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body);
+using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body, ReplyOutcome* outcome);
 
 
 // One kind of reply: fetched under `subject` into `path`, each record handed
-// to `receiver`, counted (also when the receiver could not use it), the file
-// deleted. An exception of the receiver leaves at once and keeps the file.
+// to `receiver`, counted (also when the receiver could not use it; one that
+// had nothing typed between its tags is named in the log, since its sender
+// believes it answered), the file deleted. An exception of the receiver leaves at once and keeps the file.
 int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const char* subject,
                      ReplyReceiver receiver, const char* countLine) {
   RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
@@ -28,7 +30,12 @@ int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const
 
   int count = 0;
   for (IncomingRecord& record : ReadIncomingRecords(text)) {
-    receiver(std::move(record.originator), std::move(record.date), std::move(record.body));
+    ReplyOutcome outcome = ReplyOutcome::kNotStored;
+    receiver(record.originator, record.date, std::move(record.body), &outcome);
+    if (outcome == ReplyOutcome::kNothingTyped) {
+      log << "Nothing stored from the reply of " << record.originator << " dated " << record.date
+          << ": no answer between the tags" << std::endl;
+    }
     ++count;
   }
   log << countLine << count << std::endl;

@@ -7,7 +7,10 @@
 // n = 1, 2, ... up to the first incomplete one) to ProcessSurveyReply, logs
 // the count and deletes the file; with `withGoalReplies` it then does the same
 // with "Corvane Strategy" and ProcessGoalStatusReply. Every record handed over
-// counts, whatever the parser made of it. The result is the count of the last
+// counts, whatever the parser made of it; one that reached its survey or
+// strategy but had nothing typed between the tags is also named in the log,
+// "Nothing stored from the reply of <originator> dated <date>: no answer
+// between the tags". The result is the count of the last
 // pass. A mail-access program that cannot be started, or that writes no file,
 // gives a count of 0. An exception of a parser (a failing statement) leaves at
 // once: the current exchange file stays and its count line is not written.

@@ -1,6 +1,6 @@
-// What the reply processors share about storing a reply: the form a value
-// they were handed is given so that the stored row holds it as typed, and the
-// test whether a reply has been stored before.
+// What the reply processors share about storing a reply: what became of a
+// reply, the form a value they were handed is given so that the stored row
+// holds it as typed, and the test whether a reply has been stored before.
 //
 // Contract: header-only, no state, nothing throws. A mail-access program that
 // is restarted after a failure offers the same messages again, so a reply is
@@ -15,6 +15,19 @@
 #include "bizobjects/bizobjects.h"
 #include "util/identifiers.h"
 #include "util/text_files.h"
+
+// What became of one reply, for the run log: a reply that reached its form
+// but had nothing typed between the tags is told apart from one that was
+// stored, or not stored for another reason (no survey or strategy
+// identifier, stored before).
+enum class ReplyOutcome { kStored, kNotStored, kNothingTyped };
+
+// Gives `what` to a caller that asked for it (`outcome` not null); true when
+// the reply was stored.
+inline bool Reported(ReplyOutcome what, ReplyOutcome* outcome) {
+  if (outcome) *outcome = what;
+  return what == ReplyOutcome::kStored;
+}
 
 // The database decorators give one more quote to every run of single quotes of
 // odd length and keep runs of even length; doubling every quote first makes

@@ -3,9 +3,11 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/directory.h"
@@ -130,17 +132,141 @@ void ApplyStatusUpdate(icalcomponent* todo, int32_t percent, const std::string& 
   ReplaceProperty(todo, icalproperty_new_sequence(icalcomponent_get_sequence(todo) + 1));
 }
 
-// libical reads some broken values without complaint and then writes them
-// in a form it cannot read back (a DTSTAMP of "2027000Z" comes out as a
-// DATE of month 00): such a file would never be updated again, so it is
-// not written and the task stays as it was.
-bool WriteCalendar(const std::string& path, icalcomponent* root) {
-  char* text = icalcomponent_as_ical_string_r(root);
-  if (!text) return false;
-  const std::string data(text);
-  icalmemory_free_buffer(text);
-  if (!ParseCalendar(data)) return false;
-  return platform::ReplaceFileAtomically(path, data);
+// The properties a status update may change, in the order in which those
+// the task lacks are added.
+constexpr icalproperty_kind kUpdatedKinds[] = {
+    ICAL_DESCRIPTION_PROPERTY,  ICAL_PERCENTCOMPLETE_PROPERTY, ICAL_STATUS_PROPERTY, ICAL_COMPLETED_PROPERTY,
+    ICAL_LASTMODIFIED_PROPERTY, ICAL_DTSTAMP_PROPERTY,         ICAL_SEQUENCE_PROPERTY,
+};
+
+// The task's properties of `kind` as libical writes them: content lines,
+// folded, each ended by CR LF.
+std::string PropertyLines(icalcomponent* todo, icalproperty_kind kind) {
+  std::string lines;
+  for (icalproperty* p = icalcomponent_get_first_property(todo, kind); p;
+       p = icalcomponent_get_next_property(todo, kind)) {
+    char* text = icalproperty_as_ical_string_r(p);
+    if (text) lines += text;
+    icalmemory_free_buffer(text);
+  }
+  return lines;
+}
+
+using KindLines = std::vector<std::pair<icalproperty_kind, std::string>>;
+
+KindLines UpdatedKindLines(icalcomponent* todo) {
+  KindLines lines;
+  for (icalproperty_kind kind : kUpdatedKinds) lines.emplace_back(kind, PropertyLines(todo, kind));
+  return lines;
+}
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// One content line of the file: its physical lines with their folding and
+// line ends, its name and, for BEGIN and END, the component it names.
+struct ContentLine {
+  std::string raw;
+  std::string name;
+  std::string value;
+  // LF alone ends it (a line without an end, the file's last, counts as CR LF).
+  bool EndsWithLineFeedOnly() const {
+    return !raw.empty() && raw.back() == '\n' && (raw.size() < 2 || raw[raw.size() - 2] != '\r');
+  }
+};
+
+std::vector<ContentLine> ContentLines(const std::string& text) {
+  std::vector<ContentLine> lines;
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t lineFeed = text.find('\n', pos);
+    const size_t end = lineFeed == std::string::npos ? text.size() : lineFeed + 1;
+    std::string physical = text.substr(pos, end - pos);
+    pos = end;
+    if (!lines.empty() && (physical[0] == ' ' || physical[0] == '\t')) {
+      lines.back().raw += physical;
+      continue;
+    }
+    const std::string unended = physical.substr(0, physical.find_first_of("\r\n"));
+    const size_t colon = unended.find(':');
+    ContentLine line{std::move(physical), UpperCase(unended.substr(0, unended.find_first_of(";:"))), {}};
+    if (colon != std::string::npos) line.value = UpperCase(unended.substr(colon + 1));
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+// `lines` as libical wrote them (CR LF) with the line end the file uses.
+std::string WithLineEnd(std::string lines, bool lineFeedOnly) {
+  if (lineFeedOnly) lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+  return lines;
+}
+
+// The task file `text` with the lines of the updated properties of its first
+// task put in: a kind whose lines changed (`before` against `after`) takes the
+// place of the first line of that kind, its other lines go, and a kind the
+// task lacked is added before the task's end. Every other byte stays as the
+// task application wrote it, since task applications do not all read back
+// what libical writes (todoman fails on CATEGORIES split over two lines).
+std::string WithUpdatedProperties(const std::string& text, const KindLines& before, const KindLines& after) {
+  std::vector<bool> changed(after.size());
+  for (size_t k = 0; k < after.size(); ++k) changed[k] = after[k].second != before[k].second;
+  std::vector<bool> pending = changed;
+
+  std::string out;
+  std::vector<std::string> open;  // the components the line stands in
+  int tasks = 0;
+  for (const ContentLine& line : ContentLines(text)) {
+    const bool inTask = tasks == 1 && open.size() == 2 && open[1] == "VTODO";
+    if (line.name == "BEGIN") {
+      if (open.size() == 1 && line.value == "VTODO") ++tasks;
+      open.push_back(line.value);
+    } else if (line.name == "END") {
+      if (inTask) {
+        for (size_t k = 0; k < after.size(); ++k) {
+          if (pending[k]) out += WithLineEnd(after[k].second, line.EndsWithLineFeedOnly());
+        }
+        pending.assign(after.size(), false);
+      }
+      if (!open.empty()) open.pop_back();
+    } else if (inTask) {
+      const icalproperty_kind kind = icalproperty_string_to_kind(line.name.c_str());
+      const auto at = std::find_if(after.begin(), after.end(), [&](const auto& entry) { return entry.first == kind; });
+      const size_t k = static_cast<size_t>(at - after.begin());
+      if (at != after.end() && changed[k]) {
+        if (pending[k]) out += WithLineEnd(after[k].second, line.EndsWithLineFeedOnly());
+        pending[k] = false;
+        continue;
+      }
+    }
+    out += line.raw;
+  }
+  return out;
+}
+
+// The properties of the first task in `text` as libical reads them back;
+// empty when it cannot read them cleanly.
+KindLines ReadBack(const std::string& text) {
+  Component root = ParseCalendar(text);
+  icalcomponent* todo = root ? icalcomponent_get_first_component(root.get(), ICAL_VTODO_COMPONENT) : nullptr;
+  return todo ? UpdatedKindLines(todo) : KindLines{};
+}
+
+// The updated file is written only when libical reads it cleanly and finds
+// in it the task's properties as it reads the update's lines by themselves
+// (it drops the blanks that end a value). libical reads some broken values
+// without complaint and writes them back in a form it cannot read: a DTSTAMP
+// of "2027000Z" comes out as a DATE of month 00, and the task would never be
+// updated again.
+bool WriteUpdatedTask(const std::string& path, const std::string& original, const KindLines& before,
+                      const KindLines& after) {
+  std::string alone = "BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\n";
+  for (const auto& entry : after) alone += entry.second;
+  const KindLines expected = ReadBack(alone + "END:VTODO\r\nEND:VCALENDAR\r\n");
+  const std::string updated = WithUpdatedProperties(original, before, after);
+  if (expected.empty() || ReadBack(updated) != expected) return false;
+  return platform::ReplaceFileKeepingAccess(path, updated);
 }
 
 }  // namespace
@@ -166,8 +292,9 @@ bool UpdateOutlookGoalTask(std::string goalId, int32_t percent, std::string comm
     if (!root) return false;
     icalcomponent* todo = icalcomponent_get_first_component(root.get(), ICAL_VTODO_COMPONENT);
     if (!todo || !DescriptionHolds(todo, goalId)) continue;
+    const KindLines before = UpdatedKindLines(todo);
     ApplyStatusUpdate(todo, percent, comment);
-    return WriteCalendar(path, root.get());
+    return WriteUpdatedTask(path, text, before, UpdatedKindLines(todo));
   }
   return false;
 }

@@ -12,9 +12,12 @@
 // follows the percentage (COMPLETED with a COMPLETED time at 100, IN-PROCESS
 // from 1 to 99, NEEDS-ACTION at 0, where an earlier COMPLETED time is
 // removed), LAST-MODIFIED and DTSTAMP become now (UTC) and SEQUENCE is raised
-// by one. Everything else the task application wrote is kept, unknown
-// properties and parameters included. The file is replaced in one step, so a
-// crash leaves either the old task or the new one.
+// by one. Only those properties' lines are replaced (where they stood) or
+// added (at the task's end); every other line stays byte for byte as the task
+// application wrote it: order, folding, parameters, multi-valued properties,
+// unknown properties and line ends. The file is replaced in one step, so a
+// crash leaves either the old task or the new one, and keeps its mode, and
+// its owner and group where the process may set them.
 //
 // At most one task changes per call. True when a task was updated. False,
 // with nothing changed, when the goal identifier is empty (it would match
@@ -24,8 +27,8 @@
 // or not at all: such a file might hold the task that should change, so no
 // later task is changed in its place, and it is never rewritten (libical
 // would write its error markers into it). Files without a VTODO are passed
-// over. A task whose updated file libical would read back only with errors
-// is not written either. Nothing is logged and nothing throws.
+// over. A task whose updated file libical would read back only with errors,
+// or with other values than the update made, is not written either. Nothing is logged and nothing throws.
 #pragma once
 
 #include <cstdint>

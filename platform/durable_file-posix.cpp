@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,12 +49,26 @@ void SyncFolderOf(const std::string& path) {
 }
 
 // Opens `path` with `flags`, writes and flushes `data`; on failure the file
-// is removed again.
-bool WriteSynced(const std::string& path, std::string_view data, int flags, mode_t mode, std::string* error) {
+// is removed again. With `keep`, the file gets its owner and group where the
+// process may set them, and its mode whatever the umask (after the owner:
+// changing the owner clears set-id bits).
+bool WriteSynced(const std::string& path, std::string_view data, int flags, mode_t mode, std::string* error,
+                 const struct stat* keep = nullptr) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, mode);
   if (fd < 0) {
     SetError(error, "cannot create", path);
     return false;
+  }
+  if (keep) {
+    if (::fchown(fd, keep->st_uid, keep->st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), keep->st_gid) != 0) {
+      // Not allowed to give the file away: it stays the process's own.
+    }
+    if (::fchmod(fd, keep->st_mode & 07777) != 0) {
+      SetError(error, "cannot set the mode of", path);
+      ::close(fd);
+      ::unlink(path.c_str());
+      return false;
+    }
   }
   if (!WriteSyncClose(fd, data, path, error)) {
     ::unlink(path.c_str());
@@ -70,12 +85,16 @@ bool CreateNewFileDurably(const std::string& path, std::string_view data, std::s
 
 std::string PartialFileName(const std::string& path) { return path + ".part"; }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error, bool ownerOnly) {
+namespace {
+
+bool ReplaceWith(const std::string& path, std::string_view data, std::string* error, const struct stat* keep,
+                 bool ownerOnly) {
   const std::string part = PartialFileName(path);
   // An existing file keeps its permissions when opened; a private one must
   // be created afresh.
   if (ownerOnly) ::unlink(part.c_str());
-  if (!WriteSynced(part, data, ownerOnly ? O_TRUNC | O_EXCL : O_TRUNC, ownerOnly ? 0600 : 0644, error)) return false;
+  const int flags = ownerOnly ? O_TRUNC | O_EXCL : O_TRUNC;
+  if (!WriteSynced(part, data, flags, keep || ownerOnly ? 0600 : 0644, error, keep)) return false;
   if (::rename(part.c_str(), path.c_str()) != 0) {
     SetError(error, "cannot rename into place", path);
     ::unlink(part.c_str());
@@ -83,6 +102,21 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::
   }
   SyncFolderOf(path);
   return true;
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error, bool ownerOnly) {
+  return ReplaceWith(path, data, error, nullptr, ownerOnly);
+}
+
+bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, std::string* error) {
+  struct stat old;
+  if (::stat(path.c_str(), &old) != 0) {
+    SetError(error, "cannot read the mode of", path);
+    return false;
+  }
+  return ReplaceWith(path, data, error, &old, false);
 }
 
 }  // namespace platform

@@ -22,6 +22,12 @@ bool CreateNewFileDurably(const std::string& path, std::string_view data, std::s
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error = nullptr,
                            bool ownerOnly = false);
 
+// ReplaceFileAtomically for a file another program keeps: the new content
+// gets the mode of the file it replaces, and its owner and group where the
+// process may set them (they stay the process's own where it may not). Fails
+// when `path` does not exist.
+bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, std::string* error = nullptr);
+
 // The name under which ReplaceFileAtomically prepares the new content.
 std::string PartialFileName(const std::string& path);
 

@@ -45,10 +45,4 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit = 65536);
 
-// As RunAndWait, but what the program writes to standard output is
-// collected in `output` (the first `limit` bytes; the rest is read and
-// dropped, so the program never blocks on a full pipe).
-ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
-                             size_t limit = 65536);
-
 }  // namespace platform

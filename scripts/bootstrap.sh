@@ -10,11 +10,12 @@ cd "$(dirname "$0")/.."
 
 # The build, the tests, and the real mail servers the mail-access tests start
 # on 127.0.0.1 (Dovecot, an aiosmtpd submission server, openssl for their
-# certificate). clang and its runtimes build the fuzz targets.
+# certificate). clang and its runtimes build the fuzz targets. todoman, the
+# task application the README names, reads back the task files LvMAPI updates.
 packages=(cmake ninja-build g++ pkg-config sqlite3 libsqlite3-dev uuid-dev libgtest-dev
           libgmime-3.0-dev libxml2-dev libical-dev libcurl4-openssl-dev nlohmann-json3-dev python3
           openssl dovecot-imapd python3-aiosmtpd
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev todoman)
 
 install_missing() {
   local missing=() p

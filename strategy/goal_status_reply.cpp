@@ -17,10 +17,15 @@
 
 namespace {
 
-std::string TagValue(const std::string& body, const char* name) {
+std::string IdentifierValue(const std::string& body, const char* name) {
   std::string value;
   ExtractBetween(body, std::string("<") + name + ">", std::string("</") + name + ">", value);
   return value;
+}
+
+std::string StatusValue(const std::string& body) {
+  std::string status = ExtractTypedValue(body, "<Status>", "</Status>");
+  return status.empty() ? ExtractFromTypedLines(body, "<status>", "</status>") : status;
 }
 
 // atoi's reading (leading blanks, a sign, the digits up to the first other
@@ -35,20 +40,20 @@ int32_t PercentOf(const std::string& status) {
 
 }  // namespace
 
-bool ProcessGoalStatusReply(std::string originator, std::string date, std::string body) {
+bool ProcessGoalStatusReply(std::string originator, std::string date, std::string body, ReplyOutcome* outcome) {
   CDBConnection connection;
   std::ostringstream discardedTrace;
   const std::string replyId = NewGuidString();
 
-  const std::string strategyId = TagValue(body, "StrategyId");
-  if (strategyId.empty()) return false;
-  const std::string goalId = TagValue(body, "GoalId");
-  std::string status = TagValue(body, "Status");
-  const std::string typedComment = TagValue(body, "Comment");
+  const std::string strategyId = IdentifierValue(body, "StrategyId");
+  if (strategyId.empty()) return Reported(ReplyOutcome::kNotStored, outcome);
+  const std::string goalId = IdentifierValue(body, "GoalId");
+  std::string status = StatusValue(body);
+  const std::string typedComment = ExtractTypedValue(body, "<Comment>", "</Comment>");
   std::string comment = typedComment;
   DoubleSingleQuotes(status);
   DoubleSingleQuotes(comment);
-  if (status.empty() && comment.empty()) return false;
+  if (status.empty() && comment.empty()) return Reported(ReplyOutcome::kNothingTyped, outcome);
 
   connection.Open();
   // The reply row and its response are one unit: a reply row stored without
@@ -61,7 +66,7 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
         std::make_unique<CStrategyGoalStatusReplyLogDecorator>(nullptr, &discardedTrace, &replies), &connection,
         &replies);
     replyStore.load();
-    if (HoldsStoredReply(replies, strategyId, originator, date)) return false;
+    if (HoldsStoredReply(replies, strategyId, originator, date)) return Reported(ReplyOutcome::kNotStored, outcome);
     unit.Begin();
     replies.add(std::make_unique<CStrategyGoalStatusReply>(replyId, StoredAsTyped(strategyId),
                                                            StoredAsTyped(originator), StoredAsTyped(date)));
@@ -88,5 +93,5 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
   // The task follows what is stored: a reply that was rolled back and is
   // offered again would otherwise have its text appended to the task twice.
   if (updateTask) UpdateOutlookGoalTask(goalId, percent, typedComment);
-  return saved;
+  return Reported(saved ? ReplyOutcome::kStored : ReplyOutcome::kNotStored, outcome);
 }

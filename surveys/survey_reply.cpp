@@ -12,23 +12,28 @@
 
 namespace {
 
-std::string NumberedTagValue(const std::string& body, const char* name, int number) {
-  const std::string tag = name + std::to_string(number);
+std::string QuestionIdValue(const std::string& body, int number) {
+  const std::string tag = "QuestionID" + std::to_string(number);
   std::string value;
   ExtractBetween(body, "<" + tag + ">", "</" + tag + ">", value);
   return value;
 }
 
+std::string AnswerValue(const std::string& body, int number) {
+  const std::string tag = "answer" + std::to_string(number);
+  return ExtractTypedValue(body, "<" + tag + ">", "</" + tag + ">");
+}
+
 }  // namespace
 
-bool ProcessSurveyReply(std::string originator, std::string date, std::string body) {
+bool ProcessSurveyReply(std::string originator, std::string date, std::string body, ReplyOutcome* outcome) {
   CDBConnection connection;
   connection.Open();
   const std::string replyId = NewGuidString();
 
   std::string surveyId;
   ExtractBetween(body, "<SurveyID>", "</SurveyID>", surveyId);
-  if (surveyId.empty()) return false;
+  if (surveyId.empty()) return Reported(ReplyOutcome::kNotStored, outcome);
 
   // Both tables are loaded whole: the replies to recognise a message seen
   // before, the responses because their trace on standard output lists every
@@ -43,12 +48,12 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
       std::make_unique<CSurveyResponseLogDecorator>(nullptr, &std::cout, &responses), &connection, &responses);
   responseStore.load();
 
-  if (HoldsStoredReply(replies, surveyId, originator, date)) return false;
+  if (HoldsStoredReply(replies, surveyId, originator, date)) return Reported(ReplyOutcome::kNotStored, outcome);
 
   int answered = 0;
   for (int n = 1;; ++n) {
-    const std::string answer = NumberedTagValue(body, "answer", n);
-    const std::string questionId = NumberedTagValue(body, "QuestionID", n);
+    const std::string answer = AnswerValue(body, n);
+    const std::string questionId = QuestionIdValue(body, n);
     // An answer counts even where its question identifier is missing, so a
     // reply row may be stored without responses.
     if (!answer.empty()) ++answered;
@@ -57,7 +62,7 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
     responses.add(std::make_unique<CSurveyResponse>(NewGuidString(), replyId, StoredAsTyped(questionId),
                                                     StoredAsTyped(answer)));
   }
-  if (answered == 0) return false;
+  if (answered == 0) return Reported(ReplyOutcome::kNothingTyped, outcome);
 
   // The responses and their reply row are one unit: a reply half stored (a
   // failure or a crash between its rows) would have its responses stored
@@ -70,5 +75,5 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
                                              StoredAsTyped(date)));
   const bool saved = replyStore.save();
   unit.Commit();
-  return saved;
+  return Reported(saved ? ReplyOutcome::kStored : ReplyOutcome::kNotStored, outcome);
 }

@@ -3,13 +3,16 @@
 //
 // Contract: ProcessSurveyReply reads only the tags the machine-readable survey
 // body wrote ("<SurveyID>", "<QuestionID<N>>", "<answer<N>>", case-sensitive,
-// first occurrences, leading spaces removed); the survey and its questions
-// are not looked up. Answer N belongs to the question whose identifier stands
+// leading spaces removed); the survey and its questions are not looked up.
+// The identifiers are taken from the first occurrence of their tags; an
+// answer from the first pair of its tags that holds more than blanks, so an
+// answer typed under the blank form it quotes is found (ExtractTypedValue). Answer N belongs to the question whose identifier stands
 // in question tag N; the walk ends at the first N without a question
 // identifier. Every value is stored exactly as the message carries it (SQL
 // quoting is this operation's business, not the sender's).
 //
-// Result: false when nothing was stored (no survey identifier, no answer, or
+// Result (also given in `outcome` when not null; kNothingTyped for a reply
+// with a survey identifier and no answer): false when nothing was stored (no survey identifier, no answer, or
 // a reply of this survey from this originator with this date already stored);
 // otherwise the result of saving the reply row. The responses are saved
 // before the reply row, all in one transaction: a reply is stored whole or
@@ -23,4 +26,7 @@
 
 #include <string>
 
-bool ProcessSurveyReply(std::string originator, std::string date, std::string body);
+#include "mail/stored_replies.h"
+
+bool ProcessSurveyReply(std::string originator, std::string date, std::string body,
+                        ReplyOutcome* outcome = nullptr);

@@ -1,5 +1,6 @@
 #include "util/identifiers.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/guid.h"
@@ -13,6 +14,34 @@ std::string StripBraces(const std::string& id) {
   if (!s.empty() && s.back() == '}') s.pop_back();
   if (!s.empty() && s.front() == '{') s.erase(0, 1);
   return s;
+}
+
+bool IsBlank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+// The pair of tags that starts at or after `from`: an opening tag and the
+// first closing tag after it. `value` is what lies between them, less its
+// leading spaces; `after` is the end of the closing tag.
+bool NextPair(const std::string& text, const std::string& openTag, const std::string& closeTag, size_t from,
+              size_t& openAt, std::string& value, size_t& after) {
+  openAt = text.find(openTag, from);
+  if (openAt == std::string::npos) return false;
+  const size_t begin = openAt + openTag.size();
+  const size_t closeAt = text.find(closeTag, begin);
+  if (closeAt == std::string::npos) return false;
+  const size_t first = std::min(text.find_first_not_of(' ', begin), closeAt);
+  value.assign(text, first, closeAt - first);
+  after = closeAt + closeTag.size();
+  return true;
+}
+
+// True when the line that holds `pos` is quoted, or is the instructions'
+// example (its text before `pos` starts "Example:").
+bool OnQuotedOrExampleLine(const std::string& text, size_t pos) {
+  const size_t lineBreak = text.find_last_of("\r\n", pos);
+  const size_t lineStart = lineBreak == std::string::npos ? 0 : lineBreak + 1;
+  const size_t first = text.find_first_not_of(" \t", lineStart);
+  if (first >= pos) return false;
+  return text[first] == '>' || text.compare(first, 8, "Example:") == 0;
 }
 
 }  // namespace
@@ -40,6 +69,33 @@ bool ExtractBetween(const std::string& text, const std::string& openTag, const s
   if (first == std::string::npos || first >= end) return true;
   value.assign(text, first, end - first);
   return true;
+}
+
+std::string ExtractTypedValue(const std::string& text, const std::string& openTag, const std::string& closeTag) {
+  std::string value;
+  ExtractBetween(text, openTag, closeTag, value);
+  if (!IsBlank(value)) return value;
+  // Later pairs count only where the first one is a pair: when the first
+  // closing tag stands before the first opening tag, the first value already
+  // ran to the end of the text.
+  size_t openAt = 0;
+  size_t after = 0;
+  if (!NextPair(text, openTag, closeTag, 0, openAt, value, after) || text.find(closeTag) < openAt + openTag.size()) {
+    return {};
+  }
+  while (NextPair(text, openTag, closeTag, after, openAt, value, after)) {
+    if (!IsBlank(value)) return value;
+  }
+  return {};
+}
+
+std::string ExtractFromTypedLines(const std::string& text, const std::string& openTag, const std::string& closeTag) {
+  std::string value;
+  size_t openAt = 0;
+  for (size_t from = 0; NextPair(text, openTag, closeTag, from, openAt, value, from);) {
+    if (!OnQuotedOrExampleLine(text, openAt) && !IsBlank(value)) return value;
+  }
+  return {};
 }
 
 void DoubleSingleQuotes(std::string& text) {

@@ -26,5 +26,20 @@ bool SameGuid(const std::string& a, const std::string& b);
 bool ExtractBetween(const std::string& text, const std::string& openTag, const std::string& closeTag,
                     std::string& value);
 
+// The value of a tag a person fills in (an answer, a status, a comment) as
+// replies are really written: the first pair as ExtractBetween finds it, but
+// where that pair holds only blanks (spaces, tabs, line breaks), as the blank
+// form quoted above an inline answer does, the next pair of the same tags
+// that holds something, and so on. Empty when no pair holds anything.
+std::string ExtractTypedValue(const std::string& text, const std::string& openTag, const std::string& closeTag);
+
+// The value of the first pair of tags on a line the writer typed that holds
+// something (leading spaces removed), or empty. Pairs on quoted lines (the
+// first character that is not a blank is ">") are passed over, and so is the
+// pair on a line that starts "Example:", quoted or not: the instructions'
+// own example, which a reply quoting the whole message in Outlook's way
+// carries without quote marks.
+std::string ExtractFromTypedLines(const std::string& text, const std::string& openTag, const std::string& closeTag);
+
 // Doubles every single quote, as a quoted SQL literal needs.
 void DoubleSingleQuotes(std::string& text);

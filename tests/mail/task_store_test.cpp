@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <libical/ical.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -290,6 +292,66 @@ TEST_F(TaskStoreTest, KeepsWhatTheTaskApplicationWrote) {
   const Component root = ReadWithLibical(Path("task.ics"));
   ASSERT_NE(TodoOf(root), nullptr);
   EXPECT_NE(icalcomponent_get_first_component(TodoOf(root), ICAL_VALARM_COMPONENT), nullptr);
+}
+
+// The file less the content lines (with their folded continuations) of the
+// properties a status update may change.
+std::string WithoutUpdatedLines(const std::string& text) {
+  static const std::vector<std::string> updated = {"DESCRIPTION", "PERCENT-COMPLETE", "STATUS",  "COMPLETED",
+                                                   "LAST-MODIFIED", "DTSTAMP",        "SEQUENCE"};
+  std::string out;
+  bool dropping = false;
+  for (std::size_t pos = 0, end; pos < text.size(); pos = end) {
+    end = std::min(text.find('\n', pos), text.size() - 1) + 1;
+    const std::string line = text.substr(pos, end - pos);
+    if (line[0] != ' ' && line[0] != '\t') {
+      const std::string name = line.substr(0, line.find_first_of(";:"));
+      dropping = std::find(updated.begin(), updated.end(), name) != updated.end();
+    }
+    if (!dropping) out += line;
+  }
+  return out;
+}
+
+TEST_F(TaskStoreTest, OnlyTheUpdatedPropertiesChangeEveryOtherByteStays) {
+  const std::string head = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example//Tasks 1.0//EN\r\nBEGIN:VTODO\r\n";
+  const struct {
+    const char* what;
+    std::string text;
+    mode_t mode;
+  } cases[] = {
+      {"multi-valued, folded and unknown properties",
+       head + "UID:kept\r\nCATEGORIES:Outreach,Hospitality\r\nSUMMARY:Launch a monthly community meal for the n\r\n"
+              " eighbourhood\r\nX-TODOMAN-FLAG;X-REASON=\"a:b\":on\r\nDTSTAMP:20270101T080000Z\r\n"
+              "DESCRIPTION:Goal " + kGoal + "\r\nPERCENT-COMPLETE:10\r\nSTATUS:IN-PROCESS\r\n"
+              "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nDESCRIPTION:Reminder\r\nEND:VALARM\r\n"
+              "DUE;VALUE=DATE:20270331\r\nEND:VTODO\r\nEND:VCALENDAR\r\n",
+       0600},
+      {"line feeds only, properties to add",
+       "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:x\nBEGIN:VTODO\nUID:lf\nDTSTAMP:20270101T080000Z\nDESCRIPTION:Goal " + kGoal +
+           "\nEND:VTODO\nEND:VCALENDAR\n",
+       0640},
+      {"a second task and a time zone around it",
+       "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\n"
+       "DTSTART:19701025T030000\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
+       "BEGIN:VTODO\r\nUID:one\r\nDTSTAMP:20270101T080000Z\r\nDUE;TZID=Europe/Berlin:20270301T120000\r\n"
+       "DESCRIPTION:Goal " + kGoal + "\r\nEND:VTODO\r\nBEGIN:VTODO\r\nUID:two\r\nDTSTAMP:20270101T080000Z\r\n"
+       "STATUS:NEEDS-ACTION\r\nEND:VTODO\r\nEND:VCALENDAR\r\n",
+       0644},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("task.ics", c.text);
+    ASSERT_EQ(chmod(Path("task.ics").c_str(), c.mode), 0);
+    ASSERT_TRUE(UpdateOutlookGoalTask(kGoal, 100, "done"));
+    const std::string after = ReadFile(Path("task.ics"));
+    EXPECT_EQ(WithoutUpdatedLines(after), WithoutUpdatedLines(c.text));
+    EXPECT_EQ(after.find("\r\n") != std::string::npos, c.text.find("\r\n") != std::string::npos);
+    EXPECT_EQ(icalcomponent_get_status(TodoOf(ReadWithLibical(Path("task.ics")))), ICAL_STATUS_COMPLETED);
+    struct stat info {};
+    ASSERT_EQ(stat(Path("task.ics").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.mode);
+  }
 }
 
 TEST_F(TaskStoreTest, ALongUpdateIsFoldedIntoLinesOfAtMost75Octets) {

@@ -105,14 +105,13 @@ TEST_F(GoalStatusReplyTest, ACommentWithoutStatusStoresTheReplyRowOnly) {
 }
 
 TEST_F(GoalStatusReplyTest, NothingIsStoredOrReadWithoutStrategyOrWithoutStatusAndComment) {
-  const std::string lowerCaseOnly =
-      "My status is <status> 30 </status>\r\n" + GoalReplyBody(kStrategy, kGoal, " ", " ");
   const std::string bodies[] = {
       GoalReplyBody("", kGoal, "50", "fine"),
       GoalReplyBody("   ", kGoal, "50", "fine"),
       "<StrategyId>" + kStrategy + "<Status>50</Status>",
       GoalReplyBody(kStrategy, kGoal, "", ""),
-      lowerCaseOnly,
+      "> <status> 30 </status>\r\n" + GoalReplyBody(kStrategy, kGoal, " ", " "),
+      "Example:  <status> 25 </status>\r\n" + GoalReplyBody(kStrategy, kGoal, " ", " "),
       "no footer, just text: 50%",
   };
   for (const std::string& body : bodies) {

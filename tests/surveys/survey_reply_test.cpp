@@ -127,6 +127,12 @@ TEST_F(SurveyReplyTest, WhichAnswersBecomeRows) {
        {},
        0},
       {"a message without answer tags stores nothing", {kQ1, kQ2}, {}, {}, 0},
+      {"answers typed under the quoted blank form are found",
+       {kQ1, kQ2, kQ3},
+       {{1, "  "}, {1, "true"}, {2, " \t "}, {2, "  "}, {2, "b"}, {3, "\r\n"}, {3, " "}},
+       {{kQ1, "true"}, {kQ2, "b"}},
+       1},
+      {"a filled form wins over a later pair", {kQ1}, {{1, "first"}, {1, "second"}}, {{kQ1, "first"}}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

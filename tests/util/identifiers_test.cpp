@@ -76,6 +76,40 @@ TEST(ExtractBetween, ClosingTagOverlappingTheOpeningTagRunsToTheEnd) {
   EXPECT_EQ(value, "tail");
 }
 
+struct TypedCase {
+  const char* text;
+  const char* value;
+};
+
+TEST(ExtractTypedValue, AFirstPairOfBlanksGivesWayToTheNextPairThatHoldsSomething) {
+  const TypedCase cases[] = {
+      {"<a>x</a>", "x"},
+      {"<a> top </a>\n> <a>  </a>", "top "},              // a filled first pair wins
+      {"> <a>  </a>\n<a>true</a>", "true"},                // typed under the quoted form
+      {"> <a> \t\r\n </a>\n> <a></a>\n<a> 3 </a>", "3 "},  // blanks of every kind
+      {"> <a>  </a>\n<a>  </a>", ""},                      // no pair holds anything
+      {"<a>\t</a>", ""},
+      {"> <a>  </a>\n<a>no close", ""},
+      {"</a>early <a>  </a> <a>late</a>", "</a> <a>late</a>"},  // the first value runs to the end
+      {"<A> </A><A>upper</A>", ""},                         // case-sensitive
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExtractTypedValue(c.text, "<a>", "</a>"), c.value) << c.text;
+}
+
+TEST(ExtractFromTypedLines, PassesOverQuotedLinesAndTheInstructionsExample) {
+  const TypedCase cases[] = {
+      {"<s> 30 </s>\n> <s> 25 </s>", "30 "},
+      {"> Place it between the <s> </s> fields.\n> Example:  <s> 25 </s>\n", ""},
+      {"Place it between the <s> </s> fields.\r\nExample:  <s> 25 </s>\r\n", ""},  // quoted without marks
+      {"Example:  <s> 25 </s>\nThanks\n  <s>40</s>", "40"},
+      {"  >> <s>10</s>\n\t<s>20</s>", "20"},
+      {"Done: <s>70</s> Example: <s>25</s>", "70"},  // "Example:" counts only at the line's start
+      {"Example: <s>\n55</s>", ""},                 // the pair's line is where it opens
+      {"no tags", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExtractFromTypedLines(c.text, "<s>", "</s>"), c.value) << c.text;
+}
+
 TEST(DoubleSingleQuotes, DoublesEveryQuote) {
   const std::pair<std::string, std::string> cases[] = {
       {"O'Brien", "O''Brien"}, {"none", "none"}, {"''", "''''"}, {"'", "''"}, {"a'b'c", "a''b''c"}, {"", ""}};
