@@ -45,9 +45,10 @@ class OAuth2Test : public emailaccess_test::ServerTest {
     ConfigureFlow(flow);
     testing_support::ChildProcess program(Bin("LVEmailAccess"), {"--authorize"}, {}, m_dir.path());
     std::smatch shown;
+    std::string out;  // what `shown` points into
     const std::regex pattern(flow == "device" ? "enter the code (\\S+)" : "\n(http://\\S+authorize\\S+)\n");
     ASSERT_TRUE(testing_support::WaitUntil([&] {
-      const std::string out = program.OutputSoFar();
+      out = program.OutputSoFar();
       return std::regex_search(out, shown, pattern);
     }));
     m_servers->Command("token " + std::string(flow == "device" ? "approve " : "browse ") + shown[1].str());
