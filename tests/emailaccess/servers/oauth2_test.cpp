@@ -21,6 +21,8 @@ using emailaccess_test::JsonValue;
 using testing_support::ReadFile;
 using testing_support::RunResult;
 
+constexpr const char kSecret[] = "client-secret-2718";
+
 class OAuth2Test : public emailaccess_test::ServerTest {
  protected:
   void SetUp() override {
@@ -32,7 +34,8 @@ class OAuth2Test : public emailaccess_test::ServerTest {
   }
   void ConfigureFlow(const std::string& flow) {
     ClientOptions options;
-    options.oauth2Section = "provider = custom\nclient_id = lv-test-client\ntoken_url = " + Service("/token") + "\n" +
+    options.oauth2Section = "provider = custom\nclient_id = lv-test-client\nclient_secret = " + std::string(kSecret) +
+                            "\ntoken_url = " + Service("/token") + "\n" +
                             (flow == "device" ? "device_url = " + Service("/device") : "authorize_url = " + Service("/authorize")) + "\n";
     Configure(options);
   }
@@ -42,9 +45,10 @@ class OAuth2Test : public emailaccess_test::ServerTest {
     ConfigureFlow(flow);
     testing_support::ChildProcess program(Bin("LVEmailAccess"), {"--authorize"}, {}, m_dir.path());
     std::smatch shown;
+    std::string out;  // what `shown` points into
     const std::regex pattern(flow == "device" ? "enter the code (\\S+)" : "\n(http://\\S+authorize\\S+)\n");
     ASSERT_TRUE(testing_support::WaitUntil([&] {
-      const std::string out = program.OutputSoFar();
+      out = program.OutputSoFar();
       return std::regex_search(out, shown, pattern);
     }));
     m_servers->Command("token " + std::string(flow == "device" ? "approve " : "browse ") + shown[1].str());
@@ -63,6 +67,7 @@ class OAuth2Test : public emailaccess_test::ServerTest {
   void TearDown() override {
     // No token in any output, log or file but the token file, which stays private.
     const std::string shown = m_outputs + Log() + (testing_support::Exists(Bin("LvMAPI.log")) ? ReadFile(Bin("LvMAPI.log")) : "");
+    EXPECT_FALSE(Holds(shown, kSecret)) << "the client secret was shown";
     for (const std::string& token : JsonStrings(m_servers->Command("token stats"), "issued")) {
       EXPECT_FALSE(Holds(shown, token)) << "a token was shown";
     }
