@@ -25,6 +25,14 @@ std::string CVistaResults::GetField(int32_t column) const {
   return value;
 }
 
+CVistaResults::Row CVistaResults::TakeRow() {
+  if (m_rowCursor == m_rows.end()) return Row();
+  Row row = std::move(*m_rowCursor);
+  row.resize(static_cast<size_t>(m_columnCount));
+  for (std::string& value : row) NormalizeLineBreaks(value);
+  return row;
+}
+
 void CVistaResults::Reset() {
   m_columnNames.clear();
   m_rows.clear();

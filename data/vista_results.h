@@ -32,6 +32,10 @@ class CVistaResults {
   // normalised; empty for a column beyond the column count or when no row is
   // current.
   std::string GetField(int32_t column) const;
+  // The texts of the current row moved out, line breaks normalised, one per
+  // column (what GetField(1..ColumnCount()) would give); the row is left
+  // empty, so each row can be taken once. Empty when no row is current.
+  Row TakeRow();
   // Empties names and rows so the object can take another Select.
   void Reset();
 

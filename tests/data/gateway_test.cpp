@@ -53,6 +53,26 @@ TEST_F(Gateway, WalksEveryRowAndReadsColumnsFromOne) {
   EXPECT_EQ(seen[2], "c|3|0.1|cr\r\r\nlf|");    // CR LF comes back as CR CR LF
 }
 
+TEST_F(Gateway, ATakenRowHoldsWhatGetFieldGivesAndLeavesTheResultSet) {
+  CVistaResults results;
+  Run("SELECT Id, Num, Real, Note FROM T ORDER BY Id", results);
+  EXPECT_EQ(results.TakeRow(), CVistaResults::Row{});  // no row is current yet
+  std::vector<CVistaResults::Row> taken;
+  for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = results.MoveNext()) {
+    CVistaResults::Row asRead;
+    for (int32_t column = 1; column <= results.ColumnCount(); ++column) asRead.push_back(results.GetField(column));
+    taken.push_back(results.TakeRow());
+    EXPECT_EQ(taken.back(), asRead);
+    // The texts were moved out: the row reads as empty afterwards.
+    EXPECT_EQ(results.GetField(1), "");
+    EXPECT_EQ(results.TakeRow(), CVistaResults::Row(4));
+  }
+  ASSERT_EQ(taken.size(), 3u);
+  EXPECT_EQ(taken[1], (CVistaResults::Row{"b", "2", "", "line\r\nfeed"}));
+  EXPECT_EQ(taken[2], (CVistaResults::Row{"c", "3", "0.1", "cr\r\r\nlf"}));
+  EXPECT_EQ(results.TakeRow(), CVistaResults::Row{});  // past the last row
+}
+
 TEST_F(Gateway, CursorStatusesFollowTheRowSet) {
   CVistaResults none;
   Run("SELECT Id FROM T WHERE Id = 'zzz'", none);
