@@ -79,6 +79,7 @@ line() { printf '%-22s %-6s %8s %8s %13s %12s %8s %8s  %s\n' "$@"; }
 for case in $cases; do
   existing=${case%%:*}
   replies=${case##*:}
+  rm -f "$work/start.db"
   /usr/bin/python3 "$here/make_reply_data.py" "$source_dir/db/schema.sql" "$work/start.db" \
     "$work/incoming.txt" "$replies" "$answers" "$existing"
   echo
