@@ -4,16 +4,6 @@
 
 CVistaResults::CVistaResults() : m_columnCursor(m_columnNames.begin()) {}
 
-void CVistaResults::Fill(std::vector<std::string> columnNames, std::vector<std::string> cells) {
-  m_columnNames = std::move(columnNames);
-  m_cells = std::move(cells);
-  m_columnCount = static_cast<int32_t>(m_columnNames.size());
-  m_rowCount = m_columnNames.empty() ? 0 : m_cells.size() / m_columnNames.size();
-  m_cells.resize(m_rowCount * m_columnNames.size());
-  m_columnCursor = m_columnNames.begin();
-  m_row = m_rowCount;
-}
-
 int32_t CVistaResults::MoveFirst() {
   if (m_rowCount == 0) return DB_S_ENDOFROWSET;
   m_row = 0;

@@ -43,7 +43,16 @@ class CVistaResults {
   // given names and the texts of every row, row after row, one per name (a
   // last row with texts missing is left out); the column count is the
   // number of names.
-  void Fill(std::vector<std::string> columnNames, std::vector<std::string> cells);
+  // Defined here: the library calls it and does not link this program's code.
+  void Fill(std::vector<std::string> columnNames, std::vector<std::string> cells) {
+    m_columnNames = std::move(columnNames);
+    m_cells = std::move(cells);
+    m_columnCount = static_cast<int32_t>(m_columnNames.size());
+    m_rowCount = m_columnNames.empty() ? 0 : m_cells.size() / m_columnNames.size();
+    m_cells.resize(m_rowCount * m_columnNames.size());
+    m_columnCursor = m_columnNames.begin();
+    m_row = m_rowCount;
+  }
 
   int32_t ColumnCount() const { return m_columnCount; }
   const std::vector<std::string>& ColumnNames() const { return m_columnNames; }
