@@ -4,7 +4,8 @@
 #
 #   sending  a survey to COUNT recipients through the SMTP server, against
 #            Postfix's smtp-source (a load generator: the server's practical
-#            limit) and a loop of msmtp (one process per message);
+#            limit) and a loop of msmtp (one process per message); then once
+#            more against smtp-source with Postfix's smtp-sink as the server;
 #   fetching COUNT replies over IMAP (implicit TLS), against mbsync (isync)
 #            pulling the same mailbox into a local Maildir.
 #
@@ -199,6 +200,52 @@ echo "* $msmtp_count messages sent, time scaled to $count"
 echo "LVEmailAccess rate / smtp-source 1 session: $(ratio "$t_source" "$t_ours")   (target >= 0.8)"
 echo "LVEmailAccess rate / smtp-source 4 sessions: $(ratio "$t_source4" "$t_ours")"
 echo "LVEmailAccess rate / msmtp loop: $(ratio "$t_msmtp" "$t_ours") plain, $(ratio "$t_msmtp_tls" "$t_ours_tls") with TLS   (target >= 10)"
+
+# ---- sending to smtp-sink --------------------------------------------------
+# The Python server above bounds both clients alike and hides how they
+# differ; Postfix's smtp-sink (C, discards every message) does not. One more
+# round, without TLS: smtp-source and LVEmailAccess against the same sink.
+sink_port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+smtp-sink -u nobody "127.0.0.1:$sink_port" 256 &
+sink_pid=$!
+trap 'kill "$sink_pid" 2>/dev/null || true; cleanup' EXIT
+for ((tries = 0; tries < 100; tries++)); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$sink_port") 2>/dev/null && break
+  sleep 0.1
+done
+sink_source_run() {  # sink_source_run SESSIONS -> seconds
+  local start
+  start=$(now)
+  smtp-source -s "$1" -m "$count" -l "$size" -f office@grace.example.org -t member@example.org -M localhost \
+    "127.0.0.1:$sink_port"
+  elapsed "$start" "$(now)"
+}
+sink_lvemailaccess() {  # -> seconds; every message must have been accepted
+  configure "smtp://127.0.0.1:$sink_port" no ""
+  rm -f "$work/bin/LVEmailAccess.log"
+  local start end sent
+  start=$(now)
+  "$work/bin/LVEmailAccess" 2 "$work/out.tmp" "Corvane Survey - Spring Ministry Survey" 0 >/dev/null 2>&1
+  end=$(now)
+  sent=$(grep -c ' sent to ' "$work/bin/LVEmailAccess.log" || true)
+  [ "$sent" -eq "$count" ] || { echo "LVEmailAccess sent $sent of $count to smtp-sink" >&2; exit 1; }
+  elapsed "$start" "$end"
+}
+sink1=() sink4=() sink_ours=()
+for ((r = 1; r <= runs; r++)); do
+  sink1+=("$(sink_source_run 1)")
+  sink_ours+=("$(sink_lvemailaccess)")
+  sink4+=("$(sink_source_run 4)")
+done
+kill "$sink_pid" 2>/dev/null || true
+wait "$sink_pid" 2>/dev/null || true
+trap cleanup EXIT
+t_sink1=$(median "${sink1[@]}"); t_sink4=$(median "${sink4[@]}"); t_sink_ours=$(median "${sink_ours[@]}")
+printf '\n%-44s %9s %9s  %s\n' "sending $count messages to smtp-sink" "seconds" "msg/s" "runs"
+printf '%-44s %9s %9s  %s\n' "smtp-source, 1 session (no TLS, no login)" "$t_sink1" "$(rate "$t_sink1")" "${sink1[*]}"
+printf '%-44s %9s %9s  %s\n' "smtp-source, 4 sessions (no TLS, no login)" "$t_sink4" "$(rate "$t_sink4")" "${sink4[*]}"
+printf '%-44s %9s %9s  %s\n' "LVEmailAccess (no TLS, no login)" "$t_sink_ours" "$(rate "$t_sink_ours")" "${sink_ours[*]}"
+echo "LVEmailAccess rate / smtp-source 1 session on smtp-sink: $(ratio "$t_sink1" "$t_sink_ours")   (target >= 0.8)"
 
 # ---- fetching --------------------------------------------------------------
 # COUNT replies waiting in the inbox, delivered as a mail server does.

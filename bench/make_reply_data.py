@@ -1,7 +1,9 @@
 """Prepares the reply-intake benchmark: a database made from db/schema.sql
 that already holds `existing` SurveyResponse rows (ten per earlier reply), and
 the incoming exchange file of `replies` survey replies with `answers` answers
-each, as the mail-access program would write it.
+each, as the mail-access program would write it. Some stored and some
+incoming answers span several lines (CR LF, LF, a lone CR) or hold quotes, as
+typed answers do.
 
 Usage: make_reply_data.py SCHEMA DATABASE EXCHANGE_FILE REPLIES ANSWERS EXISTING
 Standard library only; deterministic (no random numbers, fixed identifiers).
@@ -20,6 +22,20 @@ def question(n):
     return guid(0xC0A80001, n)
 
 
+def stored_answer(i):
+    if i % 7 == 3:
+        return "earlier answer %d\r\nsecond line\nthird\rfourth\r\r" % i
+    if i % 11 == 5:
+        return "O'Brien's answer %d, ''twice''" % i
+    return "earlier answer %d" % i
+
+
+def incoming_answer(n, r):
+    if n == 2 and r % 4 == 0:
+        return "line one of reply %d\r\nline two\nline three\n\r" % r
+    return "answer %d of reply %d, it's mine" % (n, r)
+
+
 def main(schema, database, exchange, replies, answers, existing):
     db = sqlite3.connect(database)
     db.executescript(open(schema, encoding="utf-8").read())
@@ -30,7 +46,7 @@ def main(schema, database, exchange, replies, answers, existing):
             ((guid(1, r), SURVEY, "earlier%d@example.org" % r, "2026-01-01") for r in range(earlier)))
         db.executemany(
             "INSERT INTO SurveyResponse VALUES (?, ?, ?, ?)",
-            ((guid(2, i), guid(1, i % earlier), question(i % 10 + 1), "earlier answer %d" % i)
+            ((guid(2, i), guid(1, i % earlier), question(i % 10 + 1), stored_answer(i))
              for i in range(existing)))
     db.close()
 
@@ -38,8 +54,8 @@ def main(schema, database, exchange, replies, answers, existing):
     for r in range(1, replies + 1):
         body = ["Here are my answers.\r\n\r\n"]
         for n in range(1, answers + 1):
-            body.append("%d.    Question %d\r\n<answer%d>  answer %d of reply %d, it's mine</answer%d>\r\n\r\n"
-                        % (n, n, n, n, r, n))
+            body.append("%d.    Question %d\r\n<answer%d>  %s</answer%d>\r\n\r\n"
+                        % (n, n, n, incoming_answer(n, r), n))
         body.append("Thank You!\r\n\r\n<SurveyID>%s</SurveyID>\r\n" % SURVEY)
         for n in range(1, answers + 1):
             body.append("<QuestionID%d>%s</QuestionID%d>\r\n" % (n, question(n), n))

@@ -1,62 +1,124 @@
-#!/bin/sh
-# Reply intake benchmark (command 4): REPLIES survey replies of ANSWERS answers
-# each, stored into a database that already holds EXISTING SurveyResponse
-# rows. Measures LvMAPI's wall time, peak memory and the bytes it writes to
-# standard output, then replays the very statements it sent (taken from the
-# database library's statement trace) through the sqlite3 command-line tool
-# on a copy of the same starting database, as the floor.
+#!/usr/bin/env bash
+# Reply intake benchmark (command 4): REPLIES survey replies of ANSWERS
+# answers each, stored into a database that already holds EXISTING
+# SurveyResponse rows. For each case it measures LvMAPI's wall time, peak
+# memory and the bytes it writes to standard output, once with standard
+# output to /dev/null and once to a pipe (as a caller that captures it), on
+# a fresh copy of the same starting database each time.
 #
-# Usage: bench/reply_intake_bench.sh [BUILD_DIR] [REPLIES] [ANSWERS] [EXISTING]
-# Defaults: build-replies 1000 10 100000. Needs /usr/bin/time, sqlite3 and
-# /usr/bin/python3. Works in a temporary folder that it removes afterwards.
-set -eu
+# The floor replays the very statements LvMAPI sent (its database library's
+# statement trace) through the sqlite3 command-line tool on another copy,
+# with one transaction per reply as LvMAPI stores them
+# (bench/replay_script.py); sqlite3 prints the rows of every SELECT, so the
+# floor reads and writes out what LvMAPI reads and traces. Ratios compare
+# with the floor in the same output mode.
+#
+# Usage: bench/reply_intake_bench.sh [BUILD_DIR [CASES]]
+#   BUILD_DIR  default build
+#   CASES      EXISTING:REPLIES pairs, default "100000:1000 1000000:100"
+#              (fewer replies over a million answers: each reply reads them
+#              all, and the ratio is as stable with a hundred)
+# Environment: ANSWERS (default 10); BEFORE=<another build folder> measures
+# that build's LvMAPI as well, in the same run, for a before/after table.
+# Needs /usr/bin/time, sqlite3 and /usr/bin/python3. Works in a temporary
+# folder that it removes afterwards.
+set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
-build=${1:-$source_dir/build-replies}
-replies=${2:-1000}
-answers=${3:-10}
-existing=${4:-100000}
-case $build in /*) ;; *) build=$(pwd)/$build ;; esac
+build=${1:-$source_dir/build}
+cases=${2:-"100000:1000 1000000:100"}
+answers=${ANSWERS:-10}
+before=${BEFORE:-}
+absolute() { case $1 in /*) echo "$1" ;; *) echo "$(pwd)/$1" ;; esac; }
+build=$(absolute "$build")
+[ -z "$before" ] || before=$(absolute "$before")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lvmapi-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/bin"
-cp "$build/bin/LvMAPI" "$build/bin/libTarnbase.so" "$work/bin/"
 
-/usr/bin/python3 "$here/make_reply_data.py" "$source_dir/db/schema.sql" "$work/bin/bench.db" \
-  "$work/incoming.txt" "$replies" "$answers" "$existing"
-cp "$work/bin/bench.db" "$work/floor.db"
-
-# A stand-in for the mail-access program: it hands over the prepared replies.
-cat > "$work/bin/LVEmailAccess" <<STANDIN
+# An install folder per build: LvMAPI, its library and a stand-in for the
+# mail-access program that hands over the prepared replies.
+install() {  # install NAME BUILD
+  mkdir "$work/$1"
+  cp "$2/bin/LvMAPI" "$2/bin/libTarnbase.so" "$work/$1/"
+  cat > "$work/$1/LVEmailAccess" <<STANDIN
 #!/bin/sh
 [ "\$3" = "Corvane Survey" ] && cp "$work/incoming.txt" "\$2"
 exit 0
 STANDIN
-chmod +x "$work/bin/LVEmailAccess"
-
-# Runs a command with its standard output counted; prints
-# "<seconds> <peak KiB> <stdout bytes>".
-measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" | wc -c > "$work/bytes"
-  printf '%s %s\n' "$(cat "$work/time")" "$(tr -d ' ' < "$work/bytes")"
+  chmod +x "$work/$1/LVEmailAccess"
 }
+programs=(after)
+install after "$build"
+if [ -n "$before" ]; then
+  programs=(before after)
+  install before "$before"
+fi
 
-echo "LvMAPI command 4: $replies replies x $answers answers over $existing stored responses"
-set -- $(TARNBASE_TRACE="$work/trace.sql" measure "$work/bin/LvMAPI" bench.db 4)
-lv_time=$1 lv_mem=$2 lv_out=$3
-stored=$(sqlite3 "$work/bin/bench.db" "SELECT (SELECT count(*) FROM SurveyReply), (SELECT count(*) FROM SurveyResponse)")
-statements=$(wc -l < "$work/trace.sql")
-grep -o 'Number of survey responses read from file: [0-9]*' "$work/bin/LvMAPI.log" || true
+# Runs "$@" with standard input from $input and standard output to $mode
+# (null or pipe); prints "<wall s> <cpu s> <peak KiB> <stdout bytes or ->".
+# The processor time (user + system) is printed too: on a shared machine it
+# varies less than the wall time.
+measure() {
+  local mode=$1 input=$2 bytes=-
+  shift 2
+  if [ "$mode" = null ]; then
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" < "$input" > /dev/null
+  else
+    bytes=$(/usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" < "$input" | wc -c)
+  fi
+  read -r wall user system peak < "$work/time"
+  echo "$wall $(/usr/bin/python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) + float(sys.argv[2])))' \
+    "$user" "$system") $peak $bytes"
+}
+rows() { sqlite3 "$1" "SELECT (SELECT count(*) FROM SurveyReply) || '|' || (SELECT count(*) FROM SurveyResponse)"; }
+ratio() { /usr/bin/python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / max(float(sys.argv[2]), 0.01)))' "$1" "$2"; }
+line() { printf '%-22s %-6s %8s %8s %13s %12s %8s %8s  %s\n' "$@"; }
 
-# The floor: the same statements, each made a complete SQL statement.
-sed 's/$/;/' "$work/trace.sql" > "$work/replay.sql"
-set -- $(measure sh -c 'sqlite3 "$1" < "$2"' floor "$work/floor.db" "$work/replay.sql")
-sq_time=$1 sq_mem=$2 sq_out=$3
-replayed=$(sqlite3 "$work/floor.db" "SELECT (SELECT count(*) FROM SurveyReply), (SELECT count(*) FROM SurveyResponse)")
+for case in $cases; do
+  existing=${case%%:*}
+  replies=${case##*:}
+  rm -f "$work/start.db"
+  /usr/bin/python3 "$here/make_reply_data.py" "$source_dir/db/schema.sql" "$work/start.db" \
+    "$work/incoming.txt" "$replies" "$answers" "$existing"
+  echo
+  echo "LvMAPI command 4: $replies replies x $answers answers over $existing stored answers"
+  line "" "stdout" "wall s" "cpu s" "peak RSS KiB" "stdout bytes" "x floor" "cpu x fl" "rows (replies|answers)"
 
-printf '%-24s %10s %14s %16s %s\n' "" "wall s" "peak RSS KiB" "stdout bytes" "rows (replies|responses)"
-printf '%-24s %10s %14s %16s %s\n' "LvMAPI 4" "$lv_time" "$lv_mem" "$lv_out" "$stored"
-printf '%-24s %10s %14s %16s %s\n' "sqlite3 replay (floor)" "$sq_time" "$sq_mem" "$sq_out" "$replayed"
-echo "statements sent: $statements"
+  declare -A time=() cpu=() mem=() out=() stored=()
+  for program in "${programs[@]}"; do
+    for mode in null pipe; do
+      cp "$work/start.db" "$work/$program/bench.db"
+      rm -f "$work/trace.sql"
+      set -- $(TARNBASE_TRACE="$work/trace.sql" measure $mode /dev/null "$work/$program/LvMAPI" bench.db 4)
+      time[$program.$mode]=$1 cpu[$program.$mode]=$2 mem[$program.$mode]=$3 out[$program.$mode]=$4
+      stored[$program.$mode]=$(rows "$work/$program/bench.db")
+    done
+  done
+  # The floor replays the statements of the last run (every run sends the
+  # same ones, new identifiers aside).
+  statements=$(grep -c '^SELECT\|^INSERT\|^UPDATE\|^DELETE' "$work/trace.sql" || true)
+  /usr/bin/python3 "$here/replay_script.py" "$work/trace.sql" "$work/replay.sql"
+  for mode in null pipe; do
+    cp "$work/start.db" "$work/floor.db"
+    set -- $(measure $mode "$work/replay.sql" sqlite3 -batch "$work/floor.db")
+    time[floor.$mode]=$1 cpu[floor.$mode]=$2 mem[floor.$mode]=$3 out[floor.$mode]=$4
+    stored[floor.$mode]=$(rows "$work/floor.db")
+  done
+
+  for program in "${programs[@]}"; do
+    for mode in null pipe; do
+      line "LvMAPI ($program)" "$mode" "${time[$program.$mode]}" "${cpu[$program.$mode]}" "${mem[$program.$mode]}" \
+        "${out[$program.$mode]}" "$(ratio "${time[$program.$mode]}" "${time[floor.$mode]}")" \
+        "$(ratio "${cpu[$program.$mode]}" "${cpu[floor.$mode]}")" "${stored[$program.$mode]}"
+    done
+  done
+  for mode in null pipe; do
+    line "sqlite3 replay (floor)" "$mode" "${time[floor.$mode]}" "${cpu[floor.$mode]}" "${mem[floor.$mode]}" \
+      "${out[floor.$mode]}" "1.00" "1.00" "${stored[floor.$mode]}"
+  done
+  echo "statements sent per run: $statements"
+  grep -o 'Number of survey responses read from file: [0-9]*' "$work/after/LvMAPI.log" || true
+  unset time cpu mem out stored
+done

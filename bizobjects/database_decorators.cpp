@@ -116,10 +116,17 @@ void ForEachTableRow(CDBConnection* connection, const TableShape& shape,
   CDBCommand command(connection, SelectStatement(shape));
   command.SetResults(&results);
   command.Execute();
-  std::vector<std::string> row(shape.columns.size());
+  // Each row is taken out of the result set, not copied: its texts end up in
+  // the element, and the result set keeps none of them.
   for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = results.MoveNext()) {
-    for (std::size_t i = 0; i < row.size(); ++i) row[i] = results.GetField(static_cast<int32_t>(i + 1));
-    onRow(row);
+    const std::span<std::string> row = results.TakeRow();
+    if (row.size() == shape.columns.size()) {
+      onRow(row);
+    } else {  // the library gave other columns than asked for: missing ones read as empty
+      std::vector<std::string> padded(std::make_move_iterator(row.begin()), std::make_move_iterator(row.end()));
+      padded.resize(shape.columns.size());
+      onRow(padded);
+    }
   }
 }
 

@@ -5,8 +5,10 @@
 // the heading "CCoreValue::<operation>() " and, for every element of the
 // collection in order, one line per key column ("PersonID = " + the key as
 // stored; a StrategyVisionXref writes its StrategyID line and then its
-// VisionID line). Every line ends with std::endl (a line feed and a flush).
-// Element states are not consulted. The result is true; it is false, with
+// VisionID line). Every line ends with a line feed; the lines go to the
+// stream in large pieces, and the stream is flushed once the operation's
+// lines are all written, so nothing of a trace waits in a buffer when the
+// operation returns. Element states are not consulted. The result is true; it is false, with
 // nothing written, only when the decorator was given no stream. A decorator
 // without a collection writes the heading alone. The inner decorator is owned;
 // the stream and the collection are not, and must outlive the decorator's use.
@@ -16,6 +18,7 @@
 #include <cstddef>
 #include <memory>
 #include <ostream>
+#include <string>
 
 #include "bizobjects/bizobjects.h"
 
@@ -37,16 +40,33 @@ class CLogDecorator : public CBizObjectDecorator {
   bool validate() override { return Log(&CBizObject::validate, "CCoreValue::validate() "); }
 
  private:
+  // A trace lists every element of the collection, a hundred thousand lines
+  // and more for a table of answers; one write per line (and a flush per
+  // line) would cost more than reading the table.
+  static constexpr std::size_t kPieceSize = 64 * 1024;
+
   bool Log(bool (CBizObject::*operation)(), const char* heading) {
     PassToInner(operation);
     if (!m_stream) return false;
-    *m_stream << heading << std::endl;
-    if (!m_collection) return true;
-    for (Element* element : *m_collection) {
-      for (std::size_t key = 0; key < Element::kKeyCount; ++key) {
-        *m_stream << Element::kColumnNames[key] << " = " << element->Value(key) << std::endl;
+    std::string lines = heading;
+    lines += '\n';
+    if (m_collection) {
+      lines.reserve(kPieceSize + 256);
+      for (Element* element : *m_collection) {
+        for (std::size_t key = 0; key < Element::kKeyCount; ++key) {
+          lines += Element::kColumnNames[key];
+          lines += " = ";
+          lines += element->Value(key);
+          lines += '\n';
+        }
+        if (lines.size() >= kPieceSize) {
+          m_stream->write(lines.data(), static_cast<std::streamsize>(lines.size()));
+          lines.clear();
+        }
       }
     }
+    m_stream->write(lines.data(), static_cast<std::streamsize>(lines.size()));
+    m_stream->flush();
     return true;
   }
 

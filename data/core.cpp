@@ -6,7 +6,7 @@ CLVTrace::~CLVTrace() {
   if (!m_trace.empty()) std::cout << m_trace << std::endl;
 }
 
-bool CLVTrace::Trace(std::string text) {
+bool CLVTrace::Trace(std::string_view text) {
   m_trace += text;
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CLVError {
  public:
@@ -29,7 +30,7 @@ class CLVTrace {
   virtual ~CLVTrace();
 
   // Appends `text` to the trace with no separator; returns true.
-  bool Trace(std::string text);
+  bool Trace(std::string_view text);
   const std::string& TraceText() const { return m_trace; }
 
  private:

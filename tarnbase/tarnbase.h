@@ -6,7 +6,8 @@
 //   failure, not a new empty database.
 // - One connection lives for the whole process, with a busy timeout of at
 //   least five seconds, because the main application may be writing at the
-//   same moment.
+//   same moment. Calls come from one thread only: SQLite does not lock the
+//   connection for each call.
 // - Each call takes exactly one statement; a text holding more than one is
 //   refused.
 // - Select fills the result set with the column names and every row as text:

@@ -3,47 +3,100 @@
 #include "platform/files.h"
 #include "platform/program_path.h"
 
+namespace {
+
+// The three passes of the rule as stages of one pipeline: each stage hands
+// what its pass would have written to the next, so the text is read once.
+// The last stage writes the result.
+
+// Pass 3, LF CR -> CR LF: a line feed is held back until the next character
+// shows whether it opens a pair.
+class SwapLfCr {
+ public:
+  explicit SwapLfCr(std::string& out) : m_out(out) {}
+  void Put(char c) {
+    if (m_heldLf) {
+      m_heldLf = false;
+      if (c == '\r') {
+        m_out += "\r\n";
+        return;
+      }
+      m_out.push_back('\n');
+    }
+    if (c == '\n') {
+      m_heldLf = true;
+    } else {
+      m_out.push_back(c);
+    }
+  }
+  void Finish() {
+    if (m_heldLf) m_out.push_back('\n');
+    m_heldLf = false;
+  }
+
+ private:
+  std::string& m_out;
+  bool m_heldLf = false;
+};
+
+// Pass 2, CR CR -> CR: the search resumes two characters after the match in
+// the shortened text, so the character after a collapsed pair is passed on
+// without being looked at as the start of another pair.
+class CollapseCrCr {
+ public:
+  explicit CollapseCrCr(std::string& out) : m_next(out) {}
+  void Put(char c) {
+    if (m_passNext) {
+      m_passNext = false;
+      m_next.Put(c);
+      return;
+    }
+    if (m_heldCr) {
+      m_heldCr = false;
+      m_next.Put('\r');
+      if (c == '\r') {
+        m_passNext = true;
+        return;
+      }
+    }
+    if (c == '\r') {
+      m_heldCr = true;
+    } else {
+      m_next.Put(c);
+    }
+  }
+  void Finish() {
+    if (m_heldCr) m_next.Put('\r');
+    m_heldCr = false;
+    m_passNext = false;
+    m_next.Finish();
+  }
+
+ private:
+  SwapLfCr m_next;
+  bool m_heldCr = false;
+  bool m_passNext = false;
+};
+
+}  // namespace
+
+bool LineBreaksNeedNormalizing(std::string_view text) {
+  // Without a line feed the first and third passes find nothing, and without
+  // two carriage returns in a row neither does the second.
+  return text.find('\n') != std::string_view::npos || text.find("\r\r") != std::string_view::npos;
+}
+
 void NormalizeLineBreaks(std::string& text) {
-  // Each pass is done in one linear sweep that reproduces what a search-and-
-  // replace loop resuming at (match + length of the searched text) produces.
+  if (!LineBreaksNeedNormalizing(text)) return;
   std::string out;
-  out.reserve(text.size() + text.size() / 8 + 16);
-
-  // Pass 1: LF -> LF CR.
+  out.reserve(text.size() + text.size() / 4 + 16);
+  CollapseCrCr passes(out);
+  // Pass 1, LF -> LF CR, feeding the other two.
   for (char c : text) {
-    out.push_back(c);
-    if (c == '\n') out.push_back('\r');
+    passes.Put(c);
+    if (c == '\n') passes.Put('\r');
   }
-  text.swap(out);
-  out.clear();
-
-  // Pass 2: CR CR -> CR. The search resumes two characters after the match
-  // in the shortened text, so the character following the pair is copied
-  // without being looked at as the start of another pair.
-  for (size_t i = 0; i < text.size();) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\r') {
-      out.push_back('\r');
-      if (i + 2 < text.size()) out.push_back(text[i + 2]);
-      i += 3;
-    } else {
-      out.push_back(text[i]);
-      ++i;
-    }
-  }
-  text.swap(out);
-  out.clear();
-
-  // Pass 3: LF CR -> CR LF (same length, plain left-to-right).
-  for (size_t i = 0; i < text.size();) {
-    if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
-      out.push_back('\r');
-      out.push_back('\n');
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-      ++i;
-    }
-  }
+  passes.Finish();
   text.swap(out);
 }
 

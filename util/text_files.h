@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/files.h"
 
@@ -13,7 +14,12 @@
 // search right after the text it searched for, so the net effect is not a
 // plain "make everything CR LF": an existing CR LF becomes CR CR LF, a lone
 // CR stays. Peers read the files this produces, so the rule is kept exactly.
+// Done in one pass; a text the rule leaves as it is is not copied.
 void NormalizeLineBreaks(std::string& text);
+
+// False when NormalizeLineBreaks would leave `text` as it is (no line feed,
+// no two carriage returns in a row).
+bool LineBreaksNeedNormalizing(std::string_view text);
 
 // Writes a normalised copy of `text` to `path`, replacing any existing file.
 // True when the file was created and every byte written.

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,47 @@ TEST(LogDecorator, SaveOverAnEmptyCollectionWritesOnlyTheHeading) {
     EXPECT_TRUE(decorator.save());
   }
   EXPECT_EQ(GetCapturedStdout(), "CCoreValue::save() \nCBizObjectCollection::clear()\n");
+}
+
+// A stream buffer that keeps what it is given and how much of it had been
+// handed on when the stream was last flushed.
+class RecordingBuffer : public std::streambuf {
+ public:
+  std::string written;
+  std::size_t flushedUpTo = 0;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) written.push_back(static_cast<char>(c));
+    return c;
+  }
+  std::streamsize xsputn(const char* text, std::streamsize n) override {
+    written.append(text, static_cast<std::size_t>(n));
+    return n;
+  }
+  int sync() override {
+    flushedUpTo = written.size();
+    return 0;
+  }
+};
+
+TEST(LogDecorator, ATraceOfManyElementsIsWrittenWholeInOrderAndFlushedWhenTheOperationEnds) {
+  for (const int elements : {0, 1, 1500, 5000}) {  // 5000 lines are several pieces
+    CSurveyResponses responses;
+    std::string expected = "CCoreValue::save() \n";
+    for (int i = 0; i < elements; ++i) {
+      const std::string id = "{RESPONSE-" + std::to_string(i) + "}";
+      responses.load(Filled<CSurveyResponse>({id}));
+      expected += "ResponseID = " + id + "\n";
+    }
+    RecordingBuffer buffer;
+    std::ostream stream(&buffer);
+    CSurveyResponseLogDecorator decorator(nullptr, &stream, &responses);
+    EXPECT_TRUE(decorator.save());
+    EXPECT_TRUE(buffer.written == expected) << elements << " elements: " << buffer.written.size() << " bytes, "
+                                            << expected.size() << " expected";
+    EXPECT_EQ(buffer.flushedUpTo, expected.size()) << elements << " elements";
+  }
 }
 
 TEST(LogDecorator, TwoVisionLinksGiveFiveLines) {

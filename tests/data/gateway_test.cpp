@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <span>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "data/db_connection.h"
 #include "data/db_log.h"
@@ -51,6 +55,29 @@ TEST_F(Gateway, WalksEveryRowAndReadsColumnsFromOne) {
   EXPECT_EQ(seen[0], "a|1|2.5||");               // NULL reads as empty; beyond the count too
   EXPECT_EQ(seen[1], "b|2||line\r\nfeed|");     // a lone LF comes back with a CR before it
   EXPECT_EQ(seen[2], "c|3|0.1|cr\r\r\nlf|");    // CR LF comes back as CR CR LF
+}
+
+TEST_F(Gateway, ATakenRowHoldsWhatGetFieldGivesForEachColumn) {
+  using Row = std::vector<std::string>;
+  const auto take = [](CVistaResults& results) {
+    const std::span<std::string> row = results.TakeRow();
+    return Row(std::make_move_iterator(row.begin()), std::make_move_iterator(row.end()));
+  };
+  CVistaResults results;
+  Run("SELECT Id, Num, Real, Note FROM T ORDER BY Id", results);
+  EXPECT_EQ(take(results), Row{});  // no row is current yet
+  std::vector<Row> taken;
+  for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = results.MoveNext()) {
+    Row asRead;
+    for (int32_t column = 1; column <= results.ColumnCount(); ++column) asRead.push_back(results.GetField(column));
+    taken.push_back(take(results));
+    EXPECT_EQ(taken.back(), asRead);
+  }
+  ASSERT_EQ(taken.size(), 3u);
+  EXPECT_EQ(taken[0], (Row{"a", "1", "2.5", ""}));
+  EXPECT_EQ(taken[1], (Row{"b", "2", "", "line\r\nfeed"}));
+  EXPECT_EQ(taken[2], (Row{"c", "3", "0.1", "cr\r\r\nlf"}));
+  EXPECT_EQ(take(results), Row{});  // past the last row
 }
 
 TEST_F(Gateway, CursorStatusesFollowTheRowSet) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -61,6 +63,28 @@ TEST(NormalizeLineBreaks, SkipsTheCharacterAfterACollapsedCarriageReturnPair) {
   EXPECT_EQ(Normalized("\r\r\r"), "\r\r");
   EXPECT_EQ(Normalized("\r\r\r\r"), "\r\r\r");
   EXPECT_EQ(Normalized("\r\r\n"), "\r\r\n");
+}
+
+TEST(NormalizeLineBreaks, AgreesWithTheReplaceAllRuleOnEveryShortText) {
+  // Every text of up to nine characters made of CR, LF and a letter: all
+  // ways breaks can meet, overlap and end a text.
+  const char alphabet[] = {'\r', '\n', 'x'};
+  std::vector<std::string> texts{""};
+  for (int length = 1; length <= 9; ++length) {
+    const size_t shorter = texts.size();
+    for (size_t i = 0; i < shorter; ++i) {
+      if (texts[i].size() != static_cast<size_t>(length - 1)) continue;
+      for (char c : alphabet) texts.push_back(texts[i] + c);
+    }
+  }
+  ASSERT_EQ(texts.size(), 29524u);  // 3^0 + 3^1 + ... + 3^9
+  for (const std::string& text : texts) {
+    ASSERT_EQ(Normalized(text), ReferenceNormalize(text)) << "input: " << Visible(text);
+    // The shortcut for texts the rule leaves alone is taken only for such texts.
+    if (!LineBreaksNeedNormalizing(text)) {
+      EXPECT_EQ(ReferenceNormalize(text), text) << "input: " << Visible(text);
+    }
+  }
 }
 
 TEST(NormalizeLineBreaks, AgreesWithTheReplaceAllRuleOnRandomText) {
