@@ -51,6 +51,16 @@ struct UrlParts {
   std::string path;  // decoded, without the leading "/"
 };
 
+// The URL as it may be shown: what stands before an "@" in its authority
+// could be a password.
+std::string WithoutUserInfo(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t from = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t at = url.rfind('@', url.find('/', from));
+  if (at == std::string::npos || at < from) return url;
+  return url.substr(0, from) + "...@" + url.substr(at + 1);
+}
+
 // Checks a server URL and fills in its scheme. Credentials, queries and
 // fragments have no place in it: a password in a URL ends up in logs.
 UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, const std::vector<std::string>& schemes,
@@ -58,7 +68,7 @@ UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, cons
   if (server.url.empty()) fail("[" + section + "] url is required for transport = smtp+imap");
   std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
   if (!url || curl_url_set(url.get(), CURLUPART_URL, server.url.c_str(), 0) != CURLUE_OK) {
-    fail("[" + section + "] url is not a URL: '" + server.url + "'");
+    fail("[" + section + "] url is not a URL: '" + WithoutUserInfo(server.url) + "'");
   }
   auto part = [&](CURLUPart which, unsigned flags = 0) {
     char* text = nullptr;
