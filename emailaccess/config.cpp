@@ -25,7 +25,9 @@ std::string_view Trim(std::string_view text) {
 
 std::string Resolve(const std::string& programDir, const std::string& folder) {
   std::string path = folder;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  // "Mail /" is "Mail": a folder name ending in a blank could not even be
+  // written in this file, whose values lose their trailing blanks.
+  while (path.size() > 1 && (path.back() == '/' || path.back() == ' ' || path.back() == '\t')) path.pop_back();
   return !path.empty() && path[0] == '/' ? path : programDir + path;
 }
 

@@ -29,13 +29,15 @@ TEST(Config, EmbeddedDefaultUsesMailFoldersBesideTheProgram) {
 TEST(Config, FileSetsSenderFoldersAndWait) {
   auto config = ParseConfig(
       "# comment\n; another\n\n[general]\r\nsender = \"Corvane Office\" <office@corvane.org>\n"
-      "transport=maildir\nlock_wait_seconds = 0\n[maildir]\ninbox = /srv/mail/in/\noutbox = spool/out\n",
+      "transport=maildir\nlock_wait_seconds = 0\n[maildir]\ninbox = /srv/mail/in/\noutbox = spool/out\n"
+      "skipped = spool/skipped /\n",
       "/opt/lv/", "test.conf");
   EXPECT_EQ(config.senderName, "Corvane Office");
   EXPECT_EQ(config.senderAddress, "office@corvane.org");
   EXPECT_EQ(config.lockWaitSeconds, 0);
   EXPECT_EQ(config.maildir.inbox, "/srv/mail/in");
   EXPECT_EQ(config.maildir.outbox, "/opt/lv/spool/out");
+  EXPECT_EQ(config.maildir.skipped, "/opt/lv/spool/skipped") << "no blank the file could not hold";
   EXPECT_EQ(config.maildir.processed, "/opt/lv/Mail/Processed") << "what the file leaves out keeps its default";
   EXPECT_EQ(config.source, "test.conf");
 }
