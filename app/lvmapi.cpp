@@ -5,13 +5,13 @@
 #include <sstream>
 #include <string>
 
-#include "app/run_log.h"
+#include "app/reply_intake.h"
 #include "bizobjects/settings.h"
 #include "mail/exchange.h"
-#include "mail/reply_intake.h"
 #include "strategy/goal_notification.h"
 #include "surveys/survey_send.h"
 #include "tarnbase/tarnbase.h"
+#include "util/run_log.h"
 #include "util/text_files.h"
 
 namespace {

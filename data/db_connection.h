@@ -19,7 +19,7 @@
 #include <string>
 
 #include "data/core.h"
-#include "data/vista_results.h"
+#include "tarnbase/vista_results.h"
 
 inline constexpr const char kDBLogFileName[] = "LV_DB_Log.txt";
 

@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "data/db_connection.h"
-#include "data/vista_results.h"
+#include "tarnbase/vista_results.h"
 
 // Runs `sql` and calls `onRow` with the result set positioned on each row, in
 // the order the library returned them. An `onRow` that returns bool ends the

@@ -1,4 +1,4 @@
-#include "data/vista_results.h"
+#include "tarnbase/vista_results.h"
 
 #include "util/text_files.h"
 

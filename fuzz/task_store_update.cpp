@@ -17,7 +17,7 @@
 #include <string>
 
 #include "fuzz_checks.h"
-#include "mail/task_store.h"
+#include "tasks/task_store.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_log.h"
 #include "mail/mail_recipient.h"
+#include "util/run_log.h"
 
 // Operation numbers of the mail-access program.
 inline constexpr int kMailSendGoalNotification = 1;  // outgoing file, one recipient

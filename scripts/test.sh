@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds and runs every test, then the same tests built with AddressSanitizer
+# Checks that every include points down the layers, builds and runs every
+# test, then the same tests built with AddressSanitizer
 # and UndefinedBehaviorSanitizer (set LVMAPI_SKIP_SANITIZE=1 to skip those),
 # and last a bounded run of every fuzz target (LVMAPI_SKIP_FUZZ=1 skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Every include points down the layers; a list here means one does not.
+bash scripts/check_layers.sh
 bash scripts/bootstrap.sh
 ctest --test-dir build --output-on-failure -j "${JOBS:-2}"
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_log.h"
 #include "strategy/strategy_model.h"
+#include "util/run_log.h"
 
 // `goalFilter` empty: every goal; otherwise only the goal with that
 // identifier (braces and letter case ignored). `runLog` may be null.

@@ -10,9 +10,9 @@
 #include "bizobjects/database_decorators.h"
 #include "bizobjects/log_decorators.h"
 #include "bizobjects/settings.h"
+#include "bizobjects/stored_replies.h"
 #include "data/db_connection.h"
-#include "mail/stored_replies.h"
-#include "mail/task_store.h"
+#include "tasks/task_store.h"
 #include "util/identifiers.h"
 
 namespace {

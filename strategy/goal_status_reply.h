@@ -30,7 +30,7 @@
 
 #include <string>
 
-#include "mail/stored_replies.h"
+#include "bizobjects/stored_replies.h"
 
 bool ProcessGoalStatusReply(std::string originator, std::string date, std::string body,
                             ReplyOutcome* outcome = nullptr);

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "data/row_walk.h"
-#include "data/vista_results.h"
+#include "tarnbase/vista_results.h"
 #include "util/identifiers.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include "bizobjects/database_decorators.h"
 #include "bizobjects/log_decorators.h"
+#include "bizobjects/stored_replies.h"
 #include "data/db_connection.h"
-#include "mail/stored_replies.h"
 #include "util/identifiers.h"
 
 namespace {

@@ -26,7 +26,7 @@
 
 #include <string>
 
-#include "mail/stored_replies.h"
+#include "bizobjects/stored_replies.h"
 
 bool ProcessSurveyReply(std::string originator, std::string date, std::string body,
                         ReplyOutcome* outcome = nullptr);

@@ -14,8 +14,8 @@
 
 #include <string>
 
-#include "app/run_log.h"
 #include "surveys/survey_records.h"
+#include "util/run_log.h"
 
 // False only when the survey data could not be initialised (nothing is then
 // sent); true once sending was attempted.

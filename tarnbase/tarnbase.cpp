@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "data/vista_results.h"
+#include "tarnbase/vista_results.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/mail_access_stand_in.h"
+#include "mail_access_stand_in.h"
 #include "reply_install.h"
 #include "reply_messages.h"
 #include "test_support.h"

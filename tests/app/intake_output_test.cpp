@@ -20,7 +20,7 @@
 #include <set>
 #include <string>
 
-#include "mail/mail_access_stand_in.h"
+#include "mail_access_stand_in.h"
 #include "test_support.h"
 
 namespace {

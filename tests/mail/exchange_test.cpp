@@ -8,7 +8,7 @@
 #include <regex>
 #include <sstream>
 
-#include "mail/mail_access_stand_in.h"
+#include "mail_access_stand_in.h"
 #include "platform/program_path.h"
 #include "test_support.h"
 #include "util/identifiers.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/mail_access_stand_in.h"
+#include "mail_access_stand_in.h"
 #include "strategy_test_text.h"
 #include "test_support.h"
 #include "util/text_files.h"

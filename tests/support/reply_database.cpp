@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "mail/task_store.h"
 #include "tarnbase/tarnbase.h"
+#include "tasks/task_store.h"
 
 namespace testing_support {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <sstream>
 
-#include "mail/mail_access_stand_in.h"
+#include "mail_access_stand_in.h"
 #include "surveys/survey_body.h"
 #include "test_support.h"
 #include "util/text_files.h"

@@ -10,7 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "data/vista_results.h"
+#include "tarnbase/vista_results.h"
 #include "test_support.h"
 
 namespace {

@@ -19,6 +19,6 @@
 
 #include <cstdint>
 
-#include "app/run_log.h"
+#include "util/run_log.h"
 
 int16_t LVML_ProcessSurveyReplyEmails(RunLog* log, int automation, bool withGoalReplies);

@@ -1,4 +1,4 @@
-#include "mail/task_store.h"
+#include "tasks/task_store.h"
 
 #include <libical/ical.h>
 

@@ -1,10 +1,10 @@
-#include "mail/reply_intake.h"
+#include "app/reply_intake.h"
 
 #include <sstream>
 #include <string>
 
+#include "bizobjects/stored_replies.h"
 #include "mail/exchange.h"
-#include "mail/stored_replies.h"
 #include "platform/files.h"
 #include "strategy/goal_status_reply.h"
 #include "surveys/survey_reply.h"

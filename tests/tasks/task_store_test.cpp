@@ -1,7 +1,7 @@
 // The goal task store: a folder of iCalendar task files, updated with libical
 // and read back both with libical and, as plain text, by Python's standard
 // library.
-#include "mail/task_store.h"
+#include "tasks/task_store.h"
 
 #include <gtest/gtest.h>
 #include <libical/ical.h>
@@ -91,7 +91,7 @@ struct PlainTask {
 
 PlainTask ReadAsPlainText(const std::string& path) {
   const auto run = testing_support::Run("/usr/bin/python3",
-                                        {std::string(LVMAPI_SOURCE_DIR) + "/tests/mail/read_task.py", path});
+                                        {std::string(LVMAPI_SOURCE_DIR) + "/tests/tasks/read_task.py", path});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   PlainTask task;
   std::size_t start = 0;

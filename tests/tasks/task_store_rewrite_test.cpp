@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "mail/task_store.h"
+#include "tasks/task_store.h"
 #include "test_support.h"
 
 namespace {
