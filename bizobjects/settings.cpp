@@ -3,16 +3,13 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "bizobjects/database_decorators.h"
-#include "bizobjects/log_decorators.h"
+#include "bizobjects/table_store.h"
 #include "data/db_connection.h"
 
 bool GetSetting(CDBConnection* connection, int32_t number, std::string& strVal, bool& bitVal, int32_t& intVal) {
   CSettingss settings;
   std::ostringstream discardedTrace;
-  CSettingsDatabaseDecorator decorator(std::make_unique<CSettingsLogDecorator>(nullptr, &discardedTrace, &settings),
-                                       connection, &settings);
-  if (!decorator.load()) return false;
+  if (!LoadTable(connection, settings, discardedTrace)) return false;
   for (const CSettings* setting : settings) {
     if (std::atoi(setting->GetSettingNum().c_str()) != number) continue;
     strVal = setting->GetStrVal();

@@ -1,6 +1,5 @@
 // What the reply processors share about storing a reply: what became of a
-// reply, the form a value they were handed is given so that the stored row
-// holds it as typed, and the test whether a reply has been stored before.
+// reply, and the test whether a reply has been stored before.
 //
 // Contract: header-only, no state, nothing throws. A mail-access program that
 // is restarted after a failure offers the same messages again, so a reply is
@@ -29,14 +28,11 @@ inline bool Reported(ReplyOutcome what, ReplyOutcome* outcome) {
   return what == ReplyOutcome::kStored;
 }
 
-// The database decorators give one more quote to every run of single quotes of
-// odd length and keep runs of even length; doubling every quote first makes
-// every run even, so the stored row holds the text exactly as it was handed
-// over (a run of two quotes would otherwise be stored as one).
-inline std::string StoredAsTyped(std::string text) {
-  DoubleSingleQuotes(text);
-  return text;
-}
+// The reply processors hand every value of a new row over
+// WithQuotesDoubled: the database decorators give one more quote to every run
+// of single quotes of odd length and keep runs of even length, so doubling
+// every quote first makes every run even and the stored row holds the text
+// exactly as typed (a run of two quotes would otherwise be stored as one).
 
 // A text as a load gives it back after it was stored as typed: the result
 // reader normalises line breaks.

@@ -148,8 +148,7 @@ bool ReadTextFile(const std::string& path, std::stringstream& stream) {
 }
 
 bool GetNumberedTagValue(const std::string& text, const std::string& tagName, int number, std::string& value) {
-  const std::string name = tagName + std::to_string(number);
-  return ExtractBetween(text, "<" + name + ">", "</" + name + ">", value);
+  return GetTagValue(text, tagName + std::to_string(number), value);
 }
 
 std::vector<IncomingRecord> ReadIncomingRecords(const std::string& text, size_t limit) {

@@ -1,4 +1,5 @@
 #include "platform/directory.h"
+#include "platform/posix_support.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,9 +13,7 @@
 namespace platform {
 namespace {
 
-void SetError(std::string* error, const std::string& what, const std::string& path) {
-  if (error) *error = what + " '" + path + "': " + std::strerror(errno);
-}
+using posix::SetError;
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "platform/durable_file.h"
+#include "platform/posix_support.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,24 +12,10 @@
 namespace platform {
 namespace {
 
-void SetError(std::string* error, const std::string& what, const std::string& path) {
-  if (error) *error = what + " '" + path + "': " + std::strerror(errno);
-}
+using posix::SetError;
 
 bool WriteSyncClose(int fd, std::string_view data, const std::string& path, std::string* error) {
-  const char* p = data.data();
-  size_t left = data.size();
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  bool ok = posix::WriteAll(fd, data);
   if (ok && ::fsync(fd) != 0) ok = false;
   if (!ok) SetError(error, "cannot write", path);
   if (::close(fd) != 0 && ok) {

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/posix_support.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,24 +10,8 @@
 namespace platform {
 namespace {
 
-void SetError(std::string* error, const std::string& what, const std::string& path) {
-  if (error) *error = what + " '" + path + "': " + std::strerror(errno);
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  const char* p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
+using posix::SetError;
+using posix::WriteAll;
 
 bool WriteWithFlags(const std::string& path, std::string_view data, int flags, std::string* error,
                     mode_t mode = 0644) {

@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/posix_support.h"
 
 #include <cerrno>
 #include <csignal>
@@ -114,12 +115,8 @@ class ErrorRelay {
   void Pass(const char* data, size_t size) {
     m_lines += std::count(data, data + size, '\n');
     m_endedLine = data[size - 1] == '\n';
-    for (size_t done = 0; done < size;) {
-      const ssize_t w = ::write(STDERR_FILENO, data + done, size - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) break;
-      done += static_cast<size_t>(w);
-    }
+    // What cannot be passed on is still counted and kept for the run log.
+    posix::WriteAll(STDERR_FILENO, std::string_view(data, size));
   }
   // A last line without a line end counts too.
   size_t lines() const { return m_lines + (m_endedLine ? 0 : 1); }

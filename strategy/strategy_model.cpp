@@ -5,8 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "bizobjects/database_decorators.h"
-#include "bizobjects/log_decorators.h"
+#include "bizobjects/table_store.h"
 #include "data/db_connection.h"
 #include "strategy/strategy_queries.h"
 #include "surveys/survey_queries.h"
@@ -16,14 +15,6 @@
 namespace {
 
 constexpr const char kPersonNotFound[] = "Not Found";
-
-// Loads the whole table behind `collection` through its database decorator,
-// traced by its log decorator to `trace`.
-template <class DatabaseDecorator, class LogDecorator, class Collection>
-bool LoadTable(CDBConnection& connection, Collection& collection, std::ostream& trace) {
-  DatabaseDecorator decorator(std::make_unique<LogDecorator>(nullptr, &trace, &collection), &connection, &collection);
-  return decorator.load();
-}
 
 ChoiceItem ItemOf(const CStrategicPlan& plan, bool linked) {
   return ChoiceItem{plan.GetPlanID(), plan.GetPlanName(), 0, linked, 0, plan.GetPlanDesc()};
@@ -37,19 +28,18 @@ ChoiceItem ItemOf(const CResource& resource, bool linked) {
 
 // Empties `catalog` and refills it from every row of the table, tracing the
 // load to standard output.
-template <class DatabaseDecorator, class LogDecorator, class Collection>
+template <class Collection>
 bool LoadCatalog(CDBConnection& connection, ChoiceItemList& catalog) {
   catalog.clear();
   Collection collection;
-  const bool loaded = LoadTable<DatabaseDecorator, LogDecorator>(connection, collection, std::cout);
+  const bool loaded = LoadTable(&connection, collection, std::cout);
   for (const auto* element : collection) catalog.push_back(ItemOf(*element, false));
   return loaded;
 }
 
 bool LoadCatalogs(CDBConnection& connection, CStrategyModel& model) {
-  LoadCatalog<CStrategicPlanDatabaseDecorator, CStrategicPlanLogDecorator, CStrategicPlans>(connection,
-                                                                                            model.planCatalog);
-  return LoadCatalog<CResourceDatabaseDecorator, CResourceLogDecorator, CResources>(connection, model.resourceCatalog);
+  LoadCatalog<CStrategicPlans>(connection, model.planCatalog);
+  return LoadCatalog<CResources>(connection, model.resourceCatalog);
 }
 
 // Fills the goal from its row and looks up its responsible person.
@@ -85,8 +75,7 @@ bool LoadStrategyVision(CDBConnection& connection, CStrategyModel& model) {
   model.visionId.clear();
   std::ostringstream discardedTrace;
   CStrategyVisionXrefs links;
-  const bool loaded = LoadTable<CStrategyVisionXrefDatabaseDecorator, CStrategyVisionXrefLogDecorator>(
-      connection, links, discardedTrace);
+  const bool loaded = LoadTable(&connection, links, discardedTrace);
   for (const CStrategyVisionXref* link : links) {
     if (!SameGuid(link->GetStrategyID(), model.strategyId)) continue;
     model.visionId = link->GetVisionID();
@@ -173,7 +162,7 @@ bool LoadVisionText(VisionRecord& vision) {
   if (!connection.Open()) return false;
   std::ostringstream discardedTrace;
   CVisions visions;
-  const bool loaded = LoadTable<CVisionDatabaseDecorator, CVisionLogDecorator>(connection, visions, discardedTrace);
+  const bool loaded = LoadTable(&connection, visions, discardedTrace);
   vision.Text.clear();
   for (const CVision* candidate : visions) {
     if (!SameGuid(candidate->GetVisionID(), vision.VisionID)) continue;

@@ -6,21 +6,11 @@
 #include "data/row_walk.h"
 #include "util/identifiers.h"
 
-namespace {
-
-// An identifier made safe to stand between single quotes.
-std::string QuotedId(std::string id) {
-  DoubleSingleQuotes(id);
-  return id;
-}
-
-}  // namespace
-
 bool LVSAL_GetStrategy(CDBConnection& connection, std::string strategyId, CStrategy& strategy) {
   bool found = false;
   ForEachResultRow(
       connection,
-      "SELECT StrategyID, StrategyTitle, StrategyDesc  FROM Strategy WHERE StrategyID = '" + QuotedId(strategyId) + "'",
+      "SELECT StrategyID, StrategyTitle, StrategyDesc  FROM Strategy WHERE StrategyID = '" + WithQuotesDoubled(strategyId) + "'",
       [&](const CVistaResults& row) {
         const std::string id = row.GetField(1);
         if (!SameGuid(id, strategyId)) return true;
@@ -39,7 +29,7 @@ bool LVSAL_GetStrategyGoals(CDBConnection& connection, CSMARTGoals& goals, std::
       "SELECT g.GoalID, g.GoalTitle, g.GoalDesc, g.SuccessDesc, g.DueDate, g.PersonId FROM Strategy s "
       "INNER JOIN StrategyGoalXRef XRef ON XRef.StrategyID = s.StrategyID INNER JOIN SMARTGoal g ON g.GoalID "
       "= XRef.GoalID where s.StrategyID = '" +
-          QuotedId(strategyId) + "' ",
+          WithQuotesDoubled(strategyId) + "' ",
       [&](const CVistaResults& row) {
         goals.load(std::make_unique<CSMARTGoal>(row.GetField(1), row.GetField(2), row.GetField(3), row.GetField(4),
                                                 row.GetField(5), row.GetField(6)));
@@ -54,7 +44,7 @@ bool LVSAL_GetGoalResources(CDBConnection& connection, CResources& resources, CS
       "SELECT r.ResourceID, r.ResourceType, r.ResourceName, r.Comment, xref.Comment as Comment2 FROM "
       "SMARTGoal g INNER JOIN SMARTGoalResourceXref xref ON xref.GoalID = g.GoalID INNER JOIN Resource r ON "
       "r.ResourceID = xref.ResourceID  WHERE g.GoalID = '" +
-          QuotedId(goalId) + "'",
+          WithQuotesDoubled(goalId) + "'",
       [&](const CVistaResults& row) {
         auto resource = std::make_unique<CResource>();
         resource->SetResourceID(row.GetField(1));
@@ -79,7 +69,7 @@ bool LVSAL_GetGoalPlans(CDBConnection& connection, CStrategicPlans& plans, CSMAR
       "SELECT p.PlanID, p.PlanName, p.PlanDesc, xref.PlanDesc AS PlanDesc2 FROM SMARTGoal g INNER JOIN "
       "SMARTGoalPlanXref xref ON xref.GoalID = g.GoalID INNER JOIN StrategicPlan p ON p.PlanID = xref.PlanID "
       " WHERE g.GoalID = '" +
-          QuotedId(goalId) + "'",
+          WithQuotesDoubled(goalId) + "'",
       [&](const CVistaResults& row) {
         auto plan = std::make_unique<CStrategicPlan>();
         plan->SetPlanID(row.GetField(1));
@@ -104,7 +94,7 @@ bool LVSAL_GetVisionFunctionalAreas(CDBConnection& connection, std::string visio
       "SELECT func.FunctionalAreaID, func.FunctionalAreaDesc, xref.Paragraph FROM Vision v INNER JOIN "
       "VisionFunctionalAreaXRef xref ON xref.VisionID = v.VisionID INNER JOIN VisionFunctionalArea func ON "
       "func.FunctionalAreaID = xref.FunctionalAreaID WHERE v.VisionID = '" +
-          QuotedId(visionId) + "'",
+          WithQuotesDoubled(visionId) + "'",
       [&](const CVistaResults& row) {
         rows.push_back({row.GetField(1), row.GetField(2), row.GetField(3)});
       });

@@ -28,11 +28,6 @@ bool LoadRows(CDBConnection& connection, const std::string& sql, CBizObjectColle
   return any;
 }
 
-std::string Quoted(std::string value) {
-  DoubleSingleQuotes(value);
-  return value;
-}
-
 constexpr const char kPersonSearchHead[] =
     "SELECT PersonID, FirstName, MiddleName, LastName, Email, HomePhone, WorkPhone, OtherPhone, Addr1, Addr2, "
     "City, State, Zip  FROM Person ";
@@ -44,14 +39,14 @@ bool LVSAL_GetSurveyPersons(CDBConnection& connection, CPersons& persons, std::s
            "SELECT p.PersonID, p.FirstName, p.MiddleName, p.LastName, p.Email, p.HomePhone, p.WorkPhone, "
            "p.OtherPhone, p.Addr1, p.Addr2, p.City, p.State, p.Zip  FROM SurveyPersonXRef xref INNER JOIN Person p "
            "ON p.PersonID = xref.PersonId WHERE xref.SurveyID = '" +
-               Quoted(surveyId) + "'",
+               WithQuotesDoubled(surveyId) + "'",
            persons);
   return true;
 }
 
 bool LVSAL_GetSurveyOtherEmails(CDBConnection& connection, CSurveyOtherEmails& otherEmails, std::string surveyId) {
   LoadRows(connection,
-           "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" + Quoted(surveyId) +
+           "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" + WithQuotesDoubled(surveyId) +
                "'",
            otherEmails);
   return true;
@@ -64,7 +59,7 @@ bool LVSAL_GetSurveyQuestions(CDBConnection& connection, CSurveyQuestions& quest
            "q.SurveyScaleMax, q.SurveyMultipleChoiceID, q.SurveyQuestion  FROM Survey survey INNER JOIN "
            "SurveyQuestionXRef xref ON xref.SurveyID = survey.SurveyID INNER JOIN SurveyQuestion q ON "
            "q.SurveyQuestionID = xref.SurveyQuestionID WHERE survey.SurveyID = '" +
-               Quoted(surveyId) + "' order by q.SurveyQuestionNumber ASC",
+               WithQuotesDoubled(surveyId) + "' order by q.SurveyQuestionNumber ASC",
            questions);
   return true;
 }
@@ -115,11 +110,4 @@ bool LVSAL_FindPersons(CDBConnection& connection, CPersons& persons, std::string
   return true;
 }
 
-int32_t LeadingInteger(const std::string& text) {
-  // strtol reads what atoi reads, but reports overflow instead of leaving it
-  // undefined.
-  const long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
+

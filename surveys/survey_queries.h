@@ -38,6 +38,3 @@ void LVSAL_GetMultipleChoiceSets(CDBConnection& connection, std::vector<Multiple
 bool LVSAL_FindPersons(CDBConnection& connection, CPersons& persons, std::string firstName, std::string lastName,
                        std::string personId);
 
-// Leading decimal digits (after blanks and an optional sign) as a number, 0
-// when there are none; values beyond the 32-bit range are clamped.
-int32_t LeadingInteger(const std::string& text);

@@ -4,27 +4,10 @@
 #include <memory>
 #include <sstream>
 
-#include "bizobjects/database_decorators.h"
-#include "bizobjects/log_decorators.h"
 #include "bizobjects/stored_replies.h"
+#include "bizobjects/table_store.h"
 #include "data/db_connection.h"
 #include "util/identifiers.h"
-
-namespace {
-
-std::string QuestionIdValue(const std::string& body, int number) {
-  const std::string tag = "QuestionID" + std::to_string(number);
-  std::string value;
-  ExtractBetween(body, "<" + tag + ">", "</" + tag + ">", value);
-  return value;
-}
-
-std::string AnswerValue(const std::string& body, int number) {
-  const std::string tag = "answer" + std::to_string(number);
-  return ExtractTypedValue(body, "<" + tag + ">", "</" + tag + ">");
-}
-
-}  // namespace
 
 bool ProcessSurveyReply(std::string originator, std::string date, std::string body, ReplyOutcome* outcome) {
   CDBConnection connection;
@@ -32,7 +15,7 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   const std::string replyId = NewGuidString();
 
   std::string surveyId;
-  ExtractBetween(body, "<SurveyID>", "</SurveyID>", surveyId);
+  GetTagValue(body, "SurveyID", surveyId);
   if (surveyId.empty()) return Reported(ReplyOutcome::kNotStored, outcome);
 
   // Both tables are loaded whole: the replies to recognise a message seen
@@ -40,27 +23,26 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   // stored response.
   std::ostringstream discardedTrace;
   CSurveyReplys replies;
-  CSurveyReplyDatabaseDecorator replyStore(
-      std::make_unique<CSurveyReplyLogDecorator>(nullptr, &discardedTrace, &replies), &connection, &replies);
+  auto replyStore = LoggedTableStore(&connection, replies, discardedTrace);
   replyStore.load();
   CSurveyResponses responses;
-  CSurveyResponseDatabaseDecorator responseStore(
-      std::make_unique<CSurveyResponseLogDecorator>(nullptr, &std::cout, &responses), &connection, &responses);
+  auto responseStore = LoggedTableStore(&connection, responses, std::cout);
   responseStore.load();
 
   if (HoldsStoredReply(replies, surveyId, originator, date)) return Reported(ReplyOutcome::kNotStored, outcome);
 
   int answered = 0;
   for (int n = 1;; ++n) {
-    const std::string answer = AnswerValue(body, n);
-    const std::string questionId = QuestionIdValue(body, n);
+    const std::string answer = TypedTagValue(body, "answer" + std::to_string(n));
+    std::string questionId;
+    GetTagValue(body, "QuestionID" + std::to_string(n), questionId);
     // An answer counts even where its question identifier is missing, so a
     // reply row may be stored without responses.
     if (!answer.empty()) ++answered;
     if (questionId.empty()) break;
     if (answer.empty()) continue;
-    responses.add(std::make_unique<CSurveyResponse>(NewGuidString(), replyId, StoredAsTyped(questionId),
-                                                    StoredAsTyped(answer)));
+    responses.add(std::make_unique<CSurveyResponse>(NewGuidString(), replyId, WithQuotesDoubled(questionId),
+                                                    WithQuotesDoubled(answer)));
   }
   if (answered == 0) return Reported(ReplyOutcome::kNothingTyped, outcome);
 
@@ -71,8 +53,8 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   CDBTransaction unit(&connection);
   unit.Begin();
   responseStore.save();
-  replies.add(std::make_unique<CSurveyReply>(replyId, StoredAsTyped(surveyId), StoredAsTyped(originator),
-                                             StoredAsTyped(date)));
+  replies.add(std::make_unique<CSurveyReply>(replyId, WithQuotesDoubled(surveyId), WithQuotesDoubled(originator),
+                                             WithQuotesDoubled(date)));
   const bool saved = replyStore.save();
   unit.Commit();
   return Reported(saved ? ReplyOutcome::kStored : ReplyOutcome::kNotStored, outcome);

@@ -3,8 +3,7 @@
 #include <memory>
 #include <sstream>
 
-#include "bizobjects/database_decorators.h"
-#include "bizobjects/log_decorators.h"
+#include "bizobjects/table_store.h"
 #include "mail/exchange.h"
 #include "surveys/survey_body.h"
 #include "surveys/survey_queries.h"
@@ -13,19 +12,10 @@
 
 namespace {
 
-// Loads the whole table behind `collection` through its database decorator,
-// with the trace of the load going to a scratch text nobody reads.
-template <class DatabaseDecorator, class LogDecorator, class Collection>
-bool LoadTable(CDBConnection& connection, Collection& collection) {
-  std::ostringstream scratch;
-  DatabaseDecorator decorator(std::make_unique<LogDecorator>(nullptr, &scratch, &collection), &connection,
-                              &collection);
-  return decorator.load();
-}
-
 bool LoadSurveyHeaders(CDBConnection& connection, SurveyMailing& mailing, const std::string& surveyId) {
   CSurveys surveys;
-  LoadTable<CSurveyDatabaseDecorator, CSurveyLogDecorator>(connection, surveys);
+  std::ostringstream unreadTrace;
+  LoadTable(&connection, surveys, unreadTrace);
   mailing.Surveys.clear();
   for (const CSurvey* survey : surveys) {
     mailing.Surveys.push_back({survey->GetSurveyID(), survey->GetSurveyTitle(), survey->GetSurveyGreeting(),
@@ -76,7 +66,8 @@ bool InitSurveyFromDB(SurveyMailing& mailing) {
   }
 
   CSurveyQuestionTypes questionTypes;
-  return LoadTable<CSurveyQuestionTypeDatabaseDecorator, CSurveyQuestionTypeLogDecorator>(connection, questionTypes);
+  std::ostringstream unreadTrace;
+  return LoadTable(&connection, questionTypes, unreadTrace);
 }
 
 bool LVML_SendSurveyEmails(std::string surveyId, RunLog* runLog, bool plainSurvey) {

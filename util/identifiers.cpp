@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstdlib>
 
 #include "platform/guid.h"
 
@@ -96,6 +98,26 @@ std::string ExtractFromTypedLines(const std::string& text, const std::string& op
     if (!OnQuotedOrExampleLine(text, openAt) && !IsBlank(value)) return value;
   }
   return {};
+}
+
+bool GetTagValue(const std::string& text, const std::string& name, std::string& value) {
+  return ExtractBetween(text, "<" + name + ">", "</" + name + ">", value);
+}
+
+std::string TypedTagValue(const std::string& text, const std::string& name) {
+  return ExtractTypedValue(text, "<" + name + ">", "</" + name + ">");
+}
+
+std::string WithQuotesDoubled(std::string text) {
+  DoubleSingleQuotes(text);
+  return text;
+}
+
+int32_t LeadingInteger(const std::string& text) {
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
 }
 
 void DoubleSingleQuotes(std::string& text) {

@@ -1,10 +1,11 @@
-// Identifiers, quoting and tag extraction.
+// Identifiers, quoting, tag extraction and reading numbers held as text.
 //
 // GUIDs are held as text. New ones are in registry form (braces, upper case);
 // comparisons ignore braces and letter case. Free functions without state;
 // none fails.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Stands for "no object" where an identifier is required.
@@ -41,5 +42,17 @@ std::string ExtractTypedValue(const std::string& text, const std::string& openTa
 // carries without quote marks.
 std::string ExtractFromTypedLines(const std::string& text, const std::string& openTag, const std::string& closeTag);
 
+// The element <name>...</name> as ExtractBetween finds it.
+bool GetTagValue(const std::string& text, const std::string& name, std::string& value);
+// The element <name>...</name> as a person typed it (ExtractTypedValue).
+std::string TypedTagValue(const std::string& text, const std::string& name);
+
 // Doubles every single quote, as a quoted SQL literal needs.
 void DoubleSingleQuotes(std::string& text);
+// `text` with every single quote doubled, for a quoted SQL literal.
+std::string WithQuotesDoubled(std::string text);
+
+// Leading decimal digits (after blanks and an optional sign) as a number, 0
+// when there are none; values beyond the 32-bit range are clamped. This is
+// atoi's reading without its undefined overflow.
+int32_t LeadingInteger(const std::string& text);

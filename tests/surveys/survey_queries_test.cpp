@@ -259,15 +259,4 @@ TEST_F(SurveyQueries, DatabaseFailureLeavesByExceptionAndKeepsWhatWasLoaded) {
   EXPECT_EQ(others[0]->GetEmail(), "one@x");
 }
 
-TEST(LeadingInteger, ReadsLeadingDigitsLikeTheCLibrary) {
-  struct Case {
-    const char* text;
-    int32_t value;
-  } cases[] = {
-      {"3", 3},   {"-2", -2},  {"  12abc", 12}, {"abc", 0},          {"", 0},
-      {"+7", 7},  {"1.9", 1},  {"99999999999", INT32_MAX},            {"-99999999999", INT32_MIN},
-  };
-  for (const Case& c : cases) EXPECT_EQ(LeadingInteger(c.text), c.value) << c.text;
-}
-
 }  // namespace
