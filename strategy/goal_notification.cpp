@@ -73,9 +73,9 @@ bool LVML_SendStatusEmails(std::string goalFilter, RunLog* runLog, std::string s
 
   for (const auto& goal : model.goals) {
     if (!goalFilter.empty() && !SameGuid(goal->goalId, goalFilter)) continue;
-    const std::vector<MailRecipient> persons = LookUpResponsiblePerson(goal->personId);
-    if (persons.empty()) continue;
-    SendOutgoingExchange(log, OutgoingExchangeText({persons.front()}, ComposeGoalBody(model, *goal)),
+    // The person was looked up when the goal was loaded.
+    if (!goal->person) continue;
+    SendOutgoingExchange(log, OutgoingExchangeText({*goal->person}, ComposeGoalBody(model, *goal)),
                          kMailSendGoalNotification, kSubjectHead + goal->title);
   }
   return true;

@@ -53,9 +53,12 @@ void TakeGoalRow(const CSMARTGoal& row, CSmartGoal& goal) {
   goal.loadedTitle = goal.title;
 
   const std::vector<MailRecipient> persons = LookUpResponsiblePerson(goal.personId);
-  goal.personName = persons.empty()
-                        ? kPersonNotFound
-                        : DisplayName(persons.front().FirstName, persons.front().MiddleName, persons.front().LastName);
+  if (persons.empty()) {
+    goal.personName = kPersonNotFound;
+  } else {
+    goal.person = persons.front();
+    goal.personName = DisplayName(goal.person->FirstName, goal.person->MiddleName, goal.person->LastName);
+  }
 }
 
 void LoadGoalChoices(CDBConnection& connection, CSmartGoal& goal) {

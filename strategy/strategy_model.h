@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,7 @@ class CSmartGoal {
   std::string successCriteria;
   std::string personName;  // display name of the responsible person, or "Not Found"
   std::string personId;
+  std::optional<MailRecipient> person;  // the responsible person, when found at load
   DateValue dueDate;
   CStrategyDlgSupport plans;
   CStrategyDlgSupport resources;

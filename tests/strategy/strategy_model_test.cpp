@@ -74,6 +74,8 @@ TEST_F(StrategyModel, LoadsTheStrategyItsGoalsTheirChoicesAndItsVisionInThatOrde
   EXPECT_EQ(goal.successCriteria, "Forty guests from the neighbourhood at three meals in a row.");
   EXPECT_EQ(goal.personId, "{3B9F1C2E-8A4D-4E61-9C0B-5D7E2F1A6B03}");
   EXPECT_EQ(goal.personName, "Maria Elena Santos");
+  ASSERT_TRUE(goal.person.has_value()) << "the notification sends to the person found at load";
+  EXPECT_EQ(goal.person->PersonID, goal.personId);
   EXPECT_EQ(goal.dueDate.status, DateStatus::Valid);
   EXPECT_EQ(FormatDateOnly(goal.dueDate), "2027-03-31");
   EXPECT_EQ(model.goals.at(1).goalId, kDemoGoal2);
@@ -156,6 +158,8 @@ TEST_F(StrategyModel, MissingOrAbsentPersonsAreNotFoundAndAnAbsentOneIsNeverSear
   EXPECT_EQ(model.goals.at(0).personName, "Not Found");
   EXPECT_EQ(model.goals.at(1).personName, "Not Found");
   EXPECT_EQ(model.goals.at(2).personName, "Grace Wanjiru Mwangi");
+  EXPECT_FALSE(model.goals.at(0).person.has_value());
+  EXPECT_FALSE(model.goals.at(1).person.has_value());
 
   const Statements statements = TakeStatements();
   const auto personSearches = std::count_if(statements.begin(), statements.end(), [](const std::string& s) {
