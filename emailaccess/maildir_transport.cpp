@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <random>
 
@@ -31,8 +30,6 @@ std::string UniqueName() {
          "Q" + std::to_string(counter++) + "R" + std::to_string(salt % 1000000007ULL) + "." + host;
 }
 
-bool IsTemporaryErrno(int error) { return error == EAGAIN || error == EINTR || error == EBUSY; }
-
 }  // namespace
 
 std::string MaildirKey(const std::string& fileName) { return fileName.substr(0, fileName.find(':')); }
@@ -53,9 +50,10 @@ std::string MaildirFolder::Deliver(const std::string& message) {
     const std::string tmp = m_path + "/tmp/" + name;
     const std::string target = m_path + "/new/" + name;
     std::string why;
-    if (!platform::CreateNewFileDurably(tmp, message, &why)) {
-      if (errno == EEXIST) continue;
-      throw TransportError("cannot deliver into " + m_path + ": " + why, IsTemporaryErrno(errno));
+    const platform::CreateResult created = platform::CreateNewFileDurably(tmp, message, &why);
+    if (created == platform::CreateResult::Exists) continue;
+    if (created != platform::CreateResult::Created) {
+      throw TransportError("cannot deliver into " + m_path + ": " + why, created == platform::CreateResult::Busy);
     }
     platform::MoveResult moved = platform::MoveFileNoReplace(tmp, target, &why);
     if (moved == platform::MoveResult::Moved) return target;
@@ -137,7 +135,9 @@ bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, 
       std::string data;
       if (!platform::ReadWholeFile(from, data, &why)) throw TransportError(why, false);
       const std::string tmp = target.path() + "/tmp/" + name;
-      if (!platform::CreateNewFileDurably(tmp, data, &why)) throw TransportError(why, false);
+      if (platform::CreateNewFileDurably(tmp, data, &why) != platform::CreateResult::Created) {
+        throw TransportError(why, false);
+      }
       if (platform::MoveFileNoReplace(tmp, to, &why) != platform::MoveResult::Moved) {
         platform::RemoveFile(tmp);
         throw TransportError(why, false);

@@ -14,15 +14,19 @@ namespace {
 
 using posix::SetError;
 
-bool WriteSyncClose(int fd, std::string_view data, const std::string& path, std::string* error) {
-  bool ok = posix::WriteAll(fd, data);
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (!ok) SetError(error, "cannot write", path);
-  if (::close(fd) != 0 && ok) {
+// 0 when written, flushed and closed; otherwise the errno of the step that
+// failed, taken before anything else can change it.
+int WriteSyncClose(int fd, std::string_view data, const std::string& path, std::string* error) {
+  int failure = 0;
+  if (!posix::WriteAll(fd, data) || ::fsync(fd) != 0) {
+    failure = errno;
     SetError(error, "cannot write", path);
-    ok = false;
   }
-  return ok;
+  if (::close(fd) != 0 && failure == 0) {
+    failure = errno;
+    SetError(error, "cannot write", path);
+  }
+  return failure;
 }
 
 // Makes the new name itself durable: the folder entry is flushed too.
@@ -39,35 +43,48 @@ void SyncFolderOf(const std::string& path) {
 // is removed again. With `keep`, the file gets its owner and group where the
 // process may set them, and its mode whatever the umask (after the owner:
 // changing the owner clears set-id bits).
-bool WriteSynced(const std::string& path, std::string_view data, int flags, mode_t mode, std::string* error,
-                 const struct stat* keep = nullptr) {
+// Like WriteSyncClose, from opening `path` on: 0 or the errno of the failing
+// step; the file is removed again after a failure.
+int WriteSynced(const std::string& path, std::string_view data, int flags, mode_t mode, std::string* error,
+                const struct stat* keep = nullptr) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, mode);
   if (fd < 0) {
+    const int failure = errno;
     SetError(error, "cannot create", path);
-    return false;
+    return failure;
   }
   if (keep) {
     if (::fchown(fd, keep->st_uid, keep->st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), keep->st_gid) != 0) {
       // Not allowed to give the file away: it stays the process's own.
     }
     if (::fchmod(fd, keep->st_mode & 07777) != 0) {
+      const int failure = errno;
       SetError(error, "cannot set the mode of", path);
       ::close(fd);
       ::unlink(path.c_str());
-      return false;
+      return failure;
     }
   }
-  if (!WriteSyncClose(fd, data, path, error)) {
-    ::unlink(path.c_str());
-    return false;
-  }
-  return true;
+  const int failure = WriteSyncClose(fd, data, path, error);
+  if (failure != 0) ::unlink(path.c_str());
+  return failure;
 }
 
 }  // namespace
 
-bool CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error) {
-  return WriteSynced(path, data, O_EXCL, 0600, error);
+CreateResult CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error) {
+  switch (WriteSynced(path, data, O_EXCL, 0600, error)) {
+    case 0:
+      return CreateResult::Created;
+    case EEXIST:
+      return CreateResult::Exists;
+    case EAGAIN:
+    case EINTR:
+    case EBUSY:
+      return CreateResult::Busy;
+    default:
+      return CreateResult::Failed;
+  }
 }
 
 std::string PartialFileName(const std::string& path) { return path + ".part"; }
@@ -81,7 +98,7 @@ bool ReplaceWith(const std::string& path, std::string_view data, std::string* er
   // be created afresh.
   if (ownerOnly) ::unlink(part.c_str());
   const int flags = ownerOnly ? O_TRUNC | O_EXCL : O_TRUNC;
-  if (!WriteSynced(part, data, flags, keep || ownerOnly ? 0600 : 0644, error, keep)) return false;
+  if (WriteSynced(part, data, flags, keep || ownerOnly ? 0600 : 0644, error, keep) != 0) return false;
   if (::rename(part.c_str(), path.c_str()) != 0) {
     SetError(error, "cannot rename into place", path);
     ::unlink(part.c_str());

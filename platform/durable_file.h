@@ -10,9 +10,17 @@
 
 namespace platform {
 
+// What became of CreateNewFileDurably.
+enum class CreateResult {
+  Created,  // the file holds the data, flushed
+  Exists,   // nothing changed: a file of that name is already there
+  Busy,     // nothing left behind: the system was briefly unable; try again later
+  Failed,   // nothing left behind: any other reason
+};
+
 // Creates `path`, which must not exist yet, writes `data` and flushes it.
 // On any failure the new file is removed again.
-bool CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error = nullptr);
+CreateResult CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error = nullptr);
 
 // Writes `data` to `path` + ".part", flushes it and then renames it over
 // `path` in one step, so that readers see either the old content or the new

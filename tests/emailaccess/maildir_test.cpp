@@ -106,8 +106,11 @@ TEST(PlatformDurableFile, ReplacesWholeAndCreatesOnlyNew) {
   ASSERT_TRUE(platform::ReplaceFileAtomically(path, "second"));
   EXPECT_EQ(ReadFile(path), "second");
   EXPECT_FALSE(testing_support::Exists(platform::PartialFileName(path)));
-  EXPECT_FALSE(platform::CreateNewFileDurably(path, "third"));
+  EXPECT_EQ(platform::CreateNewFileDurably(path, "third"), platform::CreateResult::Exists);
   EXPECT_EQ(ReadFile(path), "second");
+  EXPECT_EQ(platform::CreateNewFileDurably(dir.file("no/such/folder/x"), "y"), platform::CreateResult::Failed);
+  EXPECT_EQ(platform::CreateNewFileDurably(dir.file("fresh"), "z"), platform::CreateResult::Created);
+  EXPECT_EQ(ReadFile(dir.file("fresh")), "z");
   std::string why;
   EXPECT_FALSE(platform::ReplaceFileAtomically(dir.file("no/such/folder/x"), "y", &why));
   EXPECT_FALSE(why.empty());
