@@ -38,6 +38,100 @@ int BadArguments() {
   return kExitBadArguments;
 }
 
+// What the command line gives a job beyond its command.
+struct JobArguments {
+  int command = 0;
+  std::string guid1;
+  std::string guid2;
+};
+
+// A job runs its workflow and answers false when its arguments are not
+// enough to run on (the run log then says why).
+using Job = bool (*)(const JobArguments&, RunLog& log);
+
+bool SendGoalNotifications(const JobArguments& args, RunLog& log) {
+  if (args.guid1.empty()) {
+    log << "Error.  Send goal status command with empty guid1." << std::endl;
+    return false;
+  }
+  log << "Calling LVML_SendStatusEmails" << std::endl;
+  LVML_SendStatusEmails(args.guid2, &log, args.guid1);
+  return true;
+}
+
+bool SendSurvey(const JobArguments& args, RunLog& log) {
+  log << "Calling LVML_SendSurveyEmails" << std::endl;
+  if (args.guid1.empty()) {
+    log << "Error.  Send survey command with empty guid1." << std::endl;
+    return false;
+  }
+  LVML_SendSurveyEmails(args.guid1, &log, args.command == 3);
+  return true;
+}
+
+bool ProcessReplies(const JobArguments& args, RunLog& log) {
+  log << "Calling LVSAL_GetOutlookAutomationForEmailOn" << std::endl;
+  bool automation = false;
+  LVSAL_GetOutlookAutomationForEmailOn(&automation);
+  // The main application reads these headings with the line ends it always had.
+  log << (automation ? "PROCESS SURVEY REPLY EMAILS WITH AUTOMATION\n\r\n\r" : "PROCESS SURVEY REPLY EMAILS\n\r\n\r");
+  LVML_ProcessSurveyReplyEmails(&log, automation ? 1 : 0, args.command == 5);
+  return true;
+}
+
+// The five commands; 3 is 2 without answer tags, 5 is 4 with the goal status
+// replies.
+constexpr struct {
+  int command;
+  Job run;
+} kJobs[] = {
+    {1, SendGoalNotifications}, {2, SendSurvey}, {3, SendSurvey}, {4, ProcessReplies}, {5, ProcessReplies},
+};
+
+Job JobFor(int command) {
+  for (const auto& job : kJobs) {
+    if (job.command == command) return job.run;
+  }
+  return nullptr;
+}
+
+// Logs the arguments as given; false when there are too few to run a job.
+bool LogArguments(int argc, char** argv, RunLog& log) {
+  if (argc < 3) {
+    log << "Not enough parameters: " << argc << std::endl;
+    for (int i = 0; i < argc; ++i) log << "Argument " << i << ": " << argv[i] << std::endl;
+    return false;
+  }
+  log << "Parameter pgmPath: " << argv[0] << std::endl;
+  log << "Parameter database: " << argv[1] << std::endl;
+  log << "Parameter cmd: " << argv[2] << std::endl;
+  log << "Parameter guid1: " << (argc >= 4 ? argv[3] : "") << std::endl;
+  log << "Parameter guid2: " << (argc >= 5 ? argv[4] : "") << std::endl;
+  return true;
+}
+
+// Runs the job the arguments name; false when they name none or are not
+// enough for it.
+bool RunJob(int argc, char** argv, RunLog& log) {
+  if (!LogArguments(argc, argv, log)) return false;
+  const std::string cmd = argv[2];
+  JobArguments args;
+  args.command = std::atoi(cmd.c_str());
+  if (argc >= 4) args.guid1 = argv[3];
+  if (argc >= 5) args.guid2 = argv[4];
+
+  const std::string databasePath = PathBesideProgram(argv[1]);
+  log << "Setting database path: " << databasePath << std::endl;
+  SetDBPath(databasePath.c_str());
+
+  const Job job = JobFor(args.command);
+  if (!job) {
+    log << "Unknown command: " << cmd << std::endl;
+    return false;
+  }
+  return job(args, log);
+}
+
 }  // namespace
 
 int LvMAPIMain(int argc, char** argv) {
@@ -45,83 +139,17 @@ int LvMAPIMain(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
-  std::string pgmPath, database, cmd, guid1, guid2;
   std::stringstream log;
   const std::string logPath = RunLogPath();
   ResetMailAccessJobStatus();
-
+  log << "Entering LvMAPI.exe" << std::endl;
+  bool ran = false;
   try {
-    log << "Entering LvMAPI.exe" << std::endl;
-    if (argc < 3) {
-      log << "Not enough parameters: " << argc << std::endl;
-      for (int i = 0; i < argc; ++i) log << "Argument " << i << ": " << argv[i] << std::endl;
-      WriteTextFile(logPath, log.str());
-      return BadArguments();
-    }
-
-    pgmPath = argv[0];
-    database = argv[1];
-    cmd = argv[2];
-    if (argc >= 4) guid1 = argv[3];
-    if (argc >= 5) guid2 = argv[4];
-
-    log << "Parameter pgmPath: " << pgmPath << std::endl;
-    log << "Parameter database: " << database << std::endl;
-    log << "Parameter cmd: " << cmd << std::endl;
-    log << "Parameter guid1: " << guid1 << std::endl;
-    log << "Parameter guid2: " << guid2 << std::endl;
-
-    const int command = std::atoi(cmd.c_str());
-
-    const std::string databasePath = PathBesideProgram(database);
-    log << "Setting database path: " << databasePath << std::endl;
-    SetDBPath(databasePath.c_str());
-
-    bool argumentsBad = false;
-    switch (command) {
-      case 1:
-        if (guid1.empty()) {
-          log << "Error.  Send goal status command with empty guid1." << std::endl;
-          argumentsBad = true;
-        } else {
-          log << "Calling LVML_SendStatusEmails" << std::endl;
-          LVML_SendStatusEmails(guid2, &log, guid1);
-        }
-        break;
-      case 2:
-      case 3:
-        log << "Calling LVML_SendSurveyEmails" << std::endl;
-        if (guid1.empty()) {
-          log << "Error.  Send survey command with empty guid1." << std::endl;
-          argumentsBad = true;
-        } else {
-          LVML_SendSurveyEmails(guid1, &log, command == 3);
-        }
-        break;
-      case 4:
-      case 5: {
-        log << "Calling LVSAL_GetOutlookAutomationForEmailOn" << std::endl;
-        bool automation = false;
-        LVSAL_GetOutlookAutomationForEmailOn(&automation);
-        if (automation) {
-          log << "PROCESS SURVEY REPLY EMAILS WITH AUTOMATION\n\r\n\r";
-          LVML_ProcessSurveyReplyEmails(&log, 1, command == 5);
-        } else {
-          log << "PROCESS SURVEY REPLY EMAILS\n\r\n\r";
-          LVML_ProcessSurveyReplyEmails(&log, 0, command == 5);
-        }
-        break;
-      }
-      default:
-        log << "Unknown command: " << cmd << std::endl;
-        argumentsBad = true;
-        break;
-    }
-
-    WriteTextFile(logPath, log.str());
-    return argumentsBad ? BadArguments() : MailAccessJobStatus();
+    ran = RunJob(argc, argv, log);
   } catch (...) {
     WriteTextFile(logPath, log.str());
     throw;
   }
+  WriteTextFile(logPath, log.str());
+  return ran ? MailAccessJobStatus() : BadArguments();
 }
