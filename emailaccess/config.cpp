@@ -284,116 +284,139 @@ Config DefaultConfig(const std::string& programDir) {
   return config;
 }
 
-Config ParseConfig(std::string_view text, const std::string& programDir, const std::string& sourceName,
-                   const Environment& environment) {
-  Config config = DefaultConfig(programDir);
-  config.source = sourceName;
-  int lineNumber = 0;
-  const Fail fail = [&](const std::string& why) {
-    throw ConfigError(sourceName + (lineNumber > 0 ? ", line " + std::to_string(lineNumber) : "") + ": " + why);
-  };
+namespace {
 
-  // One setter per known key; the table is the whole vocabulary of the file.
-  using Setter = std::function<void(const std::string& key, const std::string& value)>;
-  auto path = [&](std::string& member) {
-    return Setter([&](const std::string& key, const std::string& v) {
+// One setter per known key ("section.key"), each storing its value into
+// `config` or refusing it through `fail`; the table is the whole vocabulary of
+// the file.
+using Setter = std::function<void(const std::string& key, const std::string& value)>;
+using SettingTable = std::map<std::string, Setter>;
+
+// Makes the setters of the table. Each setter keeps what it needs by value
+// (the member it sets is the caller's Config, which outlives the table).
+class SetterMaker {
+ public:
+  SetterMaker(Config& config, std::string programDir, Fail fail)
+      : m_config(&config), m_programDir(std::move(programDir)), m_fail(std::move(fail)) {}
+
+  Setter Path(std::string& member) const {
+    return [&member, dir = m_programDir, fail = m_fail](const std::string& key, const std::string& v) {
       if (v.empty()) fail(key + ": a folder name is required");
-      member = Resolve(programDir, v);
-    });
-  };
-  auto plain = [&](std::string& member) {
-    return Setter([&](const std::string&, const std::string& v) { member = v; });
-  };
-  auto password = [&](std::string& member) {
-    return Setter([&](const std::string&, const std::string& v) {
+      member = Resolve(dir, v);
+    };
+  }
+  Setter Plain(std::string& member) const {
+    return [&member](const std::string&, const std::string& v) { member = v; };
+  }
+  // A secret: the file must then be readable by its owner only.
+  Setter Password(std::string& member) const {
+    return [&member, config = m_config](const std::string&, const std::string& v) {
       member = v;
-      config.holdsPassword = config.holdsPassword || !v.empty();
-    });
-  };
-  auto serverFolder = [&](std::string& member) {
-    return Setter([&](const std::string& key, const std::string& v) {
+      config->holdsPassword = config->holdsPassword || !v.empty();
+    };
+  }
+  Setter ServerFolder(std::string& member) const {
+    return [&member, fail = m_fail](const std::string& key, const std::string& v) {
       if (!IsUsableImapFolderName(v)) fail(key + " must be a folder name of printable ASCII characters without ';'");
       member = v;
-    });
-  };
-  auto number = [&](int& member, int low, int high) {
-    return Setter([&, low, high](const std::string& key, const std::string& v) {
+    };
+  }
+  Setter Number(int& member, int low, int high) const {
+    return [&member, low, high, fail = m_fail](const std::string& key, const std::string& v) {
       int value = -1;
       auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
       if (ec != std::errc() || end != v.data() + v.size() || value < low || value > high) {
         fail(key + " must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
       }
       member = value;
-    });
-  };
-  auto auth = [&](bool& oauth2) {
-    return Setter([&](const std::string& key, const std::string& v) {
+    };
+  }
+  Setter Auth(bool& oauth2) const {
+    return [&oauth2, fail = m_fail](const std::string& key, const std::string& v) {
       if (v != "password" && v != "oauth2") fail(key + " must be password or oauth2");
       oauth2 = v == "oauth2";
-    });
-  };
-  auto oauth2 = [&](std::string& member) {
-    return Setter([&](const std::string&, const std::string& v) {
+    };
+  }
+  // Any OAuth 2.0 setting makes the [oauth2] section count as given.
+  Setter OAuth2(std::string& member) const {
+    return [&member, config = m_config](const std::string&, const std::string& v) {
       member = v;
-      config.oauth2.present = true;
-    });
-  };
-  auto yesNo = [&](bool& member) {
-    return Setter([&](const std::string& key, const std::string& v) {
+      config->oauth2.present = true;
+    };
+  }
+  Setter YesNo(bool& member) const {
+    return [&member, fail = m_fail](const std::string& key, const std::string& v) {
       if (!ParseYesNo(v, member)) fail(key + " must be yes or no");
-    });
-  };
-  const std::map<std::string, Setter> keys = {
-      {"general.sender", [&](const std::string&, const std::string& v) { SetSender(config, v, fail); }},
+    };
+  }
+
+ private:
+  Config* m_config;
+  std::string m_programDir;
+  Fail m_fail;
+};
+
+SettingTable SettingsOf(Config& config, const std::string& programDir, const Fail& fail) {
+  const SetterMaker make(config, programDir, fail);
+  return {
+      {"general.sender", [&config, fail](const std::string&, const std::string& v) { SetSender(config, v, fail); }},
       {"general.transport",
-       [&](const std::string&, const std::string& v) {
+       [&config, fail](const std::string&, const std::string& v) {
          if (v != kTransportMaildir && v != kTransportSmtpImap) {
            fail("unknown transport '" + v + "' (maildir or smtp+imap)");
          }
          config.transport = v;
        }},
-      {"general.lock_wait_seconds", number(config.lockWaitSeconds, 0, 3600)},
-      {"maildir.outbox", path(config.maildir.outbox)},
-      {"maildir.inbox", path(config.maildir.inbox)},
-      {"maildir.processed", path(config.maildir.processed)},
-      {"maildir.skipped", path(config.maildir.skipped)},
-      {"smtp.url", plain(config.smtp.url)},
-      {"smtp.user", plain(config.smtp.user)},
-      {"smtp.password", password(config.smtp.password)},
-      {"smtp.queue", path(config.smtp.queue)},
-      {"smtp.auth", auth(config.smtp.oauth2)},
-      {"imap.auth", auth(config.imap.oauth2)},
-      {"oauth2.provider", oauth2(config.oauth2.provider)},
-      {"oauth2.tenant", oauth2(config.oauth2.tenant)},
-      {"oauth2.client_id", oauth2(config.oauth2.clientId)},
+      {"general.lock_wait_seconds", make.Number(config.lockWaitSeconds, 0, 3600)},
+      {"maildir.outbox", make.Path(config.maildir.outbox)},
+      {"maildir.inbox", make.Path(config.maildir.inbox)},
+      {"maildir.processed", make.Path(config.maildir.processed)},
+      {"maildir.skipped", make.Path(config.maildir.skipped)},
+      {"smtp.url", make.Plain(config.smtp.url)},
+      {"smtp.user", make.Plain(config.smtp.user)},
+      {"smtp.password", make.Password(config.smtp.password)},
+      {"smtp.queue", make.Path(config.smtp.queue)},
+      {"smtp.auth", make.Auth(config.smtp.oauth2)},
+      {"imap.auth", make.Auth(config.imap.oauth2)},
+      {"oauth2.provider", make.OAuth2(config.oauth2.provider)},
+      {"oauth2.tenant", make.OAuth2(config.oauth2.tenant)},
+      {"oauth2.client_id", make.OAuth2(config.oauth2.clientId)},
       {"oauth2.client_secret",
-       [&](const std::string&, const std::string& v) {
+       [&config](const std::string&, const std::string& v) {
          config.oauth2.clientSecret = v;
          config.oauth2.present = true;
          config.holdsPassword = config.holdsPassword || !v.empty();
        }},
-      {"oauth2.authorize_url", oauth2(config.oauth2.authorizeUrl)},
-      {"oauth2.token_url", oauth2(config.oauth2.tokenUrl)},
-      {"oauth2.device_url", oauth2(config.oauth2.deviceUrl)},
-      {"oauth2.scope", oauth2(config.oauth2.scope)},
+      {"oauth2.authorize_url", make.OAuth2(config.oauth2.authorizeUrl)},
+      {"oauth2.token_url", make.OAuth2(config.oauth2.tokenUrl)},
+      {"oauth2.device_url", make.OAuth2(config.oauth2.deviceUrl)},
+      {"oauth2.scope", make.OAuth2(config.oauth2.scope)},
       {"oauth2.token_command",
-       [&](const std::string& key, const std::string& v) {
+       [&config, fail](const std::string& key, const std::string& v) {
          if (!SplitCommandLine(v, config.oauth2.tokenCommand)) fail(key + " has an unclosed '\"'");
          config.oauth2.present = true;
        }},
-      {"imap.url", plain(config.imap.url)},
-      {"imap.user", plain(config.imap.user)},
-      {"imap.password", password(config.imap.password)},
-      {"imap.processed", serverFolder(config.imap.processed)},
-      {"imap.skipped", serverFolder(config.imap.skipped)},
-      {"tls.required", yesNo(config.tls.required)},
-      {"tls.verify", yesNo(config.tls.verify)},
-      {"tls.ca_file", [&](const std::string&, const std::string& v) { config.tls.caFile = v.empty() ? v : Resolve(programDir, v); }},
-      {"network.timeout_seconds", number(config.network.timeoutSeconds, 1, 3600)},
-      {"network.retries", number(config.network.retries, 0, 10)},
-      {"network.retry_wait_ms", number(config.network.retryWaitMs, 0, 600000)},
+      {"imap.url", make.Plain(config.imap.url)},
+      {"imap.user", make.Plain(config.imap.user)},
+      {"imap.password", make.Password(config.imap.password)},
+      {"imap.processed", make.ServerFolder(config.imap.processed)},
+      {"imap.skipped", make.ServerFolder(config.imap.skipped)},
+      {"tls.required", make.YesNo(config.tls.required)},
+      {"tls.verify", make.YesNo(config.tls.verify)},
+      {"tls.ca_file",
+       [&config, programDir](const std::string&, const std::string& v) {
+         config.tls.caFile = v.empty() ? v : Resolve(programDir, v);
+       }},
+      {"network.timeout_seconds", make.Number(config.network.timeoutSeconds, 1, 3600)},
+      {"network.retries", make.Number(config.network.retries, 0, 10)},
+      {"network.retry_wait_ms", make.Number(config.network.retryWaitMs, 0, 600000)},
   };
+}
 
+// Hands every setting of `text` to its setter in `keys`, counting lines in
+// `lineNumber` so that a refusal names the line.
+void ReadSettingLines(std::string_view text, const SettingTable& keys, Config& config, int& lineNumber,
+                      const Fail& fail) {
   std::string section;
   size_t pos = 0;
   while (pos <= text.size()) {
@@ -421,6 +444,19 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
     if (setter == keys.end()) fail("unknown setting '" + key + "' in [" + section + "]");
     setter->second(key, std::string(Trim(line.substr(equals + 1))));
   }
+}
+
+}  // namespace
+
+Config ParseConfig(std::string_view text, const std::string& programDir, const std::string& sourceName,
+                   const Environment& environment) {
+  Config config = DefaultConfig(programDir);
+  config.source = sourceName;
+  int lineNumber = 0;
+  const Fail fail = [&](const std::string& why) {
+    throw ConfigError(sourceName + (lineNumber > 0 ? ", line " + std::to_string(lineNumber) : "") + ": " + why);
+  };
+  ReadSettingLines(text, SettingsOf(config, programDir, fail), config, lineNumber, fail);
   lineNumber = 0;
   if (config.transport == kTransportSmtpImap) CheckMailServers(config, environment, fail);
   CheckOAuth2(config, environment, fail);
