@@ -1,7 +1,4 @@
 // The local wall-clock time.
-//
-// LocalNow() fills the calendar fields of the current local time (month 1 to
-// 12, seconds whole). False when the system cannot convert the time.
 #pragma once
 
 namespace platform {
@@ -12,9 +9,11 @@ struct CalendarTime {
   int day = 0;     // 1..31
   int hour = 0;
   int minute = 0;
-  int second = 0;
+  int second = 0;  // whole seconds
 };
 
+// The calendar fields of the current local time; false when the system cannot
+// convert the time.
 bool LocalNow(CalendarTime& out);
 
 }  // namespace platform

@@ -1,8 +1,5 @@
-// Folders: creating them, listing them, and moving files between them.
-//
-// None throws. Failures are reported by the result; where a reason is asked
-// for, it is the operating system's own text. A move never replaces an
-// existing file, so two files can never collapse into one.
+// Folders: creating them, listing them, and moving files between them. None
+// throws; where a reason is asked for, it is the operating system's own text.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +36,7 @@ enum class MoveResult {
 };
 
 // Gives the file `from` the name `to` in one step, without replacing a file
-// already called `to`.
+// already called `to`, so two files can never collapse into one.
 MoveResult MoveFileNoReplace(const std::string& from, const std::string& to, std::string* error = nullptr);
 
 }  // namespace platform

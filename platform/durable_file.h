@@ -1,14 +1,15 @@
-// Files written so that a crash or power loss leaves them whole or absent.
-//
-// Both functions flush the data to the disk before they report success and
-// never leave a half-written file under the final name. None throws; a reason
-// is the operating system's own text.
+// Files written so that a crash or power loss leaves them whole or absent: the
+// data are flushed to the disk before success is reported, and no half-written
+// file ever stands under the final name.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+// None of these throws; a reason given in `error` is the operating system's
+// own text.
 
 // What became of CreateNewFileDurably.
 enum class CreateResult {

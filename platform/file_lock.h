@@ -1,9 +1,4 @@
 // An exclusive lock that keeps two processes out of the same work.
-//
-// The lock is advisory: it binds every process that asks for the same lock
-// file, and it is released when the object is destroyed or when the process
-// ends in any way, a crash included, so a dead holder never blocks anyone.
-// The lock file itself is created when missing and left in place.
 #pragma once
 
 #include <chrono>
@@ -11,6 +6,10 @@
 
 namespace platform {
 
+// Advisory: it binds every process that asks for the same lock file. It is
+// released when the object is destroyed or when the process ends in any way, a
+// crash included, so a dead holder never blocks anyone. The lock file is
+// created when missing and left in place.
 class FileLock {
  public:
   enum class Result { Acquired, Busy, Failed };

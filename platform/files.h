@@ -1,8 +1,6 @@
-// Whole-file operations on plain files.
-//
-// Every function opens the file for the one operation and closes it before
-// returning; none throws. Failures are reported by the result; where a reason
-// is asked for, it is the operating system's own text.
+// Whole-file operations on plain files, each opening the file for the one
+// operation and closing it before returning. None throws; where a reason is
+// asked for, it is the operating system's own text.
 #pragma once
 
 #include <string>

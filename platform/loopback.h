@@ -1,9 +1,6 @@
 // A one-request web listener on 127.0.0.1, for the browser's return from a
 // sign-in page: the browser is sent to http://127.0.0.1:<port>/ with the
 // result in the address, and gets one short page in answer.
-//
-// Only the loopback address is bound, so nothing outside this computer can
-// reach it; the port is chosen by the system. None of it throws.
 #pragma once
 
 #include <chrono>
@@ -11,6 +8,8 @@
 
 namespace platform {
 
+// Only the loopback address is bound, so nothing outside this computer can
+// reach it; the port is chosen by the system. Nothing here throws.
 class LoopbackListener {
  public:
   LoopbackListener() = default;

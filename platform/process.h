@@ -1,9 +1,4 @@
 // Starting another program and waiting for it.
-//
-// The program is started directly with its arguments as separate texts; no
-// shell sees them, so quotes, blanks and other special characters in an
-// argument reach the program unchanged. A program named without a folder is
-// searched for on PATH.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +30,10 @@ enum class ErrorOutput {
 
 // Starts `program` with `args` (not including the program name itself),
 // inheriting the environment, current folder, standard input and output, and
-// waits without time limit until it has ended.
+// waits without time limit until it has ended. The arguments are separate
+// texts that no shell sees, so quotes, blanks and other special characters
+// reach the program unchanged. A program named without a folder is searched
+// for on PATH.
 ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args,
                           ErrorOutput errors = ErrorOutput::Inherit);
 

@@ -1,11 +1,5 @@
-// Date values and their texts.
-//
-// A DateValue is an OLE Automation date: days since 1899-12-30 at midnight,
-// the fraction being the time of day (for dates before the epoch the whole
-// part counts backwards and the fraction still counts forwards: -1.25 is
-// 1899-12-29 06:00). It carries a status: valid, invalid or null. Conversions
-// never throw; they report through the status and the texts "Invalid DateTime"
-// and the empty text. Valid dates run from 0100-01-01 to 9999-12-31.
+// Date values and their texts. Conversions never throw; they report through
+// the value's status and the texts "Invalid DateTime" and the empty text.
 #pragma once
 
 #include <string>
@@ -14,6 +8,10 @@
 
 enum class DateStatus { Valid, Invalid, Null };
 
+// An OLE Automation date: days since 1899-12-30 at midnight, the fraction
+// being the time of day (before the epoch the whole part counts backwards and
+// the fraction still forwards: -1.25 is 1899-12-29 06:00). Valid dates run
+// from 0100-01-01 to 9999-12-31.
 struct DateValue {
   double date = 0.0;
   DateStatus status = DateStatus::Valid;

@@ -1,8 +1,5 @@
-// Identifiers, quoting, tag extraction and reading numbers held as text.
-//
-// GUIDs are held as text. New ones are in registry form (braces, upper case);
-// comparisons ignore braces and letter case. Free functions without state;
-// none fails.
+// Identifiers, quoting, tag extraction and reading numbers held as text: free
+// functions without state, none of which fails.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +8,8 @@
 // Stands for "no object" where an identifier is required.
 inline constexpr const char kSentinelGuid[] = "0FACADE0-DEAD-DEAD-DEAD-0FADEDFADED0";
 
-// A new GUID in registry form: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+// GUIDs are held as text. A new one is in registry form (braces, upper case):
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::string NewGuidString();
 
 // True when both texts name the same GUID: one closing brace at the end and
