@@ -1,12 +1,6 @@
-// Core classes of every long-lived data object.
-//
-// Every connection, command, business element and collection is a CLVCore: it
-// carries an error record (CLVError) and a trace text (CLVTrace). The trace
-// text only grows during the object's life and is printed to standard output,
-// as one line, when the object is destroyed (nothing is printed when it is
-// empty). Commands follow a small command pattern: ILVCommand declares
-// Execute, CLVCommand is the empty base implementation. None of these classes
-// throws or catches.
+// Core classes of every long-lived data object: each connection, command,
+// business element and collection is a CLVCore, carrying an error record
+// (CLVError) and a trace text (CLVTrace). None of them throws or catches.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +18,9 @@ class CLVError {
   std::string m_text;
 };
 
+// The trace text only grows during the object's life and is printed to
+// standard output, as one line, when the object is destroyed (nothing is
+// printed when it is empty).
 class CLVTrace {
  public:
   CLVTrace() = default;
@@ -43,6 +40,8 @@ class CLVCore : public CLVError, public CLVTrace {
   ~CLVCore() override = default;
 };
 
+// A small command pattern: ILVCommand declares Execute, CLVCommand is the
+// empty base implementation.
 class ILVCommand {
  public:
   virtual void Execute() = 0;

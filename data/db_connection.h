@@ -1,19 +1,6 @@
-// The database gateway.
-//
-// Every SQL statement of the program goes through a CDBCommand on a
-// CDBConnection. A statement whose first six characters read SELECT (in any
-// letter case, with no leading blank) goes to the database interface library's
-// Select and fills the attached CVistaResults; every other statement goes to
-// SendSQLString. A failure inside the library arrives as an exception derived
-// from std::exception: it is appended to the database error log beside the
-// program, the alert is shown, and the same exception is thrown on unchanged.
-// Exceptions of other types pass through untouched. The connection holds
-// nothing of its own: the library keeps the database path (SetDBPath).
-//
-// CDBTransaction makes the statements of one unit of work (a reply with its
-// responses) land together or not at all, so a failure or a crash half-way
-// never leaves part of a unit that a second run would store again or skip.
-// Starting and committing it are reported like a failing statement.
+// The database gateway: every SQL statement of the program goes through a
+// CDBCommand on a CDBConnection, so that each failure is logged and shown
+// before it is thrown on.
 #pragma once
 
 #include <string>
@@ -23,13 +10,19 @@
 
 inline constexpr const char kDBLogFileName[] = "LV_DB_Log.txt";
 
+// Holds nothing of its own: the library keeps the database path (SetDBPath).
 class CDBConnection : public CLVCore {
  public:
   // Makes the connection usable; always true (the library opens the database
   // on first use).
   bool Open() { return true; }
-  // Runs `statement`; `results` receives the rows of a SELECT. True when the
-  // library call returned; a failure throws (see above).
+  // Runs `statement`: a text whose first six characters read SELECT (in any
+  // letter case, with no leading blank) goes to the library's Select and
+  // fills `results`, any other to SendSQLString. True when the library call
+  // returned. A failure of the library (an exception derived from
+  // std::exception) is appended to the database error log beside the program,
+  // the alert is shown, and the same exception is thrown on; exceptions of
+  // other types pass through untouched.
   bool Execute(std::string statement, CVistaResults* results);
 
   // The library's unit of work (BeginTransaction and its kin). Begin and
@@ -39,9 +32,11 @@ class CDBConnection : public CLVCore {
   void RollbackTransaction() noexcept;
 };
 
-// One unit of work on a connection: Begin starts it, Commit stores it, and a
-// unit begun but not committed when the object goes (an exception on its way
-// out) is rolled back.
+// One unit of work on a connection (a reply with its responses), so that a
+// failure or a crash half-way never leaves part of a unit that a second run
+// would store again or skip. Begin starts it and Commit stores it, both
+// failing like a statement; a unit begun but not committed when the object
+// goes (an exception on its way out) is rolled back.
 class CDBTransaction {
  public:
   explicit CDBTransaction(CDBConnection* connection) : m_connection(connection) {}

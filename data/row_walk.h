@@ -1,10 +1,6 @@
 // Walking the rows of one SELECT the way every query of the program does: a
 // fresh result set and command on the caller's connection, then the rows from
 // the first one while the status is neither negative nor DB_S_ENDOFROWSET.
-//
-// The connection is the caller's and stays open. A failing statement throws
-// out of the gateway (after the database error log entry) before any row is
-// handed on; whatever `onRow` throws passes through unchanged.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +12,9 @@
 
 // Runs `sql` and calls `onRow` with the result set positioned on each row, in
 // the order the library returned them. An `onRow` that returns bool ends the
-// walk by answering false.
+// walk by answering false. The connection is the caller's and stays open. A
+// failing statement throws out of the gateway (after the database error log
+// entry) before any row is handed on; whatever `onRow` throws passes through.
 template <class OnRow>
 void ForEachResultRow(CDBConnection& connection, const std::string& sql, OnRow&& onRow) {
   CVistaResults results;

@@ -11,6 +11,8 @@
 
 namespace {
 
+// The main application may be writing at the same moment: a statement waits
+// this long for its lock before it fails.
 constexpr int kBusyTimeoutMs = 5000;
 
 struct State {
@@ -26,6 +28,9 @@ State& TheState() {
   return state;
 }
 
+// A diagnostic switch: when the environment variable TARNBASE_TRACE names a
+// file, every statement received by SendSQLString or Select is appended to it,
+// followed by one line feed.
 void TraceStatement(const char* statement) {
   State& s = TheState();
   if (!s.traceChecked) {
@@ -160,7 +165,9 @@ int32_t Select(const char* statement, CVistaResults& results) {
 
 namespace {
 
-// Runs a transaction control text that has no rows.
+// Runs a transaction control text that has no rows. These are not statements
+// of the program and are not traced. A unit that a dying process left open
+// is undone by SQLite when the database is next opened.
 void Control(const char* text) {
   sqlite3* db = Connection();
   StatementPtr stmt = PrepareOne(db, text);
