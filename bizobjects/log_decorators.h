@@ -1,18 +1,5 @@
-// Log decorators: a trace of each business-object operation on a stream.
-//
-// Contract: each of dump, save, load and validate first lets the inner
-// decorator (if any) do the same operation, ignoring its result, then writes
-// the heading "CCoreValue::<operation>() " and, for every element of the
-// collection in order, one line per key column ("PersonID = " + the key as
-// stored; a StrategyVisionXref writes its StrategyID line and then its
-// VisionID line). Every line ends with a line feed; the lines go to the
-// stream in large pieces, and the stream is flushed once the operation's
-// lines are all written, so nothing of a trace waits in a buffer when the
-// operation returns. Element states are not consulted. The result is true; it is false, with
-// nothing written, only when the decorator was given no stream. A decorator
-// without a collection writes the heading alone. The inner decorator is owned;
-// the stream and the collection are not, and must outlive the decorator's use.
-// Nothing here throws beyond what the stream throws.
+// Log decorators: a trace of each business-object operation on a stream,
+// naming the key of every element of the collection.
 #pragma once
 
 #include <cstddef>
@@ -22,13 +9,21 @@
 
 #include "bizobjects/bizobjects.h"
 
+// Each of dump, save, load and validate first lets the inner decorator (if
+// any) do the same, ignoring its result, then writes its trace and flushes the
+// stream, so nothing of the trace waits in a buffer when the operation
+// returns. Element states are not consulted. True; false, with nothing
+// written, when there is no stream. Nothing throws beyond what the stream
+// throws.
 template <class Element>
 class CLogDecorator : public CBizObjectDecorator {
  public:
   using ElementType = Element;
   using Collection = CBizObjectCollection<Element*>;
 
-  // Takes ownership of `inner` (may be null).
+  // Takes ownership of `inner` (may be null). `stream` and `collection` are
+  // not owned and must outlive the decorator's use; without a collection the
+  // trace is the heading alone.
   CLogDecorator(CBizObject* inner, std::ostream* stream, Collection* collection)
       : CBizObjectDecorator(inner), m_stream(stream), m_collection(collection) {}
   CLogDecorator(std::unique_ptr<CBizObject> inner, std::ostream* stream, Collection* collection)
@@ -45,6 +40,10 @@ class CLogDecorator : public CBizObjectDecorator {
   // line) would cost more than reading the table.
   static constexpr std::size_t kPieceSize = 64 * 1024;
 
+  // The heading "CCoreValue::<operation>() ", then per element of the
+  // collection, in order, one line per key column ("PersonID = " + the key as
+  // stored; a StrategyVisionXref writes its StrategyID line, then its VisionID
+  // line). Every line ends with a line feed.
   bool Log(bool (CBizObject::*operation)(), const char* heading) {
     PassToInner(operation);
     if (!m_stream) return false;

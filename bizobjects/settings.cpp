@@ -7,6 +7,8 @@
 #include "data/db_connection.h"
 
 bool GetSetting(CDBConnection* connection, int32_t number, std::string& strVal, bool& bitVal, int32_t& intVal) {
+  // The log decorator's trace is thrown away; the collection's own trace
+  // still goes to standard output, as every collection's does.
   CSettingss settings;
   std::ostringstream discardedTrace;
   if (!LoadTable(connection, settings, discardedTrace)) return false;

@@ -1,12 +1,6 @@
 // What the reply processors share about storing a reply: what became of a
-// reply, and the test whether a reply has been stored before.
-//
-// Contract: header-only, no state, nothing throws. A mail-access program that
-// is restarted after a failure offers the same messages again, so a reply is
-// recognised by its owner (the survey or strategy identifier, compared with
-// SameGuid), its originator and its date, all three exactly as the database
-// gives them back. Rows are compared in the collection the caller has
-// already loaded; nothing is read here.
+// reply, and the test whether a reply has been stored before. Header-only, no
+// state; nothing here throws.
 #pragma once
 
 #include <string>
@@ -43,7 +37,10 @@ inline std::string AsLoaded(std::string text) {
 
 // True when `replies` (SurveyReply or StrategyGoalStatusReply rows: ReplyID,
 // owner identifier, ReplyEmail, ReplyDate) holds a reply of `ownerId` from
-// `originator` dated `date`.
+// `originator` dated `date`. A mail-access program restarted after a failure
+// offers the same messages again, so a reply is recognised by these three:
+// the owner compared with SameGuid, originator and date exactly as the
+// database gives them back. Only the caller's loaded rows are read.
 template <class Reply>
 bool HoldsStoredReply(const CBizObjectCollection<Reply*>& replies, const std::string& ownerId,
                       const std::string& originator, const std::string& date) {

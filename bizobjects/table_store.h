@@ -1,10 +1,6 @@
 // The chain every workflow builds over one table: the table's database
 // decorator wrapping its log decorator, so that each load and save runs the
 // table's statements and then traces the collection.
-//
-// Contract: the connection, the collection and the trace stream are the
-// caller's and must outlive the returned decorator; nothing is owned but the
-// log decorator inside. Exceptions of the database layer pass through.
 #pragma once
 
 #include <memory>
@@ -27,7 +23,9 @@ LV_PERSISTED_ENTITIES(LV_DECORATORS_OF)
 #undef LV_DECORATORS_OF
 
 // The database decorator of `collection`'s table over its log decorator,
-// which traces to `trace`.
+// which traces to `trace`. The connection, the collection and the stream are
+// the caller's and must outlive the result; it owns only the log decorator.
+// Exceptions of the database layer pass through.
 template <class Element>
 typename DecoratorsOf<Element>::Database LoggedTableStore(CDBConnection* connection,
                                                           CBizObjectCollection<Element*>& collection,
