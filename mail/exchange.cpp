@@ -79,7 +79,8 @@ std::string_view CutAt(std::string_view line, size_t limit) {
   return line.substr(0, end);
 }
 
-// The child's own words, so the office sees why without opening another log.
+// The child's own words, so the office sees why without opening another log:
+// its first lines, each indented by two blanks.
 void LogErrorOutput(RunLog& runLog, const platform::ProcessOutcome& outcome) {
   std::string_view rest = outcome.errorOutput;
   size_t shown = 0;
@@ -98,6 +99,8 @@ void LogErrorOutput(RunLog& runLog, const platform::ProcessOutcome& outcome) {
 
 }  // namespace
 
+// Every run's outcome is kept (RecordJobStatus), so LvMAPI's exit status
+// tells of the job's worst one.
 int MailAccessJobStatus() { return g_jobStatus; }
 
 void ResetMailAccessJobStatus() { g_jobStatus = 0; }
@@ -129,6 +132,8 @@ bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operati
 }
 
 bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int operation, const std::string& subject) {
+  // A file that cannot be written is logged, and the program is still
+  // started: it decides what a missing file means.
   const std::string path = NewExchangeFilePath();
   runLog << "Creating output file: " << path << std::endl;
   // The list and the body may name people and what they told the church.

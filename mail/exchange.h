@@ -1,19 +1,6 @@
-// Mail exchange with the mail-access program LVEmailAccess.
-//
-// This program never talks to a mail server. To send, it writes an outgoing
-// exchange file (numbered Recipient/Email elements, then one Body element)
-// under a fresh GUID name beside the program, starts LVEmailAccess on it,
-// waits for it to end and deletes the file. To fetch replies, it starts
-// LVEmailAccess on a file name that does not exist yet and reads the numbered
-// Originator/Date/Body elements that program has written into it.
-//
-// Nothing here throws. Failures are reported by results and in the run log:
-// a mail-access program that cannot be started, or that ends with anything
-// but 0, is logged with the reason and what it wrote to standard error, so a
-// run that sent or fetched nothing does not look like a success. The job's
-// worst outcome is kept for LvMAPI's exit status. Exchange files are
-// owned by the caller of NewExchangeFilePath, except in SendOutgoingExchange,
-// which creates and deletes its own.
+// Mail exchange with the mail-access program LVEmailAccess: this program never
+// talks to a mail server; it writes what to send into an exchange file for that
+// program and reads the replies it fetched from another.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +12,9 @@
 #include "mail/mail_recipient.h"
 #include "util/run_log.h"
 
+// None of these functions throws: failures are reported by their results and
+// in the run log.
+
 // Operation numbers of the mail-access program.
 inline constexpr int kMailSendGoalNotification = 1;  // outgoing file, one recipient
 inline constexpr int kMailSendSurvey = 2;            // outgoing file, the whole distribution list
@@ -35,7 +25,8 @@ inline constexpr int kMailFetchReplies = 4;          // incoming file, written b
 inline constexpr const char kMailAccessProgram[] = "LVEmailAccess";
 
 // A fresh exchange file path: the program's folder, a new GUID without its
-// braces (36 characters) and ".tmp". Never the same twice.
+// braces (36 characters) and ".tmp". Never the same twice. Creating and
+// deleting the file there is the caller's business.
 std::string NewExchangeFilePath();
 
 // Appends "<tag>value</tag>" to `out`; the value is written unchanged (no
@@ -51,11 +42,10 @@ std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, c
 // Starts the mail-access program with the arguments operation, path, subject
 // and flag (each a separate argument, so blanks and double quotes in the
 // subject arrive unchanged) and waits until it has ended. True when it was
-// started (whatever its exit status); false when it could not be started,
-// after logging one line with the reason to `runLog`. When it ends other than
-// with 0, `runLog` gets "The mail-access program ended with status N: <what
-// that means>" (or "... was stopped by signal N"), then the first lines it
-// wrote to standard error, indented by two blanks.
+// started, whatever its exit status; false when it could not be started.
+// `runLog` gets the reason a start failed, or, for an end other than with 0,
+// what the status means and the first lines the program wrote to standard
+// error, so a run that sent or fetched nothing does not look like a success.
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
                     int flag);
 
@@ -74,13 +64,11 @@ int MailAccessJobStatus();
 // Forgets the runs so far (a new job, or a test).
 void ResetMailAccessJobStatus();
 
-// The sending procedure shared by every outgoing mailing: makes a new
-// exchange file path, logs "Creating output file: <path>", writes
-// `exchangeText` there (line breaks normalised, see WriteTextFile), runs the
-// mail-access program with `operation`, `subject` and flag 0, and deletes the
-// file again, also when the program could not be started. A file that cannot
-// be written is logged; the program is still started (it decides what a
-// missing file means). Returns RunEmailAccess's result.
+// The sending procedure shared by every outgoing mailing: writes
+// `exchangeText` to a new exchange file of its own (line breaks normalised, see
+// WriteTextFile), runs the mail-access program on it with `operation`,
+// `subject` and flag 0, and deletes the file again, also when the program
+// could not be started. Returns RunEmailAccess's result.
 bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int operation, const std::string& subject);
 
 // Replaces the content of `stream` with the bytes of the file at `path`,

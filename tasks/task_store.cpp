@@ -278,6 +278,7 @@ std::string TaskFolderPath() {
 }
 
 bool UpdateOutlookGoalTask(std::string goalId, int32_t percent, std::string comment) {
+  // An empty identifier would match every task.
   if (goalId.empty() || percent < 0 || percent > 100) return false;
 
   const std::string folder = TaskFolderPath();
@@ -287,9 +288,15 @@ bool UpdateOutlookGoalTask(std::string goalId, int32_t percent, std::string comm
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
     std::string text;
+    // A file that cannot be read, or that libical reads only with errors,
+    // might hold the task that should change: the walk stops there, so no
+    // later task is changed in its place, and the file is never rewritten
+    // (libical would write its error markers into it).
     if (!platform::ReadWholeFile(path, text)) return false;
     Component root = ParseCalendar(text);
     if (!root) return false;
+    // Files without a task are passed over. Only the first task that matches
+    // changes, so at most one per call.
     icalcomponent* todo = icalcomponent_get_first_component(root.get(), ICAL_VTODO_COMPONENT);
     if (!todo || !DescriptionHolds(todo, goalId)) continue;
     const KindLines before = UpdatedKindLines(todo);
