@@ -1,18 +1,6 @@
-// Goal notification (command 1): the responsible person of every goal of a
-// strategy, or of the one goal named by a goal filter, gets one e-mail that
-// describes the goal and asks for a completion percentage and a comment
-// between tags; the reply carries the strategy and goal identifiers back in
-// tags at its end.
-//
-// LVML_SendStatusEmails loads the strategy into a CStrategyModel, then, per
-// goal in load order, writes one outgoing exchange file naming exactly one
-// recipient (the goal's person), runs the mail-access program on it with
-// operation 1 and the subject "Corvane Strategy: New Goal: " + title, and
-// deletes the file. A goal whose person is not found (or that has no person)
-// is skipped without a word. A strategy that is not found, or a goal filter
-// that matches no goal of it, sends nothing and says so in the run log.
-// Database failures throw (the gateway has logged them) and end the workflow;
-// e-mails handed over before stay sent. The result is always true.
+// Goal notification (command 1): the responsible person of each goal of a
+// strategy gets one e-mail that describes the goal and asks for a completion
+// percentage and a comment between tags.
 #pragma once
 
 #include <string>
@@ -21,8 +9,14 @@
 #include "strategy/strategy_model.h"
 #include "util/run_log.h"
 
+// Sends one e-mail per goal, in load order, to the goal's responsible person
+// alone (operation 1, subject "Corvane Strategy: New Goal: " + title); a goal
+// whose person was not found, or that has none, is passed over without a word.
 // `goalFilter` empty: every goal; otherwise only the goal with that
-// identifier (braces and letter case ignored). `runLog` may be null.
+// identifier (braces and letter case ignored). A strategy that is not found,
+// or a filter that matches no goal of it, sends nothing and adds nothing to
+// the run log. `runLog` may be null. Database failures throw (the gateway has
+// logged them); e-mails handed over before stay sent. Always true.
 bool LVML_SendStatusEmails(std::string goalFilter, RunLog* runLog, std::string strategyId);
 
 // The resource type table: the headings resources are listed under, in the
@@ -30,5 +24,6 @@ bool LVML_SendStatusEmails(std::string goalFilter, RunLog* runLog, std::string s
 std::vector<ResourceType> GoalResourceTypes();
 
 // The goal e-mail's body as composed in memory, before the line-break
-// normaliser sees it on the way to the exchange file.
+// normaliser sees it on the way to the exchange file. It ends with the
+// strategy and goal identifiers in tags, which the reply carries back.
 std::string ComposeGoalBody(const CStrategyModel& model, const CSmartGoal& goal);

@@ -13,6 +13,10 @@
 
 namespace {
 
+// The status from the first "<Status>" pair that holds more than blanks;
+// where none does, from the first "<status>" pair that does on a line the
+// person typed: the notification's instructions show the lower-case tags, and
+// their example (25) is never taken.
 std::string StatusValue(const std::string& body) {
   std::string status = TypedTagValue(body, "Status");
   return status.empty() ? ExtractFromTypedLines(body, "<status>", "</status>") : status;
@@ -25,6 +29,9 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
   std::ostringstream discardedTrace;
   const std::string replyId = NewGuidString();
 
+  // The tags the notification wrote, case-sensitive, leading spaces removed:
+  // the identifiers from the first occurrence of their tags, the status and
+  // the comment from the first pair of their tags that holds more than blanks.
   std::string strategyId;
   GetTagValue(body, "StrategyId", strategyId);
   if (strategyId.empty()) return Reported(ReplyOutcome::kNotStored, outcome);

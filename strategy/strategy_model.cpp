@@ -27,7 +27,9 @@ ChoiceItem ItemOf(const CResource& resource, bool linked) {
 }
 
 // Empties `catalog` and refills it from every row of the table, tracing the
-// load to standard output.
+// load to standard output (a heading line per load). The catalogs are the
+// only loads of the model traced there; every other load traces into a buffer
+// that is thrown away.
 template <class Collection>
 bool LoadCatalog(CDBConnection& connection, ChoiceItemList& catalog) {
   catalog.clear();

@@ -1,21 +1,6 @@
 // The in-memory picture of one strategy that the goal notification works on:
-// the strategy's title and description, its goals with their responsible
-// persons, due dates, resources and plans, the catalogs of every plan and
-// every resource, and the strategy's vision.
-//
-// Contract:
-// - CStrategyModel owns everything in it: its goals (CSmartGoalCollection
-//   owns each CSmartGoal), the catalogs and every goal's own choice lists
-//   (held by value). A goal's choice lists point back at the model and its
-//   catalogs, so a model is neither copied nor moved; it lives on the stack
-//   of the one workflow that uses it.
-// - The loaders read the database and write nothing to it and nothing to the
-//   run log. LoadChoiceCatalogs and LoadStrategyModel trace their catalog
-//   loads to standard output (a heading line per load); every other load is
-//   traced into a private buffer that is thrown away. Each loader opens its
-//   own connection.
-// - A failing statement throws out of the gateway (which has logged it) and
-//   out of the loader; what was loaded before it stays in the model.
+// its title and description, its goals with their persons, due dates,
+// resources and plans, the plan and resource catalogs, and its vision.
 #pragma once
 
 #include <cstddef>
@@ -123,6 +108,10 @@ class CSmartGoalCollection {
   std::vector<std::unique_ptr<CSmartGoal>> m_goals;
 };
 
+// Owns everything in it: its goals and, by value, the catalogs and every
+// goal's choice lists. Those lists point back at the model and its catalogs,
+// so a model is neither copied nor moved; it lives on the stack of the one
+// workflow that uses it.
 class CStrategyModel {
  public:
   CStrategyModel() = default;
@@ -153,6 +142,10 @@ struct VisionRecord {
   std::string OpeningParagraph;
   std::string Text;
 };
+
+// The loaders read the database on a connection of their own and write
+// nothing to it nor to the run log. A failing statement throws (the gateway
+// has logged it); what was loaded before it stays in the model.
 
 // Empties and refills the plan and the resource catalog (every row, not
 // linked, in table order). Returns the resource load's result.

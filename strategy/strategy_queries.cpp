@@ -6,6 +6,11 @@
 #include "data/row_walk.h"
 #include "util/identifiers.h"
 
+// Each query sends one fixed SELECT text; none sorts, so rows come in the
+// database's order. Values are kept as text. Identifiers put into a WHERE
+// clause have their single quotes doubled; a GUID holds none, so its
+// statement is unchanged.
+
 bool LVSAL_GetStrategy(CDBConnection& connection, std::string strategyId, CStrategy& strategy) {
   bool found = false;
   ForEachResultRow(

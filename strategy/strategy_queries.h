@@ -1,16 +1,6 @@
 // The strategy queries the generic table loads cannot give: one strategy row,
 // the goals linked to a strategy, a goal's resources and plans with their link
 // rows, and the functional-area paragraphs of a vision.
-//
-// Each takes an open connection (not opened, closed or owned here), sends one
-// fixed SELECT text and walks its rows in the database's order (no statement
-// sorts). Identifiers put into a WHERE clause have their single quotes
-// doubled; a GUID holds none, so its statement is unchanged. Values are kept
-// as text. Elements are created here and handed to the caller's collection
-// (its load: state Clean), which owns them. Nothing is written to the
-// database or to the run log. A failing statement throws out of the gateway
-// (after the database error log entry); elements appended before it stay in
-// their collections.
 #pragma once
 
 #include <string>
@@ -18,6 +8,12 @@
 
 #include "bizobjects/bizobjects.h"
 #include "data/db_connection.h"
+
+// Each runs on the caller's open connection (not opened, closed or owned
+// here) and writes nothing to the database or the run log. Elements are
+// handed, in the database's row order, to the caller's collection (its load:
+// state Clean), which owns them. A failing statement throws (after the
+// database error log entry); elements appended before it stay.
 
 // One functional-area paragraph of a vision.
 struct VisionFunctionalAreaRow {

@@ -1,12 +1,5 @@
 // The survey e-mail body: the text every recipient of a survey reads and
-// answers between numbered tags, and the contract with the reply parser (the
-// answer tags, the <SurveyID> line and the <QuestionIDn> lines written here
-// are exactly what it looks for in a returned message).
-//
-// Two variants: machine-readable (command 2) adds the general instructions,
-// an empty answer tag under every question and the identifier footer; the
-// plain variant (command 3) ends with "Thank You!". Texts are written as they
-// are, nothing is escaped. Rendering cannot fail except through the stream.
+// answers between numbered tags.
 #pragma once
 
 #include <cstddef>
@@ -51,5 +44,10 @@ class SurveyBodyWriter {
 };
 
 // Appends the whole body of `mailing` to `out`, using `writer` (rewound onto
-// `mailing`, line breaks set to CR LF) for the questions.
+// `mailing`, line breaks set to CR LF) for the questions. The machine-readable
+// variant (command 2) adds the general instructions, an empty answer tag under
+// every question and the footer of <SurveyID> and <QuestionIDn> lines: exactly
+// what the reply parser looks for in a returned message. The plain variant
+// (command 3) ends with "Thank You!". Texts are written as they are, nothing is
+// escaped; only the stream can fail.
 void RenderSurveyBody(std::ostream& out, SurveyBodyWriter& writer, const SurveyMailing& mailing, bool machineReadable);

@@ -9,6 +9,11 @@
 #include "tarnbase/vista_results.h"
 #include "util/identifiers.h"
 
+// Each query sends one fixed SQL text (two for a person search that falls
+// back) and keeps every value as text. Identifiers put into a WHERE clause
+// have their single quotes doubled, as do search names; a GUID holds none, so
+// its statement is unchanged.
+
 namespace {
 
 template <class Element, std::size_t... Column>

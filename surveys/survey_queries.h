@@ -1,16 +1,6 @@
 // The survey queries the generic table loads cannot give: a survey's persons,
 // its extra e-mail addresses, its questions in question-number order, every
 // multiple-choice set with its answers, and the person search.
-//
-// Each takes an open connection (not opened, closed or owned here), sends one
-// fixed SQL text (two for a person search that falls back) and turns every
-// row into an element handed to the collection's load (state Clean), keeping
-// the database's row order. Identifiers put into a WHERE clause have their
-// single quotes doubled, as do search names; a GUID holds none, so its
-// statement is unchanged. Values are kept as text. The entity queries return
-// true whether or not rows were found. A failing statement throws out of the
-// gateway (after the database error log entry); elements appended before it
-// stay in the collection.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +10,12 @@
 #include "bizobjects/bizobjects.h"
 #include "data/db_connection.h"
 #include "surveys/survey_records.h"
+
+// Each runs on the caller's open connection (not opened, closed or owned
+// here) and hands every row, in the database's order, to the collection's
+// load (state Clean). The entity queries are true whether or not rows were
+// found. A failing statement throws (after the database error log entry);
+// elements appended before it stay in the collection.
 
 // The persons assigned to the survey. Appends.
 bool LVSAL_GetSurveyPersons(CDBConnection& connection, CPersons& persons, std::string surveyId);
@@ -37,4 +33,3 @@ void LVSAL_GetMultipleChoiceSets(CDBConnection& connection, std::vector<Multiple
 // tried once more as a first name. Appends.
 bool LVSAL_FindPersons(CDBConnection& connection, CPersons& persons, std::string firstName, std::string lastName,
                        std::string personId);
-

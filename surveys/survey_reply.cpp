@@ -14,13 +14,16 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   connection.Open();
   const std::string replyId = NewGuidString();
 
+  // The tags are case-sensitive and their values lose their leading spaces.
+  // Identifiers come from the first occurrence of their tags.
   std::string surveyId;
   GetTagValue(body, "SurveyID", surveyId);
   if (surveyId.empty()) return Reported(ReplyOutcome::kNotStored, outcome);
 
   // Both tables are loaded whole: the replies to recognise a message seen
   // before, the responses because their trace on standard output lists every
-  // stored response.
+  // stored response (their load and save; both collections also print their
+  // operation traces when they are destroyed).
   std::ostringstream discardedTrace;
   CSurveyReplys replies;
   auto replyStore = LoggedTableStore(&connection, replies, discardedTrace);
@@ -31,6 +34,11 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
 
   if (HoldsStoredReply(replies, surveyId, originator, date)) return Reported(ReplyOutcome::kNotStored, outcome);
 
+  // Answer N belongs to the question whose identifier stands in question tag
+  // N; the walk ends at the first N without one. An answer is the first pair
+  // of its tags that holds more than blanks, so an answer typed under the
+  // blank form the reply quotes is found. Quotes are doubled here, for SQL:
+  // that is this operation's business, not the sender's.
   int answered = 0;
   for (int n = 1;; ++n) {
     const std::string answer = TypedTagValue(body, "answer" + std::to_string(n));
