@@ -15,10 +15,12 @@ namespace {
 using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body, ReplyOutcome* outcome);
 
 
-// One kind of reply: fetched under `subject` into `path`, each record handed
-// to `receiver`, counted (also when the receiver could not use it; one that
-// had nothing typed between its tags is named in the log, since its sender
-// believes it answered), the file deleted. An exception of the receiver leaves at once and keeps the file.
+// One kind of reply: fetched under `subject` into `path`, each record
+// (Originator<n>, Date<n>, Body<n> for n = 1, 2, ... up to the first
+// incomplete one) handed to `receiver`, counted (also when the receiver could
+// not use it; one that had nothing typed between its tags is named in the
+// log, since its sender believes it answered), the file deleted. An exception
+// of the receiver leaves at once and keeps the file.
 int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const char* subject,
                      ReplyReceiver receiver, const char* countLine) {
   RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
