@@ -14,7 +14,6 @@ namespace {
 
 using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body, ReplyOutcome* outcome);
 
-
 // One kind of reply: fetched under `subject` into `path`, each record
 // (Originator<n>, Date<n>, Body<n> for n = 1, 2, ... up to the first
 // incomplete one) handed to `receiver`, counted (also when the receiver could

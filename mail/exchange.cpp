@@ -137,7 +137,9 @@ bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int o
   const std::string path = NewExchangeFilePath();
   runLog << "Creating output file: " << path << std::endl;
   // The list and the body may name people and what they told the church.
-  if (!WriteTextFile(path, exchangeText, platform::FileAccess::OwnerOnly)) runLog << "Could not write output file: " << path << std::endl;
+  if (!WriteTextFile(path, exchangeText, platform::FileAccess::OwnerOnly)) {
+    runLog << "Could not write output file: " << path << std::endl;
+  }
   const bool ran = RunEmailAccess(runLog, path, operation, subject, 0);
   platform::RemoveFile(path);
   return ran;

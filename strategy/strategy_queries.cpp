@@ -15,7 +15,8 @@ bool LVSAL_GetStrategy(CDBConnection& connection, std::string strategyId, CStrat
   bool found = false;
   ForEachResultRow(
       connection,
-      "SELECT StrategyID, StrategyTitle, StrategyDesc  FROM Strategy WHERE StrategyID = '" + WithQuotesDoubled(strategyId) + "'",
+      "SELECT StrategyID, StrategyTitle, StrategyDesc  FROM Strategy WHERE StrategyID = '" +
+          WithQuotesDoubled(strategyId) + "'",
       [&](const CVistaResults& row) {
         const std::string id = row.GetField(1);
         if (!SameGuid(id, strategyId)) return true;

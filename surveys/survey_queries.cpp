@@ -51,8 +51,8 @@ bool LVSAL_GetSurveyPersons(CDBConnection& connection, CPersons& persons, std::s
 
 bool LVSAL_GetSurveyOtherEmails(CDBConnection& connection, CSurveyOtherEmails& otherEmails, std::string surveyId) {
   LoadRows(connection,
-           "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" + WithQuotesDoubled(surveyId) +
-               "'",
+           "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" +
+               WithQuotesDoubled(surveyId) + "'",
            otherEmails);
   return true;
 }
