@@ -35,7 +35,8 @@ std::string Quoted(const std::string& folder) {
 constexpr size_t kUidsPerCommand = 50;
 
 // Messages fetched in one command, together at most this size: libcurl
-// counts an answer's lines about twice against its 300 KB limit, and a
+// counts such an answer about twice against its 300 KB limit on response
+// headers (more for many small messages, hence kUidsPerCommand too), and a
 // line no longer than this is never shortened (see kFetchBufferBytes).
 constexpr std::uint64_t kBytesPerFetch = 64 * 1024;
 // libcurl's receive buffer for such a command: it shortens only lines that
@@ -163,8 +164,9 @@ void ImapStore::FetchAhead(std::uint32_t uid) {
     m_session.DropConnection();
     return;
   }
+  // An empty text is left to the single fetch, which tells why.
   for (FetchedMessage& message : *messages) {
-    if (std::binary_search(batch.begin(), batch.end(), message.uid)) {
+    if (!message.text.empty() && std::binary_search(batch.begin(), batch.end(), message.uid)) {
       m_prefetched[message.uid] = std::move(message.text);
     }
   }
