@@ -6,19 +6,25 @@
 #            Postfix's smtp-source (a load generator: the server's practical
 #            limit) and a loop of msmtp (one process per message); then once
 #            more against smtp-source with Postfix's smtp-sink as the server;
-#   fetching COUNT replies over IMAP (implicit TLS), against mbsync (isync)
-#            pulling the same mailbox into a local Maildir.
+#   fetching 2,000 and 5,000 replies (FETCH_COUNTS) of some 3.6 KB over IMAP
+#            (implicit TLS), against mbsync (isync) pulling the same mailbox
+#            into a local Maildir; with BEFORE_BUILD, a second LVEmailAccess
+#            (an earlier build) in the same rounds.
 #
 # The servers are the ones the tests use (tests/emailaccess/servers/
 # mail_servers.py: Dovecot, and an aiosmtpd submission server with a third
 # listener without TLS and login, since smtp-source has neither). Every
 # client gets the same server, the same message size and an empty delivery
 # folder. LVEmailAccess and msmtp are also measured with STARTTLS and login.
-# Timings are medians of RUNS runs taken in turn (fetching: after one
-# warm-up run each), since the machine may be shared.
+# Timings are medians of RUNS runs taken in turn, since the machine may be
+# shared. For fetching, the mailbox is made fresh before every run of every
+# client (the messages delivered again, Dovecot's index and UIDs gone), so
+# each starts from what a mail server has after new mail arrived.
 #
 # Usage: bench/mail_bench.sh [BUILD_DIR] [COUNT] [RUNS] [MSMTP_COUNT]
-# Defaults: build 5000 3 1000. The msmtp loop sends MSMTP_COUNT messages (at
+# Defaults: build 5000 3 1000. Environment: FETCH_COUNTS (default
+# "2000 5000"), BEFORE_BUILD (another build folder to fetch with too),
+# SKIP_SENDING=1 (fetching only). The msmtp loop sends MSMTP_COUNT messages (at
 # some 20 a second a full list would take minutes); its rate is compared. Installs postfix (for smtp-source), msmtp and isync
 # when missing (scripts/bootstrap.sh --install). Works in a temporary folder
 # that it removes afterwards, and stops the servers it started.
@@ -48,6 +54,13 @@ trap cleanup EXIT
 
 mkdir "$work/bin"
 cp "$build/bin/LVEmailAccess" "$work/bin/"
+before_build=${BEFORE_BUILD:-}
+if [ -n "$before_build" ]; then
+  case $before_build in /*) ;; *) before_build=$(pwd)/$before_build ;; esac
+  mkdir "$work/before"
+  cp "$before_build/bin/LVEmailAccess" "$work/before/"
+fi
+fetch_counts=${FETCH_COUNTS:-2000 5000}
 
 coproc SERVERS { exec /usr/bin/python3 "$source_dir/tests/emailaccess/servers/mail_servers.py" --open-smtp 2>"$work/servers.err"; }
 servers_pid=$SERVERS_PID
@@ -84,6 +97,7 @@ CONF
   chmod 600 "$work/bin/LVEmailAccess.conf"
 }
 
+if [ "${SKIP_SENDING:-0}" != "1" ]; then
 # ---- sending ---------------------------------------------------------------
 # A survey body of a realistic length, and the distribution list.
 /usr/bin/python3 - "$work/out.tmp" "$count" <<'PY'
@@ -247,20 +261,39 @@ printf '%-44s %9s %9s  %s\n' "smtp-source, 4 sessions (no TLS, no login)" "$t_si
 printf '%-44s %9s %9s  %s\n' "LVEmailAccess (no TLS, no login)" "$t_sink_ours" "$(rate "$t_sink_ours")" "${sink_ours[*]}"
 echo "LVEmailAccess rate / smtp-source 1 session on smtp-sink: $(ratio "$t_sink1" "$t_sink_ours")   (target >= 0.8)"
 
+fi
+
 # ---- fetching --------------------------------------------------------------
-# COUNT replies waiting in the inbox, delivered as a mail server does.
-/usr/bin/python3 - "$maildir" "$count" "$uid" "$gid" <<'PY'
-import os, sys, time
+# The inbox made fresh with N replies of some 3.6 KB (a reply quoting the
+# whole survey), delivered as a mail server does: whatever was there, and
+# Dovecot's index and UID list, go first (it makes a new UIDVALIDITY).
+fresh_mailbox() {  # fresh_mailbox N
+  /usr/bin/python3 - "$maildir" "$1" "$uid" "$gid" <<'PY'
+import os, sys
 maildir, count, uid, gid = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+for sub in ("new", "cur", "tmp"):
+    for name in os.listdir(os.path.join(maildir, sub)):
+        os.remove(os.path.join(maildir, sub, name))
+for name in os.listdir(maildir):
+    if name.startswith("dovecot-uidlist") or name.startswith("dovecot.index"):
+        os.remove(os.path.join(maildir, name))
 quoted = "".join("> %d.  Question number %d of the spring survey, asked of every member?\r\n"
-                 "> <answer%d>  </answer%d>\r\n" % (n, n, n, n) for n in range(1, 16))
+                 ">     Please type in text.\r\n> <answer%d>  </answer%d>\r\n>\r\n" % (n, n, n, n)
+                 for n in range(1, 16))
+quoted = ("On Sun, 1 Mar 2026 at 09:00, Grace Fellowship <office@grace.example.org> wrote:\r\n"
+          ">         Spring Ministry Survey\r\n>\r\n> Dear friends at Grace Fellowship,\r\n>\r\n" + quoted +
+          "> Thank You!\r\n> <SurveyID>{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}</SurveyID>\r\n")
 for n in range(1, count + 1):
     text = ("From: Member %d <member%d@example.org>\r\nTo: office@grace.example.org\r\n"
             "Subject: Re: Corvane Survey - Spring Ministry Survey\r\nDate: Mon, 2 Mar 2026 10:%02d:00 +0000\r\n"
-            "Message-ID: <reply%d@example.org>\r\nMIME-Version: 1.0\r\n"
-            "Content-Type: text/plain; charset=utf-8\r\n\r\n"
-            "My answers are below.\r\n<answer1>Yes</answer1>\r\n<answer2>%d</answer2>\r\n\r\n%s"
-            % (n, n, n % 60, n, n, quoted))
+            "Message-ID: <reply%d@example.org>\r\nIn-Reply-To: <survey%d@grace.example.org>\r\n"
+            "References: <survey%d@grace.example.org>\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+            "My answers are below.\r\n<answer1>Yes</answer1>\r\n<answer2>%d</answer2>\r\n"
+            "<answer3>We would like more evening services in the summer.</answer3>\r\n\r\n%s"
+            "\r\n-- \r\nMember %d\r\nGrace Fellowship, choir and Sunday school\r\n"
+            % (n, n, n % 60, n, n, n, n, quoted, n))
+    text += "\r\n" + "Sent from my phone. " * max(0, (3600 - len(text)) // 20) + "\r\n"
     name = "%d.M%06dP%dQ%d.bench" % (1772445600 + n, n, os.getpid(), n)
     path = os.path.join(maildir, "new", name)
     with open(os.path.join(maildir, "tmp", name), "w") as f:
@@ -268,15 +301,22 @@ for n in range(1, count + 1):
     os.rename(os.path.join(maildir, "tmp", name), path)
     os.chown(path, uid, gid)
 PY
+}
 
 configure "smtp://127.0.0.1:$smtp" yes church
-fetch_lvemailaccess() {
-  rm -f "$work/bin/in.tmp" "$work/bin/LVEmailAccess.state" "$work/bin/LVEmailAccess.log"
-  local start end
+[ -z "$before_build" ] || cp "$work/bin/LVEmailAccess.conf" "$work/before/"
+fetch_lvemailaccess() {  # fetch_lvemailaccess FOLDER N -> seconds
+  fresh_mailbox "$2"
+  rm -f "$1/in.tmp" "$1/LVEmailAccess.state" "$1/LVEmailAccess.log"
+  local start end unread
   start=$(now)
-  "$work/bin/LVEmailAccess" 4 "$work/bin/in.tmp" "Corvane Survey" 0 >/dev/null
+  "$1/LVEmailAccess" 4 "$1/in.tmp" "Corvane Survey" 0 >/dev/null
   end=$(now)
-  grep -q "<Originator$count>" "$work/bin/in.tmp" || { echo "LVEmailAccess did not fetch $count replies" >&2; exit 1; }
+  [ "$(grep -c "^<Originator[0-9]*>" "$1/in.tmp")" -eq "$2" ] ||
+    { echo "LVEmailAccess in $1 did not fetch $2 replies" >&2; exit 1; }
+  # Fetching leaves every reply unread.
+  unread=$(find "$maildir/new" "$maildir/cur" -maxdepth 1 -type f | grep -vc ':2,[A-Z]*S' || true)
+  [ "$unread" -eq "$2" ] || { echo "LVEmailAccess in $1 left $unread of $2 replies unread" >&2; exit 1; }
   elapsed "$start" "$end"
 }
 
@@ -304,31 +344,55 @@ Create Near
 Expunge None
 SyncState *
 RC
-fetch_mbsync() {
+# The same without flushing every message to the disk, for reference: on a
+# slow disk mbsync's time is mostly its fsyncs.
+{ echo "FSync no"; cat "$work/mbsyncrc"; } > "$work/mbsyncrc-nofsync"
+fetch_mbsync() {  # fetch_mbsync N [CONFIG] -> seconds
+  fresh_mailbox "$1"
   rm -rf "$work/mbsync"
   mkdir "$work/mbsync"
   local start end
   start=$(now)
-  mbsync -q -c "$work/mbsyncrc" pull
+  mbsync -q -c "${2:-$work/mbsyncrc}" pull
   end=$(now)
-  [ "$(find "$work/mbsync/INBOX/new" "$work/mbsync/INBOX/cur" -type f | wc -l)" -eq "$count" ] ||
-    { echo "mbsync did not fetch $count replies" >&2; exit 1; }
+  [ "$(find "$work/mbsync/INBOX/new" "$work/mbsync/INBOX/cur" -type f | wc -l)" -eq "$1" ] ||
+    { echo "mbsync did not fetch $1 replies" >&2; exit 1; }
   elapsed "$start" "$end"
 }
 
-fetch_lvemailaccess >/dev/null  # warm-up: Dovecot builds its index and cache
-fetch_mbsync >/dev/null
-ours=() theirs=()
-for ((r = 1; r <= runs; r++)); do
-  ours+=("$(fetch_lvemailaccess)")
-  theirs+=("$(fetch_mbsync)")
+fresh_mailbox 1
+reply_size=$(stat -c %s "$(find "$maildir/new" -type f | head -n 1)")
+warm=0
+for n in $fetch_counts; do
+  if [ "$warm" = 0 ]; then  # warm-up: the programs and libraries into memory
+    fetch_lvemailaccess "$work/bin" "$n" >/dev/null
+    fetch_mbsync "$n" >/dev/null
+    warm=1
+  fi
+  ours=() theirs=() before=() nofsync=()
+  for ((r = 1; r <= runs; r++)); do
+    ours+=("$(fetch_lvemailaccess "$work/bin" "$n")")
+    theirs+=("$(fetch_mbsync "$n")")
+    nofsync+=("$(fetch_mbsync "$n" "$work/mbsyncrc-nofsync")")
+    [ -z "$before_build" ] || before+=("$(fetch_lvemailaccess "$work/before" "$n")")
+  done
+  t_fetch=$(median "${ours[@]}")
+  t_mbsync=$(median "${theirs[@]}")
+  printf '\n%-44s %9s  %s\n' "fetching $n replies of $reply_size bytes (imaps)" "median s" "each run (mailbox fresh before each)"
+  printf '%-44s %9s  %s\n' "LVEmailAccess operation 4" "$t_fetch" "${ours[*]}"
+  if [ -n "$before_build" ]; then
+    t_before=$(median "${before[@]}")
+    printf '%-44s %9s  %s\n' "LVEmailAccess operation 4 of BEFORE_BUILD" "$t_before" "${before[*]}"
+  fi
+  printf '%-44s %9s  %s\n' "mbsync pull" "$t_mbsync" "${theirs[*]}"
+  t_nofsync=$(median "${nofsync[@]}")
+  printf '%-44s %9s  %s\n' "mbsync pull, FSync no (for reference)" "$t_nofsync" "${nofsync[*]}"
+  per_round=()
+  for ((r = 0; r < runs; r++)); do per_round+=("$(ratio "${ours[$r]}" "${theirs[$r]}")"); done
+  echo "LVEmailAccess time / mbsync time: $(ratio "$t_fetch" "$t_mbsync") (each round: ${per_round[*]})   (target <= 0.5)"
+  echo "LVEmailAccess time / mbsync time without fsync: $(ratio "$t_fetch" "$t_nofsync")"
+  if [ -n "$before_build" ]; then
+    echo "BEFORE_BUILD time / mbsync time: $(ratio "$t_before" "$t_mbsync"); LVEmailAccess / BEFORE_BUILD: $(ratio "$t_fetch" "$t_before")"
+  fi
+  echo "every reply was still unread after each LVEmailAccess run"
 done
-t_fetch=$(median "${ours[@]}")
-t_mbsync=$(median "${theirs[@]}")
-unread=$(find "$maildir/new" "$maildir/cur" -maxdepth 1 -type f | grep -vc ':2,[A-Z]*S' || true)
-
-printf '\n%-44s %9s %9s\n' "fetching $count replies (imaps)" "seconds" "runs"
-printf '%-44s %9s %9s\n' "LVEmailAccess operation 4" "$t_fetch" "${ours[*]}"
-printf '%-44s %9s %9s\n' "mbsync pull" "$t_mbsync" "${theirs[*]}"
-echo "LVEmailAccess time / mbsync time: $(ratio "$t_fetch" "$t_mbsync")   (target <= 1.2)"
-echo "replies still unread in the inbox afterwards: $unread of $count"

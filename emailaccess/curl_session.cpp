@@ -91,6 +91,8 @@ bool IsRefusal(const std::string& line) {
 }
 
 size_t CurlSession::OnReply(char* data, size_t size, size_t count, void* self) {
+  CurlSession& session = *static_cast<CurlSession*>(self);
+  if (session.m_keepTranscript) session.m_current->transcript.append(data, size * count);
   std::string line(data, size * count);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   CurlResult& result = *static_cast<CurlSession*>(self)->m_current;
@@ -112,9 +114,17 @@ int CurlSession::OnDebug(CURL*, curl_infotype type, char* data, size_t size, voi
   return 0;
 }
 
-CurlResult CurlSession::Perform(const Prepare& prepare) {
+void CurlSession::DropConnection() {
+  CURL* fresh = curl_easy_init();
+  if (!fresh) throw TransportError("cannot set up libcurl", false, FailureScope::Connection);
+  curl_easy_cleanup(m_handle);
+  m_handle = fresh;
+}
+
+CurlResult CurlSession::Perform(const Prepare& prepare, bool keepTranscript) {
   CurlResult result;
   m_current = &result;
+  m_keepTranscript = keepTranscript;
   m_errorBuffer[0] = '\0';
   // A reset keeps the open connection; only the options go.
   curl_easy_reset(m_handle);
@@ -155,6 +165,7 @@ CurlResult CurlSession::Perform(const Prepare& prepare) {
   if (m_numericReplies) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.response);
   if (result.code != CURLE_OK) result.error = m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(result.code);
   m_current = nullptr;
+  m_keepTranscript = false;
   return result;
 }
 

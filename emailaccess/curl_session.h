@@ -35,6 +35,7 @@ struct CurlResult {
   std::string body;       // what the request returned: a message, untagged IMAP responses
   std::string lastReply;  // the server's last reply line
   std::string refusal;    // its last refusal: "550 5.1.1 no such user", "A7 NO [TRYCREATE] ..."
+  std::string transcript;  // every reply line as received, when asked for
 };
 
 enum class FailureKind {
@@ -67,7 +68,12 @@ class CurlSession {
   using Prepare = std::function<void(CURL*)>;
 
   // One request: the shared options, then `prepare`'s own. Never throws.
-  CurlResult Perform(const Prepare& prepare);
+  // With `keepTranscript` the result also holds every reply line.
+  CurlResult Perform(const Prepare& prepare, bool keepTranscript = false);
+
+  // Closes the connection; the next request opens a new one. For when what
+  // the server sends can no longer be told apart from what it sent before.
+  void DropConnection();
 
   // Perform, retrying temporary failures; `action` describes the request in
   // messages ("sending to ann@example.org"). Throws TransportError.
@@ -99,6 +105,7 @@ class CurlSession {
   EventLog& m_log;
   std::string m_name;
   CurlResult* m_current = nullptr;
+  bool m_keepTranscript = false;
   char m_errorBuffer[CURL_ERROR_SIZE] = {};
   bool m_recordTls = false;
   std::string m_tlsDescription;

@@ -104,6 +104,129 @@ std::optional<std::string> ListAfter(std::string_view line, size_t from) {
   return list->substr(1, list->size() - (list->back() == ')' ? 2 : 1));
 }
 
+
+// One response of an answer with literals: the text before each literal
+// (without its "{n}"), the literal, and the text after the last one.
+struct ResponsePart {
+  std::string_view text;
+  std::optional<std::string_view> literal;
+};
+
+// Where the "{n}" (or "{n+}") that ends `line` starts, and n.
+std::optional<std::pair<size_t, size_t>> AnnouncedLiteral(std::string_view line) {
+  if (line.empty() || line.back() != '}') return std::nullopt;
+  const size_t open = line.rfind('{');
+  if (open == std::string_view::npos) return std::nullopt;
+  std::string_view digits = line.substr(open + 1, line.size() - open - 2);
+  if (!digits.empty() && digits.back() == '+') digits.remove_suffix(1);
+  if (digits.empty() || digits.size() > 12 ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  const std::optional<std::uint64_t> length = ParseNumber<std::uint64_t>(digits);
+  if (!length) return std::nullopt;
+  return std::make_pair(open, static_cast<size_t>(*length));
+}
+
+// The values of a FETCH response, across its literals: atoms (a section in
+// brackets counts as part of its atom), strings (quoted or literal) and
+// parentheses.
+class FetchValues {
+ public:
+  enum class Kind { End, Open, Close, Atom, String };
+  struct Value {
+    Kind kind = Kind::End;
+    std::string text;
+  };
+
+  explicit FetchValues(const std::vector<ResponsePart>& parts) : m_parts(parts) {}
+
+  Value Next() {
+    for (;;) {
+      const ResponsePart& part = m_parts[m_part];
+      while (m_at < part.text.size() && part.text[m_at] == ' ') ++m_at;
+      if (m_at < part.text.size()) break;
+      if (part.literal && !m_literalTaken) {
+        m_literalTaken = true;
+        return {Kind::String, std::string(*part.literal)};
+      }
+      if (m_part + 1 >= m_parts.size()) return {};
+      ++m_part;
+      m_at = 0;
+      m_literalTaken = false;
+    }
+    const std::string_view text = m_parts[m_part].text;
+    const char c = text[m_at];
+    if (c == '(' || c == ')') {
+      ++m_at;
+      return {c == '(' ? Kind::Open : Kind::Close, {}};
+    }
+    if (c == '"') {
+      std::string value;
+      for (++m_at; m_at < text.size() && text[m_at] != '"'; ++m_at) {
+        if (text[m_at] == '\\' && m_at + 1 < text.size()) ++m_at;
+        value += text[m_at];
+      }
+      ++m_at;
+      return {Kind::String, value};
+    }
+    const size_t start = m_at;
+    bool inSection = false;
+    for (; m_at < text.size(); ++m_at) {
+      const char d = text[m_at];
+      if (d == '[') inSection = true;
+      else if (d == ']') inSection = false;
+      else if (!inSection && (d == ' ' || d == '(' || d == ')')) break;
+    }
+    return {Kind::Atom, std::string(text.substr(start, m_at - start))};
+  }
+
+ private:
+  const std::vector<ResponsePart>& m_parts;
+  size_t m_part = 0;
+  size_t m_at = 0;
+  bool m_literalTaken = false;
+};
+
+// The UID and text of a "* n FETCH (UID u BODY[] {size} ...)" response.
+std::optional<FetchedMessage> ReadFetchedMessage(const std::vector<ResponsePart>& parts) {
+  using Kind = FetchValues::Kind;
+  FetchValues values(parts);
+  const FetchValues::Value star = values.Next();
+  const FetchValues::Value sequence = values.Next();
+  const FetchValues::Value word = values.Next();
+  if (star.text != "*" || !ParseNumber<std::uint32_t>(sequence.text) || Upper(word.text) != "FETCH" ||
+      values.Next().kind != Kind::Open) {
+    return std::nullopt;
+  }
+  FetchedMessage message;
+  bool hasText = false;
+  for (;;) {
+    const FetchValues::Value name = values.Next();
+    if (name.kind != Kind::Atom) break;
+    FetchValues::Value value = values.Next();
+    if (value.kind == Kind::Open) {
+      // A list (FLAGS): skipped whole.
+      for (int depth = 1; depth > 0;) {
+        const Kind kind = values.Next().kind;
+        if (kind == Kind::End) return std::nullopt;
+        depth += kind == Kind::Open ? 1 : kind == Kind::Close ? -1 : 0;
+      }
+      continue;
+    }
+    if (value.kind != Kind::Atom && value.kind != Kind::String) break;
+    const std::string item = Upper(name.text);
+    if (item == "UID" && value.kind == Kind::Atom) {
+      message.uid = ParseNumber<std::uint32_t>(value.text).value_or(0);
+    } else if (item == "BODY[]" && value.kind == Kind::String) {
+      message.text = std::move(value.text);
+      hasText = true;
+    }
+  }
+  if (message.uid == 0 || !hasText) return std::nullopt;
+  return message;
+}
+
 }  // namespace
 
 std::optional<std::string> ImapQuoted(std::string_view text) {
@@ -219,11 +342,46 @@ std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged) {
         while (std::optional<std::string> flag = flags.Next()) entry.seen = entry.seen || Upper(*flag) == "\\SEEN";
       } else if (item == "INTERNALDATE") {
         entry.internalDateNs = ParseInternalDate(*value).value_or(0);
+      } else if (item == "RFC822.SIZE") {
+        entry.size = ParseNumber<std::uint64_t>(*value).value_or(0);
       }
     }
     if (entry.uid != 0) fetched.push_back(entry);
   }
   return fetched;
+}
+
+std::optional<std::vector<FetchedMessage>> ParseFetchedMessages(std::string_view transcript) {
+  std::vector<FetchedMessage> messages;
+  bool endsTagged = false;
+  size_t pos = 0;
+  while (pos < transcript.size()) {
+    std::vector<ResponsePart> parts;
+    for (;;) {
+      const size_t newline = transcript.find('\n', pos);
+      if (newline == std::string_view::npos) return std::nullopt;  // an unfinished line
+      std::string_view line = transcript.substr(pos, newline - pos);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      pos = newline + 1;
+      const auto literal = AnnouncedLiteral(line);
+      if (!literal) {
+        parts.push_back({line, std::nullopt});
+        break;
+      }
+      if (transcript.size() - pos < literal->second) return std::nullopt;  // an unfinished literal
+      parts.push_back({line.substr(0, literal->first), transcript.substr(pos, literal->second)});
+      pos += literal->second;
+    }
+    const std::string_view first = parts.front().text;
+    const size_t blank = first.find(' ');
+    endsTagged = parts.size() == 1 && !first.empty() && first[0] != '*' && first[0] != '+' &&
+                 blank != std::string_view::npos && StartsWithWord(first.substr(blank + 1), "OK");
+    if (StartsWithWord(first, "*")) {
+      if (std::optional<FetchedMessage> message = ReadFetchedMessage(parts)) messages.push_back(std::move(*message));
+    }
+  }
+  if (!endsTagged) return std::nullopt;
+  return messages;
 }
 
 std::optional<std::int64_t> ParseInternalDate(std::string_view text) {

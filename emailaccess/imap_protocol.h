@@ -45,9 +45,29 @@ struct FetchedFlags {
   std::uint32_t uid = 0;
   bool seen = false;
   std::int64_t internalDateNs = 0;  // 0 when not given or not readable
+  std::uint64_t size = 0;           // RFC822.SIZE; 0 when not given
 };
-// "* 12 FETCH (UID 45 FLAGS (\Seen) INTERNALDATE "08-Dec-2026 03:15:36 +0000")"
+// "* 12 FETCH (UID 45 FLAGS (\Seen) INTERNALDATE "08-Dec-2026 03:15:36 +0000" RFC822.SIZE 1776)"
 std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged);
+
+// A message's text from an answer to "UID FETCH <set> BODY.PEEK[]".
+struct FetchedMessage {
+  std::uint32_t uid = 0;
+  std::string text;
+
+  bool operator==(const FetchedMessage&) const = default;
+};
+// `transcript` is every line libcurl passed to its header callback while
+// such a command ran: the server's whole answer, message texts included,
+// since libcurl hands a custom command's literals over only that way. It is
+// read as IMAP responses, each literal ("{1776}" at a line's end) by the
+// length it announces. The answer counts only when complete: every literal
+// whole and, last and outside any literal, a tagged OK. libcurl reads lines,
+// not literals, so a message line that merely looks like the command's end
+// ends its reading early; that shows here as an unfinished literal or a
+// missing tagged line, and gives nullopt. Messages come in the order given;
+// FETCH responses without UID or text are left out.
+std::optional<std::vector<FetchedMessage>> ParseFetchedMessages(std::string_view transcript);
 
 // "17-Jul-1996 02:44:25 -0700" as nanoseconds since 1970 (UTC); nullopt when
 // it is not such a date.

@@ -34,6 +34,17 @@ std::string Quoted(const std::string& folder) {
 // a few dozen lines per command stay far below it.
 constexpr size_t kUidsPerCommand = 50;
 
+// Messages fetched in one command, together at most this size: libcurl
+// counts such an answer about twice against its 300 KB limit on response
+// headers (more for many small messages, hence kUidsPerCommand too), and a
+// line no longer than this is never shortened (see kFetchBufferBytes).
+constexpr std::uint64_t kBytesPerFetch = 64 * 1024;
+// libcurl's receive buffer for such a command: it shortens only lines that
+// arrive longer than half of it.
+constexpr long kFetchBufferBytes = 512 * 1024;
+// Batches that failed before the rest of the run fetches singly.
+constexpr int kMostFailedBatches = 3;
+
 }  // namespace
 
 ImapStore::ImapStore(const Config& config, EventLog& log)
@@ -98,7 +109,7 @@ void ImapStore::MarkAhead(std::uint32_t uid) {
   auto next = std::find(m_listed.begin(), m_listed.end(), uid);
   for (next = next == m_listed.end() ? next : next + 1; next != m_listed.end() && batch.size() < kUidsPerCommand;
        ++next) {
-    if (!m_seenBefore[*next]) batch.push_back(*next);
+    if (!m_seenBefore[*next] && !Batchable(*next)) batch.push_back(*next);
   }
   std::sort(batch.begin(), batch.end());
   const std::string set = ImapUidSet(batch);
@@ -107,6 +118,58 @@ void ImapStore::MarkAhead(std::uint32_t uid) {
   m_batch.insert(batch.begin(), batch.end());
   m_batchUnfetched = m_batch;
   Command("marking UID " + set + " read while fetched", "UID STORE " + set + " +FLAGS.SILENT (\\Seen)", true);
+}
+
+bool ImapStore::Batchable(std::uint32_t uid) const {
+  auto size = m_sizes.find(uid);
+  return m_failedBatches < kMostFailedBatches && size != m_sizes.end() && size->second > 0 &&
+         size->second <= kBytesPerFetch && !m_fetchSingly.count(uid);
+}
+
+void ImapStore::FetchAhead(std::uint32_t uid) {
+  std::vector<std::uint32_t> batch;
+  std::uint64_t bytes = 0;
+  for (auto next = std::find(m_listed.begin(), m_listed.end(), uid); next != m_listed.end(); ++next) {
+    if (!Batchable(*next)) continue;
+    const std::uint64_t size = m_sizes.at(*next);
+    if (bytes + size > kBytesPerFetch || batch.size() >= kUidsPerCommand) break;
+    batch.push_back(*next);
+    bytes += size;
+  }
+  if (batch.empty() || batch.front() != uid) return;
+  std::sort(batch.begin(), batch.end());
+  const std::string url = m_mailboxUrl + ";UIDVALIDITY=" + std::to_string(m_listedValidity);
+  const std::string command = "UID FETCH " + ImapUidSet(batch) + " BODY.PEEK[]";
+  const CurlResult result = m_session.Perform(
+      [&](CURL* h) {
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kFetchBufferBytes);
+      },
+      true);
+  std::optional<std::vector<FetchedMessage>> messages;
+  if (result.code == CURLE_OK) messages = ParseFetchedMessages(result.transcript);
+  m_prefetched.clear();
+  if (!messages) {
+    // Whatever went wrong (the connection, a refusal, an answer cut short),
+    // these messages are fetched singly, where a failure is reported as it
+    // is; and what the server still sends of this answer must not be taken
+    // for the answer to the next command.
+    ++m_failedBatches;
+    m_fetchSingly.insert(batch.begin(), batch.end());
+    if (result.code == CURLE_OK) {
+      m_log.Warning(m_session.name() + ": the answer to fetching UID " + ImapUidSet(batch) +
+                    " could not be read whole; fetching them one at a time");
+    }
+    m_session.DropConnection();
+    return;
+  }
+  // An empty text is left to the single fetch, which tells why.
+  for (FetchedMessage& message : *messages) {
+    if (!message.text.empty() && std::binary_search(batch.begin(), batch.end(), message.uid)) {
+      m_prefetched[message.uid] = std::move(message.text);
+    }
+  }
 }
 
 void ImapStore::RestoreUnread() {
@@ -123,8 +186,12 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   m_uidValidity = 0;
   m_undeleted.reset();
   m_seenBefore.clear();
+  m_sizes.clear();
   m_listed.clear();
+  m_prefetched.clear();
+  m_fetchSingly.clear();
   const ImapKey base{m_settings.mailbox, UidValidity(), 0};
+  m_listedValidity = base.uidValidity;
   const std::optional<std::string> quoted = ImapQuoted(subject);
   std::vector<std::uint32_t> uids =
       Search("searching " + m_settings.mailbox, "UNDELETED" + (quoted ? " SUBJECT " + *quoted : ""));
@@ -135,7 +202,7 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   for (size_t i = 0; i < uids.size(); i += kUidsPerCommand) {
     const std::vector<std::uint32_t> chunk(uids.begin() + i, uids.begin() + std::min(uids.size(), i + kUidsPerCommand));
     const CurlResult fetched = Command("reading flags in " + m_settings.mailbox,
-                                       "UID FETCH " + ImapUidSet(chunk) + " (UID FLAGS INTERNALDATE)", true);
+                                       "UID FETCH " + ImapUidSet(chunk) + " (UID FLAGS INTERNALDATE RFC822.SIZE)", true);
     for (const FetchedFlags& entry : ParseFetchResponse(fetched.body)) details[entry.uid] = entry;
   }
   // UIDs grow with every message that arrives: their order is the order of
@@ -145,6 +212,7 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
     auto found = details.find(uid);
     if (found == details.end()) continue;
     m_seenBefore[uid] = found->second.seen;
+    m_sizes[uid] = found->second.size;
     m_listed.push_back(uid);
     ImapKey key = base;
     key.uid = uid;
@@ -168,6 +236,15 @@ std::string ImapStore::Read(const std::string& key) {
   const std::optional<ImapKey> parsed = ParseImapKey(key);
   if (!parsed || parsed->mailbox != m_settings.mailbox) {
     throw TransportError("message " + key + " is not one of " + m_settings.mailbox, false);
+  }
+  if (parsed->uidValidity == m_listedValidity) {
+    if (!m_prefetched.count(parsed->uid) && Batchable(parsed->uid)) FetchAhead(parsed->uid);
+    auto prefetched = m_prefetched.find(parsed->uid);
+    if (prefetched != m_prefetched.end()) {
+      std::string text = std::move(prefetched->second);
+      m_prefetched.erase(prefetched);
+      return text;
+    }
   }
   const std::string uid = std::to_string(parsed->uid);
   const std::string url =

@@ -4,20 +4,31 @@
 // The mailbox is selected through the URL; candidates are found with
 // UID SEARCH (the subject sent as a quoted string, or every message when it
 // cannot be quoted) and the caller checks every subject again. A message is
-// fetched with the URL form ".../INBOX;UIDVALIDITY=v/;UID=n", so a mailbox
-// that was recreated meanwhile (new UIDVALIDITY) is never mistaken for the
-// old one. libcurl's fetch sets \Seen, and a server changes a flag far
-// faster for a few dozen messages in one command than one message at a time
-// (on a Maildir server each change renames a file). So an unread message
-// about to be fetched is marked read together with the unread ones listed
-// after it, and the whole batch is marked unread again once fetched, at the
-// latest before the store does anything else or is destroyed. Only moving a
-// message (once its reply has been consumed) marks it read for good. Moves use UID MOVE, or UID COPY, \Deleted and
-// UID EXPUNGE on servers without MOVE; the Processed and Skipped folders are
-// created on first use. Keys look like "INBOX;UIDVALIDITY=v;UID=n".
-// Commands that list many messages are sent for a few dozen at a time:
-// libcurl counts every untagged line against its limit on response headers.
-// Failures throw TransportError (see transport.h).
+// fetched under the UIDVALIDITY of its key (";UIDVALIDITY=v" in the URL), so
+// a mailbox that was recreated meanwhile (new UIDVALIDITY) is never mistaken
+// for the old one. A round trip per message would cost more than the
+// message, so a message about to be read is fetched together with the small
+// ones listed after it in one "UID FETCH <set> BODY.PEEK[]", which leaves
+// \Seen alone. libcurl hands such an answer over line by line only (see
+// ParseFetchedMessages), counts those lines against its limit on response
+// headers and shortens lines longer than half its buffer: so a batch
+// carries at most kBytesPerFetch of messages, and an answer that is not
+// complete closes the connection and leaves its messages to the single
+// fetch. That one is libcurl's own (".../INBOX;UIDVALIDITY=v/;UID=n"), for
+// larger messages and after a failed batch, and it sets \Seen; a server
+// changes a flag far faster for a few dozen messages in one command than
+// one at a time (on a Maildir server each change renames a file). So an
+// unread message about to be fetched singly is marked read together with
+// the unread ones listed after it that are fetched singly too, and the
+// whole set is marked unread again once fetched, at the latest before the
+// store does anything else or is destroyed. Only moving a message (once its
+// reply has been consumed) marks it read for good. Moves use UID MOVE, or
+// UID COPY, \Deleted and UID EXPUNGE on servers without MOVE; the Processed
+// and Skipped folders are created on first use. Keys look like
+// "INBOX;UIDVALIDITY=v;UID=n". Commands that list many messages are sent
+// for a few dozen at a time: libcurl counts every untagged line against its
+// limit on response headers. Failures throw TransportError (see
+// transport.h).
 #pragma once
 
 #include "emailaccess/curl_session.h"
@@ -54,7 +65,13 @@ class ImapStore : public IMailStore {
   std::set<std::uint32_t>& Undeleted();
   // UID SEARCH with `criteria`, compact (ESEARCH) where the server can.
   std::vector<std::uint32_t> Search(const std::string& action, const std::string& criteria);
-  // Marks `uid` and the unread messages listed after it read, one batch.
+  // Fetches `uid` and the small messages listed after it in one command
+  // into m_prefetched; leaves them out when that fails.
+  void FetchAhead(std::uint32_t uid);
+  // Whether `uid` of the listing may go into such a batch.
+  bool Batchable(std::uint32_t uid) const;
+  // Marks `uid` and the unread messages listed after it that are fetched
+  // singly too read, one batch.
   void MarkAhead(std::uint32_t uid);
   // Marks the current batch unread again.
   void RestoreUnread();
@@ -75,6 +92,11 @@ class ImapStore : public IMailStore {
   std::set<std::string> m_folders;            // known to exist
   std::vector<std::uint32_t> m_listed;         // UIDs of the last listing, in order
   std::map<std::uint32_t, bool> m_seenBefore;  // UID -> \Seen when listed
+  std::map<std::uint32_t, std::uint64_t> m_sizes;  // UID -> size when listed
+  std::uint32_t m_listedValidity = 0;
+  std::map<std::uint32_t, std::string> m_prefetched;  // fetched ahead, not read yet
+  std::set<std::uint32_t> m_fetchSingly;              // of a batch that failed
+  int m_failedBatches = 0;
   std::set<std::uint32_t> m_batch;             // marked read ahead, to be marked unread again
   std::set<std::uint32_t> m_batchUnfetched;    // those of them not fetched yet
   bool m_toldNoUidplus = false;

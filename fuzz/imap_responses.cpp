@@ -4,7 +4,10 @@
 // to quote. None may throw, and what they give back must hold together:
 // a key or a UID set written by the store reads back as itself, quoting
 // gives a valid quoted string that reads back as the text (or nothing), and
-// a date inside a FETCH line means what the date alone means. The seeds
+// a date inside a FETCH line means what the date alone means. An answer
+// with message texts (literals) is read only when whole: the input's texts
+// written as Dovecot answers read back as themselves, and no part of that
+// answer cut short is taken for a whole one. The seeds
 // are Dovecot's own answers (recorded from the Dovecot the server tests
 // start) to the commands the store sends, and the inputs that broke a parser.
 #include <algorithm>
@@ -83,6 +86,27 @@ void CheckUidSets(const std::string& text) {
           "a UID set reads back as its UIDs");
 }
 
+// The input split at its zero bytes into message texts, answered as
+// Dovecot does, read back; every shorter start of the answer is refused.
+void CheckFetchedMessages(const std::string& text) {
+  std::vector<FetchedMessage> messages;
+  std::string answer;
+  size_t start = 0;
+  for (std::uint32_t uid = 1; start <= text.size() && uid <= 8; ++uid) {
+    const size_t end = std::min(text.find('\0', start), text.size());
+    messages.push_back({uid * 7, text.substr(start, end - start)});
+    answer += "* " + std::to_string(uid) + " FETCH (UID " + std::to_string(uid * 7) + " BODY[] {" +
+              std::to_string(end - start) + "}\r\n" + messages.back().text + ")\r\n";
+    start = end + 1;
+  }
+  answer += "A5 OK Fetch completed.\r\n";
+  Require(ParseFetchedMessages(answer) == messages, "message texts read back as themselves");
+  // Every line end is where libcurl may have stopped reading.
+  for (size_t cut = answer.find('\n'); cut + 1 < answer.size(); cut = answer.find('\n', cut + 1)) {
+    Require(!ParseFetchedMessages(answer.substr(0, cut + 1)), "an answer cut short is not taken for a whole one");
+  }
+}
+
 void CheckResponses(const std::string& text) {
   ParseSearchResponse(text);
   Require(ParseEsearchResponse(text).size() <= 1000000, "a UID set is cut at a million");
@@ -93,6 +117,9 @@ void CheckResponses(const std::string& text) {
             "capabilities are upper case");
   }
   ListResponseNames(text, "INBOX");
+  if (const auto messages = ParseFetchedMessages(text)) {
+    for (const FetchedMessage& message : *messages) Require(message.uid != 0, "a fetched text has a UID");
+  }
 }
 
 }  // namespace
@@ -103,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckResponses(text);
     CheckKeys(text);
     CheckUidSets(text);
+    CheckFetchedMessages(text);
     CheckQuoting(text);
     // Each line on its own as a date, as it may stand inside any FETCH.
     size_t pos = 0;

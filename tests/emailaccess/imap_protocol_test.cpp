@@ -92,6 +92,59 @@ TEST(ImapResponses, FetchGivesUidSeenAndArrival) {
   }
 }
 
+TEST(ImapResponses, FetchGivesTheSizeWhenAsked) {
+  const auto fetched = ParseFetchResponse(
+      "* 1 FETCH (UID 7 RFC822.SIZE 1776 FLAGS ())\r\n* 2 FETCH (UID 8)\r\n* 3 FETCH (UID 9 RFC822.SIZE -4)\r\n");
+  ASSERT_EQ(fetched.size(), 3u);
+  EXPECT_EQ(fetched[0].size, 1776u);
+  EXPECT_EQ(fetched[1].size, 0u) << "not given";
+  EXPECT_EQ(fetched[2].size, 0u) << "not a size";
+}
+
+// Answers to "UID FETCH <set> BODY.PEEK[]" as libcurl passes them on, line
+// by line, with what must come of them.
+TEST(ImapResponses, FetchedMessagesAreReadByTheirLiteralsAndOnlyFromAWholeAnswer) {
+  using Messages = std::vector<FetchedMessage>;
+  const std::string ann = "Subject: Re: Survey\r\n\r\n<answer1>yes</answer1>\r\n";
+  const std::string bo = "Subject: x\r\n\r\nA5 OK done\r\n* 9 FETCH (UID 99 BODY[] {3}\r\nabc)\r\n";
+  const auto literal = [](const std::string& text) { return "{" + std::to_string(text.size()) + "}\r\n" + text; };
+  const struct {
+    const char* what;
+    std::string transcript;
+    std::optional<Messages> expected;
+  } cases[] = {
+      {"Dovecot's answer", "* 1 FETCH (UID 45 BODY[] " + literal(ann) + ")\r\nA5 OK Fetch completed.\r\n",
+       Messages{{45, ann}}},
+      {"lines of the message that look like responses stay in it",
+       "* 1 FETCH (UID 45 BODY[] " + literal(ann) + ")\r\n* 2 FETCH (UID 46 BODY[] " + literal(bo) +
+           ")\r\nA5 OK Fetch completed.\r\n",
+       Messages{{45, ann}, {46, bo}}},
+      {"the login before it on a new connection, flags, the UID after the text, a text without line end",
+       "* OK [CAPABILITY IMAP4rev1] ready\r\nA1 OK Logged in\r\n* 3 FETCH (FLAGS (\\Seen (x)) BODY[] {4}\r\nab\r\n "
+       "UID 7)\r\n* 4 FETCH (BODY[] {2}\r\nxy UID 8)\r\nA2 OK done\r\n",
+       Messages{{7, "ab\r\n"}, {8, "xy"}}},
+      {"a non-synchronising literal, a quoted text, no text, no UID, other responses",
+       "* 1 FETCH (UID 1 BODY[] {3+}\r\nabc)\r\n* 2 FETCH (UID 2 BODY[] \"hi \\\"x\\\"\")\r\n"
+       "* 3 FETCH (UID 3 BODY[] NIL)\r\n* 4 FETCH (BODY[] {1}\r\nz)\r\n* 5 EXPUNGE\r\n* 6 FETCH (FLAGS ())\r\n"
+       "A9 OK done\r\n",
+       Messages{{1, "abc"}, {2, "hi \"x\""}}},
+      {"nothing found", "A5 OK Fetch completed.\r\n", Messages{}},
+      // libcurl ended its reading at a message line that looked like the
+      // tagged end: cut inside a literal, or right at its end.
+      {"cut inside a literal",
+       "* 1 FETCH (UID 45 BODY[] " + literal(bo).substr(0, literal(bo).find("A5 OK") + 12), std::nullopt},
+      {"a message line taken for the end at the literal's end",
+       "* 1 FETCH (UID 45 BODY[] {9}\r\nx\r\nA5 OK )\r\n", std::nullopt},
+      {"no tagged line", "* 1 FETCH (UID 45 BODY[] " + literal(ann) + ")\r\n", std::nullopt},
+      {"a refusal", "A5 NO [SERVERBUG] failed\r\n", std::nullopt},
+      {"a last line without its end", "* 1 FETCH (UID 45 BODY[] {1}\r\nx)\r\nA5 OK done", std::nullopt},
+      {"a literal longer than the answer", "* 1 FETCH (UID 45 BODY[] {99999999999}\r\nx)\r\nA5 OK done\r\n",
+       std::nullopt},
+      {"nothing at all", "", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseFetchedMessages(c.transcript), c.expected) << c.what;
+}
+
 TEST(ImapResponses, InternalDatesAreReadOrRefused) {
   EXPECT_EQ(ParseInternalDate("17-Jul-1996 02:44:25 -0700"), 837596665LL * 1000000000LL);
   EXPECT_EQ(ParseInternalDate("01-jan-1970 00:00:00 +0000"), 0LL);

@@ -130,6 +130,43 @@ TEST_F(ImapTest, AServerWithoutMoveGetsCopyDeleteAndExpunge) {
   EXPECT_EQ(Fetch("s2.tmp"), "");
 }
 
+// Most replies are fetched many to a command; a reply too large for that,
+// and one whose lines look like the end of that command to libcurl (which
+// reads such an answer line by line), are fetched singly instead. Every
+// text arrives whole, in order, and every reply stays unread.
+TEST_F(ImapTest, LargeAndTrickyRepliesArriveWholeAndStayUnread) {
+  Configure();
+  std::string tricky = "My answer:\r\n<answer1>yes</answer1>\r\n";
+  for (char connection : {'A', 'B'}) {
+    for (int command = 0; command < 100; ++command) {
+      tricky += std::string(1, connection) + (command < 10 ? "00" : "0") + std::to_string(command) + " OK done\r\n";
+    }
+  }
+  tricky += "* 9 FETCH (UID 99 BODY[] {3}\r\n";
+  std::string large = "My answer:\r\n<answer1>long</answer1>\r\n";
+  while (large.size() < 100 * 1024) large += "A long line of the answer, said again and again and again.\r\n";
+  m_servers->Deliver("INBOX", ReplyText("ann@example.org", "Re: Corvane Survey", Answer("first")));
+  m_servers->Deliver("INBOX", ReplyText("large@example.org", "Re: Corvane Survey", large));
+  m_servers->Deliver("INBOX", ReplyText("tricky@example.org", "Re: Corvane Survey", tricky));
+  for (int n = 0; n < 60; ++n) {
+    m_servers->Deliver("INBOX", ReplyText("m" + std::to_string(n) + "@example.org", "Re: Corvane Survey",
+                                          Answer(std::to_string(n))));
+  }
+  const std::string exchange = Fetch("s1.tmp");
+  const std::vector<std::string> originators = Originators(exchange);
+  ASSERT_EQ(originators.size(), 63u) << Log();
+  EXPECT_EQ(originators[1], "large@example.org");
+  EXPECT_EQ(originators[2], "tricky@example.org");
+  EXPECT_EQ(originators[62], "m59@example.org");
+  EXPECT_TRUE(Holds(exchange, "<Body2>" + large + "</Body2>")) << "the large one whole";
+  EXPECT_TRUE(Holds(exchange, "B099 OK done\r\n* 9 FETCH (UID 99 BODY[] {3}\r\n</Body3>")) << "the tricky one whole";
+  EXPECT_TRUE(Holds(exchange, "<Body63>My answer:\r\n<answer1>59</answer1>\r\n</Body63>"));
+  EXPECT_TRUE(Holds(Log(), "fetching them one at a time")) << Log();
+  const auto inbox = m_servers->Messages("INBOX", true);
+  EXPECT_EQ(std::count_if(inbox.begin(), inbox.end(), [](const std::string& n) { return Holds(n, ":2,S"); }), 0)
+      << "nothing fetched is marked read";
+}
+
 // A store that takes the IMAP server down just before the n-th read.
 class StoppingStore : public emailaccess::IMailStore {
  public:
@@ -226,6 +263,19 @@ TEST_F(ImapTest, AMailboxMadeAgainIsNeverMistakenForTheOldOne) {
     EXPECT_FALSE(e.connectionFailed()) << e.what();
   }
   EXPECT_TRUE(Holds(store.Read(waiting[0].key), "ann@example.org"));
+
+  // Made again between listing and reading: the listed keys read nothing.
+  const auto listed = store.ListWaiting("Corvane Survey");
+  ASSERT_EQ(listed.size(), 3u);
+  m_servers->Command("renew-uidvalidity");
+  for (const auto& message : listed) {
+    try {
+      store.Read(message.key);
+      ADD_FAILURE() << message.key << " was read from the mailbox made again";
+    } catch (const emailaccess::TransportError& e) {
+      EXPECT_FALSE(e.connectionFailed()) << e.what();
+    }
+  }
 }
 
 }  // namespace
