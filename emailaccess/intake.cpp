@@ -8,6 +8,7 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 namespace emailaccess {
@@ -18,18 +19,12 @@ struct Reply {
   ReplyRecord record;
 };
 
-// Settles the exchange files of earlier runs. With `reoffer`, files that are
-// still there or were never completed are removed and their messages become
-// free to be offered again; without it they are left as they are. Returns
-// the records still open: those left alone, and consumed messages whose move
-// failed, kept so they are tried again and not offered meanwhile.
-std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, const std::string& statePath,
-                                             bool reoffer, FetchOutcome& outcome) {
-  std::vector<std::string> problems;
-  std::vector<OfferRecord> records = LoadOfferRecords(statePath, problems);
-  for (const std::string& problem : problems) log.Error(problem);
-  if (records.empty()) return records;
-
+// Decides, file by file, what became of the earlier offers: a file that is
+// still there or was never completed holds messages not consumed. With
+// `reoffer` their records are marked Pending and the files returned, to be
+// removed; without it they are left as they are. Every other record is
+// marked Consumed.
+std::vector<std::string> FindUnconsumedFiles(std::vector<OfferRecord>& records, bool reoffer) {
   std::vector<std::string> files;
   for (const OfferRecord& record : records) {
     if (std::find(files.begin(), files.end(), record.exchangeFile) == files.end()) files.push_back(record.exchangeFile);
@@ -46,10 +41,13 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
       if (ofFile(record)) record.status = stillThere || pending ? OfferStatus::Pending : OfferStatus::Consumed;
     }
   }
-  // The new view is saved before any file is touched: if this run dies
-  // while removing a left-over file, the next one still knows its messages
-  // were never consumed.
-  SaveOfferRecords(statePath, records);
+  return unconsumed;
+}
+
+// Removes the files not consumed and forgets their records, so that their
+// messages are offered again.
+void RemoveUnconsumedFiles(const std::vector<std::string>& unconsumed, std::vector<OfferRecord>& records, EventLog& log,
+                           FetchOutcome& outcome) {
   for (const std::string& file : unconsumed) {
     auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
     const bool stillThere = platform::RemoveFile(file);
@@ -60,7 +58,13 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
     outcome.reoffered += static_cast<int>(count);
     records.erase(std::remove_if(records.begin(), records.end(), ofFile), records.end());
   }
+}
 
+// Moves the messages of consumed records to Processed. Returns the records
+// still open: those not consumed, and those whose move failed, kept so they
+// are tried again and not offered meanwhile.
+std::vector<OfferRecord> MoveConsumedToProcessed(IMailStore& store, const std::vector<OfferRecord>& records,
+                                                 EventLog& log, FetchOutcome& outcome) {
   std::vector<OfferRecord> open;
   for (const OfferRecord& record : records) {
     if (record.status != OfferStatus::Consumed) {
@@ -82,8 +86,89 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
       open.push_back(record);
     }
   }
+  return open;
+}
+
+// Settles the exchange files of earlier runs. With `reoffer`, files that are
+// still there or were never completed are removed and their messages become
+// free to be offered again; without it they are left as they are. Returns
+// the records still open.
+std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, const std::string& statePath,
+                                             bool reoffer, FetchOutcome& outcome) {
+  std::vector<std::string> problems;
+  std::vector<OfferRecord> records = LoadOfferRecords(statePath, problems);
+  for (const std::string& problem : problems) log.Error(problem);
+  if (records.empty()) return records;
+
+  const std::vector<std::string> unconsumed = FindUnconsumedFiles(records, reoffer);
+  // The new view is saved before any file is touched: if this run dies
+  // while removing a left-over file, the next one still knows its messages
+  // were never consumed.
+  SaveOfferRecords(statePath, records);
+  RemoveUnconsumedFiles(unconsumed, records, log, outcome);
+  std::vector<OfferRecord> open = MoveConsumedToProcessed(store, records, log, outcome);
   SaveOfferRecords(statePath, open);
   return open;
+}
+
+// Reads one waiting message as a reply. None when it cannot be read (logged
+// and counted as a failure), is not about `request.subject`, or is an
+// automatic answer, which is moved to Skipped.
+std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequest& request,
+                               const StoredMessage& stored, FetchOutcome& outcome) {
+  std::string raw;
+  try {
+    raw = store.Read(stored.key);
+  } catch (const TransportError& e) {
+    if (e.connectionFailed()) throw;  // nothing is offered from a half-read mailbox
+    log.Error("cannot read " + stored.key + ": " + e.what());
+    ++outcome.failures;
+    return std::nullopt;
+  }
+  IncomingMessage message = ReadIncomingMessage(raw, request.ownAddress);
+  if (!message.parsed) {
+    log.Error("cannot read " + stored.key + " as a mail message; left where it is");
+    ++outcome.failures;
+    return std::nullopt;
+  }
+  if (!ContainsIgnoringCase(message.subject, request.subject)) return std::nullopt;
+  if (message.partsCut) {
+    log.Warning("read only the start of " + stored.key + ": more parts than a mail program writes");
+  }
+  if (!message.automaticReason.empty()) {
+    try {
+      store.MoveToSkipped(stored.key);
+      log.Info("skipped " + stored.key + " from " + message.senderAddress + " (" + message.automaticReason +
+               "), subject \"" + message.subject + "\", moved to Skipped");
+      ++outcome.skipped;
+    } catch (const TransportError& e) {
+      if (e.connectionFailed()) throw;
+      log.Error("cannot move " + stored.key + " to Skipped: " + e.what());
+      ++outcome.failures;
+    }
+    return std::nullopt;
+  }
+  Reply reply{stored.key, {message.senderAddress, message.localDate, message.body}};
+  if (!message.hasDate) reply.record.date = FormatLocalDate(stored.arrivalNs / 1000000000);
+  if (reply.record.originator.empty()) log.Info("reply " + stored.key + " names no sender");
+  return reply;
+}
+
+// The records of the exchange file, with any exchange tag a reply carries
+// broken so that it cannot end its record early.
+std::vector<ReplyRecord> ExchangeRecords(std::vector<Reply>& replies, EventLog& log, FetchOutcome& outcome) {
+  std::vector<ReplyRecord> texts;
+  for (Reply& reply : replies) {
+    size_t broken = NeutraliseExchangeTags(reply.record.originator) + NeutraliseExchangeTags(reply.record.date) +
+                    NeutraliseExchangeTags(reply.record.body);
+    if (broken > 0) {
+      log.Info("broke " + std::to_string(broken) + " exchange tag(s) inside " + reply.key + " from " +
+               reply.record.originator);
+      outcome.neutralised += static_cast<int>(broken);
+    }
+    texts.push_back(reply.record);
+  }
+  return texts;
 }
 
 }  // namespace
@@ -108,42 +193,8 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   std::vector<Reply> replies;
   for (const StoredMessage& stored : store.ListWaiting(request.subject)) {
     if (unsettled.count(stored.key)) continue;
-    std::string raw;
-    try {
-      raw = store.Read(stored.key);
-    } catch (const TransportError& e) {
-      if (e.connectionFailed()) throw;  // nothing is offered from a half-read mailbox
-      log.Error("cannot read " + stored.key + ": " + e.what());
-      ++outcome.failures;
-      continue;
-    }
-    IncomingMessage message = ReadIncomingMessage(raw, request.ownAddress);
-    if (!message.parsed) {
-      log.Error("cannot read " + stored.key + " as a mail message; left where it is");
-      ++outcome.failures;
-      continue;
-    }
-    if (!ContainsIgnoringCase(message.subject, request.subject)) continue;
-    if (message.partsCut) {
-      log.Warning("read only the start of " + stored.key + ": more parts than a mail program writes");
-    }
-    if (!message.automaticReason.empty()) {
-      try {
-        store.MoveToSkipped(stored.key);
-        log.Info("skipped " + stored.key + " from " + message.senderAddress + " (" + message.automaticReason +
-                 "), subject \"" + message.subject + "\", moved to Skipped");
-        ++outcome.skipped;
-      } catch (const TransportError& e) {
-        if (e.connectionFailed()) throw;
-        log.Error("cannot move " + stored.key + " to Skipped: " + e.what());
-        ++outcome.failures;
-      }
-      continue;
-    }
-    Reply reply{stored.key, {message.senderAddress, message.localDate, message.body}};
-    if (!message.hasDate) reply.record.date = FormatLocalDate(stored.arrivalNs / 1000000000);
-    if (reply.record.originator.empty()) log.Info("reply " + stored.key + " names no sender");
-    replies.push_back(std::move(reply));
+    std::optional<Reply> reply = ReadReply(store, log, request, stored, outcome);
+    if (reply) replies.push_back(std::move(*reply));
   }
 
   // Record first, then write: a crash in between leaves a pending record,
@@ -153,17 +204,7 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   if (!replies.empty()) SaveOfferRecords(request.statePath, records);
   reached(FetchStep::OffersPending);
 
-  std::vector<ReplyRecord> texts;
-  for (Reply& reply : replies) {
-    size_t broken = NeutraliseExchangeTags(reply.record.originator) + NeutraliseExchangeTags(reply.record.date) +
-                    NeutraliseExchangeTags(reply.record.body);
-    if (broken > 0) {
-      log.Info("broke " + std::to_string(broken) + " exchange tag(s) inside " + reply.key + " from " +
-               reply.record.originator);
-      outcome.neutralised += static_cast<int>(broken);
-    }
-    texts.push_back(reply.record);
-  }
+  const std::vector<ReplyRecord> texts = ExchangeRecords(replies, log, outcome);
   if (platform::FileExists(request.exchangeFile)) log.Info("replacing existing file " + request.exchangeFile);
   std::string why;
   if (!platform::ReplaceFileAtomically(request.exchangeFile, FormatIncomingExchange(texts), &why)) {
