@@ -13,3 +13,14 @@ namespace platform {
 void KeepFreedMemoryForReuse();
 
 }  // namespace platform
+
+#include <cstddef>
+
+namespace platform {
+
+// `size` bytes of fresh zeroed memory, aligned to 2 MiB, that the system may
+// back with large pages (one page fault per 2 MiB instead of per 4 KiB);
+// nullptr when the system has none to give. It is never given back.
+void* ReserveLargePages(std::size_t size);
+
+}  // namespace platform
