@@ -4,8 +4,9 @@
 // Contract:
 // - load lets the inner decorator load (its result ignored), clears the
 //   collection, reads every row of the entity's table with one SELECT (no
-//   WHERE, no ORDER BY) and hands each row, built with the value constructor
-//   in column order, to the collection's load (state Clean). False when the
+//   WHERE, no ORDER BY) and hands each row, built from its texts in column
+//   order, to the collection's load (state Clean), once the SELECT has
+//   succeeded. False when the
 //   decorator has no collection; true otherwise.
 // - save lets the inner decorator save (its result ignored), then walks the
 //   collection in order: Modified gives an UPDATE, New an INSERT, Deleted a

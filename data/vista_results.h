@@ -30,8 +30,9 @@ class CVistaResults {
   CVistaResults(const CVistaResults&) = delete;
   CVistaResults& operator=(const CVistaResults&) = delete;
 
-  // 0 and the first row current, or DB_S_ENDOFROWSET when there are no rows
-  // (the cursor is then left as it was).
+  // 0 and the first row current, or DB_S_ENDOFROWSET when no rows are kept
+  // (none were read, or all went to a receiver; the cursor is then left as
+  // it was).
   int32_t MoveFirst();
   // 0 when a next row became current; DB_S_ENDOFROWSET past the last row or
   // when there are no rows.

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -60,26 +59,6 @@ TEST(BlockPool, LiveBlocksNeverOverlapAcrossReleaseAndReuse) {
     block_pool::Release(h.block, h.size);
   }
   block_pool::Release(nullptr, 16);  // like delete of a null pointer
-}
-
-// Texts over the pool's allocator, grown and shrunk across size classes and
-// beyond the pooled sizes, keep their contents.
-TEST(BlockPool, TextsOverThePoolKeepTheirContentsAsTheyGrow) {
-  using Text = std::basic_string<char, std::char_traits<char>, block_pool::Allocator<char>>;
-  std::vector<Text> texts(20);
-  std::vector<std::string> expected(20);
-  for (std::size_t step = 0; step < 3000; step += 37) {
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      const std::string piece(step % 97 + i, static_cast<char>('a' + (i + step) % 26));
-      texts[i] += piece;
-      expected[i] += piece;
-      if (step % 5 == 0) {
-        texts[i].erase(0, texts[i].size() / 3);
-        expected[i].erase(0, expected[i].size() / 3);
-      }
-    }
-  }
-  for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(std::string(texts[i]), expected[i]) << i;
 }
 
 }  // namespace
