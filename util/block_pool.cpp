@@ -50,6 +50,10 @@ void* Allocate(std::size_t size) {
   const std::size_t cls = ClassOf(size);
   if (FreeBlock* block = pool.free[cls]) {
     pool.free[cls] = block->next;
+    // A table's worth of blocks released a while ago is no longer in the
+    // cache; fetching the next one now hides its miss behind the work done
+    // with this one.
+    __builtin_prefetch(block->next, 1);
     return block;
   }
   const std::size_t bytes = (cls + 1) * kGranule;
