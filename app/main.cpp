@@ -5,8 +5,10 @@
 #include <exception>
 
 #include "app/lvmapi.h"
+#include "platform/memory.h"
 
 int main(int argc, char** argv) {
+  platform::KeepFreedMemoryForReuse();
   // Dates follow the user's locale; C++ streams keep the classic locale, so
   // numbers in logs and SQL are never grouped.
   std::setlocale(LC_ALL, "");

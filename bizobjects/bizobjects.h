@@ -3,8 +3,8 @@
 // tracing are added through.
 //
 // Contract:
-// - Elements hold only text (one std::string per column, in column order) and
-//   an ElementState. Constructors leave the state Unset. GetObjectState and
+// - Elements hold only text (the texts of every column, in column order, in
+//   one buffer) and an ElementState. Constructors leave the state Unset. GetObjectState and
 //   SetObjectState read and set it (they are not called GetState/SetState
 //   because CPerson has a State column). A setter stores a different text and
 //   marks the element Modified, except that an element in state New stays New
@@ -19,7 +19,9 @@
 //   in insertion order; the pointers stay valid until clear or destruction.
 // - A decorator owns the decorator it wraps (its inner one) and deletes it
 //   when destroyed; it never owns its collection or its context.
-// - Nothing here throws except the refusal of a null element; exceptions of
+// - Nothing here throws except the refusal of a null element, a column number
+//   beyond the last (std::out_of_range) and an element of more than 4 GiB of
+//   text (std::length_error); exceptions of
 //   the database layer pass through the decorators unchanged.
 #pragma once
 
@@ -28,7 +30,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -37,6 +41,7 @@
 #include <vector>
 
 #include "data/core.h"
+#include "util/block_pool.h"
 
 enum ElementState : int32_t {
   Unset = 0,      // freshly constructed
@@ -65,10 +70,20 @@ enum class EntityConstructors { Value, Default, ValueAndDefault };
 // The storage and the rules shared by every entity class: N text fields in
 // column order. Entity classes are declared with LV_DECLARE_ENTITY below,
 // which adds the column table and the named accessors.
+//
+// The N texts live one after the other in a single buffer, with the end of
+// each kept beside it: a table of a million answers then costs one
+// allocation per element for its texts instead of one per text, which is
+// what loading whole tables for every reply spent most of its time on.
 template <std::size_t N, EntityConstructors Kind>
 class CEntityElement : public CBizObjectElement {
  public:
   static constexpr std::size_t kColumnCount = N;
+
+  // Elements and their texts live in the block pool: the elements of one
+  // reply's tables take the blocks the previous reply's gave back.
+  static void* operator new(std::size_t size) { return block_pool::Allocate(size); }
+  static void operator delete(void* element, std::size_t size) noexcept { block_pool::Release(element, size); }
 
   CEntityElement()
     requires(Kind != EntityConstructors::Value)
@@ -78,24 +93,81 @@ class CEntityElement : public CBizObjectElement {
   template <class... Values>
     requires(Kind != EntityConstructors::Default && sizeof...(Values) == N &&
              (std::constructible_from<std::string, Values> && ...))
-  CEntityElement(Values&&... values) : m_values{std::string(std::forward<Values>(values))...} {}
+  CEntityElement(Values&&... values) {
+    Assign(std::array<std::string_view, N>{std::string_view(values)...});
+  }
 
-  // The text of column `column` (from 0, in column order).
-  const std::string& Value(std::size_t column) const { return m_values.at(column); }
-  const std::array<std::string, N>& Values() const { return m_values; }
+  // Builds the element from the texts of one row, in column order (how the
+  // database decorators load a table without a std::string per text).
+  explicit CEntityElement(std::span<const std::string_view, N> values)
+    requires(Kind != EntityConstructors::Default)
+  {
+    Assign(values);
+  }
+
+  // The text of column `column` (from 0, in column order); it stays valid
+  // until a setter changes the element or the element goes.
+  // std::out_of_range beyond the last column.
+  std::string_view Value(std::size_t column) const {
+    if (column >= N) throw std::out_of_range("column " + std::to_string(column) + " of " + std::to_string(N));
+    const std::size_t begin = column == 0 ? 0 : m_ends[column - 1];
+    return std::string_view(m_text).substr(begin, m_ends[column] - begin);
+  }
+  // Every text, in column order, valid as Value's are.
+  std::array<std::string_view, N> Views() const {
+    std::array<std::string_view, N> views;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+      views[i] = std::string_view(m_text).substr(begin, m_ends[i] - begin);
+      begin = m_ends[i];
+    }
+    return views;
+  }
+  // A copy of every text, in column order.
+  std::array<std::string, N> Values() const {
+    std::array<std::string, N> values;
+    const std::array<std::string_view, N> views = Views();
+    for (std::size_t i = 0; i < N; ++i) values[i] = std::string(views[i]);
+    return values;
+  }
 
  protected:
   // The one write rule of every setter.
   bool SetValue(std::size_t column, std::string value) {
-    std::string& field = m_values.at(column);
+    const std::string_view field = Value(column);
     if (field == value) return true;
-    field = std::move(value);
+    const std::size_t begin = static_cast<std::size_t>(field.data() - m_text.data());
+    const std::size_t oldSize = field.size();
+    CheckedEnd(m_text.size() - oldSize + value.size());  // refused before anything changes
+    m_text.replace(begin, oldSize, value);
+    for (std::size_t i = column; i < N; ++i) m_ends[i] = static_cast<End>(m_ends[i] - oldSize + value.size());
     if (GetObjectState() != New) SetObjectState(Modified);
     return true;
   }
 
  private:
-  std::array<std::string, N> m_values;
+  // The ends are kept in 32 bits (an element is read a million times over);
+  // an element of more text than that is refused.
+  using End = std::uint32_t;
+  static End CheckedEnd(std::size_t end) {
+    if (end > std::numeric_limits<End>::max()) throw std::length_error("element texts longer than 4 GiB in all");
+    return static_cast<End>(end);
+  }
+
+  void Assign(std::span<const std::string_view, N> values) {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+      total += values[i].size();
+      m_ends[i] = CheckedEnd(total);
+    }
+    m_text.reserve(total);
+    for (const std::string_view value : values) m_text.append(value);
+  }
+
+  using Text = std::basic_string<char, std::char_traits<char>, block_pool::Allocator<char>>;
+
+  Text m_text;                  // the texts of columns 0..N-1, back to back
+  std::array<End, N> m_ends{};  // where each column's text ends in m_text
 };
 
 // A typed collection over the element pointer type (CBizObjectCollection<CPerson*>).
@@ -239,7 +311,7 @@ class CBizObjectDecorator : public CBizObject {
 #define LV_ENTITY_SETTER_GetSet(Column) \
   bool Set##Column(std::string value) { return SetValue(Columns::Column, std::move(value)); }
 #define LV_ENTITY_ACCESSORS_(Column, Access)                         \
-  std::string Get##Column() const { return Value(Columns::Column); } \
+  std::string Get##Column() const { return std::string(Value(Columns::Column)); } \
   LV_ENTITY_SETTER_##Access(Column)
 
 #define LV_DECLARE_ELEMENT(Class, Table, KeyCount, Kind, COLUMNS)                                    \

@@ -1,5 +1,7 @@
 #include "bizobjects/database_decorators.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -23,7 +25,7 @@ std::string EscapeQuotes(std::string value) {
 
 namespace {
 
-void RequireValues(const TableShape& shape, std::span<const std::string> values) {
+void RequireValues(const TableShape& shape, std::span<const std::string_view> values) {
   if (values.size() != shape.columns.size() || shape.keyCount == 0 || shape.keyCount > values.size()) {
     throw std::invalid_argument("table " + std::string(shape.table) + " has " + std::to_string(shape.columns.size()) +
                                 " columns, " + std::to_string(values.size()) + " values were given");
@@ -39,10 +41,10 @@ void WriteColumnList(std::ostream& sql, const TableShape& shape) {
 
 // "WHERE Key = 'k' " and, for a two-column key, "AND Key2 = 'k2' ". Keys are
 // not escaped like values: their quotes are doubled.
-void WriteKeyCondition(std::ostream& sql, const TableShape& shape, std::span<const std::string> values) {
+void WriteKeyCondition(std::ostream& sql, const TableShape& shape, std::span<const std::string_view> values) {
   sql << "WHERE ";
   for (std::size_t k = 0; k < shape.keyCount; ++k) {
-    std::string key = values[k];
+    std::string key(values[k]);
     DoubleSingleQuotes(key);
     sql << (k > 0 ? "AND " : "") << shape.columns[k] << " = '" << key << "' ";
   }
@@ -50,31 +52,31 @@ void WriteKeyCondition(std::ostream& sql, const TableShape& shape, std::span<con
 
 }  // namespace
 
-std::string UpdateStatement(const TableShape& shape, std::span<const std::string> values) {
+std::string UpdateStatement(const TableShape& shape, std::span<const std::string_view> values) {
   RequireValues(shape, values);
   std::ostringstream sql;
   sql << "UPDATE " << shape.table << " SET ";
   for (std::size_t i = 0; i < values.size(); ++i) {
-    sql << shape.columns[i] << " = '" << EscapeQuotes(values[i]) << (i + 1 < values.size() ? "', " : "'  ");
+    sql << shape.columns[i] << " = '" << EscapeQuotes(std::string(values[i])) << (i + 1 < values.size() ? "', " : "'  ");
   }
   WriteKeyCondition(sql, shape, values);
   return sql.str();
 }
 
-std::string InsertStatement(const TableShape& shape, std::span<const std::string> values) {
+std::string InsertStatement(const TableShape& shape, std::span<const std::string_view> values) {
   RequireValues(shape, values);
   std::ostringstream sql;
   sql << "INSERT INTO " << shape.table << "(";
   WriteColumnList(sql, shape);
   sql << ")" << "VALUES " << "(";
   for (std::size_t i = 0; i < values.size(); ++i) {
-    sql << "'" << EscapeQuotes(values[i]) << (i + 1 < values.size() ? "', " : "'");
+    sql << "'" << EscapeQuotes(std::string(values[i])) << (i + 1 < values.size() ? "', " : "'");
   }
   sql << ")";
   return sql.str();
 }
 
-std::string DeleteStatement(const TableShape& shape, std::span<const std::string> values) {
+std::string DeleteStatement(const TableShape& shape, std::span<const std::string_view> values) {
   RequireValues(shape, values);
   std::ostringstream sql;
   sql << "DELETE FROM " << shape.table << " ";
@@ -90,7 +92,7 @@ std::string SelectStatement(const TableShape& shape) {
   return sql.str();
 }
 
-std::string SaveStatement(const TableShape& shape, ElementState state, std::span<const std::string> values) {
+std::string SaveStatement(const TableShape& shape, ElementState state, std::span<const std::string_view> values) {
   switch (state) {
     case Modified:
       return UpdateStatement(shape, values);
@@ -111,23 +113,23 @@ void RunStatement(CDBConnection* connection, const std::string& statement) {
 }
 
 void ForEachTableRow(CDBConnection* connection, const TableShape& shape,
-                     const std::function<void(std::span<std::string>)>& onRow) {
+                     const std::function<void(std::span<const std::string_view>)>& onRow) {
   CVistaResults results;
-  CDBCommand command(connection, SelectStatement(shape));
-  command.SetResults(&results);
-  command.Execute();
-  // Each row is taken out of the result set, not copied: its texts end up in
-  // the element, and the result set keeps none of them.
-  for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = results.MoveNext()) {
-    const std::span<std::string> row = results.TakeRow();
+  // Each row goes to `onRow` as the library reads it: the result set keeps
+  // none of them, so a table is in memory once, as the elements built from it.
+  std::vector<std::string_view> padded;
+  results.ReceiveRows([&](std::span<const std::string_view> row) {
     if (row.size() == shape.columns.size()) {
       onRow(row);
     } else {  // the library gave other columns than asked for: missing ones read as empty
-      std::vector<std::string> padded(std::make_move_iterator(row.begin()), std::make_move_iterator(row.end()));
+      padded.assign(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(std::min(row.size(), shape.columns.size())));
       padded.resize(shape.columns.size());
       onRow(padded);
     }
-  }
+  });
+  CDBCommand command(connection, SelectStatement(shape));
+  command.SetResults(&results);
+  command.Execute();
 }
 
 void RequireConnection(CDBConnection* connection, const TableShape& shape) {

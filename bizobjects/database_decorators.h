@@ -4,8 +4,9 @@
 // Contract:
 // - load lets the inner decorator load (its result ignored), clears the
 //   collection, reads every row of the entity's table with one SELECT (no
-//   WHERE, no ORDER BY) and hands each row, built with the value constructor
-//   in column order, to the collection's load (state Clean). False when the
+//   WHERE, no ORDER BY) and hands each row, built from its texts in column
+//   order, to the collection's load (state Clean), once the SELECT has
+//   succeeded. False when the
 //   decorator has no collection; true otherwise.
 // - save lets the inner decorator save (its result ignored), then walks the
 //   collection in order: Modified gives an UPDATE, New an INSERT, Deleted a
@@ -33,7 +34,7 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <tuple>
+#include <vector>
 
 #include "bizobjects/bizobjects.h"
 
@@ -57,18 +58,23 @@ constexpr TableShape ShapeOf() {
 }
 
 // The statements, from the shape and an element's values in column order.
-std::string UpdateStatement(const TableShape& shape, std::span<const std::string> values);
-std::string InsertStatement(const TableShape& shape, std::span<const std::string> values);
-std::string DeleteStatement(const TableShape& shape, std::span<const std::string> values);
+std::string UpdateStatement(const TableShape& shape, std::span<const std::string_view> values);
+std::string InsertStatement(const TableShape& shape, std::span<const std::string_view> values);
+std::string DeleteStatement(const TableShape& shape, std::span<const std::string_view> values);
 std::string SelectStatement(const TableShape& shape);
 // The statement that saving an element in `state` runs; empty for none.
-std::string SaveStatement(const TableShape& shape, ElementState state, std::span<const std::string> values);
+std::string SaveStatement(const TableShape& shape, ElementState state, std::span<const std::string_view> values);
+// True when saving an element in `state` runs a statement.
+constexpr bool StateNeedsStatement(ElementState state) {
+  return state == Modified || state == New || state == Deleted;
+}
 
 // Runs `statement` on `connection` with its own command and result set.
 void RunStatement(CDBConnection* connection, const std::string& statement);
-// Runs the table's SELECT and calls `onRow` with columns 1..n of each row.
+// Runs the table's SELECT and calls `onRow` with columns 1..n of each row as
+// it is read (the texts are valid during the call only).
 void ForEachTableRow(CDBConnection* connection, const TableShape& shape,
-                     const std::function<void(std::span<std::string>)>& onRow);
+                     const std::function<void(std::span<const std::string_view>)>& onRow);
 // Throws std::invalid_argument naming the table when `connection` is null.
 void RequireConnection(CDBConnection* connection, const TableShape& shape);
 
@@ -92,8 +98,12 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   bool save() override {
     if (!Begin(&CBizObject::save)) return false;
     for (Element* element : *m_collection) {
-      const std::string statement = SaveStatement(kShape, element->GetObjectState(), element->Values());
-      if (!statement.empty()) RunStatement(m_connection, statement);
+      // Most elements of a loaded table are Clean: they need no statement,
+      // and no look at their texts.
+      if (StateNeedsStatement(element->GetObjectState())) {
+        const std::string statement = SaveStatement(kShape, element->GetObjectState(), element->Views());
+        if (!statement.empty()) RunStatement(m_connection, statement);
+      }
       element->SetObjectState(Clean);
     }
     return true;
@@ -102,12 +112,14 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   bool load() override {
     if (!Begin(&CBizObject::load)) return false;
     m_collection->clear();
-    ForEachTableRow(m_connection, kShape, [this](std::span<std::string> row) {
-      std::array<std::string, Element::kColumnCount> values;
-      std::move(row.begin(), row.end(), values.begin());
-      m_collection->load(std::apply(
-          [](auto&... value) { return std::make_unique<Element>(std::move(value)...); }, values));
+    // Elements are built as the rows are read, and handed to the collection
+    // once the whole SELECT has succeeded: a SELECT failing half-way leaves
+    // the collection empty.
+    std::vector<std::unique_ptr<Element>> loaded;
+    ForEachTableRow(m_connection, kShape, [&loaded](std::span<const std::string_view> row) {
+      loaded.push_back(std::make_unique<Element>(std::span<const std::string_view, Element::kColumnCount>(row)));
     });
+    for (std::unique_ptr<Element>& element : loaded) m_collection->load(std::move(element));
     return true;
   }
 

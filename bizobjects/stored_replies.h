@@ -46,9 +46,11 @@ bool HoldsStoredReply(const CBizObjectCollection<Reply*>& replies, const std::st
                       const std::string& originator, const std::string& date) {
   const std::string loadedOriginator = AsLoaded(originator);
   const std::string loadedDate = AsLoaded(date);
+  // Compared in place: a table of a hundred thousand replies is read for
+  // every incoming one.
   for (const Reply* reply : replies) {
-    if (reply->GetReplyEmail() == loadedOriginator && reply->GetReplyDate() == loadedDate &&
-        SameGuid(reply->Value(1), ownerId)) {
+    if (reply->Value(Reply::Columns::ReplyEmail) == loadedOriginator &&
+        reply->Value(Reply::Columns::ReplyDate) == loadedDate && SameGuid(std::string(reply->Value(1)), ownerId)) {
       return true;
     }
   }

@@ -5,35 +5,51 @@
 CVistaResults::CVistaResults() : m_columnCursor(m_columnNames.begin()) {}
 
 int32_t CVistaResults::MoveFirst() {
-  if (m_rowCount == 0) return DB_S_ENDOFROWSET;
+  if (m_rowCount == 0 || m_ends.empty()) return DB_S_ENDOFROWSET;
   m_row = 0;
   return 0;
 }
 
 int32_t CVistaResults::MoveNext() {
-  if (m_rowCount == 0) return DB_S_ENDOFROWSET;
+  if (m_rowCount == 0 || m_ends.empty()) return DB_S_ENDOFROWSET;
   if (m_row != m_rowCount) ++m_row;
   return m_row == m_rowCount ? DB_S_ENDOFROWSET : 0;
 }
 
 std::string CVistaResults::GetField(int32_t column) const {
-  if (column < 1 || column > m_columnCount || m_row == m_rowCount) return std::string();
-  std::string value = m_cells[m_row * static_cast<size_t>(m_columnCount) + static_cast<size_t>(column - 1)];
+  if (column < 1 || column > m_columnCount || m_row == m_rowCount || m_ends.empty()) return std::string();
+  const size_t cell = m_row * static_cast<size_t>(m_columnCount) + static_cast<size_t>(column - 1);
+  const size_t begin = cell == 0 ? 0 : m_ends[cell - 1];
+  std::string value = m_text.substr(begin, m_ends[cell] - begin);
   NormalizeLineBreaks(value);
   return value;
 }
 
-std::span<std::string> CVistaResults::TakeRow() {
-  if (m_row == m_rowCount) return {};
-  const auto columns = static_cast<size_t>(m_columnCount);
-  const std::span<std::string> row(m_cells.data() + m_row * columns, columns);
-  for (std::string& value : row) NormalizeLineBreaks(value);
-  return row;
+void CVistaResults::ReceiveRows(RowReceiver receiver) {
+  if (!receiver) {
+    m_receiver = nullptr;
+    return;
+  }
+  // Most texts need no normalising and are handed on as the library read
+  // them; the others are normalised into buffers kept from row to row.
+  m_receiver = [receiver = std::move(receiver), views = std::vector<std::string_view>(),
+                normalised = std::vector<std::string>()](std::span<const std::string_view> cells) mutable {
+    views.assign(cells.begin(), cells.end());
+    if (normalised.size() < views.size()) normalised.resize(views.size());
+    for (size_t i = 0; i < views.size(); ++i) {
+      if (!LineBreaksNeedNormalizing(views[i])) continue;
+      normalised[i].assign(views[i]);
+      NormalizeLineBreaks(normalised[i]);
+      views[i] = normalised[i];
+    }
+    receiver(views);
+  };
 }
 
 void CVistaResults::Reset() {
   m_columnNames.clear();
-  m_cells.clear();
+  m_text.clear();
+  m_ends.clear();
   m_rowCount = 0;
   m_columnCount = 0;
   m_columnCursor = m_columnNames.begin();

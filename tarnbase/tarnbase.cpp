@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "tarnbase/vista_results.h"
@@ -103,11 +104,12 @@ StatementPtr PrepareOne(sqlite3* db, const char* statement) {
 }
 
 // NULL reads as the empty text; a BLOB as its bytes, numbers as SQLite
-// renders them, both of which sqlite3_column_text gives as they are.
-std::string ColumnText(sqlite3_stmt* stmt, int i) {
+// renders them, both of which sqlite3_column_text gives as they are. The
+// text is SQLite's own, valid until the statement steps on.
+std::string_view ColumnText(sqlite3_stmt* stmt, int i) {
   const unsigned char* text = sqlite3_column_text(stmt, i);
   const int n = sqlite3_column_bytes(stmt, i);
-  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(n)) : std::string();
+  return text ? std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(n)) : std::string_view();
 }
 
 }  // namespace
@@ -145,21 +147,27 @@ int32_t Select(const char* statement, CVistaResults& results) {
   sqlite3* db = Connection();
   StatementPtr stmt = PrepareOne(db, statement);
   std::vector<std::string> names;
-  std::vector<std::string> cells;  // row after row
+  const int columns = stmt ? sqlite3_column_count(stmt.get()) : 0;
+  names.reserve(static_cast<size_t>(columns));
+  for (int i = 0; i < columns; ++i) {
+    const char* name = sqlite3_column_name(stmt.get(), i);
+    names.emplace_back(name ? name : "");
+  }
+  results.BeginFill(std::move(names));
   if (stmt) {
-    const int columns = sqlite3_column_count(stmt.get());
-    names.reserve(static_cast<size_t>(columns));
-    for (int i = 0; i < columns; ++i) {
-      const char* name = sqlite3_column_name(stmt.get(), i);
-      names.emplace_back(name ? name : "");
-    }
+    // Each row goes to the result set straight from SQLite's texts: no
+    // copy of its own per row or per cell on the way.
+    std::vector<std::string_view> row(static_cast<size_t>(columns));
     int rc;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-      for (int i = 0; i < columns; ++i) cells.push_back(ColumnText(stmt.get(), i));
+      for (int i = 0; i < columns; ++i) row[static_cast<size_t>(i)] = ColumnText(stmt.get(), i);
+      results.AddRow(row);
     }
-    if (rc != SQLITE_DONE) Fail(db, rc, statement);
+    if (rc != SQLITE_DONE) {
+      results.BeginFill({});  // no part of a failed result set is left to read
+      Fail(db, rc, statement);
+    }
   }
-  results.Fill(std::move(names), std::move(cells));
   return static_cast<int32_t>(results.RowCount());
 }
 

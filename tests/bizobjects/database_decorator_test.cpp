@@ -31,7 +31,8 @@ std::unique_ptr<Element> MakeElement(const std::vector<std::string>& values) {
 
 template <class Element>
 std::vector<std::string> ValuesOf(const Element& element) {
-  return std::vector<std::string>(element.Values().begin(), element.Values().end());
+  const auto values = element.Values();
+  return std::vector<std::string>(values.begin(), values.end());
 }
 
 // Per column: the text saved, the text the table holds, and the text read

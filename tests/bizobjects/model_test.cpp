@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -172,6 +175,61 @@ TEST(Entities, SetterChangesTheStateOnlyWhenTheTextDiffers) {
     EXPECT_EQ(resource.GetResourceName(), c.storedAfter) << c.name;
     EXPECT_EQ(resource.GetResourceID(), "r") << c.name;
   }
+}
+
+// The texts of an element share one buffer: a setter that grows, shrinks or
+// empties one column must leave every other column as it was, at either end
+// and in the middle, for empty, long and NUL-holding texts alike.
+TEST(Entities, SettersChangeOnlyTheirOwnColumnOfTheSharedText) {
+  const std::string longText(100000, 'x');
+  const std::string withNul("a\0b", 3);
+  using Setter = bool (CResource::*)(std::string);
+  const struct {
+    const char* name;
+    Setter set;
+    std::size_t column;
+    std::string given;
+  } cases[] = {
+      {"first column emptied", &CResource::SetResourceID, 0, ""},
+      {"first column grown long", &CResource::SetResourceID, 0, longText},
+      {"middle column emptied", &CResource::SetResourceName, 2, ""},
+      {"middle column grown long", &CResource::SetResourceName, 2, longText},
+      {"middle column with a NUL", &CResource::SetResourceName, 2, withNul},
+      {"last settable column shrunk", &CResource::SetComment, 3, "c"},
+      {"last settable column grown long", &CResource::SetComment, 3, longText},
+  };
+  for (const auto& c : cases) {
+    std::array<std::string, 5> expected = {"{R1}", "7", "Minibus", "needs fuel", "r@x"};
+    CResource resource(expected[0], expected[1], expected[2], expected[3], expected[4]);
+    // Twice: from the value-constructed texts, then from the texts just set.
+    for (const std::string& value : {c.given, std::string("again ") + c.given}) {
+      (resource.*c.set)(value);
+      expected[c.column] = value;
+      EXPECT_EQ(resource.Values(), expected) << c.name;
+      const std::array<std::string_view, 5> views = resource.Views();
+      for (std::size_t i = 0; i < views.size(); ++i) EXPECT_EQ(views[i], resource.Value(i)) << c.name;
+    }
+  }
+}
+
+TEST(Entities, RowsBuildTheSameElementAsTheValueConstructor) {
+  const std::string longText(70000, 'y');
+  const std::array<std::array<std::string, 4>, 4> rows = {{
+      {"", "", "", ""},
+      {"{A}", "", "", "last"},
+      {"", longText, "", ""},
+      {std::string("n\0l", 3), "line\r\nbreak", longText, "x"},
+  }};
+  for (const auto& row : rows) {
+    const std::array<std::string_view, 4> views = {row[0], row[1], row[2], row[3]};
+    const CSurveyResponse fromRow{std::span<const std::string_view, 4>(views)};
+    const CSurveyResponse fromValues(row[0], row[1], row[2], row[3]);
+    EXPECT_EQ(fromRow.Values(), row);
+    EXPECT_EQ(fromValues.Values(), row);
+    EXPECT_EQ(fromRow.GetObjectState(), Unset);
+  }
+  const CSurveyResponse response("a", "b", "c", "d");
+  EXPECT_THROW(response.Value(4), std::out_of_range);
 }
 
 // An element that says when it is destroyed, through its own trace text.

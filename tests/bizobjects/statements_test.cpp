@@ -5,6 +5,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "biz_fixture.h"
@@ -38,7 +39,7 @@ TEST(EscapeQuotes, GivesOddRunsOfQuotesOneMoreAndLeavesEvenRuns) {
 }
 
 TEST(StatementBuilders, RefuseValuesThatDoNotMatchTheColumns) {
-  const std::vector<std::string> tooFew = {"1", "2"};
+  const std::vector<std::string_view> tooFew = {"1", "2"};
   EXPECT_THROW(InsertStatement(ShapeOf<CPerson>(), tooFew), std::invalid_argument);
   EXPECT_THROW(UpdateStatement(ShapeOf<CSurvey>(), tooFew), std::invalid_argument);
   EXPECT_THROW(DeleteStatement(ShapeOf<CVision>(), tooFew), std::invalid_argument);

@@ -4,6 +4,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/db_connection.h"
@@ -57,27 +58,36 @@ TEST_F(Gateway, WalksEveryRowAndReadsColumnsFromOne) {
   EXPECT_EQ(seen[2], "c|3|0.1|cr\r\r\nlf|");    // CR LF comes back as CR CR LF
 }
 
-TEST_F(Gateway, ATakenRowHoldsWhatGetFieldGivesForEachColumn) {
+TEST_F(Gateway, AReceivedRowHoldsWhatGetFieldGivesForEachColumn) {
   using Row = std::vector<std::string>;
-  const auto take = [](CVistaResults& results) {
-    const std::span<std::string> row = results.TakeRow();
-    return Row(std::make_move_iterator(row.begin()), std::make_move_iterator(row.end()));
-  };
-  CVistaResults results;
-  Run("SELECT Id, Num, Real, Note FROM T ORDER BY Id", results);
-  EXPECT_EQ(take(results), Row{});  // no row is current yet
-  std::vector<Row> taken;
-  for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = results.MoveNext()) {
+  const std::string sql = "SELECT Id, Num, Real, Note FROM T ORDER BY Id";
+  std::vector<Row> kept;
+  CVistaResults walked;
+  Run(sql, walked);
+  for (int32_t status = walked.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = walked.MoveNext()) {
     Row asRead;
-    for (int32_t column = 1; column <= results.ColumnCount(); ++column) asRead.push_back(results.GetField(column));
-    taken.push_back(take(results));
-    EXPECT_EQ(taken.back(), asRead);
+    for (int32_t column = 1; column <= walked.ColumnCount(); ++column) asRead.push_back(walked.GetField(column));
+    kept.push_back(asRead);
   }
-  ASSERT_EQ(taken.size(), 3u);
-  EXPECT_EQ(taken[0], (Row{"a", "1", "2.5", ""}));
-  EXPECT_EQ(taken[1], (Row{"b", "2", "", "line\r\nfeed"}));
-  EXPECT_EQ(taken[2], (Row{"c", "3", "0.1", "cr\r\r\nlf"}));
-  EXPECT_EQ(take(results), Row{});  // past the last row
+
+  std::vector<Row> received;
+  CVistaResults streamed;
+  streamed.ReceiveRows(
+      [&](std::span<const std::string_view> row) { received.push_back(Row(row.begin(), row.end())); });
+  Run(sql, streamed);
+  EXPECT_EQ(received, kept);
+  EXPECT_EQ(received, (std::vector<Row>{{"a", "1", "2.5", ""}, {"b", "2", "", "line\r\nfeed"}, {"c", "3", "0.1", "cr\r\r\nlf"}}));
+  EXPECT_EQ(streamed.RowCount(), 3u);
+  EXPECT_EQ(streamed.MoveFirst(), DB_S_ENDOFROWSET) << "received rows are not kept";
+  EXPECT_EQ(streamed.GetField(1), "");
+
+  // Without a receiver again, rows are kept as before.
+  streamed.ReceiveRows(nullptr);
+  Run(sql, streamed);
+  ASSERT_EQ(streamed.MoveFirst(), 0);
+  EXPECT_EQ(streamed.GetField(4), "");
+  EXPECT_EQ(streamed.MoveNext(), 0);
+  EXPECT_EQ(streamed.GetField(4), "line\r\nfeed");
 }
 
 TEST_F(Gateway, CursorStatusesFollowTheRowSet) {

@@ -47,6 +47,16 @@ TEST_F(Tarnbase, SelectRendersEveryValueAsText) {
   EXPECT_EQ(results.GetField(6), "2");
 }
 
+TEST_F(Tarnbase, ASelectFailingAfterItsFirstRowLeavesNoRowsToRead) {
+  SendSQLString("INSERT INTO T (Id, Num) VALUES ('a', 1)");
+  SendSQLString("INSERT INTO T (Id, Num) VALUES ('b', -9223372036854775807 - 1)");
+  CVistaResults results;
+  // abs() of the smallest integer fails with an overflow on the second row.
+  EXPECT_THROW(Select("SELECT Id, abs(Num) FROM T ORDER BY Id", results), TarnbaseError);
+  EXPECT_EQ(results.RowCount(), 0u);
+  EXPECT_EQ(results.MoveFirst(), DB_S_ENDOFROWSET);
+}
+
 TEST_F(Tarnbase, SendSQLStringReportsTheRowsItChanged) {
   EXPECT_EQ(SendSQLString("INSERT INTO T (Id) VALUES ('a')"), 1);
   EXPECT_EQ(SendSQLString("INSERT INTO T (Id) VALUES ('b')"), 1);
