@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/db_connection.h"
+#include "data/row_walk.h"
 #include "util/identifiers.h"
 
 std::string EscapeQuotes(std::string value) {
@@ -107,18 +108,15 @@ std::string SaveStatement(const TableShape& shape, ElementState state, std::span
 
 void RunStatement(CDBConnection* connection, const std::string& statement) {
   CVistaResults results;
-  CDBCommand command(connection, statement);
-  command.SetResults(&results);
-  command.Execute();
+  RunWithResults(*connection, statement, results);
 }
 
 void ForEachTableRow(CDBConnection* connection, const TableShape& shape,
                      const std::function<void(std::span<const std::string_view>)>& onRow) {
-  CVistaResults results;
   // Each row goes to `onRow` as the library reads it: the result set keeps
   // none of them, so a table is in memory once, as the elements built from it.
   std::vector<std::string_view> padded;
-  results.ReceiveRows([&](std::span<const std::string_view> row) {
+  ForEachRowAsRead(*connection, SelectStatement(shape), [&](std::span<const std::string_view> row) {
     if (row.size() == shape.columns.size()) {
       onRow(row);
     } else {  // the library gave other columns than asked for: missing ones read as empty
@@ -127,9 +125,6 @@ void ForEachTableRow(CDBConnection* connection, const TableShape& shape,
       onRow(padded);
     }
   });
-  CDBCommand command(connection, SelectStatement(shape));
-  command.SetResults(&results);
-  command.Execute();
 }
 
 void RequireConnection(CDBConnection* connection, const TableShape& shape) {

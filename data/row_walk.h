@@ -1,6 +1,6 @@
-// Walking the rows of one SELECT the way every query of the program does: a
-// fresh result set and command on the caller's connection, then the rows from
-// the first one while the status is neither negative nor DB_S_ENDOFROWSET.
+// Running one statement the way every query of the program does: a fresh
+// result set and command on the caller's connection. The rows of a SELECT are
+// then walked from the first one, or handed on as the library reads them.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,26 @@
 #include "data/db_connection.h"
 #include "tarnbase/vista_results.h"
 
+// Runs `sql` on `connection` (the caller's, and it stays open) with `results`
+// attached. A failing statement throws out of the gateway, after the database
+// error log entry.
+inline void RunWithResults(CDBConnection& connection, const std::string& sql, CVistaResults& results) {
+  CDBCommand command(&connection, sql);
+  command.SetResults(&results);
+  command.Execute();
+}
+
+// Runs `sql` and hands `onRow` the texts of each row as the library reads
+// them, valid during the call only; nothing is kept, so a whole table is in
+// memory only as what `onRow` builds from it. Whatever `onRow` throws passes
+// through.
+inline void ForEachRowAsRead(CDBConnection& connection, const std::string& sql,
+                             const CVistaResults::RowReceiver& onRow) {
+  CVistaResults results;
+  results.ReceiveRows(onRow);
+  RunWithResults(connection, sql, results);
+}
+
 // Runs `sql` and calls `onRow` with the result set positioned on each row, in
 // the order the library returned them. An `onRow` that returns bool ends the
 // walk by answering false. The connection is the caller's and stays open. A
@@ -18,9 +38,7 @@
 template <class OnRow>
 void ForEachResultRow(CDBConnection& connection, const std::string& sql, OnRow&& onRow) {
   CVistaResults results;
-  CDBCommand command(&connection, sql);
-  command.SetResults(&results);
-  command.Execute();
+  RunWithResults(connection, sql, results);
   for (int32_t status = results.MoveFirst(); status >= 0 && status != DB_S_ENDOFROWSET; status = results.MoveNext()) {
     if constexpr (std::is_same_v<std::invoke_result_t<OnRow&, const CVistaResults&>, bool>) {
       if (!onRow(static_cast<const CVistaResults&>(results))) return;

@@ -87,6 +87,8 @@ class CVistaResults {
   // cell: a result set of a hundred thousand rows then costs no allocation
   // per row or per cell.
   std::vector<std::string> m_columnNames;
+  // Kept in the layout the database library is built against: set to the
+  // first name on every fill and reset, and read by nothing here.
   std::vector<std::string>::iterator m_columnCursor;
   std::string m_text;
   std::vector<size_t> m_ends;  // ColumnCount() per row
