@@ -1,28 +1,6 @@
 // The business object model: one element class per table, the typed
 // collections that own them, and the decorator interface that persistence and
 // tracing are added through.
-//
-// Contract:
-// - Elements hold only text (the texts of every column, in column order, in
-//   one buffer) and an ElementState. Constructors leave the state Unset. GetObjectState and
-//   SetObjectState read and set it (they are not called GetState/SetState
-//   because CPerson has a State column). A setter stores a different text and
-//   marks the element Modified, except that an element in state New stays New
-//   so that it is still inserted; the same text changes nothing. Setters
-//   exist only for the fields set after construction, and return true.
-// - A collection owns its elements: add and load take ownership of the
-//   pointer they are given (a raw pointer or a std::unique_ptr) and a null
-//   element is refused with std::invalid_argument, nothing changed. clear and
-//   the destructor delete every element. Each operation appends its name to
-//   the collection's trace text, which is printed to standard output as one
-//   line when the collection is destroyed. Iteration yields element pointers
-//   in insertion order; the pointers stay valid until clear or destruction.
-// - A decorator owns the decorator it wraps (its inner one) and deletes it
-//   when destroyed; it never owns its collection or its context.
-// - Nothing here throws except the refusal of a null element, a column number
-//   beyond the last (std::out_of_range) and an element of more than 4 GiB of
-//   text (std::length_error); exceptions of
-//   the database layer pass through the decorators unchanged.
 #pragma once
 
 #include <array>
@@ -51,6 +29,9 @@ enum ElementState : int32_t {
   Deleted = 20,   // to be deleted on the next save (only ever set directly)
 };
 
+// One row of a table. Constructors leave the state Unset. GetObjectState and
+// SetObjectState are not called GetState/SetState because CPerson has a
+// State column.
 class CBizObjectElement : public CLVCore {
  public:
   CBizObjectElement() = default;
@@ -69,7 +50,11 @@ enum class EntityConstructors { Value, Default, ValueAndDefault };
 
 // The storage and the rules shared by every entity class: N text fields in
 // column order. Entity classes are declared with LV_DECLARE_ENTITY below,
-// which adds the column table and the named accessors.
+// which adds the column table and the named accessors. Setters exist only for
+// the fields set after construction and return true; a setter that stores a
+// different text marks the element Modified, except that a New element stays
+// New so that it is still inserted. More than 4 GiB of text in one element is
+// refused with std::length_error.
 //
 // The N texts live one after the other in a single buffer, with the end of
 // each kept beside it: a table of a million answers then costs one
@@ -171,6 +156,11 @@ class CEntityElement : public CBizObjectElement {
 };
 
 // A typed collection over the element pointer type (CBizObjectCollection<CPerson*>).
+// It owns its elements: add and load take ownership, and a null element is
+// refused with std::invalid_argument, nothing changed. Each operation appends
+// its name to the collection's trace text, printed to standard output as one
+// line when the collection is destroyed. Element pointers stay valid until
+// clear or destruction.
 template <class ElementPtr>
 class CBizObjectCollection : public CLVCore {
   static_assert(std::is_pointer_v<ElementPtr>, "a collection is declared over the element pointer type");
@@ -266,7 +256,8 @@ class CBizObject {
 
 // Base of the database and log decorators. Each operation passes to the inner
 // decorator and returns its result; without one it returns true. The inner
-// decorator is owned and deleted with this one.
+// decorator is owned and deleted with this one; the collection and any
+// context never are. Exceptions of the database layer pass through.
 class CBizObjectDecorator : public CBizObject {
  public:
   // Takes ownership of `inner` (may be null).

@@ -1,29 +1,5 @@
 // Database decorators: load a whole table into a collection, and save a
 // collection back one statement per element.
-//
-// Contract:
-// - load lets the inner decorator load (its result ignored), clears the
-//   collection, reads every row of the entity's table with one SELECT (no
-//   WHERE, no ORDER BY) and hands each row, built from its texts in column
-//   order, to the collection's load (state Clean), once the SELECT has
-//   succeeded. False when the
-//   decorator has no collection; true otherwise.
-// - save lets the inner decorator save (its result ignored), then walks the
-//   collection in order: Modified gives an UPDATE, New an INSERT, Deleted a
-//   DELETE, Unset and Clean nothing; each statement runs at once on its own
-//   command, and afterwards the element is Clean. Deleted elements stay in the
-//   collection. False when the decorator has no collection; true otherwise.
-// - dump and validate let the inner decorator do the same and return false.
-// - Every value written between quotes goes through EscapeQuotes. Key values
-//   in WHERE clauses have every single quote doubled (a normal key holds none,
-//   so its statement is unchanged).
-// - Failures: a failing statement throws out of the gateway (after the
-//   database error log entry and alert) and leaves save or load at once:
-//   elements before the failing one are written and Clean, the failing one and
-//   those after it keep their states; a failing SELECT leaves the collection
-//   empty. A decorator with a collection but no connection throws
-//   std::invalid_argument before touching the collection.
-// - The inner decorator is owned; the connection and the collection are not.
 #pragma once
 
 #include <algorithm>
@@ -58,6 +34,8 @@ constexpr TableShape ShapeOf() {
 }
 
 // The statements, from the shape and an element's values in column order.
+// Values between quotes go through EscapeQuotes; key values in a WHERE clause
+// have every quote doubled instead.
 std::string UpdateStatement(const TableShape& shape, std::span<const std::string_view> values);
 std::string InsertStatement(const TableShape& shape, std::span<const std::string_view> values);
 std::string DeleteStatement(const TableShape& shape, std::span<const std::string_view> values);
@@ -78,6 +56,12 @@ void ForEachTableRow(CDBConnection* connection, const TableShape& shape,
 // Throws std::invalid_argument naming the table when `connection` is null.
 void RequireConnection(CDBConnection* connection, const TableShape& shape);
 
+// The inner decorator is owned; the connection and the collection are not.
+// Every operation first lets the inner decorator do the same (its result
+// ignored). A failing statement throws out of the gateway (after the database
+// error log entry and alert) and leaves save or load at once. A decorator
+// with a collection but no connection throws std::invalid_argument before
+// touching the collection.
 template <class Element>
 class CDatabaseDecorator : public CBizObjectDecorator {
  public:
@@ -90,11 +74,17 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   CDatabaseDecorator(std::unique_ptr<CBizObject> inner, CDBConnection* connection, Collection* collection)
       : CBizObjectDecorator(std::move(inner)), m_connection(connection), m_collection(collection) {}
 
+  // dump and validate have nothing to do here: false.
   bool dump() override {
     PassToInner(&CBizObject::dump);
     return false;
   }
 
+  // Walks the collection in order: Modified gives an UPDATE, New an INSERT,
+  // Deleted a DELETE (the element stays in the collection), Unset and Clean
+  // nothing; each statement runs at once, and the element is then Clean.
+  // After a failing statement the elements before it are written and Clean,
+  // the rest keep their states. False without a collection.
   bool save() override {
     if (!Begin(&CBizObject::save)) return false;
     for (Element* element : *m_collection) {
@@ -109,6 +99,10 @@ class CDatabaseDecorator : public CBizObjectDecorator {
     return true;
   }
 
+  // Clears the collection and reads every row of the table with one SELECT
+  // (no WHERE, no ORDER BY); the rows reach the collection (state Clean) only
+  // once the SELECT has succeeded, so a failing one leaves it empty. False
+  // without a collection.
   bool load() override {
     if (!Begin(&CBizObject::load)) return false;
     m_collection->clear();

@@ -1,11 +1,7 @@
-// A result set: the column names and every row of one SELECT, all as text.
-//
-// The database interface library fills it during Select (BeginFill, then
-// AddRow for each row); the program then walks it with MoveFirst/MoveNext and
-// reads columns, numbered from 1, with GetField. Values come back with their
-// line breaks normalised. A result set given a row receiver (ReceiveRows)
-// keeps no rows: each is handed to the receiver as the library reads it.
-// Nothing here throws beyond what a receiver throws.
+// A result set: the column names and every row of one SELECT, all as text,
+// filled by the database library and walked by the program. This header is
+// the library's contract with the program; nothing here throws beyond what a
+// row receiver throws.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +15,9 @@
 // OLE DB's "no current row" status.
 inline constexpr int32_t DB_S_ENDOFROWSET = 0x00040EC6;
 
+// The library fills it during Select (BeginFill, then AddRow for each row);
+// the program walks it with MoveFirst/MoveNext and reads columns, numbered
+// from 1, with GetField. Values come back with their line breaks normalised.
 class CVistaResults {
  public:
   // Gets the texts of one row, one per column, line breaks normalised; they

@@ -1,18 +1,6 @@
-// Small blocks that are kept for reuse once released: the storage of
-// business elements, of which reply intake builds and frees a whole table
-// (a million and more) for every reply.
-//
-// Blocks come from large slabs (backed by large pages where the system has
-// them) and go, when released, onto a list of blocks of their size class
-// (multiples of 16 bytes up to kMaxPooledBlock), from which the next request
-// of that class is served: no allocator bookkeeping per block and no fresh
-// pages for the next table. Memory taken into the pool is kept for the life
-// of the process. Larger blocks, and every block in sanitizer builds (so
-// that they still see each block), go to the global operator new/delete.
-//
-// Each thread has its own pool; a block may be released on any thread (it
-// then joins that thread's lists). Allocate throws std::bad_alloc when no
-// memory is left.
+// Small blocks kept for reuse once released: the storage of business
+// elements, of which reply intake builds and frees a whole table (a million
+// and more) for every reply.
 #pragma once
 
 #include <cstddef>
@@ -20,11 +8,19 @@
 
 namespace block_pool {
 
+// Blocks up to this size are pooled, in size classes of multiples of 16
+// bytes; larger ones, and every block in sanitizer builds (so that they still
+// see each block), go to the global operator new/delete.
 inline constexpr std::size_t kMaxPooledBlock = 1024;
 
-// A block of at least `size` bytes, aligned for any object of that size.
+// A block of at least `size` bytes, aligned for any object of that size:
+// the last one released of its size class, else carved from a large slab
+// (backed by large pages where the system has them). Memory taken into the
+// pool is kept for the life of the process. Each thread has its own pool.
+// std::bad_alloc when no memory is left.
 void* Allocate(std::size_t size);
-// Gives back a block from Allocate; `size` is the size it was asked for.
+// Gives back a block from Allocate, on any thread (it joins that thread's
+// pool); `size` is the size it was asked for.
 void Release(void* block, std::size_t size) noexcept;
 
 // A standard allocator over the pool, for the texts of business elements.

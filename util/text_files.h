@@ -1,7 +1,5 @@
-// Paths beside the program, text files, line breaks and display names.
-//
-// Free functions without state. None throws; WriteTextFile reports failure by
-// its result only.
+// Paths beside the program, text files, line breaks and display names: free
+// functions without state, none of which throws.
 #pragma once
 
 #include <string>
