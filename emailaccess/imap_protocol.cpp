@@ -43,6 +43,18 @@ std::optional<Number> ParseNumber(std::string_view text) {
   return value;
 }
 
+// Reads the quoted string that starts at text[pos] (a '"'), undoing its
+// backslash escapes, and leaves `pos` just past the closing quote.
+std::string ReadQuoted(std::string_view text, size_t& pos) {
+  std::string value;
+  for (++pos; pos < text.size() && text[pos] != '"'; ++pos) {
+    if (text[pos] == '\\' && pos + 1 < text.size()) ++pos;
+    value += text[pos];
+  }
+  ++pos;
+  return value;
+}
+
 // Reads IMAP values one at a time: atoms, numbers, quoted strings and
 // parenthesised lists (returned whole, with their parentheses). It only
 // views the text: the text must outlive it.
@@ -54,15 +66,7 @@ class Tokens {
     while (m_pos < m_text.size() && m_text[m_pos] == ' ') ++m_pos;
     if (m_pos >= m_text.size()) return std::nullopt;
     const char c = m_text[m_pos];
-    if (c == '"') {
-      std::string value;
-      for (++m_pos; m_pos < m_text.size() && m_text[m_pos] != '"'; ++m_pos) {
-        if (m_text[m_pos] == '\\' && m_pos + 1 < m_text.size()) ++m_pos;
-        value += m_text[m_pos];
-      }
-      ++m_pos;
-      return value;
-    }
+    if (c == '"') return ReadQuoted(m_text, m_pos);
     const size_t start = m_pos;
     if (c == '(') {
       int depth = 0;
@@ -161,15 +165,7 @@ class FetchValues {
       ++m_at;
       return {c == '(' ? Kind::Open : Kind::Close, {}};
     }
-    if (c == '"') {
-      std::string value;
-      for (++m_at; m_at < text.size() && text[m_at] != '"'; ++m_at) {
-        if (text[m_at] == '\\' && m_at + 1 < text.size()) ++m_at;
-        value += text[m_at];
-      }
-      ++m_at;
-      return {Kind::String, value};
-    }
+    if (c == '"') return {Kind::String, ReadQuoted(text, m_at)};
     const size_t start = m_at;
     bool inSection = false;
     for (; m_at < text.size(); ++m_at) {
