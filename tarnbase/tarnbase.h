@@ -15,6 +15,10 @@ class TarnbaseError : public std::runtime_error {
   explicit TarnbaseError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// The three calls the application itself makes are exported under their
+// plain names, the names the application looks them up by.
+extern "C" {
+
 // Names the database file, before any statement. The file is opened
 // read-write on first use and never created: a missing file is a failure,
 // not a new empty database.
@@ -31,6 +35,8 @@ int32_t SendSQLString(const char* statement);
 // text (NULL as the empty text, numbers as SQLite renders them); returns the
 // number of rows.
 int32_t Select(const char* statement, CVistaResults& results);
+
+}  // extern "C"
 
 // A unit of work: the statements between Begin and Commit are stored whole or
 // not at all, also when the process dies before the commit.
