@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <ctime>
+
+#include "util/dates.h"
 
 namespace emailaccess {
 namespace {
@@ -411,18 +412,14 @@ std::optional<std::int64_t> ParseInternalDate(std::string_view text) {
       *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
     return std::nullopt;
   }
-  std::tm tm{};
-  tm.tm_year = *year - 1900;
-  tm.tm_mon = static_cast<int>(monthIndex);
-  tm.tm_mday = *day;
-  tm.tm_hour = *hour;
-  tm.tm_min = *minute;
-  tm.tm_sec = *second;
+  const std::int64_t utcSeconds =
+      DaysFromCivil(*year, static_cast<unsigned>(monthIndex) + 1, static_cast<unsigned>(*day)) * 86400 +
+      *hour * 3600 + *minute * 60 + *second;
   const std::int64_t offset = (*zone / 100 * 3600 + *zone % 100 * 60) * (sign == '-' ? -1 : 1);
   // Nanoseconds in 64 bits reach from 1677 to 2262; a date outside is not
   // given rather than wrapped around.
   std::int64_t nanoseconds = 0;
-  if (__builtin_mul_overflow(static_cast<std::int64_t>(timegm(&tm)) - offset, 1000000000LL, &nanoseconds)) {
+  if (__builtin_mul_overflow(utcSeconds - offset, 1000000000LL, &nanoseconds)) {
     return std::nullopt;
   }
   return nanoseconds;

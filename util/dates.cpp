@@ -1,16 +1,14 @@
 #include "util/dates.h"
 
-#include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <regex>
 
 #include "platform/clock.h"
+#include "platform/local_date.h"
 
-namespace {
-
-// Days from 1970-01-01 to the given proleptic Gregorian date.
 long long DaysFromCivil(long long y, unsigned m, unsigned d) {
   y -= m <= 2;
   const long long era = (y >= 0 ? y : y - 399) / 400;
@@ -19,6 +17,8 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) {
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + static_cast<long long>(doe) - 719468;
 }
+
+namespace {
 
 void CivilFromDays(long long z, int& y, int& m, int& d) {
   z += 719468;
@@ -44,12 +44,6 @@ const long long kEpochDays = DaysFromCivil(1899, 12, 30);
 constexpr double kMinDate = -657434.0;          // 0100-01-01
 constexpr double kMaxDate = 2958465.99999;      // 9999-12-31 23:59:59
 
-bool InCLocale() {
-  // "C", "POSIX" and "C.UTF-8" and the like all share the C date form.
-  const char* name = std::setlocale(LC_TIME, nullptr);
-  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0 ||
-         std::strncmp(name, "C.", 2) == 0;
-}
 
 // The optional time of day at match groups 4 to 6 must be a real time even
 // though it is dropped.
@@ -134,11 +128,11 @@ std::string FormatDateOnly(const DateValue& value) {
   if (value.status == DateStatus::Null) return std::string();
   CalendarFields f;
   if (value.status == DateStatus::Invalid || !FieldsFromDate(value.date, f)) return kInvalidDateText;
-  std::tm tm = ToTm(f);
-  char buffer[256];
-  size_t n = std::strftime(buffer, sizeof buffer, InCLocale() ? "%Y-%m-%d" : "%x", &tm);
-  if (n == 0) return kInvalidDateText;
-  return std::string(buffer, n);
+  std::string local = platform::FormatLocalDate(f.year, f.month, f.day);
+  if (!local.empty()) return local;
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", f.year, f.month, f.day);
+  return buffer;
 }
 
 bool ParseDateOnly(const std::string& input, DateValue& value) {
@@ -156,14 +150,8 @@ bool ParseDateOnly(const std::string& input, DateValue& value) {
     if (TimeIsValid(m) && DateOnly(std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), value)) return true;
   } else if (std::regex_match(text, m, us)) {
     if (TimeIsValid(m) && DateOnly(std::stoi(m[3]), std::stoi(m[1]), std::stoi(m[2]), value)) return true;
-  } else if (!InCLocale() && !text.empty()) {
-    std::tm tm{};
-    const char* end = strptime(text.c_str(), "%x", &tm);
-    if (end != nullptr && *end == '\0') {
-      if (DateOnly(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, value)) return true;
-    } else if (!std::regex_search(text, shape)) {
-      return false;
-    }
+  } else if (int year = 0, month = 0, day = 0; platform::ReadLocalDate(text, year, month, day)) {
+    if (DateOnly(year, month, day, value)) return true;
   } else if (!std::regex_search(text, shape)) {
     return false;  // no date shape at all: number 0
   }

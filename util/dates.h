@@ -25,6 +25,10 @@ struct CalendarFields : platform::CalendarTime {
 
 inline constexpr const char kInvalidDateText[] = "Invalid DateTime";
 
+// Days from 1970-01-01 to the given proleptic Gregorian date (negative
+// before it), for any year: no time zone and no C library limits.
+long long DaysFromCivil(long long year, unsigned month, unsigned day);
+
 // Calendar fields to a date number; false when a field is out of range.
 bool DateFromFields(int year, int month, int day, int hour, int minute, int second, double& date);
 
