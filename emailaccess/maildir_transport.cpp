@@ -2,6 +2,7 @@
 
 #include "platform/directory.h"
 #include "platform/durable_file.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/host.h"
 
@@ -16,7 +17,7 @@ namespace {
 constexpr const char* kSubfolders[] = {"tmp", "new", "cur"};
 
 // A name no other delivery uses: time, process, a counter, randomness and
-// the host, as Maildir asks. '/' and ':' are not allowed in it.
+// the host, as Maildir asks. '/', ':' and '!' are not allowed in it.
 std::string UniqueName() {
   static std::atomic<unsigned> counter{0};
   static const unsigned long long salt = std::random_device{}();
@@ -26,13 +27,23 @@ std::string UniqueName() {
   std::string host = platform::HostName();
   std::replace(host.begin(), host.end(), '/', '_');
   std::replace(host.begin(), host.end(), ':', '_');
+  std::replace(host.begin(), host.end(), '!', '_');
   return std::to_string(seconds) + ".M" + std::to_string(micros) + "P" + std::to_string(platform::ProcessId()) +
          "Q" + std::to_string(counter++) + "R" + std::to_string(salt % 1000000007ULL) + "." + host;
 }
 
+// Where ':' cannot stand in a file name, the info part (":2,S") of the
+// names this program writes starts with '!' instead, as other Maildir
+// programs on such systems do.
+char InfoSeparator() { return platform::NamesMayHoldColon() ? ':' : '!'; }
+
+// Where the info part of a name begins: either separator is read, so a
+// folder written on one system can be read on the other.
+size_t InfoStart(const std::string& fileName) { return fileName.find_first_of(":!"); }
+
 }  // namespace
 
-std::string MaildirKey(const std::string& fileName) { return fileName.substr(0, fileName.find(':')); }
+std::string MaildirKey(const std::string& fileName) { return fileName.substr(0, InfoStart(fileName)); }
 
 void MaildirFolder::Ensure() {
   for (const char* sub : kSubfolders) {
@@ -110,14 +121,15 @@ bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, 
   if (from.empty()) return false;
   target.Ensure();
   std::string name = from.substr(from.find_last_of('/') + 1);
-  if (name.find(":2,") == std::string::npos) name = key + ":2,S";
+  const size_t info = InfoStart(name);
+  if (info == std::string::npos || name.compare(info + 1, 2, "2,") != 0) name = key + InfoSeparator() + "2,S";
   std::string to = target.path() + "/cur/" + name;
   std::string why;
   platform::MoveResult result = platform::MoveFileNoReplace(from, to, &why);
   if (result == platform::MoveResult::TargetExists) {
     // A message of the same name was moved there before (a copy put back
     // into the Inbox): both are kept, this one under a new unique name.
-    name = UniqueName() + name.substr(name.find(':'));
+    name = UniqueName() + name.substr(InfoStart(name));
     to = target.path() + "/cur/" + name;
     result = platform::MoveFileNoReplace(from, to, &why);
   }

@@ -65,7 +65,8 @@ class MaildirTransport : public IMailSender, public IMailStore {
   std::map<std::string, std::string> m_listed;  // key -> path at the last listing
 };
 
-// The unique part of a Maildir file name: everything before its ":".
+// The unique part of a Maildir file name: everything before its ":" (or the
+// "!" that stands for it where names cannot hold a colon).
 std::string MaildirKey(const std::string& fileName);
 
 }  // namespace emailaccess
