@@ -11,11 +11,11 @@
 namespace platform {
 
 FileLock::~FileLock() {
-  if (m_fd >= 0) ::close(m_fd);  // closing the descriptor releases the lock
+  if (m_handle >= 0) ::close(static_cast<int>(m_handle));  // closing the descriptor releases the lock
 }
 
 FileLock::Result FileLock::Acquire(const std::string& path, std::chrono::milliseconds wait, std::string* error) {
-  if (m_fd >= 0) return Result::Acquired;
+  if (m_handle >= 0) return Result::Acquired;
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (error) *error = "cannot open lock file '" + path + "': " + std::strerror(errno);
@@ -24,7 +24,7 @@ FileLock::Result FileLock::Acquire(const std::string& path, std::chrono::millise
   const auto deadline = std::chrono::steady_clock::now() + wait;
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      m_fd = fd;
+      m_handle = fd;
       return Result::Acquired;
     }
     if (errno != EWOULDBLOCK && errno != EINTR) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -24,10 +25,10 @@ class FileLock {
   // (the reason goes to `error`).
   Result Acquire(const std::string& path, std::chrono::milliseconds wait, std::string* error = nullptr);
 
-  bool held() const { return m_fd >= 0; }
+  bool held() const { return m_handle != -1; }
 
  private:
-  int m_fd = -1;
+  std::intptr_t m_handle = -1;  // the open lock file, as the system numbers it; -1: none
 };
 
 }  // namespace platform

@@ -26,19 +26,20 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 }  // namespace
 
 LoopbackListener::~LoopbackListener() {
-  if (m_socket >= 0) ::close(m_socket);
+  if (m_socket >= 0) ::close(static_cast<int>(m_socket));
 }
 
 bool LoopbackListener::Open(std::string* error) {
-  m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (m_socket < 0) return Fail(error, "cannot open a socket");
+  const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listening < 0) return Fail(error, "cannot open a socket");
+  m_socket = listening;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_socket, 4) != 0 ||
-      ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listening, 4) != 0 ||
+      ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return Fail(error, "cannot listen on 127.0.0.1");
   }
   m_port = ntohs(address.sin_port);
@@ -48,12 +49,13 @@ bool LoopbackListener::Open(std::string* error) {
 bool LoopbackListener::ReceiveOne(std::chrono::seconds limit, const std::string& page, std::string& target,
                                   std::string* error) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
+  const int listening = static_cast<int>(m_socket);
   // A browser may open a connection and send nothing on it (a speculative
   // one); such a connection is dropped and the next one read.
   while (MillisecondsLeft(deadline) > 0) {
-    pollfd waiting{m_socket, POLLIN, 0};
+    pollfd waiting{listening, POLLIN, 0};
     if (::poll(&waiting, 1, MillisecondsLeft(deadline)) <= 0) continue;
-    const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
+    const int connection = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
     std::string request;
     char buffer[2048];

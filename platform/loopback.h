@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -27,7 +28,7 @@ class LoopbackListener {
   bool ReceiveOne(std::chrono::seconds limit, const std::string& page, std::string& target, std::string* error);
 
  private:
-  int m_socket = -1;
+  std::intptr_t m_socket = -1;  // the listening socket, as the system numbers it; -1: none
   int m_port = 0;
 };
 

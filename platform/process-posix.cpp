@@ -40,9 +40,11 @@ struct Pipe {
   }
 };
 
-// Starts the program with `actions` applied in the child (may be null).
+// Starts the program with `actions` applied in the child (may be null), with
+// `environment` (null: this process's own).
 bool Spawn(const std::string& program, const std::vector<std::string>& args,
-           const posix_spawn_file_actions_t* actions, pid_t& pid, ProcessOutcome& outcome) {
+           const posix_spawn_file_actions_t* actions, pid_t& pid, ProcessOutcome& outcome,
+           char* const* environment = nullptr) {
   std::vector<std::string> argvText;
   argvText.reserve(args.size() + 1);
   argvText.push_back(program);
@@ -52,7 +54,8 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
   argv.push_back(nullptr);
   // posix_spawnp reports a program that cannot be executed (missing, not
   // executable) as its own result, so "not started" is known here.
-  const int rc = posix_spawnp(&pid, program.c_str(), actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid, program.c_str(), actions, nullptr, argv.data(),
+                              environment ? environment : environ);
   if (rc != 0) {
     outcome.error = std::strerror(rc);
     return false;
@@ -61,13 +64,41 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
   return true;
 }
 
-void Wait(pid_t pid, ProcessOutcome& outcome) {
+void Record(int status, ProcessOutcome& outcome) {
+  if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+}
+
+void WaitFor(pid_t pid, ProcessOutcome& outcome) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return;
   }
-  if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+  Record(status, outcome);
+}
+
+// This process's environment with `added` put in, each replacing a variable
+// of its name.
+std::vector<std::string> MergedEnvironment(const std::vector<std::pair<std::string, std::string>>& added) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    const bool replaced =
+        std::any_of(added.begin(), added.end(), [&](const auto& variable) { return variable.first == name; });
+    if (!replaced) merged.emplace_back(text);
+  }
+  for (const auto& [name, value] : added) merged.push_back(name + "=" + value);
+  return merged;
+}
+
+// A program path relative to a folder is meant from the caller's current
+// folder, which the child leaves before the program is looked up.
+std::string FromCallersFolder(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path.find('/') == std::string::npos) return path;
+  std::vector<char> folder(4096);
+  if (!::getcwd(folder.data(), folder.size())) return path;
+  return std::string(folder.data()) + "/" + path;
 }
 
 // Runs the program with `stream` of the child on a pipe, which is read to
@@ -96,7 +127,7 @@ ProcessOutcome RunWithPipe(const std::string& program, const std::vector<std::st
     kept.append(buffer, std::min(static_cast<size_t>(n), limit - std::min(limit, kept.size())));
     if (seen) seen(buffer, static_cast<size_t>(n));
   }
-  Wait(pid, outcome);
+  WaitFor(pid, outcome);
   return outcome;
 }
 
@@ -141,13 +172,81 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
   }
   ProcessOutcome outcome;
   pid_t pid = 0;
-  if (Spawn(program, args, nullptr, pid, outcome)) Wait(pid, outcome);
+  if (Spawn(program, args, nullptr, pid, outcome)) WaitFor(pid, outcome);
   return outcome;
 }
 
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit) {
   return RunWithPipe(program, args, STDOUT_FILENO, output, limit, nullptr);
+}
+
+
+BackgroundProcess::~BackgroundProcess() {
+  if (Running()) {
+    Kill();
+    Wait();
+  }
+}
+
+bool BackgroundProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                              const Options& options, std::string* error) {
+  if (m_process != -1 || m_outcome.started) {
+    if (error) *error = "already started";
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // The files are opened before the change of folder, so that relative
+  // names mean the caller's folder.
+  if (!options.outputFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.outputFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (!options.errorFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.errorFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (!options.workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
+  std::vector<std::string> environment = MergedEnvironment(options.environment);
+  std::vector<char*> pointers;
+  for (auto& entry : environment) pointers.push_back(entry.data());
+  pointers.push_back(nullptr);
+  pid_t pid = 0;
+  ProcessOutcome outcome;
+  const bool started = Spawn(FromCallersFolder(program), args, &actions, pid, outcome, pointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (!started) {
+    if (error) *error = "cannot start '" + program + "': " + outcome.error;
+    m_outcome.error = outcome.error;
+    return false;
+  }
+  m_process = pid;
+  m_outcome.started = true;
+  return true;
+}
+
+bool BackgroundProcess::Running() {
+  if (m_process == -1 || m_ended) return false;
+  int status = 0;
+  const pid_t done = ::waitpid(static_cast<pid_t>(m_process), &status, WNOHANG);
+  if (done == static_cast<pid_t>(m_process)) {
+    Record(status, m_outcome);
+    m_ended = true;
+  }
+  return !m_ended;
+}
+
+void BackgroundProcess::Kill() {
+  if (m_process != -1 && !m_ended) ::kill(static_cast<pid_t>(m_process), SIGKILL);
+}
+
+ProcessOutcome BackgroundProcess::Wait() {
+  if (m_process != -1 && !m_ended) {
+    WaitFor(static_cast<pid_t>(m_process), m_outcome);
+    m_ended = true;
+  }
+  return m_outcome;
 }
 
 }  // namespace platform

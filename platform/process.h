@@ -1,8 +1,11 @@
-// Starting another program and waiting for it.
+// Starting another program and waiting for it, or letting it run in the
+// background while the caller watches it.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -10,7 +13,13 @@ namespace platform {
 struct ProcessOutcome {
   bool started = false;   // false: the program could not be started at all
   int exitCode = -1;      // the exit status when it ended normally
-  int signal = 0;         // the signal that ended it, if one did
+  // The signal that ended it, if one did. Where the system ends crashed
+  // programs with an exception code instead of a signal, the code is told
+  // as the POSIX signal of the same fault (an invalid memory access or a
+  // stack overflow 11, an illegal instruction 4, a division fault 8, a
+  // fail-fast abort 6; a program ended by BackgroundProcess::Kill 9) and
+  // exitCode stays -1; every other code is the exit status.
+  int signal = 0;
   std::string error;      // why it could not be started
   // With ErrorOutput::Capture: the start of what the program wrote to its
   // standard error (at most kMaxCapturedErrorBytes), and how many lines it
@@ -32,8 +41,11 @@ enum class ErrorOutput {
 // inheriting the environment, current folder, standard input and output, and
 // waits without time limit until it has ended. The arguments are separate
 // texts that no shell sees, so quotes, blanks and other special characters
-// reach the program unchanged. A program named without a folder is searched
-// for on PATH.
+// reach the program unchanged (where the system passes one command line,
+// it is quoted so that the program's C runtime reads the same texts back).
+// A program named without a folder is searched for on PATH (and, where the
+// system does so, in the running program's folder first, with ".exe"
+// added).
 ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args,
                           ErrorOutput errors = ErrorOutput::Inherit);
 
@@ -42,5 +54,45 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
 // dropped, so the program never blocks on a full pipe).
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit = 65536);
+
+// A program running in the background while the caller goes on, for callers
+// that watch it or end it while it works. A child still running when the
+// object goes is ended at once and waited for.
+class BackgroundProcess {
+ public:
+  struct Options {
+    // Added to the inherited environment, replacing a variable of the same
+    // name.
+    std::vector<std::pair<std::string, std::string>> environment;
+    std::string workDir;     // the child's current folder; empty: the caller's
+    std::string outputFile;  // standard output goes there (created or emptied); empty: inherited
+    std::string errorFile;   // standard error likewise
+  };
+
+  BackgroundProcess() = default;
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  // Starts `program` with `args` as RunAndWait does, without waiting. File
+  // names and a program path relative to a folder are taken from the
+  // caller's current folder, not from `workDir`. False with `error` when the
+  // program or its output files cannot be started or opened; one object
+  // starts one program.
+  bool Start(const std::string& program, const std::vector<std::string>& args, const Options& options,
+             std::string* error = nullptr);
+  // True until the program has ended.
+  bool Running();
+  // Ends the program at once, as a crash would: it cannot clean up.
+  void Kill();
+  // Waits until the program has ended (at once when it has); a killed one
+  // reports signal 9. Not started: started is false.
+  ProcessOutcome Wait();
+
+ private:
+  std::intptr_t m_process = -1;  // the child as the system names it; -1: none
+  bool m_ended = false;
+  ProcessOutcome m_outcome;
+};
 
 }  // namespace platform
