@@ -1,4 +1,5 @@
 #include "platform/loopback.h"
+#include "platform/loopback_support.h"
 #include "platform/win32_support.h"
 
 #include <winsock2.h>
@@ -25,11 +26,6 @@ bool StartSockets(std::string* error) {
     return false;
   }
   return true;
-}
-
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 // True when `socket` has something to read within `milliseconds`.
@@ -76,28 +72,23 @@ bool LoopbackListener::ReceiveOne(std::chrono::seconds limit, const std::string&
   const SOCKET listening = static_cast<SOCKET>(m_socket);
   // A browser may open a connection and send nothing on it (a speculative
   // one); such a connection is dropped and the next one read.
-  while (MillisecondsLeft(deadline) > 0) {
-    if (!Readable(listening, MillisecondsLeft(deadline))) continue;
+  while (loopback::MillisecondsLeft(deadline) > 0) {
+    if (!Readable(listening, loopback::MillisecondsLeft(deadline))) continue;
     const SOCKET connection = ::accept(listening, nullptr, nullptr);
     if (connection == INVALID_SOCKET) continue;
     std::string request;
     char buffer[2048];
-    while (request.find("\r\n") == std::string::npos && request.size() < 16384) {
-      if (!Readable(connection, std::min(MillisecondsLeft(deadline), 5000))) break;
+    while (loopback::WantsMore(request)) {
+      if (!Readable(connection, std::min(loopback::MillisecondsLeft(deadline), 5000))) break;
       const int n = ::recv(connection, buffer, sizeof buffer, 0);
       if (n <= 0) break;
       request.append(buffer, static_cast<size_t>(n));
     }
-    const size_t lineEnd = request.find("\r\n");
-    if (request.rfind("GET ", 0) != 0 || lineEnd == std::string::npos) {
+    if (!loopback::TargetOf(request, target)) {
       ::closesocket(connection);
       continue;
     }
-    size_t targetEnd = request.find(' ', 4);
-    if (targetEnd > lineEnd) targetEnd = lineEnd;
-    target = request.substr(4, targetEnd - 4);
-    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                               std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page;
+    const std::string answer = loopback::Answer(page);
     ::send(connection, answer.data(), static_cast<int>(answer.size()), 0);
     // Sent before the close, so the browser is not cut off mid-page.
     ::shutdown(connection, SD_SEND);
