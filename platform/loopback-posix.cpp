@@ -1,4 +1,5 @@
 #include "platform/loopback.h"
+#include "platform/loopback_support.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -15,12 +16,6 @@ namespace {
 bool Fail(std::string* error, const std::string& what) {
   if (error) *error = what + ": " + std::strerror(errno);
   return false;
-}
-
-// Milliseconds left until `deadline`, at least 0.
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 }  // namespace
@@ -52,31 +47,26 @@ bool LoopbackListener::ReceiveOne(std::chrono::seconds limit, const std::string&
   const int listening = static_cast<int>(m_socket);
   // A browser may open a connection and send nothing on it (a speculative
   // one); such a connection is dropped and the next one read.
-  while (MillisecondsLeft(deadline) > 0) {
+  while (loopback::MillisecondsLeft(deadline) > 0) {
     pollfd waiting{listening, POLLIN, 0};
-    if (::poll(&waiting, 1, MillisecondsLeft(deadline)) <= 0) continue;
+    if (::poll(&waiting, 1, loopback::MillisecondsLeft(deadline)) <= 0) continue;
     const int connection = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
     std::string request;
     char buffer[2048];
-    while (request.find("\r\n") == std::string::npos && request.size() < 16384) {
+    while (loopback::WantsMore(request)) {
       pollfd reading{connection, POLLIN, 0};
-      const int wait = std::min(MillisecondsLeft(deadline), 5000);
+      const int wait = std::min(loopback::MillisecondsLeft(deadline), 5000);
       if (::poll(&reading, 1, wait) <= 0) break;
       const ssize_t n = ::read(connection, buffer, sizeof buffer);
       if (n <= 0) break;
       request.append(buffer, static_cast<size_t>(n));
     }
-    const size_t lineEnd = request.find("\r\n");
-    if (request.rfind("GET ", 0) != 0 || lineEnd == std::string::npos) {
+    if (!loopback::TargetOf(request, target)) {
       ::close(connection);
       continue;
     }
-    size_t targetEnd = request.find(' ', 4);
-    if (targetEnd > lineEnd) targetEnd = lineEnd;
-    target = request.substr(4, targetEnd - 4);
-    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                               std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page;
+    const std::string answer = loopback::Answer(page);
     (void)!::write(connection, answer.data(), answer.size());
     ::close(connection);
     return true;

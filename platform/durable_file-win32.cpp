@@ -1,0 +1,131 @@
+#include "platform/durable_file.h"
+#include "platform/win32_support.h"
+
+#include <aclapi.h>
+
+#include <thread>
+
+namespace platform {
+namespace {
+
+using win32::SetError;
+using win32::Wide;
+
+// Creates `path` (`disposition`), writes `data` and flushes it to the disk.
+// 0 when done, otherwise the code of the failing step; the file is removed
+// again after a failure. With `dacl`, the new file gets that access list
+// (and `protect`: none passed down from the folder) before anything is
+// written.
+DWORD WriteFlushed(const std::string& path, std::string_view data, DWORD disposition, bool ownerOnly,
+                   std::string* error, ACL* dacl = nullptr, bool protect = false) {
+  const std::wstring name = Wide(path);
+  win32::CreationAttributes attributes(false, ownerOnly);
+  win32::Handle file(::CreateFileW(name.c_str(), GENERIC_WRITE | (dacl ? WRITE_DAC : 0), 0, attributes.get(), disposition,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD code = ::GetLastError();
+    SetError(error, "cannot create", path, code);
+    return code;
+  }
+  DWORD failure = ERROR_SUCCESS;
+  if (dacl) {
+    const SECURITY_INFORMATION which =
+        DACL_SECURITY_INFORMATION |
+        (protect ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    failure = ::SetSecurityInfo(file.get(), SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
+    if (failure != ERROR_SUCCESS) SetError(error, "cannot set the access of", path, failure);
+  }
+  if (failure == ERROR_SUCCESS && (!win32::WriteAll(file.get(), data) || !::FlushFileBuffers(file.get()))) {
+    failure = ::GetLastError();
+    SetError(error, "cannot write", path, failure);
+  }
+  if (!file.Close() && failure == ERROR_SUCCESS) {
+    failure = ::GetLastError();
+    SetError(error, "cannot write", path, failure);
+  }
+  if (failure != ERROR_SUCCESS) ::DeleteFileW(name.c_str());
+  return failure;
+}
+
+// Moves `from` over `to` in one step, flushed through to the disk. A reader
+// that has `to` open without allowing deletion (a virus scanner, an indexer)
+// makes the move fail for a moment, so it is tried again for up to a second.
+bool MoveOver(const std::string& from, const std::string& to, std::string* error) {
+  const std::wstring source = Wide(from), target = Wide(to);
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD code = ::GetLastError();
+    if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt >= 20) {
+      SetError(error, "cannot rename into place", to, code);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+bool ReplaceWith(const std::string& path, std::string_view data, std::string* error, bool ownerOnly,
+                 ACL* dacl = nullptr, bool protect = false) {
+  const std::string part = PartialFileName(path);
+  // An existing file keeps its access list when opened; a private one must
+  // be created afresh.
+  if (ownerOnly) ::DeleteFileW(Wide(part).c_str());
+  if (WriteFlushed(part, data, ownerOnly ? CREATE_NEW : CREATE_ALWAYS, ownerOnly, error, dacl, protect) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  if (!MoveOver(part, path, error)) {
+    ::DeleteFileW(Wide(part).c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CreateResult CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error) {
+  // Private, as the other systems make it (0600).
+  switch (WriteFlushed(path, data, CREATE_NEW, true, error)) {
+    case ERROR_SUCCESS:
+      return CreateResult::Created;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return CreateResult::Exists;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return CreateResult::Busy;
+    default:
+      return CreateResult::Failed;
+  }
+}
+
+std::string PartialFileName(const std::string& path) { return path + ".part"; }
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error, bool ownerOnly) {
+  return ReplaceWith(path, data, error, ownerOnly);
+}
+
+bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, std::string* error) {
+  // The replaced file's access list goes onto the new content before it
+  // takes the name; the owner stays the process's own, since giving a file
+  // away takes a privilege ordinary accounts lack.
+  ACL* dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD code = ::GetNamedSecurityInfoW(Wide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                             nullptr, &dacl, nullptr, &descriptor);
+  if (code != ERROR_SUCCESS) {
+    SetError(error, "cannot read the access of", path, code);
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+  // A file without any list (open to everyone) leaves the new content with
+  // what its folder passes down.
+  const bool ok = ReplaceWith(path, data, error, false, dacl, (control & SE_DACL_PROTECTED) != 0);
+  ::LocalFree(descriptor);
+  return ok;
+}
+
+}  // namespace platform

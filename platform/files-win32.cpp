@@ -1,0 +1,85 @@
+#include "platform/files.h"
+#include "platform/win32_support.h"
+
+#include <aclapi.h>
+
+namespace platform {
+namespace {
+
+using win32::SetError;
+using win32::Wide;
+
+bool WriteWith(const std::string& path, std::string_view data, DWORD access, DWORD disposition, bool ownerOnly,
+               std::string* error) {
+  win32::CreationAttributes attributes(false, ownerOnly);
+  win32::Handle file(::CreateFileW(Wide(path).c_str(), access, win32::kShareAll, attributes.get(), disposition,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    SetError(error, "cannot open", path, ::GetLastError());
+    return false;
+  }
+  bool ok = win32::WriteAll(file.get(), data);
+  if (!ok) SetError(error, "cannot write", path, ::GetLastError());
+  if (!file.Close() && ok) {
+    SetError(error, "cannot write", path, ::GetLastError());
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, std::string_view data, std::string* error, FileAccess access) {
+  return WriteWith(path, data, GENERIC_WRITE, CREATE_ALWAYS, access == FileAccess::OwnerOnly, error);
+}
+
+bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
+  // A handle with append access only makes every write land at the end of
+  // the file atomically, so entries of two processes writing at the same
+  // moment are interleaved whole, never lost.
+  return WriteWith(path, data, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, false, error);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::string* error) {
+  out.clear();
+  win32::Handle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, win32::kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    SetError(error, "cannot open", path, ::GetLastError());
+    return false;
+  }
+  char buffer[16384];
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
+      SetError(error, "cannot read", path, ::GetLastError());
+      out.clear();
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buffer, n);
+  }
+  return true;
+}
+
+bool RemoveFile(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
+
+bool FileExists(const std::string& path) {
+  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void KeepNewFilesPrivate() { win32::g_newFilesPrivate = true; }
+
+bool MakeOwnerOnly(const std::string& path) {
+  const std::wstring name = Wide(path);
+  const DWORD attributes = ::GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  win32::PrivateAttributes owned((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  if (!owned.acl()) return false;
+  // Protected: the permissions the folder above passes down no longer apply.
+  return ::SetNamedSecurityInfoW(const_cast<wchar_t*>(name.c_str()), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                 owned.acl(), nullptr) == ERROR_SUCCESS;
+}
+
+}  // namespace platform

@@ -1,0 +1,298 @@
+#include "platform/process.h"
+#include "platform/win32_support.h"
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+namespace platform {
+namespace {
+
+using win32::Handle;
+using win32::Wide;
+
+// How a child is started: its standard streams (null: this process's own)
+// and, when given, its environment block and current folder.
+struct Launch {
+  HANDLE input = nullptr;
+  HANDLE output = nullptr;
+  HANDLE errors = nullptr;
+  const std::wstring* environment = nullptr;  // a CREATE_UNICODE_ENVIRONMENT block
+  std::wstring workDir;
+};
+
+// An inheritable copy of `handle` for the child, or null when there is none
+// to give (a process without that stream).
+HANDLE InheritableCopy(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return copy;
+}
+
+// Starts the program; false with the system's reason in `outcome.error`. The
+// child inherits its three standard streams and nothing else: the handle
+// list names them alone, so a pipe or file this process has open elsewhere
+// never stays open in a child (which would keep a reader of that pipe waiting).
+bool StartChild(const std::string& program, const std::vector<std::string>& args, const Launch& launch,
+           PROCESS_INFORMATION& started, ProcessOutcome& outcome) {
+  Handle streams[3];
+  streams[0].Reset(InheritableCopy(launch.input ? launch.input : ::GetStdHandle(STD_INPUT_HANDLE)));
+  streams[1].Reset(InheritableCopy(launch.output ? launch.output : ::GetStdHandle(STD_OUTPUT_HANDLE)));
+  streams[2].Reset(InheritableCopy(launch.errors ? launch.errors : ::GetStdHandle(STD_ERROR_HANDLE)));
+  std::vector<HANDLE> inherited;
+  for (const auto& stream : streams) {
+    if (stream.valid()) inherited.push_back(stream.get());
+  }
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = streams[0].valid() ? streams[0].get() : nullptr;
+  startup.StartupInfo.hStdOutput = streams[1].valid() ? streams[1].get() : nullptr;
+  startup.StartupInfo.hStdError = streams[2].valid() ? streams[2].get() : nullptr;
+  SIZE_T size = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::unique_ptr<unsigned char[]> attributes(new unsigned char[size]);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.get());
+  if (!::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+    outcome.error = win32::SystemMessage(::GetLastError());
+    return false;
+  }
+  const bool listed = !inherited.empty() &&
+                      ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr);
+  if (listed) startup.lpAttributeList = list;
+  // Without the list (a system that cannot take one) the streams are still
+  // inherited, with whatever else this process has made inheritable.
+  const BOOL inherit = inherited.empty() ? FALSE : TRUE;
+
+  // No application name: the system takes the program from the command
+  // line and looks for it as for a command typed at a prompt (the running
+  // program's folder, the current folder, the system's, then PATH, adding
+  // ".exe").
+  std::wstring commandLine = win32::CommandLine(program, args);
+  const BOOL ok = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit,
+                                   EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
+                                   launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
+                                   launch.workDir.empty() ? nullptr : launch.workDir.c_str(),
+                                   &startup.StartupInfo, &started);
+  const DWORD code = ::GetLastError();
+  ::DeleteProcThreadAttributeList(list);
+  if (!ok) {
+    outcome.error = win32::SystemMessage(code);
+    return false;
+  }
+  outcome.started = true;
+  return true;
+}
+
+// The ending of a child that has ended: an exception code is told as the
+// signal of the same fault, anything else is the exit status.
+void Record(HANDLE process, ProcessOutcome& outcome) {
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(process, &code)) return;
+  outcome.signal = win32::SignalOfExitCode(code);
+  if (outcome.signal == 0) outcome.exitCode = static_cast<int>(code);
+}
+
+void WaitFor(PROCESS_INFORMATION& started, ProcessOutcome& outcome) {
+  ::CloseHandle(started.hThread);
+  ::WaitForSingleObject(started.hProcess, INFINITE);
+  Record(started.hProcess, outcome);
+  ::CloseHandle(started.hProcess);
+}
+
+// Runs the program with its standard output (`errorStream` false) or error
+// on a pipe, which is read to its end while the program runs (so it never
+// blocks on a full pipe): the first `limit` bytes are kept in `kept`, and
+// every chunk is shown to `seen`.
+ProcessOutcome RunWithPipe(const std::string& program, const std::vector<std::string>& args, bool errorStream,
+                           std::string& kept, size_t limit, const std::function<void(const char*, size_t)>& seen) {
+  ProcessOutcome outcome;
+  kept.clear();
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, nullptr, 0)) {
+    outcome.error = "cannot make a pipe: " + win32::SystemMessage(::GetLastError());
+    return outcome;
+  }
+  Handle reading(readEnd), writing(writeEnd);
+  Launch launch;
+  (errorStream ? launch.errors : launch.output) = writing.get();
+  PROCESS_INFORMATION started{};
+  if (!StartChild(program, args, launch, started, outcome)) return outcome;
+  writing.Close();  // so the read ends when the child (and its children) close theirs
+  char buffer[8192];
+  DWORD n = 0;
+  while (::ReadFile(reading.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    kept.append(buffer, std::min(static_cast<size_t>(n), limit - std::min(limit, kept.size())));
+    if (seen) seen(buffer, n);
+  }
+  WaitFor(started, outcome);
+  return outcome;
+}
+
+// Passes the child's standard error on to ours, where a person at a console
+// expects it, counting its lines.
+class ErrorRelay {
+ public:
+  void Pass(const char* data, size_t size) {
+    m_lines += std::count(data, data + size, '\n');
+    m_endedLine = data[size - 1] == '\n';
+    // What cannot be passed on is still counted and kept for the run log.
+    win32::WriteAll(::GetStdHandle(STD_ERROR_HANDLE), std::string_view(data, size));
+  }
+  // A last line without a line end counts too.
+  size_t lines() const { return m_lines + (m_endedLine ? 0 : 1); }
+
+ private:
+  size_t m_lines = 0;
+  bool m_endedLine = true;
+};
+
+// Names of environment variables are the same whatever their case.
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+std::wstring_view NameOf(std::wstring_view entry) {
+  // Names of the hidden per-drive folder variables begin with '=' ("=C:=C:\x").
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+// This process's environment with `added` put in, each replacing a variable
+// of its name, as a block of zero-ended entries sorted by name and ended by
+// one more zero.
+std::wstring MergedEnvironment(const std::vector<std::pair<std::string, std::string>>& added) {
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) entries.emplace_back(entry);
+    ::FreeEnvironmentStringsW(block);
+  }
+  for (const auto& [name, value] : added) {
+    const std::wstring wideName = Wide(name);
+    std::erase_if(entries, [&](const std::wstring& entry) { return SameName(NameOf(entry), wideName); });
+    entries.push_back(wideName + L"=" + Wide(value));
+  }
+  std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+    const auto nameA = NameOf(a), nameB = NameOf(b);
+    return ::CompareStringOrdinal(nameA.data(), static_cast<int>(nameA.size()), nameB.data(),
+                                  static_cast<int>(nameB.size()), TRUE) == CSTR_LESS_THAN;
+  });
+  std::wstring result;
+  for (const auto& entry : entries) {
+    result += entry;
+    result += L'\0';
+  }
+  result += L'\0';
+  return result;
+}
+
+// A file for a child's output: created or emptied, readable by others while
+// the child writes.
+bool OpenOutput(const std::string& path, Handle& file, std::string* error) {
+  if (path.empty()) return true;
+  win32::CreationAttributes attributes(false, false);
+  file.Reset(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, win32::kShareAll, attributes.get(), CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.valid()) return true;
+  win32::SetError(error, "cannot open", path, ::GetLastError());
+  return false;
+}
+
+}  // namespace
+
+ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args, ErrorOutput errors) {
+  if (errors == ErrorOutput::Capture) {
+    ErrorRelay relay;
+    std::string kept;
+    ProcessOutcome outcome = RunWithPipe(program, args, true, kept, kMaxCapturedErrorBytes,
+                                         [&](const char* data, size_t size) { relay.Pass(data, size); });
+    outcome.errorOutput = std::move(kept);
+    if (outcome.started) outcome.errorLines = relay.lines();
+    return outcome;
+  }
+  ProcessOutcome outcome;
+  PROCESS_INFORMATION started{};
+  if (StartChild(program, args, Launch{}, started, outcome)) WaitFor(started, outcome);
+  return outcome;
+}
+
+ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
+                             size_t limit) {
+  return RunWithPipe(program, args, false, output, limit, nullptr);
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (Running()) {
+    Kill();
+    Wait();
+  }
+  if (m_process != -1) ::CloseHandle(reinterpret_cast<HANDLE>(m_process));
+}
+
+bool BackgroundProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                              const Options& options, std::string* error) {
+  if (m_process != -1 || m_outcome.started) {
+    if (error) *error = "already started";
+    return false;
+  }
+  Handle output, errors;
+  if (!OpenOutput(options.outputFile, output, error) || !OpenOutput(options.errorFile, errors, error)) return false;
+  Launch launch;
+  launch.output = output.valid() ? output.get() : nullptr;
+  launch.errors = errors.valid() ? errors.get() : nullptr;
+  const std::wstring environment = MergedEnvironment(options.environment);
+  launch.environment = &environment;
+  if (!options.workDir.empty()) {
+    // The system wants the child's folder as a full path.
+    const std::wstring folder = Wide(options.workDir);
+    std::wstring full(::GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr), L'\0');
+    const DWORD n = full.empty() ? 0 : ::GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()),
+                                                         full.data(), nullptr);
+    full.resize(n);
+    launch.workDir = n ? full : folder;
+  }
+  PROCESS_INFORMATION started{};
+  ProcessOutcome outcome;
+  if (!StartChild(program, args, launch, started, outcome)) {
+    if (error) *error = "cannot start '" + program + "': " + outcome.error;
+    m_outcome.error = outcome.error;
+    return false;
+  }
+  ::CloseHandle(started.hThread);
+  m_process = reinterpret_cast<std::intptr_t>(started.hProcess);
+  m_outcome.started = true;
+  return true;
+}
+
+bool BackgroundProcess::Running() {
+  if (m_process == -1 || m_ended) return false;
+  const HANDLE process = reinterpret_cast<HANDLE>(m_process);
+  if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) return true;
+  Record(process, m_outcome);
+  m_ended = true;
+  return false;
+}
+
+void BackgroundProcess::Kill() {
+  // The exit code tells Wait that the child was killed; one that had already
+  // ended keeps its own.
+  if (m_process != -1 && !m_ended) ::TerminateProcess(reinterpret_cast<HANDLE>(m_process), win32::kKilledExitCode);
+}
+
+ProcessOutcome BackgroundProcess::Wait() {
+  if (m_process != -1 && !m_ended) {
+    const HANDLE process = reinterpret_cast<HANDLE>(m_process);
+    ::WaitForSingleObject(process, INFINITE);
+    Record(process, m_outcome);
+    m_ended = true;
+  }
+  return m_outcome;
+}
+
+}  // namespace platform

@@ -1,0 +1,97 @@
+// The small services, each as the system under it can break it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+
+#include "child_program.h"
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/file_lock.h"
+#include "platform/files.h"
+#include "platform/guid.h"
+#include "platform/host.h"
+#include "platform/memory.h"
+#include "platform/program_path.h"
+
+namespace {
+
+TEST(Services, GuidsAreNewAndInRegistryForm) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 20; ++i) {
+    const std::string guid = platform::NewRegistryGuid();
+    ASSERT_EQ(guid.size(), 38u) << guid;
+    for (size_t at = 0; at < guid.size(); ++at) {
+      const char c = guid[at];
+      if (at == 0) EXPECT_EQ(c, '{');
+      else if (at == 37) EXPECT_EQ(c, '}');
+      else if (at == 9 || at == 14 || at == 19 || at == 24) EXPECT_EQ(c, '-') << guid;
+      else EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << guid;
+    }
+    seen.insert(guid);
+  }
+  EXPECT_EQ(seen.size(), 20u);
+}
+
+TEST(Services, TheProgramKnowsItselfItsMachineAndTheTime) {
+  const std::string self = platform::RunningProgramPath();
+  EXPECT_TRUE(platform::FileExists(self)) << self;
+  EXPECT_NE(self.find(platform::PathSeparator()), std::string::npos) << self;
+  EXPECT_NE(self.find("test_platform"), std::string::npos) << self;
+  EXPECT_FALSE(platform::HostName().empty());
+  EXPECT_GT(platform::ProcessId(), 0);
+  platform::CalendarTime now;
+  ASSERT_TRUE(platform::LocalNow(now));
+  EXPECT_GE(now.year, 2024);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12 && now.day >= 1 && now.day <= 31 && now.hour < 24 &&
+              now.minute < 60 && now.second < 60);
+}
+
+TEST(Services, LargePagesAreAlignedZeroedAndWritable) {
+  const std::size_t size = 3 * 1024 * 1024 + 4096;
+  auto* memory = static_cast<unsigned char*>(platform::ReserveLargePages(size));
+  ASSERT_NE(memory, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % (2 * 1024 * 1024), 0u);
+  EXPECT_EQ(memory[0] | memory[size / 2] | memory[size - 1], 0);
+  memory[0] = memory[size - 1] = 0xAB;
+  EXPECT_EQ(memory[0] & memory[size - 1], 0xAB);
+}
+
+TEST(Services, EnvironmentChangesReachTheRuntimeToo) {
+  const std::string name = "PLATFORM_TEST_ENV";
+  ASSERT_TRUE(platform::SetEnvironmentValue(name, "Grüße é"));
+  EXPECT_EQ(platform::EnvironmentValue(name), "Grüße é");
+  const char* seen = std::getenv(name.c_str());
+  ASSERT_NE(seen, nullptr) << "getenv must see it as well";
+  ASSERT_TRUE(platform::RemoveEnvironmentValue(name));
+  EXPECT_EQ(platform::EnvironmentValue(name), std::nullopt);
+  EXPECT_EQ(std::getenv(name.c_str()), nullptr);
+  for (const char* bad : {"", "A=B"}) EXPECT_FALSE(platform::SetEnvironmentValue(bad, "x")) << bad;
+}
+
+TEST(Services, ALockIsHeldAgainstOthersUntilItsObjectGoes) {
+  platform_test::ScratchFolder scratch;
+  const std::string path = scratch.file("Grüße.lock");
+  std::string error;
+  auto first = std::make_unique<platform::FileLock>();
+  ASSERT_EQ(first->Acquire(path, std::chrono::milliseconds(0), &error), platform::FileLock::Result::Acquired)
+      << error;
+  EXPECT_TRUE(first->held());
+  platform::FileLock second;
+  EXPECT_EQ(second.Acquire(path, std::chrono::milliseconds(120), &error), platform::FileLock::Result::Busy);
+  EXPECT_FALSE(second.held());
+  std::string content;
+  EXPECT_TRUE(platform::ReadWholeFile(path, content)) << "the lock keeps nobody from reading the file";
+  first.reset();
+  EXPECT_EQ(second.Acquire(path, std::chrono::milliseconds(0), &error), platform::FileLock::Result::Acquired)
+      << error;
+  platform::FileLock broken;
+  EXPECT_EQ(broken.Acquire(scratch.file("no folder") + platform::PathSeparator() + "x.lock",
+                           std::chrono::milliseconds(0), &error),
+            platform::FileLock::Result::Failed);
+  EXPECT_NE(error.find("x.lock"), std::string::npos) << error;
+}
+
+}  // namespace
