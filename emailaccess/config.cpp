@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -470,10 +469,7 @@ Config LoadConfig(const std::string& programDir, const Environment& environment)
   std::string text, error;
   if (!platform::ReadWholeFile(path, text, &error)) throw ConfigError(error);
   Config config = ParseConfig(text, programDir, path, environment);
-  std::error_code ec;
-  const auto permissions = std::filesystem::status(path, ec).permissions();
-  using std::filesystem::perms;
-  if (!ec && config.holdsPassword && (permissions & (perms::group_read | perms::others_read)) != perms::none) {
+  if (config.holdsPassword && platform::OthersMayRead(path)) {
     config.warnings.push_back(path + " holds a password and can be read by others than its owner; make it "
                               "readable by its owner only (chmod 600)");
   }

@@ -108,8 +108,7 @@ void ResetMailAccessJobStatus() { g_jobStatus = 0; }
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
                     int flag) {
   // The copy installed beside this program wins; otherwise PATH decides.
-  std::string program = PathBesideProgram(kMailAccessProgram);
-  if (!platform::FileExists(program)) program = kMailAccessProgram;
+  const std::string program = platform::SiblingProgram(kMailAccessProgram);
 
   const platform::ProcessOutcome outcome =
       platform::RunAndWait(program, {std::to_string(operation), exchangePath, subject, std::to_string(flag)},

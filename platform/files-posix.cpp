@@ -78,6 +78,11 @@ void KeepNewFilesPrivate() {
   ::umask(current | 077);  // a stricter umask stays as strict
 }
 
+bool OthersMayRead(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 044) != 0;
+}
+
 bool MakeOwnerOnly(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;

@@ -70,6 +70,39 @@ bool FileExists(const std::string& path) {
 
 void KeepNewFilesPrivate() { win32::g_newFilesPrivate = true; }
 
+// Read access granted to anyone but the file's owner, this account, the
+// system and the administrators; no access list at all lets everyone in.
+bool OthersMayRead(const std::string& path) {
+  PACL acl = nullptr;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(Wide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::vector<unsigned char> own[] = {win32::CurrentUserSid(), win32::WellKnownSid(WinLocalSystemSid),
+                                            win32::WellKnownSid(WinBuiltinAdministratorsSid)};
+  const auto trusted = [&](PSID sid) {
+    if (owner && ::EqualSid(sid, owner)) return true;
+    for (const auto& s : own) {
+      if (!s.empty() && ::EqualSid(sid, const_cast<unsigned char*>(s.data()))) return true;
+    }
+    return false;
+  };
+  bool others = acl == nullptr;
+  for (DWORD i = 0; acl && i < acl->AceCount && !others; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(acl, i, &ace)) continue;
+    const auto* header = static_cast<ACE_HEADER*>(ace);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    const bool reads = (allowed->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) != 0;
+    if (reads && !trusted(const_cast<DWORD*>(&allowed->SidStart))) others = true;
+  }
+  ::LocalFree(descriptor);
+  return others;
+}
+
 bool MakeOwnerOnly(const std::string& path) {
   const std::wstring name = Wide(path);
   const DWORD attributes = ::GetFileAttributesW(name.c_str());

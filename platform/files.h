@@ -38,6 +38,10 @@ bool FileExists(const std::string& path);
 // with. What exists already keeps its mode.
 void KeepNewFilesPrivate();
 
+// True when an account other than the file's owner (and the system's own
+// accounts) may read the file; false also when that cannot be told.
+bool OthersMayRead(const std::string& path);
+
 // Takes the group's and others' permissions off a file this process owns.
 // False when that is not possible (another owner, a missing file).
 bool MakeOwnerOnly(const std::string& path);

@@ -1,4 +1,6 @@
 #include "platform/process.h"
+#include "platform/files.h"
+#include "platform/program_path.h"
 #include "platform/posix_support.h"
 
 #include <cerrno>
@@ -174,6 +176,14 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
   pid_t pid = 0;
   if (Spawn(program, args, nullptr, pid, outcome)) WaitFor(pid, outcome);
   return outcome;
+}
+
+std::string SiblingProgram(const std::string& name) {
+  const std::string self = RunningProgramPath();
+  const size_t cut = self.find_last_of('/');
+  if (cut == std::string::npos) return name;
+  const std::string beside = self.substr(0, cut + 1) + name;
+  return FileExists(beside) ? beside : name;
 }
 
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,

@@ -222,6 +222,10 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
   return outcome;
 }
 
+// Windows looks for a program named without a folder in the running
+// program's folder first, then on PATH.
+std::string SiblingProgram(const std::string& name) { return name + ".exe"; }
+
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit) {
   return RunWithPipe(program, args, false, output, limit, nullptr);

@@ -49,6 +49,12 @@ enum class ErrorOutput {
 ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args,
                           ErrorOutput errors = ErrorOutput::Inherit);
 
+// The name to start the program `name` by, so that the copy installed beside
+// the running program wins and PATH decides only when there is none: that
+// copy's full path where the system would not look there first, the name as
+// a program file ("LVEmailAccess.exe") where it does.
+std::string SiblingProgram(const std::string& name);
+
 // As RunAndWait, but what the program writes to standard output is
 // collected in `output` (the first `limit` bytes; the rest is read and
 // dropped, so the program never blocks on a full pipe).

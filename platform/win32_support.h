@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -218,13 +219,19 @@ class CreationAttributes {
   std::unique_ptr<PrivateAttributes> m_private;
 };
 
-// One argument as the C runtime and CommandLineToArgvW read it back: left
-// alone when it has no blank, tab, line end or quote (and is not empty);
-// otherwise in quotes, with a quote inside escaped by a backslash and the
-// backslashes before a quote (or before the closing one) doubled, since
-// only there do they mean anything.
+// One argument as the C runtime and CommandLineToArgvW read it back: a
+// plain word (letters, digits, '-', '_', '.') stays bare, so an operation
+// number or a flag reads as the mail-access program's callers have always
+// written it; anything else, a path or a subject, goes in quotes, with a
+// quote inside escaped by a backslash and the backslashes before a quote
+// (or before the closing one) doubled, since only there do they mean
+// anything.
 inline void AppendQuotedArgument(std::wstring& line, const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+  const bool plainWord = !argument.empty() && std::all_of(argument.begin(), argument.end(), [](wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'-' ||
+           c == L'_' || c == L'.';
+  });
+  if (plainWord) {
     line += argument;
     return;
   }

@@ -122,11 +122,9 @@ TEST_F(HostileInput, SqlInEveryFieldOfAReplyIsStoredAsTypedAndHarmsNothing) {
   testing_support::WriteFile(m_dir.file("goal.txt"),
                              testing_support::IncomingExchangeText(
                                  {{originator, date, testing_support::GoalReplyBody(strategy, goal, status, comment)}}));
-  testing_support::WriteMailAccessStandIn(m_bin + "/LVEmailAccess", m_dir.file("calls"), 0,
-                                          "case \"$3\" in\n"
-                                          "  'Corvane Survey') cp '" + m_dir.file("survey.txt") + "' \"$2\";;\n"
-                                          "  'Corvane Strategy') cp '" + m_dir.file("goal.txt") + "' \"$2\";;\n"
-                                          "esac");
+  testing_support::WriteMailAccessStandIn(
+      m_bin + "/LVEmailAccess", m_dir.file("calls"), 0,
+      {{"Corvane Survey", m_dir.file("survey.txt")}, {"Corvane Strategy", m_dir.file("goal.txt")}});
   const Table before = OtherTables();
 
   LvMAPI({"church.db", "5"});

@@ -101,7 +101,7 @@ class IntakeOutput : public ::testing::Test {
                 ">\r\n";
     testing_support::WriteFile(m_incoming, incoming);
     testing_support::WriteMailAccessStandIn(m_bin + "/LVEmailAccess", m_dir.file("calls"), 0,
-                                            "[ \"$3\" = 'Corvane Survey' ] && cp '" + m_incoming + "' \"$2\"");
+                                            {{"Corvane Survey", m_incoming}});
 
     m_known = GuidsIn(incoming);
     for (const auto& row : testing_support::QueryRows(

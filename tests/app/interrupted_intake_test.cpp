@@ -10,7 +10,6 @@
 // run. Each case names where the kill lands.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <memory>
 
 #include "platform/file_lock.h"
@@ -64,9 +63,9 @@ class InterruptedIntake : public ::testing::TestWithParam<Case> {
     });
     ASSERT_TRUE(reached) << "LvMAPI never reached the kill point";
     ASSERT_TRUE(lvmapi->Running()) << "LvMAPI ended before the kill point: " << lvmapi->Wait().err;
-    lvmapi->Signal(SIGKILL);
+    lvmapi->Kill();
     const auto killed = lvmapi->Wait();
-    ASSERT_EQ(killed.signal, SIGKILL);
+    ASSERT_EQ(killed.signal, testing_support::kKilledSignal);
     testing_support::ExecSql(m_install.db(), "DROP TRIGGER StallHere; DROP TABLE Stall;");
     // Nothing of the interrupted reply is left, only whole earlier ones.
     EXPECT_EQ(m_install.HalfStoredProblems(), std::vector<std::string>{});
@@ -140,8 +139,8 @@ TEST(InterruptedFetch, LvMAPIKilledWhileTheMailAccessProgramFetchesLosesNothing)
              !lvmapi->Running();
     }));
     ASSERT_TRUE(lvmapi->Running()) << lvmapi->Wait().err;
-    lvmapi->Signal(SIGKILL);
-    ASSERT_EQ(lvmapi->Wait().signal, SIGKILL);
+    lvmapi->Kill();
+    ASSERT_EQ(lvmapi->Wait().signal, testing_support::kKilledSignal);
   }
   mailLock.reset();
   ASSERT_TRUE(testing_support::WaitUntil([&] { return install.MailLog().find(" done: ") != std::string::npos; }))

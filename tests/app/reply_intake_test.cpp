@@ -37,13 +37,9 @@ class ReplyIntakeProcess : public ::testing::Test {
     testing_support::CopyInstall(m_bin);
     // The stand-in replaces the real mail-access program in the copy; it
     // hands over the prepared file of the subject it is asked for.
-    testing_support::WriteMailAccessStandIn(m_bin + "/LVEmailAccess", m_calls, 0,
-                                            "case \"$3\" in\n"
-                                            "  'Corvane Survey') src='" + Inbox("survey") + "' ;;\n"
-                                            "  'Corvane Strategy') src='" + Inbox("strategy") + "' ;;\n"
-                                            "  *) src= ;;\n"
-                                            "esac\n"
-                                            "if [ -n \"$src\" ] && [ -f \"$src\" ]; then cp \"$src\" \"$2\"; fi\n");
+    testing_support::WriteMailAccessStandIn(
+        m_bin + "/LVEmailAccess", m_calls, 0,
+        {{"Corvane Survey", Inbox("survey")}, {"Corvane Strategy", Inbox("strategy")}});
     testing_support::ExecSql(m_db, ReadFile(std::string(LVMAPI_SOURCE_DIR) + "/db/schema.sql"));
   }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "tarnbase/tarnbase.h"
+#include "platform/environment.h"
 
 namespace biz_test {
 namespace {
@@ -14,7 +15,7 @@ struct StatementTrace {
   testing_support::ScratchDir dir;
   std::string path = dir.file("statements.txt");
   std::size_t consumed = 0;
-  StatementTrace() { setenv("TARNBASE_TRACE", path.c_str(), 1); }
+  StatementTrace() { platform::SetEnvironmentValue("TARNBASE_TRACE", path); }
 };
 
 StatementTrace& TheTrace() {

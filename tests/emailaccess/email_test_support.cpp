@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include "platform/environment.h"
 
 namespace emailaccess_test {
 
@@ -18,15 +19,15 @@ ScopedTimeZone::ScopedTimeZone(const std::string& zone) {
     m_had = true;
     m_previous = previous;
   }
-  setenv("TZ", zone.c_str(), 1);
+  platform::SetEnvironmentValue("TZ", zone);
   tzset();
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
   if (m_had) {
-    setenv("TZ", m_previous.c_str(), 1);
+    platform::SetEnvironmentValue("TZ", m_previous);
   } else {
-    unsetenv("TZ");
+    platform::RemoveEnvironmentValue("TZ");
   }
   tzset();
 }

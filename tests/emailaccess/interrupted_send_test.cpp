@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <map>
 #include <regex>
 #include <set>
@@ -79,8 +78,8 @@ TEST_F(InterruptedSend, TheLogNamesExactlyTheMessagesInTheOutboxAndNoneIsHalfWri
     ASSERT_TRUE(testing_support::WaitUntil(
         [&] { return SentLines(Log()).size() >= kKillAfter || !sender.Running(); }));
     ASSERT_TRUE(sender.Running()) << "it sent everything before it could be killed";
-    sender.Signal(SIGKILL);
-    ASSERT_EQ(sender.Wait().signal, SIGKILL);
+    sender.Kill();
+    ASSERT_EQ(sender.Wait().signal, testing_support::kKilledSignal);
   }
 
   const std::vector<SentLine> sent = SentLines(Log());

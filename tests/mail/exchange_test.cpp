@@ -153,8 +153,24 @@ class MailAccessOnPath : public testing::Test {
   }
   void TearDown() override { setenv("PATH", m_oldPath.c_str(), 1); }
 
+  // A shell script, so that a case can run shell commands before it exits;
+  // it records its calls as the shared stand-in does.
   void InstallStandIn(int exitCode = 0, const std::string& extraShell = "") {
-    testing_support::WriteMailAccessStandIn(m_bin.file(kMailAccessProgram), m_record.path(), exitCode, extraShell);
+    const std::string program = m_bin.file(kMailAccessProgram);
+    const std::string rec = m_record.path();
+    WriteFile(program,
+              "#!/bin/sh\n"
+              "rec='" + rec + "'\n"
+              "mkdir -p \"$rec\" || exit 98\n"
+              "n=1\n"
+              "while ! mkdir \"$rec/call$n\" 2>/dev/null; do\n"
+              "  n=$((n+1)); [ $n -gt 1000 ] && exit 99\n"
+              "done\n"
+              "printf '%s' \"$0\" > \"$rec/call$n/program\"\n"
+              "printf '%s\\0' \"$@\" > \"$rec/call$n/args\"\n"
+              "if [ -f \"$2\" ]; then cp \"$2\" \"$rec/call$n/exchange\"; fi\n" +
+                  extraShell + "\nexit " + std::to_string(exitCode) + "\n");
+    chmod(program.c_str(), 0750);
   }
   std::vector<MailAccessCall> Calls() { return RecordedMailAccessCalls(m_record.path()); }
 

@@ -73,7 +73,7 @@ TEST(ChildArguments, AProgramThatCannotBeStartedIsReported) {
 }
 
 #ifdef _WIN32
-TEST(WindowsCommandLine, IsQuotedOnlyWhereNeeded) {
+TEST(WindowsCommandLine, QuotesEverythingButPlainWords) {
   struct Case {
     std::string program;
     std::vector<std::string> args;
@@ -83,9 +83,12 @@ TEST(WindowsCommandLine, IsQuotedOnlyWhereNeeded) {
       {"LVEmailAccess.exe",
        {"4", "C:\\Program Files\\LvMAPI\\{0A1B}.xml", "Corvane Survey", "0"},
        L"LVEmailAccess.exe 4 \"C:\\Program Files\\LvMAPI\\{0A1B}.xml\" \"Corvane Survey\" 0"},
-      {"C:\\Program Files\\LvMAPI\\LVEmailAccess.exe", {"", "a\\b"},
-       L"\"C:\\Program Files\\LvMAPI\\LVEmailAccess.exe\" \"\" a\\b"},
-      {"p", {"say \"hi\"", "end\\", "end \\", "\\\"x"}, L"p \"say \\\"hi\\\"\" end\\ \"end \\\\\" \"\\\\\\\"x\""},
+      {"LVEmailAccess.exe",
+       {"4", "C:\\LvMAPI\\{0A1B}.tmp", "Corvane Survey", "0"},
+       L"LVEmailAccess.exe 4 \"C:\\LvMAPI\\{0A1B}.tmp\" \"Corvane Survey\" 0"},
+      {"C:\\Program Files\\LvMAPI\\LVEmailAccess.exe", {"", "a\\b", "x-1_y.z"},
+       L"\"C:\\Program Files\\LvMAPI\\LVEmailAccess.exe\" \"\" \"a\\b\" x-1_y.z"},
+      {"p", {"say \"hi\"", "end\\", "end \\", "\\\"x"}, L"p \"say \\\"hi\\\"\" \"end\\\\\" \"end \\\\\" \"\\\\\\\"x\""},
   };
   for (const auto& c : cases) EXPECT_EQ(platform::win32::CommandLine(c.program, c.args), c.line);
 }

@@ -1,15 +1,18 @@
 // A stand-in for the mail-access program, for tests that send or fetch mail.
 //
-// WriteMailAccessStandIn writes a small shell script that records every call
-// in its own folder <recordDir>/call<N> (N = 1, 2, ... in call order):
-// "program" (how it was started, $0), "args" (the arguments, each ended by a
-// NUL byte, so blanks and quotes survive) and "exchange" (a copy of the file
-// named by the second argument, when that file exists at the time of the
-// call). `extraShell` runs after recording (e.g. to write an incoming file),
-// then the script exits with `exitCode`.
+// WriteMailAccessStandIn puts a small program at `programPath` (with the
+// system's program suffix) that records every call in its own folder
+// <recordDir>/call<N> (N = 1, 2, ... in call order): "program" (the file
+// that ran, as the system names it; compare with IsStandIn), "args" (the arguments, each ended by a NUL byte, so
+// blanks and quotes survive) and "exchange" (a copy of the file named by the
+// second argument, when that file exists at the time of the call). Asked
+// with a subject (third argument) that `offers` names, it then copies the
+// file offered for it to the path of the second argument, as the real
+// program writes the incoming replies there; then it exits with `exitCode`.
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,21 +21,18 @@
 namespace testing_support {
 
 inline void WriteMailAccessStandIn(const std::string& programPath, const std::string& recordDir, int exitCode = 0,
-                                   const std::string& extraShell = "") {
-  WriteFile(programPath,
-            "#!/bin/sh\n"
-            "rec='" + recordDir + "'\n"
-            "mkdir -p \"$rec\" || exit 98\n"
-            "n=1\n"
-            "while ! mkdir \"$rec/call$n\" 2>/dev/null; do\n"
-            "  n=$((n+1)); [ $n -gt 1000 ] && exit 99\n"
-            "done\n"
-            "printf '%s' \"$0\" > \"$rec/call$n/program\"\n"
-            "printf '%s\\0' \"$@\" > \"$rec/call$n/args\"\n"
-            "if [ -f \"$2\" ]; then cp \"$2\" \"$rec/call$n/exchange\"; fi\n" +
-                extraShell + "\nexit " + std::to_string(exitCode) + "\n");
-  std::filesystem::permissions(programPath, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                                std::filesystem::perms::group_exec);
+                                   const std::map<std::string, std::string>& offers = {}) {
+  std::filesystem::copy_file(LVMAPI_STAND_IN, programPath + LVMAPI_EXE_SUFFIX,
+                             std::filesystem::copy_options::overwrite_existing);
+  std::string settings = "record\t" + recordDir + "\nexit\t" + std::to_string(exitCode) + "\n";
+  for (const auto& [subject, file] : offers) settings += "offer\t" + subject + "\t" + file + "\n";
+  WriteFile(programPath + ".standin", settings);
+}
+
+// True when the recorded program is the stand-in written at `programPath`.
+inline bool IsStandIn(const std::string& recorded, const std::string& programPath) {
+  std::error_code ec;
+  return std::filesystem::equivalent(recorded, programPath + LVMAPI_EXE_SUFFIX, ec);
 }
 
 struct MailAccessCall {

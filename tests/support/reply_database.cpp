@@ -5,6 +5,7 @@
 
 #include "tarnbase/tarnbase.h"
 #include "tasks/task_store.h"
+#include "platform/environment.h"
 
 namespace testing_support {
 namespace {
@@ -25,16 +26,16 @@ const std::string& SchemaDatabase() {
 void ReplyDatabaseTest::SetUp() {
   std::filesystem::copy_file(SchemaDatabase(), m_dbPath);
   std::filesystem::create_directory(m_tasks);
-  setenv(kTasksFolderVariable, m_tasks.c_str(), 1);
+  platform::SetEnvironmentValue(kTasksFolderVariable, m_tasks);
   // The library reads the trace switch again whenever it is given a path.
-  setenv("TARNBASE_TRACE", m_tracePath.c_str(), 1);
+  platform::SetEnvironmentValue("TARNBASE_TRACE", m_tracePath);
   SetDBPath(m_dbPath.c_str());
 }
 
 void ReplyDatabaseTest::TearDown() {
   TarnbaseClose();
-  unsetenv("TARNBASE_TRACE");
-  unsetenv(kTasksFolderVariable);
+  platform::RemoveEnvironmentValue("TARNBASE_TRACE");
+  platform::RemoveEnvironmentValue(kTasksFolderVariable);
 }
 
 std::vector<std::string> ReplyDatabaseTest::TakeStatements() {

@@ -1,16 +1,12 @@
 #include "test_support.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -20,9 +16,19 @@ namespace fs = std::filesystem;
 namespace testing_support {
 
 ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "lvmapi-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
+  // A name nobody else has: create_directory fails on one that exists.
+  static std::mt19937_64 random{std::random_device{}()};
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "lvmapi-test-%016llx", static_cast<unsigned long long>(random()));
+    std::error_code ec;
+    if (fs::create_directory(base / name, ec)) {
+      m_path = (base / name).generic_string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a scratch folder in " + base.string());
 }
 
 ScratchDir::~ScratchDir() {
@@ -118,62 +124,30 @@ std::vector<std::vector<std::string>> QueryRows(const std::string& dbPath, const
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::map<std::string, std::string>& env, const std::string& workDir)
     : m_capture(std::make_unique<ScratchDir>()) {
-  const std::string outPath = m_capture->file("out");
-  const std::string errPath = m_capture->file("err");
-  std::vector<std::string> copies{program};
-  copies.insert(copies.end(), args.begin(), args.end());
-  m_pid = fork();
-  if (m_pid < 0) throw std::runtime_error("fork failed");
-  if (m_pid == 0) {
-    if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
-    if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) _exit(126);
-    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    for (auto& c : copies) argv.push_back(c.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+  platform::BackgroundProcess::Options options;
+  options.environment.assign(env.begin(), env.end());
+  options.workDir = workDir;
+  options.outputFile = m_capture->file("out");
+  options.errorFile = m_capture->file("err");
+  std::string error;
+  if (!m_process.Start(program, args, options, &error)) {
+    throw std::runtime_error("cannot start " + program + ": " + error);
   }
 }
 
-ChildProcess::~ChildProcess() {
-  if (m_pid > 0 && Running()) {
-    kill(m_pid, SIGKILL);
-    Wait();
-  }
-}
+ChildProcess::~ChildProcess() = default;  // the process object ends a child still running
 
-bool ChildProcess::Running() {
-  if (m_ended) return false;
-  int status = 0;
-  pid_t done = waitpid(m_pid, &status, WNOHANG);
-  if (done == m_pid) {
-    m_ended = true;
-    m_status = status;
-  }
-  return !m_ended;
-}
+bool ChildProcess::Running() { return m_process.Running(); }
 
 std::string ChildProcess::OutputSoFar() const { return ReadFile(m_capture->file("out")); }
 
-void ChildProcess::Signal(int signal) {
-  if (!m_ended) kill(m_pid, signal);
-}
+void ChildProcess::Kill() { m_process.Kill(); }
 
 RunResult ChildProcess::Wait() {
-  while (!m_ended) {
-    int status = 0;
-    pid_t done = waitpid(m_pid, &status, 0);
-    if (done == m_pid) {
-      m_ended = true;
-      m_status = status;
-    } else if (done < 0 && errno != EINTR) {
-      throw std::runtime_error("waitpid failed");
-    }
-  }
+  const platform::ProcessOutcome outcome = m_process.Wait();
   RunResult result;
-  if (WIFEXITED(m_status)) result.exitCode = WEXITSTATUS(m_status);
-  if (WIFSIGNALED(m_status)) result.signal = WTERMSIG(m_status);
+  result.exitCode = outcome.exitCode;
+  result.signal = outcome.signal;
   result.out = ReadFile(m_capture->file("out"));
   result.err = ReadFile(m_capture->file("err"));
   return result;
@@ -203,56 +177,38 @@ std::size_t CountLinesStartingWith(const std::string& path, const std::string& p
 }
 
 DatabaseWriteLock::DatabaseWriteLock(const std::string& dbPath, std::chrono::milliseconds wait) {
-  // Close-on-exec: a program started meanwhile must not keep the release
-  // pipe open, or closing it would not release the lock.
-  int held[2], release[2];
-  if (pipe2(held, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  if (pipe2(release, O_CLOEXEC) != 0) {
-    close(held[0]);
-    close(held[1]);
-    throw std::runtime_error("pipe failed");
-  }
-  m_pid = fork();
-  if (m_pid < 0) throw std::runtime_error("fork failed");
-  if (m_pid == 0) {
-    close(held[0]);
-    close(release[1]);
+  std::promise<bool> held;
+  std::future<bool> answer = held.get_future();
+  std::future<void> released = m_release.get_future();
+  // Its own connection on a thread of its own: SQLite keeps the lock for
+  // that connection against every other one, in this process or another.
+  m_holder = std::thread([dbPath, wait, held = std::move(held), released = std::move(released)]() mutable {
     sqlite3* db = nullptr;
-    char answer = 'n';
+    bool got = false;
     if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
       // Tries again every millisecond, so the lock is had at the first
       // moment the database is free, however short.
-      static long tries;
-      tries = static_cast<long>(wait.count());
-      sqlite3_busy_handler(
-          db, [](void*, int attempt) { return attempt < tries && usleep(1000) == 0 ? 1 : 0; }, nullptr);
-      if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) answer = 'y';
+      const auto deadline = std::chrono::steady_clock::now() + wait;
+      while (!(got = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) &&
+             std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
     }
-    (void)!write(held[1], &answer, 1);
-    char c;
-    (void)!read(release[0], &c, 1);  // the release, or the parent gone
+    held.set_value(got);
+    if (got) released.wait();
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    _exit(0);
-  }
-  close(held[1]);
-  close(release[0]);
-  m_release = release[1];
-  char answer = 'n';
-  const bool told = read(held[0], &answer, 1) == 1;
-  close(held[0]);
-  m_held = told && answer == 'y';
+  });
+  m_held = answer.get();
   if (!m_held) Release();
 }
 
 DatabaseWriteLock::~DatabaseWriteLock() { Release(); }
 
 void DatabaseWriteLock::Release() {
-  if (m_pid <= 0) return;
-  close(m_release);
-  while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-  m_pid = -1;
+  if (!m_holder.joinable()) return;
+  if (m_held) m_release.set_value();
+  m_holder.join();
   m_held = false;
 }
 

@@ -5,14 +5,16 @@
 // process.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/process.h"
 
 namespace testing_support {
 
@@ -62,9 +64,12 @@ struct RunResult {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env = {}, const std::string& workDir = "");
 
-// A program started in the background, for tests that stop or kill it while
-// it works. A child still running when the object goes is killed (SIGKILL)
-// and reaped.
+// The signal a child ended by ChildProcess::Kill reports, on every system.
+inline constexpr int kKilledSignal = 9;
+
+// A program started in the background, for tests that kill it while it
+// works. A child still running when the object goes is killed and waited
+// for.
 class ChildProcess {
  public:
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
@@ -73,10 +78,10 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return m_pid; }
   // True while the program has not ended.
   bool Running();
-  void Signal(int signal);
+  // Ends it at once, as a crash would (Wait then reports kKilledSignal).
+  void Kill();
   // What it has written to standard output so far.
   std::string OutputSoFar() const;
   // Waits for the end and returns the exit and the captured output.
@@ -84,9 +89,7 @@ class ChildProcess {
 
  private:
   std::unique_ptr<ScratchDir> m_capture;
-  pid_t m_pid = -1;
-  bool m_ended = false;
-  int m_status = 0;
+  platform::BackgroundProcess m_process;
 };
 
 // Checks `condition` about once a millisecond until it holds (true) or
@@ -98,13 +101,13 @@ bool WaitUntil(const std::function<bool()>& condition,
 // The lines of a text file that begin with `prefix`.
 std::size_t CountLinesStartingWith(const std::string& path, const std::string& prefix);
 
-// Another process holding the write lock of an SQLite database, as the main
-// application does while it writes: the child opens the database and runs
+// Another connection holding the write lock of an SQLite database, as the
+// main application does while it writes: it opens the database and runs
 // BEGIN IMMEDIATE, trying every millisecond for up to `wait` (so it gets the
 // lock at the first moment another writer lets it go); the constructor returns
-// once the child holds it or has given up (held() tells which). Release ends
-// the child's transaction (rolled back, nothing written) and the child with
-// it; the destructor releases a lock still held.
+// once it holds it or has given up (held() tells which). Release ends the
+// transaction (rolled back, nothing written); the destructor releases a lock
+// still held.
 class DatabaseWriteLock {
  public:
   explicit DatabaseWriteLock(const std::string& dbPath,
@@ -117,8 +120,8 @@ class DatabaseWriteLock {
   void Release();
 
  private:
-  pid_t m_pid = -1;
-  int m_release = -1;  // write end of the pipe the child waits on
+  std::promise<void> m_release;  // set when the holder is to let go
+  std::thread m_holder;
   bool m_held = false;
 };
 

@@ -8,6 +8,7 @@
 
 #include "tarnbase/tarnbase.h"
 #include "test_support.h"
+#include "platform/environment.h"
 
 using testing_support::ScratchDir;
 
@@ -19,12 +20,12 @@ class SurveyQueries : public testing::Test {
  protected:
   void SetUp() override {
     testing_support::CreateDatabase(m_db);
-    setenv("TARNBASE_TRACE", m_trace.c_str(), 1);
+    platform::SetEnvironmentValue("TARNBASE_TRACE", m_trace);
     SetDBPath(m_db.c_str());
   }
   void TearDown() override {
     TarnbaseClose();
-    unsetenv("TARNBASE_TRACE");
+    platform::RemoveEnvironmentValue("TARNBASE_TRACE");
   }
   void Exec(const std::string& sql) { testing_support::ExecSql(m_db, sql); }
   std::string Statements() const { return testing_support::ReadFile(m_trace); }

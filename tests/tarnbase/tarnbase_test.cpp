@@ -12,6 +12,7 @@
 
 #include "tarnbase/vista_results.h"
 #include "test_support.h"
+#include "platform/environment.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class Tarnbase : public ::testing::Test {
   }
   void TearDown() override {
     TarnbaseClose();
-    unsetenv("TARNBASE_TRACE");
+    platform::RemoveEnvironmentValue("TARNBASE_TRACE");
   }
 
   testing_support::ScratchDir m_dir;
@@ -127,7 +128,7 @@ TEST_F(Tarnbase, AReadOnlyDatabaseRefusesWritesClearly) {
 
 TEST_F(Tarnbase, TraceFileReceivesEveryStatementOnItsOwnLine) {
   const std::string trace = m_dir.file("trace.sql");
-  setenv("TARNBASE_TRACE", trace.c_str(), 1);
+  platform::SetEnvironmentValue("TARNBASE_TRACE", trace);
   SetDBPath(m_db.c_str());
   SendSQLString("INSERT INTO T (Id) VALUES ('x')");
   CVistaResults results;
@@ -222,7 +223,7 @@ TEST_F(Tarnbase, AProcessKilledInsideAUnitLeavesNothingOfIt) {
 
 TEST_F(Tarnbase, UnitsOfWorkAreNotTracedAsStatements) {
   const std::string trace = m_dir.file("trace.sql");
-  setenv("TARNBASE_TRACE", trace.c_str(), 1);
+  platform::SetEnvironmentValue("TARNBASE_TRACE", trace);
   SetDBPath(m_db.c_str());
   BeginTransaction();
   SendSQLString("INSERT INTO T (Id) VALUES ('x')");

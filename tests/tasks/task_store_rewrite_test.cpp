@@ -9,6 +9,7 @@
 
 #include "tasks/task_store.h"
 #include "test_support.h"
+#include "platform/environment.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ using testing_support::WriteFile;
 
 TEST(TaskStoreRewrite, ABrokenValueLibicalWouldWriteBackUnreadableStaysAsItWasWritten) {
   testing_support::ScratchDir dir;
-  setenv(kTasksFolderVariable, dir.path().c_str(), 1);
+  platform::SetEnvironmentValue(kTasksFolderVariable, dir.path());
   // The second task's time stamp is no date; libical takes it and would
   // write "DTSTAMP;VALUE=DATE:20270000", which it cannot read again.
   const std::string broken =
@@ -34,7 +35,7 @@ TEST(TaskStoreRewrite, ABrokenValueLibicalWouldWriteBackUnreadableStaysAsItWasWr
   // And the file is updated again the next time.
   ASSERT_TRUE(UpdateOutlookGoalTask("GOAL-7", 60, "more"));
   EXPECT_NE(ReadFile(dir.file("a.ics")).find("PERCENT-COMPLETE:60\r\n"), std::string::npos);
-  unsetenv(kTasksFolderVariable);
+  platform::RemoveEnvironmentValue(kTasksFolderVariable);
 }
 
 }  // namespace

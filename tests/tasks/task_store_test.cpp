@@ -20,6 +20,7 @@
 
 #include "test_support.h"
 #include "util/dates.h"
+#include "platform/environment.h"
 
 namespace {
 
@@ -133,9 +134,9 @@ class TaskStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directory(m_folder);
-    setenv(kTasksFolderVariable, m_folder.c_str(), 1);
+    platform::SetEnvironmentValue(kTasksFolderVariable, m_folder);
   }
-  void TearDown() override { unsetenv(kTasksFolderVariable); }
+  void TearDown() override { platform::RemoveEnvironmentValue(kTasksFolderVariable); }
 
   std::string Path(const std::string& name) const { return m_folder + "/" + name; }
   void Write(const std::string& name, const std::string& text) { WriteFile(Path(name), text); }
@@ -404,7 +405,7 @@ TEST_F(TaskStoreTest, RefusesWhatCannotBeATaskUpdate) {
 TEST_F(TaskStoreTest, AnEmptyOrMissingFolderIsNoError) {
   EXPECT_FALSE(UpdateOutlookGoalTask(kGoal, 50, "c"));
   EXPECT_TRUE(testing_support::ListFolder(m_folder).empty());
-  setenv(kTasksFolderVariable, m_dir.file("missing").c_str(), 1);
+  platform::SetEnvironmentValue(kTasksFolderVariable, m_dir.file("missing"));
   EXPECT_FALSE(UpdateOutlookGoalTask(kGoal, 50, "c"));
   EXPECT_FALSE(testing_support::Exists(m_dir.file("missing")));
 }
@@ -456,15 +457,15 @@ TEST_F(TaskStoreTest, ALeftoverFromAnInterruptedUpdateIsReplaced) {
 }
 
 TEST(TaskFolderPath, IsTheVariableWhenSetElseTasksBesideTheProgram) {
-  unsetenv(kTasksFolderVariable);
+  platform::RemoveEnvironmentValue(kTasksFolderVariable);
   const std::string beside = TaskFolderPath();
   EXPECT_EQ(fs::path(beside).filename(), "Tasks");
   EXPECT_EQ(fs::path(beside).parent_path(), fs::path(LVMAPI_BIN_DIR).parent_path() / "tests");
-  setenv(kTasksFolderVariable, "", 1);
+  platform::SetEnvironmentValue(kTasksFolderVariable, "");
   EXPECT_EQ(TaskFolderPath(), beside);
-  setenv(kTasksFolderVariable, "/srv/tasks", 1);
+  platform::SetEnvironmentValue(kTasksFolderVariable, "/srv/tasks");
   EXPECT_EQ(TaskFolderPath(), "/srv/tasks");
-  unsetenv(kTasksFolderVariable);
+  platform::RemoveEnvironmentValue(kTasksFolderVariable);
 }
 
 }  // namespace

@@ -170,7 +170,7 @@ TEST_F(OAuth2Test, KilledWhileRenewingLeavesTheOldSignInWhole) {
         Bin("LVEmailAccess"), {"2", WriteOutgoing({{"Ann", "ann@example.org"}}), "Corvane Survey - S", "0"}, {},
         m_dir.path());
     ASSERT_TRUE(testing_support::WaitUntil([&] { return Count("stalled") == 1; }));
-    program.Signal(SIGKILL);
+    program.Kill();
     program.Wait();
   }
   EXPECT_EQ(TokenFile(), before);
