@@ -5,10 +5,15 @@
 # of the sent messages into the replies people would write, fetch and store
 # them (command 5), and show what was stored. BUILD_DIR picks the build
 # folder (default: build).
+#
+# The Windows build runs the same loop under Wine after scripts/windows.sh:
+#   BUILD_DIR=build-windows RUN=build-windows/wine-run EXE=.exe bash scripts/demo.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/bootstrap.sh >/dev/null
+run="${RUN:-}"
+exe="${EXE:-}"
+[ -n "$run" ] || bash scripts/bootstrap.sh >/dev/null
 bin="${BUILD_DIR:-build}/bin"
 survey='{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}'
 strategy='{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}'
@@ -39,11 +44,11 @@ step() { printf '\n== %s\n' "$*"; }
 runlog() { tr -d '\r' < "$bin/LvMAPI.log" | sed 's/^/   | /'; }
 
 step "LvMAPI demo.db 2 $survey   (send the survey)"
-"$bin/LvMAPI" demo.db 2 "$survey" > /dev/null
+$run "$bin/LvMAPI$exe" demo.db 2 "$survey" > /dev/null
 runlog | grep -E 'Found:|Creating output file|Title:' || true
 
 step "LvMAPI demo.db 1 $strategy   (notify the goals' responsible persons)"
-"$bin/LvMAPI" demo.db 1 "$strategy" > /dev/null
+$run "$bin/LvMAPI$exe" demo.db 1 "$strategy" > /dev/null
 runlog | grep -E 'Creating output file' || true
 
 step "Outbox: $(ls "$bin/Mail/Outbox/new" | wc -l) messages"
@@ -55,9 +60,9 @@ step "People reply (answers typed between the tags, one HTML-only reply, one out
 /usr/bin/python3 scripts/demo_replies.py "$bin/Mail"
 
 step "LvMAPI demo.db 5   (fetch and store the replies)"
-"$bin/LvMAPI" demo.db 5 > /dev/null
+$run "$bin/LvMAPI$exe" demo.db 5 > /dev/null
 runlog | grep -E 'PROCESS|Number of' || true
-"$bin/LVEmailAccess" --acknowledge
+$run "$bin/LVEmailAccess$exe" --acknowledge
 printf '   Inbox %s, Processed %s, Skipped %s\n' \
   "$(ls "$bin/Mail/Inbox/new" "$bin/Mail/Inbox/cur" | grep -vc ':$\|^$' || true)" \
   "$(ls "$bin/Mail/Processed/cur" "$bin/Mail/Processed/new" 2>/dev/null | grep -vc ':$\|^$' || true)" \
