@@ -250,7 +250,8 @@ unpack_source() {
   if [ "$how" = upstream-only ]; then
     mkdir -p "$dest"
     local orig
-    orig=$(ls "$dir"/*.orig.tar.*) || die "no upstream tarball for $pkg"
+    orig=$(find "$dir" -maxdepth 1 -name '*.orig.tar.*' ! -name '*.asc')
+    [ -n "$orig" ] && [ "$(wc -l <<<"$orig")" -eq 1 ] || die "not one upstream tarball for $pkg"
     tar -xf "$orig" -C "$dest" --strip-components=1
   else
     dpkg-source --no-copy -x "$dir/${pkg}_${version#*:}.dsc" "$dest" >/dev/null
@@ -420,6 +421,9 @@ build_curl() {
 
 build_libxml2() {
   unpack_source libxml2 src && cd src
+  # Debian's patches touch configure.ac and Makefile.am, and Debian's build
+  # regenerates the build system (dh_autoreconf); so does this one.
+  autoreconf -fi
   configure_cross --with-iconv="$stage" --with-threads=win32 --with-zlib \
     --without-python --without-lzma --without-icu
   make -j"$jobs"
@@ -507,6 +511,12 @@ run_step() {
 build_prefix() {
   local start=$SECONDS
   say "building the Windows libraries into $prefix"
+  # With the cache locked, other staging folders are of interrupted runs of
+  # other recipes; this recipe's own resumes after its last finished step.
+  local old
+  for old in "$cache"/*.partial "$cache"/check.*; do
+    [ ! -e "$old" ] || [ "$old" = "$work" ] || rm -rf "$old"
+  done
   mkdir -p "$work/stamps" "$work/build" "$logs"
   mkdir -p "$stage/bin" "$stage/include" "$stage/lib/pkgconfig"
   local step
@@ -532,9 +542,9 @@ build_prefix() {
 # Builds the smoke programs against the finished prefix and runs them under
 # Wine, each with only the DLLs of runtime-dlls.txt beside it.
 run_check() {
-  local dir
-  dir=$(mktemp -d "$cache/check.XXXXXX")
-  trap 'wine_stop; rm -rf "$dir"' EXIT
+  check_dir=$(mktemp -d "$cache/check.XXXXXX")
+  trap 'wine_stop; rm -rf "$check_dir"' EXIT
+  local dir=$check_dir
   local smoke="$recipe/smoke" log="$dir/check.log"
   mkdir -p "$dir/bin"
   local dll
@@ -543,6 +553,17 @@ run_check() {
   # libical looks for share/libical/zoneinfo above the program's folder, as
   # in an installed layout (bin/ beside share/).
   ln -s "$prefix/share" "$dir/share"
+
+  # The prefix was built under another name; pkg-config and the scripts in
+  # it must name the prefix itself.
+  local stale pc
+  stale=$(grep -rlI --fixed-strings ".partial/prefix" "$prefix" || true)
+  [ -z "$stale" ] || die "files in the prefix still name the staging folder: $stale"
+  for pc in sqlite3 libcurl gmime-3.0 glib-2.0 gobject-2.0 gio-2.0 libxml-2.0 libical zlib; do
+    [ "$(PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" pkg-config --variable=prefix "$pc")" = "$prefix" ] ||
+      die "$pc.pc does not name $prefix as its prefix"
+  done
+  say "pkg-config files name $prefix"
 
   say "building the smoke program"
   local flags
