@@ -101,15 +101,27 @@ size_t CurlSession::OnReply(char* data, size_t size, size_t count, void* self) {
   return size * count;
 }
 
-int CurlSession::OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
-  // Only libcurl's own notes are looked at, never what was sent or received
+int CurlSession::OnDebug(CURL* handle, curl_infotype type, char* data, size_t size, void* self) {
+  CurlSession& session = *static_cast<CurlSession*>(self);
+  // Some TLS libraries (Windows' own) write no note about the connection:
+  // once a server's answer arrives over TLS, the library's name says it.
+  // The answer itself is never looked at.
+  if (type == CURLINFO_HEADER_IN && session.m_tlsDescription.empty()) {
+    const curl_tlssessioninfo* tls = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_TLS_SSL_PTR, &tls) == CURLE_OK && tls &&
+        tls->backend != CURLSSLBACKEND_NONE && tls->internals) {
+      const char* library = curl_version_info(CURLVERSION_NOW)->ssl_version;
+      session.m_tlsDescription = library ? library : "TLS";
+    }
+  }
+  // Only libcurl's own notes are read, never what was sent or received
   // (that would include the login).
   if (type != CURLINFO_TEXT) return 0;
   static constexpr const char kPrefix[] = "SSL connection using ";
   std::string text(data, size);
   if (text.rfind(kPrefix, 0) == 0) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    static_cast<CurlSession*>(self)->m_tlsDescription = text.substr(sizeof(kPrefix) - 1);
+    session.m_tlsDescription = text.substr(sizeof(kPrefix) - 1);
   }
   return 0;
 }

@@ -121,8 +121,10 @@ bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, 
   if (from.empty()) return false;
   target.Ensure();
   std::string name = from.substr(from.find_last_of('/') + 1);
+  // Filed under this system's separator, keeping the flags the name has.
   const size_t info = InfoStart(name);
   if (info == std::string::npos || name.compare(info + 1, 2, "2,") != 0) name = key + InfoSeparator() + "2,S";
+  else name = key + InfoSeparator() + name.substr(info + 1);
   std::string to = target.path() + "/cur/" + name;
   std::string why;
   platform::MoveResult result = platform::MoveFileNoReplace(from, to, &why);

@@ -55,7 +55,7 @@ std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOn
   std::vector<std::string> names;
   for (const char* sub : {"new", "cur"}) {
     for (const std::string& name : testing_support::ListFolder(maildir + "/" + sub)) {
-      names.push_back(keysOnly ? name.substr(0, name.find(':')) : name);
+      names.push_back(keysOnly ? name.substr(0, name.find_first_of(":!")) : name);
     }
   }
   std::sort(names.begin(), names.end());

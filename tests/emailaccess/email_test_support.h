@@ -49,7 +49,7 @@ void PlaceMessage(const std::string& maildir, const std::string& name, const std
                   std::int64_t arrivalSeconds);
 
 // File names in the Maildir's new/ and cur/ (sorted); with `keysOnly` the
-// part before ':'.
+// part before ':' (or '!', where names cannot hold ':').
 std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOnly = true);
 
 std::string Fixture(const std::string& name);

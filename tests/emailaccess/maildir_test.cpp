@@ -5,6 +5,7 @@
 #include "platform/directory.h"
 #include "platform/durable_file.h"
 #include "platform/file_lock.h"
+#include "platform/file_names.h"
 
 #include <gtest/gtest.h>
 
@@ -52,11 +53,13 @@ TEST(Maildir, MoveMarksSeenKeepsFlagsAndNeverReplaces) {
   EXPECT_TRUE(inbox.MoveTo("plain", done));
   EXPECT_TRUE(inbox.MoveTo("flagged", done));
   EXPECT_FALSE(inbox.MoveTo("plain", done)) << "already gone";
-  EXPECT_EQ(MaildirMessages(done.path(), false), (std::vector<std::string>{"flagged:2,FS", "plain:2,S"}));
+  const std::string info = platform::NamesMayHoldColon() ? ":" : "!";
+  EXPECT_EQ(MaildirMessages(done.path(), false),
+            (std::vector<std::string>{"flagged" + info + "2,FS", "plain" + info + "2,S"}));
 
   PlaceMessage(inbox.path(), "plain", "a second message of the same name", 3);
   EXPECT_TRUE(inbox.MoveTo("plain", done));
-  EXPECT_EQ(ReadFile(done.path() + "/cur/plain:2,S"), "1") << "the earlier message survives";
+  EXPECT_EQ(ReadFile(done.path() + "/cur/plain" + info + "2,S"), "1") << "the earlier message survives";
   const auto names = MaildirMessages(done.path(), false);
   ASSERT_EQ(names.size(), 3u) << "and the later one is kept beside it";
   EXPECT_TRUE(MaildirMessages(inbox.path()).empty());
@@ -80,9 +83,33 @@ TEST(Maildir, CheckReportsFoldersWithoutCreatingThem) {
   EXPECT_NE(findings[2].text.find("1 message(s) waiting"), std::string::npos);
 }
 
-TEST(Maildir, KeyIsTheNameBeforeItsFlags) {
-  EXPECT_EQ(emailaccess::MaildirKey("1772.M1P2.host:2,RS"), "1772.M1P2.host");
-  EXPECT_EQ(emailaccess::MaildirKey("1772.M1P2.host"), "1772.M1P2.host");
+TEST(Maildir, KeyIsTheNameBeforeItsFlagsWhicheverSeparatorWroteThem) {
+  for (const char* name : {"1772.M1P2.host:2,RS", "1772.M1P2.host!2,RS", "1772.M1P2.host"}) {
+    EXPECT_EQ(emailaccess::MaildirKey(name), "1772.M1P2.host") << name;
+  }
+}
+
+// A folder written on the other system is read alike: its messages are
+// listed by key and filed under this system's separator, keeping flags
+// already set; no name this program writes holds ':' where names cannot.
+TEST(Maildir, FilesMessagesOfEitherSeparatorUnderThisSystemsOwn) {
+  const std::string info = platform::NamesMayHoldColon() ? ":" : "!";
+  struct Case {
+    std::string placed, filed;
+  };
+  const Case cases[] = {
+      {"a.host", "a.host" + info + "2,S"},
+      {"b.host:2,FS", "b.host" + info + "2,FS"},
+      {"c.host!2,FS", "c.host" + info + "2,FS"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    MaildirFolder inbox(dir.file("Inbox")), done(dir.file("Done"));
+    PlaceMessage(inbox.path(), c.placed, "m", 1);
+    ASSERT_EQ(inbox.List().size(), 1u) << c.placed;
+    EXPECT_TRUE(inbox.MoveTo(inbox.List()[0].key, done)) << c.placed;
+    EXPECT_EQ(ListFolder(done.path() + "/cur"), std::vector<std::string>{c.filed}) << c.placed;
+  }
 }
 
 TEST(PlatformFolders, MoveNeverReplacesAndTellsWhy) {
