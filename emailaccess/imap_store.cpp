@@ -74,7 +74,16 @@ ImapReader::ImapReader(const Config& config, EventLog& log, std::string quotedMa
   if (!m_waiter) throw TransportError("cannot set up libcurl", false, FailureScope::Connection);
 }
 
-ImapReader::~ImapReader() { curl_multi_cleanup(static_cast<CURLM*>(m_waiter)); }
+ImapReader::~ImapReader() {
+  // A polite goodbye, never waited for: the server would log an unfinished
+  // session otherwise.
+  if (m_open) {
+    const std::string logout = "L" + std::to_string(++m_tag) + " LOGOUT\r\n";
+    size_t sent = 0;
+    curl_easy_send(m_session.handle(), logout.data(), logout.size(), &sent);
+  }
+  curl_multi_cleanup(static_cast<CURLM*>(m_waiter));
+}
 
 void ImapReader::Close() {
   m_open = false;
