@@ -9,7 +9,11 @@
 #   fetching 2,000 and 5,000 replies (FETCH_COUNTS) of some 3.6 KB over IMAP
 #            (implicit TLS), against mbsync (isync) pulling the same mailbox
 #            into a local Maildir; with BEFORE_BUILD, a second LVEmailAccess
-#            (an earlier build) in the same rounds.
+#            (an earlier build) in the same rounds;
+#   mixed    MIXED_COUNT (default 2000) replies of 4 to 130 KB, the same way,
+#            counting from Dovecot's raw log of every session the batch
+#            fetches (many messages to a command), the single fetches and the
+#            logins of each LVEmailAccess run (mbsync's logins beside them).
 #
 # The servers are the ones the tests use (tests/emailaccess/servers/
 # mail_servers.py: Dovecot, and an aiosmtpd submission server with a third
@@ -62,12 +66,12 @@ if [ -n "$before_build" ]; then
 fi
 fetch_counts=${FETCH_COUNTS:-2000 5000}
 
-coproc SERVERS { exec /usr/bin/python3 "$source_dir/tests/emailaccess/servers/mail_servers.py" --open-smtp 2>"$work/servers.err"; }
+coproc SERVERS { exec /usr/bin/python3 "$source_dir/tests/emailaccess/servers/mail_servers.py" --open-smtp --rawlog 2>"$work/servers.err"; }
 servers_pid=$SERVERS_PID
 read -r info <&"${SERVERS[0]}" || { cat "$work/servers.err"; exit 1; }
 value() { /usr/bin/python3 -c 'import json, sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$info" "$1"; }
 imaps=$(value imaps); smtp=$(value smtp); open=$(value smtp_open); cert=$(value cert)
-maildir=$(value maildir); uid=$(value uid); gid=$(value gid)
+maildir=$(value maildir); uid=$(value uid); gid=$(value gid); rawlog="$(value home)/dovecot.rawlog"
 delivered="$maildir/.Delivered"
 
 now() { echo "$EPOCHREALTIME"; }
@@ -395,4 +399,98 @@ for n in $fetch_counts; do
     echo "BEFORE_BUILD time / mbsync time: $(ratio "$t_before" "$t_mbsync"); LVEmailAccess / BEFORE_BUILD: $(ratio "$t_fetch" "$t_before")"
   fi
   echo "every reply was still unread after each LVEmailAccess run"
+done
+
+# ---- mixed sizes -----------------------------------------------------------
+# Replies of 4 to 130 KB, as long comments, pasted text and signatures with
+# images make them. Each LVEmailAccess run is counted from Dovecot's raw log:
+# FETCH commands naming more than one UID (batches), those that failed (the
+# server refused them, or the client dropped the connection after sending
+# one, as libcurl does when an answer passes its header limit: the session's
+# last command), single fetches, and logins.
+mixed_mailbox() {  # mixed_mailbox N
+  fresh_mailbox 0
+  /usr/bin/python3 - "$maildir" "$1" "$uid" "$gid" <<'PY'
+import os, sys
+maildir, count, uid, gid = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+for n in range(1, count + 1):
+    size = (4 + (n * 37) % 127) * 1024
+    text = ("From: Member %d <member%d@example.org>\r\nTo: office@grace.example.org\r\n"
+            "Subject: Re: Corvane Survey - Spring Ministry Survey\r\nDate: Mon, 2 Mar 2026 10:%02d:00 +0000\r\n"
+            "Message-ID: <mixed%d@example.org>\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n\r\n<answer1>Yes</answer1>\r\n" % (n, n, n % 60, n))
+    # Lines as mail programs wrap them (72 to 76 columns).
+    line = "A long answer, typed or pasted, line after line of it, as people write. "
+    text += (line + "\r\n") * max(0, (size - len(text)) // (len(line) + 2))
+    name = "%d.M%06dP%dQ%d.mixed" % (1772445600 + n, n, os.getpid(), n)
+    with open(os.path.join(maildir, "tmp", name), "w") as f:
+        f.write(text)
+    os.rename(os.path.join(maildir, "tmp", name), os.path.join(maildir, "new", name))
+    os.chown(os.path.join(maildir, "new", name), uid, gid)
+PY
+}
+rawlog_counts() {  # -> "batch-commands failed-batches single-fetches logins"
+  /usr/bin/python3 - "$rawlog" <<'PY'
+import os, re, sys
+batch = failed = single = logins = 0
+for name in os.listdir(sys.argv[1]):
+    if name.endswith(".in"):
+        logins += 1
+        tags = {}
+        last_was_batch = False
+        for line in open(os.path.join(sys.argv[1], name), "rb").read().decode("latin-1").splitlines():
+            if not re.match(r"\S+ [A-Za-z]", line):
+                continue  # not a command (a literal's text, a SASL answer)
+            m = re.match(r"(\S+) UID FETCH (\S+) (BODY\.PEEK)?\[", line)
+            last_was_batch = False
+            if m:
+                many = "," in m.group(2) or ":" in m.group(2)
+                batch += many
+                single += not many
+                if many:
+                    tags[m.group(1)] = True
+                    last_was_batch = True
+        failed += last_was_batch
+        out = os.path.join(sys.argv[1], name[:-3] + ".out")
+        if os.path.exists(out) and tags:
+            for line in open(out, "rb").read().decode("latin-1").splitlines():
+                word = line.split(" ", 2)
+                if len(word) > 1 and word[0] in tags and word[1] in ("NO", "BAD"):
+                    failed += 1
+print(batch, failed, single, logins)
+PY
+}
+mixed_count=${MIXED_COUNT:-2000}
+mixed_run() {  # mixed_run FOLDER -> "seconds batch failed single logins"
+  mixed_mailbox "$mixed_count"
+  rm -f "$1/in.tmp" "$1/LVEmailAccess.state" "$1/LVEmailAccess.log" "$rawlog"/*
+  local start end
+  start=$(now)
+  "$1/LVEmailAccess" 4 "$1/in.tmp" "Corvane Survey" 0 >/dev/null 2>&1 || true
+  end=$(now)
+  [ "$(grep -c "^<Originator[0-9]*>" "$1/in.tmp")" -eq "$mixed_count" ] ||
+    { echo "LVEmailAccess in $1 did not fetch $mixed_count mixed replies" >&2; exit 1; }
+  echo "$(elapsed "$start" "$end") $(rawlog_counts)"
+}
+mixed_mbsync() {  # -> "seconds logins"
+  mixed_mailbox "$mixed_count"
+  rm -rf "$work/mbsync" "$rawlog"/*
+  mkdir "$work/mbsync"
+  local start end
+  start=$(now)
+  mbsync -q -c "$work/mbsyncrc" pull
+  end=$(now)
+  echo "$(elapsed "$start" "$end") $(rawlog_counts | awk '{ print $4 }')"
+}
+printf '\n%s\n' "fetching $mixed_count replies of 4 to 130 KB (imaps); counts from Dovecot's raw log"
+printf '%-34s %9s %9s %9s %9s %7s\n' "" "seconds" "batches" "failed" "singles" "logins"
+for ((r = 1; r <= runs; r++)); do
+  read -r t b f s l <<<"$(mixed_run "$work/bin")"
+  printf '%-34s %9s %9s %9s %9s %7s\n' "LVEmailAccess operation 4" "$t" "$b" "$f" "$s" "$l"
+  if [ -n "$before_build" ]; then
+    read -r t b f s l <<<"$(mixed_run "$work/before")"
+    printf '%-34s %9s %9s %9s %9s %7s\n' "LVEmailAccess of BEFORE_BUILD" "$t" "$b" "$f" "$s" "$l"
+  fi
+  read -r t l <<<"$(mixed_mbsync)"
+  printf '%-34s %9s %9s %9s %9s %7s\n' "mbsync pull" "$t" "-" "-" "-" "$l"
 done

@@ -181,7 +181,7 @@ CurlResult CurlSession::Perform(const Prepare& prepare, bool keepTranscript) {
   return result;
 }
 
-CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare) {
+CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare, bool retry) {
   int waitMs = m_network.retryWaitMs;
   for (int attempt = 0;; ++attempt) {
     if (m_server.tokens) m_server.tokens->Ensure();
@@ -191,7 +191,7 @@ CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare) {
     // A refused token may have been revoked early: one renewal, one retry.
     if (kind == FailureKind::Login && m_server.tokens && m_server.tokens->Renew()) continue;
     const bool temporary = kind == FailureKind::MessageTemporary || kind == FailureKind::ConnectionTemporary;
-    if (!temporary || attempt >= m_network.retries) Throw(action, result, kind);
+    if (!temporary || !retry || attempt >= m_network.retries) Throw(action, result, kind);
     m_log.Info(m_name + ": " + action + " failed for now (" + result.error +
                (result.refusal.empty() ? "" : "; the server said: " + result.refusal) + "), trying again in " +
                std::to_string(waitMs) + " ms");

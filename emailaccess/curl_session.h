@@ -75,9 +75,13 @@ class CurlSession {
   // the server sends can no longer be told apart from what it sent before.
   void DropConnection();
 
-  // Perform, retrying temporary failures; `action` describes the request in
-  // messages ("sending to ann@example.org"). Throws TransportError.
-  CurlResult Run(const std::string& action, const Prepare& prepare);
+  // Perform, retrying temporary failures (unless `retry` is false, for a
+  // request that must not be repeated blindly); `action` describes the
+  // request in messages ("sending to ann@example.org"). Throws TransportError.
+  CurlResult Run(const std::string& action, const Prepare& prepare, bool retry = true);
+
+  // The handle, for a connection libcurl only set up (CURLOPT_CONNECT_ONLY).
+  CURL* handle() const { return m_handle; }
 
   // The error Run would throw for a failed result.
   [[noreturn]] void Throw(const std::string& action, const CurlResult& result, FailureKind kind) const;

@@ -215,7 +215,7 @@ std::optional<FetchedMessage> ReadFetchedMessage(const std::vector<ResponsePart>
     const std::string item = Upper(name.text);
     if (item == "UID" && value.kind == Kind::Atom) {
       message.uid = ParseNumber<std::uint32_t>(value.text).value_or(0);
-    } else if (item == "BODY[]" && value.kind == Kind::String) {
+    } else if (item.rfind("BODY[", 0) == 0 && item.back() == ']' && value.kind == Kind::String) {
       message.text = std::move(value.text);
       hasText = true;
     }
@@ -379,6 +379,36 @@ std::optional<std::vector<FetchedMessage>> ParseFetchedMessages(std::string_view
   }
   if (!endsTagged) return std::nullopt;
   return messages;
+}
+
+std::optional<size_t> ImapAnswerEnd(std::string_view received, std::string_view tag, size_t& from) {
+  for (;;) {
+    const size_t newline = received.find('\n', from);
+    if (newline == std::string_view::npos) return std::nullopt;
+    std::string_view line = received.substr(from, newline - from);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (const auto literal = AnnouncedLiteral(line)) {
+      if (received.size() - (newline + 1) < literal->second) return std::nullopt;  // scanned again once it is in
+      from = newline + 1 + literal->second;  // the response goes on after it
+      continue;
+    }
+    from = newline + 1;
+    if (line.size() > tag.size() && line.substr(0, tag.size()) == tag && line[tag.size()] == ' ') return from;
+  }
+}
+
+std::optional<std::uint32_t> ParseResponseCode(std::string_view untagged, std::string_view code) {
+  const std::string wanted = "[" + Upper(code) + " ";
+  for (std::string_view line : Lines(untagged)) {
+    if (!StartsWithWord(line, "* OK")) continue;
+    const size_t at = Upper(line).find(wanted);
+    if (at == std::string::npos) continue;
+    const size_t begin = at + wanted.size();
+    const size_t end = line.find(']', begin);
+    if (end == std::string_view::npos) continue;
+    return ParseNumber<std::uint32_t>(line.substr(begin, end - begin));
+  }
+  return std::nullopt;
 }
 
 std::optional<std::int64_t> ParseInternalDate(std::string_view text) {

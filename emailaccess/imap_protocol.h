@@ -50,7 +50,8 @@ struct FetchedFlags {
 // "* 12 FETCH (UID 45 FLAGS (\Seen) INTERNALDATE "08-Dec-2026 03:15:36 +0000" RFC822.SIZE 1776)"
 std::vector<FetchedFlags> ParseFetchResponse(std::string_view untagged);
 
-// A message's text from an answer to "UID FETCH <set> BODY.PEEK[]".
+// A message's text from an answer to "UID FETCH <set> BODY.PEEK[]" (or a
+// section of it, such as BODY.PEEK[HEADER]).
 struct FetchedMessage {
   std::uint32_t uid = 0;
   std::string text;
@@ -68,6 +69,18 @@ struct FetchedMessage {
 // missing tagged line, and gives nullopt. Messages come in the order given;
 // FETCH responses without UID or text are left out.
 std::optional<std::vector<FetchedMessage>> ParseFetchedMessages(std::string_view transcript);
+
+// Where the answer to the command tagged `tag` ends in `received`: just
+// after the LF of the line "<tag> ...", found only where a response starts,
+// each literal being skipped by the length it announces, so that a message
+// line that looks like the tagged line never ends the answer early. nullopt
+// while it has not all arrived. `from` is where the scan goes on, a line
+// start (0 at first); it is moved past every line found complete, so a
+// caller receiving piece by piece scans each byte about once.
+std::optional<size_t> ImapAnswerEnd(std::string_view received, std::string_view tag, size_t& from);
+
+// The number of a response code such as "* OK [UIDVALIDITY 3857529045]".
+std::optional<std::uint32_t> ParseResponseCode(std::string_view untagged, std::string_view code);
 
 // "17-Jul-1996 02:44:25 -0700" as nanoseconds since 1970 (UTC); nullopt when
 // it is not such a date.

@@ -1,6 +1,9 @@
 #include "emailaccess/imap_store.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <thread>
 
 namespace emailaccess {
 namespace {
@@ -34,31 +37,176 @@ std::string Quoted(const std::string& folder) {
 // a few dozen lines per command stay far below it.
 constexpr size_t kUidsPerCommand = 50;
 
-// Messages fetched in one command, together at most this size: libcurl
-// counts such an answer about twice against its 300 KB limit on response
-// headers (more for many small messages, hence kUidsPerCommand too), and a
-// line no longer than this is never shortened (see kFetchBufferBytes).
-constexpr std::uint64_t kBytesPerFetch = 64 * 1024;
-// libcurl's receive buffer for such a command: it shortens only lines that
-// arrive longer than half of it.
-constexpr long kFetchBufferBytes = 512 * 1024;
-// Batches that failed before the rest of the run fetches singly.
-constexpr int kMostFailedBatches = 3;
+// Messages read in one command, together at most this size (a larger one
+// is read on its own): enough to make the round trips vanish, little memory.
+constexpr std::uint64_t kBytesPerFetch = 1024 * 1024;
+constexpr size_t kMessagesPerFetch = 100;
+// What a read receives at a time.
+constexpr size_t kReceiveBytes = 64 * 1024;
+
+// The Message-ID of a header block, or empty.
+std::string MessageIdOf(std::string_view header) {
+  for (size_t at = 0; at < header.size();) {
+    size_t end = header.find('\n', at);
+    if (end == std::string_view::npos) end = header.size();
+    const std::string_view line = header.substr(at, end - at);
+    at = end + 1;
+    if (line.size() < 11) continue;
+    std::string name(line.substr(0, 11));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name != "message-id:") continue;
+    const size_t open = line.find('<', 11);
+    const size_t close = open == std::string_view::npos ? open : line.find('>', open);
+    if (close != std::string_view::npos) return std::string(line.substr(open, close - open + 1));
+  }
+  return std::string();
+}
 
 }  // namespace
 
+ImapReader::ImapReader(const Config& config, EventLog& log, std::string quotedMailbox)
+    : m_session(config.imap, config.tls, config.network, "imap,imaps", false, log),
+      m_log(log),
+      m_network(config.network),
+      m_serverUrl(config.imap.serverUrl),
+      m_quotedMailbox(std::move(quotedMailbox)),
+      m_waiter(curl_multi_init()) {
+  if (!m_waiter) throw TransportError("cannot set up libcurl", false, FailureScope::Connection);
+}
+
+ImapReader::~ImapReader() {
+  // A polite goodbye, never waited for: the server would log an unfinished
+  // session otherwise.
+  if (m_open) {
+    const std::string logout = "L" + std::to_string(++m_tag) + " LOGOUT\r\n";
+    size_t sent = 0;
+    curl_easy_send(m_session.handle(), logout.data(), logout.size(), &sent);
+  }
+  curl_multi_cleanup(static_cast<CURLM*>(m_waiter));
+}
+
+void ImapReader::Close() {
+  m_open = false;
+  m_session.DropConnection();
+}
+
+void ImapReader::Open() {
+  m_session.Run("connecting to read messages", [&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_URL, m_serverUrl.c_str());
+    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+  });
+  m_open = true;
+  const std::string answer = Exchange("EXAMINE " + m_quotedMailbox);
+  m_uidValidity = ParseResponseCode(answer, "UIDVALIDITY").value_or(0);
+  if (m_uidValidity == 0) {
+    std::string said = answer.substr(answer.rfind('\n', answer.size() - 2) + 1);
+    while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+    Close();
+    throw TransportError(m_session.name() + ": cannot open the mailbox to read it; the server said: " + said, false,
+                         FailureScope::Connection);
+  }
+}
+
+bool ImapReader::Wait(bool forWriting) {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(m_session.handle(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD) {
+    return false;
+  }
+  curl_waitfd wanted{socket, static_cast<short>(forWriting ? CURL_WAIT_POLLOUT : CURL_WAIT_POLLIN), 0};
+  int ready = 0;
+  const int ms = m_network.timeoutSeconds * 1000;
+  return curl_multi_wait(static_cast<CURLM*>(m_waiter), &wanted, 1, ms, &ready) == CURLM_OK && ready > 0;
+}
+
+namespace {
+
+// A connection that broke off inside an exchange; Fetch opens a new one.
+struct ConnectionLost {
+  std::string why;
+};
+
+}  // namespace
+
+std::string ImapReader::Exchange(const std::string& command) {
+  const std::string tag = "L" + std::to_string(++m_tag);
+  const std::string line = tag + " " + command + "\r\n";
+  for (size_t sent = 0; sent < line.size();) {
+    size_t n = 0;
+    const CURLcode code = curl_easy_send(m_session.handle(), line.data() + sent, line.size() - sent, &n);
+    if (code == CURLE_AGAIN) {
+      if (!Wait(true)) throw ConnectionLost{"the server took no command for " + std::to_string(m_network.timeoutSeconds) + " s"};
+      continue;
+    }
+    if (code != CURLE_OK) throw ConnectionLost{curl_easy_strerror(code)};
+    sent += n;
+  }
+  std::string answer;
+  size_t scanned = 0;
+  std::vector<char> buffer(kReceiveBytes);
+  for (;;) {
+    size_t n = 0;
+    const CURLcode code = curl_easy_recv(m_session.handle(), buffer.data(), buffer.size(), &n);
+    if (code == CURLE_AGAIN) {
+      if (!Wait(false)) throw ConnectionLost{"no answer for " + std::to_string(m_network.timeoutSeconds) + " s"};
+      continue;
+    }
+    if (code != CURLE_OK) throw ConnectionLost{curl_easy_strerror(code)};
+    if (n == 0) throw ConnectionLost{"the server closed the connection"};
+    answer.append(buffer.data(), n);
+    if (const std::optional<size_t> end = ImapAnswerEnd(answer, tag, scanned)) {
+      // Nothing follows an answer unasked but untagged news, which the next
+      // answer starts with and its reading passes over.
+      answer.resize(*end);
+      return answer;
+    }
+  }
+}
+
+std::vector<FetchedMessage> ImapReader::Fetch(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity,
+                                              const std::string& section) {
+  const std::string set = ImapUidSet(sortedUids);
+  int waitMs = m_network.retryWaitMs;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      if (!m_open) Open();
+      if (m_uidValidity != uidValidity) return {};
+      ++m_commands;
+      const std::string answer = Exchange("UID FETCH " + set + " BODY.PEEK[" + section + "]");
+      std::optional<std::vector<FetchedMessage>> messages = ParseFetchedMessages(answer);
+      if (!messages) {
+        std::string said = answer.substr(answer.rfind('\n', answer.size() - 2) + 1);
+        while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+        throw TransportError(m_session.name() + ": fetching UID " + set + " was refused; the server said: " + said,
+                             false);
+      }
+      return std::move(*messages);
+    } catch (const ConnectionLost& lost) {
+      Close();
+      if (attempt >= m_network.retries) {
+        throw TransportError(m_session.name() + ": fetching UID " + set + " failed, server out of reach: " + lost.why,
+                             true, FailureScope::Connection);
+      }
+      m_log.Info(m_session.name() + ": fetching UID " + set + " failed for now (" + lost.why + "), trying again in " +
+                 std::to_string(waitMs) + " ms");
+      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+      waitMs *= 2;
+    }
+  }
+}
+
 ImapStore::ImapStore(const Config& config, EventLog& log)
     : m_settings(config.imap),
+      m_config(config),
       m_log(log),
       m_session(config.imap, config.tls, config.network, "imap,imaps", false, log),
       m_mailboxUrl(config.imap.serverUrl + UrlPathSegment(config.imap.mailbox)),
       m_quotedMailbox(Quoted(config.imap.mailbox)) {}
 
 ImapStore::~ImapStore() {
-  try {
-    RestoreUnread();
-  } catch (const TransportError& e) {
-    m_log.Error(std::string("cannot mark fetched messages unread again: ") + e.what());
+  if (m_reader) {
+    m_log.Info(m_session.name() + ": read " + std::to_string(m_read) + " message(s) with " +
+               std::to_string(m_reader->commands()) + " FETCH command(s), " + std::to_string(m_readSingly) +
+               " of them on their own; " + std::to_string(m_refusedBatches) + " batch(es) refused");
   }
 }
 
@@ -87,12 +235,16 @@ const std::set<std::string>& ImapStore::Capabilities() {
   return *m_capabilities;
 }
 
-std::vector<std::uint32_t> ImapStore::Search(const std::string& action, const std::string& criteria) {
+std::vector<std::uint32_t> ImapStore::Search(const std::string& action, const std::string& criteria,
+                                             const std::string& url) {
   // A plain SEARCH answers with one line of every UID; ESEARCH with ranges.
-  if (Capabilities().count("ESEARCH")) {
-    return ParseEsearchResponse(Command(action, "UID SEARCH RETURN (ALL) " + criteria, true).body);
-  }
-  return ParseSearchResponse(Command(action, "UID SEARCH " + criteria, true).body);
+  const bool compact = Capabilities().count("ESEARCH") > 0;
+  const std::string command = compact ? "UID SEARCH RETURN (ALL) " + criteria : "UID SEARCH " + criteria;
+  const CurlResult result = url.empty() ? Command(action, command, true) : m_session.Run(action, [&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
+  });
+  return compact ? ParseEsearchResponse(result.body) : ParseSearchResponse(result.body);
 }
 
 std::set<std::uint32_t>& ImapStore::Undeleted() {
@@ -103,27 +255,14 @@ std::set<std::uint32_t>& ImapStore::Undeleted() {
   return *m_undeleted;
 }
 
-void ImapStore::MarkAhead(std::uint32_t uid) {
-  RestoreUnread();
-  std::vector<std::uint32_t> batch{uid};
-  auto next = std::find(m_listed.begin(), m_listed.end(), uid);
-  for (next = next == m_listed.end() ? next : next + 1; next != m_listed.end() && batch.size() < kUidsPerCommand;
-       ++next) {
-    if (!m_seenBefore[*next] && !Batchable(*next)) batch.push_back(*next);
-  }
-  std::sort(batch.begin(), batch.end());
-  const std::string set = ImapUidSet(batch);
-  // Recorded first: whatever happens to the command, the destructor at
-  // least tries to mark them unread again.
-  m_batch.insert(batch.begin(), batch.end());
-  m_batchUnfetched = m_batch;
-  Command("marking UID " + set + " read while fetched", "UID STORE " + set + " +FLAGS.SILENT (\\Seen)", true);
-}
-
 bool ImapStore::Batchable(std::uint32_t uid) const {
   auto size = m_sizes.find(uid);
-  return m_failedBatches < kMostFailedBatches && size != m_sizes.end() && size->second > 0 &&
-         size->second <= kBytesPerFetch && !m_fetchSingly.count(uid);
+  return size != m_sizes.end() && size->second > 0 && size->second <= kBytesPerFetch && !m_fetchSingly.count(uid);
+}
+
+ImapReader& ImapStore::Reader() {
+  if (!m_reader) m_reader = std::make_unique<ImapReader>(m_config, m_log, m_quotedMailbox);
+  return *m_reader;
 }
 
 void ImapStore::FetchAhead(std::uint32_t uid) {
@@ -132,60 +271,40 @@ void ImapStore::FetchAhead(std::uint32_t uid) {
   for (auto next = std::find(m_listed.begin(), m_listed.end(), uid); next != m_listed.end(); ++next) {
     if (!Batchable(*next)) continue;
     const std::uint64_t size = m_sizes.at(*next);
-    if (bytes + size > kBytesPerFetch || batch.size() >= kUidsPerCommand) break;
+    if (bytes + size > kBytesPerFetch || batch.size() >= kMessagesPerFetch) break;
     batch.push_back(*next);
     bytes += size;
   }
   if (batch.empty() || batch.front() != uid) return;
   std::sort(batch.begin(), batch.end());
-  const std::string url = m_mailboxUrl + ";UIDVALIDITY=" + std::to_string(m_listedValidity);
-  const std::string command = "UID FETCH " + ImapUidSet(batch) + " BODY.PEEK[]";
-  const CurlResult result = m_session.Perform(
-      [&](CURL* h) {
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
-        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kFetchBufferBytes);
-      },
-      true);
-  std::optional<std::vector<FetchedMessage>> messages;
-  if (result.code == CURLE_OK) messages = ParseFetchedMessages(result.transcript);
   m_prefetched.clear();
-  if (!messages) {
-    // Whatever went wrong (the connection, a refusal, an answer cut short),
-    // these messages are fetched singly, where a failure is reported as it
-    // is; and what the server still sends of this answer must not be taken
-    // for the answer to the next command.
-    ++m_failedBatches;
+  std::vector<FetchedMessage> messages;
+  try {
+    messages = Reader().Fetch(batch, m_listedValidity);
+  } catch (const TransportError& e) {
+    if (e.connectionFailed()) throw;
+    // One message the server cannot deliver must not hold up the others:
+    // they are fetched one at a time, where a refusal names its message.
+    ++m_refusedBatches;
     m_fetchSingly.insert(batch.begin(), batch.end());
-    if (result.code == CURLE_OK) {
-      m_log.Warning(m_session.name() + ": the answer to fetching UID " + ImapUidSet(batch) +
-                    " could not be read whole; fetching them one at a time");
+    if (!m_toldRefusedBatch) {
+      m_toldRefusedBatch = true;
+      m_log.Warning(std::string(e.what()) + "; fetching them one at a time");
     }
-    m_session.DropConnection();
     return;
   }
   // An empty text is left to the single fetch, which tells why.
-  for (FetchedMessage& message : *messages) {
+  for (FetchedMessage& message : messages) {
     if (!message.text.empty() && std::binary_search(batch.begin(), batch.end(), message.uid)) {
       m_prefetched[message.uid] = std::move(message.text);
     }
   }
 }
 
-void ImapStore::RestoreUnread() {
-  if (m_batch.empty()) return;
-  const std::string set = ImapUidSet(std::vector<std::uint32_t>(m_batch.begin(), m_batch.end()));
-  m_batch.clear();
-  m_batchUnfetched.clear();
-  Command("keeping UID " + set + " unread", "UID STORE " + set + " -FLAGS.SILENT (\\Seen)", true);
-}
-
 std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
-  RestoreUnread();
   // A new listing starts from what the server says now.
   m_uidValidity = 0;
   m_undeleted.reset();
-  m_seenBefore.clear();
   m_sizes.clear();
   m_listed.clear();
   m_prefetched.clear();
@@ -211,7 +330,6 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   for (std::uint32_t uid : uids) {
     auto found = details.find(uid);
     if (found == details.end()) continue;
-    m_seenBefore[uid] = found->second.seen;
     m_sizes[uid] = found->second.size;
     m_listed.push_back(uid);
     ImapKey key = base;
@@ -243,28 +361,18 @@ std::string ImapStore::Read(const std::string& key) {
     if (prefetched != m_prefetched.end()) {
       std::string text = std::move(prefetched->second);
       m_prefetched.erase(prefetched);
+      ++m_read;
       return text;
     }
   }
-  const std::string uid = std::to_string(parsed->uid);
-  const std::string url =
-      m_mailboxUrl + ";UIDVALIDITY=" + std::to_string(parsed->uidValidity) + "/;UID=" + uid;
-  auto seen = m_seenBefore.find(parsed->uid);
-  if (seen == m_seenBefore.end()) {
-    const CurlResult flags = Command("reading the flags of UID " + uid, "UID FETCH " + uid + " (UID FLAGS)", true);
-    const std::vector<FetchedFlags> entries = ParseFetchResponse(flags.body);
-    seen = m_seenBefore.emplace(parsed->uid, !entries.empty() && entries.front().seen).first;
+  ++m_readSingly;
+  for (FetchedMessage& message : Reader().Fetch({parsed->uid}, parsed->uidValidity)) {
+    if (message.uid == parsed->uid && !message.text.empty()) {
+      ++m_read;
+      return std::move(message.text);
+    }
   }
-  if (!seen->second && !m_batch.count(parsed->uid)) MarkAhead(parsed->uid);
-  const CurlResult message = m_session.Run("fetching UID " + uid, [&](CURL* h) {
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  });
-  if (message.body.empty()) {
-    throw TransportError(m_session.name() + ": message " + key + " is no longer in " + m_settings.mailbox, false);
-  }
-  // Until its reply has been consumed it is not read.
-  if (m_batchUnfetched.erase(parsed->uid) && m_batchUnfetched.empty()) RestoreUnread();
-  return message.body;
+  throw TransportError(m_session.name() + ": message " + key + " is no longer in " + m_settings.mailbox, false);
 }
 
 bool ImapStore::FolderExists(const std::string& folder) {
@@ -293,23 +401,82 @@ void ImapStore::EnsureFolder(const std::string& folder) {
   m_folders.insert(folder);
 }
 
+bool ImapStore::CopyIsThere(std::uint32_t uid, const std::string& folder) {
+  const std::string n = std::to_string(uid);
+  const std::vector<FetchedFlags> details = ParseFetchResponse(
+      Command("reading UID " + n + " to look for its copy", "UID FETCH " + n + " (UID RFC822.SIZE INTERNALDATE)", true)
+          .body);
+  // libcurl would not hand the header's literal over: the reader does.
+  std::string header;
+  for (FetchedMessage& message : Reader().Fetch({uid}, UidValidity(), "HEADER")) {
+    if (message.uid == uid) header = std::move(message.text);
+  }
+  const std::optional<std::string> id = ImapQuoted(MessageIdOf(header));
+  if (details.empty() || !id) return false;
+  const std::string url = m_settings.serverUrl + UrlPathSegment(folder);
+  const std::vector<std::uint32_t> candidates =
+      Search("looking for UID " + n + " in " + folder, "HEADER Message-ID " + *id, url);
+  for (size_t i = 0; i < candidates.size(); i += kUidsPerCommand) {
+    std::vector<std::uint32_t> chunk(candidates.begin() + i,
+                                     candidates.begin() + std::min(candidates.size(), i + kUidsPerCommand));
+    std::sort(chunk.begin(), chunk.end());
+    const std::string command = "UID FETCH " + ImapUidSet(chunk) + " (UID RFC822.SIZE INTERNALDATE)";
+    const CurlResult copies = m_session.Run("reading the copies of UID " + n + " in " + folder, [&](CURL* h) {
+      curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
+    });
+    for (const FetchedFlags& copy : ParseFetchResponse(copies.body)) {
+      if (copy.size == details.front().size && copy.internalDateNs == details.front().internalDateNs) return true;
+    }
+  }
+  return false;
+}
+
+bool ImapStore::CopyOnce(std::uint32_t uid, const std::string& folder, bool mayBeThere) {
+  const std::string n = std::to_string(uid);
+  const std::string command = "UID COPY " + n + " " + Quoted(folder);
+  for (int attempt = 0;; ++attempt) {
+    if ((mayBeThere || attempt > 0) && CopyIsThere(uid, folder)) {
+      m_log.Info(m_session.name() + ": UID " + n + " is in " + folder + " already (an earlier copy); not copied again");
+      return true;
+    }
+    try {
+      const CurlResult copied = m_session.Run("copying UID " + n + " to " + folder, [&](CURL* h) {
+        curl_easy_setopt(h, CURLOPT_URL, m_mailboxUrl.c_str());
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
+      }, false);
+      // With UIDPLUS a COPY that found the message says where it put it.
+      return !Capabilities().count("UIDPLUS") || copied.lastReply.find("COPYUID") != std::string::npos;
+    } catch (const TransportError& e) {
+      // The server may have made the copy and lost only its answer.
+      if (!e.temporary() || attempt >= m_config.network.retries) throw;
+    }
+  }
+}
+
 bool ImapStore::MoveTo(const std::string& key, const std::string& folder) {
-  RestoreUnread();
   const std::optional<std::uint32_t> uid = OwnUid(key);
-  if (!uid || !Undeleted().count(*uid)) return false;
-  EnsureFolder(folder);
+  if (!uid) return false;
+  const bool hasMove = Capabilities().count("MOVE") > 0;
   const std::string n = std::to_string(*uid);
+  // Without MOVE, a filing cut off after \Deleted left the message in the
+  // mailbox, no longer listed: it is finished, not forgotten.
+  bool deletedBefore = false;
+  if (!Undeleted().count(*uid)) {
+    if (hasMove || Search("looking for UID " + n + " marked deleted", "UID " + n + " DELETED").empty()) return false;
+    deletedBefore = true;
+  }
+  EnsureFolder(folder);
   const std::string target = Quoted(folder);
   // Dealt with: it is read now, wherever it goes.
   Command("marking UID " + n + " read", "UID STORE " + n + " +FLAGS.SILENT (\\Seen)", true);
   bool moved = true;
-  if (Capabilities().count("MOVE")) {
+  if (hasMove) {
     // A MOVE that found the message reports its expunge.
     const CurlResult result = Command("moving UID " + n + " to " + folder, "UID MOVE " + n + " " + target, true);
     moved = result.body.find("EXPUNGE") != std::string::npos || result.body.find("VANISHED") != std::string::npos;
   } else {
-    const CurlResult copied = Command("copying UID " + n + " to " + folder, "UID COPY " + n + " " + target, true);
-    if (Capabilities().count("UIDPLUS")) moved = copied.lastReply.find("COPYUID") != std::string::npos;
+    moved = CopyOnce(*uid, folder, deletedBefore || m_filedBefore.count(key) > 0);
     if (moved) {
       Command("marking UID " + n + " deleted", "UID STORE " + n + " +FLAGS.SILENT (\\Deleted)", true);
       if (Capabilities().count("UIDPLUS")) {

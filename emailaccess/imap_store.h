@@ -1,29 +1,32 @@
 // The mailbox replies arrive in, on an IMAP server, through libcurl.
 //
-// One CurlSession (one connection, logged in once) serves every request.
-// The mailbox is selected through the URL; candidates are found with
-// UID SEARCH (the subject sent as a quoted string, or every message when it
-// cannot be quoted) and the caller checks every subject again. A message is
-// fetched under the UIDVALIDITY of its key (";UIDVALIDITY=v" in the URL), so
-// a mailbox that was recreated meanwhile (new UIDVALIDITY) is never mistaken
-// for the old one. A round trip per message would cost more than the
-// message, so a message about to be read is fetched together with the small
-// ones listed after it in one "UID FETCH <set> BODY.PEEK[]", which leaves
-// \Seen alone. libcurl hands such an answer over line by line only (see
-// ParseFetchedMessages), counts those lines against its limit on response
-// headers and shortens lines longer than half its buffer: so a batch
-// carries at most kBytesPerFetch of messages, and an answer that is not
-// complete closes the connection and leaves its messages to the single
-// fetch. That one is libcurl's own (".../INBOX;UIDVALIDITY=v/;UID=n"), for
-// larger messages and after a failed batch, and it sets \Seen; a server
-// changes a flag far faster for a few dozen messages in one command than
-// one at a time (on a Maildir server each change renames a file). So an
-// unread message about to be fetched singly is marked read together with
-// the unread ones listed after it that are fetched singly too, and the
-// whole set is marked unread again once fetched, at the latest before the
-// store does anything else or is destroyed. Only moving a message (once its
-// reply has been consumed) marks it read for good. Moves use UID MOVE, or
-// UID COPY, \Deleted and UID EXPUNGE on servers without MOVE; the Processed
+// One CurlSession (one connection, logged in once) serves the listing and
+// the filing. The mailbox is selected through the URL; candidates are found
+// with UID SEARCH (the subject sent as a quoted string, or every message
+// when it cannot be quoted) and the caller checks every subject again. A
+// message is read under the UIDVALIDITY of its key, so a mailbox that was
+// recreated meanwhile (new UIDVALIDITY) is never mistaken for the old one.
+//
+// Messages are read on a second connection (ImapReader): libcurl hands a
+// custom command's answer over line by line and counts the lines against
+// its limit on response headers, several times over, so an answer of a few
+// dozen kilobytes of messages can fail; and its own fetch (".../;UID=n")
+// asks for BODY[], which marks the message read. The reader opens the
+// mailbox read-only (EXAMINE) and asks for BODY.PEEK[], so no read, whatever
+// happens to the connection or the process, ever sets \Seen; and it reads
+// each literal by the length the server announces, so neither size nor a
+// message line that looks like the command's end can cut an answer short.
+// A round trip per message would cost more than the message, so a message
+// about to be read is fetched together with those listed after it, up to
+// kBytesPerFetch in one command. Only moving a message (once its reply has
+// been consumed) marks it read.
+//
+// Moves use UID MOVE, or UID COPY, \Deleted and UID EXPUNGE on servers
+// without MOVE. A COPY whose answer was lost is not repeated blindly: the
+// message is first looked for in the target folder (same Message-ID, size
+// and arrival time); so is a message an earlier run may have begun to file
+// (NoteEarlierFiling), and one that is in the mailbox marked deleted, which
+// such a filing left: it is expunged rather than forgotten. The Processed
 // and Skipped folders are created on first use. Keys look like
 // "INBOX;UIDVALIDITY=v;UID=n". Commands that list many messages are sent
 // for a few dozen at a time: libcurl counts every untagged line against its
@@ -36,15 +39,57 @@
 #include "emailaccess/transport.h"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
 namespace emailaccess {
 
+// Reads messages by UID on a connection of its own, which libcurl sets up
+// (TLS, login) and hands over (CURLOPT_CONNECT_ONLY); commands and answers
+// are this class's, the mailbox is open read-only.
+class ImapReader {
+ public:
+  ImapReader(const Config& config, EventLog& log, std::string quotedMailbox);
+  ~ImapReader();
+  ImapReader(const ImapReader&) = delete;
+  ImapReader& operator=(const ImapReader&) = delete;
+
+  // The texts of `sortedUids` under `uidValidity` (or their `section`, such
+  // as "HEADER"), as the server sends them;
+  // none when the mailbox now has another UIDVALIDITY. A connection that
+  // fails is opened again a few times, with growing waits, then
+  // TransportError (connection, temporary); a refusal throws TransportError
+  // (message) with the server's line.
+  std::vector<FetchedMessage> Fetch(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity,
+                                    const std::string& section = "");
+  // FETCH commands sent so far.
+  int commands() const { return m_commands; }
+
+ private:
+  void Open();
+  void Close();
+  // Sends one tagged command and returns the whole answer, its tagged line last.
+  std::string Exchange(const std::string& command);
+  // Waits until the connection can be read (or written); false after the time limit.
+  bool Wait(bool forWriting);
+
+  CurlSession m_session;
+  EventLog& m_log;
+  NetworkSettings m_network;
+  std::string m_serverUrl;
+  std::string m_quotedMailbox;
+  void* m_waiter = nullptr;  // a CURLM, only to wait on the socket portably
+  bool m_open = false;
+  std::uint32_t m_uidValidity = 0;
+  unsigned m_tag = 0;
+  int m_commands = 0;
+};
+
 class ImapStore : public IMailStore {
  public:
   ImapStore(const Config& config, EventLog& log);
-  // Marks the messages read so far unread again; a failure is only logged.
+  // Logs how many messages were read with how many commands.
   ~ImapStore() override;
 
   std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
@@ -52,6 +97,7 @@ class ImapStore : public IMailStore {
   std::string Read(const std::string& key) override;
   bool MoveToProcessed(const std::string& key) override;
   bool MoveToSkipped(const std::string& key) override;
+  void NoteEarlierFiling(const std::string& key) override { m_filedBefore.insert(key); }
   // Logs in, reports TLS, the login, the mailbox and both folders; creates
   // and moves nothing.
   void Check(std::vector<CheckFinding>& findings) override;
@@ -64,24 +110,29 @@ class ImapStore : public IMailStore {
   // The UIDs of the mailbox's messages not marked deleted.
   std::set<std::uint32_t>& Undeleted();
   // UID SEARCH with `criteria`, compact (ESEARCH) where the server can.
-  std::vector<std::uint32_t> Search(const std::string& action, const std::string& criteria);
-  // Fetches `uid` and the small messages listed after it in one command
-  // into m_prefetched; leaves them out when that fails.
+  std::vector<std::uint32_t> Search(const std::string& action, const std::string& criteria,
+                                    const std::string& url = {});
+  ImapReader& Reader();
+  // Fetches `uid` and the messages listed after it in one command into
+  // m_prefetched; leaves them to be fetched singly when the server refuses.
   void FetchAhead(std::uint32_t uid);
   // Whether `uid` of the listing may go into such a batch.
   bool Batchable(std::uint32_t uid) const;
-  // Marks `uid` and the unread messages listed after it that are fetched
-  // singly too read, one batch.
-  void MarkAhead(std::uint32_t uid);
-  // Marks the current batch unread again.
-  void RestoreUnread();
   bool FolderExists(const std::string& folder);
   void EnsureFolder(const std::string& folder);
   // The key's UID when it names a message of this mailbox as it is now.
   std::optional<std::uint32_t> OwnUid(const std::string& key);
   bool MoveTo(const std::string& key, const std::string& folder);
+  // UID COPY without MOVE; before any second attempt (and the first, with
+  // `mayBeThere`) the target is searched for the copy. False when the
+  // server copied nothing (the message is gone).
+  bool CopyOnce(std::uint32_t uid, const std::string& folder, bool mayBeThere);
+  // Whether `folder` holds a copy of `uid`: the same Message-ID, size and
+  // arrival time.
+  bool CopyIsThere(std::uint32_t uid, const std::string& folder);
 
   const ImapSettings& m_settings;
+  const Config& m_config;
   EventLog& m_log;
   CurlSession m_session;
   std::string m_mailboxUrl;
@@ -91,14 +142,16 @@ class ImapStore : public IMailStore {
   std::optional<std::set<std::uint32_t>> m_undeleted;
   std::set<std::string> m_folders;            // known to exist
   std::vector<std::uint32_t> m_listed;         // UIDs of the last listing, in order
-  std::map<std::uint32_t, bool> m_seenBefore;  // UID -> \Seen when listed
   std::map<std::uint32_t, std::uint64_t> m_sizes;  // UID -> size when listed
   std::uint32_t m_listedValidity = 0;
+  std::unique_ptr<ImapReader> m_reader;
   std::map<std::uint32_t, std::string> m_prefetched;  // fetched ahead, not read yet
-  std::set<std::uint32_t> m_fetchSingly;              // of a batch that failed
-  int m_failedBatches = 0;
-  std::set<std::uint32_t> m_batch;             // marked read ahead, to be marked unread again
-  std::set<std::uint32_t> m_batchUnfetched;    // those of them not fetched yet
+  std::set<std::uint32_t> m_fetchSingly;              // of a batch the server refused
+  bool m_toldRefusedBatch = false;
+  int m_read = 0;                // messages read
+  int m_readSingly = 0;          // ... of them with a command of their own
+  int m_refusedBatches = 0;
+  std::set<std::string> m_filedBefore;  // keys an earlier run may have begun to file
   bool m_toldNoUidplus = false;
 };
 

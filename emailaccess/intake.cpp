@@ -52,7 +52,8 @@ void RemoveUnconsumedFiles(const std::vector<std::string>& unconsumed, std::vect
     auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
     const bool stillThere = platform::RemoveFile(file);
     platform::RemoveFile(platform::PartialFileName(file));
-    const long count = std::count_if(records.begin(), records.end(), ofFile);
+    const long count =
+        std::count_if(records.begin(), records.end(), [&](const OfferRecord& r) { return ofFile(r) && !r.key.empty(); });
     log.Info(std::string(stillThere ? "exchange file not consumed, removed: " : "exchange file not completed: ") + file +
              "; its " + std::to_string(count) + " message(s) are offered again");
     outcome.reoffered += static_cast<int>(count);
@@ -71,6 +72,7 @@ std::vector<OfferRecord> MoveConsumedToProcessed(IMailStore& store, const std::v
       open.push_back(record);
       continue;
     }
+    if (record.key.empty()) continue;  // an exchange file that offered nothing
     try {
       if (store.MoveToProcessed(record.key)) {
         log.Info("acknowledged " + record.key + " (exchange file consumed: " + record.exchangeFile +
@@ -99,6 +101,11 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
   std::vector<OfferRecord> records = LoadOfferRecords(statePath, problems);
   for (const std::string& problem : problems) log.Error(problem);
   if (records.empty()) return records;
+  // Consumed already when this run began: an earlier run was moving them
+  // and may have got part of the way.
+  for (const OfferRecord& record : records) {
+    if (record.status == OfferStatus::Consumed && !record.key.empty()) store.NoteEarlierFiling(record.key);
+  }
 
   const std::vector<std::string> unconsumed = FindUnconsumedFiles(records, reoffer);
   // The new view is saved before any file is touched: if this run dies
@@ -199,9 +206,12 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
 
   // Record first, then write: a crash in between leaves a pending record,
   // and the next run offers those messages again instead of taking the
-  // missing file for a consumed one.
+  // missing file for a consumed one. A file that offers nothing is recorded
+  // too (a record without a message key), so that when LvMAPI dies before
+  // deleting it, the next run removes it like any file left unconsumed.
   for (const Reply& reply : replies) records.push_back({OfferStatus::Pending, request.exchangeFile, reply.key});
-  if (!replies.empty()) SaveOfferRecords(request.statePath, records);
+  if (replies.empty()) records.push_back({OfferStatus::Pending, request.exchangeFile, ""});
+  SaveOfferRecords(request.statePath, records);
   reached(FetchStep::OffersPending);
 
   const std::vector<ReplyRecord> texts = ExchangeRecords(replies, log, outcome);
@@ -217,7 +227,7 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
       record.status = OfferStatus::Offered;
     }
   }
-  if (!replies.empty()) SaveOfferRecords(request.statePath, records);
+  SaveOfferRecords(request.statePath, records);
   reached(FetchStep::OffersRecorded);
 
   int n = 0;

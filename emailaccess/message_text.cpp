@@ -209,6 +209,14 @@ std::string SubjectOf(GMimeMessage* message) {
   return DecodeHeaderText(raw);
 }
 
+// The readable text of an HTML part, LF line breaks.
+std::string HtmlPartText(GMimePart* part) {
+  std::string raw = DecodedContent(part);
+  std::string charset = ContentParameter(part, "charset");
+  if (charset.empty()) charset = MetaCharset(raw);
+  return HtmlToText(CharsetToUtf8(raw, charset));
+}
+
 std::string BestPlainText(GMimeMessage* message) {
   BodyParts parts;
   CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
@@ -216,15 +224,14 @@ std::string BestPlainText(GMimeMessage* message) {
     std::string text = CharsetToUtf8(DecodedContent(parts.plain), ContentParameter(parts.plain, "charset"));
     if (LowerTrimmed(ContentParameter(parts.plain, "format").c_str()) == "flowed") {
       text = UnflowText(CrlfToLf(text), LowerTrimmed(ContentParameter(parts.plain, "delsp").c_str()) == "yes");
+    } else if (parts.html) {
+      // A typed line the mail program wrapped would reach a stored answer
+      // with a line break nobody typed.
+      text = RejoinWrappedLines(CrlfToLf(text), HtmlPartText(parts.html));
     }
     return CanonicalCrlf(text);
   }
-  if (parts.html) {
-    std::string raw = DecodedContent(parts.html);
-    std::string charset = ContentParameter(parts.html, "charset");
-    if (charset.empty()) charset = MetaCharset(raw);
-    return CanonicalCrlf(HtmlToText(CharsetToUtf8(raw, charset)));
-  }
+  if (parts.html) return CanonicalCrlf(HtmlPartText(parts.html));
   return std::string();
 }
 
@@ -290,6 +297,108 @@ std::string UnflowText(std::string_view text, bool deleteSpace) {
     if (depth > 0) out += std::string(static_cast<size_t>(depth), '>') + (joined.empty() ? "" : " ");
     out += joined;
     if (i + 1 < lines.size()) out += '\n';
+  }
+  return out;
+}
+
+namespace {
+
+// Blanks between words: spaces, tabs, CR and the non-breaking space.
+size_t BlankLength(std::string_view text, size_t at) {
+  const char c = text[at];
+  if (c == ' ' || c == '\t' || c == '\r') return 1;
+  return text.compare(at, 2, "\xC2\xA0") == 0 ? 2 : 0;
+}
+
+struct QuotedLine {
+  std::string_view whole;
+  std::string_view content;  // after the quote marks and the blanks among them
+  int depth = 0;             // quote marks
+};
+
+std::vector<QuotedLine> QuotedLines(std::string_view text) {
+  std::vector<QuotedLine> lines;
+  for (size_t pos = 0; pos <= text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    QuotedLine line;
+    line.whole = text.substr(pos, end - pos);
+    size_t at = 0;
+    while (at < line.whole.size() && (line.whole[at] == '>' || line.whole[at] == ' ')) {
+      line.depth += line.whole[at] == '>';
+      ++at;
+    }
+    line.content = line.whole.substr(at);
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
+struct Word {
+  std::string_view text;
+  size_t line = 0;  // index of its line
+};
+
+std::vector<Word> WordsOf(const std::vector<QuotedLine>& lines) {
+  std::vector<Word> words;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view content = lines[i].content;
+    size_t at = 0;
+    while (at < content.size()) {
+      size_t blank = BlankLength(content, at);
+      if (blank > 0) {
+        at += blank;
+        continue;
+      }
+      const size_t start = at;
+      while (at < content.size() && BlankLength(content, at) == 0) ++at;
+      words.push_back({content.substr(start, at - start), i});
+    }
+  }
+  return words;
+}
+
+
+}  // namespace
+
+std::string RejoinWrappedLines(std::string_view text, std::string_view htmlText) {
+  const std::vector<QuotedLine> lines = QuotedLines(text);
+  const std::vector<QuotedLine> htmlLines = QuotedLines(htmlText);
+  const std::vector<Word> words = WordsOf(lines);
+  const std::vector<Word> htmlWords = WordsOf(htmlLines);
+  if (words.size() != htmlWords.size()) return std::string(text);
+  std::vector<bool> joinsPrevious(lines.size(), false);
+  bool wrapped = false;
+  for (size_t w = 0; w < words.size(); ++w) {
+    if (words[w].text != htmlWords[w].text) return std::string(text);
+    if (w == 0) continue;
+    const size_t breaks = words[w].line - words[w - 1].line;
+    const size_t htmlBreaks = htmlWords[w].line - htmlWords[w - 1].line;
+    if (breaks == 0 && htmlBreaks == 0) continue;
+    if (breaks > 0 && htmlBreaks > 0) continue;
+    // Only the text breaks here: a wrap, when it is one line to the next at
+    // the same depth; otherwise the two differ in more than wrapping.
+    if (breaks != 1 || lines[words[w].line].depth != lines[words[w - 1].line].depth) return std::string(text);
+    joinsPrevious[words[w].line] = true;
+    wrapped = true;
+  }
+  if (!wrapped) return std::string(text);
+
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (joinsPrevious[i]) {
+      // The blank the wrap took stands between the two again.
+      while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) out.pop_back();
+      out += ' ';
+      std::string_view content = lines[i].content;
+      while (!content.empty() && content.front() == '\t') content.remove_prefix(1);
+      out += content;
+      continue;
+    }
+    if (i > 0) out += '\n';
+    out += lines[i].whole;
   }
   return out;
 }

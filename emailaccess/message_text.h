@@ -41,4 +41,15 @@ std::string FormatLocalDate(std::int64_t unixSeconds);
 // The signature separator "-- " never flows. Input and output use LF.
 std::string UnflowText(std::string_view text, bool deleteSpace);
 
+// Undoes the wrapping of a text alternative that a mail program made from
+// its HTML alternative (Gmail wraps at about 76 columns; the HTML keeps each
+// typed line whole). `htmlText` is the HTML's text (HtmlToText). When both
+// carry the same words, quote marks aside, and the text breaks a line where
+// the HTML has no break, between two lines of the same quote depth, those
+// lines are joined with one blank (a continuation line loses its quote
+// marks). Any other difference (a word, a break only the HTML has, a blank
+// line the HTML lacks) means the text is not merely the HTML wrapped: it is
+// returned as it is. Input and output use LF.
+std::string RejoinWrappedLines(std::string_view text, std::string_view htmlText);
+
 }  // namespace emailaccess

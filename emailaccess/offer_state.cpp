@@ -54,7 +54,7 @@ bool ParseLine(const std::string& line, OfferRecord& record) {
   if (index == kStatusNames.size()) return false;
   record.status = static_cast<OfferStatus>(index);
   return Unescape(line.substr(first + 1, second - first - 1), record.exchangeFile) &&
-         Unescape(line.substr(second + 1), record.key) && !record.exchangeFile.empty() && !record.key.empty();
+         Unescape(line.substr(second + 1), record.key) && !record.exchangeFile.empty();
 }
 
 }  // namespace

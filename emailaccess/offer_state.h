@@ -6,7 +6,8 @@
 // LvMAPI has deleted it (the message is still to be moved to the processed
 // folder). The file is "LVEmailAccess.state" beside the program,
 // one record per line, "status<TAB>exchange file<TAB>message key", with "%",
-// TAB, CR and LF written as %25, %09, %0D and %0A. It is replaced in one step
+// TAB, CR and LF written as %25, %09, %0D and %0A. A record with an empty
+// key names an exchange file that offered no message. It is replaced in one step
 // on every save, so a crash leaves either the old or the new records.
 // Loading never throws (a damaged line is reported and left out, which can
 // only make a message be offered again); saving throws std::runtime_error.

@@ -77,6 +77,10 @@ class IMailStore {
   // moved it), true when it was moved.
   virtual bool MoveToProcessed(const std::string& key) = 0;
   virtual bool MoveToSkipped(const std::string& key) = 0;
+  // An earlier run may have begun to move this message and been cut off: a
+  // store that moves in several steps looks at what is done already instead
+  // of doing it again. A store that moves in one step needs nothing.
+  virtual void NoteEarlierFiling(const std::string& /*key*/) {}
   virtual void Check(std::vector<CheckFinding>& findings) = 0;
 };
 

@@ -101,6 +101,15 @@ void CheckFetchedMessages(const std::string& text) {
   }
   answer += "A5 OK Fetch completed.\r\n";
   Require(ParseFetchedMessages(answer) == messages, "message texts read back as themselves");
+  // Received piece by piece, the answer ends where it ends, never inside a
+  // message, whatever lines the messages hold.
+  std::string received;
+  size_t scanned = 0;
+  for (size_t at = 0; at < answer.size(); at += 1 + at % 97) {
+    received = answer.substr(0, at);
+    Require(!ImapAnswerEnd(received, "A5", scanned), "an answer not all arrived has no end");
+  }
+  Require(ImapAnswerEnd(answer, "A5", scanned) == answer.size(), "a whole answer ends after its tagged line");
   // Every line end is where libcurl may have stopped reading.
   for (size_t cut = answer.find('\n'); cut + 1 < answer.size(); cut = answer.find('\n', cut + 1)) {
     Require(!ParseFetchedMessages(answer.substr(0, cut + 1)), "an answer cut short is not taken for a whole one");
@@ -117,6 +126,9 @@ void CheckResponses(const std::string& text) {
             "capabilities are upper case");
   }
   ListResponseNames(text, "INBOX");
+  ParseResponseCode(text, "UIDVALIDITY");
+  size_t from = 0;
+  if (const auto end = ImapAnswerEnd(text, "A1", from)) Require(*end <= text.size() && text[*end - 1] == '\n', "an answer ends with its line");
   if (const auto messages = ParseFetchedMessages(text)) {
     for (const FetchedMessage& message : *messages) Require(message.uid != 0, "a fetched text has a UID");
   }

@@ -4,7 +4,8 @@
 // taken from the input itself. Each value must be the text that follows the
 // first opening tag, less its leading blanks, up to the first closing tag.
 // The typed-value readers give either nothing or text of the input that is
-// more than blanks, and the first pair's value wherever that holds something.
+// more than blanks and has no blank at either end, and the first pair's
+// value less its outer blanks wherever that holds something.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -35,18 +36,37 @@ void CheckExtraction(const std::string& text, const std::string& open, const std
   Require(value == expected, "value is the text between the tags less leading blanks");
 }
 
-bool IsBlank(const std::string& value) { return value.find_first_not_of(" \t\r\n") == std::string::npos; }
+bool IsBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// `value` less spaces, tabs, line breaks and UTF-8 non-breaking spaces at
+// both ends, worked out independently.
+std::string Trimmed(std::string value) {
+  for (;;) {
+    if (!value.empty() && IsBlankByte(value.front())) value.erase(0, 1);
+    else if (value.rfind("\xC2\xA0", 0) == 0) value.erase(0, 2);
+    else break;
+  }
+  for (;;) {
+    if (!value.empty() && IsBlankByte(value.back())) value.pop_back();
+    else if (value.size() >= 2 && value.compare(value.size() - 2, 2, "\xC2\xA0") == 0) value.resize(value.size() - 2);
+    else break;
+  }
+  return value;
+}
+
+bool IsBlank(const std::string& value) { return Trimmed(value).empty(); }
 
 void CheckTypedValues(const std::string& text, const std::string& open, const std::string& close) {
   std::string first;
   ExtractBetween(text, open, close, first);
   const std::string typed = ExtractTypedValue(text, open, close);
   Require(typed.empty() || !IsBlank(typed), "a typed value is more than blanks");
+  Require(typed == Trimmed(typed), "a typed value has no blank at either end");
   Require(typed.empty() || text.find(typed) != std::string::npos, "a typed value is text of the input");
-  if (!IsBlank(first)) Require(typed == first, "a first pair that holds something wins");
+  if (!IsBlank(first)) Require(typed == Trimmed(first), "a first pair that holds something wins");
   const std::string ownLine = ExtractFromTypedLines(text, open, close);
-  Require(ownLine.empty() || (!IsBlank(ownLine) && text.find(ownLine) != std::string::npos),
-          "a value from a typed line is more than blanks and text of the input");
+  Require(ownLine.empty() || (!IsBlank(ownLine) && ownLine == Trimmed(ownLine) && text.find(ownLine) != std::string::npos),
+          "a value from a typed line is more than blanks, has none at its ends, and is text of the input");
 }
 
 }  // namespace

@@ -18,7 +18,41 @@ std::string StripBraces(const std::string& id) {
   return s;
 }
 
-bool IsBlank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
+// The blanks around a typed value: spaces, tabs, line breaks, and the
+// non-breaking space (UTF-8, as the mail-access program writes the body)
+// that HTML editors put where a space would collapse.
+constexpr char kNbsp[] = "\xC2\xA0";
+
+size_t BlankAt(const std::string& text, size_t pos) {
+  const char c = text[pos];
+  if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
+  return text.compare(pos, 2, kNbsp) == 0 ? 2 : 0;
+}
+
+size_t BlankBefore(const std::string& text, size_t end) {
+  const char c = text[end - 1];
+  if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
+  return end >= 2 && text.compare(end - 2, 2, kNbsp) == 0 ? 2 : 0;
+}
+
+// `value` less the blanks at both of its ends; what stands inside stays.
+std::string WithoutOuterBlanks(const std::string& value) {
+  size_t begin = 0;
+  size_t end = value.size();
+  while (begin < end) {
+    const size_t n = BlankAt(value, begin);
+    if (n == 0) break;
+    begin += n;
+  }
+  while (end > begin) {
+    const size_t n = BlankBefore(value, end);
+    if (n == 0) break;
+    end -= n;
+  }
+  return value.substr(begin, end - begin);
+}
+
+bool IsBlank(const std::string& text) { return WithoutOuterBlanks(text).empty(); }
 
 // The pair of tags that starts at or after `from`: an opening tag and the
 // first closing tag after it. `value` is what lies between them, less its
@@ -76,7 +110,7 @@ bool ExtractBetween(const std::string& text, const std::string& openTag, const s
 std::string ExtractTypedValue(const std::string& text, const std::string& openTag, const std::string& closeTag) {
   std::string value;
   ExtractBetween(text, openTag, closeTag, value);
-  if (!IsBlank(value)) return value;
+  if (!IsBlank(value)) return WithoutOuterBlanks(value);
   // Later pairs count only where the first one is a pair: when the first
   // closing tag stands before the first opening tag, the first value already
   // ran to the end of the text.
@@ -86,7 +120,7 @@ std::string ExtractTypedValue(const std::string& text, const std::string& openTa
     return {};
   }
   while (NextPair(text, openTag, closeTag, after, openAt, value, after)) {
-    if (!IsBlank(value)) return value;
+    if (!IsBlank(value)) return WithoutOuterBlanks(value);
   }
   return {};
 }
@@ -95,7 +129,7 @@ std::string ExtractFromTypedLines(const std::string& text, const std::string& op
   std::string value;
   size_t openAt = 0;
   for (size_t from = 0; NextPair(text, openTag, closeTag, from, openAt, value, from);) {
-    if (!OnQuotedOrExampleLine(text, openAt) && !IsBlank(value)) return value;
+    if (!OnQuotedOrExampleLine(text, openAt) && !IsBlank(value)) return WithoutOuterBlanks(value);
   }
   return {};
 }

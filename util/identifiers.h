@@ -27,13 +27,16 @@ bool ExtractBetween(const std::string& text, const std::string& openTag, const s
 
 // The value of a tag a person fills in (an answer, a status, a comment) as
 // replies are really written: the first pair as ExtractBetween finds it, but
-// where that pair holds only blanks (spaces, tabs, line breaks), as the blank
-// form quoted above an inline answer does, the next pair of the same tags
-// that holds something, and so on. Empty when no pair holds anything.
+// where that pair holds only blanks (spaces, tabs, line breaks, non-breaking
+// spaces), as the blank form quoted above an inline answer does, the next
+// pair of the same tags that holds something, and so on. Empty when no pair
+// holds anything. The value loses the blanks at both of its ends: they are
+// the form's own padding ("<answer1>  </answer1>"), which whoever types
+// where the form stands leaves around the answer; inner line breaks stay.
 std::string ExtractTypedValue(const std::string& text, const std::string& openTag, const std::string& closeTag);
 
 // The value of the first pair of tags on a line the writer typed that holds
-// something (leading spaces removed), or empty. Pairs on quoted lines (the
+// something (blanks at both ends removed, as ExtractTypedValue), or empty. Pairs on quoted lines (the
 // first character that is not a blank is ">") are passed over, and so is the
 // pair on a line that starts "Example:", quoted or not: the instructions'
 // own example, which a reply quoting the whole message in Outlook's way

@@ -145,7 +145,7 @@ TEST_F(ReplyIntakeProcess, Command5HandsEveryReplyToItsParserInTurnAndCountsThem
                    {"rob@example.org", kQ2, "no"}}));
   EXPECT_EQ(Rows("SELECT r.StrategyID, r.ReplyEmail, r.ReplyDate, s.GoalID, s.PercentComplete, s.Comment "
                  "FROM StrategyGoalStatusResponse s JOIN StrategyGoalStatusReply r ON r.ReplyID = s.ReplyID"),
-            (Table{{kStrategy, "grace@example.org", "2027-05-06", kGoal, "25", "On track "}}));
+            (Table{{kStrategy, "grace@example.org", "2027-05-06", kGoal, "25", "On track"}}));
 }
 
 TEST_F(ReplyIntakeProcess, TheAutomationSettingChoosesTheBannerAndTheFlagOfEveryFetch) {
@@ -180,8 +180,9 @@ TEST_F(ReplyIntakeProcess, TheAutomationSettingChoosesTheBannerAndTheFlagOfEvery
 TEST_F(ReplyIntakeProcess, StoresWhatPeopleTypedAsTheyTypedIt) {
   Offer("survey",
         {
-            // Quotes, a trailing blank and a line break in answers; answers in
-            // reverse order; the walk ends at the missing third question tag.
+            // Quotes, a trailing blank (the form's padding, which goes) and a
+            // line break in answers; answers in reverse order; the walk ends
+            // at the missing third question tag.
             {"\"O'Hara, Pat\" <pat@example.org>", "Fri, 2 Apr 2027 09:15:00 +0200",
              SurveyReplyBody(kSurvey, {kQ1, kQ2, "", kQ3},
                              {{4, "ignored"}, {2, "it's ''fine'' "}, {1, "line one\r\nline two"}, {3, "lost"}})},
@@ -196,9 +197,9 @@ TEST_F(ReplyIntakeProcess, StoresWhatPeopleTypedAsTheyTypedIt) {
                    {"kim@example.org", "2027-04-03"}}));
   // The exchange file's line breaks arrive as the mail-access program wrote them.
   EXPECT_EQ(Rows("SELECT SurveyQuestionID, SurveyQuestionResponse FROM SurveyResponse ORDER BY SurveyQuestionID"),
-            (Table{{kQ1, "line one\r\nline two"}, {kQ2, "it's ''fine'' "}}));
+            (Table{{kQ1, "line one\r\nline two"}, {kQ2, "it's ''fine''"}}));
   EXPECT_EQ(Rows("SELECT GoalID, PercentComplete, Comment FROM StrategyGoalStatusResponse"),
-            (Table{{kGoal, "75", "don't panic "}}));
+            (Table{{kGoal, "75", "don't panic"}}));
 }
 
 TEST_F(ReplyIntakeProcess, SqlInEveryFieldOfAReplyIsStoredVerbatimAndDoesNothingElse) {

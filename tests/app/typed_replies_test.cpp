@@ -2,8 +2,9 @@
 // mutt by make_fixtures.sh there), through command 5 from a copied install:
 // answers typed under the quoted form, the goal notification's lower-case
 // example followed, a form filled in inside an Outlook-style full quote, and
-// replies that quote everything and type nothing. Then a task that todoman
-// made and edited is updated and still read by todoman.
+// replies that quote everything and type nothing; Gmail's replies
+// (make_gmail_fixtures.py there). Then a task that todoman made and edited
+// is updated and still read by todoman.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -65,7 +66,7 @@ TEST_F(TypedReplies, WhatPeopleTypedIsStoredAndRepliesWithNothingTypedAreNamedIn
   EXPECT_EQ(Rows("SELECT r.ReplyEmail, s.GoalID, s.PercentComplete, s.Comment FROM StrategyGoalStatusReply r "
                  "JOIN StrategyGoalStatusResponse s ON s.ReplyID = r.ReplyID ORDER BY 1"),
             (Table{{"maria.santos@example.org", kMealGoal, "30", ""},
-                   {"rob.obrien@example.org", kYouthGoal, "60", "Painting done, lighting next "}}));
+                   {"rob.obrien@example.org", kYouthGoal, "60", "Painting done, lighting next"}}));
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM StrategyGoalStatusReply"), (Table{{"2"}}));
 
   // One line for each reply that stored nothing, after the survey or goal
@@ -78,6 +79,40 @@ TEST_F(TypedReplies, WhatPeopleTypedIsStoredAndRepliesWithNothingTypedAreNamedIn
   EXPECT_EQ(who, (std::vector<std::string>{"david.kim@example.org", "grace.mwangi@example.org"})) << log;
   EXPECT_NE(log.find("Number of survey responses read from file: 2\r\n"), std::string::npos);
   EXPECT_NE(log.find("Number of goal responses read from file: 3\r\n"), std::string::npos);
+}
+
+// Gmail's text part wraps what was typed at 76 columns, its HTML part does
+// not (make_gmail_fixtures.py): a long comment or answer is stored, and
+// reaches the task, as the one line it was typed as, without the padding
+// of the form it was typed into.
+TEST_F(TypedReplies, GmailRepliesKeepEachTypedLineWhole) {
+  const char kWalkGoal[] = "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0003}";
+  const std::string task = m_tasks + "/prayer-walk.ics";
+  testing_support::WriteFile(task, std::string("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//LvMAPI tests//EN\r\n"
+                                               "BEGIN:VTODO\r\nUID:prayer-walk\r\nSUMMARY:Prayer walk\r\n"
+                                               "DESCRIPTION:Strategy goal ") + kWalkGoal +
+                                       "\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+  Deliver({"gmail_web_goal", "gmail_android_survey"});
+  RunCommand5();
+
+  const std::string comment =
+      "Six of us walked the streets around the church in November, and the neighbours we met couldn't have been "
+      "kinder or happier to see us!";
+  EXPECT_EQ(Rows("SELECT s.GoalID, s.PercentComplete, s.Comment FROM StrategyGoalStatusResponse s"),
+            (Table{{kWalkGoal, "40", comment}}));
+  EXPECT_EQ(Rows("SELECT q.SurveyQuestionNumber, s.SurveyQuestionResponse FROM SurveyResponse s "
+                 "JOIN SurveyQuestion q ON q.SurveyQuestionID = s.SurveyQuestionID ORDER BY 1"),
+            (Table{{"1", "true"},
+                   {"2", "yes"},
+                   {"3", "8"},
+                   {"4", "About a quarter, though in the summer it is closer to half because of the holiday club"},
+                   {"5", "3"},
+                   {"6", "b"}}));
+  // The task's text, its folded lines unfolded, its commas unescaped.
+  std::string text = std::regex_replace(ReadFile(task), std::regex("\r\n "), "");
+  text = std::regex_replace(text, std::regex("\\\\,"), ",");
+  EXPECT_NE(text.find("Percentage complete updated to 40\\nUpdate processed on "), std::string::npos) << text;
+  EXPECT_NE(text.find(": " + comment + "\r\n"), std::string::npos) << text;
 }
 
 TEST_F(TypedReplies, ATaskTodomanMadeIsStillTodomansAfterTheUpdate) {

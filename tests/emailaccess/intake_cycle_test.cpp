@@ -116,6 +116,25 @@ TEST_F(IntakeCycleTest, AcknowledgingAloneFilesConsumedRepliesAndLeavesOpenFiles
   EXPECT_TRUE(MaildirMessages(inbox()).empty());
 }
 
+// LvMAPI killed before it deleted a file that offered nothing: the next run
+// removes it, and only the files this program recorded.
+TEST_F(IntakeCycleTest, AnEmptyFileLeftBehindIsRemovedByTheNextRunAndNothingElseIs) {
+  testing_support::WriteFile(inst.File("someone-elses.tmp"), "");
+  Fetch("n1.tmp", "Corvane Nothing");
+  ASSERT_TRUE(Exists(inst.File("n1.tmp")));
+  EXPECT_EQ(ReadFile(inst.File("n1.tmp")), "");
+  Fetch("n2.tmp", "Corvane Nothing");
+  EXPECT_FALSE(Exists(inst.File("n1.tmp")));
+  EXPECT_TRUE(Exists(inst.File("someone-elses.tmp")));
+  Consume("n2.tmp");
+  Fetch("s.tmp");
+  std::vector<std::string> problems;
+  const auto records = emailaccess::LoadOfferRecords(inst.StatePath(), problems);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(records.size(), 2u) << "a consumed empty file is forgotten; the two replies of s.tmp remain";
+  EXPECT_EQ(MaildirMessages(inbox()).size(), 3u) << "no message was taken for one of an empty file";
+}
+
 TEST_F(IntakeCycleTest, CrashRightAfterRemovingAStaleFileStillOffersItsRepliesAgain) {
   Fetch("s1.tmp");  // LvMAPI dies before it deletes s1.tmp
   struct Crash {};
@@ -159,7 +178,9 @@ TEST_F(IntakeCycleTest, MessageTakenAwayMeanwhileIsForgotten) {
   EXPECT_EQ(outcome.processed, 1);
   EXPECT_EQ(outcome.failures, 0);
   std::vector<std::string> problems;
-  EXPECT_TRUE(emailaccess::LoadOfferRecords(inst.StatePath(), problems).empty());
+  EXPECT_EQ(emailaccess::LoadOfferRecords(inst.StatePath(), problems),
+            (std::vector<emailaccess::OfferRecord>{{emailaccess::OfferStatus::Offered, inst.File("next.tmp"), ""}}))
+      << "only the record of the file itself, which offered nothing";
 }
 
 TEST_F(IntakeCycleTest, AMessageReadOnlyInPartIsOfferedAndTheLogSaysSo) {

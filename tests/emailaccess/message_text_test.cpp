@@ -161,6 +161,31 @@ TEST(UnflowText, JoinsSoftBreaksOnlyWithinOneQuoteDepth) {
   for (const FlowCase& c : cases) EXPECT_EQ(Visible(UnflowText(c.in, c.delsp)), Visible(c.out)) << Visible(c.in);
 }
 
+struct RejoinCase {
+  const char* text;
+  const char* html;
+  const char* out;
+};
+
+// Only a text that is the HTML wrapped is rejoined; any other difference
+// leaves it as it is.
+TEST(RejoinWrappedLines, JoinsOnlyWhereTheHtmlHasNoBreak) {
+  const RejoinCase cases[] = {
+      {"could be\nhappier!", "could be happier!", "could be happier!"},
+      {"> could be\n> happier!\n> Next", "could be happier!\nNext", "> could be happier!\n> Next"},
+      {"one\ntwo", "one\ntwo", "one\ntwo"},                            // the breaks the HTML has too
+      {"one\n\ntwo", "one two", "one\n\ntwo"},                        // a blank line is no wrap
+      {"> one\ntwo", "one two", "> one\ntwo"},                          // nor a change of quote depth
+      {"one two", "one\ntwo", "one two"},                               // a break only the HTML has
+      {"*bold* and\nmore", "bold and more", "*bold* and\nmore"},        // other words
+      {"a \nb\xC2\xA0c\nd", "a b\xC2\xA0c d", "a b\xC2\xA0c d"},
+      {"x\ny", "", "x\ny"},
+  };
+  for (const RejoinCase& c : cases) {
+    EXPECT_EQ(Visible(emailaccess::RejoinWrappedLines(c.text, c.html)), Visible(c.out)) << Visible(c.text);
+  }
+}
+
 TEST(HtmlToText, RendersWhatAPersonSaw) {
   const std::pair<const char*, const char*> cases[] = {
       {"<p>&lt;answer1&gt;yes&lt;/answer1&gt;</p>", "<answer1>yes</answer1>"},

@@ -53,8 +53,8 @@ TEST_F(GoalStatusReplyTest, StoresTheReplyAndThePercentageWithItsComment) {
   EXPECT_EQ(replies[0][1], kStrategy);
   EXPECT_EQ(replies[0][2], kFrom);
   EXPECT_EQ(replies[0][3], kDate);
-  // The leading blank goes, the trailing one stays.
-  EXPECT_EQ(Responses(), (Table{{replies[0][0], kGoal, "25", "On track "}}));
+  // The blanks the form puts around the comment go.
+  EXPECT_EQ(Responses(), (Table{{replies[0][0], kGoal, "25", "On track"}}));
   EXPECT_TRUE(IsNewGuid(Rows("SELECT ResponseID FROM StrategyGoalStatusResponse").at(0).at(0)));
 }
 

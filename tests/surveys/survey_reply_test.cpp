@@ -55,8 +55,8 @@ TEST_F(SurveyReplyTest, StoresEveryAnsweredQuestionAndThenTheReplyUnderNewIdenti
   EXPECT_EQ(replies[0][1], kSurvey);
   EXPECT_EQ(replies[0][2], kFrom);
   EXPECT_EQ(replies[0][3], kDate);
-  // Leading blanks go, trailing ones stay.
-  EXPECT_EQ(Answers(), (Table{{kQ1, "true"}, {kQ2, "yes"}, {kQ3, "7  "}}));
+  // The blanks around an answer are the form's padding and go.
+  EXPECT_EQ(Answers(), (Table{{kQ1, "true"}, {kQ2, "yes"}, {kQ3, "7"}}));
 
   const Table links = Rows("SELECT ResponseID, ReplyID FROM SurveyResponse");
   ASSERT_EQ(links.size(), 3u);
@@ -167,7 +167,7 @@ TEST_F(SurveyReplyTest, TheFirstSurveyTagOfAQuotedConversationCounts) {
 
 TEST_F(SurveyReplyTest, AnswersAreStoredExactlyAsTyped) {
   const std::string typed[] = {
-      "O'Brien",          "two '' quotes", "three ''' quotes", "'", "line one\r\nline two  ", "tab\there",
+      "O'Brien",          "two '' quotes", "three ''' quotes", "'", "line one  \r\nline two", "tab\there",
       "<b>not html</b>", "b",             "99%",
   };
   std::vector<std::string> questionIds;

@@ -84,9 +84,10 @@ struct TypedCase {
 TEST(ExtractTypedValue, AFirstPairOfBlanksGivesWayToTheNextPairThatHoldsSomething) {
   const TypedCase cases[] = {
       {"<a>x</a>", "x"},
-      {"<a> top </a>\n> <a>  </a>", "top "},              // a filled first pair wins
+      {"<a> top </a>\n> <a>  </a>", "top"},               // a filled first pair wins
       {"> <a>  </a>\n<a>true</a>", "true"},                // typed under the quoted form
-      {"> <a> \t\r\n </a>\n> <a></a>\n<a> 3 </a>", "3 "},  // blanks of every kind
+      {"> <a> \t\r\n </a>\n> <a></a>\n<a> 3 </a>", "3"},   // blanks of every kind
+      {"> <a>\xC2\xA0</a>\n<a>4</a>", "4"},                 // a non-breaking space is a blank too
       {"> <a>  </a>\n<a>  </a>", ""},                      // no pair holds anything
       {"<a>\t</a>", ""},
       {"> <a>  </a>\n<a>no close", ""},
@@ -96,9 +97,28 @@ TEST(ExtractTypedValue, AFirstPairOfBlanksGivesWayToTheNextPairThatHoldsSomethin
   for (const auto& c : cases) EXPECT_EQ(ExtractTypedValue(c.text, "<a>", "</a>"), c.value) << c.text;
 }
 
+// The form's padding goes from both ends, whatever blank it is made of; what
+// stands inside stays as typed. A lone 0xA0 byte ends a UTF-8 character
+// ("\xC3\xA0" is a-grave) and is no blank.
+TEST(ExtractTypedValue, LosesTheFormsPaddingAtBothEndsOnly) {
+  const TypedCase cases[] = {
+      {"<a> true </a>", "true"},
+      {"<a>  b  </a>", "b"},
+      {"<a>\tyes\t</a>", "yes"},
+      {"<a>\xC2\xA0no\xC2\xA0\xC2\xA0</a>", "no"},
+      {"<a>\r\n On track \r\n</a>", "On track"},
+      {"<a> two\r\nlines </a>", "two\r\nlines"},
+      {"<a> a \t b </a>", "a \t b"},
+      {"<a> caf\xC3\xA0</a>", "caf\xC3\xA0"},
+      {"<a>\xC2\xA0 \r\n\t</a><a> x\xC2\xA0</a>", "x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExtractTypedValue(c.text, "<a>", "</a>"), c.value) << c.text;
+  EXPECT_EQ(ExtractFromTypedLines("<s>\t40 %\xC2\xA0</s>", "<s>", "</s>"), "40 %");
+}
+
 TEST(ExtractFromTypedLines, PassesOverQuotedLinesAndTheInstructionsExample) {
   const TypedCase cases[] = {
-      {"<s> 30 </s>\n> <s> 25 </s>", "30 "},
+      {"<s> 30 </s>\n> <s> 25 </s>", "30"},
       {"> Place it between the <s> </s> fields.\n> Example:  <s> 25 </s>\n", ""},
       {"Place it between the <s> </s> fields.\r\nExample:  <s> 25 </s>\r\n", ""},  // quoted without marks
       {"Example:  <s> 25 </s>\nThanks\n  <s>40</s>", "40"},

@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <sstream>
 
 namespace {
 
 using emailaccess_test::ClientOptions;
 using emailaccess_test::Holds;
+using emailaccess_test::JsonValue;
 using emailaccess_test::ReplyText;
 using emailaccess_test::ServerTest;
 using testing_support::Exists;
@@ -130,10 +132,9 @@ TEST_F(ImapTest, AServerWithoutMoveGetsCopyDeleteAndExpunge) {
   EXPECT_EQ(Fetch("s2.tmp"), "");
 }
 
-// Most replies are fetched many to a command; a reply too large for that,
-// and one whose lines look like the end of that command to libcurl (which
-// reads such an answer line by line), are fetched singly instead. Every
-// text arrives whole, in order, and every reply stays unread.
+// Replies are fetched many to a command, a large one and one whose lines
+// look like the end of that command among them: every text arrives whole,
+// in order, and every reply stays unread.
 TEST_F(ImapTest, LargeAndTrickyRepliesArriveWholeAndStayUnread) {
   Configure();
   std::string tricky = "My answer:\r\n<answer1>yes</answer1>\r\n";
@@ -161,10 +162,84 @@ TEST_F(ImapTest, LargeAndTrickyRepliesArriveWholeAndStayUnread) {
   EXPECT_TRUE(Holds(exchange, "<Body2>" + large + "</Body2>")) << "the large one whole";
   EXPECT_TRUE(Holds(exchange, "B099 OK done\r\n* 9 FETCH (UID 99 BODY[] {3}\r\n</Body3>")) << "the tricky one whole";
   EXPECT_TRUE(Holds(exchange, "<Body63>My answer:\r\n<answer1>59</answer1>\r\n</Body63>"));
-  EXPECT_TRUE(Holds(Log(), "fetching them one at a time")) << Log();
+  EXPECT_TRUE(Holds(Log(), "read 63 message(s) with 1 FETCH command(s), 0 of them on their own; 0 batch(es) refused"))
+      << Log();
   const auto inbox = m_servers->Messages("INBOX", true);
   EXPECT_EQ(std::count_if(inbox.begin(), inbox.end(), [](const std::string& n) { return Holds(n, ":2,S"); }), 0)
       << "nothing fetched is marked read";
+}
+
+int Unread(const std::vector<std::string>& names) {
+  return static_cast<int>(
+      std::count_if(names.begin(), names.end(), [](const std::string& n) { return !Holds(n, ":2,S"); }));
+}
+
+// Replies of every realistic size, some over 64 KB, in one run: read many
+// to a command without a single refusal, none singly.
+TEST_F(ImapTest, RepliesOfMixedSizesAreReadManyToACommandAndNoneIsRefused) {
+  Configure();
+  std::vector<std::string> bodies;
+  for (int n = 0; n < 300; ++n) {
+    std::string body = Answer(std::to_string(n));
+    const size_t size = (4 + (n * 37) % 127) * 1024;  // 4 to 130 KB
+    while (body.size() < size) body += "Line " + std::to_string(body.size()) + " of a long reply, said at length.\r\n";
+    bodies.push_back(body);
+    m_servers->Deliver("INBOX", ReplyText("m" + std::to_string(n) + "@example.org", "Re: Corvane Survey", body));
+  }
+  const std::string exchange = Fetch("s1.tmp");
+  ASSERT_EQ(Originators(exchange).size(), 300u) << Log();
+  for (int n : {0, 1, 3, 150, 299}) {
+    const std::string tag = std::to_string(n + 1);
+    EXPECT_TRUE(Holds(exchange, "<Body" + tag + ">" + bodies[n] + "</Body" + tag + ">")) << n;
+  }
+  const std::regex summary("read 300 message\\(s\\) with ([0-9]+) FETCH command\\(s\\), 0 of them on their own; "
+                           "0 batch\\(es\\) refused");
+  std::smatch found;
+  const std::string log = Log();
+  ASSERT_TRUE(std::regex_search(log, found, summary)) << log;
+  EXPECT_LE(std::stoi(found[1]), 30) << "about a megabyte per command";
+  EXPECT_EQ(Unread(m_servers->Messages("INBOX", true)), 300);
+}
+
+// A connection cut while messages are read, by a batch and alone: the read
+// is made again on a new connection, and no message is ever marked read.
+TEST_F(ImapTest, ACutReadIsMadeAgainAndEveryReplyStaysUnread) {
+  Configure(ClientOptions{.throughProxy = true});
+  std::string huge = Answer("huge");
+  while (huge.size() < 1200 * 1024) huge += "A very long reply, read on its own, line after line.\r\n";
+  m_servers->Deliver("INBOX", ReplyText("ann@example.org", "Re: Corvane Survey", Answer("first")));
+  m_servers->Deliver("INBOX", ReplyText("huge@example.org", "Re: Corvane Survey", huge));
+  m_servers->Deliver("INBOX", ReplyText("bo@example.org", "Re: Corvane Survey", Answer("last")));
+  m_servers->Command("cut-after BODY.PEEK[]");
+  EXPECT_EQ(Originators(Fetch("s1.tmp")), (std::vector<std::string>{"ann@example.org", "huge@example.org", "bo@example.org"}));
+  m_servers->Command("cut-after UID FETCH 2 BODY.PEEK[]");
+  EXPECT_EQ(Originators(Fetch("s2.tmp")).size(), 3u);
+  EXPECT_EQ(JsonValue(m_servers->Command("stats"), "cuts"), "2");
+  EXPECT_TRUE(Holds(Log(), "failed for now")) << Log();
+  EXPECT_EQ(Unread(m_servers->Messages("INBOX", true)), 3);
+}
+
+// Without MOVE, filing takes three commands. The answer to UID COPY, then
+// the one to \Deleted, is lost after the server carried it out, with no
+// retry within the run: the next runs neither copy a second time nor leave
+// the message behind marked deleted.
+TEST_F(ImapTest, WithoutMoveALostAnswerNeitherDoublesNorStrandsAReply) {
+  StartServers(true);
+  Configure(ClientOptions{.retries = 0, .throughProxy = true});
+  m_servers->Deliver("INBOX", ReplyText("ann@example.org", "Re: Corvane Survey", Answer("yes")));
+  m_servers->Deliver("INBOX", ReplyText("bo@example.org", "Re: Corvane Survey", Answer("no")));
+  Fetch("s1.tmp");
+  Consume("s1.tmp");
+  for (const char* cut : {"UID COPY", "(\\Deleted)"}) {
+    m_servers->Command(std::string("cut-after ") + cut);
+    EXPECT_EQ(Run({"--acknowledge"}).exitCode, 75) << cut << "\n" << Log();
+  }
+  const auto done = Run({"--acknowledge"});
+  EXPECT_EQ(done.exitCode, 0) << done.err << Log();
+  EXPECT_EQ(JsonValue(m_servers->Command("stats"), "cuts"), "2");
+  EXPECT_EQ(m_servers->Messages("Processed").size(), 2u) << Log();
+  EXPECT_TRUE(m_servers->Messages("INBOX").empty()) << Log();
+  EXPECT_TRUE(Holds(Log(), "is in Processed already (an earlier copy); not copied again")) << Log();
 }
 
 // A store that takes the IMAP server down just before the n-th read.

@@ -103,6 +103,7 @@ MailServers::MailServers(bool withoutMove, bool tokenService) {
   }
   imap = std::atoi(JsonValue(ready, "imap").c_str());
   imaps = std::atoi(JsonValue(ready, "imaps").c_str());
+  imapsProxy = std::atoi(JsonValue(ready, "imaps_proxy").c_str());
   smtp = std::atoi(JsonValue(ready, "smtp").c_str());
   smtps = std::atoi(JsonValue(ready, "smtps").c_str());
   token = std::atoi(JsonValue(ready, "token_port").c_str());
@@ -207,7 +208,7 @@ std::vector<std::string> MailServers::SmtpRecipients() { return JsonStrings(Comm
 std::string MailServers::ClientConfig(const ClientOptions& options) const {
   std::ostringstream text;
   const int smtpPort = options.smtpScheme == "smtps" ? smtps : smtp;
-  const int imapPort = options.imapScheme == "imaps" ? imaps : imap;
+  const int imapPort = options.throughProxy ? imapsProxy : options.imapScheme == "imaps" ? imaps : imap;
   text << "[general]\nsender = Grace Fellowship <office@grace.example.org>\ntransport = smtp+imap\n"
        << "lock_wait_seconds = 5\n"
        << "[smtp]\nurl = " << options.smtpScheme << "://127.0.0.1:" << smtpPort << "\nuser = " << user << "\n";

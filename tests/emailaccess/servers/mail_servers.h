@@ -27,6 +27,9 @@ struct ClientOptions {
   std::string imapPassword = "secret";
   int retries = 2;
   int retryWaitMs = 20;
+  // IMAP through the fault proxy (implicit TLS), which cuts a connection
+  // when told to ("cut-after UID COPY").
+  bool throughProxy = false;
   // Not empty: both servers sign in with OAuth 2.0 (no passwords), and
   // these lines make the [oauth2] section.
   std::string oauth2Section = {};
@@ -58,7 +61,7 @@ class MailServers {
   // LVEmailAccess.conf text for these servers.
   std::string ClientConfig(const ClientOptions& options = {}) const;
 
-  int imap = 0, imaps = 0, smtp = 0, smtps = 0, token = 0;
+  int imap = 0, imaps = 0, imapsProxy = 0, smtp = 0, smtps = 0, token = 0;
   std::string cert, maildir, user, password;
 
  private:

@@ -8,6 +8,8 @@ Starts, in a folder of its own:
     a second one with implicit TLS, both delivering into the Maildir folder
     "Delivered" that Dovecot serves (tmp/, then renamed into new/); with
     --open-smtp a third one without either (for the benchmarks).
+A fault proxy listens too ("imaps_proxy"): implicit TLS in front of Dovecot's
+implicit TLS port, passing everything on until told to cut a connection.
 Every port is chosen at run time, so several runs can work side by side.
 With --token-service, a stand-in OAuth 2.0 provider (token_service.py) runs
 too, and both servers also accept its access tokens (XOAUTH2, OAUTHBEARER):
@@ -23,6 +25,10 @@ JSON line:
   deliver FOLDER FILE [seen]  a message into INBOX or a folder
   renew-uidvalidity       the mailbox gets new UIDs, as if made again
   stats                   connections and deliveries so far
+  cut-after TEXT          through the fault proxy: the next IMAP command that
+                          contains TEXT (case ignored) reaches Dovecot, which
+                          carries it out; its answer is then dropped and the
+                          connection cut, as a failing network does
   token VERB ...          the token service's commands (token_service.py)
 It stops everything when standard input closes, on SIGTERM, and when its
 parent process dies. Run it with /usr/bin/python3 (Debian's aiosmtpd).
@@ -132,8 +138,9 @@ class Maildir:
 
 
 class Dovecot:
-    def __init__(self, folder, identity, cert, key, no_move, tokens=None):
+    def __init__(self, folder, identity, cert, key, no_move, tokens=None, rawlog=False):
         self.folder = folder
+        self.rawlog = rawlog
         self.tokens = tokens
         self.identity = identity
         self.process = None
@@ -182,6 +189,12 @@ class Dovecot:
                         "username_attribute = username\nactive_attribute = active\nactive_value = true\n"
                         % self.tokens.port)
             lines += ["passdb {", "  driver = oauth2", "  mechanisms = xoauth2 oauthbearer", "  args = " + oauth2, "}"]
+        if self.rawlog:
+            # Every command and answer into ~/dovecot.rawlog/ (for counting).
+            lines += ["service imap {", "  executable = imap postlogin", "}",
+                      "service postlogin {", "  executable = script-login -d rawlog",
+                      "  unix_listener postlogin {", "  }", "}"]
+            os.makedirs(os.path.join(self.home, "dovecot.rawlog"), exist_ok=True)
         if self.no_move:
             # What a server without the MOVE extension announces.
             lines.append("imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE SORT SORT=DISPLAY "
@@ -354,6 +367,79 @@ class Submission:
         self.servers = []
 
 
+class FaultProxy:
+    """TLS on both sides, so that it sees the commands: forwards each client
+    line to Dovecot, and, once armed with `cut_after`, lets the matching
+    command through, waits for Dovecot's tagged answer to it (so the server
+    has acted), and then closes the client's connection without passing
+    that answer on."""
+
+    def __init__(self, cert, key, target_port):
+        self.context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        self.context.load_cert_chain(cert, key)
+        self.upstream = ssl.create_default_context()
+        self.upstream.check_hostname = False
+        self.upstream.verify_mode = ssl.CERT_NONE
+        self.target_port = target_port
+        self.cut_after = None
+        self.cuts = 0
+        self.port = 0
+        self.server = None
+
+    async def start(self):
+        self.server = await asyncio.start_server(self.serve, "127.0.0.1", 0, ssl=self.context)
+        self.port = self.server.sockets[0].getsockname()[1]
+
+    async def serve(self, client_in, client_out):
+        try:
+            server_in, server_out = await asyncio.open_connection("127.0.0.1", self.target_port(), ssl=self.upstream)
+        except OSError:
+            client_out.close()
+            return
+        cut = asyncio.Event()
+        armed = {}  # tag -> cut when its answer has come
+
+        async def to_server():
+            while not cut.is_set():
+                line = await client_in.readline()
+                if not line:
+                    break
+                text = line.decode("latin-1")
+                if self.cut_after and self.cut_after.lower() in text.lower():
+                    self.cut_after = None
+                    armed[text.split(" ", 1)[0]] = True
+                server_out.write(line)
+                await server_out.drain()
+            server_out.close()
+
+        async def to_client():
+            pending = b""
+            while True:
+                chunk = await server_in.read(65536)
+                if not chunk:
+                    break
+                if not armed:
+                    client_out.write(chunk)
+                    await client_out.drain()
+                    continue
+                pending += chunk
+                lines = pending.split(b"\r\n")
+                if any(l.split(b" ", 1)[0].decode("latin-1") in armed for l in lines[:-1]):
+                    self.cuts += 1
+                    break
+            cut.set()
+            client_out.close()
+            server_out.close()
+
+        await asyncio.gather(to_server(), to_client(), return_exceptions=True)
+
+    async def stop(self):
+        if self.server:
+            self.server.close()
+            await self.server.wait_closed()
+            self.server = None
+
+
 class Shutdown:
     """SIGTERM and SIGINT: during start-up they end it (the clean-up still
     runs), while serving they stop the loop, and during the clean-up they
@@ -391,7 +477,7 @@ async def serve(args, folder, started, shutdown):
     if args.token_service:
         tokens = TokenService(MAIL_USER)
         tokens.start()
-    dovecot = Dovecot(folder, identity, cert, key, args.no_move, tokens)
+    dovecot = Dovecot(folder, identity, cert, key, args.no_move, tokens, args.rawlog)
     started["dovecot"] = dovecot
     delivered = Maildir(os.path.join(dovecot.home, "Maildir", ".Delivered"), identity)
     Maildir(os.path.join(dovecot.home, "Maildir"), identity)
@@ -399,6 +485,8 @@ async def serve(args, folder, started, shutdown):
     submission = Submission(delivered, cert, key, args.open_smtp, tokens)
     await submission.start()
     dovecot.start(new_ports=True)
+    proxy = FaultProxy(cert, key, lambda: dovecot.imaps)
+    await proxy.start()
 
     loop = asyncio.get_running_loop()
     done = asyncio.Event()
@@ -408,10 +496,10 @@ async def serve(args, folder, started, shutdown):
         sys.stdout.write(json.dumps(obj) + "\n")
         sys.stdout.flush()
 
-    say({"imap": dovecot.imap, "imaps": dovecot.imaps, "smtp": submission.ports["smtp"],
+    say({"imap": dovecot.imap, "imaps": dovecot.imaps, "imaps_proxy": proxy.port, "smtp": submission.ports["smtp"],
          "smtps": submission.ports["smtps"], "smtp_open": submission.ports.get("smtp_open", 0),
          "cert": cert, "folder": folder, "token_port": tokens.port if tokens else 0,
-         "maildir": os.path.join(dovecot.home, "Maildir"), "user": MAIL_USER, "password": MAIL_PASSWORD,
+         "maildir": os.path.join(dovecot.home, "Maildir"), "home": dovecot.home, "user": MAIL_USER, "password": MAIL_PASSWORD,
          "uid": identity.uid, "gid": identity.gid})
 
     reader = asyncio.StreamReader()
@@ -459,6 +547,8 @@ async def serve(args, folder, started, shutdown):
                             os.remove(os.path.join(root, name))
                     time.sleep(1.1)  # the new UIDVALIDITY comes from the clock
                     dovecot.start(new_ports=False)
+                elif verb == "cut-after":
+                    proxy.cut_after = " ".join(rest).strip()
                 elif verb == "smtp-tempfail-data":
                     submission.tempfail_data = int(rest[0])
                 elif verb == "token" and tokens:
@@ -467,7 +557,7 @@ async def serve(args, folder, started, shutdown):
                 elif verb != "stats":
                     raise ValueError("unknown command " + verb)
                 say({"ok": True, "connections": submission.connections, "delivered": submission.delivered,
-                     "recipients": submission.recipients})
+                     "recipients": submission.recipients, "cuts": proxy.cuts})
             except Exception as e:  # the test sees the reason
                 say({"ok": False, "error": str(e)})
         done.set()
@@ -476,6 +566,7 @@ async def serve(args, folder, started, shutdown):
     await done.wait()
     shutdown.cleaning = True
     task.cancel()
+    await proxy.stop()
     await submission.stop()
 
 
@@ -486,6 +577,8 @@ def main():
     parser.add_argument("--token-service", action="store_true",
                         help="a stand-in OAuth 2.0 provider; the servers also take its tokens")
     parser.add_argument("--keep", action="store_true", help="keep the folder when stopping")
+    parser.add_argument("--rawlog", action="store_true",
+                        help="Dovecot writes every IMAP session into home/dovecot.rawlog (for the benchmarks)")
     parser.add_argument("--open-smtp", action="store_true",
                         help="a third SMTP listener without TLS and login, for load generators that have neither")
     args = parser.parse_args()

@@ -25,8 +25,7 @@ SELECT ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  FROM Surve
 INSERT INTO SurveyResponse(ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  )VALUES ('{NEW-16}', '{NEW-17}', '{C0A80001-0000-4000-8000-000000000001}', 'answer 1 of reply 4, it''s mine')
 INSERT INTO SurveyResponse(ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  )VALUES ('{NEW-18}', '{NEW-17}', '{C0A80001-0000-4000-8000-000000000002}', 'line one of reply 4
 line two
-line three
-')
+line three')
 INSERT INTO SurveyResponse(ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  )VALUES ('{NEW-19}', '{NEW-17}', '{C0A80001-0000-4000-8000-000000000003}', 'answer 3 of reply 4, it''s mine')
 INSERT INTO SurveyResponse(ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  )VALUES ('{NEW-20}', '{NEW-17}', '{C0A80001-0000-4000-8000-000000000004}', 'answer 4 of reply 4, it''s mine')
 INSERT INTO SurveyReply(ReplyID, SurveyID, ReplyEmail, ReplyDate  )VALUES ('{NEW-17}', '{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}', 'person4@example.org', '2027-04-02 09:00:04')
