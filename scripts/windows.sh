@@ -28,11 +28,12 @@ deps=$(bash scripts/windows_deps.sh | tail -n 1)
 # its search path; nothing of the user's own Wine is touched.
 mkdir -p "$build"
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPATH="$bin"
 cat > "$build/wine-run" <<EOF
 #!/usr/bin/env bash
 # Runs a Windows program of this build under Wine.
 export WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPATH="$bin;$deps/bin"
+export WINEPATH="$bin"
 exec /usr/lib/wine/wine64 "\$@"
 EOF
 chmod +x "$build/wine-run"
@@ -41,25 +42,17 @@ chmod +x "$build/wine-run"
 # their streams on /dev/null, they no longer hold a test's output open, and a
 # running server makes each program start in a twentieth of a second.
 start_wine() {
-  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
   /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
 }
 stop_wine() { /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; }
 start_wine
 trap stop_wine EXIT
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$here/scripts/windows/mingw-w64.cmake" -DLVMAPI_WINDOWS_DEPS="$deps" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$build/wine-run" -DLVMAPI_TESTS="$([ $run_tests = 1 ] && echo ON || echo OFF)" \
-    >/dev/null
-else
-  cmake -S . -B "$build" -DLVMAPI_TESTS="$([ $run_tests = 1 ] && echo ON || echo OFF)" >/dev/null
-fi
-cmake --build "$build" -j "${JOBS:-2}"
-
 # The folder runs as it is on a computer with nothing installed: every DLL
 # the programs load lies beside them, and libical's time zones with them.
+mkdir -p "$bin"
 while read -r dll; do
   cp -u "$dll" "$bin/"
 done < <(bash scripts/windows_deps.sh --runtime-dlls)
@@ -68,6 +61,16 @@ if [ -d "$deps/share/libical/zoneinfo" ]; then
   mkdir -p "$bin/zoneinfo"
   cp -ru "$deps/share/libical/zoneinfo/." "$bin/zoneinfo/"
 fi
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$here/scripts/windows/mingw-w64.cmake" -DLVMAPI_WINDOWS_DEPS="$deps" \
+    -DLVMAPI_TESTS="$([ $run_tests = 1 ] && echo ON || echo OFF)" \
+    >/dev/null
+else
+  cmake -S . -B "$build" -DLVMAPI_TESTS="$([ $run_tests = 1 ] && echo ON || echo OFF)" >/dev/null
+fi
+cmake --build "$build" -j "${JOBS:-2}"
 
 version=$(sed -n 's/^project(LvMAPI VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 release=(LvMAPI.exe Tarnbase.dll LVEmailAccess.exe LVEmailAccess.conf.example)
@@ -95,4 +98,4 @@ echo "Windows release: $zip_file"
 echo "Installer:       $build/LvMAPI-$version-setup.exe"
 
 [ $run_tests = 1 ] || exit 0
-bash scripts/windows_tests.sh "$build" "$deps"
+bash scripts/windows_tests.sh "$build"

@@ -7,8 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=$(cd "${1:-build-windows}" && pwd)
+build=$(cd "$1" && pwd)
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPATH="$build/bin"
 
 # A machine that cannot run Windows programs is told so, never passed.
 if ! "$build/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1; then
@@ -17,7 +18,7 @@ if ! "$build/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1; then
 fi
 
 # The tests run with Wine's server already up, so no test waits for it.
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
 
 ctest --test-dir "$build" --output-on-failure -j "${JOBS:-2}"

@@ -2,10 +2,8 @@
 
 #include "emailaccess/offer_state.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -45,10 +43,11 @@ void PlaceMessage(const std::string& maildir, const std::string& name, const std
                   std::int64_t arrivalSeconds) {
   testing_support::DeliverToMaildir(maildir, name, data);
   const std::string path = maildir + "/new/" + name;
-  struct timespec times[2];
-  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(arrivalSeconds);
-  times[0].tv_nsec = times[1].tv_nsec = 0;
-  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw std::runtime_error("utimensat failed on " + path);
+  using Clock = std::filesystem::file_time_type::clock;
+  std::error_code ec;
+  std::filesystem::last_write_time(
+      path, Clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(arrivalSeconds))), ec);
+  if (ec) throw std::runtime_error("cannot set the time of " + path + ": " + ec.message());
 }
 
 std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOnly) {
