@@ -111,9 +111,10 @@ class CDatabaseDecorator : public CBizObjectDecorator {
     // the collection empty.
     std::vector<std::unique_ptr<Element>> loaded;
     ForEachTableRow(m_connection, kShape, [&loaded](std::span<const std::string_view> row) {
-      loaded.push_back(std::make_unique<Element>(std::span<const std::string_view, Element::kColumnCount>(row)));
+      loaded.push_back(
+          Element::template FromRow<Element>(std::span<const std::string_view, Element::kColumnCount>(row)));
     });
-    for (std::unique_ptr<Element>& element : loaded) m_collection->load(std::move(element));
+    m_collection->load(std::move(loaded));
     return true;
   }
 
