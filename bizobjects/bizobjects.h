@@ -61,12 +61,13 @@ enum class EntityConstructors { Value, Default, ValueAndDefault };
 // Reply intake builds a whole table of elements for every reply and walks it
 // three times (trace, save, delete), so an element is kept to few bytes in
 // one place: its N texts lie back to back in one block, after the end of
-// each (32 bits), and an element read from the database (FromRow) has that
-// block right behind itself, in the same allocation. Every text empty: no
-// block at all.
+// each (16 bits while the texts are shorter than 64 KiB in all, else 32),
+// and an element read from the database (FromRow) has that block right
+// behind itself, in the same allocation. Every text empty: no block at all.
 template <std::size_t N, EntityConstructors Kind>
 class CEntityElement : public CBizObjectElement {
   using End = std::uint32_t;
+  using ShortEnd = std::uint16_t;
 
  public:
   static constexpr std::size_t kColumnCount = N;
@@ -93,20 +94,20 @@ class CEntityElement : public CBizObjectElement {
     requires(Kind != EntityConstructors::Default && sizeof...(Values) == N &&
              (std::constructible_from<std::string, Values> && ...))
   CEntityElement(Values&&... values) {
-    m_texts = NewBlock(std::array<std::string_view, N>{std::string_view(values)...});
+    Take(std::array<std::string_view, N>{std::string_view(values)...});
   }
 
   // Builds the element from the texts of one row, in column order.
   explicit CEntityElement(std::span<const std::string_view, N> values)
     requires(Kind != EntityConstructors::Default)
   {
-    m_texts = NewBlock(values);
+    Take(values);
   }
 
   CEntityElement(const CEntityElement&) = delete;
   CEntityElement& operator=(const CEntityElement&) = delete;
   ~CEntityElement() override {
-    if (!TextsFollow()) ReleaseBlock(m_texts);
+    if (!TextsFollow()) ReleaseBlock();
   }
 
   // A new element of class `Element` (an entity of this shape) built from
@@ -118,7 +119,9 @@ class CEntityElement : public CBizObjectElement {
   {
     static_assert(std::is_base_of_v<CEntityElement, Element> && sizeof(Element) == sizeof(CEntityElement),
                   "entities add no fields of their own");
-    const std::size_t room = BlockBytes(values);
+    const std::size_t total = TextBytes(values);
+    const std::size_t room = BlockBytes(total);
+    if (room > kMaxRoom) return std::make_unique<Element>(values);  // texts of their own
     void* memory = block_pool::Allocate(sizeof(CEntityElement) + room);
     return std::unique_ptr<Element>(::new (memory) Element(Room(static_cast<End>(room)), values));
   }
@@ -158,9 +161,10 @@ class CEntityElement : public CBizObjectElement {
     explicit Room(End bytes) : m_bytes(bytes) {}
     End m_bytes;
   };
-  CEntityElement(Room room, std::span<const std::string_view, N> values) noexcept : m_room(room.m_bytes) {
+  CEntityElement(Room room, std::span<const std::string_view, N> values) noexcept
+      : m_room(room.m_bytes), m_wideEnds(Wide(TextBytes(values))) {
     m_texts = reinterpret_cast<char*>(this) + sizeof(CEntityElement);
-    WriteBlock(m_texts, values);
+    WriteBlock(m_texts, m_wideEnds, values);
   }
 
  protected:
@@ -170,57 +174,83 @@ class CEntityElement : public CBizObjectElement {
     if (Value(column) == value) return true;
     std::array<std::string_view, N> views = Views();
     views[column] = value;
-    char* texts = NewBlock(views);  // refused before anything changes
-    if (!TextsFollow()) ReleaseBlock(m_texts);
-    m_texts = texts;
+    Take(views);  // refused before anything changes
     if (GetObjectState() != New) SetObjectState(Modified);
     return true;
   }
 
  private:
-  // The block's size for these texts: their ends, then the texts.
-  static std::size_t BlockBytes(std::span<const std::string_view, N> values) {
-    std::size_t total = N * sizeof(End);
+  // FromRow's room is counted in 31 bits; more goes to a block of its own.
+  static constexpr std::size_t kMaxRoom = (std::size_t{1} << 31) - 1;
+
+  static std::size_t TextBytes(std::span<const std::string_view, N> values) {
+    std::size_t total = 0;
     for (const std::string_view value : values) total += value.size();
-    if (total > std::numeric_limits<End>::max()) throw std::length_error("element texts longer than 4 GiB in all");
+    if (total > std::numeric_limits<End>::max() - N * sizeof(End)) {
+      throw std::length_error("element texts longer than 4 GiB in all");
+    }
     return total;
   }
-  static void WriteBlock(char* block, std::span<const std::string_view, N> values) noexcept {
-    char* chars = block + N * sizeof(End);
+  static bool Wide(std::size_t textBytes) { return textBytes > std::numeric_limits<ShortEnd>::max(); }
+  static std::size_t EndBytes(bool wide) { return wide ? sizeof(End) : sizeof(ShortEnd); }
+  // The block's size for texts of `textBytes` in all: their ends, then the texts.
+  static std::size_t BlockBytes(std::size_t textBytes) { return N * EndBytes(Wide(textBytes)) + textBytes; }
+
+  static void WriteBlock(char* block, bool wide, std::span<const std::string_view, N> values) noexcept {
+    char* chars = block + N * EndBytes(wide);
     End end = 0;
     for (std::size_t i = 0; i < N; ++i) {
       if (!values[i].empty()) std::memcpy(chars + end, values[i].data(), values[i].size());
       end = static_cast<End>(end + values[i].size());
-      std::memcpy(block + i * sizeof(End), &end, sizeof(End));
+      if (wide) {
+        std::memcpy(block + i * sizeof(End), &end, sizeof(End));
+      } else {
+        const auto shortEnd = static_cast<ShortEnd>(end);
+        std::memcpy(block + i * sizeof(ShortEnd), &shortEnd, sizeof(ShortEnd));
+      }
     }
   }
-  // A block of its own for `values`; none when every text is empty.
-  static char* NewBlock(std::span<const std::string_view, N> values) {
-    const std::size_t bytes = BlockBytes(values);
-    if (bytes == N * sizeof(End)) return nullptr;
-    char* block = static_cast<char*>(block_pool::Allocate(bytes));
-    WriteBlock(block, values);
+  // A block of its own for `values` (`wide` tells its ends); none when every
+  // text is empty.
+  static char* NewBlock(std::span<const std::string_view, N> values, bool& wide) {
+    const std::size_t total = TextBytes(values);
+    wide = Wide(total);
+    if (total == 0) return nullptr;
+    char* block = static_cast<char*>(block_pool::Allocate(BlockBytes(total)));
+    WriteBlock(block, wide, values);
     return block;
   }
-  static void ReleaseBlock(char* block) noexcept {
-    if (!block) return;
-    End last;
-    std::memcpy(&last, block + (N - 1) * sizeof(End), sizeof(End));
-    block_pool::Release(block, N * sizeof(End) + last);
+  // Gives the element a block of its own for `values`, in place of the one
+  // it has.
+  void Take(std::span<const std::string_view, N> values) {
+    bool wide = false;
+    char* texts = NewBlock(values, wide);
+    if (!TextsFollow()) ReleaseBlock();
+    m_texts = texts;
+    m_wideEnds = wide;
+  }
+  void ReleaseBlock() noexcept {
+    if (m_texts) block_pool::Release(m_texts, BlockBytes(EndOf(N - 1)));
   }
 
   End EndOf(std::size_t column) const {
-    End end;
-    std::memcpy(&end, m_texts + column * sizeof(End), sizeof(End));
+    if (m_wideEnds) {
+      End end;
+      std::memcpy(&end, m_texts + column * sizeof(End), sizeof(End));
+      return end;
+    }
+    ShortEnd end;
+    std::memcpy(&end, m_texts + column * sizeof(ShortEnd), sizeof(ShortEnd));
     return end;
   }
-  const char* Chars() const { return m_texts + N * sizeof(End); }
+  const char* Chars() const { return m_texts + N * EndBytes(m_wideEnds); }
   bool TextsFollow() const {
     return m_room != 0 && m_texts == reinterpret_cast<const char*>(this) + sizeof(CEntityElement);
   }
 
-  End m_room = 0;             // bytes behind the element that are its own (FromRow)
-  char* m_texts = nullptr;  // the ends, then the texts; none when all are empty
+  End m_room : 31 = 0;        // bytes behind the element that are its own (FromRow)
+  End m_wideEnds : 1 = 0;     // the ends are 32 bits wide, else 16
+  char* m_texts = nullptr;    // the ends, then the texts; none when all are empty
 };
 
 // A typed collection over the element pointer type (CBizObjectCollection<CPerson*>).

@@ -220,11 +220,14 @@ TEST(Entities, SettersChangeOnlyTheirOwnColumnOfTheSharedText) {
 
 TEST(Entities, RowsBuildTheSameElementAsTheValueConstructor) {
   const std::string longText(70000, 'y');
-  const std::array<std::array<std::string, 4>, 4> rows = {{
+  // The ends of the texts are kept in 16 bits up to 65535 bytes in all.
+  const std::array<std::array<std::string, 4>, 6> rows = {{
       {"", "", "", ""},
       {"{A}", "", "", "last"},
       {"", longText, "", ""},
       {std::string("n\0l", 3), "line\r\nbreak", longText, "x"},
+      {std::string(65532, 'a'), "b", "c", "d"},
+      {std::string(65533, 'a'), "b", "c", "d"},
   }};
   for (const auto& row : rows) {
     const std::array<std::string_view, 4> views = {row[0], row[1], row[2], row[3]};
