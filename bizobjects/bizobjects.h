@@ -123,7 +123,7 @@ class CEntityElement : public CBizObjectElement {
     const std::size_t room = BlockBytes(total);
     if (room > kMaxRoom) return std::make_unique<Element>(values);  // texts of their own
     void* memory = block_pool::Allocate(sizeof(CEntityElement) + room);
-    return std::unique_ptr<Element>(::new (memory) Element(Room(static_cast<End>(room)), values));
+    return std::unique_ptr<Element>(::new (memory) Element(Room(static_cast<End>(room), Wide(total)), values));
   }
 
   // The text of column `column` (from 0, in column order); it stays valid
@@ -158,11 +158,12 @@ class CEntityElement : public CBizObjectElement {
   // element, which FromRow allocated with it.
   class Room {
     friend class CEntityElement;
-    explicit Room(End bytes) : m_bytes(bytes) {}
+    Room(End bytes, bool wide) : m_bytes(bytes), m_wide(wide) {}
     End m_bytes;
+    bool m_wide;
   };
   CEntityElement(Room room, std::span<const std::string_view, N> values) noexcept
-      : m_room(room.m_bytes), m_wideEnds(Wide(TextBytes(values))) {
+      : m_room(room.m_bytes), m_wideEnds(room.m_wide) {
     m_texts = reinterpret_cast<char*>(this) + sizeof(CEntityElement);
     WriteBlock(m_texts, m_wideEnds, values);
   }
@@ -196,18 +197,21 @@ class CEntityElement : public CBizObjectElement {
   // The block's size for texts of `textBytes` in all: their ends, then the texts.
   static std::size_t BlockBytes(std::size_t textBytes) { return N * EndBytes(Wide(textBytes)) + textBytes; }
 
-  static void WriteBlock(char* block, bool wide, std::span<const std::string_view, N> values) noexcept {
-    char* chars = block + N * EndBytes(wide);
-    End end = 0;
+  template <class EndType>
+  static void WriteBlockWith(char* block, std::span<const std::string_view, N> values) noexcept {
+    char* chars = block + N * sizeof(EndType);
+    EndType end = 0;
     for (std::size_t i = 0; i < N; ++i) {
       if (!values[i].empty()) std::memcpy(chars + end, values[i].data(), values[i].size());
-      end = static_cast<End>(end + values[i].size());
-      if (wide) {
-        std::memcpy(block + i * sizeof(End), &end, sizeof(End));
-      } else {
-        const auto shortEnd = static_cast<ShortEnd>(end);
-        std::memcpy(block + i * sizeof(ShortEnd), &shortEnd, sizeof(ShortEnd));
-      }
+      end = static_cast<EndType>(end + values[i].size());
+      std::memcpy(block + i * sizeof(EndType), &end, sizeof(EndType));
+    }
+  }
+  static void WriteBlock(char* block, bool wide, std::span<const std::string_view, N> values) noexcept {
+    if (wide) {
+      WriteBlockWith<End>(block, values);
+    } else {
+      WriteBlockWith<ShortEnd>(block, values);
     }
   }
   // A block of its own for `values` (`wide` tells its ends); none when every
