@@ -20,8 +20,13 @@
 #              all, and the ratio is as stable with a hundred)
 # Environment: ANSWERS (default 10); BEFORE=<another build folder> measures
 # that build's LvMAPI as well, in the same run, for a before/after table.
-# Needs /usr/bin/time, sqlite3 and /usr/bin/python3. Works in a temporary
-# folder that it removes afterwards.
+# CACHEGRIND=1 runs each program once under valgrind's cachegrind instead
+# (standard output to /dev/null) and prints, per reply, the instructions, the
+# data references and the misses of a fixed cache model (CACHE_D1, CACHE_LL
+# in cachegrind's size,ways,line form; defaults: 32 KiB first level, 4 MiB
+# last level), which do not depend on the machine or its load.
+# Needs /usr/bin/time, sqlite3 and /usr/bin/python3 (and valgrind for
+# CACHEGRIND). Works in a temporary folder that it removes afterwards.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -72,6 +77,27 @@ measure() {
   echo "$wall $(/usr/bin/python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) + float(sys.argv[2])))' \
     "$user" "$system") $peak $bytes"
 }
+# Runs "$@" under cachegrind with standard input from $1 and standard output
+# to /dev/null; prints "<instructions> <data refs> <D1 misses> <LL data misses>".
+cache_counts() {
+  local input=$1
+  shift
+  valgrind --tool=cachegrind --cache-sim=yes --I1=32768,8,64 --D1="${CACHE_D1:-32768,8,64}" \
+    --LL="${CACHE_LL:-4194304,16,64}" --cachegrind-out-file=/dev/null --log-file="$work/cachegrind.log" \
+    "$@" < "$input" > /dev/null
+  awk '$2 == "I" && $3 == "refs:" { i = $4 } $2 == "D" && $3 == "refs:" { d = $4 }
+       $2 == "D1" && $3 == "misses:" { d1 = $4 } $2 == "LLd" && $3 == "misses:" { ll = $4 }
+       END { gsub(",", "", i); gsub(",", "", d); gsub(",", "", d1); gsub(",", "", ll); print i, d, d1, ll }' \
+    "$work/cachegrind.log"
+}
+# One row of the cachegrind table: NAME REPLIES INSTRUCTIONS DATA_REFS D1 LL,
+# the counts per reply (in millions), then the bytes missed per reply.
+cache_line() {
+  /usr/bin/python3 -c 'import sys
+name, replies = sys.argv[1], float(sys.argv[2])
+i, d, d1, ll = (float(v) / replies for v in sys.argv[3:7])
+print("%-22s %10.2f %10.2f %12.3f %12.3f %10.1f %10.1f" % (name, i / 1e6, d / 1e6, d1 / 1e6, ll / 1e6, d1 * 64 / 2**20, ll * 64 / 2**20))' "$@"
+}
 rows() { sqlite3 "$1" "SELECT (SELECT count(*) FROM SurveyReply) || '|' || (SELECT count(*) FROM SurveyResponse)"; }
 ratio() { /usr/bin/python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / max(float(sys.argv[2]), 0.01)))' "$1" "$2"; }
 line() { printf '%-22s %-6s %8s %8s %13s %12s %8s %8s  %s\n' "$@"; }
@@ -84,6 +110,20 @@ for case in $cases; do
     "$work/incoming.txt" "$replies" "$answers" "$existing"
   echo
   echo "LvMAPI command 4: $replies replies x $answers answers over $existing stored answers"
+  if [ -n "${CACHEGRIND:-}" ]; then
+    printf '%-22s %10s %10s %12s %12s %10s %10s\n' "per reply" "instr M" "data M" "D1 miss M" "LL miss M" \
+      "D1 MiB" "LL MiB"
+    for program in "${programs[@]}"; do
+      cp "$work/start.db" "$work/$program/bench.db"
+      rm -f "$work/trace.sql"
+      cache_line "LvMAPI ($program)" "$replies" \
+        $(TARNBASE_TRACE="$work/trace.sql" cache_counts /dev/null "$work/$program/LvMAPI" bench.db 4)
+    done
+    /usr/bin/python3 "$here/replay_script.py" "$work/trace.sql" "$work/replay.sql"
+    cp "$work/start.db" "$work/floor.db"
+    cache_line "sqlite3 replay (floor)" "$replies" $(cache_counts "$work/replay.sql" sqlite3 -batch "$work/floor.db")
+    continue
+  fi
   line "" "stdout" "wall s" "cpu s" "peak RSS KiB" "stdout bytes" "x floor" "cpu x fl" "rows (replies|answers)"
 
   declare -A time=() cpu=() mem=() out=() stored=()

@@ -7,9 +7,11 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <new>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -56,19 +58,32 @@ enum class EntityConstructors { Value, Default, ValueAndDefault };
 // New so that it is still inserted. More than 4 GiB of text in one element is
 // refused with std::length_error.
 //
-// The N texts live one after the other in a single buffer, with the end of
-// each kept beside it: a table of a million answers then costs one
-// allocation per element for its texts instead of one per text, which is
-// what loading whole tables for every reply spent most of its time on.
+// Reply intake builds a whole table of elements for every reply and walks it
+// three times (trace, save, delete), so an element is kept to few bytes in
+// one place: its N texts lie back to back in one block, after the end of
+// each (16 bits while the texts are shorter than 64 KiB in all, else 32),
+// and an element read from the database (FromRow) has that block right
+// behind itself, in the same allocation. Every text empty: no block at all.
 template <std::size_t N, EntityConstructors Kind>
 class CEntityElement : public CBizObjectElement {
+  using End = std::uint32_t;
+  using ShortEnd = std::uint16_t;
+
  public:
   static constexpr std::size_t kColumnCount = N;
 
   // Elements and their texts live in the block pool: the elements of one
   // reply's tables take the blocks the previous reply's gave back.
   static void* operator new(std::size_t size) { return block_pool::Allocate(size); }
+  // Only for a new-expression whose constructor throws.
   static void operator delete(void* element, std::size_t size) noexcept { block_pool::Release(element, size); }
+  // Every delete, through any base: the block goes back with the room
+  // behind the element that FromRow gave it.
+  static void operator delete(CEntityElement* element, std::destroying_delete_t) noexcept {
+    const std::size_t bytes = sizeof(CEntityElement) + element->m_room;
+    element->~CEntityElement();
+    block_pool::Release(element, bytes);
+  }
 
   CEntityElement()
     requires(Kind != EntityConstructors::Value)
@@ -79,15 +94,36 @@ class CEntityElement : public CBizObjectElement {
     requires(Kind != EntityConstructors::Default && sizeof...(Values) == N &&
              (std::constructible_from<std::string, Values> && ...))
   CEntityElement(Values&&... values) {
-    Assign(std::array<std::string_view, N>{std::string_view(values)...});
+    Take(std::array<std::string_view, N>{std::string_view(values)...});
   }
 
-  // Builds the element from the texts of one row, in column order (how the
-  // database decorators load a table without a std::string per text).
+  // Builds the element from the texts of one row, in column order.
   explicit CEntityElement(std::span<const std::string_view, N> values)
     requires(Kind != EntityConstructors::Default)
   {
-    Assign(values);
+    Take(values);
+  }
+
+  CEntityElement(const CEntityElement&) = delete;
+  CEntityElement& operator=(const CEntityElement&) = delete;
+  ~CEntityElement() override {
+    if (!TextsFollow()) ReleaseBlock();
+  }
+
+  // A new element of class `Element` (an entity of this shape) built from
+  // the texts of one row, with its texts behind it in the same block: how
+  // the database decorators load a table. std::length_error as above.
+  template <class Element>
+  static std::unique_ptr<Element> FromRow(std::span<const std::string_view, N> values)
+    requires(Kind != EntityConstructors::Default)
+  {
+    static_assert(std::is_base_of_v<CEntityElement, Element> && sizeof(Element) == sizeof(CEntityElement),
+                  "entities add no fields of their own");
+    const std::size_t total = TextBytes(values);
+    const std::size_t room = BlockBytes(total);
+    if (room > kMaxRoom) return std::make_unique<Element>(values);  // texts of their own
+    void* memory = block_pool::Allocate(sizeof(CEntityElement) + room);
+    return std::unique_ptr<Element>(::new (memory) Element(Room(static_cast<End>(room), Wide(total)), values));
   }
 
   // The text of column `column` (from 0, in column order); it stays valid
@@ -95,16 +131,18 @@ class CEntityElement : public CBizObjectElement {
   // std::out_of_range beyond the last column.
   std::string_view Value(std::size_t column) const {
     if (column >= N) throw std::out_of_range("column " + std::to_string(column) + " of " + std::to_string(N));
-    const std::size_t begin = column == 0 ? 0 : m_ends[column - 1];
-    return std::string_view(m_text).substr(begin, m_ends[column] - begin);
+    if (!m_texts) return std::string_view();
+    const End begin = column == 0 ? 0 : EndOf(column - 1);
+    return std::string_view(Chars() + begin, EndOf(column) - begin);
   }
   // Every text, in column order, valid as Value's are.
   std::array<std::string_view, N> Views() const {
     std::array<std::string_view, N> views;
-    std::size_t begin = 0;
+    End begin = 0;
     for (std::size_t i = 0; i < N; ++i) {
-      views[i] = std::string_view(m_text).substr(begin, m_ends[i] - begin);
-      begin = m_ends[i];
+      const End end = m_texts ? EndOf(i) : 0;
+      views[i] = std::string_view(m_texts ? Chars() + begin : nullptr, end - begin);
+      begin = end;
     }
     return views;
   }
@@ -116,43 +154,107 @@ class CEntityElement : public CBizObjectElement {
     return values;
   }
 
+  // Built by FromRow only: the texts go into the `room` bytes behind the
+  // element, which FromRow allocated with it.
+  class Room {
+    friend class CEntityElement;
+    Room(End bytes, bool wide) : m_bytes(bytes), m_wide(wide) {}
+    End m_bytes;
+    bool m_wide;
+  };
+  CEntityElement(Room room, std::span<const std::string_view, N> values) noexcept
+      : m_room(room.m_bytes), m_wideEnds(room.m_wide) {
+    m_texts = reinterpret_cast<char*>(this) + sizeof(CEntityElement);
+    WriteBlock(m_texts, m_wideEnds, values);
+  }
+
  protected:
-  // The one write rule of every setter.
+  // The one write rule of every setter. The texts move to a block of their
+  // own (the room behind a loaded element stays unused until it goes).
   bool SetValue(std::size_t column, std::string value) {
-    const std::string_view field = Value(column);
-    if (field == value) return true;
-    const std::size_t begin = static_cast<std::size_t>(field.data() - m_text.data());
-    const std::size_t oldSize = field.size();
-    CheckedEnd(m_text.size() - oldSize + value.size());  // refused before anything changes
-    m_text.replace(begin, oldSize, value);
-    for (std::size_t i = column; i < N; ++i) m_ends[i] = static_cast<End>(m_ends[i] - oldSize + value.size());
+    if (Value(column) == value) return true;
+    std::array<std::string_view, N> views = Views();
+    views[column] = value;
+    Take(views);  // refused before anything changes
     if (GetObjectState() != New) SetObjectState(Modified);
     return true;
   }
 
  private:
-  // The ends are kept in 32 bits (an element is read a million times over);
-  // an element of more text than that is refused.
-  using End = std::uint32_t;
-  static End CheckedEnd(std::size_t end) {
-    if (end > std::numeric_limits<End>::max()) throw std::length_error("element texts longer than 4 GiB in all");
-    return static_cast<End>(end);
-  }
+  // FromRow's room is counted in 31 bits; more goes to a block of its own.
+  static constexpr std::size_t kMaxRoom = (std::size_t{1} << 31) - 1;
 
-  void Assign(std::span<const std::string_view, N> values) {
+  static std::size_t TextBytes(std::span<const std::string_view, N> values) {
     std::size_t total = 0;
-    for (std::size_t i = 0; i < N; ++i) {
-      total += values[i].size();
-      m_ends[i] = CheckedEnd(total);
+    for (const std::string_view value : values) total += value.size();
+    if (total > std::numeric_limits<End>::max() - N * sizeof(End)) {
+      throw std::length_error("element texts longer than 4 GiB in all");
     }
-    m_text.reserve(total);
-    for (const std::string_view value : values) m_text.append(value);
+    return total;
+  }
+  static bool Wide(std::size_t textBytes) { return textBytes > std::numeric_limits<ShortEnd>::max(); }
+  static std::size_t EndBytes(bool wide) { return wide ? sizeof(End) : sizeof(ShortEnd); }
+  // The block's size for texts of `textBytes` in all: their ends, then the texts.
+  static std::size_t BlockBytes(std::size_t textBytes) { return N * EndBytes(Wide(textBytes)) + textBytes; }
+
+  template <class EndType>
+  static void WriteBlockWith(char* block, std::span<const std::string_view, N> values) noexcept {
+    char* chars = block + N * sizeof(EndType);
+    EndType end = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+      if (!values[i].empty()) std::memcpy(chars + end, values[i].data(), values[i].size());
+      end = static_cast<EndType>(end + values[i].size());
+      std::memcpy(block + i * sizeof(EndType), &end, sizeof(EndType));
+    }
+  }
+  static void WriteBlock(char* block, bool wide, std::span<const std::string_view, N> values) noexcept {
+    if (wide) {
+      WriteBlockWith<End>(block, values);
+    } else {
+      WriteBlockWith<ShortEnd>(block, values);
+    }
+  }
+  // A block of its own for `values` (`wide` tells its ends); none when every
+  // text is empty.
+  static char* NewBlock(std::span<const std::string_view, N> values, bool& wide) {
+    const std::size_t total = TextBytes(values);
+    wide = Wide(total);
+    if (total == 0) return nullptr;
+    char* block = static_cast<char*>(block_pool::Allocate(BlockBytes(total)));
+    WriteBlock(block, wide, values);
+    return block;
+  }
+  // Gives the element a block of its own for `values`, in place of the one
+  // it has.
+  void Take(std::span<const std::string_view, N> values) {
+    bool wide = false;
+    char* texts = NewBlock(values, wide);
+    if (!TextsFollow()) ReleaseBlock();
+    m_texts = texts;
+    m_wideEnds = wide;
+  }
+  void ReleaseBlock() noexcept {
+    if (m_texts) block_pool::Release(m_texts, BlockBytes(EndOf(N - 1)));
   }
 
-  using Text = std::basic_string<char, std::char_traits<char>, block_pool::Allocator<char>>;
+  End EndOf(std::size_t column) const {
+    if (m_wideEnds) {
+      End end;
+      std::memcpy(&end, m_texts + column * sizeof(End), sizeof(End));
+      return end;
+    }
+    ShortEnd end;
+    std::memcpy(&end, m_texts + column * sizeof(ShortEnd), sizeof(ShortEnd));
+    return end;
+  }
+  const char* Chars() const { return m_texts + N * EndBytes(m_wideEnds); }
+  bool TextsFollow() const {
+    return m_room != 0 && m_texts == reinterpret_cast<const char*>(this) + sizeof(CEntityElement);
+  }
 
-  Text m_text;                  // the texts of columns 0..N-1, back to back
-  std::array<End, N> m_ends{};  // where each column's text ends in m_text
+  End m_room : 31 = 0;        // bytes behind the element that are its own (FromRow)
+  End m_wideEnds : 1 = 0;     // the ends are 32 bits wide, else 16
+  char* m_texts = nullptr;    // the ends, then the texts; none when all are empty
 };
 
 // A typed collection over the element pointer type (CBizObjectCollection<CPerson*>).
@@ -214,6 +316,24 @@ class CBizObjectCollection : public CLVCore {
   bool load(ElementPtr element) { return load(std::unique_ptr<Element>(element)); }
   bool load(std::unique_ptr<Element> element) {
     return Append(std::move(element), "CBizObjectCollection::load()", Clean);
+  }
+  // Takes ownership of rows read from the database, in order, as load does
+  // one by one; a null one is refused before anything changes.
+  bool load(std::vector<std::unique_ptr<Element>> elements) {
+    for (const auto& element : elements) {
+      if (!element) throw std::invalid_argument("CBizObjectCollection::load(): no element given");
+    }
+    Trace("CBizObjectCollection::load()", elements.size());
+    for (const auto& element : elements) element->SetObjectState(Clean);
+    // An empty collection takes the rows' own vector (when it has as much
+    // room), instead of copying a million pointers into a second one.
+    if (m_elements.empty() && elements.capacity() >= m_elements.capacity()) {
+      m_elements.swap(elements);
+    } else {
+      m_elements.insert(m_elements.end(), std::make_move_iterator(elements.begin()),
+                        std::make_move_iterator(elements.end()));
+    }
+    return true;
   }
   // Deletes every element, first to last; the reserved room stays.
   void clear() {
@@ -316,7 +436,8 @@ class CBizObjectDecorator : public CBizObject {
     static constexpr std::size_t kKeyCount = KeyCount;                                               \
     static constexpr std::array<std::string_view, kColumnCount> kColumnNames{COLUMNS(LV_ENTITY_NAME_)}; \
     COLUMNS(LV_ENTITY_ACCESSORS_)                                                                    \
-  }
+  };                                                                                                 \
+  static_assert(sizeof(Class) == sizeof(Class::CEntityElement), "entities add no fields of their own")
 
 #define LV_DECLARE_ENTITY(Class, Table, KeyCount, Kind, COLUMNS) \
   LV_DECLARE_ELEMENT(Class, Table, KeyCount, Kind, COLUMNS);     \

@@ -87,9 +87,18 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   // the rest keep their states. False without a collection.
   bool save() override {
     if (!Begin(&CBizObject::save)) return false;
-    for (Element* element : *m_collection) {
-      // Most elements of a loaded table are Clean: they need no statement,
-      // and no look at their texts.
+    // Most elements of a loaded table are Clean and stay as they are: only
+    // the others are written (in order) and set Clean, so a table of a
+    // million rows is read once here and none of it is written to. The
+    // elements are looked at last to first: the log decorator has just
+    // walked them first to last, so its last ones are still in the cache.
+    std::vector<Element*> pending;
+    for (std::size_t i = m_collection->size(); i-- > 0;) {
+      Element* element = (*m_collection)[i];
+      if (element->GetObjectState() != Clean) pending.push_back(element);
+    }
+    for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+      Element* element = *it;
       if (StateNeedsStatement(element->GetObjectState())) {
         const std::string statement = SaveStatement(kShape, element->GetObjectState(), element->Views());
         if (!statement.empty()) RunStatement(m_connection, statement);
@@ -110,10 +119,18 @@ class CDatabaseDecorator : public CBizObjectDecorator {
     // once the whole SELECT has succeeded: a SELECT failing half-way leaves
     // the collection empty.
     std::vector<std::unique_ptr<Element>> loaded;
+    // A table is read again and again (once per reply by reply intake), with
+    // about as many rows each time: room for as many as last time and a few
+    // more places the pointers once, where a vector doubling its way up to a
+    // million would copy them over and over and leave its earlier buffers
+    // behind.
+    loaded.reserve(s_rowsLastRead + s_rowsLastRead / 16);
     ForEachTableRow(m_connection, kShape, [&loaded](std::span<const std::string_view> row) {
-      loaded.push_back(std::make_unique<Element>(std::span<const std::string_view, Element::kColumnCount>(row)));
+      loaded.push_back(
+          Element::template FromRow<Element>(std::span<const std::string_view, Element::kColumnCount>(row)));
     });
-    for (std::unique_ptr<Element>& element : loaded) m_collection->load(std::move(element));
+    s_rowsLastRead = loaded.size();
+    m_collection->load(std::move(loaded));
     return true;
   }
 
@@ -134,6 +151,7 @@ class CDatabaseDecorator : public CBizObjectDecorator {
     return true;
   }
 
+  static inline thread_local std::size_t s_rowsLastRead = 0;  // by the last load of this table
   CDBConnection* m_connection;  // not owned
   Collection* m_collection;     // not owned
 };

@@ -34,10 +34,16 @@ void CVistaResults::ReceiveRows(RowReceiver receiver) {
   // them; the others are normalised into buffers kept from row to row.
   m_receiver = [receiver = std::move(receiver), views = std::vector<std::string_view>(),
                 normalised = std::vector<std::string>()](std::span<const std::string_view> cells) mutable {
+    size_t first = 0;
+    while (first < cells.size() && !LineBreaksNeedNormalizing(cells[first])) ++first;
+    if (first == cells.size()) {  // the common row: handed on as read, not copied
+      receiver(cells);
+      return;
+    }
     views.assign(cells.begin(), cells.end());
     if (normalised.size() < views.size()) normalised.resize(views.size());
-    for (size_t i = 0; i < views.size(); ++i) {
-      if (!LineBreaksNeedNormalizing(views[i])) continue;
+    for (size_t i = first; i < views.size(); ++i) {
+      if (i > first && !LineBreaksNeedNormalizing(views[i])) continue;
       normalised[i].assign(views[i]);
       NormalizeLineBreaks(normalised[i]);
       views[i] = normalised[i];

@@ -177,9 +177,10 @@ TEST(Entities, SetterChangesTheStateOnlyWhenTheTextDiffers) {
   }
 }
 
-// The texts of an element share one buffer: a setter that grows, shrinks or
+// The texts of an element share one block: a setter that grows, shrinks or
 // empties one column must leave every other column as it was, at either end
-// and in the middle, for empty, long and NUL-holding texts alike.
+// and in the middle, for empty, long and NUL-holding texts alike, whether the
+// element was value-constructed or read from a row (its texts behind it).
 TEST(Entities, SettersChangeOnlyTheirOwnColumnOfTheSharedText) {
   const std::string longText(100000, 'x');
   const std::string withNul("a\0b", 3);
@@ -199,33 +200,44 @@ TEST(Entities, SettersChangeOnlyTheirOwnColumnOfTheSharedText) {
       {"last settable column grown long", &CResource::SetComment, 3, longText},
   };
   for (const auto& c : cases) {
-    std::array<std::string, 5> expected = {"{R1}", "7", "Minibus", "needs fuel", "r@x"};
-    CResource resource(expected[0], expected[1], expected[2], expected[3], expected[4]);
-    // Twice: from the value-constructed texts, then from the texts just set.
-    for (const std::string& value : {c.given, std::string("again ") + c.given}) {
-      (resource.*c.set)(value);
-      expected[c.column] = value;
-      EXPECT_EQ(resource.Values(), expected) << c.name;
-      const std::array<std::string_view, 5> views = resource.Views();
-      for (std::size_t i = 0; i < views.size(); ++i) EXPECT_EQ(views[i], resource.Value(i)) << c.name;
+    for (const bool fromRow : {false, true}) {
+      std::array<std::string, 5> expected = {"{R1}", "7", "Minibus", "needs fuel", "r@x"};
+      const std::array<std::string_view, 5> row = {expected[0], expected[1], expected[2], expected[3], expected[4]};
+      std::unique_ptr<CResource> resource =
+          fromRow ? CResource::FromRow<CResource>(row)
+                  : std::make_unique<CResource>(expected[0], expected[1], expected[2], expected[3], expected[4]);
+      // Twice: from the constructed texts, then from the texts just set.
+      for (const std::string& value : {c.given, std::string("again ") + c.given}) {
+        (resource.get()->*c.set)(value);
+        expected[c.column] = value;
+        EXPECT_EQ(resource->Values(), expected) << c.name << (fromRow ? ", from a row" : "");
+        const std::array<std::string_view, 5> views = resource->Views();
+        for (std::size_t i = 0; i < views.size(); ++i) EXPECT_EQ(views[i], resource->Value(i)) << c.name;
+      }
     }
   }
 }
 
 TEST(Entities, RowsBuildTheSameElementAsTheValueConstructor) {
   const std::string longText(70000, 'y');
-  const std::array<std::array<std::string, 4>, 4> rows = {{
+  // The ends of the texts are kept in 16 bits up to 65535 bytes in all.
+  const std::array<std::array<std::string, 4>, 6> rows = {{
       {"", "", "", ""},
       {"{A}", "", "", "last"},
       {"", longText, "", ""},
       {std::string("n\0l", 3), "line\r\nbreak", longText, "x"},
+      {std::string(65532, 'a'), "b", "c", "d"},
+      {std::string(65533, 'a'), "b", "c", "d"},
   }};
   for (const auto& row : rows) {
     const std::array<std::string_view, 4> views = {row[0], row[1], row[2], row[3]};
     const CSurveyResponse fromRow{std::span<const std::string_view, 4>(views)};
     const CSurveyResponse fromValues(row[0], row[1], row[2], row[3]);
+    // Read from the database: deleted through a base, as a collection does.
+    std::unique_ptr<CLVCore> loaded(CSurveyResponse::FromRow<CSurveyResponse>(views).release());
     EXPECT_EQ(fromRow.Values(), row);
     EXPECT_EQ(fromValues.Values(), row);
+    EXPECT_EQ(dynamic_cast<const CSurveyResponse&>(*loaded).Values(), row);
     EXPECT_EQ(fromRow.GetObjectState(), Unset);
   }
   const CSurveyResponse response("a", "b", "c", "d");
@@ -276,6 +288,58 @@ TEST(Collections, AddMarksNewAndLoadMarksCleanInInsertionOrder) {
               "CBizObjectCollection::load()CBizObjectCollection::add()CBizObjectCollection::load()");
   }
   GetCapturedStdout();
+}
+
+// Loading many rows at once behaves as loading them one by one: after what
+// the collection held, in order, Clean, one trace entry each; a null among
+// them is refused before anything changes.
+TEST(Collections, LoadManyAtOnceAsOneByOne) {
+  const struct {
+    const char* name;
+    int before;
+    int rows;
+    bool withNull;
+  } cases[] = {
+      {"into an empty collection", 0, 3, false},
+      {"after elements it holds", 2, 3, false},
+      {"more rows than its room", 0, 25, false},
+      {"no rows", 1, 0, false},
+      {"a null among the rows", 1, 2, true},
+  };
+  for (const auto& c : cases) {
+    CaptureStdout();
+    {
+      CStrategyVisionXrefs links;
+      std::vector<std::string> expected;
+      for (int i = 0; i < c.before; ++i) {
+        links.add(new CStrategyVisionXref("held", std::to_string(i)));
+        expected.push_back("held" + std::to_string(i));
+      }
+      std::vector<std::unique_ptr<CStrategyVisionXref>> rows;
+      for (int i = 0; i < c.rows; ++i) {
+        rows.push_back(std::make_unique<CStrategyVisionXref>("row", std::to_string(i)));
+        rows.back()->SetObjectState(Modified);
+        if (!c.withNull) expected.push_back("row" + std::to_string(i));
+      }
+      if (c.withNull) rows.push_back(nullptr);
+      const std::string traceBefore = links.TraceText();
+      if (c.withNull) {
+        EXPECT_THROW(links.load(std::move(rows)), std::invalid_argument) << c.name;
+      } else {
+        EXPECT_TRUE(links.load(std::move(rows))) << c.name;
+      }
+      std::vector<std::string> held;
+      for (const CStrategyVisionXref* link : links) {
+        held.push_back(link->GetStrategyID() + link->GetVisionID());
+        EXPECT_EQ(link->GetObjectState(), link->GetStrategyID() == "row" ? Clean : New) << c.name;
+      }
+      EXPECT_EQ(held, expected) << c.name;
+      std::string trace = traceBefore;
+      for (int i = 0; i < (c.withNull ? 0 : c.rows); ++i) trace += "CBizObjectCollection::load()";
+      EXPECT_EQ(links.TraceText(), trace) << c.name;
+    }
+    GetCapturedStdout();
+  }
 }
 
 TEST(Collections, RefuseANullElementAndChangeNothing) {
