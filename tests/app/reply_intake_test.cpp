@@ -75,9 +75,10 @@ class ReplyIntakeProcess : public ::testing::Test {
   }
   // An exchange path beside the program, as the mail-access program got it.
   bool IsExchangePath(const std::string& path) const {
-    return std::regex_match(path, std::regex(std::regex_replace(m_bin, std::regex(R"([.^$|()\[\]{}*+?\\])"),
+    const std::string bin = testing_support::NativePath(m_bin);
+    return std::regex_match(path, std::regex(std::regex_replace(bin, std::regex(R"([.^$|()\[\]{}*+?\\])"),
                                                                  R"(\$&)") +
-                                             R"(/[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.tmp)"));
+                                             R"([/\\][0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.tmp)"));
   }
 
   testing_support::ScratchDir m_dir;
@@ -308,13 +309,15 @@ TEST_F(ReplyIntakeProcess, UpdatesTheGoalsTaskBesideTheProgramWhereSettingSixIsO
 }
 
 TEST_F(ReplyIntakeProcess, AMailAccessProgramThatCannotStartCountsNought) {
-  std::filesystem::remove(m_bin + "/LVEmailAccess");
+  std::filesystem::remove(m_bin + "/LVEmailAccess" + LVMAPI_EXE_SUFFIX);
   const auto result = testing_support::Run(m_bin + "/LvMAPI", {"church.db", "4"}, {{"PATH", m_dir.file("empty")}},
                                            m_dir.path());
   EXPECT_EQ(result.exitCode, 1) << "nothing was fetched";
   const std::string log = IntakeLog();
   EXPECT_EQ(log.substr(0, std::string(kBanner).size()), kBanner) << Visible(log);
-  EXPECT_NE(log.find("\r\nThe mail-access program could not be started (LVEmailAccess): "), std::string::npos)
+  EXPECT_NE(log.find("\r\nThe mail-access program could not be started (LVEmailAccess" + std::string(LVMAPI_EXE_SUFFIX) +
+                     "): "),
+            std::string::npos)
       << Visible(log);
   const std::string last = "Number of survey responses read from file: 0\r\n";
   ASSERT_GE(log.size(), last.size());

@@ -28,7 +28,8 @@ TEST(Maildir, DeliveryCreatesTheFolderAndLeavesOnlyAWholeMessageInNew) {
   EXPECT_EQ(ListFolder(dir.file("Mail/Outbox/new")).size(), 2u);
   EXPECT_TRUE(ListFolder(dir.file("Mail/Outbox/tmp")).empty());
   EXPECT_TRUE(ListFolder(dir.file("Mail/Outbox/cur")).empty());
-  EXPECT_EQ(first.find(':'), std::string::npos) << "a delivered name carries no flags";
+  EXPECT_EQ(first.substr(first.find_last_of('/') + 1).find_first_of(":!"), std::string::npos)
+      << "a delivered name carries no flags";
 }
 
 TEST(Maildir, ListsNewAndCurInArrivalOrderAndIgnoresDotFiles) {
@@ -38,8 +39,10 @@ TEST(Maildir, ListsNewAndCurInArrivalOrderAndIgnoresDotFiles) {
   PlaceMessage(box, "a", "x", 200);
   PlaceMessage(box, "c", "x", 100);
   PlaceMessage(box, ".hidden", "x", 50);
-  PlaceMessage(box, "d:2,S", "x", 300);
-  std::rename((box + "/new/d:2,S").c_str(), (box + "/cur/d:2,S").c_str());
+  // Where a name cannot hold ':' it does not appear in a Maildir either.
+  const std::string flagged = platform::NamesMayHoldColon() ? "d:2,S" : "d!2,S";
+  PlaceMessage(box, flagged, "x", 300);
+  std::rename((box + "/new/" + flagged).c_str(), (box + "/cur/" + flagged).c_str());
   std::vector<std::string> keys;
   for (const auto& m : MaildirFolder(box).List()) keys.push_back(m.key);
   EXPECT_EQ(keys, (std::vector<std::string>{"c", "a", "b", "d"}));
@@ -49,7 +52,7 @@ TEST(Maildir, MoveMarksSeenKeepsFlagsAndNeverReplaces) {
   ScratchDir dir;
   MaildirFolder inbox(dir.file("Inbox")), done(dir.file("Done"));
   PlaceMessage(inbox.path(), "plain", "1", 1);
-  PlaceMessage(inbox.path(), "flagged:2,FS", "2", 2);
+  PlaceMessage(inbox.path(), platform::NamesMayHoldColon() ? "flagged:2,FS" : "flagged!2,FS", "2", 2);
   EXPECT_TRUE(inbox.MoveTo("plain", done));
   EXPECT_TRUE(inbox.MoveTo("flagged", done));
   EXPECT_FALSE(inbox.MoveTo("plain", done)) << "already gone";
@@ -97,11 +100,9 @@ TEST(Maildir, FilesMessagesOfEitherSeparatorUnderThisSystemsOwn) {
   struct Case {
     std::string placed, filed;
   };
-  const Case cases[] = {
-      {"a.host", "a.host" + info + "2,S"},
-      {"b.host:2,FS", "b.host" + info + "2,FS"},
-      {"c.host!2,FS", "c.host" + info + "2,FS"},
-  };
+  std::vector<Case> cases = {{"a.host", "a.host" + info + "2,S"}, {"c.host!2,FS", "c.host" + info + "2,FS"}};
+  // A name with ':' can only be made where names may hold one.
+  if (platform::NamesMayHoldColon()) cases.push_back({"b.host:2,FS", "b.host:2,FS"});
   for (const Case& c : cases) {
     ScratchDir dir;
     MaildirFolder inbox(dir.file("Inbox")), done(dir.file("Done"));

@@ -124,7 +124,7 @@ TEST_F(GoalNotificationProcess, EveryGoalOfTheStrategyGoesToItsPersonInItsOwnExc
     ASSERT_EQ(call.args.size(), 4u) << i;
     EXPECT_TRUE(testing_support::IsStandIn(call.program, m_bin + "/LVEmailAccess")) << "the copy beside the program";
     EXPECT_EQ(call.args[0], "1");
-    const std::string folder = m_bin + "/";
+    const std::string folder = testing_support::NativePath(m_bin + "/");
     ASSERT_EQ(call.args[1].substr(0, folder.size()), folder) << "beside the program";
     EXPECT_TRUE(std::regex_match(call.args[1].substr(folder.size()),
                                  std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.tmp")))
@@ -246,14 +246,14 @@ TEST_F(GoalNotificationProcess, TheFooterCarriesTheStrategyIdentifierAsTypedAndB
 }
 
 TEST_F(GoalNotificationProcess, WithoutTheMailAccessProgramEveryGoalIsLoggedAndNoFileIsLeft) {
-  std::filesystem::remove(m_bin + "/LVEmailAccess");
+  std::filesystem::remove(m_bin + "/LVEmailAccess" + LVMAPI_EXE_SUFFIX);
   const auto result = Send({kDemoStrategy});
   ASSERT_EQ(result.exitCode, 1) << "nothing was sent: " << result.err;
   EXPECT_TRUE(Calls().empty());
   const std::string log = WorkflowLog();
   const std::regex line(
       "Creating output file: [^\r]+\\.tmp\r\nThe mail-access program could not be started "
-      "\\(LVEmailAccess\\): [^\r]+\r\n");
+      "\\(LVEmailAccess[^)]*\\): [^\r]+\r\n");
   EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()), 3) << log;
   EXPECT_TRUE(LeftoverExchangeFiles().empty());
 }

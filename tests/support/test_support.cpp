@@ -48,6 +48,8 @@ std::string CopyInstall(const std::string& folder) {
   return folder;
 }
 
+std::string NativePath(const std::string& path) { return fs::path(path).make_preferred().string(); }
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

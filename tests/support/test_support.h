@@ -38,6 +38,10 @@ class ScratchDir {
 // logs) into `folder` and returns it.
 std::string CopyInstall(const std::string& folder);
 
+// `path` as the system writes the paths it reports itself (a program's own
+// path, a folder beside it): on Windows with backslashes.
+std::string NativePath(const std::string& path);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 bool Exists(const std::string& path);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_names.h"
+#include "platform/program_path.h"
 #include "test_support.h"
 
 using testing_support::Visible;
@@ -122,10 +124,10 @@ TEST(WriteTextFile, ReportsFailureForAFolderThatDoesNotExist) {
 TEST(PathBesideProgram, PutsTheNameInTheFolderOfTheRunningProgram) {
   const std::string path = PathBesideProgram("LV_DB_Log.txt");
   ASSERT_GT(path.size(), std::string("/LV_DB_Log.txt").size());
-  EXPECT_EQ(path.substr(path.size() - 14), "/LV_DB_Log.txt");
-  EXPECT_EQ(path.front(), '/');
+  EXPECT_EQ(path.substr(path.size() - 14), platform::PathSeparator() + std::string("LV_DB_Log.txt"));
+  EXPECT_TRUE(platform::IsAbsolutePath(path)) << path;
   // The folder is the one this test program lives in.
-  EXPECT_TRUE(testing_support::Exists(path.substr(0, path.size() - 13) + "test_util"));
+  EXPECT_TRUE(testing_support::Exists(path.substr(0, path.size() - 13) + "test_util" + LVMAPI_EXE_SUFFIX));
 }
 
 TEST(DisplayName, JoinsOnlyTheNamesThatArePresent) {
