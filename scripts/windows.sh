@@ -55,8 +55,11 @@ trap stop_wine EXIT
 # The test programs get the same DLLs beside them.
 mkdir -p "$bin" "$build/tests"
 while read -r dll; do
-  cp -u "$dll" "$bin/"
-  cp -u "$dll" "$build/tests/"
+  if [ ! -e "$bin/$(basename "$dll")" ] || [ "$dll" -nt "$bin/$(basename "$dll")" ]; then
+    # The compiler's runtime comes with its symbols, which no one needs.
+    x86_64-w64-mingw32-strip --strip-unneeded -o "$bin/$(basename "$dll")" "$dll"
+  fi
+  cp -u "$bin/$(basename "$dll")" "$build/tests/"
 done < <(bash scripts/windows_deps.sh --runtime-dlls)
 cp -u emailaccess/LVEmailAccess.conf.example "$bin/"
 if [ -d "$deps/share/libical/zoneinfo" ]; then

@@ -18,10 +18,11 @@ BUILD_DIR="$win" RUN="$win/wine-run" EXE=.exe bash scripts/demo.sh > "$out/windo
 BUILD_DIR="$linux" bash scripts/demo.sh > "$out/linux.txt"
 
 # What differs by nature: the folder each build lives in (and how each
-# system writes it), the GUID names of exchange files, today's date.
+# system writes it), the program's name as its caller typed it, the GUID
+# names of exchange files.
 mask() {
   local folder=$1
-  sed -e "s#$folder#<bin>/#g" \
+  sed -e "s#$folder#<bin>/#g" -e 's#^Parameter pgmPath: .*\r$#Parameter pgmPath: <program>\r#' \
       -e 's#{[0-9A-F]\{8\}-[0-9A-F]\{4\}-[0-9A-F]\{4\}-[0-9A-F]\{4\}-[0-9A-F]\{12\}}\.tmp#<exchange>.tmp#g'
 }
 wbin=$(cd "$win/bin" && pwd)
