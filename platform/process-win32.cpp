@@ -124,12 +124,32 @@ ProcessOutcome RunWithPipe(const std::string& program, const std::vector<std::st
   (errorStream ? launch.errors : launch.output) = writing.get();
   PROCESS_INFORMATION started{};
   if (!StartChild(program, args, launch, started, outcome)) return outcome;
-  writing.Close();  // so the read ends when the child (and its children) close theirs
+  writing.Close();  // so the pipe breaks when the child closes its end
   char buffer[8192];
-  DWORD n = 0;
-  while (::ReadFile(reading.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
+  // Reads whatever is waiting; false once the pipe is empty or broken.
+  auto takeWaiting = [&] {
+    DWORD available = 0, n = 0;
+    if (!::PeekNamedPipe(reading.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
+    if (!::ReadFile(reading.get(), buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) || n == 0) {
+      return false;
+    }
     kept.append(buffer, std::min(static_cast<size_t>(n), limit - std::min(limit, kept.size())));
     if (seen) seen(buffer, n);
+    return true;
+  };
+  // The child's ending, not the pipe's, ends the reading: a process that
+  // inherited the pipe's other end from the child (or a system that keeps
+  // it open a while) would otherwise keep us waiting after the child is
+  // gone. Everything the child wrote is in the pipe by the time it ends.
+  for (;;) {
+    if (takeWaiting()) continue;
+    DWORD available = 0;
+    if (!::PeekNamedPipe(reading.get(), nullptr, 0, nullptr, &available, nullptr)) break;  // every writer gone
+    if (::WaitForSingleObject(started.hProcess, 20) == WAIT_OBJECT_0) {
+      while (takeWaiting()) {
+      }
+      break;
+    }
   }
   WaitFor(started, outcome);
   return outcome;
