@@ -1,11 +1,11 @@
 // LvMAPI: the e-mail companion of the church-management application.
 //   LvMAPI <database> <cmd> [guid1 [guid2]]
-#include <clocale>
 #include <cstdio>
 #include <exception>
 
 #include "app/lvmapi.h"
 #include "platform/console.h"
+#include "platform/local_date.h"
 #include "platform/memory.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   platform::KeepFreedMemoryForReuse();
   // Dates follow the user's locale; C++ streams keep the classic locale, so
   // numbers in logs and SQL are never grouped.
-  std::setlocale(LC_ALL, "");
+  platform::TakeUserLocale();
   try {
     return LvMAPIMain(argc, argv);
   } catch (const std::exception& e) {

@@ -18,6 +18,8 @@ bool HasRegionalForm() {
 
 }  // namespace
 
+void TakeUserLocale() { std::setlocale(LC_ALL, ""); }
+
 std::string FormatLocalDate(int year, int month, int day) {
   if (!HasRegionalForm()) return std::string();
   std::tm tm{};

@@ -4,6 +4,7 @@
 #include <oleauto.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -34,7 +35,23 @@ bool HasRegionalForm() {
   return name != nullptr && std::strcmp(name, "C") != 0;
 }
 
+// The C runtime takes the regional settings whatever the environment says;
+// a caller that set the POSIX variables to ask for none (a script, a test,
+// a Unix-like shell) is heard as it would be on Linux.
+bool AsksForNoLocale() {
+  for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') continue;
+    return std::strcmp(value, "C") == 0 || std::strcmp(value, "POSIX") == 0 || std::strncmp(value, "C.", 2) == 0;
+  }
+  return false;
+}
+
 }  // namespace
+
+void TakeUserLocale() {
+  if (!AsksForNoLocale()) std::setlocale(LC_ALL, "");
+}
 
 std::string FormatLocalDate(int year, int month, int day) {
   if (!HasRegionalForm()) return std::string();

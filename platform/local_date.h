@@ -6,6 +6,12 @@
 
 namespace platform {
 
+// Takes the user's regional settings for the rest of the run, as a program
+// started by the user should; numbers written through C++ streams keep the
+// classic form. A caller that asks for none (LC_ALL, LC_TIME or LANG, the
+// first that is set, naming "C", "C.UTF-8" or "POSIX") gets none, on every system.
+void TakeUserLocale();
+
 // The date in the user's short form ("12/9/2026", "09.12.2026"); empty when
 // the user has no regional form of their own (the C or POSIX locale), so
 // the caller writes its own.
