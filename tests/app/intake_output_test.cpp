@@ -7,7 +7,7 @@
 // Identifiers the run makes anew are random; each distinct one is masked as
 // {NEW-<n>} in the order it first appears in its file, so the outputs still
 // show which rows share an identifier. The install folder is masked as
-// <install>. The references are in data/intake_reference/ (standard output
+// <install>/. The references are in data/intake_reference/ (standard output
 // as gzip, since it lists every stored answer once per reply). Setting
 // LVMAPI_INTAKE_REFERENCE_OUT to a folder makes the test write the masked
 // outputs it got there, to compare by hand or to renew the references.
@@ -27,9 +27,6 @@ namespace {
 
 using testing_support::ReadFile;
 
-constexpr char kReplies[] = "4";
-constexpr char kAnswersPerReply[] = "4";
-constexpr char kStoredAnswers[] = "3000";
 constexpr size_t kGuidLength = 38;  // {8-4-4-4-12}
 
 bool IsGuidAt(const std::string& text, size_t at) {
@@ -51,14 +48,20 @@ std::set<std::string> GuidsIn(const std::string& text) {
 }
 
 // `text` with every identifier not in `known` masked and `install` replaced.
+// A path in the install folder is masked whichever separators the system
+// writes it with.
 std::string Masked(const std::string& text, const std::set<std::string>& known, const std::string& install) {
+  const std::string folders[] = {install + "/", testing_support::NativePath(install + "/")};
   std::map<std::string, int> fresh;
   std::string out;
   out.reserve(text.size());
   for (size_t at = 0; at < text.size();) {
-    if (text.compare(at, install.size(), install) == 0) {
-      out += "<install>";
-      at += install.size();
+    const auto folder = std::find_if(std::begin(folders), std::end(folders), [&](const std::string& f) {
+      return text.compare(at, f.size(), f) == 0;
+    });
+    if (folder != std::end(folders)) {
+      out += "<install>/";
+      at += folder->size();
     } else if (IsGuidAt(text, at) && !known.count(text.substr(at, kGuidLength))) {
       const auto [slot, added] = fresh.emplace(text.substr(at, kGuidLength), static_cast<int>(fresh.size()) + 1);
       out += "{NEW-" + std::to_string(slot->second) + "}";
@@ -85,17 +88,15 @@ class IntakeOutput : public ::testing::Test {
  protected:
   void SetUp() override {
     testing_support::CopyInstall(m_bin);
-    const std::string source = LVMAPI_SOURCE_DIR;
-    const auto made = testing_support::Run(
-        "/usr/bin/python3", {source + "/bench/make_reply_data.py", source + "/db/schema.sql", m_bin + "/bench.db",
-                             m_incoming, kReplies, kAnswersPerReply, kStoredAnswers});
-    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const std::string data = LVMAPI_INTAKE_DATA;
+    testing_support::WriteFile(m_bin + "/bench.db", ReadFile(data + "/bench.db"));
+    testing_support::WriteFile(m_incoming, ReadFile(data + "/incoming.txt"));
     // The first reply once more, as a mail-access program that was restarted
     // offers it: recognised as stored, so it adds loads but no rows.
     std::string incoming = ReadFile(m_incoming);
     const size_t bodyStart = incoming.find("<Body1>") + 7;
     const std::string firstBody = incoming.substr(bodyStart, incoming.find("</Body1>") - bodyStart);
-    const std::string again = std::to_string(std::atoi(kReplies) + 1);
+    const std::string again = std::to_string(LVMAPI_INTAKE_REPLIES + 1);
     incoming += "<Originator" + again + ">person1@example.org</Originator" + again + ">\r\n<Date" + again +
                 ">2027-04-02 09:00:01</Date" + again + ">\r\n<Body" + again + ">" + firstBody + "</Body" + again +
                 ">\r\n";
@@ -117,14 +118,10 @@ class IntakeOutput : public ::testing::Test {
       testing_support::WriteFile(std::string(out) + "/" + name, masked);
     }
     const std::string path = std::string(LVMAPI_SOURCE_DIR) + "/tests/app/data/intake_reference/" + name;
-    std::string reference;
-    if (testing_support::Exists(path)) {
-      reference = ReadFile(path);
-    } else {
-      const auto unpacked = testing_support::Run("/usr/bin/gzip", {"-dc", path + ".gz"});
-      ASSERT_EQ(unpacked.exitCode, 0) << unpacked.err;
-      reference = unpacked.out;
-    }
+    // A reference too large to keep as text is kept packed, and unpacked
+    // by the build.
+    const std::string reference =
+        ReadFile(testing_support::Exists(path) ? path : std::string(LVMAPI_INTAKE_DATA) + "/" + name);
     EXPECT_TRUE(masked == reference) << name << ": " << FirstDifference(reference, masked);
   }
 
@@ -146,7 +143,7 @@ TEST_F(IntakeOutput, StandardOutputRunLogAndStatementsAreAsBefore) {
   // The replies were stored, the repeated one once.
   EXPECT_EQ(testing_support::QueryRows(m_bin + "/bench.db", "SELECT COUNT(*) FROM SurveyReply WHERE ReplyEmail "
                                                              "LIKE 'person%'")[0][0],
-            kReplies);
+            std::to_string(LVMAPI_INTAKE_REPLIES));
 }
 
 }  // namespace
