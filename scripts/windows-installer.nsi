@@ -7,7 +7,9 @@
 ; makensis -DVERSION=x.y.z -DFILES_DIR=<folder with install-files.nsh and
 ;          uninstall-files.nsh> -DOUTFILE=<setup.exe> windows-installer.nsi
 
-Unicode true
+; The programs are 64-bit, and so is the installer: it then runs wherever
+; they do, also where no 32-bit layer is installed.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 

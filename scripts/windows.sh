@@ -72,8 +72,9 @@ if [ ! -f "$build/build.ninja" ]; then
     -DCMAKE_TOOLCHAIN_FILE="$here/scripts/windows/mingw-w64.cmake" -DLVMAPI_WINDOWS_DEPS="$deps" \
     -DLVMAPI_TESTS="$([ $run_tests = 1 ] && echo ON || echo OFF)" \
     >/dev/null
-else
-  cmake -S . -B "$build" -DLVMAPI_TESTS="$([ $run_tests = 1 ] && echo ON || echo OFF)" >/dev/null
+elif [ $run_tests = 1 ]; then
+  # A release build made earlier gets its tests added; tests once built stay.
+  cmake -S . -B "$build" -DLVMAPI_TESTS=ON >/dev/null
 fi
 cmake --build "$build" -j "${JOBS:-2}"
 
@@ -85,15 +86,17 @@ zip_file="$build/LvMAPI-$version-windows-x64.zip"
 rm -f "$zip_file"
 (cd "$bin" && zip -qr -X "$zip_file" "${release[@]}")
 # The installer's lists of what it puts in place and what its uninstaller
-# takes away again: the same files, nothing else.
+# takes away again: the same files, nothing else (release-files.txt, for
+# the installer's test).
+(cd "$bin" && find "${release[@]}" -type f | LC_ALL=C sort) > "$build/release-files.txt"
 : > "$build/install-files.nsh"
 : > "$build/uninstall-files.nsh"
-(cd "$bin" && find "${release[@]}" -type f | LC_ALL=C sort) | while read -r f; do
+while read -r f; do
   dir=$(dirname "$f")
   [ "$dir" = . ] && out='$INSTDIR' || out="\$INSTDIR\\${dir//\//\\}"
   printf 'SetOutPath "%s"\nFile "/oname=%s" "%s"\n' "$out" "$(basename "$f")" "$bin/$f" >> "$build/install-files.nsh"
   printf 'Delete "$INSTDIR\\%s"\n' "${f//\//\\}" >> "$build/uninstall-files.nsh"
-done
+done < "$build/release-files.txt"
 (cd "$bin" && find "${release[@]}" -type d | LC_ALL=C sort -r) | while read -r d; do
   printf 'RMDir "$INSTDIR\\%s"\n' "${d//\//\\}" >> "$build/uninstall-files.nsh"
 done

@@ -12,11 +12,14 @@ setup=$(ls "$build"/LvMAPI-*-setup.exe)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 folder="$work/Church App"
-winfolder="Z:$(printf '%s' "$folder" | sed 's#/#\\#g')"
+winpath() { printf 'Z:%s' "$1" | sed 's#/#\\#g'; }
+# NSIS takes the folder after /D= as the rest of its command line, unquoted
+# even with a space in it; cmd passes the line on as it is written.
+install() { "$build/wine-run" cmd /c "$(winpath "$setup") /S /D=$(winpath "$folder")" </dev/null >/dev/null 2>&1; }
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-"$build/wine-run" "$setup" /S "/D=$winfolder" </dev/null >/dev/null 2>&1
+install
 while read -r f; do
   [ -e "$folder/$f" ] || fail "the installer left out $f"
 done < "$build/release-files.txt"
@@ -33,7 +36,7 @@ grep -q "Creating output file" "$folder/LvMAPI.log" || fail "no run log beside t
 # The office's own files, then the same installer again, as an update.
 printf '[general]\nsender = Office <office@example.org>\n' > "$folder/LVEmailAccess.conf"
 before=$(cd "$folder" && sha256sum LVEmailAccess.conf demo.db Mail/Outbox/new/*)
-"$build/wine-run" "$setup" /S "/D=$winfolder" </dev/null >/dev/null 2>&1
+install
 [ "$(cd "$folder" && sha256sum LVEmailAccess.conf demo.db Mail/Outbox/new/*)" = "$before" ] ||
   fail "installing again changed the office's own files"
 
