@@ -136,9 +136,12 @@ struct Answer {
 Answer Refused(const std::string& reason) { return {DISP_E_EXCEPTION, reason}; }
 
 // An object of the double's Outlook. Counts its references in the state.
+using MemberList = std::vector<std::pair<const wchar_t*, DISPID>>;
+
 class DoubleObject : public IDispatch {
  public:
-  explicit DoubleObject(std::string name) : m_name(std::move(name)) {
+  // `members`: the names GetIDsOfNames knows.
+  DoubleObject(std::string name, MemberList members) : m_name(std::move(name)), m_members(std::move(members)) {
     m_index = g_state.objects().size();
     g_state.objects().push_back({{"name", m_name}, {"addRefs", 1}, {"releases", 0}});
     g_state.Save();
@@ -183,7 +186,7 @@ class DoubleObject : public IDispatch {
       const std::string name = Utf8(wanted.data(), wanted.size());
       ids[i] = DISPID_UNKNOWN;
       // Automation names are not case-sensitive.
-      for (const auto& [member, id] : Members()) {
+      for (const auto& [member, id] : m_members) {
         if (_wcsicmp(member, wanted.c_str()) == 0) ids[i] = id;
       }
       if (g_state.Record({{"object", m_name}, {"kind", "names"}, {"member", name}})) return E_FAIL;
@@ -221,8 +224,6 @@ class DoubleObject : public IDispatch {
   }
 
  protected:
-  using MemberList = std::vector<std::pair<const wchar_t*, DISPID>>;
-  virtual const MemberList& Members() const = 0;
   // Answers a call whose arguments are in the caller's order.
   virtual Answer Call(DISPID member, const std::string& kind, const std::vector<const VARIANT*>& arguments,
                       VARIANT& result) = 0;
@@ -244,6 +245,7 @@ class DoubleObject : public IDispatch {
   }
 
   std::string m_name;
+  MemberList m_members;
   size_t m_index = 0;
   ULONG m_references = 1;
 };
@@ -258,16 +260,13 @@ constexpr DISPID kBody = 0x9100, kPercentComplete = 0xF61F, kSave = 0xF048;
 class Task : public DoubleObject {
  public:
   explicit Task(size_t index)
-      : DoubleObject("task " + std::to_string(index + 1)),
+      : DoubleObject("task " + std::to_string(index + 1),
+                     {{L"Body", kBody}, {L"PercentComplete", kPercentComplete}, {L"Save", kSave}}),
         m_position(index),
         m_body(g_state.tasks()[index].value("body", "")),
         m_percent(g_state.tasks()[index].value("percent", 0)) {}
 
  protected:
-  const MemberList& Members() const override {
-    static const MemberList members = {{L"Body", kBody}, {L"PercentComplete", kPercentComplete}, {L"Save", kSave}};
-    return members;
-  }
   Answer Call(DISPID member, const std::string& kind, const std::vector<const VARIANT*>& arguments,
               VARIANT& result) override {
     if (member == kBody && Is(kind, "get", arguments, 0)) {
@@ -307,13 +306,9 @@ constexpr DISPID kCount = 0x50, kGetFirst = 0x56, kGetNext = 0x57;
 
 class Items : public DoubleObject {
  public:
-  Items() : DoubleObject("items") {}
+  Items() : DoubleObject("items", {{L"Count", kCount}, {L"GetFirst", kGetFirst}, {L"GetNext", kGetNext}}) {}
 
  protected:
-  const MemberList& Members() const override {
-    static const MemberList members = {{L"Count", kCount}, {L"GetFirst", kGetFirst}, {L"GetNext", kGetNext}};
-    return members;
-  }
   Answer Call(DISPID member, const std::string& kind, const std::vector<const VARIANT*>& arguments,
               VARIANT& result) override {
     const size_t count = g_state.tasks().size();
@@ -340,13 +335,9 @@ constexpr DISPID kItems = 0x3100;
 
 class Folder : public DoubleObject {
  public:
-  Folder() : DoubleObject("folder") {}
+  Folder() : DoubleObject("folder", {{L"Items", kItems}}) {}
 
  protected:
-  const MemberList& Members() const override {
-    static const MemberList members = {{L"Items", kItems}};
-    return members;
-  }
   Answer Call(DISPID member, const std::string& kind, const std::vector<const VARIANT*>& arguments,
               VARIANT& result) override {
     if (member == kItems && Is(kind, "get", arguments, 0)) {
@@ -362,13 +353,9 @@ constexpr LONG kTasksFolder = 13;
 
 class Namespace : public DoubleObject {
  public:
-  Namespace() : DoubleObject("namespace") {}
+  Namespace() : DoubleObject("namespace", {{L"Logon", kLogon}, {L"GetDefaultFolder", kGetDefaultFolder}}) {}
 
  protected:
-  const MemberList& Members() const override {
-    static const MemberList members = {{L"Logon", kLogon}, {L"GetDefaultFolder", kGetDefaultFolder}};
-    return members;
-  }
   Answer Call(DISPID member, const std::string& kind, const std::vector<const VARIANT*>& arguments,
               VARIANT& result) override {
     if (member == kLogon && kind == "method" && arguments.size() <= 4) return {};
@@ -386,13 +373,9 @@ constexpr DISPID kGetNamespace = 0x110;
 
 class Application : public DoubleObject {
  public:
-  Application() : DoubleObject("application") {}
+  Application() : DoubleObject("application", {{L"GetNamespace", kGetNamespace}}) {}
 
  protected:
-  const MemberList& Members() const override {
-    static const MemberList members = {{L"GetNamespace", kGetNamespace}};
-    return members;
-  }
   Answer Call(DISPID member, const std::string& kind, const std::vector<const VARIANT*>& arguments,
               VARIANT& result) override {
     if (member == kGetNamespace && Is(kind, "method", arguments, 1)) {
