@@ -95,28 +95,15 @@ class State {
 
 State g_state;
 
-const char* TypeName(VARTYPE type) {
-  switch (type) {
-    case VT_EMPTY: return "VT_EMPTY";
-    case VT_I2: return "VT_I2";
-    case VT_I4: return "VT_I4";
-    case VT_BSTR: return "VT_BSTR";
-    case VT_ERROR: return "VT_ERROR";
-    case VT_BOOL: return "VT_BOOL";
-    case VT_DISPATCH: return "VT_DISPATCH";
-    case VT_VARIANT | VT_BYREF: return "VT_VARIANT|VT_BYREF";
-    default: return nullptr;
-  }
-}
-
+// The argument as recorded: the types LvMAPI passes by name with their
+// values, any other by number.
 json Argument(const VARIANT& value) {
-  const char* name = TypeName(value.vt);
-  json argument = {{"type", name ? name : "VT " + std::to_string(value.vt)}, {"value", nullptr}};
-  if (value.vt == VT_I4) argument["value"] = value.lVal;
-  if (value.vt == VT_I2) argument["value"] = value.iVal;
-  if (value.vt == VT_BOOL) argument["value"] = value.boolVal != VARIANT_FALSE;
-  if (value.vt == VT_ERROR) argument["value"] = Hex(static_cast<unsigned long>(value.scode));
-  if (value.vt == VT_BSTR) argument["value"] = Utf8(value.bstrVal, SysStringLen(value.bstrVal));
+  json argument = {{"type", "VT " + std::to_string(value.vt)}, {"value", nullptr}};
+  if (value.vt == VT_I4) argument = {{"type", "VT_I4"}, {"value", value.lVal}};
+  if (value.vt == VT_ERROR) argument = {{"type", "VT_ERROR"}, {"value", Hex(static_cast<unsigned long>(value.scode))}};
+  if (value.vt == VT_BSTR) {
+    argument = {{"type", "VT_BSTR"}, {"value", Utf8(value.bstrVal, SysStringLen(value.bstrVal))}};
+  }
   return argument;
 }
 
