@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/automation.h"
 #include "platform/directory.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
+#include "tasks/outlook_task.h"
 #include "util/dates.h"
 #include "util/text_files.h"
 
@@ -102,17 +104,11 @@ std::string WithLineFeeds(const std::string& text) {
   return out;
 }
 
-// The status update a goal reply adds to its task's body: the percentage and
-// the day it was processed, then the comment.
-std::string StatusUpdateText(int32_t percent, const std::string& comment) {
-  return WithLineFeeds("\r\nPercentage complete updated to " + std::to_string(percent) + "\r\nUpdate processed on " +
-                       FormatDateOnly(CurrentDate()) + ": " + comment);
-}
-
 // What a task application does when the percentage is changed.
 void ApplyStatusUpdate(icalcomponent* todo, int32_t percent, const std::string& comment) {
   icalproperty* description = icalcomponent_get_first_property(todo, ICAL_DESCRIPTION_PROPERTY);
-  const std::string body = icalproperty_get_description(description) + StatusUpdateText(percent, comment);
+  const std::string body =
+      icalproperty_get_description(description) + WithLineFeeds(GoalStatusUpdateText(percent, comment));
   icalproperty_set_description(description, body.c_str());  // its parameters stay
 
   const icaltimetype now = icaltime_current_time_with_zone(icaltimezone_get_utc_timezone());
@@ -269,15 +265,38 @@ bool WriteUpdatedTask(const std::string& path, const std::string& original, cons
   return platform::ReplaceFileKeepingAccess(path, updated);
 }
 
+// The folder LVMAPI_TASKS_DIR names; empty when it is not set.
+std::string NamedTaskFolder() {
+  const char* folder = std::getenv(kTasksFolderVariable);
+  return folder ? folder : "";
+}
+
 }  // namespace
 
 std::string TaskFolderPath() {
-  const char* folder = std::getenv(kTasksFolderVariable);
-  if (folder && *folder) return folder;
-  return PathBesideProgram(kTasksFolderName);
+  const std::string named = NamedTaskFolder();
+  return named.empty() ? PathBesideProgram(kTasksFolderName) : named;
+}
+
+std::string GoalStatusUpdateText(int32_t percent, const std::string& comment) {
+  return "\r\nPercentage complete updated to " + std::to_string(percent) + "\r\nUpdate processed on " +
+         FormatDateOnly(CurrentDate()) + ": " + comment;
+}
+
+// Someone who names a folder, or makes one beside the program, wants it:
+// Outlook needs nothing set up, the folder is never there by chance.
+bool CalendarTaskStoreChosen() {
+  return !NamedTaskFolder().empty() || platform::IsDirectory(PathBesideProgram(kTasksFolderName));
 }
 
 bool UpdateOutlookGoalTask(std::string goalId, int32_t percent, std::string comment) {
+  if (!platform::AutomationAvailable() || CalendarTaskStoreChosen()) {
+    return UpdateCalendarGoalTask(goalId, percent, comment);
+  }
+  return UpdateOutlookTask(goalId, percent, comment);
+}
+
+bool UpdateCalendarGoalTask(const std::string& goalId, int32_t percent, const std::string& comment) {
   // An empty identifier would match every task.
   if (goalId.empty() || percent < 0 || percent > 100) return false;
 
