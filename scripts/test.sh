@@ -3,9 +3,9 @@
 # test, then the same tests built with AddressSanitizer
 # and UndefinedBehaviorSanitizer (set LVMAPI_SKIP_SANITIZE=1 to skip those),
 # then a bounded run of every fuzz target (LVMAPI_SKIP_FUZZ=1 skips it), and
-# last the Windows release build (LVMAPI_SKIP_WINDOWS=1 skips it;
-# LVMAPI_WINDOWS_TESTS=1 also runs the Windows tests under Wine, as
-# `bash scripts/windows.sh --test` does).
+# last the Windows release build and its tests under Wine, as
+# `bash scripts/windows.sh --test` does (LVMAPI_WINDOWS_TESTS=0 builds the
+# release only; LVMAPI_SKIP_WINDOWS=1 skips both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,7 +43,7 @@ if [ -n "$deps_log" ]; then
     exit 1
   fi
   rm -f "$deps_log"
-  if [ "${LVMAPI_WINDOWS_TESTS:-0}" = "1" ]; then
+  if [ "${LVMAPI_WINDOWS_TESTS:-1}" = "1" ]; then
     bash scripts/windows.sh --test
   else
     bash scripts/windows.sh
