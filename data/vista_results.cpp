@@ -20,8 +20,10 @@ std::string CVistaResults::GetField(int32_t column) const {
   if (column < 1 || column > m_columnCount || m_row == m_rowCount || m_ends.empty()) return std::string();
   const size_t cell = m_row * static_cast<size_t>(m_columnCount) + static_cast<size_t>(column - 1);
   const size_t begin = cell == 0 ? 0 : m_ends[cell - 1];
-  std::string value = m_text.substr(begin, m_ends[cell] - begin);
-  NormalizeLineBreaks(value);
+  const std::string_view stored = std::string_view(m_text).substr(begin, m_ends[cell] - begin);
+  if (!LineBreaksNeedNormalizing(stored)) return std::string(stored);
+  std::string value;
+  NormalizeLineBreaksInto(stored, value);
   return value;
 }
 
@@ -44,8 +46,7 @@ void CVistaResults::ReceiveRows(RowReceiver receiver) {
     if (normalised.size() < views.size()) normalised.resize(views.size());
     for (size_t i = first; i < views.size(); ++i) {
       if (i > first && !LineBreaksNeedNormalizing(views[i])) continue;
-      normalised[i].assign(views[i]);
-      NormalizeLineBreaks(normalised[i]);
+      NormalizeLineBreaksInto(views[i], normalised[i]);
       views[i] = normalised[i];
     }
     receiver(views);

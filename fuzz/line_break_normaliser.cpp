@@ -1,8 +1,9 @@
 // The line-break normalisers: LvMAPI's writer (NormalizeLineBreaks, whose
 // exact three-pass result peers rely on, done in one pass with a shortcut for
-// texts that need no change) against a literal search-and-replace rendering
-// of its rule, and the mail-access program's canonical CR LF, which
-// must turn whatever the writer produced back into one CR LF per break.
+// texts that need no change, and NormalizeLineBreaksInto, the same into a
+// buffer kept from value to value) against a literal search-and-replace
+// rendering of its rule, and the mail-access program's canonical CR LF,
+// which must turn whatever the writer produced back into one CR LF per break.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,6 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReplaceAll(reference, "\r\r", "\r");
   ReplaceAll(reference, "\n\r", "\r\n");
   Require(written == reference, "NormalizeLineBreaks equals its three replace-all passes");
+  std::string reused = "what the buffer held before";
+  NormalizeLineBreaksInto(input, reused);
+  Require(reused == reference, "NormalizeLineBreaksInto gives the same into a buffer already in use");
   Require(LineBreaksNeedNormalizing(input) || reference == input,
           "a text taken as needing no change is left alone by the three passes");
   Require(WithoutBreaks(written) == WithoutBreaks(input), "the writer changes line breaks only");

@@ -80,23 +80,44 @@ class CollapseCrCr {
 
 }  // namespace
 
-bool LineBreaksNeedNormalizing(std::string_view text) {
+bool text_files_detail::NeedsNormalizingFrom(std::string_view text, size_t firstBreak) {
   // Without a line feed the first and third passes find nothing, and without
   // two carriage returns in a row neither does the second.
-  return text.find('\n') != std::string_view::npos || text.find("\r\r") != std::string_view::npos;
+  for (size_t at = firstBreak; at != text.size(); at = FindLineBreak(text, at + 1)) {
+    if (text[at] == '\n' || (at + 1 < text.size() && text[at + 1] == '\r')) return true;
+  }
+  return false;
+}
+
+void NormalizeLineBreaksInto(std::string_view text, std::string& out) {
+  out.clear();
+  out.reserve(text.size() + text.size() / 4 + 16);
+  CollapseCrCr passes(out);
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char c = *p++;
+    // Pass 1, LF -> LF CR, feeding the other two.
+    passes.Put(c);
+    if (c == '\n') {
+      passes.Put('\r');
+      continue;
+    }
+    if (c == '\r') continue;
+    // Any other character makes every stage hand on what it held and none
+    // holds anything after it, so the characters up to the next break go
+    // to the result as they are, in one piece.
+    const char* const run = p;
+    p = text.data() + text_files_detail::FindLineBreak(text, static_cast<size_t>(p - text.data()));
+    out.append(run, static_cast<size_t>(p - run));
+  }
+  passes.Finish();
 }
 
 void NormalizeLineBreaks(std::string& text) {
   if (!LineBreaksNeedNormalizing(text)) return;
   std::string out;
-  out.reserve(text.size() + text.size() / 4 + 16);
-  CollapseCrCr passes(out);
-  // Pass 1, LF -> LF CR, feeding the other two.
-  for (char c : text) {
-    passes.Put(c);
-    if (c == '\n') passes.Put('\r');
-  }
-  passes.Finish();
+  NormalizeLineBreaksInto(text, out);
   text.swap(out);
 }
 
