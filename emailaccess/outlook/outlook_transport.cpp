@@ -29,7 +29,10 @@ std::string OutlookTransport::Send(const std::string& recipient, const std::stri
   const OutlookObject mail = m_session.application().Method("CreateItem", {AutomationArgument::Int32(kMailItem)});
   mail.Put("To", AutomationArgument::Text(recipient));
   mail.Put("Subject", AutomationArgument::Text(composed.subject));
-  mail.Put("Body", AutomationArgument::Text(composed.body));
+  // The MIME text ends its last line; the body LvMAPI wrote did not.
+  std::string body = composed.body;
+  if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);
+  mail.Put("Body", AutomationArgument::Text(body));
   mail.Do("Send");
   return "handed to Outlook (kept in its Sent Items)";
 }

@@ -23,6 +23,7 @@ using nlohmann::json;
 using testing_support::ReadFile;
 using testing_support::ScratchDir;
 using testing_support::WriteFile;
+using emailaccess_test::PlaceMessage;
 
 constexpr std::int64_t kArrival = 1772445600;  // 2026-03-02 10:00 UTC
 
