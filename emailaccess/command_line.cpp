@@ -3,13 +3,14 @@
 #include "emailaccess/authorize.h"
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
-#include "emailaccess/imap_store.h"
+#include "emailaccess/imap/imap_store.h"
 #include "emailaccess/intake.h"
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/oauth2.h"
 #include "emailaccess/offer_state.h"
+#include "emailaccess/outlook/outlook_transport.h"
 #include "emailaccess/sending.h"
-#include "emailaccess/smtp_sender.h"
+#include "emailaccess/smtp/smtp_sender.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
@@ -37,8 +38,8 @@ constexpr const char kUsage[] =
     "        one message per recipient, with the given subject\n"
     "  4     write the replies whose subject contains <subject> (letter case\n"
     "        ignored) into the exchange file, which is created\n"
-    "<flag>  0 or 1; 1 asked for Outlook automation, which this program does\n"
-    "        not use\n"
+    "<flag>  0 or 1; with 1, operation 4 reads the replies through Outlook\n"
+    "        (Windows), whatever transport sends the mail\n"
     "\n"
     "--acknowledge  move the replies whose exchange file has been consumed to\n"
     "           the processed folder now (operation 4 does it when it starts)\n"
@@ -93,6 +94,8 @@ Operation ParseOperation(const std::vector<std::string>& args) {
 
 bool UsesServers(const Config& config) { return config.transport == kTransportSmtpImap; }
 
+bool UsesOutlook(const Config& config) { return config.transport == kTransportOutlook; }
+
 // The run's one token source, given to each server that signs in with it.
 void AttachTokens(Config& config, EventLog& log) {
   if (!config.UsesOAuth2()) return;
@@ -113,10 +116,24 @@ std::string AuthorizeObstacle(const Config& config) {
 
 std::unique_ptr<IMailSender> OpenSender(const Config& config, EventLog& log) {
   if (UsesServers(config)) return std::make_unique<SmtpSender>(config, log);
+  if (UsesOutlook(config)) return std::make_unique<OutlookTransport>(log);
   return std::make_unique<MaildirTransport>(config.maildir);
 }
 
-std::unique_ptr<IMailStore> OpenStore(const Config& config, EventLog& log) {
+// Where replies are read: Outlook when the transport is Outlook or the
+// caller asked for it (flag 1, LvMAPI's setting 8), else the transport's.
+struct ReplySource {
+  bool outlook = false;
+  std::string statePath;
+};
+
+ReplySource ReplySourceOf(const Config& config, bool outlookAsked) {
+  const bool outlook = outlookAsked || UsesOutlook(config);
+  return {outlook, config.FileBesideProgram(outlook ? kOutlookStateFileName : kStateFileName)};
+}
+
+std::unique_ptr<IMailStore> OpenStore(const Config& config, EventLog& log, const ReplySource& mailbox) {
+  if (mailbox.outlook) return std::make_unique<OutlookTransport>(log);
   if (UsesServers(config)) return std::make_unique<ImapStore>(config, log);
   return std::make_unique<MaildirTransport>(config.maildir);
 }
@@ -163,7 +180,8 @@ std::string Summary(const FetchOutcome& outcome) {
 }
 
 // Runs one intake step under the intake lock.
-int WithIntakeLock(const Config& config, EventLog& log, const std::function<FetchOutcome(IMailStore&)>& step) {
+int WithIntakeLock(const Config& config, EventLog& log, const ReplySource& mailbox,
+                   const std::function<FetchOutcome(IMailStore&)>& step) {
   platform::FileLock lock;
   std::string why;
   switch (lock.Acquire(config.FileBesideProgram(kLockFileName), std::chrono::seconds(config.lockWaitSeconds), &why)) {
@@ -176,22 +194,25 @@ int WithIntakeLock(const Config& config, EventLog& log, const std::function<Fetc
       log.Error(why);
       return kExitFailure;
   }
-  std::unique_ptr<IMailStore> store = OpenStore(config, log);
+  std::unique_ptr<IMailStore> store = OpenStore(config, log, mailbox);
   const FetchOutcome outcome = step(*store);
   log.Info("done: " + Summary(outcome));
   return outcome.failures > 0 ? kExitFailure : kExitDone;
 }
 
 int Fetch(const Config& config, EventLog& log, const Operation& op) {
-  log.Info("operation 4: fetching replies about \"" + op.subject + "\" into " + op.exchangeFile);
-  const FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, config.FileBesideProgram(kStateFileName)};
-  return WithIntakeLock(config, log, [&](IMailStore& store) { return FetchReplies(store, log, request); });
+  const ReplySource mailbox = ReplySourceOf(config, op.flag == 1);
+  log.Info("operation 4: fetching replies about \"" + op.subject + "\" into " + op.exchangeFile +
+           (mailbox.outlook ? " through Outlook" : ""));
+  const FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, mailbox.statePath};
+  return WithIntakeLock(config, log, mailbox, [&](IMailStore& store) { return FetchReplies(store, log, request); });
 }
 
 int Acknowledge(const Config& config, EventLog& log) {
   log.Info("acknowledging consumed exchange files");
-  const std::string statePath = config.FileBesideProgram(kStateFileName);
-  return WithIntakeLock(config, log, [&](IMailStore& store) { return AcknowledgeConsumed(store, log, statePath); });
+  const ReplySource mailbox = ReplySourceOf(config, false);
+  return WithIntakeLock(config, log, mailbox,
+                        [&](IMailStore& store) { return AcknowledgeConsumed(store, log, mailbox.statePath); });
 }
 
 int Check(const Config& config, EventLog& log, std::ostream& out) {
@@ -222,11 +243,13 @@ int Check(const Config& config, EventLog& log, std::ostream& out) {
     SmtpSender(config, log).Check(findings);
     ImapStore(config, log).Check(findings);
     MaildirFolder(config.smtp.queue).Check("Queue", findings, true);
+  } else if (UsesOutlook(config)) {
+    OutlookTransport(log).Check(findings);
   } else {
     MaildirTransport(config.maildir).Check(findings);
   }
   std::vector<std::string> problems;
-  const std::string statePath = config.FileBesideProgram(kStateFileName);
+  const std::string statePath = ReplySourceOf(config, false).statePath;
   const size_t open = LoadOfferRecords(statePath, problems).size();
   for (const std::string& problem : problems) findings.push_back({false, problem});
   findings.push_back({true, "Intake state (" + statePath + "): " + std::to_string(open) + " open record(s)"});
@@ -272,7 +295,7 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
     if (check) return Check(config, log, out);
     if (acknowledge) return Acknowledge(config, log);
     if (flush) return Send(config, log, nullptr);
-    if (op.flag == 1) log.Info("flag 1 (Outlook automation) given; it has no meaning for this transport");
+    if (op.flag == 1 && op.number != 4) log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
     return op.number == 4 ? Fetch(config, log, op) : Send(config, log, &op);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));
@@ -280,6 +303,10 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
     return kExitUsage;
   } catch (const ConfigError& e) {
     log.Error("bad configuration: " + std::string(e.what()));
+    return kExitConfig;
+  } catch (const OutlookUnavailable& e) {
+    // Outlook is asked for on a computer without it: a setting to correct.
+    log.Error(e.what());
     return kExitConfig;
   } catch (const LoginError& e) {
     // A user name or password to correct in the settings.

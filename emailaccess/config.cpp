@@ -362,8 +362,8 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"general.sender", [&config, fail](const std::string&, const std::string& v) { SetSender(config, v, fail); }},
       {"general.transport",
        [&config, fail](const std::string&, const std::string& v) {
-         if (v != kTransportMaildir && v != kTransportSmtpImap) {
-           fail("unknown transport '" + v + "' (maildir or smtp+imap)");
+         if (v != kTransportMaildir && v != kTransportSmtpImap && v != kTransportOutlook) {
+           fail("unknown transport '" + v + "' (maildir, smtp+imap or outlook)");
          }
          config.transport = v;
        }},

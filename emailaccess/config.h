@@ -96,13 +96,15 @@ struct OAuth2Settings {
 
 inline constexpr const char kTransportMaildir[] = "maildir";
 inline constexpr const char kTransportSmtpImap[] = "smtp+imap";
+// The Outlook the user has signed in to, through its object model (Windows).
+inline constexpr const char kTransportOutlook[] = "outlook";
 
 struct Config {
   std::string source;          // the file read, or "embedded default"
   std::string programDir;      // ends with '/'
   std::string senderName;      // display name of From, may be empty
   std::string senderAddress;   // address of From
-  std::string transport;       // kTransportMaildir or kTransportSmtpImap
+  std::string transport;       // kTransportMaildir, kTransportSmtpImap or kTransportOutlook
   int lockWaitSeconds = 10;    // how long operation 4 waits for another run
   MaildirSettings maildir;     // full paths
   SmtpSettings smtp;

@@ -20,7 +20,7 @@
 
 #include "emailaccess/compose.h"
 #include "emailaccess/event_log.h"
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/transport.h"
 
 #include <string>

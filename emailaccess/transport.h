@@ -11,8 +11,8 @@
 // reach, TLS refused, login denied) from one that concerns a single message:
 // after a connection failure nothing else in the run can succeed, so callers
 // stop instead of trying every message in turn. A refused login throws
-// LoginError. Implementations: maildir_transport.h, smtp_sender.h,
-// imap_store.h.
+// LoginError. Implementations: maildir/maildir_transport.h,
+// smtp/smtp_sender.h, imap/imap_store.h.
 #pragma once
 
 #include <cstdint>

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "emailaccess/imap_protocol.h"
+#include "emailaccess/imap/imap_protocol.h"
 #include "fuzz_checks.h"
 
 namespace {

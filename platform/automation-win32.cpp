@@ -60,6 +60,11 @@ Variant ArgumentVariant(const AutomationArgument& argument) {
       value.get()->vt = VT_I4;
       value.get()->lVal = argument.number;
       break;
+    case AutomationArgument::Kind::Object:
+      value.get()->vt = VT_DISPATCH;
+      value.get()->pdispVal = argument.object ? AutomationAccess::Get(*argument.object) : nullptr;
+      if (value.get()->pdispVal) value.get()->pdispVal->AddRef();  // the VARIANT's own reference
+      break;
     case AutomationArgument::Kind::Omitted:
       // How automation marks an optional argument the caller leaves out.
       value.get()->vt = VT_ERROR;
@@ -105,6 +110,13 @@ AutomationOutcome TakeResult(VARIANT& value, AutomationResultKind kind, Automati
       const HRESULT hr = ::VariantChangeType(number.get(), &value, 0, VT_I4);
       if (FAILED(hr)) return Failed(what + ": the result is no 32-bit integer", hr);
       result.number = number.get()->lVal;
+      return {true, {}};
+    }
+    case AutomationResultKind::Date: {
+      Variant date;
+      const HRESULT hr = ::VariantChangeType(date.get(), &value, 0, VT_DATE);
+      if (FAILED(hr)) return Failed(what + ": the result is no date", hr);
+      result.date = date.get()->date;
       return {true, {}};
     }
     case AutomationResultKind::Text: {

@@ -62,30 +62,34 @@ class AutomationObject {
   void* m_object = nullptr;
 };
 
-// An argument of a call: a text, a 32-bit integer, or an optional argument
-// left out (the application then uses its default).
+// An argument of a call: a text, a 32-bit integer, an optional argument left
+// out (the application then uses its default), or one of the application's
+// own objects (which must outlive the call).
 struct AutomationArgument {
-  enum class Kind { Text, Int32, Omitted };
+  enum class Kind { Text, Int32, Omitted, Object };
   Kind kind = Kind::Omitted;
   std::string text;
   int32_t number = 0;
+  const AutomationObject* object = nullptr;
 
-  static AutomationArgument Text(std::string value) { return {Kind::Text, std::move(value), 0}; }
-  static AutomationArgument Int32(int32_t value) { return {Kind::Int32, {}, value}; }
+  static AutomationArgument Text(std::string value) { return {Kind::Text, std::move(value), 0, nullptr}; }
+  static AutomationArgument Int32(int32_t value) { return {Kind::Int32, {}, value, nullptr}; }
   static AutomationArgument Omitted() { return {}; }
+  static AutomationArgument Object(const AutomationObject& value) { return {Kind::Object, {}, 0, &value}; }
 };
 
 enum class AutomationCall { Method, PropertyGet, PropertyPut };
 
-// What the caller takes from a call: nothing, an object, a 32-bit integer or
-// a text. A result of another type is converted where the system can
+// What the caller takes from a call: nothing, an object, a 32-bit integer, a
+// text or a date. A result of another type is converted where the system can
 // (a number to text, say), else the call fails.
-enum class AutomationResultKind { None, Object, Int32, Text };
+enum class AutomationResultKind { None, Object, Int32, Text, Date };
 
 struct AutomationResult {
   AutomationObject object;
   int32_t number = 0;
   std::string text;
+  double date = 0.0;  // an automation date: days since 1899-12-30, as the application gives it
 };
 
 // Starts the application registered under `programmaticId` (or reaches the

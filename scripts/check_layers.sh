@@ -2,7 +2,12 @@
 # Lists every product include that points up the layer order (lowest first):
 # platform, util, tarnbase, data, bizobjects, mail and tasks (side by side,
 # neither including the other), surveys, strategy, app. emailaccess stands
-# apart on platform and util. Exits 1 when it lists any.
+# apart on platform and util, and has an order of its own, lowest first: the
+# shared pieces in emailaccess/ itself (exchange files, MIME text, settings,
+# sign-in, the intake cycle), then one folder per way of moving mail
+# (maildir, smtp, imap, outlook), none including another, then the program
+# (sending with its Maildir queue, the command line, main). Exits 1 when it
+# lists any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rank() {
@@ -12,15 +17,30 @@ rank() {
     strategy) echo 7 ;; app) echo 8 ;; *) echo 99 ;;
   esac
 }
+email_rank() {
+  case $1 in
+    emailaccess/sending.* | emailaccess/command_line.* | emailaccess/main.cpp) echo 2 ;;
+    emailaccess/*/*) echo 1 ;;
+    *) echo 0 ;;
+  esac
+}
 found=0
-for dir in platform util tarnbase data bizobjects mail tasks surveys strategy app emailaccess; do
+for dir in platform util tarnbase data bizobjects mail tasks surveys strategy app emailaccess emailaccess/*/; do
+  dir=${dir%/}
   for file in "$dir"/*.h "$dir"/*.cpp; do
     [ -e "$file" ] || continue
     while IFS=: read -r line text; do
       target=$(sed -E 's/.*#include "([a-z_]+)\/.*/\1/' <<<"$text")
-      [ "$target" = "$dir" ] && continue
-      if [ "$dir" = emailaccess ]; then
+      included=$(sed -E 's/.*#include "([^"]+)".*/\1/' <<<"$text")
+      if [ "${dir%%/*}" = emailaccess ]; then
         case $target in platform | util) continue ;; esac
+        if [ "$target" = emailaccess ]; then
+          mine=$(email_rank "$file") theirs=$(email_rank "$included")
+          [ "$theirs" -lt "$mine" ] && continue
+          [ "$theirs" = "$mine" ] && [ "$(dirname "$included")" = "$dir" ] && continue
+        fi
+      elif [ "$target" = "$dir" ]; then
+        continue
       elif [ "$(rank "$target")" -lt "$(rank "$dir")" ]; then
         continue
       fi

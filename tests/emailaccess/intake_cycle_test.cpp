@@ -3,7 +3,7 @@
 
 #include "email_test_support.h"
 #include "emailaccess/intake.h"
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/offer_state.h"
 #include "platform/file_names.h"
 #include "util/identifiers.h"

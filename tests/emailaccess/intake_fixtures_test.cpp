@@ -3,7 +3,7 @@
 
 #include "email_test_support.h"
 #include "emailaccess/intake.h"
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // a later run delivers the queue.
 
 #include "email_test_support.h"
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/sending.h"
 
 #include <gtest/gtest.h>

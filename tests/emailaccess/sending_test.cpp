@@ -4,7 +4,7 @@
 #include "email_test_support.h"
 #include "emailaccess/compose.h"
 #include "emailaccess/gmime_support.h"
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/sending.h"
 #include "util/text_files.h"
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "outlook_double/outlook_double.h"
+#include "outlook_double/registration.h"
 #include "platform/directory.h"
 #include "platform/environment.h"
 #include "tasks/task_store.h"
@@ -29,59 +30,6 @@ using testing_support::ScratchDir;
 using testing_support::WriteFile;
 
 const std::string kGoal = "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}";
-const std::wstring kProgIdKey = L"Outlook.Application";
-const std::wstring kClassKey = std::wstring(L"CLSID\\") + kOutlookDoubleClassId;
-
-// The classes registered for the user (Windows shows them in HKEY_CLASSES_ROOT
-// over the machine's) and the classes root itself.
-struct ClassesRoot {
-  HKEY root;
-  std::wstring prefix;
-};
-const ClassesRoot kUserClasses = {HKEY_CURRENT_USER, L"Software\\Classes\\"};
-const ClassesRoot kClassesRoot = {HKEY_CLASSES_ROOT, L""};
-
-bool SetValue(const ClassesRoot& classes, const std::wstring& key, const std::wstring& value,
-              const wchar_t* name = nullptr) {
-  HKEY handle = nullptr;
-  const std::wstring path = classes.prefix + key;
-  if (RegCreateKeyExW(classes.root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != 0) {
-    return false;
-  }
-  const auto size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  const bool ok = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), size) == 0;
-  RegCloseKey(handle);
-  return ok;
-}
-
-// The key's default value; nothing when there is no such key.
-std::optional<std::wstring> DefaultValue(const ClassesRoot& classes, const std::wstring& key) {
-  wchar_t value[512];
-  DWORD size = sizeof value;
-  const std::wstring path = classes.prefix + key;
-  if (RegGetValueW(classes.root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != 0) {
-    return std::nullopt;
-  }
-  return std::wstring(value);
-}
-
-bool Register(const ClassesRoot& classes, const std::wstring& dll) {
-  return SetValue(classes, kProgIdKey + L"\\CLSID", kOutlookDoubleClassId) &&
-         SetValue(classes, kClassKey + L"\\InprocServer32", dll) &&
-         SetValue(classes, kClassKey + L"\\InprocServer32", L"Apartment", L"ThreadingModel");
-}
-
-void Unregister(const ClassesRoot& classes) {
-  RegDeleteTreeW(classes.root, (classes.prefix + kProgIdKey).c_str());
-  RegDeleteTreeW(classes.root, (classes.prefix + kClassKey).c_str());
-}
-
-std::wstring DoubleDllPath() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1) + L"outlook_double.dll";
-}
 
 // A recorded call on one line: object, kind, member and the arguments'
 // types and values.
@@ -148,23 +96,16 @@ class OutlookTaskTest : public testing::Test {
   void SetUp() override {
     ASSERT_FALSE(platform::IsDirectory(PathBesideProgram(kTasksFolderName)))
         << "a Tasks folder beside the test chooses the iCalendar store";
-    // A real Outlook registered for the user is never replaced.
-    if (DefaultValue(kUserClasses, kProgIdKey + L"\\CLSID")) GTEST_SKIP() << "Outlook is registered for this user";
-    ASSERT_TRUE(Register(kUserClasses, DoubleDllPath()));
-    m_registered.push_back(kUserClasses);
-    // Wine's classes root shows only the machine's classes: there the double
-    // is registered for the machine too, unless a real Outlook is.
-    const auto seen = DefaultValue(kClassesRoot, kProgIdKey + L"\\CLSID");
-    if (seen != std::wstring(kOutlookDoubleClassId)) {
-      if (seen) GTEST_SKIP() << "Outlook is registered for the machine, and the user's classes do not show";
-      ASSERT_TRUE(Register(kClassesRoot, DoubleDllPath()));
-      m_registered.push_back(kClassesRoot);
+    std::string skip;
+    if (!m_registration.Register(skip)) {
+      if (!skip.empty()) GTEST_SKIP() << skip;
+      FAIL() << "the double cannot be registered";
     }
     platform::RemoveEnvironmentValue(kTasksFolderVariable);
     platform::SetEnvironmentValue(kOutlookDoubleStateVariable, m_state);
   }
   void TearDown() override {
-    for (const ClassesRoot& classes : m_registered) Unregister(classes);
+    m_registration.Unregister();
     platform::RemoveEnvironmentValue(kOutlookDoubleStateVariable);
   }
 
@@ -195,7 +136,7 @@ class OutlookTaskTest : public testing::Test {
 
   ScratchDir m_dir;
   std::string m_state = m_dir.file("outlook.json");
-  std::vector<ClassesRoot> m_registered;
+  outlook_double::Registration m_registration;
 };
 
 TEST_F(OutlookTaskTest, TheCallsAndTheSavedTasksAreOutlooksAsTheUpdateDrivesIt) {

@@ -3,7 +3,7 @@
 // only once consumed; automatic mail under Skipped; servers without MOVE; a
 // server that goes away in the middle; a mailbox made again.
 
-#include "emailaccess/imap_store.h"
+#include "emailaccess/imap/imap_store.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/offer_state.h"
 #include "server_fixture.h"

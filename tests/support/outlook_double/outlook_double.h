@@ -17,6 +17,17 @@
 //   "objects" per object made: {"name", "addRefs", "releases"}.
 // Objects are "application", "namespace", "folder", "items" and "task N"
 // (the N-th task of the folder, from 1).
+//
+// Mail: "folders" maps each folder's name ("Inbox", "Sent Items", and any
+// others, such as "Processed" once made) to its mail, each
+//   {"entryId", "subject", "body", "htmlBody", "sender", "senderType"
+//    ("SMTP" or "EX"), "exchangeSmtp", "received" (an automation date),
+//    "messageClass" ("IPM.Note" unless given), "to"};
+// a sent mail lands in "Sent Items" with "to", "subject" and "body". Calls
+// on these objects (folders by name, "items of <folder>", "mail <entryId>",
+// "new mail", "mailbox", "folders") also record the member's "name", and
+// "fail" may name it and ask for "code": "RPC_E_CALL_REJECTED" (Outlook busy
+// with a dialog) instead of a failure Outlook explains.
 #pragma once
 
 inline constexpr const char kOutlookDoubleStateVariable[] = "LVMAPI_OUTLOOK_DOUBLE_STATE";

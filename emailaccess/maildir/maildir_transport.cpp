@@ -1,4 +1,4 @@
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 
 #include "platform/directory.h"
 #include "platform/durable_file.h"

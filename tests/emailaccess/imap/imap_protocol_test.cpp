@@ -2,7 +2,7 @@
 // request means: pure functions, checked against the forms servers send.
 
 #include "emailaccess/curl_session.h"
-#include "emailaccess/imap_protocol.h"
+#include "emailaccess/imap/imap_protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "emailaccess/imap_protocol.h"
+#include "emailaccess/imap/imap_protocol.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "emailaccess/smtp_sender.h"
+#include "emailaccess/smtp/smtp_sender.h"
 
 #include "emailaccess/text_encoding.h"
 

@@ -35,7 +35,7 @@
 #pragma once
 
 #include "emailaccess/curl_session.h"
-#include "emailaccess/imap_protocol.h"
+#include "emailaccess/imap/imap_protocol.h"
 #include "emailaccess/transport.h"
 
 #include <map>

@@ -1,4 +1,4 @@
-#include "emailaccess/imap_store.h"
+#include "emailaccess/imap/imap_store.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // The Maildir transport and the folder services under it.
 
 #include "email_test_support.h"
-#include "emailaccess/maildir_transport.h"
+#include "emailaccess/maildir/maildir_transport.h"
 #include "platform/directory.h"
 #include "platform/durable_file.h"
 #include "platform/file_lock.h"

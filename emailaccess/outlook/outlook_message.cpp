@@ -1,0 +1,75 @@
+#include "emailaccess/outlook/outlook_message.h"
+
+#include "emailaccess/gmime_support.h"
+#include "emailaccess/text_encoding.h"
+#include "util/dates.h"
+
+namespace emailaccess {
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+GDateTimePtr LocalDateTime(double date) {
+  CalendarFields fields;
+  if (!FieldsFromDate(date, fields)) return nullptr;
+  return GDateTimePtr(g_date_time_new_local(fields.year, fields.month, fields.day, fields.hour, fields.minute,
+                                            fields.second));
+}
+
+// One body part of `text` (UTF-8) as `subtype`, in base64 so that no line of
+// the text can be taken for a header or a boundary.
+GObjectPtr<GMimePart> TextPart(const char* subtype, const std::string& text) {
+  GObjectPtr<GMimePart> part(g_mime_part_new_with_type("text", subtype));
+  g_mime_object_set_content_type_parameter(GMIME_OBJECT(part.get()), "charset", "utf-8");
+  const std::string valid = Utf8OrWindows1252(text);
+  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(valid.data(), valid.size()));
+  GObjectPtr<GMimeDataWrapper> content(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(part.get(), content.get());
+  g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
+  return part;
+}
+
+}  // namespace
+
+std::string AutomaticMessageClass(const std::string& messageClass) {
+  // Outlook's classes are not case-sensitive.
+  std::string lower;
+  for (char c : messageClass) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  // Delivery, non-delivery and read reports; out-of-office and rule replies.
+  if (StartsWith(lower, "report.") || StartsWith(lower, "ipm.note.rules.")) return SingleLine(lower);
+  return {};
+}
+
+bool LocalDateToUnixSeconds(double date, std::int64_t& seconds) {
+  const GDateTimePtr when = LocalDateTime(date);
+  if (!when) return false;
+  seconds = g_date_time_to_unix(when.get());
+  return true;
+}
+
+std::string OutlookMailAsMessage(const OutlookMail& mail) {
+  EnsureGMime();
+  GObjectPtr<GMimeMessage> message(g_mime_message_new(TRUE));
+  GMimeObject* object = GMIME_OBJECT(message.get());
+  const std::string sender = SingleLine(Utf8OrWindows1252(mail.senderAddress));
+  if (!sender.empty()) {
+    InternetAddress* address = internet_address_mailbox_new(nullptr, sender.c_str());
+    internet_address_list_add(g_mime_message_get_from(message.get()), address);
+    g_object_unref(address);
+  }
+  g_mime_message_set_subject(message.get(), SingleLine(Utf8OrWindows1252(mail.subject)).c_str(), "utf-8");
+  if (const GDateTimePtr when = LocalDateTime(mail.received)) g_mime_message_set_date(message.get(), when.get());
+  if (const std::string robot = AutomaticMessageClass(mail.messageClass); !robot.empty()) {
+    g_mime_object_set_header(object, "Auto-Submitted", ("auto-generated; message-class=" + robot).c_str(), nullptr);
+  }
+  const bool html = !mail.htmlBody.empty();
+  GObjectPtr<GMimePart> part = TextPart(html ? "html" : "plain", html ? mail.htmlBody : mail.body);
+  g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(part.get()));
+  FormatOptionsPtr format = CrlfFormatOptions();
+  GCharPtr text(g_mime_object_to_string(object, format.get()));
+  return text ? text.get() : std::string();
+}
+
+}  // namespace emailaccess

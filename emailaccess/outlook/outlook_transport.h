@@ -1,0 +1,60 @@
+// The Outlook the user has signed in to as the mail system (Windows).
+//
+// Sending creates one mail item per message (CreateItem of a mail item),
+// addressed to the recipient, with the message's subject and plain text, and
+// sends it: Outlook delivers it from the user's account and keeps it in Sent
+// Items. Replies are read from the default Inbox and moved, once dealt with,
+// into the folders "Processed" and "Skipped" beside the Inbox (under the
+// mailbox's top folder), which are created when missing. A message's key is
+// its item's EntryID. Each item is read as the raw message OutlookMailAsMessage
+// makes of it, so the reply cycle treats it like mail of any other transport.
+// Every member of the object model is called by name (outlook_session.h says
+// which failures throw what).
+#pragma once
+
+#include "emailaccess/event_log.h"
+#include "emailaccess/outlook/outlook_session.h"
+#include "emailaccess/transport.h"
+
+#include <map>
+#include <optional>
+
+namespace emailaccess {
+
+// The state file of the replies offered from Outlook, apart from the other
+// transports' (setting 8 reads through Outlook whatever sends the mail).
+inline constexpr const char kOutlookStateFileName[] = "LVEmailAccess.outlook.state";
+
+class OutlookTransport : public IMailSender, public IMailStore {
+ public:
+  explicit OutlookTransport(EventLog& log);
+
+  std::string Send(const std::string& recipient, const std::string& message) override;
+  std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
+  bool IsWaiting(const std::string& key) override;
+  std::string Read(const std::string& key) override;
+  bool MoveToProcessed(const std::string& key) override;
+  bool MoveToSkipped(const std::string& key) override;
+  void Check(std::vector<CheckFinding>& findings) override;
+
+ private:
+  struct Waiting {
+    OutlookObject item;
+    std::string subject;
+    std::int64_t arrivalNs = 0;
+  };
+  // The Inbox's items by EntryID, read once per run.
+  std::map<std::string, Waiting>& Inbox();
+  // The folder `name` beside the Inbox, made when missing.
+  const OutlookObject& FolderBesideInbox(const std::string& name, std::optional<OutlookObject>& folder);
+  bool MoveOut(const std::string& key, const std::string& folderName, std::optional<OutlookObject>& folder);
+  std::string SenderAddress(const OutlookObject& item);
+
+  EventLog& m_log;
+  OutlookSession m_session;
+  OutlookObject m_inbox;
+  std::optional<std::map<std::string, Waiting>> m_waiting;
+  std::optional<OutlookObject> m_processed, m_skipped;
+};
+
+}  // namespace emailaccess
