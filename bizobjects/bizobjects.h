@@ -3,6 +3,7 @@
 // tracing are added through.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstddef>
@@ -22,6 +23,7 @@
 
 #include "data/core.h"
 #include "util/block_pool.h"
+#include "util/text_rows.h"
 
 enum ElementState : int32_t {
   Unset = 0,      // freshly constructed
@@ -263,6 +265,14 @@ class CEntityElement : public CBizObjectElement {
 // its name to the collection's trace text, printed to standard output as one
 // line when the collection is destroyed. Element pointers stay valid until
 // clear or destruction.
+//
+// The rows a table load hands over (load of TextRows) are kept as their
+// texts, and become elements only when an element of the collection is first
+// asked for (iteration, at, or [] below their count): reply intake loads a
+// table of a million answers for every reply only to list their keys (Value)
+// and save the few rows it adds, and a row that is never built costs its
+// texts alone, with nothing to walk or free one by one. Until then such a row
+// is Clean (nothing can change it) and has no trace, as its element would be.
 template <class ElementPtr>
 class CBizObjectCollection : public CLVCore {
   static_assert(std::is_pointer_v<ElementPtr>, "a collection is declared over the element pointer type");
@@ -335,24 +345,100 @@ class CBizObjectCollection : public CLVCore {
     }
     return true;
   }
+  // Takes the rows a table load read, in order, as load does one by one
+  // with the elements built from them (state Clean); std::invalid_argument
+  // for rows of another column count, nothing changed.
+  bool load(TextRows rows)
+    requires requires(std::span<const std::string_view, Element::kColumnCount> row) {
+      Element::template FromRow<Element>(row);
+    }
+  {
+    if (rows.Columns() != Element::kColumnCount) {
+      throw std::invalid_argument("CBizObjectCollection::load(): rows of " + std::to_string(rows.Columns()) +
+                                  " columns for elements of " + std::to_string(Element::kColumnCount));
+    }
+    Trace("CBizObjectCollection::load()", rows.Count());
+    if (empty()) {
+      m_rows = std::move(rows);
+    } else {  // behind elements already held: built now, so that the rows stay first
+      Build();
+      BuildInto(rows, m_elements);
+    }
+    return true;
+  }
   // Deletes every element, first to last; the reserved room stays.
   void clear() {
     Trace("CBizObjectCollection::clear()");
+    m_rows.Clear();  // rows never built have no element to delete
     for (auto& slot : m_elements) slot.reset();
     m_elements.clear();
   }
 
-  const_iterator begin() const { return const_iterator(m_elements.begin()); }
-  const_iterator end() const { return const_iterator(m_elements.end()); }
-  std::size_t size() const { return m_elements.size(); }
-  std::size_t Count() const { return m_elements.size(); }
-  bool empty() const { return m_elements.empty(); }
-  std::size_t capacity() const { return m_elements.capacity(); }
+  const_iterator begin() const {
+    Build();
+    return const_iterator(m_elements.begin());
+  }
+  const_iterator end() const {
+    Build();
+    return const_iterator(m_elements.end());
+  }
+  std::size_t size() const { return m_rows.Count() + m_elements.size(); }
+  std::size_t Count() const { return size(); }
+  bool empty() const { return size() == 0; }
+  std::size_t capacity() const { return m_rows.Count() + m_elements.capacity(); }
   // The element at `index` (from 0); std::out_of_range beyond the last one.
-  ElementPtr at(std::size_t index) const { return m_elements.at(index).get(); }
-  ElementPtr operator[](std::size_t index) const { return m_elements[index].get(); }
+  ElementPtr at(std::size_t index) const {
+    if (index >= size()) throw std::out_of_range("element " + std::to_string(index) + " of " + std::to_string(size()));
+    return (*this)[index];
+  }
+  ElementPtr operator[](std::size_t index) const {
+    if (index < m_rows.Count()) Build();
+    return m_elements[index - m_rows.Count()].get();
+  }
+  // The text of `column` of the element at `index` (both from 0, `index`
+  // unchecked), valid as the element's Value is; a loaded row not yet built
+  // stays so.
+  std::string_view Value(std::size_t index, std::size_t column) const {
+    if (index < m_rows.Count()) {
+      if (column >= Element::kColumnCount) {  // as the element would refuse it
+        throw std::out_of_range("column " + std::to_string(column) + " of " + std::to_string(Element::kColumnCount));
+      }
+      return m_rows.Text(index, column);
+    }
+    return m_elements[index - m_rows.Count()]->Value(column);
+  }
+  // How many of the first elements are loaded rows not yet built: all
+  // Clean, since nothing can reach them to change them.
+  std::size_t RowsNotBuilt() const { return m_rows.Count(); }
 
  private:
+  // Appends an element built from each of `rows`, in order, state Clean.
+  static void BuildInto(const TextRows& rows, std::vector<std::unique_ptr<Element>>& elements) {
+    elements.reserve(elements.size() + rows.Count());
+    std::array<std::string_view, Element::kColumnCount> views;
+    for (std::size_t r = 0; r < rows.Count(); ++r) {
+      for (std::size_t c = 0; c < views.size(); ++c) views[c] = rows.Text(r, c);
+      elements.push_back(
+          Element::template FromRow<Element>(std::span<const std::string_view, Element::kColumnCount>(views)));
+      elements.back()->SetObjectState(Clean);
+    }
+  }
+  // Builds the rows not yet built, in front of the elements; nothing
+  // changes when that fails.
+  void Build() const {
+    if constexpr (requires(std::span<const std::string_view, Element::kColumnCount> row) {
+                    Element::template FromRow<Element>(row);
+                  }) {
+      if (m_rows.Empty()) return;
+      std::vector<std::unique_ptr<Element>> built;
+      built.reserve(std::max(size(), m_elements.capacity()));
+      BuildInto(m_rows, built);
+      std::move(m_elements.begin(), m_elements.end(), std::back_inserter(built));
+      m_elements.swap(built);
+      m_rows.Clear();
+    }
+  }
+
   bool Append(std::unique_ptr<Element> element, const char* operation, ElementState state) {
     if (!element) throw std::invalid_argument(std::string(operation) + ": no element given");
     Trace(operation);
@@ -361,7 +447,9 @@ class CBizObjectCollection : public CLVCore {
     return true;
   }
 
-  std::vector<std::unique_ptr<Element>> m_elements;
+  // Built when first asked for, from const accessors too.
+  mutable TextRows m_rows{Element::kColumnCount};           // the first elements, not yet built
+  mutable std::vector<std::unique_ptr<Element>> m_elements;  // the others
 };
 
 // The four operations every decorator implements.

@@ -88,12 +88,12 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   bool save() override {
     if (!Begin(&CBizObject::save)) return false;
     // Most elements of a loaded table are Clean and stay as they are: only
-    // the others are written (in order) and set Clean, so a table of a
-    // million rows is read once here and none of it is written to. The
-    // elements are looked at last to first: the log decorator has just
-    // walked them first to last, so its last ones are still in the cache.
+    // the others are written (in order) and set Clean. Rows the collection
+    // has not built are Clean and not looked at; the others are looked at
+    // last to first: the log decorator has just walked them first to last,
+    // so its last ones are still in the cache.
     std::vector<Element*> pending;
-    for (std::size_t i = m_collection->size(); i-- > 0;) {
+    for (std::size_t i = m_collection->size(); i-- > m_collection->RowsNotBuilt();) {
       Element* element = (*m_collection)[i];
       if (element->GetObjectState() != Clean) pending.push_back(element);
     }
@@ -115,21 +115,18 @@ class CDatabaseDecorator : public CBizObjectDecorator {
   bool load() override {
     if (!Begin(&CBizObject::load)) return false;
     m_collection->clear();
-    // Elements are built as the rows are read, and handed to the collection
-    // once the whole SELECT has succeeded: a SELECT failing half-way leaves
-    // the collection empty.
-    std::vector<std::unique_ptr<Element>> loaded;
+    // The rows are kept as read, and handed to the collection once the
+    // whole SELECT has succeeded: a SELECT failing half-way leaves the
+    // collection empty. The collection builds elements of them only when
+    // one is asked for.
+    TextRows loaded(Element::kColumnCount);
     // A table is read again and again (once per reply by reply intake), with
     // about as many rows each time: room for as many as last time and a few
-    // more places the pointers once, where a vector doubling its way up to a
-    // million would copy them over and over and leave its earlier buffers
-    // behind.
-    loaded.reserve(s_rowsLastRead + s_rowsLastRead / 16);
-    ForEachTableRow(m_connection, kShape, [&loaded](std::span<const std::string_view> row) {
-      loaded.push_back(
-          Element::template FromRow<Element>(std::span<const std::string_view, Element::kColumnCount>(row)));
-    });
-    s_rowsLastRead = loaded.size();
+    // more places the row index once, where a vector doubling its way up to
+    // a million would copy it over and over.
+    loaded.Reserve(s_rowsLastRead + s_rowsLastRead / 16);
+    ForEachTableRow(m_connection, kShape, [&loaded](std::span<const std::string_view> row) { loaded.Append(row); });
+    s_rowsLastRead = loaded.Count();
     m_collection->load(std::move(loaded));
     return true;
   }

@@ -51,11 +51,13 @@ class CLogDecorator : public CBizObjectDecorator {
     lines += '\n';
     if (m_collection) {
       lines.reserve(kPieceSize + 256);
-      for (Element* element : *m_collection) {
+      // Read through the collection, which does not build the rows it
+      // holds as read for that.
+      for (std::size_t i = 0, count = m_collection->size(); i < count; ++i) {
         for (std::size_t key = 0; key < Element::kKeyCount; ++key) {
           lines += Element::kColumnNames[key];
           lines += " = ";
-          lines += element->Value(key);
+          lines += m_collection->Value(i, key);
           lines += '\n';
         }
         if (lines.size() >= kPieceSize) {

@@ -46,11 +46,13 @@ bool HoldsStoredReply(const CBizObjectCollection<Reply*>& replies, const std::st
                       const std::string& originator, const std::string& date) {
   const std::string loadedOriginator = AsLoaded(originator);
   const std::string loadedDate = AsLoaded(date);
-  // Compared in place: a table of a hundred thousand replies is read for
-  // every incoming one.
-  for (const Reply* reply : replies) {
-    if (reply->Value(Reply::Columns::ReplyEmail) == loadedOriginator &&
-        reply->Value(Reply::Columns::ReplyDate) == loadedDate && SameGuid(std::string(reply->Value(1)), ownerId)) {
+  // Compared in place, through the collection (which need not build its
+  // loaded rows for that): a table of a hundred thousand replies is read
+  // for every incoming one.
+  for (std::size_t i = 0, count = replies.size(); i < count; ++i) {
+    if (replies.Value(i, Reply::Columns::ReplyEmail) == loadedOriginator &&
+        replies.Value(i, Reply::Columns::ReplyDate) == loadedDate &&
+        SameGuid(std::string(replies.Value(i, 1)), ownerId)) {
       return true;
     }
   }

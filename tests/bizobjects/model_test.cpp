@@ -342,6 +342,68 @@ TEST(Collections, LoadManyAtOnceAsOneByOne) {
   }
 }
 
+// Rows a table load hands over are read in place until an element is asked
+// for; then they become elements, first, Clean, with the same texts, and the
+// elements added after them keep their places and states.
+TEST(Collections, BuildLoadedRowsOnlyWhenAnElementIsAskedFor) {
+  enum class Ask { Iterate, Index, At };
+  struct Case {
+    const char* name;
+    int held;  // elements before the rows
+    Ask ask;
+  } cases[] = {
+      {"iterated", 0, Ask::Iterate}, {"indexed", 0, Ask::Index}, {"at", 0, Ask::At}, {"behind elements", 2, Ask::Iterate}};
+  for (const auto& c : cases) {
+    CaptureStdout();
+    {
+      CSurveyResponses responses;
+      std::vector<std::string> expected;
+      for (int i = 0; i < c.held; ++i) {
+        responses.load(std::make_unique<CSurveyResponse>("held" + std::to_string(i), "r", "q", "a"));
+        expected.push_back("held" + std::to_string(i) + "|r|q|a");
+      }
+      TextRows rows(CSurveyResponse::kColumnCount);
+      for (int i = 0; i < 3; ++i) {
+        const std::string key = "row" + std::to_string(i), answer(static_cast<std::size_t>(i), 'x');
+        rows.Append(std::vector<std::string_view>{key, "r", "", answer});
+        expected.push_back(key + "|r||" + answer);
+      }
+      EXPECT_THROW(responses.load(TextRows(2)), std::invalid_argument) << c.name;
+      EXPECT_TRUE(responses.load(std::move(rows))) << c.name;
+      responses.add(std::make_unique<CSurveyResponse>("added", "r", "q", "a"));
+      expected.push_back("added|r|q|a");
+      EXPECT_EQ(responses.RowsNotBuilt(), c.held == 0 ? 3u : 0u) << c.name;
+      ASSERT_EQ(responses.size(), expected.size()) << c.name;
+      const auto texts = [&](auto value) {
+        std::vector<std::string> all;
+        for (std::size_t i = 0; i < responses.size(); ++i) {
+          std::string text;
+          for (std::size_t col = 0; col < CSurveyResponse::kColumnCount; ++col) {
+            text += (col ? "|" : "") + std::string(value(i, col));
+          }
+          all.push_back(text);
+        }
+        return all;
+      };
+      EXPECT_EQ(texts([&](std::size_t i, std::size_t col) { return responses.Value(i, col); }), expected) << c.name;
+      EXPECT_THROW(responses.Value(0, CSurveyResponse::kColumnCount), std::out_of_range) << c.name;
+      const CSurveyResponse* first = c.ask == Ask::Iterate ? *responses.begin()
+                                     : c.ask == Ask::Index ? responses[0]
+                                                           : responses.at(0);
+      EXPECT_EQ(responses.RowsNotBuilt(), 0u) << c.name;
+      EXPECT_EQ(first, responses[0]) << c.name;  // built once
+      EXPECT_EQ(texts([&](std::size_t i, std::size_t col) { return responses[i]->Value(col); }), expected) << c.name;
+      for (std::size_t i = 0; i < responses.size(); ++i) {
+        EXPECT_EQ(responses[i]->GetObjectState(), i + 1 == responses.size() ? New : Clean) << c.name << " " << i;
+      }
+      std::string trace;
+      for (int i = 0; i < c.held + 3; ++i) trace += "CBizObjectCollection::load()";
+      EXPECT_EQ(responses.TraceText(), trace + "CBizObjectCollection::add()") << c.name;
+    }
+    GetCapturedStdout();
+  }
+}
+
 TEST(Collections, RefuseANullElementAndChangeNothing) {
   CaptureStdout();
   {
