@@ -178,7 +178,7 @@ TEST(RejoinWrappedLines, JoinsOnlyWhereTheHtmlHasNoBreak) {
       {"> one\ntwo", "one two", "> one\ntwo"},                          // nor a change of quote depth
       {"one two", "one\ntwo", "one two"},                               // a break only the HTML has
       {"*bold* and\nmore", "bold and more", "*bold* and\nmore"},        // other words
-      {"a \nb\xC2\xA0c\nd", "a b\xC2\xA0c d", "a b\xC2\xA0c d"},
+      {"a \nb\xC2\xA0" "c\nd", "a b\xC2\xA0" "c d", "a b\xC2\xA0" "c d"},  // "c" ends the escape
       {"x\ny", "", "x\ny"},
   };
   for (const RejoinCase& c : cases) {
