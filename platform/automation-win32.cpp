@@ -86,6 +86,17 @@ std::string ExceptionText(EXCEPINFO& info, HRESULT& code) {
   return text;
 }
 
+// The result as the type asked for, in whatever type the application gave
+// it (a count may come back as a text, a date as a double), handed to `take`.
+template <typename Take>
+AutomationOutcome Converted(VARIANT& value, VARTYPE type, const std::string& failure, Take take) {
+  Variant converted;
+  const HRESULT hr = ::VariantChangeType(converted.get(), &value, 0, type);
+  if (FAILED(hr)) return Failed(failure, hr);
+  take(*converted.get());
+  return {true, {}};
+}
+
 AutomationOutcome TakeResult(VARIANT& value, AutomationResultKind kind, AutomationResult& result,
                              const std::string& what) {
   switch (kind) {
@@ -105,27 +116,15 @@ AutomationOutcome TakeResult(VARIANT& value, AutomationResultKind kind, Automati
       AutomationAccess::Adopt(result.object, dispatch);
       return {true, {}};
     }
-    case AutomationResultKind::Int32: {
-      Variant number;
-      const HRESULT hr = ::VariantChangeType(number.get(), &value, 0, VT_I4);
-      if (FAILED(hr)) return Failed(what + ": the result is no 32-bit integer", hr);
-      result.number = number.get()->lVal;
-      return {true, {}};
-    }
-    case AutomationResultKind::Date: {
-      Variant date;
-      const HRESULT hr = ::VariantChangeType(date.get(), &value, 0, VT_DATE);
-      if (FAILED(hr)) return Failed(what + ": the result is no date", hr);
-      result.date = date.get()->date;
-      return {true, {}};
-    }
-    case AutomationResultKind::Text: {
-      Variant text;
-      const HRESULT hr = ::VariantChangeType(text.get(), &value, 0, VT_BSTR);
-      if (FAILED(hr)) return Failed(what + ": the result is no text", hr);
-      result.text = Utf8(text.get()->bstrVal);
-      return {true, {}};
-    }
+    case AutomationResultKind::Int32:
+      return Converted(value, VT_I4, what + ": the result is no 32-bit integer",
+                       [&](const VARIANT& v) { result.number = v.lVal; });
+    case AutomationResultKind::Date:
+      return Converted(value, VT_DATE, what + ": the result is no date",
+                       [&](const VARIANT& v) { result.date = v.date; });
+    case AutomationResultKind::Text:
+      return Converted(value, VT_BSTR, what + ": the result is no text",
+                       [&](const VARIANT& v) { result.text = Utf8(v.bstrVal); });
   }
   return {false, what + ": unknown result kind"};
 }

@@ -8,23 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32_support.h"
+
 namespace platform {
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, int length) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), n, nullptr, nullptr);
-  return narrow;
-}
 
 // A program that has not taken the user's locale (setlocale(LC_ALL, ""))
 // still runs in the C locale, which has no regional form, as on Linux;
@@ -62,14 +49,14 @@ std::string FormatLocalDate(int year, int month, int day) {
   wchar_t buffer[128];
   const int n = GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &date, nullptr, buffer, 128, nullptr);
   if (n <= 1) return std::string();
-  return Narrow(buffer, n - 1);  // without the terminating zero
+  return win32::Utf8(std::wstring_view(buffer, n - 1));  // without the terminating zero
 }
 
 // The reading the user's own programs use for a typed date, in the user's
 // locale; a time of day typed with it is not a bare date.
 bool ReadLocalDate(const std::string& text, int& year, int& month, int& day) {
   if (!HasRegionalForm() || text.empty()) return false;
-  std::wstring wide = Wide(text);
+  std::wstring wide = win32::Wide(text);
   DATE value = 0;
   if (FAILED(VarDateFromStr(wide.data(), LOCALE_USER_DEFAULT, VAR_DATEVALUEONLY, &value))) return false;
   SYSTEMTIME date{};
