@@ -90,27 +90,32 @@ bool ParseOutgoingExchange(std::string_view fileText, OutgoingExchange& out, std
 
 size_t NeutraliseExchangeTags(std::string& value) {
   static constexpr std::array<std::string_view, 3> kNames = {"Originator", "Date", "Body"};
-  size_t broken = 0;
-  std::string out;
-  out.reserve(value.size());
-  for (size_t i = 0; i < value.size(); ++i) {
-    out.push_back(value[i]);
-    if (value[i] != '<') continue;
+  // Where a blank goes in: after the "<" of each exchange tag. Most values
+  // have none and are left untouched.
+  std::vector<size_t> cuts;
+  for (size_t i = value.find('<'); i != std::string::npos; i = value.find('<', i + 1)) {
     size_t p = i + 1;
     if (p < value.size() && value[p] == '/') ++p;
     for (std::string_view name : kNames) {
       if (value.compare(p, name.size(), name) != 0) continue;
       size_t q = p + name.size();
       while (q < value.size() && value[q] >= '0' && value[q] <= '9') ++q;
-      if (q < value.size() && value[q] == '>') {
-        out.push_back(' ');
-        ++broken;
-      }
+      if (q < value.size() && value[q] == '>') cuts.push_back(i + 1);
       break;
     }
   }
+  if (cuts.empty()) return 0;
+  std::string out;
+  out.reserve(value.size() + cuts.size());
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    out.append(value, from, cut - from);
+    out.push_back(' ');
+    from = cut;
+  }
+  out.append(value, from, std::string::npos);
   value.swap(out);
-  return broken;
+  return cuts.size();
 }
 
 std::string FormatIncomingExchange(const std::vector<ReplyRecord>& replies, size_t* neutralised) {

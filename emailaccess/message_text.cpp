@@ -112,13 +112,44 @@ void CollectBodyParts(GMimeObject* object, BodyParts& found, int depth) {
   if (!found.html && g_mime_content_type_is_type(type, "text", "html")) found.html = part;
 }
 
-std::string DecodedContent(GMimePart* part) {
+// The decoded bytes of a part. Content as the message carries it (7bit,
+// 8bit, binary) is a view of the parsed bytes; quoted-printable and base64
+// are decoded into `storage` in one step; anything else through GMime's
+// streams into `storage`.
+std::string_view DecodedContent(GMimePart* part, std::string& storage) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
-  if (!content) return std::string();
+  if (!content) return {};
+  GMimeStream* stream = g_mime_data_wrapper_get_stream(content);
+  const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+  if (stream && GMIME_IS_STREAM_MEM(stream) && GMIME_STREAM_MEM(stream)->buffer) {
+    // A part's stream is a window on the message's bytes.
+    const GByteArray* bytes = GMIME_STREAM_MEM(stream)->buffer;
+    const gint64 end = stream->bound_end < 0 ? gint64{bytes->len} : std::min<gint64>(stream->bound_end, bytes->len);
+    const gint64 start = std::clamp<gint64>(stream->bound_start, 0, end);
+    const std::string_view raw(reinterpret_cast<const char*>(bytes->data) + start, static_cast<size_t>(end - start));
+    switch (encoding) {
+      case GMIME_CONTENT_ENCODING_DEFAULT:
+      case GMIME_CONTENT_ENCODING_7BIT:
+      case GMIME_CONTENT_ENCODING_8BIT:
+      case GMIME_CONTENT_ENCODING_BINARY:
+        return raw;
+      case GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE:
+      case GMIME_CONTENT_ENCODING_BASE64: {
+        GMimeEncoding state;
+        g_mime_encoding_init_decode(&state, encoding);
+        storage.resize(g_mime_encoding_outlen(&state, raw.size()));
+        storage.resize(g_mime_encoding_step(&state, raw.data(), raw.size(), storage.data()));
+        return storage;
+      }
+      default:
+        break;
+    }
+  }
   GObjectPtr<GMimeStream> sink(g_mime_stream_mem_new());
   g_mime_data_wrapper_write_to_stream(content, sink.get());
-  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
-  return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
+  GByteArray* written = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
+  storage.assign(reinterpret_cast<const char*>(written->data), written->len);
+  return storage;
 }
 
 std::string ContentParameter(GMimePart* part, const char* name) {
@@ -211,23 +242,67 @@ std::string SubjectOf(GMimeMessage* message) {
 
 // The readable text of an HTML part, LF line breaks.
 std::string HtmlPartText(GMimePart* part) {
-  std::string raw = DecodedContent(part);
+  std::string storage;
+  const std::string_view raw = DecodedContent(part, storage);
   std::string charset = ContentParameter(part, "charset");
   if (charset.empty()) charset = MetaCharset(raw);
   return HtmlToText(CharsetToUtf8(raw, charset));
+}
+
+// Mail programs wrap plain text at 72 to 80 columns; a text with no line
+// that, with the first word of the next line, would pass this width has
+// not been wrapped by one, and its HTML is not read at all.
+constexpr size_t kNarrowestWrap = 64;
+
+size_t Columns(std::string_view text) {
+  // Characters, not bytes: UTF-8 continuation bytes take no column.
+  return static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// Whether the LF text may be the wrapped copy of an HTML alternative: a
+// break between two lines of the same quote depth that a mail program
+// wrapping at kNarrowestWrap or wider could have made.
+bool MayBeWrapped(std::string_view text) {
+  size_t before = std::string_view::npos;  // columns of the line before, when it has words
+  int beforeDepth = 0;
+  for (size_t pos = 0; pos <= text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    size_t at = 0;
+    int depth = 0;
+    while (at < line.size() && (line[at] == '>' || line[at] == ' ')) depth += line[at++] == '>';
+    const std::string_view content = line.substr(at);
+    const size_t word = content.find_first_of(" \t\r");
+    if (content.empty()) {
+      before = std::string_view::npos;
+      continue;
+    }
+    if (before != std::string_view::npos && depth == beforeDepth &&
+        before + 1 + Columns(content.substr(0, word)) > kNarrowestWrap) {
+      return true;
+    }
+    before = Columns(line);
+    beforeDepth = depth;
+  }
+  return false;
 }
 
 std::string BestPlainText(GMimeMessage* message) {
   BodyParts parts;
   CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
   if (parts.plain) {
-    std::string text = CharsetToUtf8(DecodedContent(parts.plain), ContentParameter(parts.plain, "charset"));
+    std::string storage;
+    std::string text = CharsetToUtf8(DecodedContent(parts.plain, storage), ContentParameter(parts.plain, "charset"));
     if (LowerTrimmed(ContentParameter(parts.plain, "format").c_str()) == "flowed") {
       text = UnflowText(CrlfToLf(text), LowerTrimmed(ContentParameter(parts.plain, "delsp").c_str()) == "yes");
     } else if (parts.html) {
       // A typed line the mail program wrapped would reach a stored answer
       // with a line break nobody typed.
-      text = RejoinWrappedLines(CrlfToLf(text), HtmlPartText(parts.html));
+      std::string lines = CrlfToLf(text);
+      if (MayBeWrapped(lines)) text = RejoinWrappedLines(lines, HtmlPartText(parts.html));
     }
     return CanonicalCrlf(text);
   }
@@ -255,6 +330,59 @@ std::string_view WithinPartLimit(std::string_view raw, bool& cut) {
   }
   return raw;
 }
+
+// One parser and one input stream for each thread, reused from message to
+// message: setting them up cost more than parsing a short reply. The stream
+// reads the caller's bytes where they are, through a byte array it does not
+// own that points at them (GMime only reads its input), so a message is not
+// copied before GMime reads it; the parts' contents are views of the same
+// stream. The message must be gone before the next one is parsed: Parse
+// hands it out owned by a MessageInPlace.
+class IncomingParser {
+ public:
+  IncomingParser() : m_stream(g_mime_stream_mem_new()), m_parser(g_mime_parser_new()) {
+    g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(m_stream.get()), &m_view);
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(m_stream.get()), FALSE);
+  }
+
+  GMimeMessage* Parse(std::string_view raw) {
+    m_view.data = reinterpret_cast<guint8*>(const_cast<char*>(raw.data()));
+    m_view.len = static_cast<guint>(raw.size());
+    // Back to the start of the new bytes, then the parser to the stream.
+    g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(m_stream.get()), &m_view);
+    g_mime_parser_init_with_stream(m_parser.get(), m_stream.get());
+    return g_mime_parser_construct_message(m_parser.get(), IncomingParserOptions());
+  }
+
+  // Forgets the caller's bytes once their message is gone.
+  void Release() {
+    m_view.data = nullptr;
+    m_view.len = 0;
+    g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(m_stream.get()), &m_view);
+  }
+
+ private:
+  GByteArray m_view{};
+  GObjectPtr<GMimeStream> m_stream;
+  GObjectPtr<GMimeParser> m_parser;
+};
+
+// The message of one Parse, dropped before its bytes are let go.
+class MessageInPlace {
+ public:
+  MessageInPlace(IncomingParser& parser, std::string_view raw) : m_parser(parser), m_message(parser.Parse(raw)) {}
+  ~MessageInPlace() {
+    m_message.reset();
+    m_parser.Release();
+  }
+  MessageInPlace(const MessageInPlace&) = delete;
+  MessageInPlace& operator=(const MessageInPlace&) = delete;
+  GMimeMessage* get() const { return m_message.get(); }
+
+ private:
+  IncomingParser& m_parser;
+  GObjectPtr<GMimeMessage> m_message;
+};
 
 }  // namespace
 
@@ -408,10 +536,9 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
   EnsureGMime();
   if (raw.size() > static_cast<size_t>(INT_MAX)) return result;
   const std::string_view read = WithinPartLimit(raw, result.partsCut);
-  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(read.data(), read.size()));
-  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), IncomingParserOptions()));
-  if (!message) return result;
+  static thread_local IncomingParser parser;
+  const MessageInPlace message(parser, read);
+  if (!message.get()) return result;
   result.parsed = true;
 
   result.subject = Utf8OrWindows1252(SubjectOf(message.get()));

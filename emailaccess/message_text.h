@@ -49,7 +49,10 @@ std::string UnflowText(std::string_view text, bool deleteSpace);
 // lines are joined with one blank (a continuation line loses its quote
 // marks). Any other difference (a word, a break only the HTML has, a blank
 // line the HTML lacks) means the text is not merely the HTML wrapped: it is
-// returned as it is. Input and output use LF.
+// returned as it is. Input and output use LF. ReadIncomingMessage reads the
+// HTML for it only when the text may have been wrapped: a line that, with
+// the first word of the next line of the same quote depth, passes 64
+// columns (mail programs wrap at 72 to 80).
 std::string RejoinWrappedLines(std::string_view text, std::string_view htmlText);
 
 }  // namespace emailaccess

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 
 namespace emailaccess {
 namespace {
@@ -51,9 +53,15 @@ bool IsWindows1252Label(const std::string& charset) {
 }  // namespace
 
 bool IsValidUtf8(std::string_view text) {
+  // Mail is mostly ASCII: that start is passed over eight bytes at a time.
+  size_t start = 0;
+  for (std::uint64_t word = 0; start + sizeof word <= text.size(); start += sizeof word) {
+    std::memcpy(&word, text.data() + start, sizeof word);
+    if (word & 0x8080808080808080ULL) break;
+  }
   // GLib refuses NUL bytes, but U+0000 is valid UTF-8: a stray NUL in a text
   // must not make the rest of it be read as Windows-1252.
-  for (size_t start = 0;;) {
+  for (;;) {
     const size_t nul = text.find('\0', start);
     const std::string_view piece = text.substr(start, nul == std::string_view::npos ? std::string_view::npos : nul - start);
     if (!g_utf8_validate_len(piece.data(), static_cast<gsize>(piece.size()), nullptr)) return false;
@@ -85,24 +93,28 @@ std::string Utf8OrWindows1252(std::string_view text) {
 std::string CanonicalCrlf(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16);
+  // Line by line: the text of a line goes over in one piece, and only a line
+  // with a CR inside is looked at byte by byte.
   for (size_t i = 0; i < text.size();) {
-    char c = text[i];
-    if (c == '\n') {
-      out += "\r\n";
-      ++i;
-    } else if (c == '\r') {
-      size_t end = i;
-      while (end < text.size() && text[end] == '\r') ++end;
-      if (end < text.size() && text[end] == '\n') {
-        out += "\r\n";
-        i = end + 1;
-      } else {
-        for (; i < end; ++i) out += "\r\n";
-      }
+    size_t lineEnd = text.find('\n', i);
+    const bool ended = lineEnd != std::string_view::npos;
+    if (!ended) lineEnd = text.size();
+    size_t crs = lineEnd;  // CRs before the LF belong to it
+    while (ended && crs > i && text[crs - 1] == '\r') --crs;
+    const std::string_view line = text.substr(i, crs - i);
+    if (line.find('\r') == std::string_view::npos) {
+      out.append(line);
     } else {
-      out.push_back(c);
-      ++i;
+      for (char c : line) {
+        if (c == '\r') {
+          out += "\r\n";
+        } else {
+          out.push_back(c);
+        }
+      }
     }
+    if (ended) out += "\r\n";
+    i = ended ? lineEnd + 1 : text.size();
   }
   return out;
 }
@@ -124,9 +136,14 @@ std::string SingleLine(std::string_view text) {
 std::string CrlfToLf(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out.push_back(text[i]);
+  for (size_t i = 0; i < text.size();) {
+    const size_t cr = text.find("\r\n", i);
+    if (cr == std::string_view::npos) {
+      out.append(text.substr(i));
+      break;
+    }
+    out.append(text.substr(i, cr - i));
+    i = cr + 1;  // the LF stays
   }
   return out;
 }

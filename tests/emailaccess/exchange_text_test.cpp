@@ -18,6 +18,7 @@ TEST(CanonicalCrlf, EveryKindOfBreakBecomesOneCrlf) {
       {"a\r\r\r\nb", "a\r\nb"},    {"a\rb", "a\r\nb"},         {"a\r\rb", "a\r\n\r\nb"},
       {"a\n\nb", "a\r\n\r\nb"},    {"\n", "\r\n"},             {"a\r", "a\r\n"},
       {"", ""},                    {"no breaks", "no breaks"},
+      {"a\rb\r\r\nc\n", "a\r\nb\r\nc\r\n"},  {"a\r\r", "a\r\n\r\n"},  {"\r\n\r", "\r\n\r\n"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Visible(CanonicalCrlf(in)), Visible(out)) << Visible(in);
 }

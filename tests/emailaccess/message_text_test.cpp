@@ -140,6 +140,42 @@ INSTANTIATE_TEST_SUITE_P(
                  Mail("Content-Type: text/plain; format=flowed; delsp=yes\n", "long wo \nrd and more\n"),
                  "long word and more\r\n"}));
 
+// A text and its HTML alternative, the text with the line breaks given.
+std::string Alternative(const std::string& text, const std::string& html) {
+  return Mail("From: a@example.org\nContent-Type: multipart/alternative; boundary=x\n",
+              "--x\nContent-Type: text/plain; charset=utf-8\n\n" + text +
+                  "\n--x\nContent-Type: text/html; charset=utf-8\n\n<p>" + html + "</p>\n--x--\n");
+}
+
+const std::string k60(60, 'w');                  // a word of 60 columns
+const std::string kUmlauts60 = [] {              // 60 columns in 120 bytes
+  std::string s;
+  for (int i = 0; i < 60; ++i) s += "\xC3\xA4";
+  return s;
+}();
+
+// The HTML is read for the wrapped-lines check only where a mail program
+// wrapping at 64 columns or more could have broken the line.
+INSTANTIATE_TEST_SUITE_P(
+    WrapWidth, BestTextTest,
+    ::testing::Values(
+        BodyCase{"wrapped at 76: rejoined",
+                 Alternative("Saturday mornings work best for our family, after ten, and we could bring\nfriends",
+                             "Saturday mornings work best for our family, after ten, and we could bring friends"),
+                 "Saturday mornings work best for our family, after ten, and we could bring friends"},
+        BodyCase{"quoted and wrapped: rejoined at its depth",
+                 Alternative("> " + k60 + " abc\n> def", k60 + " abc def"), "> " + k60 + " abc def"},
+        BodyCase{"a short line: no mail program broke it",
+                 Alternative("could be\nhappier!", "could be happier!"), "could be\r\nhappier!"},
+        BodyCase{"64 columns with the next word: too short",
+                 Alternative(k60 + "\nabc", k60 + " abc"), k60 + "\r\nabc"},
+        BodyCase{"65 columns with the next word: rejoined",
+                 Alternative(k60 + "\nabcd", k60 + " abcd"), k60 + " abcd"},
+        BodyCase{"columns are characters, not bytes",
+                 Alternative(kUmlauts60 + "\nabc", kUmlauts60 + " abc"), kUmlauts60 + "\r\nabc"},
+        BodyCase{"a change of quote depth is no wrap",
+                 Alternative("> " + k60 + " abc\ndef", k60 + " abc def"), "> " + k60 + " abc\r\ndef"}));
+
 struct FlowCase {
   const char* in;
   bool delsp;

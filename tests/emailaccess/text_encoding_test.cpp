@@ -25,6 +25,12 @@ TEST(IsValidUtf8, NulBytesAreValidAndDoNotHideBrokenSequences) {
       {"\xC3\0\xBC"s, false},  // a sequence cut by the NUL
       {"ok\0\xFF"s, false},
       {"\xFF\0ok"s, false},
+      // Past the first eight bytes, and across their end.
+      {"abcdefgh\xFF"s, false},
+      {"abcdefg\xC3\xBC and more text"s, true},
+      {"abcdefghijklmno\xC3"s, false},
+      {"12345678\0\xE2\x82\xAC"s, true},
+      {"12345678\0\xE2\x82"s, false},
   };
   for (const Case& c : cases) EXPECT_EQ(emailaccess::IsValidUtf8(c.text), c.valid) << testing::PrintToString(c.text);
 }
