@@ -185,6 +185,13 @@ class FetchValues {
   bool m_literalTaken = false;
 };
 
+// "<tag> OK ...", without its line end.
+bool IsTaggedOk(std::string_view line) {
+  const size_t blank = line.find(' ');
+  return !line.empty() && line[0] != '*' && line[0] != '+' && blank != std::string_view::npos &&
+         StartsWithWord(line.substr(blank + 1), "OK");
+}
+
 // The UID and text of a "* n FETCH (UID u BODY[] {size} ...)" response.
 std::optional<FetchedMessage> ReadFetchedMessage(const std::vector<ResponsePart>& parts) {
   using Kind = FetchValues::Kind;
@@ -370,15 +377,19 @@ std::optional<std::vector<FetchedMessage>> ParseFetchedMessages(std::string_view
       pos += literal->second;
     }
     const std::string_view first = parts.front().text;
-    const size_t blank = first.find(' ');
-    endsTagged = parts.size() == 1 && !first.empty() && first[0] != '*' && first[0] != '+' &&
-                 blank != std::string_view::npos && StartsWithWord(first.substr(blank + 1), "OK");
+    endsTagged = parts.size() == 1 && IsTaggedOk(first);
     if (StartsWithWord(first, "*")) {
       if (std::optional<FetchedMessage> message = ReadFetchedMessage(parts)) messages.push_back(std::move(*message));
     }
   }
   if (!endsTagged) return std::nullopt;
   return messages;
+}
+
+bool ImapTaggedOk(std::string_view answer) {
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.remove_suffix(1);
+  const size_t lineStart = answer.rfind('\n');
+  return IsTaggedOk(lineStart == std::string_view::npos ? answer : answer.substr(lineStart + 1));
 }
 
 std::optional<size_t> ImapAnswerEnd(std::string_view received, std::string_view tag, size_t& from) {

@@ -70,6 +70,10 @@ struct FetchedMessage {
 // FETCH responses without UID or text are left out.
 std::optional<std::vector<FetchedMessage>> ParseFetchedMessages(std::string_view transcript);
 
+// Whether the last line of a whole answer (as ImapAnswerEnd cuts it), its
+// tagged line, says OK.
+bool ImapTaggedOk(std::string_view answer);
+
 // Where the answer to the command tagged `tag` ends in `received`: just
 // after the LF of the line "<tag> ...", found only where a response starts,
 // each literal being skipped by the length it announces, so that a message

@@ -37,6 +37,10 @@ std::string Quoted(const std::string& folder) {
 // a few dozen lines per command stay far below it.
 constexpr size_t kUidsPerCommand = 50;
 
+// The flags, sizes and arrival times of as many messages in one command on
+// the reading connection (some 100 bytes of answer each).
+constexpr size_t kDetailsPerCommand = 1000;
+
 // Messages read in one command, together at most this size (a larger one
 // is read on its own): enough to make the round trips vanish, little memory.
 constexpr std::uint64_t kBytesPerFetch = 1024 * 1024;
@@ -61,6 +65,19 @@ std::string MessageIdOf(std::string_view header) {
   }
   return std::string();
 }
+
+// A connection that broke off inside an exchange; Fetch opens a new one.
+struct ConnectionLost {
+  std::string why;
+};
+
+// The last line of an answer, for the log.
+std::string LastLine(std::string_view answer) {
+  std::string said(answer.substr(answer.rfind('\n', answer.size() - 2) + 1));
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+  return said;
+}
+
 
 }  // namespace
 
@@ -87,6 +104,10 @@ ImapReader::~ImapReader() {
 
 void ImapReader::Close() {
   m_open = false;
+  m_ahead.reset();
+  m_received.clear();
+  m_used = 0;
+  m_answerEnd = 0;
   m_session.DropConnection();
 }
 
@@ -96,11 +117,10 @@ void ImapReader::Open() {
     curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
   });
   m_open = true;
-  const std::string answer = Exchange("EXAMINE " + m_quotedMailbox);
+  const std::string_view answer = Exchange("EXAMINE " + m_quotedMailbox);
   m_uidValidity = ParseResponseCode(answer, "UIDVALIDITY").value_or(0);
   if (m_uidValidity == 0) {
-    std::string said = answer.substr(answer.rfind('\n', answer.size() - 2) + 1);
-    while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+    const std::string said = LastLine(answer);
     Close();
     throw TransportError(m_session.name() + ": cannot open the mailbox to read it; the server said: " + said, false,
                          FailureScope::Connection);
@@ -118,16 +138,7 @@ bool ImapReader::Wait(bool forWriting) {
   return curl_multi_wait(static_cast<CURLM*>(m_waiter), &wanted, 1, ms, &ready) == CURLM_OK && ready > 0;
 }
 
-namespace {
-
-// A connection that broke off inside an exchange; Fetch opens a new one.
-struct ConnectionLost {
-  std::string why;
-};
-
-}  // namespace
-
-std::string ImapReader::Exchange(const std::string& command) {
+std::string ImapReader::Send(const std::string& command) {
   const std::string tag = "L" + std::to_string(++m_tag);
   const std::string line = tag + " " + command + "\r\n";
   for (size_t sent = 0; sent < line.size();) {
@@ -140,24 +151,78 @@ std::string ImapReader::Exchange(const std::string& command) {
     if (code != CURLE_OK) throw ConnectionLost{curl_easy_strerror(code)};
     sent += n;
   }
-  std::string answer;
+  return tag;
+}
+
+std::string_view ImapReader::Receive(const std::string& tag) {
+  // What the last answer left over (the start of this one) moves to the front.
+  m_received.erase(0, m_answerEnd);
+  m_used -= m_answerEnd;
+  m_answerEnd = 0;
   size_t scanned = 0;
-  std::vector<char> buffer(kReceiveBytes);
   for (;;) {
+    if (const std::optional<size_t> end = ImapAnswerEnd(std::string_view(m_received.data(), m_used), tag, scanned)) {
+      m_answerEnd = *end;
+      return std::string_view(m_received.data(), m_answerEnd);
+    }
+    // The socket's bytes go straight into the buffer, which grows by
+    // doubling and is never cleared, so each byte is written once.
+    if (m_received.size() < m_used + kReceiveBytes) m_received.resize(std::max(m_received.size() * 2, m_used + kReceiveBytes));
     size_t n = 0;
-    const CURLcode code = curl_easy_recv(m_session.handle(), buffer.data(), buffer.size(), &n);
+    const CURLcode code = curl_easy_recv(m_session.handle(), m_received.data() + m_used, m_received.size() - m_used, &n);
     if (code == CURLE_AGAIN) {
       if (!Wait(false)) throw ConnectionLost{"no answer for " + std::to_string(m_network.timeoutSeconds) + " s"};
       continue;
     }
     if (code != CURLE_OK) throw ConnectionLost{curl_easy_strerror(code)};
     if (n == 0) throw ConnectionLost{"the server closed the connection"};
-    answer.append(buffer.data(), n);
-    if (const std::optional<size_t> end = ImapAnswerEnd(answer, tag, scanned)) {
-      // Nothing follows an answer unasked but untagged news, which the next
-      // answer starts with and its reading passes over.
-      answer.resize(*end);
-      return answer;
+    m_used += n;
+  }
+}
+
+std::string_view ImapReader::Exchange(const std::string& command) {
+  SettleAhead();
+  return Receive(Send(command));
+}
+
+void ImapReader::SettleAhead() {
+  if (!m_ahead) return;
+  const std::string tag = m_ahead->tag;
+  m_ahead.reset();
+  Receive(tag);  // asked for, no longer wanted
+}
+
+void ImapReader::FetchLater(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity) {
+  if (!m_open || m_uidValidity != uidValidity || sortedUids.empty()) return;
+  const std::string set = ImapUidSet(sortedUids);
+  if (m_ahead && m_ahead->set == set) return;
+  try {
+    SettleAhead();
+    ++m_commands;
+    m_ahead = Ahead{Send("UID FETCH " + set + " BODY.PEEK[]"), set};
+  } catch (const ConnectionLost&) {
+    // Fetch opens the connection again when the messages are wanted.
+    Close();
+  }
+}
+
+template <typename Work>
+auto ImapReader::Retrying(const std::string& what, Work work) -> decltype(work()) {
+  int waitMs = m_network.retryWaitMs;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      if (!m_open) Open();
+      return work();
+    } catch (const ConnectionLost& lost) {
+      Close();
+      if (attempt >= m_network.retries) {
+        throw TransportError(m_session.name() + ": " + what + " failed, server out of reach: " + lost.why, true,
+                             FailureScope::Connection);
+      }
+      m_log.Info(m_session.name() + ": " + what + " failed for now (" + lost.why + "), trying again in " +
+                 std::to_string(waitMs) + " ms");
+      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+      waitMs *= 2;
     }
   }
 }
@@ -165,33 +230,38 @@ std::string ImapReader::Exchange(const std::string& command) {
 std::vector<FetchedMessage> ImapReader::Fetch(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity,
                                               const std::string& section) {
   const std::string set = ImapUidSet(sortedUids);
-  int waitMs = m_network.retryWaitMs;
-  for (int attempt = 0;; ++attempt) {
-    try {
-      if (!m_open) Open();
-      if (m_uidValidity != uidValidity) return {};
+  return Retrying("fetching UID " + set, [&]() -> std::vector<FetchedMessage> {
+    if (m_uidValidity != uidValidity) return {};
+    std::string_view answer;
+    if (m_ahead && section.empty() && m_ahead->set == set) {
+      const std::string tag = m_ahead->tag;
+      m_ahead.reset();
+      answer = Receive(tag);
+    } else {
       ++m_commands;
-      const std::string answer = Exchange("UID FETCH " + set + " BODY.PEEK[" + section + "]");
-      std::optional<std::vector<FetchedMessage>> messages = ParseFetchedMessages(answer);
-      if (!messages) {
-        std::string said = answer.substr(answer.rfind('\n', answer.size() - 2) + 1);
-        while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
-        throw TransportError(m_session.name() + ": fetching UID " + set + " was refused; the server said: " + said,
-                             false);
-      }
-      return std::move(*messages);
-    } catch (const ConnectionLost& lost) {
-      Close();
-      if (attempt >= m_network.retries) {
-        throw TransportError(m_session.name() + ": fetching UID " + set + " failed, server out of reach: " + lost.why,
-                             true, FailureScope::Connection);
-      }
-      m_log.Info(m_session.name() + ": fetching UID " + set + " failed for now (" + lost.why + "), trying again in " +
-                 std::to_string(waitMs) + " ms");
-      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-      waitMs *= 2;
+      answer = Exchange("UID FETCH " + set + " BODY.PEEK[" + section + "]");
     }
-  }
+    std::optional<std::vector<FetchedMessage>> messages = ParseFetchedMessages(answer);
+    if (!messages) {
+      throw TransportError(
+          m_session.name() + ": fetching UID " + set + " was refused; the server said: " + LastLine(answer), false);
+    }
+    return std::move(*messages);
+  });
+}
+
+std::vector<FetchedFlags> ImapReader::Details(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity) {
+  const std::string set = ImapUidSet(sortedUids);
+  return Retrying("reading the flags of UID " + set, [&]() -> std::vector<FetchedFlags> {
+    if (m_uidValidity != uidValidity) return {};
+    const std::string_view answer = Exchange("UID FETCH " + set + " (UID FLAGS INTERNALDATE RFC822.SIZE)");
+    if (!ImapTaggedOk(answer)) {
+      throw TransportError(m_session.name() + ": reading the flags of UID " + set + " was refused; the server said: " +
+                               LastLine(answer),
+                           false);
+    }
+    return ParseFetchResponse(answer);
+  });
 }
 
 ImapStore::ImapStore(const Config& config, EventLog& log)
@@ -265,16 +335,22 @@ ImapReader& ImapStore::Reader() {
   return *m_reader;
 }
 
-void ImapStore::FetchAhead(std::uint32_t uid) {
-  std::vector<std::uint32_t> batch;
+std::vector<std::uint32_t>::const_iterator ImapStore::NextBatch(std::vector<std::uint32_t>::const_iterator from,
+                                                                 std::vector<std::uint32_t>& batch) const {
   std::uint64_t bytes = 0;
-  for (auto next = std::find(m_listed.begin(), m_listed.end(), uid); next != m_listed.end(); ++next) {
-    if (!Batchable(*next)) continue;
-    const std::uint64_t size = m_sizes.at(*next);
+  for (; from != m_listed.end(); ++from) {
+    if (!Batchable(*from)) continue;
+    const std::uint64_t size = m_sizes.at(*from);
     if (bytes + size > kBytesPerFetch || batch.size() >= kMessagesPerFetch) break;
-    batch.push_back(*next);
+    batch.push_back(*from);
     bytes += size;
   }
+  return from;
+}
+
+void ImapStore::FetchAhead(std::uint32_t uid) {
+  std::vector<std::uint32_t> batch;
+  const auto rest = NextBatch(std::find(m_listed.begin(), m_listed.end(), uid), batch);
   if (batch.empty() || batch.front() != uid) return;
   std::sort(batch.begin(), batch.end());
   m_prefetched.clear();
@@ -299,6 +375,11 @@ void ImapStore::FetchAhead(std::uint32_t uid) {
       m_prefetched[message.uid] = std::move(message.text);
     }
   }
+  // The server sends the next batch while this one is being read.
+  std::vector<std::uint32_t> next;
+  NextBatch(rest, next);
+  std::sort(next.begin(), next.end());
+  Reader().FetchLater(next, m_listedValidity);
 }
 
 std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
@@ -317,12 +398,13 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   std::sort(uids.begin(), uids.end());
   uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
 
+  // The details come over the reading connection, which reads answers of
+  // any length itself, many UIDs to a command.
   std::map<std::uint32_t, FetchedFlags> details;
-  for (size_t i = 0; i < uids.size(); i += kUidsPerCommand) {
-    const std::vector<std::uint32_t> chunk(uids.begin() + i, uids.begin() + std::min(uids.size(), i + kUidsPerCommand));
-    const CurlResult fetched = Command("reading flags in " + m_settings.mailbox,
-                                       "UID FETCH " + ImapUidSet(chunk) + " (UID FLAGS INTERNALDATE RFC822.SIZE)", true);
-    for (const FetchedFlags& entry : ParseFetchResponse(fetched.body)) details[entry.uid] = entry;
+  for (size_t i = 0; i < uids.size(); i += kDetailsPerCommand) {
+    const std::vector<std::uint32_t> chunk(uids.begin() + i,
+                                           uids.begin() + std::min(uids.size(), i + kDetailsPerCommand));
+    for (const FetchedFlags& entry : Reader().Details(chunk, m_listedValidity)) details[entry.uid] = entry;
   }
   // UIDs grow with every message that arrives: their order is the order of
   // arrival. A message expunged meanwhile has no details and is left out.

@@ -18,8 +18,10 @@
 // message line that looks like the command's end can cut an answer short.
 // A round trip per message would cost more than the message, so a message
 // about to be read is fetched together with those listed after it, up to
-// kBytesPerFetch in one command. Only moving a message (once its reply has
-// been consumed) marks it read.
+// kBytesPerFetch in one command; as soon as one batch has arrived the next
+// is asked for, so that the server sends it while the caller reads the
+// messages of the first. Only moving a message (once its reply has been
+// consumed) marks it read.
 //
 // Moves use UID MOVE, or UID COPY, \Deleted and UID EXPUNGE on servers
 // without MOVE. A COPY whose answer was lost is not repeated blindly: the
@@ -42,6 +44,9 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace emailaccess {
 
@@ -63,14 +68,36 @@ class ImapReader {
   // (message) with the server's line.
   std::vector<FetchedMessage> Fetch(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity,
                                     const std::string& section = "");
+  // The flags, sizes and arrival times of `sortedUids` under `uidValidity`
+  // (none when the mailbox now has another); failures as Fetch.
+  std::vector<FetchedFlags> Details(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity);
+  // Asks for the texts of `sortedUids` now, without waiting for them: the
+  // server sends them while the caller works, and the Fetch of the same
+  // UIDs that follows reads them. Any other command first reads (and drops)
+  // what was asked for. Does nothing when the connection is not open or the
+  // mailbox has another UIDVALIDITY; a connection lost here is opened again
+  // by that Fetch.
+  void FetchLater(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity);
   // FETCH commands sent so far.
   int commands() const { return m_commands; }
 
  private:
   void Open();
   void Close();
-  // Sends one tagged command and returns the whole answer, its tagged line last.
-  std::string Exchange(const std::string& command);
+  // Sends one tagged command; returns its tag.
+  std::string Send(const std::string& command);
+  // The whole answer to the command tagged `tag`, its tagged line last; it
+  // stays valid until the next call.
+  std::string_view Receive(const std::string& tag);
+  // Sends one tagged command and returns the whole answer (as Receive).
+  std::string_view Exchange(const std::string& command);
+  // Reads the answer to a FetchLater nobody fetched.
+  void SettleAhead();
+  // Runs `work` on an open connection; a connection lost meanwhile is opened
+  // again a few times, with growing waits, then TransportError (connection,
+  // temporary) names `what`.
+  template <typename Work>
+  auto Retrying(const std::string& what, Work work) -> decltype(work());
   // Waits until the connection can be read (or written); false after the time limit.
   bool Wait(bool forWriting);
 
@@ -84,6 +111,14 @@ class ImapReader {
   std::uint32_t m_uidValidity = 0;
   unsigned m_tag = 0;
   int m_commands = 0;
+  struct Ahead {
+    std::string tag;
+    std::string set;  // UIDs asked for, as sent
+  };
+  std::optional<Ahead> m_ahead;  // a FETCH sent whose answer is not read yet
+  std::string m_received;        // bytes from the server; m_used of them are valid
+  size_t m_used = 0;
+  size_t m_answerEnd = 0;        // where the answer Receive returned last ends
 };
 
 class ImapStore : public IMailStore {
@@ -115,7 +150,12 @@ class ImapStore : public IMailStore {
   ImapReader& Reader();
   // Fetches `uid` and the messages listed after it in one command into
   // m_prefetched; leaves them to be fetched singly when the server refuses.
+  // The batch after it is asked for at once (ImapReader::FetchLater).
   void FetchAhead(std::uint32_t uid);
+  // Fills `batch` (in listing order) with the batchable messages listed from
+  // `from` on, up to the limits of one command; returns where it stopped.
+  std::vector<std::uint32_t>::const_iterator NextBatch(std::vector<std::uint32_t>::const_iterator from,
+                                                       std::vector<std::uint32_t>& batch) const;
   // Whether `uid` of the listing may go into such a batch.
   bool Batchable(std::uint32_t uid) const;
   bool FolderExists(const std::string& folder);

@@ -101,6 +101,23 @@ TEST(ImapResponses, FetchGivesTheSizeWhenAsked) {
   EXPECT_EQ(fetched[2].size, 0u) << "not a size";
 }
 
+// A whole answer counts as done only when its tagged line says OK; the
+// same words inside the answer's untagged lines do not count.
+TEST(ImapResponses, OnlyATaggedOkLastLineIsSuccess) {
+  const std::pair<const char*, bool> cases[] = {
+      {"* 1 FETCH (UID 7 FLAGS ())\r\nL3 OK done\r\n", true},
+      {"L3 ok\r\n", true},
+      {"L3 OK", true},
+      {"* OK still going\r\nL3 NO no such message\r\n", false},
+      {"L3 OK earlier\r\nL4 BAD syntax\r\n", false},
+      {"* OK untagged only\r\n", false},
+      {"+ OK\r\n", false},
+      {"L3 OKAY\r\n", false},
+      {"", false},
+  };
+  for (const auto& [answer, ok] : cases) EXPECT_EQ(emailaccess::ImapTaggedOk(answer), ok) << answer;
+}
+
 // Answers to "UID FETCH <set> BODY.PEEK[]" as libcurl passes them on, line
 // by line, with what must come of them.
 TEST(ImapResponses, FetchedMessagesAreReadByTheirLiteralsAndOnlyFromAWholeAnswer) {

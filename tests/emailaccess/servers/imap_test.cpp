@@ -219,6 +219,36 @@ TEST_F(ImapTest, ACutReadIsMadeAgainAndEveryReplyStaysUnread) {
   EXPECT_EQ(Unread(m_servers->Messages("INBOX", true)), 3);
 }
 
+// The next batch is asked for while one is being read. A connection cut
+// wherever a batch's answer is on its way, the first or one asked for
+// ahead, costs that batch one more command on a new connection; nothing is
+// lost, doubled, reordered or marked read.
+TEST_F(ImapTest, ACutWhileTheNextBatchIsOnItsWayLosesNothing) {
+  Configure(ClientOptions{.throughProxy = true});
+  for (int n = 1; n <= 250; ++n) {
+    m_servers->Deliver("INBOX", ReplyText("m" + std::to_string(n) + "@example.org", "Re: Corvane Survey",
+                                          Answer(std::to_string(n))));
+  }
+  // A hundred messages to a command: 1:100, 101:200 and 201:250.
+  const char* const cuts[] = {"UID FETCH 1:100 BODY", "UID FETCH 101:200 BODY", "UID FETCH 201:250 BODY"};
+  int run = 0;
+  for (const char* cut : cuts) {
+    m_servers->Command(std::string("cut-after ") + cut);
+    const std::string exchange = Fetch("s" + std::to_string(++run) + ".tmp");
+    const std::vector<std::string> originators = Originators(exchange);
+    ASSERT_EQ(originators.size(), 250u) << cut << "\n" << Log();
+    for (int n : {1, 100, 101, 200, 201, 250}) EXPECT_EQ(originators[n - 1], "m" + std::to_string(n) + "@example.org") << cut;
+    EXPECT_TRUE(Holds(exchange, "<Body250>My answer:\r\n<answer1>250</answer1>\r\n</Body250>")) << cut;
+    EXPECT_EQ(JsonValue(m_servers->Command("stats"), "cuts"), std::to_string(run)) << cut;
+  }
+  const std::string log = Log();
+  for (const char* set : {"1:100", "101:200", "201:250"}) {
+    EXPECT_TRUE(Holds(log, std::string("fetching UID ") + set + " failed for now")) << log;
+  }
+  EXPECT_TRUE(Holds(log, "read 250 message(s) with 4 FETCH command(s), 0 of them on their own")) << log;
+  EXPECT_EQ(Unread(m_servers->Messages("INBOX", true)), 250);
+}
+
 // Without MOVE, filing takes three commands. The answer to UID COPY, then
 // the one to \Deleted, is lost after the server carried it out, with no
 // retry within the run: the next runs neither copy a second time nor leave
