@@ -8,12 +8,17 @@
 #            more against smtp-source with Postfix's smtp-sink as the server;
 #   fetching 2,000 and 5,000 replies (FETCH_COUNTS) of some 3.6 KB over IMAP
 #            (implicit TLS), against mbsync (isync) pulling the same mailbox
-#            into a local Maildir; with BEFORE_BUILD, a second LVEmailAccess
-#            (an earlier build) in the same rounds;
+#            into a local Maildir (with its default fsync and with FSync no)
+#            and a download-only reader (imap_download.py: the same commands,
+#            the texts written to a file unread, the protocol's ceiling);
+#            with BEFORE_BUILD, a second LVEmailAccess (an earlier build) in
+#            the same rounds; each run also with the server's share, from
+#            the time stamps of Dovecot's raw log;
 #   mixed    MIXED_COUNT (default 2000) replies of 4 to 130 KB, the same way,
 #            counting from Dovecot's raw log of every session the batch
 #            fetches (many messages to a command), the single fetches and the
-#            logins of each LVEmailAccess run (mbsync's logins beside them).
+#            logins of each LVEmailAccess run (the others' logins beside them).
+#   CALLGRIND=1 counts instructions per reply instead (see below).
 #
 # The servers are the ones the tests use (tests/emailaccess/servers/
 # mail_servers.py: Dovecot, and an aiosmtpd submission server with a third
@@ -311,7 +316,7 @@ configure "smtp://127.0.0.1:$smtp" yes church
 [ -z "$before_build" ] || cp "$work/bin/LVEmailAccess.conf" "$work/before/"
 fetch_lvemailaccess() {  # fetch_lvemailaccess FOLDER N -> seconds
   fresh_mailbox "$2"
-  rm -f "$1/in.tmp" "$1/LVEmailAccess.state" "$1/LVEmailAccess.log"
+  rm -f "$1/in.tmp" "$1/LVEmailAccess.state" "$1/LVEmailAccess.log" "$rawlog"/*
   local start end unread
   start=$(now)
   "$1/LVEmailAccess" 4 "$1/in.tmp" "Corvane Survey" 0 >/dev/null
@@ -353,7 +358,7 @@ RC
 { echo "FSync no"; cat "$work/mbsyncrc"; } > "$work/mbsyncrc-nofsync"
 fetch_mbsync() {  # fetch_mbsync N [CONFIG] -> seconds
   fresh_mailbox "$1"
-  rm -rf "$work/mbsync"
+  rm -rf "$work/mbsync" "$rawlog"/*
   mkdir "$work/mbsync"
   local start end
   start=$(now)
@@ -364,50 +369,8 @@ fetch_mbsync() {  # fetch_mbsync N [CONFIG] -> seconds
   elapsed "$start" "$end"
 }
 
-fresh_mailbox 1
-reply_size=$(stat -c %s "$(find "$maildir/new" -type f | head -n 1)")
-warm=0
-for n in $fetch_counts; do
-  if [ "$warm" = 0 ]; then  # warm-up: the programs and libraries into memory
-    fetch_lvemailaccess "$work/bin" "$n" >/dev/null
-    fetch_mbsync "$n" >/dev/null
-    warm=1
-  fi
-  ours=() theirs=() before=() nofsync=()
-  for ((r = 1; r <= runs; r++)); do
-    ours+=("$(fetch_lvemailaccess "$work/bin" "$n")")
-    theirs+=("$(fetch_mbsync "$n")")
-    nofsync+=("$(fetch_mbsync "$n" "$work/mbsyncrc-nofsync")")
-    [ -z "$before_build" ] || before+=("$(fetch_lvemailaccess "$work/before" "$n")")
-  done
-  t_fetch=$(median "${ours[@]}")
-  t_mbsync=$(median "${theirs[@]}")
-  printf '\n%-44s %9s  %s\n' "fetching $n replies of $reply_size bytes (imaps)" "median s" "each run (mailbox fresh before each)"
-  printf '%-44s %9s  %s\n' "LVEmailAccess operation 4" "$t_fetch" "${ours[*]}"
-  if [ -n "$before_build" ]; then
-    t_before=$(median "${before[@]}")
-    printf '%-44s %9s  %s\n' "LVEmailAccess operation 4 of BEFORE_BUILD" "$t_before" "${before[*]}"
-  fi
-  printf '%-44s %9s  %s\n' "mbsync pull" "$t_mbsync" "${theirs[*]}"
-  t_nofsync=$(median "${nofsync[@]}")
-  printf '%-44s %9s  %s\n' "mbsync pull, FSync no (for reference)" "$t_nofsync" "${nofsync[*]}"
-  per_round=()
-  for ((r = 0; r < runs; r++)); do per_round+=("$(ratio "${ours[$r]}" "${theirs[$r]}")"); done
-  echo "LVEmailAccess time / mbsync time: $(ratio "$t_fetch" "$t_mbsync") (each round: ${per_round[*]})   (target <= 0.5)"
-  echo "LVEmailAccess time / mbsync time without fsync: $(ratio "$t_fetch" "$t_nofsync")"
-  if [ -n "$before_build" ]; then
-    echo "BEFORE_BUILD time / mbsync time: $(ratio "$t_before" "$t_mbsync"); LVEmailAccess / BEFORE_BUILD: $(ratio "$t_fetch" "$t_before")"
-  fi
-  echo "every reply was still unread after each LVEmailAccess run"
-done
-
-# ---- mixed sizes -----------------------------------------------------------
 # Replies of 4 to 130 KB, as long comments, pasted text and signatures with
-# images make them. Each LVEmailAccess run is counted from Dovecot's raw log:
-# FETCH commands naming more than one UID (batches), those that failed (the
-# server refused them, or the client dropped the connection after sending
-# one, as libcurl does when an answer passes its header limit: the session's
-# last command), single fetches, and logins.
+# images make them (the mixed round below).
 mixed_mailbox() {  # mixed_mailbox N
   fresh_mailbox 0
   /usr/bin/python3 - "$maildir" "$1" "$uid" "$gid" <<'PY'
@@ -429,6 +392,157 @@ for n in range(1, count + 1):
     os.chown(os.path.join(maildir, "new", name), uid, gid)
 PY
 }
+
+fresh_mailbox 1
+reply_size=$(stat -c %s "$(find "$maildir/new" -type f | head -n 1)")
+
+# ---- instructions per reply ------------------------------------------------
+# With CALLGRIND=1 each LVEmailAccess fetches CALLGRIND_COUNT (default 500)
+# small replies and CALLGRIND_MIXED (default 200) mixed ones once under
+# callgrind instead of the timed rounds: the whole run's instructions per
+# reply (and per KB of mail), the same on every machine however busy.
+# CALLGRIND_DIR keeps the profiles for callgrind_annotate.
+callgrind_fetch() {  # callgrind_fetch FOLDER REPLIES NAME -> instructions
+  rm -f "$1/in.tmp" "$1/LVEmailAccess.state" "$1/LVEmailAccess.log"
+  local out="${CALLGRIND_DIR:-$work}/callgrind.$3"
+  valgrind --tool=callgrind --callgrind-out-file="$out" --log-file="$work/callgrind.log" \
+    "$1/LVEmailAccess" 4 "$1/in.tmp" "Corvane Survey" 0 >/dev/null
+  [ "$(grep -c "^<Originator[0-9]*>" "$1/in.tmp")" -eq "$2" ] ||
+    { echo "LVEmailAccess in $1 did not fetch $2 replies under callgrind" >&2; exit 1; }
+  awk '/^(summary|totals):/ { print $2; exit }' "$out"
+}
+if [ "${CALLGRIND:-0}" = "1" ]; then
+  "$source_dir/scripts/bootstrap.sh" --install valgrind
+  small=${CALLGRIND_COUNT:-500} mixed=${CALLGRIND_MIXED:-200}
+  [ -z "${CALLGRIND_DIR:-}" ] || mkdir -p "$CALLGRIND_DIR"
+  printf '\n%-34s %14s %14s %14s\n' "instructions (callgrind)" "whole run" "per reply" "per KB"
+  for side in after before; do
+    folder=$work/bin
+    if [ "$side" = before ]; then
+      [ -n "$before_build" ] || continue
+      folder=$work/before
+    fi
+    fresh_mailbox "$small"
+    bytes=$(du -sb "$maildir/new" | awk '{ print $1 }')
+    ir=$(callgrind_fetch "$folder" "$small" "$side.small")
+    printf '%-34s %14s %14s %14s\n' "$side: $small replies of $reply_size bytes" "$ir" \
+      "$((ir / small))" "$((ir * 1024 / bytes))"
+    mixed_mailbox "$mixed"
+    bytes=$(du -sb "$maildir/new" | awk '{ print $1 }')
+    ir=$(callgrind_fetch "$folder" "$mixed" "$side.mixed")
+    printf '%-34s %14s %14s %14s\n' "$side: $mixed replies of 4 to 130 KB" "$ir" \
+      "$((ir / mixed))" "$((ir * 1024 / bytes))"
+  done
+  exit 0
+fi
+
+# The download-only reader: the same commands, the texts written to a file
+# and not read (bench/imap_download.py), the protocol's ceiling here.
+fetch_download() {  # fetch_download N [keep: the mailbox as it is] -> seconds
+  [ "${2:-}" = keep ] || fresh_mailbox "$1"
+  rm -f "$work/download.out" "$rawlog"/*
+  local start end got
+  start=$(now)
+  got=$(/usr/bin/python3 "$here/imap_download.py" 127.0.0.1 "$imaps" "$cert" church secret INBOX "Corvane Survey" \
+    "$work/download.out")
+  end=$(now)
+  [ "$got" -eq "$1" ] || { echo "the download-only reader fetched $got of $1 replies" >&2; exit 1; }
+  elapsed "$start" "$end"
+}
+
+# The server's share of a run, from Dovecot's raw log with its time stamps:
+# the time during which it had a command not yet answered (the union of the
+# spans from each command's arrival to its tagged answer), summed over the
+# run's sessions. The rest of the run the client was working, or starting.
+server_busy() {
+  /usr/bin/python3 - "$rawlog" <<'PY'
+import os, re, sys
+stamped = re.compile(r"^(\d+\.\d+) (\S+) ")
+total = 0.0
+for name in os.listdir(sys.argv[1]):
+    if not name.endswith(".in"):
+        continue
+    base = os.path.join(sys.argv[1], name[:-3])
+    asked = {}
+    for line in open(base + ".in", "rb").read().decode("latin-1").splitlines():
+        m = stamped.match(line)
+        if m:
+            asked.setdefault(m.group(2), float(m.group(1)))
+    spans = []
+    if os.path.exists(base + ".out"):
+        for line in open(base + ".out", "rb").read().decode("latin-1").splitlines():
+            m = stamped.match(line)
+            if m and m.group(2) in asked:
+                spans.append((asked.pop(m.group(2)), float(m.group(1))))
+    end = None
+    for begin, finish in sorted(spans):
+        if end is None or begin > end:
+            total += finish - begin
+            end = finish
+        elif finish > end:
+            total += finish - end
+            end = finish
+print("%.3f" % total)
+PY
+}
+
+# One timed run: "seconds server-seconds".
+with_server() { local t; t=$("$@"); echo "$t $(server_busy)"; }
+column() { local i=$1; shift; printf '%s\n' "$@" | awk -v i="$i" '{ print $i }'; }
+median_of() { median $(column "$@"); }  # median_of COLUMN RUN...
+
+warm=0
+for n in $fetch_counts; do
+  if [ "$warm" = 0 ]; then  # warm-up: the programs and libraries into memory
+    fetch_lvemailaccess "$work/bin" "$n" >/dev/null
+    fetch_mbsync "$n" >/dev/null
+    fetch_download "$n" >/dev/null
+    warm=1
+  fi
+  ours=() theirs=() before=() nofsync=() download=()
+  for ((r = 1; r <= runs; r++)); do
+    ours+=("$(with_server fetch_lvemailaccess "$work/bin" "$n")")
+    [ -z "$before_build" ] || before+=("$(with_server fetch_lvemailaccess "$work/before" "$n")")
+    theirs+=("$(with_server fetch_mbsync "$n")")
+    nofsync+=("$(with_server fetch_mbsync "$n" "$work/mbsyncrc-nofsync")")
+    download+=("$(with_server fetch_download "$n")")
+  done
+  t_fetch=$(median_of 1 "${ours[@]}")
+  t_mbsync=$(median_of 1 "${theirs[@]}")
+  t_nofsync=$(median_of 1 "${nofsync[@]}")
+  t_download=$(median_of 1 "${download[@]}")
+  printf '\n%-44s %9s %9s  %s\n' "fetching $n replies of $reply_size bytes (imaps)" "median s" "server s" \
+    "each run (mailbox fresh before each)"
+  row() {  # row NAME RUN...
+    local name=$1; shift
+    printf '%-44s %9s %9s  %s\n' "$name" "$(median_of 1 "$@")" "$(median_of 2 "$@")" "$(column 1 "$@" | tr '\n' ' ')"
+  }
+  row "LVEmailAccess operation 4" "${ours[@]}"
+  [ -z "$before_build" ] || row "LVEmailAccess operation 4 of BEFORE_BUILD" "${before[@]}"
+  row "mbsync pull" "${theirs[@]}"
+  row "mbsync pull, FSync no" "${nofsync[@]}"
+  row "download-only reader (imap_download.py)" "${download[@]}"
+  per_round=()
+  for ((r = 0; r < runs; r++)); do
+    per_round+=("$(ratio "$(column 1 "${ours[$r]}")" "$(column 1 "${theirs[$r]}")")")
+  done
+  echo "LVEmailAccess time / mbsync time: $(ratio "$t_fetch" "$t_mbsync") (each round: ${per_round[*]})   (target <= 0.5)"
+  echo "LVEmailAccess time / mbsync time without fsync: $(ratio "$t_fetch" "$t_nofsync")"
+  echo "LVEmailAccess time / download-only reader: $(ratio "$t_fetch" "$t_download")   (target <= 1.5)"
+  if [ -n "$before_build" ]; then
+    t_before=$(median_of 1 "${before[@]}")
+    echo "BEFORE_BUILD time / mbsync time: $(ratio "$t_before" "$t_mbsync"); LVEmailAccess / BEFORE_BUILD: $(ratio "$t_fetch" "$t_before")"
+  fi
+  echo "every reply was still unread after each LVEmailAccess run"
+done
+
+# ---- mixed sizes -----------------------------------------------------------
+# Replies of 4 to 130 KB, as long comments, pasted text and signatures with
+# images make them. Each LVEmailAccess run is counted from Dovecot's raw log:
+# FETCH commands naming more than one UID (batches), those that failed (the
+# server refused them, or the client dropped the connection after sending
+# one, as libcurl does when an answer passes its header limit: the session's
+# last command), single fetches, and logins.
 rawlog_counts() {  # -> "batch-commands failed-batches single-fetches logins"
   /usr/bin/python3 - "$rawlog" <<'PY'
 import os, re, sys
@@ -439,6 +553,7 @@ for name in os.listdir(sys.argv[1]):
         tags = {}
         last_was_batch = False
         for line in open(os.path.join(sys.argv[1], name), "rb").read().decode("latin-1").splitlines():
+            line = re.sub(r"^\d+\.\d+ ", "", line)  # the time stamp
             if not re.match(r"\S+ [A-Za-z]", line):
                 continue  # not a command (a literal's text, a SASL answer)
             m = re.match(r"(\S+) UID FETCH (\S+) (BODY\.PEEK)?\[", line)
@@ -454,14 +569,14 @@ for name in os.listdir(sys.argv[1]):
         out = os.path.join(sys.argv[1], name[:-3] + ".out")
         if os.path.exists(out) and tags:
             for line in open(out, "rb").read().decode("latin-1").splitlines():
-                word = line.split(" ", 2)
+                word = re.sub(r"^\d+\.\d+ ", "", line).split(" ", 2)
                 if len(word) > 1 and word[0] in tags and word[1] in ("NO", "BAD"):
                     failed += 1
 print(batch, failed, single, logins)
 PY
 }
 mixed_count=${MIXED_COUNT:-2000}
-mixed_run() {  # mixed_run FOLDER -> "seconds batch failed single logins"
+mixed_run() {  # mixed_run FOLDER -> "seconds server batch failed single logins"
   mixed_mailbox "$mixed_count"
   rm -f "$1/in.tmp" "$1/LVEmailAccess.state" "$1/LVEmailAccess.log" "$rawlog"/*
   local start end
@@ -470,27 +585,37 @@ mixed_run() {  # mixed_run FOLDER -> "seconds batch failed single logins"
   end=$(now)
   [ "$(grep -c "^<Originator[0-9]*>" "$1/in.tmp")" -eq "$mixed_count" ] ||
     { echo "LVEmailAccess in $1 did not fetch $mixed_count mixed replies" >&2; exit 1; }
-  echo "$(elapsed "$start" "$end") $(rawlog_counts)"
+  echo "$(elapsed "$start" "$end") $(server_busy) $(rawlog_counts)"
 }
-mixed_mbsync() {  # -> "seconds logins"
+mixed_mbsync() {  # mixed_mbsync [CONFIG] -> "seconds server logins"
   mixed_mailbox "$mixed_count"
   rm -rf "$work/mbsync" "$rawlog"/*
   mkdir "$work/mbsync"
   local start end
   start=$(now)
-  mbsync -q -c "$work/mbsyncrc" pull
+  mbsync -q -c "${1:-$work/mbsyncrc}" pull
   end=$(now)
-  echo "$(elapsed "$start" "$end") $(rawlog_counts | awk '{ print $4 }')"
+  echo "$(elapsed "$start" "$end") $(server_busy) $(rawlog_counts | awk '{ print $4 }')"
+}
+mixed_download() {  # -> "seconds server logins"
+  mixed_mailbox "$mixed_count"
+  local t
+  t=$(fetch_download "$mixed_count" keep)
+  echo "$t $(server_busy) $(rawlog_counts | awk '{ print $4 }')"
 }
 printf '\n%s\n' "fetching $mixed_count replies of 4 to 130 KB (imaps); counts from Dovecot's raw log"
-printf '%-34s %9s %9s %9s %9s %7s\n' "" "seconds" "batches" "failed" "singles" "logins"
+printf '%-34s %9s %9s %9s %9s %9s %7s\n' "" "seconds" "server s" "batches" "failed" "singles" "logins"
 for ((r = 1; r <= runs; r++)); do
-  read -r t b f s l <<<"$(mixed_run "$work/bin")"
-  printf '%-34s %9s %9s %9s %9s %7s\n' "LVEmailAccess operation 4" "$t" "$b" "$f" "$s" "$l"
+  read -r t w b f s l <<<"$(mixed_run "$work/bin")"
+  printf '%-34s %9s %9s %9s %9s %9s %7s\n' "LVEmailAccess operation 4" "$t" "$w" "$b" "$f" "$s" "$l"
   if [ -n "$before_build" ]; then
-    read -r t b f s l <<<"$(mixed_run "$work/before")"
-    printf '%-34s %9s %9s %9s %9s %7s\n' "LVEmailAccess of BEFORE_BUILD" "$t" "$b" "$f" "$s" "$l"
+    read -r t w b f s l <<<"$(mixed_run "$work/before")"
+    printf '%-34s %9s %9s %9s %9s %9s %7s\n' "LVEmailAccess of BEFORE_BUILD" "$t" "$w" "$b" "$f" "$s" "$l"
   fi
-  read -r t l <<<"$(mixed_mbsync)"
-  printf '%-34s %9s %9s %9s %9s %7s\n' "mbsync pull" "$t" "-" "-" "-" "$l"
+  read -r t w l <<<"$(mixed_mbsync)"
+  printf '%-34s %9s %9s %9s %9s %9s %7s\n' "mbsync pull" "$t" "$w" "-" "-" "-" "$l"
+  read -r t w l <<<"$(mixed_mbsync "$work/mbsyncrc-nofsync")"
+  printf '%-34s %9s %9s %9s %9s %9s %7s\n' "mbsync pull, FSync no" "$t" "$w" "-" "-" "-" "$l"
+  read -r t w l <<<"$(mixed_download)"
+  printf '%-34s %9s %9s %9s %9s %9s %7s\n' "download-only reader" "$t" "$w" "-" "-" "-" "$l"
 done

@@ -190,9 +190,10 @@ class Dovecot:
                         % self.tokens.port)
             lines += ["passdb {", "  driver = oauth2", "  mechanisms = xoauth2 oauthbearer", "  args = " + oauth2, "}"]
         if self.rawlog:
-            # Every command and answer into ~/dovecot.rawlog/ (for counting).
+            # Every command and answer into ~/dovecot.rawlog/ (for counting),
+            # each line after the time it was read or written (-t).
             lines += ["service imap {", "  executable = imap postlogin", "}",
-                      "service postlogin {", "  executable = script-login -d rawlog",
+                      "service postlogin {", "  executable = script-login -d rawlog -t",
                       "  unix_listener postlogin {", "  }", "}"]
             os.makedirs(os.path.join(self.home, "dovecot.rawlog"), exist_ok=True)
         if self.no_move:
