@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace emailaccess {
@@ -77,7 +78,6 @@ std::string LastLine(std::string_view answer) {
   while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
   return said;
 }
-
 
 }  // namespace
 
@@ -155,9 +155,10 @@ std::string ImapReader::Send(const std::string& command) {
 }
 
 std::string_view ImapReader::Receive(const std::string& tag) {
-  // What the last answer left over (the start of this one) moves to the front.
-  m_received.erase(0, m_answerEnd);
-  m_used -= m_answerEnd;
+  // What came after the last answer (the start of this one) moves to the front.
+  const size_t left = m_used - m_answerEnd;
+  if (left > 0) std::memmove(m_received.data(), m_received.data() + m_answerEnd, left);
+  m_used = left;
   m_answerEnd = 0;
   size_t scanned = 0;
   for (;;) {
@@ -167,9 +168,12 @@ std::string_view ImapReader::Receive(const std::string& tag) {
     }
     // The socket's bytes go straight into the buffer, which grows by
     // doubling and is never cleared, so each byte is written once.
-    if (m_received.size() < m_used + kReceiveBytes) m_received.resize(std::max(m_received.size() * 2, m_used + kReceiveBytes));
+    if (m_received.size() < m_used + kReceiveBytes) {
+      m_received.resize(std::max(m_received.size() * 2, m_used + kReceiveBytes));
+    }
     size_t n = 0;
-    const CURLcode code = curl_easy_recv(m_session.handle(), m_received.data() + m_used, m_received.size() - m_used, &n);
+    const CURLcode code =
+        curl_easy_recv(m_session.handle(), m_received.data() + m_used, m_received.size() - m_used, &n);
     if (code == CURLE_AGAIN) {
       if (!Wait(false)) throw ConnectionLost{"no answer for " + std::to_string(m_network.timeoutSeconds) + " s"};
       continue;

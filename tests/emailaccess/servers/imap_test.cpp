@@ -237,7 +237,9 @@ TEST_F(ImapTest, ACutWhileTheNextBatchIsOnItsWayLosesNothing) {
     const std::string exchange = Fetch("s" + std::to_string(++run) + ".tmp");
     const std::vector<std::string> originators = Originators(exchange);
     ASSERT_EQ(originators.size(), 250u) << cut << "\n" << Log();
-    for (int n : {1, 100, 101, 200, 201, 250}) EXPECT_EQ(originators[n - 1], "m" + std::to_string(n) + "@example.org") << cut;
+    for (int n : {1, 100, 101, 200, 201, 250}) {
+      EXPECT_EQ(originators[n - 1], "m" + std::to_string(n) + "@example.org") << cut;
+    }
     EXPECT_TRUE(Holds(exchange, "<Body250>My answer:\r\n<answer1>250</answer1>\r\n</Body250>")) << cut;
     EXPECT_EQ(JsonValue(m_servers->Command("stats"), "cuts"), std::to_string(run)) << cut;
   }
