@@ -79,6 +79,16 @@ std::string LastLine(std::string_view answer) {
   return said;
 }
 
+// UID SEARCH with `criteria`: a plain SEARCH answers with one line of every
+// UID; where the server has ESEARCH it is asked for ranges.
+std::string SearchCommand(const std::set<std::string>& capabilities, const std::string& criteria) {
+  return capabilities.count("ESEARCH") ? "UID SEARCH RETURN (ALL) " + criteria : "UID SEARCH " + criteria;
+}
+
+std::vector<std::uint32_t> SearchResult(const std::set<std::string>& capabilities, std::string_view answer) {
+  return capabilities.count("ESEARCH") ? ParseEsearchResponse(answer) : ParseSearchResponse(answer);
+}
+
 }  // namespace
 
 ImapReader::ImapReader(const Config& config, EventLog& log, std::string quotedMailbox)
@@ -268,6 +278,25 @@ std::vector<FetchedFlags> ImapReader::Details(const std::vector<std::uint32_t>& 
   });
 }
 
+std::uint32_t ImapReader::UidValidity() {
+  return Retrying("opening " + m_quotedMailbox, [&] { return m_uidValidity; });
+}
+
+std::string ImapReader::Command(const std::string& what, const std::string& command) {
+  return Retrying(what, [&] {
+    const std::string_view answer = Exchange(command);
+    if (!ImapTaggedOk(answer)) {
+      throw TransportError(m_session.name() + ": " + what + " was refused; the server said: " + LastLine(answer), false);
+    }
+    return std::string(answer);
+  });
+}
+
+std::vector<std::uint32_t> ImapReader::Search(const std::string& what, const std::string& criteria) {
+  if (!m_capabilities) m_capabilities = ParseCapabilities(Command("asking for capabilities", "CAPABILITY"));
+  return SearchResult(*m_capabilities, Command(what, SearchCommand(*m_capabilities, criteria)));
+}
+
 ImapStore::ImapStore(const Config& config, EventLog& log)
     : m_settings(config.imap),
       m_config(config),
@@ -311,14 +340,12 @@ const std::set<std::string>& ImapStore::Capabilities() {
 
 std::vector<std::uint32_t> ImapStore::Search(const std::string& action, const std::string& criteria,
                                              const std::string& url) {
-  // A plain SEARCH answers with one line of every UID; ESEARCH with ranges.
-  const bool compact = Capabilities().count("ESEARCH") > 0;
-  const std::string command = compact ? "UID SEARCH RETURN (ALL) " + criteria : "UID SEARCH " + criteria;
+  const std::string command = SearchCommand(Capabilities(), criteria);
   const CurlResult result = url.empty() ? Command(action, command, true) : m_session.Run(action, [&](CURL* h) {
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
   });
-  return compact ? ParseEsearchResponse(result.body) : ParseSearchResponse(result.body);
+  return SearchResult(Capabilities(), result.body);
 }
 
 std::set<std::uint32_t>& ImapStore::Undeleted() {
@@ -394,11 +421,14 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   m_listed.clear();
   m_prefetched.clear();
   m_fetchSingly.clear();
-  const ImapKey base{m_settings.mailbox, UidValidity(), 0};
+  // The listing goes over the reading connection too: a fetch that files
+  // nothing logs in once.
+  ImapReader& reader = Reader();
+  const ImapKey base{m_settings.mailbox, reader.UidValidity(), 0};
   m_listedValidity = base.uidValidity;
   const std::optional<std::string> quoted = ImapQuoted(subject);
   std::vector<std::uint32_t> uids =
-      Search("searching " + m_settings.mailbox, "UNDELETED" + (quoted ? " SUBJECT " + *quoted : ""));
+      reader.Search("searching " + m_settings.mailbox, "UNDELETED" + (quoted ? " SUBJECT " + *quoted : ""));
   std::sort(uids.begin(), uids.end());
   uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
 
@@ -408,7 +438,7 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   for (size_t i = 0; i < uids.size(); i += kDetailsPerCommand) {
     const std::vector<std::uint32_t> chunk(uids.begin() + i,
                                            uids.begin() + std::min(uids.size(), i + kDetailsPerCommand));
-    for (const FetchedFlags& entry : Reader().Details(chunk, m_listedValidity)) details[entry.uid] = entry;
+    for (const FetchedFlags& entry : reader.Details(chunk, m_listedValidity)) details[entry.uid] = entry;
   }
   // UIDs grow with every message that arrives: their order is the order of
   // arrival. A message expunged meanwhile has no details and is left out.

@@ -1,13 +1,15 @@
 // The mailbox replies arrive in, on an IMAP server, through libcurl.
 //
-// One CurlSession (one connection, logged in once) serves the listing and
-// the filing. The mailbox is selected through the URL; candidates are found
-// with UID SEARCH (the subject sent as a quoted string, or every message
-// when it cannot be quoted) and the caller checks every subject again. A
+// One CurlSession (one connection, logged in once, only when needed) serves
+// the filing; the mailbox is selected through the URL. The listing goes
+// over the reading connection (below), so a fetch that files nothing logs
+// in once: candidates are found with UID SEARCH (the subject sent as a
+// quoted string, or every message when it cannot be quoted) and the caller
+// checks every subject again. A
 // message is read under the UIDVALIDITY of its key, so a mailbox that was
 // recreated meanwhile (new UIDVALIDITY) is never mistaken for the old one.
 //
-// Messages are read on a second connection (ImapReader): libcurl hands a
+// Messages are read on a connection of their own (ImapReader): libcurl hands a
 // custom command's answer over line by line and counts the lines against
 // its limit on response headers, several times over, so an answer of a few
 // dozen kilobytes of messages can fail; and its own fetch (".../;UID=n")
@@ -68,6 +70,12 @@ class ImapReader {
   // (message) with the server's line.
   std::vector<FetchedMessage> Fetch(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity,
                                     const std::string& section = "");
+  // The UIDVALIDITY of the mailbox as the connection opened it (opened now
+  // if need be; failures as Fetch).
+  std::uint32_t UidValidity();
+  // UID SEARCH with `criteria` (compact where the server can) in the
+  // mailbox; a refusal throws TransportError (message) naming `what`.
+  std::vector<std::uint32_t> Search(const std::string& what, const std::string& criteria);
   // The flags, sizes and arrival times of `sortedUids` under `uidValidity`
   // (none when the mailbox now has another); failures as Fetch.
   std::vector<FetchedFlags> Details(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity);
@@ -91,6 +99,8 @@ class ImapReader {
   std::string_view Receive(const std::string& tag);
   // Sends one tagged command and returns the whole answer (as Receive).
   std::string_view Exchange(const std::string& command);
+  // A command whose answer must end in OK; the whole answer.
+  std::string Command(const std::string& what, const std::string& command);
   // Reads the answer to a FetchLater nobody fetched.
   void SettleAhead();
   // Runs `work` on an open connection; a connection lost meanwhile is opened
@@ -116,6 +126,7 @@ class ImapReader {
     std::string set;  // UIDs asked for, as sent
   };
   std::optional<Ahead> m_ahead;  // a FETCH sent whose answer is not read yet
+  std::optional<std::set<std::string>> m_capabilities;
   std::string m_received;        // bytes from the server; m_used of them are valid
   size_t m_used = 0;
   size_t m_answerEnd = 0;        // where the answer Receive returned last ends
