@@ -57,8 +57,34 @@ class ElementIndex {
   std::unordered_map<std::string, std::vector<size_t>> m_closes;  // name -> its closing tags, in order
 };
 
-void AppendElement(std::string& out, const std::string& name, const std::string& value) {
-  out += "<" + name + ">" + value + "</" + name + ">\r\n";
+// Where a blank goes in to break an exchange tag inside a value: after the
+// "<" of each one.
+std::vector<size_t> ExchangeTagCuts(std::string_view value) {
+  static constexpr std::array<std::string_view, 3> kNames = {"Originator", "Date", "Body"};
+  std::vector<size_t> cuts;
+  for (size_t i = value.find('<'); i != std::string_view::npos; i = value.find('<', i + 1)) {
+    size_t p = i + 1;
+    if (p < value.size() && value[p] == '/') ++p;
+    for (std::string_view name : kNames) {
+      if (value.compare(p, name.size(), name) != 0) continue;
+      size_t q = p + name.size();
+      while (q < value.size() && value[q] >= '0' && value[q] <= '9') ++q;
+      if (q < value.size() && value[q] == '>') cuts.push_back(i + 1);
+      break;
+    }
+  }
+  return cuts;
+}
+
+// `value` with a blank at each cut, appended to `out` in runs.
+void AppendWithBlanks(std::string& out, std::string_view value, const std::vector<size_t>& cuts) {
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    out.append(value.substr(from, cut - from));
+    out.push_back(' ');
+    from = cut;
+  }
+  out.append(value.substr(from));
 }
 
 }  // namespace
@@ -89,46 +115,35 @@ bool ParseOutgoingExchange(std::string_view fileText, OutgoingExchange& out, std
 }
 
 size_t NeutraliseExchangeTags(std::string& value) {
-  static constexpr std::array<std::string_view, 3> kNames = {"Originator", "Date", "Body"};
-  // Where a blank goes in: after the "<" of each exchange tag. Most values
-  // have none and are left untouched.
-  std::vector<size_t> cuts;
-  for (size_t i = value.find('<'); i != std::string::npos; i = value.find('<', i + 1)) {
-    size_t p = i + 1;
-    if (p < value.size() && value[p] == '/') ++p;
-    for (std::string_view name : kNames) {
-      if (value.compare(p, name.size(), name) != 0) continue;
-      size_t q = p + name.size();
-      while (q < value.size() && value[q] >= '0' && value[q] <= '9') ++q;
-      if (q < value.size() && value[q] == '>') cuts.push_back(i + 1);
-      break;
-    }
-  }
+  // Most values have no tag and are left untouched.
+  const std::vector<size_t> cuts = ExchangeTagCuts(value);
   if (cuts.empty()) return 0;
   std::string out;
   out.reserve(value.size() + cuts.size());
-  size_t from = 0;
-  for (size_t cut : cuts) {
-    out.append(value, from, cut - from);
-    out.push_back(' ');
-    from = cut;
-  }
-  out.append(value, from, std::string::npos);
+  AppendWithBlanks(out, value, cuts);
   value.swap(out);
   return cuts.size();
 }
 
 std::string FormatIncomingExchange(const std::vector<ReplyRecord>& replies, size_t* neutralised) {
   std::string out;
+  size_t room = 0;
+  for (const ReplyRecord& reply : replies) room += reply.originator.size() + reply.date.size() + reply.body.size() + 80;
+  out.reserve(room);  // the replies' texts are copied once, not again as it grows
   size_t broken = 0;
   int n = 0;
   for (const ReplyRecord& reply : replies) {
     const std::string number = std::to_string(++n);
-    std::string originator = reply.originator, date = reply.date, body = reply.body;
-    broken += NeutraliseExchangeTags(originator) + NeutraliseExchangeTags(date) + NeutraliseExchangeTags(body);
-    AppendElement(out, "Originator" + number, originator);
-    AppendElement(out, "Date" + number, date);
-    AppendElement(out, "Body" + number, body);
+    for (const auto& [name, value] : {std::pair<const char*, const std::string*>{"Originator", &reply.originator},
+                                      {"Date", &reply.date},
+                                      {"Body", &reply.body}}) {
+      const std::vector<size_t> cuts = ExchangeTagCuts(*value);
+      broken += cuts.size();
+      const std::string element = name + number;
+      out.append("<").append(element).append(">");
+      AppendWithBlanks(out, *value, cuts);
+      out.append("</").append(element).append(">\r\n");
+    }
   }
   if (neutralised) *neutralised += broken;
   return out;

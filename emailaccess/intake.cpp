@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <optional>
 #include <set>
+#include <utility>
 
 namespace emailaccess {
 namespace {
@@ -155,7 +156,7 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
     }
     return std::nullopt;
   }
-  Reply reply{stored.key, {message.senderAddress, message.localDate, message.body}};
+  Reply reply{stored.key, {std::move(message.senderAddress), std::move(message.localDate), std::move(message.body)}};
   if (!message.hasDate) reply.record.date = FormatLocalDate(stored.arrivalNs / 1000000000);
   if (reply.record.originator.empty()) log.Info("reply " + stored.key + " names no sender");
   return reply;

@@ -181,6 +181,8 @@ TEST(NeutraliseExchangeTags, BreaksOnlyTheIncomingFilesOwnTags) {
       {"<Status>ok</Status>", "<Status>ok</Status>"},
       {"<body> <Bodyx> <Body 1> <Body1 >", "<body> <Bodyx> <Body 1> <Body1 >"},
       {"<<Body1>>", "<< Body1>>"},
+      {"a<Body1>b</Date2>c<Body3>", "a< Body1>b< /Date2>c< Body3>"},
+      {"ends in <Body", "ends in <Body"},
       {"<", "<"},
       {"</", "</"},
       {"<Body", "<Body"},

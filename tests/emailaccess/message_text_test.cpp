@@ -140,6 +140,26 @@ INSTANTIATE_TEST_SUITE_P(
                  Mail("Content-Type: text/plain; format=flowed; delsp=yes\n", "long wo \nrd and more\n"),
                  "long word and more\r\n"}));
 
+// Parts are decoded where they lie in the message, whatever their
+// transfer encoding.
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, BestTextTest,
+    ::testing::Values(
+        BodyCase{"base64, the whole message",
+                 Mail("Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: base64\n", "R3LDvMOfZQ==\n"),
+                 "Gr\u00fc\u00dfe"},
+        BodyCase{"base64 in a multipart, split over lines",
+                 Mail(kMixed, "--m\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: base64\n\n"
+                              "R3LDvMOf\nZSBhdXMgQmVybGlu\n--m--\n"),
+                 "Gr\u00fc\u00dfe aus Berlin"},
+        BodyCase{"quoted-printable with a soft break",
+                 Mail("Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n",
+                      "Saturday =\nmornings =3D best =E2=80=94 yes\n"),
+                 "Saturday mornings = best \u2014 yes\r\n"},
+        BodyCase{"binary as it is",
+                 Mail("Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: binary\n", "as =3D is\n"),
+                 "as =3D is\r\n"}));
+
 // A text and its HTML alternative, the text with the line breaks given.
 std::string Alternative(const std::string& text, const std::string& html) {
   return Mail("From: a@example.org\nContent-Type: multipart/alternative; boundary=x\n",
