@@ -286,7 +286,8 @@ std::string ImapReader::Command(const std::string& what, const std::string& comm
   return Retrying(what, [&] {
     const std::string_view answer = Exchange(command);
     if (!ImapTaggedOk(answer)) {
-      throw TransportError(m_session.name() + ": " + what + " was refused; the server said: " + LastLine(answer), false);
+      throw TransportError(m_session.name() + ": " + what + " was refused; the server said: " + LastLine(answer),
+                           false);
     }
     return std::string(answer);
   });
