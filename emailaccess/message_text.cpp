@@ -112,6 +112,8 @@ void CollectBodyParts(GMimeObject* object, BodyParts& found, int depth) {
   if (!found.html && g_mime_content_type_is_type(type, "text", "html")) found.html = part;
 }
 
+}  // namespace
+
 std::string DecodedContent(GMimePart* part) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (!content) return std::string();
@@ -121,10 +123,20 @@ std::string DecodedContent(GMimePart* part) {
   return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
 }
 
+namespace {
+
 std::string ContentParameter(GMimePart* part, const char* name) {
   const char* value = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), name);
   return value ? value : "";
 }
+
+}  // namespace
+
+std::string PartText(GMimePart* part) {
+  return CharsetToUtf8(DecodedContent(part), ContentParameter(part, "charset"));
+}
+
+namespace {
 
 // The charset an HTML document declares in its own <meta>, for parts whose
 // header declares none.
@@ -199,6 +211,8 @@ std::string DecodeHeaderText(const char* raw) {
   return decoded;
 }
 
+}  // namespace
+
 std::string SubjectOf(GMimeMessage* message) {
   GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(message)), "Subject");
   const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
@@ -208,6 +222,8 @@ std::string SubjectOf(GMimeMessage* message) {
   }
   return DecodeHeaderText(raw);
 }
+
+namespace {
 
 // The readable text of an HTML part, LF line breaks.
 std::string HtmlPartText(GMimePart* part) {
@@ -221,7 +237,7 @@ std::string BestPlainText(GMimeMessage* message) {
   BodyParts parts;
   CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
   if (parts.plain) {
-    std::string text = CharsetToUtf8(DecodedContent(parts.plain), ContentParameter(parts.plain, "charset"));
+    std::string text = PartText(parts.plain);
     if (LowerTrimmed(ContentParameter(parts.plain, "format").c_str()) == "flowed") {
       text = UnflowText(CrlfToLf(text), LowerTrimmed(ContentParameter(parts.plain, "delsp").c_str()) == "yes");
     } else if (parts.html) {
@@ -233,27 +249,6 @@ std::string BestPlainText(GMimeMessage* message) {
   }
   if (parts.html) return CanonicalCrlf(HtmlPartText(parts.html));
   return std::string();
-}
-
-// GMime builds every part of a message before the body is looked for, at
-// about a kilobyte each, so a few megabytes of empty parts would take
-// gigabytes. The reply's text is its first text part: of a message with more
-// lines that could open a part than any mail program writes, only the start
-// is read, up to the line that passes the limit.
-constexpr size_t kMaxPartLines = 10000;
-
-std::string_view WithinPartLimit(std::string_view raw, bool& cut) {
-  size_t seen = 0;
-  for (size_t pos = 0; pos < raw.size();) {
-    if (raw.compare(pos, 2, "--") == 0 && ++seen > kMaxPartLines) {
-      cut = true;
-      return raw.substr(0, pos);
-    }
-    const size_t lineEnd = raw.find('\n', pos);
-    if (lineEnd == std::string_view::npos) break;
-    pos = lineEnd + 1;
-  }
-  return raw;
 }
 
 }  // namespace
@@ -405,12 +400,7 @@ std::string RejoinWrappedLines(std::string_view text, std::string_view htmlText)
 
 IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress) {
   IncomingMessage result;
-  EnsureGMime();
-  if (raw.size() > static_cast<size_t>(INT_MAX)) return result;
-  const std::string_view read = WithinPartLimit(raw, result.partsCut);
-  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(read.data(), read.size()));
-  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), IncomingParserOptions()));
+  GObjectPtr<GMimeMessage> message = ParseIncomingMessage(raw, result.partsCut);
   if (!message) return result;
   result.parsed = true;
 

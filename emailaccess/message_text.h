@@ -11,6 +11,8 @@
 // where the reply's text stands, is read (`partsCut`).
 #pragma once
 
+#include "emailaccess/gmime_support.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,6 +33,14 @@ struct IncomingMessage {
 // `ownAddress` is this program's sender address: mail from it is our own
 // and counts as automatic.
 IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress);
+
+// For other readers of incoming mail, over GMime's tree: a part's content
+// with its transfer encoding undone; the same as UTF-8 text in the charset
+// the part declares (CharsetToUtf8); a message's Subject decoded the way the
+// intake decodes it (adjacent encoded words, broken ones).
+std::string DecodedContent(GMimePart* part);
+std::string PartText(GMimePart* part);
+std::string SubjectOf(GMimeMessage* message);
 
 // "YYYY-MM-DD HH:MM:SS" in local time for seconds since 1970 (UTC).
 std::string FormatLocalDate(std::int64_t unixSeconds);

@@ -33,6 +33,12 @@ struct OfferRecord {
 // A missing file holds no records. Damaged lines are described in `problems`.
 std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems);
 
+// The escaping of one field of such a line, shared with the other record
+// files beside the program. Unescaping fails on a "%" not followed by one of
+// the four codes.
+std::string EscapeRecordField(const std::string& text);
+bool UnescapeRecordField(const std::string& text, std::string& out);
+
 void SaveOfferRecords(const std::string& path, const std::vector<OfferRecord>& records);
 
 }  // namespace emailaccess

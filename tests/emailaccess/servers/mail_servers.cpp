@@ -64,7 +64,7 @@ std::vector<std::string> JsonStrings(const std::string& json, const std::string&
   return values;
 }
 
-MailServers::MailServers(bool withoutMove, bool tokenService) {
+MailServers::MailServers(bool withoutMove, bool tokenService, bool rawlog) {
   char scratch[] = "/tmp/lvmail-test-XXXXXX";
   if (!mkdtemp(scratch)) throw std::runtime_error("mkdtemp failed");
   m_scratch = scratch;
@@ -83,6 +83,7 @@ MailServers::MailServers(bool withoutMove, bool tokenService) {
     std::vector<std::string> args = {"/usr/bin/python3", ScriptPath()};
     if (withoutMove) args.push_back("--no-move");
     if (tokenService) args.push_back("--token-service");
+    if (rawlog) args.push_back("--rawlog");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -109,6 +110,7 @@ MailServers::MailServers(bool withoutMove, bool tokenService) {
   token = std::atoi(JsonValue(ready, "token_port").c_str());
   cert = JsonValue(ready, "cert");
   maildir = JsonValue(ready, "maildir");
+  home = JsonValue(ready, "home");
   user = JsonValue(ready, "user");
   password = JsonValue(ready, "password");
   if (imap == 0 || smtp == 0 || cert.empty()) {

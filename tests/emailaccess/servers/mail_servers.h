@@ -40,7 +40,8 @@ class MailServers {
   // `withoutMove`: Dovecot does not announce the MOVE extension.
   // `tokenService`: the stand-in OAuth 2.0 provider runs too (its port is
   // `token`; its commands are "token ..."), and both servers take its tokens.
-  explicit MailServers(bool withoutMove = false, bool tokenService = false);
+  // `rawlog`: Dovecot writes every IMAP session into home/dovecot.rawlog/.
+  explicit MailServers(bool withoutMove = false, bool tokenService = false, bool rawlog = false);
   ~MailServers();
   MailServers(const MailServers&) = delete;
   MailServers& operator=(const MailServers&) = delete;
@@ -62,7 +63,7 @@ class MailServers {
   std::string ClientConfig(const ClientOptions& options = {}) const;
 
   int imap = 0, imaps = 0, imapsProxy = 0, smtp = 0, smtps = 0, token = 0;
-  std::string cert, maildir, user, password;
+  std::string cert, maildir, home, user, password;
 
  private:
   // Ends mail_servers.py (which stops the servers) and removes the scratch.
