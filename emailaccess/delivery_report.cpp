@@ -170,8 +170,11 @@ void CollectParts(GMimeObject* object, Parts& found, int depth) {
 
 void AddRecipient(DeliveryReport& report, FailedRecipient recipient) {
   const std::string lower = Lower(recipient.address);
-  for (const FailedRecipient& known : report.recipients) {
-    if (Lower(known.address) == lower) return;
+  for (FailedRecipient& known : report.recipients) {
+    if (Lower(known.address) != lower) continue;
+    // Exchange names the address twice: for people, then with the server's reply.
+    if (known.status.empty() && !recipient.status.empty()) known = std::move(recipient);
+    return;
   }
   report.recipients.push_back(std::move(recipient));
 }
@@ -424,11 +427,15 @@ DeliveryReport ReadDeliveryReport(std::string_view raw) {
   const std::string subject = Utf8OrWindows1252(SubjectOf(message.get()));
   const std::string lowerSubject = Lower(subject);
   const std::string outlookClass = Lower(RawHeader(object, "Auto-Submitted"));
-  const bool outlookBounce = Contains(outlookClass, "message-class=report.") && Contains(outlookClass, "ndr");
+  // Outlook's class of a report item decides: a receipt of delivery or
+  // reading comes from the same mail system as a failure.
+  const bool outlookReport = Contains(outlookClass, "message-class=report.");
+  const bool outlookBounce = Contains(outlookClass, ".ndr") || Contains(outlookClass, "delay");
   const std::string failedHeader = RawHeader(object, "X-Failed-Recipients");
-  const bool bounce = !failedHeader.empty() || outlookBounce || IsBounceSubject(lowerSubject) ||
-                      IsMailSystem(Lower(FirstAddress(g_mime_message_get_from(message.get())))) ||
-                      !parts.statusFields.empty();
+  const bool bounce = outlookReport ? outlookBounce
+                                    : !failedHeader.empty() || IsBounceSubject(lowerSubject) ||
+                                          IsMailSystem(Lower(FirstAddress(g_mime_message_get_from(message.get())))) ||
+                                          !parts.statusFields.empty();
 
   std::string text = parts.plain;
   if (text.empty() && !parts.html.empty()) text = CrlfToLf(HtmlToText(parts.html));

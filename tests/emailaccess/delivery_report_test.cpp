@@ -6,6 +6,7 @@
 #include "emailaccess/delivery_report.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/maildir/maildir_transport.h"
+#include "emailaccess/outlook/outlook_message.h"
 #include "emailaccess/sending.h"
 #include "emailaccess/sent_register.h"
 
@@ -181,6 +182,46 @@ TEST(MadeUpReport, TwoRecipientsAreToldApartWithTheirReasons) {
   EXPECT_EQ(emailaccess::DescribeFailure(report.recipients[1]), "Delayed for bo@example.org: 4.4.1")
       << "the address we sent to, not where it was forwarded";
 }
+
+// Outlook's report items, as its transport hands them over: the class says
+// what kind of report it is, the text whom it is about.
+struct OutlookCase {
+  const char* messageClass;
+  const char* subject;
+  ReportKind kind;
+};
+
+const OutlookCase kOutlookItems[] = {
+    {"REPORT.IPM.Note.NDR", "Undeliverable: Corvane Survey - Autumn 2026", ReportKind::PermanentFailure},
+    {"REPORT.IPM.Note.DR", "Delivered: Corvane Survey - Autumn 2026", ReportKind::NotAReport},
+    {"REPORT.IPM.Note.IPNRN", "Read: Corvane Survey - Autumn 2026", ReportKind::NotAReport},
+};
+
+class OutlookReportTest : public ::testing::TestWithParam<OutlookCase> {};
+
+TEST_P(OutlookReportTest, ClassDecidesAndTextNamesTheRecipient) {
+  emailaccess::OutlookMail item;
+  item.messageClass = GetParam().messageClass;
+  item.senderAddress = "postmaster@corvane-church.org";
+  item.subject = GetParam().subject;
+  item.body = "Delivery has failed to these recipients or groups:\r\n\r\nann.lee@example.org (ann.lee@example.org)\r\n"
+              "The email address you entered couldn't be found.\r\n\r\nDiagnostic information for administrators:"
+              "\r\n\r\nann.lee@example.org\r\nRemote Server returned '550 5.1.1 RESOLVER.ADR.RecipNotFound; not "
+              "found'\r\n";
+  const emailaccess::DeliveryReport report = emailaccess::ReadDeliveryReport(emailaccess::OutlookMailAsMessage(item));
+  EXPECT_EQ(report.kind, GetParam().kind);
+  if (GetParam().kind == ReportKind::NotAReport) return;
+  ASSERT_EQ(report.recipients.size(), 1u);
+  EXPECT_EQ(emailaccess::DescribeFailure(report.recipients[0]),
+            "Not delivered to ann.lee@example.org: 5.1.1 Remote Server returned '550 5.1.1 "
+            "RESOLVER.ADR.RecipNotFound; not found'");
+  EXPECT_EQ(report.returnedSubject, "Corvane Survey - Autumn 2026");
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, OutlookReportTest, ::testing::ValuesIn(kOutlookItems), [](const auto& info) {
+  std::string name = info.param.messageClass;
+  return name.substr(name.rfind('.') + 1);
+});
 
 // The sent register keeps 60 days, survives odd subjects, and leaves out a
 // damaged line without losing the others.
