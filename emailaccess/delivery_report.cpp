@@ -179,18 +179,24 @@ void AddRecipient(DeliveryReport& report, FailedRecipient recipient) {
   report.recipients.push_back(std::move(recipient));
 }
 
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return lines;
+}
+
 // The blocks of fields of a message/delivery-status part, each read by GMime
 // as the header of an empty part; the first block is about the report
 // itself, the others name one recipient each.
 void ReadStatusFields(GMimePart* part, DeliveryReport& report) {
-  const std::string text = CrlfToLf(DecodedContent(part));
   std::vector<std::string> blocks(1);
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
+  for (const std::string& line : LinesOf(CrlfToLf(DecodedContent(part)))) {
     if (Trimmed(line).empty()) {
       if (!blocks.back().empty()) blocks.emplace_back();
     } else {
@@ -266,18 +272,6 @@ std::vector<std::string> OwnAddresses(GMimeMessage* message) {
     }
   }
   return own;
-}
-
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return lines;
 }
 
 // A line that opens the returned message's header: a field every message has.

@@ -63,13 +63,13 @@ bool ParseLine(const std::string& line, OfferRecord& record) {
 
 }  // namespace
 
-std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems) {
-  std::vector<OfferRecord> records;
-  if (!platform::FileExists(path)) return records;
+void ReadRecordLines(const std::string& path, std::vector<std::string>& problems,
+                     const std::function<bool(const std::string&)>& parse) {
+  if (!platform::FileExists(path)) return;
   std::string text, why;
   if (!platform::ReadWholeFile(path, text, &why)) {
     problems.push_back(why);
-    return records;
+    return;
   }
   size_t pos = 0;
   int lineNumber = 0;
@@ -80,13 +80,18 @@ std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<s
     pos = end + 1;
     ++lineNumber;
     if (line.empty() || line[0] == '#') continue;
-    OfferRecord record;
-    if (ParseLine(line, record)) {
-      records.push_back(std::move(record));
-    } else {
-      problems.push_back(path + ", line " + std::to_string(lineNumber) + ": damaged record left out");
-    }
+    if (!parse(line)) problems.push_back(path + ", line " + std::to_string(lineNumber) + ": damaged record left out");
   }
+}
+
+std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems) {
+  std::vector<OfferRecord> records;
+  ReadRecordLines(path, problems, [&](const std::string& line) {
+    OfferRecord record;
+    if (!ParseLine(line, record)) return false;
+    records.push_back(std::move(record));
+    return true;
+  });
   return records;
 }
 

@@ -107,6 +107,13 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
   if (exchange.recipients.empty()) m_log.Info("no recipients in " + exchangeFile + "; nothing sent");
   const auto now = std::chrono::system_clock::now();
   std::vector<SentMailing> sent;
+  // What went out before a failure that ends the run is kept too.
+  struct KeepOnExit {
+    SendRun& run;
+    std::vector<SentMailing>& sent;
+    std::chrono::system_clock::time_point now;
+    ~KeepOnExit() { run.RecordSent(sent, now); }
+  } keep{*this, sent, now};
   for (const Recipient& recipient : exchange.recipients) {
     const std::string who = recipient.name.empty() ? recipient.address : recipient.name + " <" + recipient.address + ">";
     if (!IsPlainAddress(recipient.address)) {
@@ -133,10 +140,9 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
     sent.push_back({std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count(), message.messageId,
                     recipient.address, cleanSubject});
   }
-  RecordSent(sent, now);
 }
 
-void SendRun::RecordSent(const std::vector<SentMailing>& sent, std::chrono::system_clock::time_point now) {
+void SendRun::RecordSent(const std::vector<SentMailing>& sent, std::chrono::system_clock::time_point now) noexcept {
   if (m_sentRegister.empty() || sent.empty()) return;
   try {
     RecordSentMailings(m_sentRegister, sent,
@@ -145,6 +151,8 @@ void SendRun::RecordSent(const std::vector<SentMailing>& sent, std::chrono::syst
     // The mail is on its way all the same; its reports are still known by
     // their subject.
     m_log.Warning(std::string(e.what()) + "; delivery reports of this mailing are known by their subject only");
+  } catch (const std::exception&) {
+    // Out of memory while noting what was sent: nothing more to do here.
   }
 }
 

@@ -63,7 +63,7 @@ class SendRun {
   Delivery Deliver(const std::string& who, const std::string& address, const std::string& message, std::string& why);
   void Queue(const std::string& who, const std::string& message, const std::string& why);
   // Adds the mailings to the sent register; a failure is logged, not thrown.
-  void RecordSent(const std::vector<SentMailing>& sent, std::chrono::system_clock::time_point now);
+  void RecordSent(const std::vector<SentMailing>& sent, std::chrono::system_clock::time_point now) noexcept;
 
   IMailSender& m_sender;
   EventLog& m_log;

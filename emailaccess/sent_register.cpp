@@ -2,7 +2,6 @@
 
 #include "emailaccess/offer_state.h"
 #include "platform/durable_file.h"
-#include "platform/files.h"
 
 #include <charconv>
 #include <stdexcept>
@@ -32,27 +31,12 @@ bool ParseLine(const std::string& line, SentMailing& mailing) {
 
 std::vector<SentMailing> LoadSentMailings(const std::string& path, std::vector<std::string>& problems) {
   std::vector<SentMailing> mailings;
-  if (!platform::FileExists(path)) return mailings;
-  std::string text, why;
-  if (!platform::ReadWholeFile(path, text, &why)) {
-    problems.push_back(why);
-    return mailings;
-  }
-  int lineNumber = 0;
-  for (size_t pos = 0; pos < text.size();) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    ++lineNumber;
-    if (line.empty() || line[0] == '#') continue;
+  ReadRecordLines(path, problems, [&](const std::string& line) {
     SentMailing mailing;
-    if (ParseLine(line, mailing)) {
-      mailings.push_back(std::move(mailing));
-    } else {
-      problems.push_back(path + ", line " + std::to_string(lineNumber) + ": damaged record left out");
-    }
-  }
+    if (!ParseLine(line, mailing)) return false;
+    mailings.push_back(std::move(mailing));
+    return true;
+  });
   return mailings;
 }
 

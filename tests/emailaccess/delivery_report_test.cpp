@@ -91,7 +91,6 @@ TEST_P(DeliveryReportFixtureTest, IsReadAndFiledAndNothingElseMoves) {
   emailaccess::MaildirTransport store(inst.config.maildir);
   std::ostringstream runLog;
   emailaccess::FetchRequest request = inst.Request("in.tmp", "Corvane Survey");
-  request.sentRegisterPath = registerPath;
   request.runLog = &runLog;
   const emailaccess::FetchOutcome outcome = emailaccess::FetchReplies(store, inst.log, request);
 

@@ -45,10 +45,8 @@ class DeliveryReportServerTest : public ServerTest {};
 TEST_F(DeliveryReportServerTest, AMailboxOfOtherMailCostsASearchAndOnlyCandidatesAreFetched) {
   StartServers(false, false, true);
   Configure();
-  for (int n = 0; n < 5000; ++n) {
-    m_servers->Deliver("INBOX", ReplyText("member" + std::to_string(n) + "@example.org",
-                                          "Parish news " + std::to_string(n), "Nothing to answer here.\r\n"));
-  }
+  m_servers->DeliverMany("INBOX", ReplyText("member{n}@example.org", "Parish news {n}", "Nothing to answer here.\r\n"),
+                         5000);
   m_servers->Deliver("INBOX", Fixture("delivery_reports/gmail.eml"));
   m_servers->Deliver("INBOX", ReplyText("ann@example.org", "Re: Corvane Survey - Autumn 2026",
                                         "<answer1>yes</answer1>\r\n"));

@@ -276,7 +276,7 @@ TEST_F(ImapTest, AServerStoppedMidRunLosesNothingAndTheNextRunCompletes) {
   std::ostringstream errors;
   emailaccess::EventLog log(Bin("LVEmailAccess.log"), errors);
   const emailaccess::FetchRequest request{Bin("s1.tmp"), "Corvane Survey", config.senderAddress,
-                                          Bin(emailaccess::kStateFileName)};
+                                          Bin(emailaccess::kStateFileName), "", nullptr};
   {
     emailaccess::ImapStore store(config, log);
     StoppingStore stopping(store, *m_servers, 2);

@@ -169,10 +169,19 @@ std::string MailServers::Command(const std::string& line) {
 }
 
 void MailServers::Deliver(const std::string& folder, const std::string& message, bool seen) {
+  DeliverCommand("deliver", folder, message, seen ? " seen" : "");
+}
+
+void MailServers::DeliverMany(const std::string& folder, const std::string& message, int count) {
+  DeliverCommand("deliver-many", folder, message, " " + std::to_string(count));
+}
+
+void MailServers::DeliverCommand(const std::string& verb, const std::string& folder, const std::string& message,
+                                 const std::string& tail) {
   static int counter = 0;
   const std::string path = m_scratch + "/message-" + std::to_string(++counter);
   std::ofstream(path, std::ios::binary) << message;
-  Command("deliver " + folder + " " + path + (seen ? " seen" : ""));
+  Command(verb + " " + folder + " " + path + tail);
   std::filesystem::remove(path);
 }
 

@@ -53,6 +53,9 @@ class MailServers {
   // Delivers `message` into a folder of the mail user ("INBOX" or a name),
   // unread unless `seen`, as a mail server delivers it.
   void Deliver(const std::string& folder, const std::string& message, bool seen = false);
+  // Delivers `count` unread messages made from `message`, each with "{n}" in
+  // it replaced by its number, 1 to `count` (one command for all).
+  void DeliverMany(const std::string& folder, const std::string& message, int count);
   // The messages in a folder (its new/ and cur/), by file name; with
   // `names`, the file names (with their Maildir flags) instead of contents.
   std::vector<std::string> Messages(const std::string& folder, bool names = false) const;
@@ -70,6 +73,9 @@ class MailServers {
   void Stop();
   std::string ReadLine();
   std::string FolderPath(const std::string& folder) const;
+  // Writes `message` into a scratch file and sends "<verb> <folder> <file><tail>".
+  void DeliverCommand(const std::string& verb, const std::string& folder, const std::string& message,
+                      const std::string& tail);
 
   pid_t m_pid = -1;
   int m_toServer = -1;
