@@ -445,7 +445,9 @@ DeliveryReport ReadDeliveryReport(std::string_view raw) {
   }
 
   if (parts.returned) {
-    if (const char* id = g_mime_message_get_message_id(parts.returned)) report.returnedMessageId = SingleLine(Utf8OrWindows1252(id));
+    if (const char* id = g_mime_message_get_message_id(parts.returned)) {
+      report.returnedMessageId = SingleLine(Utf8OrWindows1252(id));
+    }
     report.returnedSubject = Utf8OrWindows1252(SubjectOf(parts.returned));
   }
   if (report.returnedSubject.empty()) report.returnedSubject = WithoutBouncePrefix(subject);

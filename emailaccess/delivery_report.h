@@ -48,7 +48,9 @@ struct DeliveryReport {
   ReportKind kind = ReportKind::NotAReport;
   std::vector<FailedRecipient> recipients;  // each address once
   std::string returnedMessageId;            // without angle brackets; empty when not returned
-  std::string returnedSubject;              // decoded UTF-8; the report's own without "Undeliverable:" and the like when not returned
+  // Decoded UTF-8; when nothing is returned, the report's own subject
+  // without "Undeliverable:" and the like.
+  std::string returnedSubject;
 };
 
 DeliveryReport ReadDeliveryReport(std::string_view raw);

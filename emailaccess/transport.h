@@ -1,9 +1,11 @@
 // How the program reaches the mail system, whatever that is.
 //
 // IMailSender delivers finished messages; IMailStore is the mailbox replies
-// arrive in, with the two folders that messages are moved to once dealt
-// with (and a third for reports of mail that could not be delivered). A message in the store is named by a key that stays the same while
-// the message waits (a Maildir file's unique name, later an IMAP UID).
+// arrive in, with the folders that messages are moved to once dealt with
+// (processed, skipped, and undeliverable for reports of mail that could
+// not be delivered). A message in the store is named by a key that stays
+// the same while the message waits (a Maildir file's unique name, later an
+// IMAP UID).
 // Nothing is ever deleted through these interfaces: messages are only moved.
 // Failures throw TransportError; `temporary()` tells a failure that may pass
 // by itself (a server out of reach, a locked mailbox) from one that will not,
