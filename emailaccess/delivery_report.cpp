@@ -17,6 +17,9 @@ namespace {
 constexpr size_t kMaxDiagnostic = 300;
 // Lines after an address that still belong to its reason.
 constexpr size_t kDiagnosticLines = 4;
+// Every message of ours has one recipient; a report naming more than this
+// is about other mail, and reading on would only cost time.
+constexpr size_t kMaxRecipients = 100;
 // Header blocks tried when looking for the returned message in plain text.
 constexpr int kHeaderBlockAttempts = 40;
 
@@ -176,6 +179,7 @@ void AddRecipient(DeliveryReport& report, FailedRecipient recipient) {
     if (known.status.empty() && !recipient.status.empty()) known = std::move(recipient);
     return;
   }
+  if (report.recipients.size() >= kMaxRecipients) return;
   report.recipients.push_back(std::move(recipient));
 }
 
@@ -204,6 +208,7 @@ void ReadStatusFields(GMimePart* part, DeliveryReport& report) {
     }
   }
   for (const std::string& block : blocks) {
+    if (report.recipients.size() >= kMaxRecipients) break;
     if (block.empty()) continue;
     const std::string input = block + "\n";
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(input.data(), input.size()));
@@ -389,7 +394,7 @@ void ReadPlainRecipients(const std::vector<std::string>& lines, size_t copyStart
     if (line < copyStart) recipient = PlainRecipient(lines, line, copyStart, address, byWording, true);
     AddRecipient(report, recipient ? *recipient : FailedRecipient{address, "", "", byWording});
   }
-  for (size_t i = 0; i < copyStart; ++i) {
+  for (size_t i = 0; i < copyStart && report.recipients.size() < kMaxRecipients; ++i) {
     const std::string address = LeadingAddress(lines[i]);
     if (address.empty() || std::find(own.begin(), own.end(), Lower(address)) != own.end()) continue;
     if (std::optional<FailedRecipient> recipient = PlainRecipient(lines, i, copyStart, address, byWording, false)) {

@@ -46,7 +46,7 @@ enum class ReportKind {
 
 struct DeliveryReport {
   ReportKind kind = ReportKind::NotAReport;
-  std::vector<FailedRecipient> recipients;  // each address once
+  std::vector<FailedRecipient> recipients;  // each address once, at most 100
   std::string returnedMessageId;            // without angle brackets; empty when not returned
   // Decoded UTF-8; when nothing is returned, the report's own subject
   // without "Undeliverable:" and the like.

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 
 namespace {
@@ -180,6 +181,17 @@ TEST(MadeUpReport, TwoRecipientsAreToldApartWithTheirReasons) {
             "Not delivered to ann@example.org: 5.1.1 550 5.1.1 no such user");
   EXPECT_EQ(emailaccess::DescribeFailure(report.recipients[1]), "Delayed for bo@example.org: 4.4.1")
       << "the address we sent to, not where it was forwarded";
+}
+
+// A report naming a crowd costs time in proportion to its size, not more.
+TEST(MadeUpReport, ThousandsOfAddressesAreReadInBoundedTime) {
+  std::string message = "From: MAILER-DAEMON@example.org\r\nSubject: failure notice\r\n\r\n";
+  for (int n = 0; n < 200000; ++n) message += "<u" + std::to_string(n) + "@example.org>: 550 5.1.1 unknown\r\n";
+  const auto start = std::chrono::steady_clock::now();
+  const emailaccess::DeliveryReport report = emailaccess::ReadDeliveryReport(message);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(report.recipients.size(), 100u);
+  EXPECT_EQ(report.kind, ReportKind::PermanentFailure);
 }
 
 // Outlook's report items, as its transport hands them over: the class says
