@@ -10,6 +10,7 @@
 #include "emailaccess/offer_state.h"
 #include "emailaccess/outlook/outlook_transport.h"
 #include "emailaccess/sending.h"
+#include "emailaccess/sent_register.h"
 #include "emailaccess/smtp/smtp_sender.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
@@ -37,7 +38,8 @@ constexpr const char kUsage[] =
     "  1, 2  send the body of the exchange file to each recipient listed in it,\n"
     "        one message per recipient, with the given subject\n"
     "  4     write the replies whose subject contains <subject> (letter case\n"
-    "        ignored) into the exchange file, which is created\n"
+    "        ignored) into the exchange file, which is created; delivery\n"
+    "        reports of our mailings are filed and told on standard output\n"
     "<flag>  0 or 1; with 1, operation 4 reads the replies through Outlook\n"
     "        (Windows), whatever transport sends the mail\n"
     "\n"
@@ -144,6 +146,8 @@ int Send(const Config& config, EventLog& log, const Operation* op) {
   std::optional<MaildirFolder> queue;
   if (UsesServers(config)) queue.emplace(config.smtp.queue);
   SendRun run(*sender, log, queue ? &*queue : nullptr);
+  // Outlook gives the mail a Message-ID of its own, which is never seen here.
+  if (!UsesOutlook(config)) run.KeepSentIn(config.FileBesideProgram(kSentRegisterFileName));
   run.SendQueued();
   std::string what = "sending the queue";
   if (op) {
@@ -176,7 +180,9 @@ int Send(const Config& config, EventLog& log, const Operation* op) {
 std::string Summary(const FetchOutcome& outcome) {
   return std::to_string(outcome.offered) + " reply(ies) offered, " + std::to_string(outcome.skipped) +
          " automatic skipped, " + std::to_string(outcome.processed) + " acknowledged, " +
-         std::to_string(outcome.reoffered) + " offered again, " + std::to_string(outcome.failures) + " failure(s)";
+         std::to_string(outcome.reoffered) + " offered again, " + std::to_string(outcome.undeliverable) +
+         " undeliverable, " + std::to_string(outcome.delayed) + " delayed, " + std::to_string(outcome.failures) +
+         " failure(s)";
 }
 
 // Runs one intake step under the intake lock.
@@ -200,11 +206,14 @@ int WithIntakeLock(const Config& config, EventLog& log, const ReplySource& mailb
   return outcome.failures > 0 ? kExitFailure : kExitDone;
 }
 
-int Fetch(const Config& config, EventLog& log, const Operation& op) {
+// Delivery reports found on the way are told on `out`, the lines LvMAPI
+// copies into its run log.
+int Fetch(const Config& config, EventLog& log, const Operation& op, std::ostream& out) {
   const ReplySource mailbox = ReplySourceOf(config, op.flag == 1);
   log.Info("operation 4: fetching replies about \"" + op.subject + "\" into " + op.exchangeFile +
            (mailbox.outlook ? " through Outlook" : ""));
-  const FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, mailbox.statePath};
+  const FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, mailbox.statePath,
+                             config.FileBesideProgram(kSentRegisterFileName), &out};
   return WithIntakeLock(config, log, mailbox, [&](IMailStore& store) { return FetchReplies(store, log, request); });
 }
 
@@ -296,7 +305,7 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
     if (acknowledge) return Acknowledge(config, log);
     if (flush) return Send(config, log, nullptr);
     if (op.flag == 1 && op.number != 4) log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
-    return op.number == 4 ? Fetch(config, log, op) : Send(config, log, &op);
+    return op.number == 4 ? Fetch(config, log, op, out) : Send(config, log, &op);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));
     err << kUsage;

@@ -128,8 +128,11 @@ void CheckMailServers(Config& config, const Environment& environment, const Fail
   if (!IsUsableImapFolderName(imap.mailbox)) fail("[imap] url: the folder '" + imap.mailbox + "' cannot be used");
   if (imap.user.empty()) fail("[imap] user is required");
   ResolvePassword(imap, "imap", "LVEMAILACCESS_IMAP_PASSWORD", environment, fail);
-  if (imap.processed == imap.skipped || imap.processed == imap.mailbox || imap.skipped == imap.mailbox) {
-    fail("[imap] the mailbox, processed and skipped must be three different folders");
+  const std::string folders[] = {imap.mailbox, imap.processed, imap.skipped, imap.undeliverable};
+  for (size_t i = 0; i < std::size(folders); ++i) {
+    if (std::find(folders + i + 1, std::end(folders), folders[i]) != std::end(folders)) {
+      fail("[imap] the mailbox, processed, skipped and undeliverable must be four different folders");
+    }
   }
 
   if (!config.tls.caFile.empty() && !platform::FileExists(config.tls.caFile)) {
@@ -278,9 +281,11 @@ Config DefaultConfig(const std::string& programDir) {
   config.maildir.inbox = Resolve(programDir, "Mail/Inbox");
   config.maildir.processed = Resolve(programDir, "Mail/Processed");
   config.maildir.skipped = Resolve(programDir, "Mail/Skipped");
+  config.maildir.undeliverable = Resolve(programDir, "Mail/Undeliverable");
   config.smtp.queue = Resolve(programDir, "Mail/Queue");
   config.imap.processed = "Processed";
   config.imap.skipped = "Skipped";
+  config.imap.undeliverable = "Undeliverable";
   return config;
 }
 
@@ -372,6 +377,7 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"maildir.inbox", make.Path(config.maildir.inbox)},
       {"maildir.processed", make.Path(config.maildir.processed)},
       {"maildir.skipped", make.Path(config.maildir.skipped)},
+      {"maildir.undeliverable", make.Path(config.maildir.undeliverable)},
       {"smtp.url", make.Plain(config.smtp.url)},
       {"smtp.user", make.Plain(config.smtp.user)},
       {"smtp.password", make.Password(config.smtp.password)},
@@ -401,6 +407,7 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"imap.password", make.Password(config.imap.password)},
       {"imap.processed", make.ServerFolder(config.imap.processed)},
       {"imap.skipped", make.ServerFolder(config.imap.skipped)},
+      {"imap.undeliverable", make.ServerFolder(config.imap.undeliverable)},
       {"tls.required", make.YesNo(config.tls.required)},
       {"tls.verify", make.YesNo(config.tls.verify)},
       {"tls.ca_file",

@@ -39,6 +39,7 @@ struct MaildirSettings {
   std::string inbox;      // where replies arrive
   std::string processed;  // replies whose exchange file LvMAPI consumed
   std::string skipped;    // automatic mail that matched a subject
+  std::string undeliverable;  // delivery reports of our mailings that failed for good
 };
 
 class AccessTokens;
@@ -63,6 +64,7 @@ struct ImapSettings : ServerSettings {
   std::string mailbox;    // the folder replies arrive in, from the URL's path
   std::string processed;  // folder names on the server
   std::string skipped;
+  std::string undeliverable;
 };
 
 struct TlsSettings {

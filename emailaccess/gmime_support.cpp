@@ -1,5 +1,6 @@
 #include "emailaccess/gmime_support.h"
 
+#include <climits>
 #include <mutex>
 
 namespace emailaccess {
@@ -21,6 +22,31 @@ GMimeParserOptions* IncomingParserOptions() {
     return o;
   }();
   return options;
+}
+
+constexpr size_t kMaxPartLines = 10000;
+
+std::string_view WithinPartLimit(std::string_view raw, bool& cut) {
+  size_t seen = 0;
+  for (size_t pos = 0; pos < raw.size();) {
+    if (raw.compare(pos, 2, "--") == 0 && ++seen > kMaxPartLines) {
+      cut = true;
+      return raw.substr(0, pos);
+    }
+    const size_t lineEnd = raw.find('\n', pos);
+    if (lineEnd == std::string_view::npos) break;
+    pos = lineEnd + 1;
+  }
+  return raw;
+}
+
+GObjectPtr<GMimeMessage> ParseIncomingMessage(std::string_view raw, bool& partsCut) {
+  EnsureGMime();
+  if (raw.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+  const std::string_view read = WithinPartLimit(raw, partsCut);
+  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(read.data(), read.size()));
+  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  return GObjectPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), IncomingParserOptions()));
 }
 
 FormatOptionsPtr CrlfFormatOptions() {

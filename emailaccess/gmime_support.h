@@ -9,6 +9,7 @@
 #include <gmime/gmime.h>
 
 #include <memory>
+#include <string_view>
 
 namespace emailaccess {
 
@@ -43,6 +44,17 @@ void EnsureGMime();
 // Parser options for mail as it arrives: loose about standards, and raw
 // 8-bit header text read as UTF-8 with Windows-1252 as the fallback.
 GMimeParserOptions* IncomingParserOptions();
+
+// A raw message as it arrives, parsed with IncomingParserOptions; null when
+// GMime cannot read it at all. GMime builds every part before anyone looks
+// at one, at about a kilobyte each, so a few megabytes of empty parts would
+// take gigabytes: of a message with more lines that could open a part than
+// any mail program writes, only the start is read, up to the line that
+// passes the limit, and `partsCut` is set.
+GObjectPtr<GMimeMessage> ParseIncomingMessage(std::string_view raw, bool& partsCut);
+// The start of `raw` that ParseIncomingMessage reads, for a reader with a
+// parser of its own.
+std::string_view WithinPartLimit(std::string_view raw, bool& partsCut);
 
 // Format options for mail we write: CR LF line ends.
 FormatOptionsPtr CrlfFormatOptions();

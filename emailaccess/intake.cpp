@@ -1,14 +1,17 @@
 #include "emailaccess/intake.h"
 
+#include "emailaccess/delivery_report.h"
 #include "emailaccess/exchange_files.h"
 #include "emailaccess/message_text.h"
 #include "emailaccess/offer_state.h"
+#include "emailaccess/sent_register.h"
 #include "emailaccess/text_encoding.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
 
 #include <algorithm>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <utility>
 
@@ -119,11 +122,74 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
   return open;
 }
 
+// The Message-IDs of our mailings, read from the sent register when the
+// first report needs them.
+class KnownMailings {
+ public:
+  KnownMailings(const std::string& path, EventLog& log) : m_path(path), m_log(log) {}
+
+  bool Has(const std::string& messageId) {
+    if (!m_ids) {
+      m_ids.emplace();
+      std::vector<std::string> problems;
+      if (!m_path.empty()) {
+        for (const SentMailing& mailing : LoadSentMailings(m_path, problems)) m_ids->insert(mailing.messageId);
+      }
+      for (const std::string& problem : problems) m_log.Warning(problem);
+    }
+    return m_ids->count(messageId) > 0;
+  }
+
+ private:
+  std::string m_path;
+  EventLog& m_log;
+  std::optional<std::set<std::string>> m_ids;
+};
+
+// Files a delivery report about one of our mailings and tells what it says.
+// False when the message is no such report; the caller goes on with it.
+bool FileDeliveryReport(IMailStore& store, EventLog& log, const FetchRequest& request, const StoredMessage& stored,
+                        const std::string& raw, const IncomingMessage& message, KnownMailings& mailings,
+                        FetchOutcome& outcome) {
+  const DeliveryReport report = ReadDeliveryReport(raw);
+  if (report.kind == ReportKind::NotAReport) return false;
+  const bool byId = !report.returnedMessageId.empty() && mailings.Has(report.returnedMessageId);
+  if (!byId && !ContainsIgnoringCase(report.returnedSubject, request.subject) &&
+      !ContainsIgnoringCase(message.subject, request.subject)) {
+    return false;
+  }
+  const bool failed = report.kind == ReportKind::PermanentFailure;
+  const char* folder = failed ? "Undeliverable" : "Skipped";
+  try {
+    if (!(failed ? store.MoveToUndeliverable(stored.key) : store.MoveToSkipped(stored.key))) {
+      log.Info("delivery report " + stored.key + " is no longer waiting; nothing to move");
+      return true;
+    }
+  } catch (const TransportError& e) {
+    if (e.connectionFailed()) throw;  // found again, and told, by the next run
+    log.Error("cannot move " + stored.key + " to " + folder + ": " + e.what());
+    ++outcome.failures;
+    return true;
+  }
+  log.Info(std::string(failed ? "delivery report " : "delay report ") + stored.key + " from " + message.senderAddress +
+           " about \"" + report.returnedSubject + "\"" +
+           (report.returnedMessageId.empty() ? "" : " (Message-ID <" + report.returnedMessageId + ">)") +
+           (byId ? ", one of our mailings" : "") + ", moved to " + folder);
+  for (const FailedRecipient& recipient : report.recipients) {
+    const std::string line = DescribeFailure(recipient);
+    log.Info(line);
+    if (request.runLog) *request.runLog << line << "\n";
+  }
+  ++(failed ? outcome.undeliverable : outcome.delayed);
+  return true;
+}
+
 // Reads one waiting message as a reply. None when it cannot be read (logged
-// and counted as a failure), is not about `request.subject`, or is an
-// automatic answer, which is moved to Skipped.
+// and counted as a failure), is not about `request.subject`, is a delivery
+// report of our mailings, which is filed, or is an automatic answer, which
+// is moved to Skipped.
 std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequest& request,
-                               const StoredMessage& stored, FetchOutcome& outcome) {
+                               const StoredMessage& stored, KnownMailings& mailings, FetchOutcome& outcome) {
   std::string raw;
   try {
     raw = store.Read(stored.key);
@@ -137,6 +203,11 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
   if (!message.parsed) {
     log.Error("cannot read " + stored.key + " as a mail message; left where it is");
     ++outcome.failures;
+    return std::nullopt;
+  }
+  // A report's own subject rarely names the mailing it returns.
+  if (!message.automaticReason.empty() &&
+      FileDeliveryReport(store, log, request, stored, raw, message, mailings, outcome)) {
     return std::nullopt;
   }
   if (!ContainsIgnoringCase(message.subject, request.subject)) return std::nullopt;
@@ -199,9 +270,10 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   for (const OfferRecord& record : records) unsettled.insert(record.key);
 
   std::vector<Reply> replies;
+  KnownMailings mailings(request.sentRegisterPath, log);
   for (const StoredMessage& stored : store.ListWaiting(request.subject)) {
     if (unsettled.count(stored.key)) continue;
-    std::optional<Reply> reply = ReadReply(store, log, request, stored, outcome);
+    std::optional<Reply> reply = ReadReply(store, log, request, stored, mailings, outcome);
     if (reply) replies.push_back(std::move(*reply));
   }
 

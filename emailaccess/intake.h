@@ -12,6 +12,16 @@
 // read, so its messages are offered again too (LvMAPI stores a reply once).
 // Messages are never deleted.
 //
+// Delivery reports about our mailings (delivery_report.h) are filed when
+// they are found, like automatic replies, and never offered: one that says a
+// recipient will never get the mail goes to the undeliverable folder, one
+// that says it is delayed to the skipped folder, each recipient told in the
+// log and on `runLog` ("Not delivered to ...", "Delayed for ..."). A report
+// is ours when the message it returns has a Message-ID this program gave
+// (the sent register), or a subject that contains the fetch subject (many
+// reports return only some headers, and the office may send from another
+// computer). Reports about other mail are left where they are.
+//
 // The caller holds the intake lock. Failures of the mailbox or of the state
 // file throw (TransportError, std::runtime_error); a single message that
 // cannot be read or moved is logged, counted in `failures`, and left where
@@ -24,6 +34,7 @@
 #include "emailaccess/transport.h"
 
 #include <functional>
+#include <iosfwd>
 #include <string>
 
 namespace emailaccess {
@@ -33,6 +44,8 @@ struct FetchRequest {
   std::string subject;       // contained in the subject of a reply, case ignored
   std::string ownAddress;    // our sender address: mail from it is not a reply
   std::string statePath;     // the state file
+  std::string sentRegisterPath;  // the mailings this program sent (sent_register.h); empty: none known
+  std::ostream* runLog = nullptr;  // lines for the office's run log, one each; null: none
 };
 
 struct FetchOutcome {
@@ -42,6 +55,8 @@ struct FetchOutcome {
   int reoffered = 0;    // messages of unconsumed files offered again
   int neutralised = 0;  // exchange tags broken inside values
   int failures = 0;     // messages that could not be read or moved
+  int undeliverable = 0;  // delivery reports of our mailings moved to the undeliverable folder
+  int delayed = 0;        // reports of our mailings delayed, moved to the skipped folder
 };
 
 // Points where the run has made a lasting change; tests stop the run there to

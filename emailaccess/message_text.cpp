@@ -112,10 +112,8 @@ void CollectBodyParts(GMimeObject* object, BodyParts& found, int depth) {
   if (!found.html && g_mime_content_type_is_type(type, "text", "html")) found.html = part;
 }
 
-// The decoded bytes of a part. Content as the message carries it (7bit,
-// 8bit, binary) is a view of the parsed bytes; quoted-printable and base64
-// are decoded into `storage` in one step; anything else through GMime's
-// streams into `storage`.
+}  // namespace
+
 std::string_view DecodedContent(GMimePart* part, std::string& storage) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (!content) return {};
@@ -152,10 +150,26 @@ std::string_view DecodedContent(GMimePart* part, std::string& storage) {
   return storage;
 }
 
+namespace {
+
 std::string ContentParameter(GMimePart* part, const char* name) {
   const char* value = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), name);
   return value ? value : "";
 }
+
+}  // namespace
+
+std::string DecodedContent(GMimePart* part) {
+  std::string storage;
+  return std::string(DecodedContent(part, storage));
+}
+
+std::string PartText(GMimePart* part) {
+  std::string storage;
+  return CharsetToUtf8(DecodedContent(part, storage), ContentParameter(part, "charset"));
+}
+
+namespace {
 
 // The charset an HTML document declares in its own <meta>, for parts whose
 // header declares none.
@@ -230,6 +244,8 @@ std::string DecodeHeaderText(const char* raw) {
   return decoded;
 }
 
+}  // namespace
+
 std::string SubjectOf(GMimeMessage* message) {
   GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(message)), "Subject");
   const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
@@ -239,6 +255,8 @@ std::string SubjectOf(GMimeMessage* message) {
   }
   return DecodeHeaderText(raw);
 }
+
+namespace {
 
 // The readable text of an HTML part, LF line breaks.
 std::string HtmlPartText(GMimePart* part) {
@@ -294,8 +312,7 @@ std::string BestPlainText(GMimeMessage* message) {
   BodyParts parts;
   CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
   if (parts.plain) {
-    std::string storage;
-    std::string text = CharsetToUtf8(DecodedContent(parts.plain, storage), ContentParameter(parts.plain, "charset"));
+    std::string text = PartText(parts.plain);
     if (LowerTrimmed(ContentParameter(parts.plain, "format").c_str()) == "flowed") {
       text = UnflowText(CrlfToLf(text), LowerTrimmed(ContentParameter(parts.plain, "delsp").c_str()) == "yes");
     } else if (parts.html) {
@@ -308,27 +325,6 @@ std::string BestPlainText(GMimeMessage* message) {
   }
   if (parts.html) return CanonicalCrlf(HtmlPartText(parts.html));
   return std::string();
-}
-
-// GMime builds every part of a message before the body is looked for, at
-// about a kilobyte each, so a few megabytes of empty parts would take
-// gigabytes. The reply's text is its first text part: of a message with more
-// lines that could open a part than any mail program writes, only the start
-// is read, up to the line that passes the limit.
-constexpr size_t kMaxPartLines = 10000;
-
-std::string_view WithinPartLimit(std::string_view raw, bool& cut) {
-  size_t seen = 0;
-  for (size_t pos = 0; pos < raw.size();) {
-    if (raw.compare(pos, 2, "--") == 0 && ++seen > kMaxPartLines) {
-      cut = true;
-      return raw.substr(0, pos);
-    }
-    const size_t lineEnd = raw.find('\n', pos);
-    if (lineEnd == std::string_view::npos) break;
-    pos = lineEnd + 1;
-  }
-  return raw;
 }
 
 // One parser and one input stream for each thread, reused from message to

@@ -11,6 +11,8 @@
 // where the reply's text stands, is read (`partsCut`).
 #pragma once
 
+#include "emailaccess/gmime_support.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,6 +33,18 @@ struct IncomingMessage {
 // `ownAddress` is this program's sender address: mail from it is our own
 // and counts as automatic.
 IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress);
+
+// For other readers of incoming mail, over GMime's tree: a part's content
+// with its transfer encoding undone; the same as UTF-8 text in the charset
+// the part declares (CharsetToUtf8); a message's Subject decoded the way the
+// intake decodes it (adjacent encoded words, broken ones).
+// DecodedContent with `storage` gives a view: of the parsed bytes for
+// content as the message carries it (7bit, 8bit, binary), of `storage` for
+// what had to be decoded, so a reader that only looks needs no copy.
+std::string DecodedContent(GMimePart* part);
+std::string_view DecodedContent(GMimePart* part, std::string& storage);
+std::string PartText(GMimePart* part);
+std::string SubjectOf(GMimeMessage* message);
 
 // "YYYY-MM-DD HH:MM:SS" in local time for seconds since 1970 (UTC).
 std::string FormatLocalDate(std::int64_t unixSeconds);

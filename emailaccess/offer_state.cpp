@@ -12,7 +12,9 @@ namespace {
 constexpr std::array<const char*, 3> kStatusNames = {"pending", "offered", "consumed"};
 constexpr const char kHeader[] = "# LVEmailAccess intake state: status, exchange file, message key\n";
 
-std::string Escape(const std::string& text) {
+}  // namespace
+
+std::string EscapeRecordField(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
@@ -26,7 +28,7 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-bool Unescape(const std::string& text, std::string& out) {
+bool UnescapeRecordField(const std::string& text, std::string& out) {
   out.clear();
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') {
@@ -44,6 +46,8 @@ bool Unescape(const std::string& text, std::string& out) {
   return true;
 }
 
+namespace {
+
 bool ParseLine(const std::string& line, OfferRecord& record) {
   size_t first = line.find('\t');
   size_t second = first == std::string::npos ? std::string::npos : line.find('\t', first + 1);
@@ -53,19 +57,19 @@ bool ParseLine(const std::string& line, OfferRecord& record) {
   while (index < kStatusNames.size() && status != kStatusNames[index]) ++index;
   if (index == kStatusNames.size()) return false;
   record.status = static_cast<OfferStatus>(index);
-  return Unescape(line.substr(first + 1, second - first - 1), record.exchangeFile) &&
-         Unescape(line.substr(second + 1), record.key) && !record.exchangeFile.empty();
+  return UnescapeRecordField(line.substr(first + 1, second - first - 1), record.exchangeFile) &&
+         UnescapeRecordField(line.substr(second + 1), record.key) && !record.exchangeFile.empty();
 }
 
 }  // namespace
 
-std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems) {
-  std::vector<OfferRecord> records;
-  if (!platform::FileExists(path)) return records;
+void ReadRecordLines(const std::string& path, std::vector<std::string>& problems,
+                     const std::function<bool(const std::string&)>& parse) {
+  if (!platform::FileExists(path)) return;
   std::string text, why;
   if (!platform::ReadWholeFile(path, text, &why)) {
     problems.push_back(why);
-    return records;
+    return;
   }
   size_t pos = 0;
   int lineNumber = 0;
@@ -76,21 +80,26 @@ std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<s
     pos = end + 1;
     ++lineNumber;
     if (line.empty() || line[0] == '#') continue;
-    OfferRecord record;
-    if (ParseLine(line, record)) {
-      records.push_back(std::move(record));
-    } else {
-      problems.push_back(path + ", line " + std::to_string(lineNumber) + ": damaged record left out");
-    }
+    if (!parse(line)) problems.push_back(path + ", line " + std::to_string(lineNumber) + ": damaged record left out");
   }
+}
+
+std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems) {
+  std::vector<OfferRecord> records;
+  ReadRecordLines(path, problems, [&](const std::string& line) {
+    OfferRecord record;
+    if (!ParseLine(line, record)) return false;
+    records.push_back(std::move(record));
+    return true;
+  });
   return records;
 }
 
 void SaveOfferRecords(const std::string& path, const std::vector<OfferRecord>& records) {
   std::string text = kHeader;
   for (const OfferRecord& record : records) {
-    text += std::string(kStatusNames[static_cast<size_t>(record.status)]) + "\t" + Escape(record.exchangeFile) +
-            "\t" + Escape(record.key) + "\n";
+    text += std::string(kStatusNames[static_cast<size_t>(record.status)]) + "\t" + EscapeRecordField(record.exchangeFile) +
+            "\t" + EscapeRecordField(record.key) + "\n";
   }
   std::string why;
   if (!platform::ReplaceFileAtomically(path, text, &why)) throw std::runtime_error("cannot save the intake state: " + why);

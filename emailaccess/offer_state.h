@@ -13,6 +13,7 @@
 // only make a message be offered again); saving throws std::runtime_error.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,19 @@ struct OfferRecord {
 
 // A missing file holds no records. Damaged lines are described in `problems`.
 std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems);
+
+// Reads a file of such records line by line: blank lines and "#" comments
+// are passed over, every other line goes to `parse`, and one it refuses is
+// described in `problems`, as is a file that cannot be read. A missing file
+// has no lines.
+void ReadRecordLines(const std::string& path, std::vector<std::string>& problems,
+                     const std::function<bool(const std::string&)>& parse);
+
+// The escaping of one field of such a line, shared with the other record
+// files beside the program. Unescaping fails on a "%" not followed by one of
+// the four codes.
+std::string EscapeRecordField(const std::string& text);
+bool UnescapeRecordField(const std::string& text, std::string& out);
 
 void SaveOfferRecords(const std::string& path, const std::vector<OfferRecord>& records);
 

@@ -2,9 +2,11 @@
 
 #include "emailaccess/exchange_files.h"
 #include "emailaccess/gmime_support.h"
+#include "emailaccess/sent_register.h"
 #include "emailaccess/text_encoding.h"
 #include "platform/files.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace emailaccess {
@@ -104,6 +106,14 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
   const std::string cleanSubject = SingleLine(Utf8OrWindows1252(subject));
   if (exchange.recipients.empty()) m_log.Info("no recipients in " + exchangeFile + "; nothing sent");
   const auto now = std::chrono::system_clock::now();
+  std::vector<SentMailing> sent;
+  // What went out before a failure that ends the run is kept too.
+  struct KeepOnExit {
+    SendRun& run;
+    std::vector<SentMailing>& sent;
+    std::chrono::system_clock::time_point now;
+    ~KeepOnExit() { run.RecordSent(sent, now); }
+  } keep{*this, sent, now};
   for (const Recipient& recipient : exchange.recipients) {
     const std::string who = recipient.name.empty() ? recipient.address : recipient.name + " <" + recipient.address + ">";
     if (!IsPlainAddress(recipient.address)) {
@@ -114,9 +124,35 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
     ComposedMessage message = ComposeMessage(from, recipient, cleanSubject, exchange.body, now);
     const std::string described = who + ", subject \"" + cleanSubject + "\", Message-ID <" + message.messageId + ">";
     std::string why = "the server is out of reach";
-    if (m_connectionDown || Deliver(described, recipient.address, message.data, why) == Delivery::Deferred) {
+    if (m_connectionDown) {
       Queue(described, message.data, why);
+    } else {
+      switch (Deliver(described, recipient.address, message.data, why)) {
+        case Delivery::Deferred:
+          Queue(described, message.data, why);
+          break;
+        case Delivery::Refused:
+          continue;  // never on its way: no report can come back
+        case Delivery::Sent:
+          break;
+      }
     }
+    sent.push_back({std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count(), message.messageId,
+                    recipient.address, cleanSubject});
+  }
+}
+
+void SendRun::RecordSent(const std::vector<SentMailing>& sent, std::chrono::system_clock::time_point now) noexcept {
+  if (m_sentRegister.empty() || sent.empty()) return;
+  try {
+    RecordSentMailings(m_sentRegister, sent,
+                       std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+  } catch (const std::runtime_error& e) {
+    // The mail is on its way all the same; its reports are still known by
+    // their subject.
+    m_log.Warning(std::string(e.what()) + "; delivery reports of this mailing are known by their subject only");
+  } catch (const std::exception&) {
+    // Out of memory while noting what was sent: nothing more to do here.
   }
 }
 

@@ -21,9 +21,12 @@
 #include "emailaccess/compose.h"
 #include "emailaccess/event_log.h"
 #include "emailaccess/maildir/maildir_transport.h"
+#include "emailaccess/sent_register.h"
 #include "emailaccess/transport.h"
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 namespace emailaccess {
 
@@ -43,6 +46,10 @@ class SendRun {
 
   // Sends the messages waiting in the queue.
   void SendQueued();
+  // Keeps the Message-ID, recipient and subject of every message the run
+  // sends or queues in the sent register at `path` (sent_register.h), so
+  // that delivery reports of them are known. Without it nothing is kept.
+  void KeepSentIn(std::string path) { m_sentRegister = std::move(path); }
   // Sends the exchange file's message to each of its recipients.
   void SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject);
 
@@ -55,11 +62,14 @@ class SendRun {
   // caller's to keep, and `why` says why.
   Delivery Deliver(const std::string& who, const std::string& address, const std::string& message, std::string& why);
   void Queue(const std::string& who, const std::string& message, const std::string& why);
+  // Adds the mailings to the sent register; a failure is logged, not thrown.
+  void RecordSent(const std::vector<SentMailing>& sent, std::chrono::system_clock::time_point now) noexcept;
 
   IMailSender& m_sender;
   EventLog& m_log;
   MaildirFolder* m_queue;
   bool m_connectionDown = false;
+  std::string m_sentRegister;
   SendOutcome m_outcome;
 };
 

@@ -1,9 +1,11 @@
 // How the program reaches the mail system, whatever that is.
 //
 // IMailSender delivers finished messages; IMailStore is the mailbox replies
-// arrive in, with the two folders that messages are moved to once dealt
-// with. A message in the store is named by a key that stays the same while
-// the message waits (a Maildir file's unique name, later an IMAP UID).
+// arrive in, with the folders that messages are moved to once dealt with
+// (processed, skipped, and undeliverable for reports of mail that could
+// not be delivered). A message in the store is named by a key that stays
+// the same while the message waits (a Maildir file's unique name, later an
+// IMAP UID).
 // Nothing is ever deleted through these interfaces: messages are only moved.
 // Failures throw TransportError; `temporary()` tells a failure that may pass
 // by itself (a server out of reach, a locked mailbox) from one that will not,
@@ -67,8 +69,10 @@ class IMailStore {
  public:
   virtual ~IMailStore() = default;
   // The waiting messages, in order of arrival. A store may leave out those
-  // whose subject cannot contain `subject` (a server-side search); callers
-  // still check every subject themselves, since servers search differently.
+  // that cannot contain `subject` in their subject or text (a server-side
+  // search: a delivery report names the subject of the mailing it returns
+  // only in its text); callers still check every message themselves, since
+  // servers search differently.
   virtual std::vector<StoredMessage> ListWaiting(const std::string& subject) = 0;
   // True when the message is still waiting.
   virtual bool IsWaiting(const std::string& key) = 0;
@@ -77,6 +81,8 @@ class IMailStore {
   // moved it), true when it was moved.
   virtual bool MoveToProcessed(const std::string& key) = 0;
   virtual bool MoveToSkipped(const std::string& key) = 0;
+  // Delivery reports of our mailings that failed for good go here.
+  virtual bool MoveToUndeliverable(const std::string& key) = 0;
   // An earlier run may have begun to move this message and been cut off: a
   // store that moves in several steps looks at what is done already instead
   // of doing it again. A store that moves in one step needs nothing.

@@ -30,6 +30,7 @@ declare -A max_len=(
   [outgoing_exchange_reader]=16384
   [incoming_exchange_reader]=16384
   [message_text]=65536
+  [delivery_report]=65536
   [html_text]=32768
   [charset_conversion]=4096
   [message_composer]=16384
@@ -40,7 +41,7 @@ declare -A max_len=(
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
-                                     incoming_exchange_reader message_text html_text charset_conversion
+                                     incoming_exchange_reader message_text delivery_report html_text charset_conversion
                                      message_composer task_store_update imap_responses settings_reader
                                      token_service_answer)
 

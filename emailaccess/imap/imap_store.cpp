@@ -428,8 +428,11 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   const ImapKey base{m_settings.mailbox, reader.UidValidity(), 0};
   m_listedValidity = base.uidValidity;
   const std::optional<std::string> quoted = ImapQuoted(subject);
-  std::vector<std::uint32_t> uids =
-      reader.Search("searching " + m_settings.mailbox, "UNDELETED" + (quoted ? " SUBJECT " + *quoted : ""));
+  // A delivery report returns our subject in its text, not in its own
+  // subject: the server looks there too, so that a mailbox of other mail
+  // costs one search and no download.
+  std::vector<std::uint32_t> uids = reader.Search(
+      "searching " + m_settings.mailbox, "UNDELETED" + (quoted ? " OR SUBJECT " + *quoted + " TEXT " + *quoted : ""));
   std::sort(uids.begin(), uids.end());
   uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
 
@@ -613,6 +616,8 @@ bool ImapStore::MoveToProcessed(const std::string& key) { return MoveTo(key, m_s
 
 bool ImapStore::MoveToSkipped(const std::string& key) { return MoveTo(key, m_settings.skipped); }
 
+bool ImapStore::MoveToUndeliverable(const std::string& key) { return MoveTo(key, m_settings.undeliverable); }
+
 void ImapStore::Check(std::vector<CheckFinding>& findings) {
   const std::string label = m_session.name() + ": ";
   try {
@@ -637,7 +642,8 @@ void ImapStore::Check(std::vector<CheckFinding>& findings) {
     findings.push_back({messages.has_value(), label + m_settings.mailbox + ": " +
                                                   (messages ? std::to_string(*messages) + " message(s)" : "not found")});
     for (const auto& [role, folder] : {std::pair<std::string, std::string>{"Processed", m_settings.processed},
-                                       {"Skipped", m_settings.skipped}}) {
+                                       {"Skipped", m_settings.skipped},
+                                       {"Undeliverable", m_settings.undeliverable}}) {
       findings.push_back(
           {true, label + role + " (" + folder + "): " + (FolderExists(folder) ? "ok" : "not there yet, created on first use")});
     }

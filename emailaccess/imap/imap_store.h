@@ -3,9 +3,10 @@
 // One CurlSession (one connection, logged in once, only when needed) serves
 // the filing; the mailbox is selected through the URL. The listing goes
 // over the reading connection (below), so a fetch that files nothing logs
-// in once: candidates are found with UID SEARCH (the subject sent as a
-// quoted string, or every message when it cannot be quoted) and the caller
-// checks every subject again. A
+// in once: candidates are found with UID SEARCH (the subject, in the
+// Subject or anywhere in the text, sent as a quoted string, or every
+// message when it cannot be quoted) and the caller checks every subject
+// again. A
 // message is read under the UIDVALIDITY of its key, so a mailbox that was
 // recreated meanwhile (new UIDVALIDITY) is never mistaken for the old one.
 //
@@ -30,8 +31,8 @@
 // message is first looked for in the target folder (same Message-ID, size
 // and arrival time); so is a message an earlier run may have begun to file
 // (NoteEarlierFiling), and one that is in the mailbox marked deleted, which
-// such a filing left: it is expunged rather than forgotten. The Processed
-// and Skipped folders are created on first use. Keys look like
+// such a filing left: it is expunged rather than forgotten. The Processed,
+// Skipped and Undeliverable folders are created on first use. Keys look like
 // "INBOX;UIDVALIDITY=v;UID=n". Commands that list many messages are sent
 // for a few dozen at a time: libcurl counts every untagged line against its
 // limit on response headers. Failures throw TransportError (see
@@ -143,6 +144,7 @@ class ImapStore : public IMailStore {
   std::string Read(const std::string& key) override;
   bool MoveToProcessed(const std::string& key) override;
   bool MoveToSkipped(const std::string& key) override;
+  bool MoveToUndeliverable(const std::string& key) override;
   void NoteEarlierFiling(const std::string& key) override { m_filedBefore.insert(key); }
   // Logs in, reports TLS, the login, the mailbox and both folders; creates
   // and moves nothing.

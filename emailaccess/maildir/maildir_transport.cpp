@@ -191,7 +191,8 @@ void MaildirFolder::Check(const std::string& role, std::vector<CheckFinding>& fi
 }
 
 MaildirTransport::MaildirTransport(const MaildirSettings& settings)
-    : m_outbox(settings.outbox), m_inbox(settings.inbox), m_processed(settings.processed), m_skipped(settings.skipped) {}
+    : m_outbox(settings.outbox), m_inbox(settings.inbox), m_processed(settings.processed), m_skipped(settings.skipped),
+      m_undeliverable(settings.undeliverable) {}
 
 std::string MaildirTransport::Send(const std::string&, const std::string& message) { return m_outbox.Deliver(message); }
 
@@ -234,11 +235,14 @@ bool MaildirTransport::MoveToProcessed(const std::string& key) { return MoveOut(
 
 bool MaildirTransport::MoveToSkipped(const std::string& key) { return MoveOut(key, m_skipped); }
 
+bool MaildirTransport::MoveToUndeliverable(const std::string& key) { return MoveOut(key, m_undeliverable); }
+
 void MaildirTransport::Check(std::vector<CheckFinding>& findings) {
   m_outbox.Check("Outbox", findings, false);
   m_inbox.Check("Inbox", findings, true);
   m_processed.Check("Processed", findings, false);
   m_skipped.Check("Skipped", findings, false);
+  m_undeliverable.Check("Undeliverable", findings, false);
 }
 
 }  // namespace emailaccess

@@ -1,8 +1,8 @@
 // Local Maildir folders as the mail system: the embedded default transport.
 //
 // Sending delivers into the outbox Maildir; replies are read from the inbox
-// Maildir (its new/ and cur/), and moved into the processed or skipped
-// Maildir. A Maildir is a folder with tmp/, new/ and cur/; messages are
+// Maildir (its new/ and cur/), and moved into the processed, skipped or
+// undeliverable Maildir. A Maildir is a folder with tmp/, new/ and cur/; messages are
 // written into tmp/ and then renamed into new/, so no reader ever sees half a
 // message. Folders are created on first use (never by Check). A message's
 // key is its file name up to the ":" that starts the flags, so a mail program
@@ -53,6 +53,7 @@ class MaildirTransport : public IMailSender, public IMailStore {
   std::string Read(const std::string& key) override;
   bool MoveToProcessed(const std::string& key) override;
   bool MoveToSkipped(const std::string& key) override;
+  bool MoveToUndeliverable(const std::string& key) override;
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
@@ -61,7 +62,7 @@ class MaildirTransport : public IMailSender, public IMailStore {
   std::string PathOf(const std::string& key);
   bool MoveOut(const std::string& key, MaildirFolder& target);
 
-  MaildirFolder m_outbox, m_inbox, m_processed, m_skipped;
+  MaildirFolder m_outbox, m_inbox, m_processed, m_skipped, m_undeliverable;
   std::map<std::string, std::string> m_listed;  // key -> path at the last listing
 };
 

@@ -126,6 +126,10 @@ bool OutlookTransport::MoveToProcessed(const std::string& key) { return MoveOut(
 
 bool OutlookTransport::MoveToSkipped(const std::string& key) { return MoveOut(key, "Skipped", m_skipped); }
 
+bool OutlookTransport::MoveToUndeliverable(const std::string& key) {
+  return MoveOut(key, "Undeliverable", m_undeliverable);
+}
+
 void OutlookTransport::Check(std::vector<CheckFinding>& findings) {
   try {
     findings.push_back({true, "Outlook: the Inbox holds " + std::to_string(Inbox().size()) + " message(s)"});

@@ -171,7 +171,7 @@ TEST(Config, ServerMistakesAreErrorsThatNeverShowAPassword) {
       {"[imap]\nuser =\n", "[imap] user is required"},
       {"[imap]\npassword =\n", "[imap] user office@example.org has no password: set password = or "
                                   "LVEMAILACCESS_IMAP_PASSWORD"},
-      {"[imap]\nskipped = Done\n", "three different folders"},
+      {"[imap]\nskipped = Done\n", "four different folders"},
       {"[imap]\nprocessed = Erledigt\xc3\xa4\n", "processed must be a folder name of printable ASCII"},
       {"[imap]\nurl = imaps://mail.example.org/a%3Bb\n", "the folder 'a;b' cannot be used"},
       {"[tls]\nca_file = /nonexistent/ca.pem\n", "[tls] ca_file /nonexistent/ca.pem does not exist"},

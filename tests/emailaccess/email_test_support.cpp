@@ -1,6 +1,7 @@
 #include "email_test_support.h"
 
 #include "emailaccess/offer_state.h"
+#include "emailaccess/sent_register.h"
 
 #include <algorithm>
 #include <chrono>
@@ -36,7 +37,7 @@ Installation::Installation()
 std::string Installation::StatePath() const { return File(emailaccess::kStateFileName); }
 
 emailaccess::FetchRequest Installation::Request(const std::string& file, const std::string& subject) const {
-  return {File(file), subject, config.senderAddress, StatePath()};
+  return {File(file), subject, config.senderAddress, StatePath(), File(emailaccess::kSentRegisterFileName), nullptr};
 }
 
 void PlaceMessage(const std::string& maildir, const std::string& name, const std::string& data,

@@ -270,6 +270,7 @@ class StubbornStore : public emailaccess::IMailStore {
     return m_inner.MoveToProcessed(key);
   }
   bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
+  bool MoveToUndeliverable(const std::string& key) override { return m_inner.MoveToUndeliverable(key); }
   void Check(std::vector<emailaccess::CheckFinding>&) override {}
   std::set<std::string> refuse, lostOnRead, lostOnMove;
   static constexpr emailaccess::FailureScope kConnection = emailaccess::FailureScope::Connection;

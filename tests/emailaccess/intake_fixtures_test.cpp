@@ -100,6 +100,7 @@ struct FixtureCase {
   const char* file;
   const char* subject;
   const Expected* reply;  // nullptr: automatic mail, never offered
+  bool undeliverable = false;  // a delivery report of our mailing: filed as undeliverable, not skipped
 };
 
 const FixtureCase kFixtures[] = {
@@ -111,7 +112,7 @@ const FixtureCase kFixtures[] = {
     {"rfc2047_subject.eml", "corvane survey", &kEncodedSubject},
     {"thunderbird_attachment.eml", "Corvane Survey", &kAttachment},
     {"out_of_office.eml", "Corvane Survey", nullptr},
-    {"exchange_bounce.eml", "Corvane Survey", nullptr},
+    {"exchange_bounce.eml", "Corvane Survey", nullptr, true},
 };
 
 void PrintTo(const FixtureCase& c, std::ostream* os) { *os << c.file; }
@@ -122,8 +123,9 @@ class IntakeFixtureTest : public ::testing::TestWithParam<FixtureCase> {
 };
 
 // One message alone in the Inbox gives exactly the expected file; after the
-// file is consumed the next run acknowledges it into Processed, and an
-// automatic message goes to Skipped and is never offered.
+// file is consumed the next run acknowledges it into Processed, an
+// automatic message goes to Skipped and a bounce of our mailing to
+// Undeliverable, and neither is ever offered.
 TEST_P(IntakeFixtureTest, GivesExactExchangeTextAndEndsInTheRightFolder) {
   const FixtureCase& c = GetParam();
   Installation inst;
@@ -135,8 +137,9 @@ TEST_P(IntakeFixtureTest, GivesExactExchangeTextAndEndsInTheRightFolder) {
   const std::string expected = c.reply ? Elements(1, *c.reply) : "";
   EXPECT_EQ(Visible(ReadFile(first)), Visible(expected));
   EXPECT_EQ(outcome.offered, c.reply ? 1 : 0);
-  EXPECT_EQ(outcome.skipped, c.reply ? 0 : 1);
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.skipped).size(), c.reply ? 0u : 1u);
+  EXPECT_EQ(outcome.skipped, c.reply || c.undeliverable ? 0 : 1);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.skipped).size(), c.reply || c.undeliverable ? 0u : 1u);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.undeliverable).size(), c.undeliverable ? 1u : 0u);
 
   ASSERT_EQ(std::remove(first.c_str()), 0);  // LvMAPI consumed it
   const std::string second = inst.File("second.tmp");
@@ -155,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(MailPrograms, IntakeFixtureTest, ::testing::ValuesIn(kF
 
 // All of them together: only the replies about the subject, in order of
 // arrival (not of file name), numbered without gaps; the goal reply stays
-// for its own subject, the robots go to Skipped.
+// for its own subject, the out-of-office note goes to Skipped, the bounce
+// to Undeliverable.
 TEST(IntakeFixtures, MixedInboxOffersMatchingRepliesInArrivalOrder) {
   ScopedTimeZone utc("UTC");
   Installation inst;
@@ -176,8 +180,10 @@ TEST(IntakeFixtures, MixedInboxOffersMatchingRepliesInArrivalOrder) {
                                Elements(4, kIphone) + Elements(5, kEncodedSubject) + Elements(6, kFlowed);
   EXPECT_EQ(Visible(ReadFile(path)), Visible(expected));
   EXPECT_EQ(outcome.offered, 6);
-  EXPECT_EQ(outcome.skipped, 2);
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.skipped), (std::vector<std::string>{"4.fixture", "8.fixture"}));
+  EXPECT_EQ(outcome.skipped, 1);
+  EXPECT_EQ(outcome.undeliverable, 1);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.skipped), (std::vector<std::string>{"8.fixture"}));
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.undeliverable), (std::vector<std::string>{"4.fixture"}));
   // Offered but not yet consumed: still waiting, with the goal reply.
   EXPECT_EQ(MaildirMessages(inst.config.maildir.inbox).size(), 7u);
 

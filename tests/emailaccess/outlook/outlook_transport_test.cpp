@@ -37,8 +37,10 @@ const std::vector<Reply> kReplies = {
     {"a", "ann@example.org", "Re: Corvane Survey - Hall", "<answer1>Grüße</answer1>\r\nAnn", "", "IPM.Note", kArrival},
     {"b", "bo@example.org", "RE: Corvane Survey - Hall", "", "<p>&lt;answer1&gt;yes&lt;/answer1&gt;</p>", "IPM.Note",
      kArrival + 60},
-    {"c", "postmaster@example.org", "Undeliverable: Corvane Survey - Hall", "gone", "", "REPORT.IPM.Note.NDR",
-     kArrival + 120},
+    {"c", "postmaster@example.org", "Undeliverable: Corvane Survey - Hall",
+     "Delivery has failed to these recipients or groups:\r\n\r\nhall@example.org\r\n"
+     "Remote Server returned '550 5.1.1 RESOLVER.ADR.RecipNotFound; not found'\r\n",
+     "", "REPORT.IPM.Note.NDR", kArrival + 120},
     {"d", "cy@example.org", "Choir practice", "Thursday", "", "IPM.Note", kArrival + 180},
 };
 
@@ -139,7 +141,8 @@ TEST_F(OutlookTransportTest, RepliesAreOfferedAsFromAMaildirAndFiledOnceConsumed
   EXPECT_EQ(offered, ReadFile(m_maildir.file("in.tmp")));
   EXPECT_NE(offered.find("<Originator1>ann@example.org</Originator1>"), std::string::npos) << offered;
   EXPECT_EQ(Folder("Inbox"), (std::vector<std::string>{"a", "b", "d"}));
-  EXPECT_EQ(Folder("Skipped"), std::vector<std::string>{"c"});
+  EXPECT_EQ(Folder("Undeliverable"), std::vector<std::string>{"c"}) << "the report of our mailing";
+  EXPECT_TRUE(Folder("Skipped").empty());
 
   ASSERT_TRUE(platform::RemoveFile(m_outlook.file("in.tmp")));  // LvMAPI consumed it
   ASSERT_EQ(Run(m_outlook, {"4", m_outlook.file("again.tmp"), "Corvane Survey", "1"}), 0) << m_err.str();

@@ -289,6 +289,7 @@ class StoppingStore : public emailaccess::IMailStore {
   }
   bool MoveToProcessed(const std::string& key) override { return m_inner.MoveToProcessed(key); }
   bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
+  bool MoveToUndeliverable(const std::string& key) override { return m_inner.MoveToUndeliverable(key); }
   void Check(std::vector<emailaccess::CheckFinding>& findings) override { m_inner.Check(findings); }
 
  private:
@@ -307,7 +308,7 @@ TEST_F(ImapTest, AServerStoppedMidRunLosesNothingAndTheNextRunCompletes) {
   std::ostringstream errors;
   emailaccess::EventLog log(Bin("LVEmailAccess.log"), errors);
   const emailaccess::FetchRequest request{Bin("s1.tmp"), "Corvane Survey", config.senderAddress,
-                                          Bin(emailaccess::kStateFileName)};
+                                          Bin(emailaccess::kStateFileName), "", nullptr};
   {
     emailaccess::ImapStore store(config, log);
     StoppingStore stopping(store, *m_servers, 2);

@@ -64,7 +64,7 @@ std::vector<std::string> JsonStrings(const std::string& json, const std::string&
   return values;
 }
 
-MailServers::MailServers(bool withoutMove, bool tokenService) {
+MailServers::MailServers(bool withoutMove, bool tokenService, bool rawlog) {
   char scratch[] = "/tmp/lvmail-test-XXXXXX";
   if (!mkdtemp(scratch)) throw std::runtime_error("mkdtemp failed");
   m_scratch = scratch;
@@ -83,6 +83,7 @@ MailServers::MailServers(bool withoutMove, bool tokenService) {
     std::vector<std::string> args = {"/usr/bin/python3", ScriptPath()};
     if (withoutMove) args.push_back("--no-move");
     if (tokenService) args.push_back("--token-service");
+    if (rawlog) args.push_back("--rawlog");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -109,6 +110,7 @@ MailServers::MailServers(bool withoutMove, bool tokenService) {
   token = std::atoi(JsonValue(ready, "token_port").c_str());
   cert = JsonValue(ready, "cert");
   maildir = JsonValue(ready, "maildir");
+  home = JsonValue(ready, "home");
   user = JsonValue(ready, "user");
   password = JsonValue(ready, "password");
   if (imap == 0 || smtp == 0 || cert.empty()) {
@@ -167,10 +169,19 @@ std::string MailServers::Command(const std::string& line) {
 }
 
 void MailServers::Deliver(const std::string& folder, const std::string& message, bool seen) {
+  DeliverCommand("deliver", folder, message, seen ? " seen" : "");
+}
+
+void MailServers::DeliverMany(const std::string& folder, const std::string& message, int count) {
+  DeliverCommand("deliver-many", folder, message, " " + std::to_string(count));
+}
+
+void MailServers::DeliverCommand(const std::string& verb, const std::string& folder, const std::string& message,
+                                 const std::string& tail) {
   static int counter = 0;
   const std::string path = m_scratch + "/message-" + std::to_string(++counter);
   std::ofstream(path, std::ios::binary) << message;
-  Command("deliver " + folder + " " + path + (seen ? " seen" : ""));
+  Command(verb + " " + folder + " " + path + tail);
   std::filesystem::remove(path);
 }
 

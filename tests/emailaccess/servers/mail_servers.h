@@ -40,7 +40,8 @@ class MailServers {
   // `withoutMove`: Dovecot does not announce the MOVE extension.
   // `tokenService`: the stand-in OAuth 2.0 provider runs too (its port is
   // `token`; its commands are "token ..."), and both servers take its tokens.
-  explicit MailServers(bool withoutMove = false, bool tokenService = false);
+  // `rawlog`: Dovecot writes every IMAP session into home/dovecot.rawlog/.
+  explicit MailServers(bool withoutMove = false, bool tokenService = false, bool rawlog = false);
   ~MailServers();
   MailServers(const MailServers&) = delete;
   MailServers& operator=(const MailServers&) = delete;
@@ -52,6 +53,9 @@ class MailServers {
   // Delivers `message` into a folder of the mail user ("INBOX" or a name),
   // unread unless `seen`, as a mail server delivers it.
   void Deliver(const std::string& folder, const std::string& message, bool seen = false);
+  // Delivers `count` unread messages made from `message`, each with "{n}" in
+  // it replaced by its number, 1 to `count` (one command for all).
+  void DeliverMany(const std::string& folder, const std::string& message, int count);
   // The messages in a folder (its new/ and cur/), by file name; with
   // `names`, the file names (with their Maildir flags) instead of contents.
   std::vector<std::string> Messages(const std::string& folder, bool names = false) const;
@@ -62,13 +66,16 @@ class MailServers {
   std::string ClientConfig(const ClientOptions& options = {}) const;
 
   int imap = 0, imaps = 0, imapsProxy = 0, smtp = 0, smtps = 0, token = 0;
-  std::string cert, maildir, user, password;
+  std::string cert, maildir, home, user, password;
 
  private:
   // Ends mail_servers.py (which stops the servers) and removes the scratch.
   void Stop();
   std::string ReadLine();
   std::string FolderPath(const std::string& folder) const;
+  // Writes `message` into a scratch file and sends "<verb> <folder> <file><tail>".
+  void DeliverCommand(const std::string& verb, const std::string& folder, const std::string& message,
+                      const std::string& tail);
 
   pid_t m_pid = -1;
   int m_toServer = -1;

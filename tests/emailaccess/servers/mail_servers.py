@@ -538,6 +538,16 @@ async def serve(args, folder, started, shutdown):
                     box = Maildir(os.path.join(dovecot.home, "Maildir", sub), identity)
                     with open(path, "rb") as f:
                         box.deliver(f.read(), seen="seen" in flags)
+                elif verb == "deliver-many":
+                    # deliver-many FOLDER FILE N: N messages made from FILE,
+                    # each with "{n}" in it replaced by its number (1 to N)
+                    path, count = rest[1].split()
+                    sub = "" if rest[0] == "INBOX" else "." + rest[0]
+                    box = Maildir(os.path.join(dovecot.home, "Maildir", sub), identity)
+                    with open(path, "rb") as f:
+                        template = f.read()
+                    for n in range(1, int(count) + 1):
+                        box.deliver(template.replace(b"{n}", str(n).encode()))
                 elif verb == "renew-uidvalidity":
                     # As if the mailbox had been deleted and made again: the
                     # messages stay, with new UIDs under a new UIDVALIDITY.

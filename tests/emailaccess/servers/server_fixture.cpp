@@ -12,9 +12,9 @@ void ServerTest::SetUp() {
   StartServers(false);
 }
 
-void ServerTest::StartServers(bool withoutMove, bool tokenService) {
+void ServerTest::StartServers(bool withoutMove, bool tokenService, bool rawlog) {
   m_servers.reset();
-  m_servers = std::make_unique<MailServers>(withoutMove, tokenService);
+  m_servers = std::make_unique<MailServers>(withoutMove, tokenService, rawlog);
 }
 
 void ServerTest::Configure(const ClientOptions& options) {

@@ -18,7 +18,7 @@ class ServerTest : public ::testing::Test {
  protected:
   void SetUp() override;
   // Starts the servers (once; SetUp does it with MOVE announced).
-  void StartServers(bool withoutMove, bool tokenService = false);
+  void StartServers(bool withoutMove, bool tokenService = false, bool rawlog = false);
 
   // Writes LVEmailAccess.conf (readable by its owner only).
   void Configure(const ClientOptions& options = {});

@@ -1,0 +1,39 @@
+// The mailings this program sent, so that a delivery report can be told
+// apart from one about other mail: each message's Message-ID with its
+// recipient, subject and the time it was composed, kept for 60 days (longer
+// than any server goes on trying to deliver).
+//
+// The file is "LVEmailAccess.sent" beside the program, one message per
+// line, "seconds since 1970<TAB>Message-ID<TAB>recipient<TAB>subject", the
+// fields escaped as in the intake state file. Every write drops what is
+// older than the 60 days and replaces the file in one step, so a crash
+// leaves the old or the new list. Loading never throws (a damaged line is
+// reported and left out: its report is still known by its subject); saving
+// throws std::runtime_error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace emailaccess {
+
+inline constexpr const char kSentRegisterFileName[] = "LVEmailAccess.sent";
+inline constexpr std::int64_t kSentKeptSeconds = 60LL * 24 * 3600;
+
+struct SentMailing {
+  std::int64_t sentAt = 0;  // seconds since 1970 (UTC)
+  std::string messageId;    // without angle brackets
+  std::string recipient;
+  std::string subject;
+
+  bool operator==(const SentMailing&) const = default;
+};
+
+// A missing file holds none. Damaged lines are described in `problems`.
+std::vector<SentMailing> LoadSentMailings(const std::string& path, std::vector<std::string>& problems);
+
+// Adds `added` to the file, keeping only what was sent in the 60 days up to `now`.
+void RecordSentMailings(const std::string& path, const std::vector<SentMailing>& added, std::int64_t now);
+
+}  // namespace emailaccess
