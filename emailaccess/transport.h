@@ -1,8 +1,7 @@
 // How the program reaches the mail system, whatever that is.
 //
 // IMailSender delivers finished messages; IMailStore is the mailbox replies
-// arrive in, with the two folders that messages are moved to once dealt
-// with. A message in the store is named by a key that stays the same while
+// arrive in, with the folders that messages are moved to once dealt with. A message in the store is named by a key that stays the same while
 // the message waits (a Maildir file's unique name, later an IMAP UID).
 // Nothing is ever deleted through these interfaces: messages are only moved.
 // Failures throw TransportError; `temporary()` tells a failure that may pass
@@ -55,6 +54,12 @@ class IMailSender {
   // Hands one finished message (CR LF line ends) over for delivery to
   // `recipient`. Returns where it went, for the log.
   virtual std::string Send(const std::string& recipient, const std::string& message) = 0;
+  // Where the messages it delivers go, in the office's words, after a count:
+  // "sent through smtp.example.org".
+  virtual std::string Route() const = 0;
+  // False for a sender that writes the message anew (its own Message-ID
+  // and all) from the parts of the one it is given.
+  virtual bool KeepsMessageId() const { return true; }
   virtual void Check(std::vector<CheckFinding>& findings) = 0;
 };
 
@@ -77,6 +82,9 @@ class IMailStore {
   // moved it), true when it was moved.
   virtual bool MoveToProcessed(const std::string& key) = 0;
   virtual bool MoveToSkipped(const std::string& key) = 0;
+  // A reply LvMAPI stored nothing from: filed into the "Needs reading"
+  // folder and left unread there, so that a person reads it.
+  virtual bool MoveToNeedsReading(const std::string& key) = 0;
   // An earlier run may have begun to move this message and been cut off: a
   // store that moves in several steps looks at what is done already instead
   // of doing it again. A store that moves in one step needs nothing.

@@ -24,6 +24,39 @@ TEST(Config, EmbeddedDefaultUsesMailFoldersBesideTheProgram) {
   EXPECT_EQ(config.maildir.inbox, "/opt/lv/Mail/Inbox");
   EXPECT_EQ(config.maildir.processed, "/opt/lv/Mail/Processed");
   EXPECT_EQ(config.maildir.skipped, "/opt/lv/Mail/Skipped");
+  EXPECT_EQ(config.maildir.needsReading, "/opt/lv/Mail/Needs reading");
+  EXPECT_EQ(config.imap.needsReading, "Needs reading");
+}
+
+// Without a settings file: the local folders where there is no Outlook to be
+// had, Outlook where it is installed, and a clear refusal on a computer
+// that could have Outlook but has none (local folders would reach no one).
+TEST(Config, WithoutAFileTheComputerDecidesOrTheRunIsRefused) {
+  struct Case {
+    emailaccess::LocalMail local;
+    const char* transport;  // null: refused
+  };
+  for (const Case& c : {Case{emailaccess::LocalMail::Folders, "maildir"}, Case{emailaccess::LocalMail::Outlook, "outlook"},
+                        Case{emailaccess::LocalMail::None, nullptr}}) {
+    SCOPED_TRACE(static_cast<int>(c.local));
+    if (!c.transport) {
+      try {
+        emailaccess::ConfigWithoutFile("/opt/lv/", c.local);
+        ADD_FAILURE() << "not refused";
+      } catch (const ConfigError& e) {
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("no mail provider is set up: ", 0), 0u) << what;
+        EXPECT_NE(what.find("/opt/lv/LVEmailAccess.conf "), std::string::npos) << what;
+        EXPECT_NE(what.find("/opt/lv/LVEmailAccess.conf.example"), std::string::npos) << what;
+      }
+      continue;
+    }
+    const auto config = emailaccess::ConfigWithoutFile("/opt/lv/", c.local);
+    EXPECT_EQ(config.transport, c.transport);
+    EXPECT_EQ(config.source, "embedded default");
+  }
+  // This computer has no automation: the demo's local folders.
+  EXPECT_EQ(emailaccess::SystemLocalMail(), emailaccess::LocalMail::Folders);
 }
 
 TEST(Config, FileSetsSenderFoldersAndWait) {
@@ -171,7 +204,8 @@ TEST(Config, ServerMistakesAreErrorsThatNeverShowAPassword) {
       {"[imap]\nuser =\n", "[imap] user is required"},
       {"[imap]\npassword =\n", "[imap] user office@example.org has no password: set password = or "
                                   "LVEMAILACCESS_IMAP_PASSWORD"},
-      {"[imap]\nskipped = Done\n", "three different folders"},
+      {"[imap]\nskipped = Done\n", "four different folders"},
+      {"[imap]\nneeds_reading = Done\n", "four different folders"},
       {"[imap]\nprocessed = Erledigt\xc3\xa4\n", "processed must be a folder name of printable ASCII"},
       {"[imap]\nurl = imaps://mail.example.org/a%3Bb\n", "the folder 'a;b' cannot be used"},
       {"[tls]\nca_file = /nonexistent/ca.pem\n", "[tls] ca_file /nonexistent/ca.pem does not exist"},
