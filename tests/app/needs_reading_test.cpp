@@ -141,7 +141,8 @@ TEST(NeedsReading, LvMAPIKilledBetweenStoringAndTheHandBackLosesNothing) {
   // The database is busy while LvMAPI writes: such a look is tried again.
   auto allStored = [&] {
     try {
-      return install.Count("SurveyReply") == kStored;
+      const auto rows = testing_support::QueryRows(install.db(), "SELECT COUNT(*) FROM SurveyReply");
+      return rows.size() == 1 && rows[0].size() == 1 && rows[0][0] == std::to_string(kStored);
     } catch (const std::exception&) {
       return false;
     }

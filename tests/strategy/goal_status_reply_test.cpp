@@ -27,6 +27,10 @@ const std::string kDate = "2027-05-06 18:30:00";
 
 class GoalStatusReplyTest : public testing_support::ReplyDatabaseTest {
  protected:
+  void SetUp() override {
+    ReplyDatabaseTest::SetUp();
+    testing_support::AddRepliedToRows(m_dbPath);
+  }
   Table Replies() {
     return Rows("SELECT ReplyID, StrategyID, ReplyEmail, ReplyDate FROM StrategyGoalStatusReply ORDER BY rowid");
   }

@@ -16,7 +16,6 @@ const std::string& SchemaDatabase() {
   static const std::string path = [] {
     const std::string file = dir.file("schema.db");
     CreateDatabase(file);
-    AddRepliedToRows(file);
     return file;
   }();
   return path;

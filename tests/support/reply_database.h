@@ -1,6 +1,5 @@
 // A fixture for the reply parsers, which open their own connections: every
-// test gets a fresh database made from the project's schema (with
-// AddRepliedToRows), named to the
+// test gets a fresh database made from the project's schema, named to the
 // database library, with the library's statement trace on, so a test can read
 // back which statements were sent and in which order.
 //

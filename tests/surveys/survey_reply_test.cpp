@@ -28,6 +28,10 @@ const std::string kDate = "2027-04-02 09:15:00";
 
 class SurveyReplyTest : public testing_support::ReplyDatabaseTest {
  protected:
+  void SetUp() override {
+    ReplyDatabaseTest::SetUp();
+    testing_support::AddRepliedToRows(m_dbPath);
+  }
   // ProcessSurveyReply with its standard output kept apart.
   bool Process(const std::string& originator, const std::string& date, const std::string& body) {
     CoutCapture capture;
