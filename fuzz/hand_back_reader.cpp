@@ -1,6 +1,7 @@
 // The hand-back reader over arbitrary bytes: it never names a reply below 1,
 // keeps only what a well-formed line says (checked against an independent
 // reading of the lines), and gives back exactly what the writer wrote.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -27,11 +28,14 @@ std::map<long long, bool> LinesByHand(const std::string& text) {
     std::string line = text.substr(begin, end - begin);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t tab = line.find('\t');
-    if (tab == std::string::npos || tab == 0 || tab > 18) continue;
-    const std::string digits = line.substr(0, tab), word = line.substr(tab + 1);
+    if (tab == std::string::npos || tab == 0) continue;
+    std::string digits = line.substr(0, tab);
+    const std::string word = line.substr(tab + 1);
     if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
     if (word != "stored" && word != "unread") continue;
-    const long long number = std::stoll(digits);
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+    if (digits.size() > 10) continue;  // beyond any reply number
+    const long long number = digits.empty() ? 0 : std::stoll(digits);
     if (number >= 1 && number <= 2147483647LL) told[number] = word == "stored";
   }
   return told;
