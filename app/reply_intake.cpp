@@ -1,25 +1,46 @@
 #include "app/reply_intake.h"
 
+#include <algorithm>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "bizobjects/stored_replies.h"
 #include "mail/exchange.h"
+#include "platform/durable_file.h"
 #include "platform/files.h"
 #include "strategy/goal_status_reply.h"
 #include "surveys/survey_reply.h"
+#include "util/hand_back.h"
 #include "util/text_files.h"
 
 namespace {
+
+// Tells the mail-access program, beside the exchange file at `path`, which of
+// its replies were stored; written whole before the file is deleted. False
+// when it could not be written while some reply was not stored: the file is
+// then kept, so that the next run offers the replies again (those stored are
+// recognised) rather than have the unread ones filed away as stored.
+bool HandBack(RunLog& log, const std::string& path, const std::vector<bool>& stored) {
+  if (stored.empty()) return true;
+  std::string why;
+  if (platform::ReplaceFileAtomically(HandBackPath(path), FormatHandBack(stored), &why)) return true;
+  if (std::find(stored.begin(), stored.end(), false) == stored.end()) return true;
+  log << "Could not tell the mail-access program which replies were not stored (" << why
+      << "); they are offered again by the next run" << std::endl;
+  return false;
+}
 
 using ReplyReceiver = bool (*)(std::string originator, std::string date, std::string body, ReplyOutcome* outcome);
 
 // One kind of reply: fetched under `subject` into `path`, each record
 // (Originator<n>, Date<n>, Body<n> for n = 1, 2, ... up to the first
 // incomplete one) handed to `receiver`, counted (also when the receiver could
-// not use it; one that had nothing typed between its tags is named in the
-// log, since its sender believes it answered), the file deleted. An exception
-// of the receiver leaves at once and keeps the file.
+// not use it; one it stored nothing from is named in the log with the
+// reason, since a person has to read it), then the hand-back that tells the
+// mail-access program which replies were stored is written, and the file
+// deleted. An exception of the receiver leaves at once and keeps the file,
+// so every reply is offered again.
 int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const char* subject,
                      ReplyReceiver receiver, const char* countLine) {
   RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
@@ -30,17 +51,19 @@ int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const
   const std::string text = WithoutNulBytes(working.str());
 
   int count = 0;
+  std::vector<bool> stored;
   for (IncomingRecord& record : ReadIncomingRecords(text)) {
     ReplyOutcome outcome = ReplyOutcome::kNotStored;
     receiver(record.originator, record.date, std::move(record.body), &outcome);
-    if (outcome == ReplyOutcome::kNothingTyped) {
-      log << "Nothing stored from the reply of " << record.originator << " dated " << record.date
-          << ": no answer between the tags" << std::endl;
+    stored.push_back(WasStored(outcome));
+    if (!stored.back()) {
+      log << "Not stored, left for reading: the reply of " << record.originator << " dated " << record.date << ": "
+          << ReasonNotStored(outcome) << std::endl;
     }
     ++count;
   }
   log << countLine << count << std::endl;
-  platform::RemoveFile(path);
+  if (HandBack(log, path, stored)) platform::RemoveFile(path);
   return count;
 }
 

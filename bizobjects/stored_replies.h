@@ -3,23 +3,57 @@
 // state; nothing here throws.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "bizobjects/bizobjects.h"
 #include "util/identifiers.h"
 #include "util/text_files.h"
 
-// What became of one reply, for the run log: a reply that reached its form
-// but had nothing typed between the tags is told apart from one that was
-// stored, or not stored for another reason (no survey or strategy
-// identifier, stored before).
-enum class ReplyOutcome { kStored, kNotStored, kNothingTyped };
+// What became of one reply. A reply stored now or before counts as stored;
+// every other outcome says why nothing was stored, for the run log and so
+// that the message is left for a person to read.
+enum class ReplyOutcome {
+  kStored,
+  kStoredBefore,   // the same reply (owner, sender, date) is in the database
+  kNoTags,         // none of the form's tags: a letter, not an answer
+  kNoOwner,        // tags, but no survey or strategy identifier in them
+  kOwnerNotFound,  // the survey, strategy or goal is not (or no longer) in the database
+  kNothingTyped,   // the form came back with nothing typed between its tags
+  kNotStored,      // the database did not take it
+};
+
+// True for the outcomes that leave the reply in the database.
+inline bool WasStored(ReplyOutcome what) { return what == ReplyOutcome::kStored || what == ReplyOutcome::kStoredBefore; }
+
+// Why nothing was stored, in the office's words; empty for a stored reply.
+inline const char* ReasonNotStored(ReplyOutcome what) {
+  switch (what) {
+    case ReplyOutcome::kStored:
+    case ReplyOutcome::kStoredBefore: return "";
+    case ReplyOutcome::kNoTags: return "no tags";
+    case ReplyOutcome::kNoOwner: return "no survey or strategy given";
+    case ReplyOutcome::kOwnerNotFound: return "survey or goal not found";
+    case ReplyOutcome::kNothingTyped: return "nothing typed between the tags";
+    case ReplyOutcome::kNotStored: break;
+  }
+  return "the database did not take it";
+}
 
 // Gives `what` to a caller that asked for it (`outcome` not null); true when
-// the reply was stored.
+// the reply was stored now.
 inline bool Reported(ReplyOutcome what, ReplyOutcome* outcome) {
   if (outcome) *outcome = what;
   return what == ReplyOutcome::kStored;
+}
+
+// kNoTags when `body` holds none of `tags` (opening tags, exactly as the
+// form writes them), else kNoOwner: for a reply whose owner tag is empty.
+inline ReplyOutcome WithoutOwner(const std::string& body, std::initializer_list<const char*> tags) {
+  for (const char* tag : tags) {
+    if (body.find(tag) != std::string::npos) return ReplyOutcome::kNoOwner;
+  }
+  return ReplyOutcome::kNoTags;
 }
 
 // The reply processors hand every value of a new row over

@@ -9,6 +9,7 @@
 
 #include "data/db_connection.h"
 #include "tarnbase/vista_results.h"
+#include "util/identifiers.h"
 
 // Runs `sql` on `connection` (the caller's, and it stays open) with `results`
 // attached. A failing statement throws out of the gateway, after the database
@@ -46,4 +47,16 @@ void ForEachResultRow(CDBConnection& connection, const std::string& sql, OnRow&&
       onRow(static_cast<const CVistaResults&>(results));
     }
   }
+}
+
+// True when the first column of a row of `sql` names the same GUID as `id`
+// (braces and letter case ignored, as everywhere identifiers are compared):
+// whether a row that a reply refers to is still in the database.
+inline bool SomeRowNames(CDBConnection& connection, const std::string& sql, const std::string& id) {
+  bool found = false;
+  ForEachResultRow(connection, sql, [&](const CVistaResults& row) {
+    found = SameGuid(row.GetField(1), id);
+    return !found;
+  });
+  return found;
 }

@@ -55,7 +55,9 @@ constexpr const char kUsage[] =
     "--version  show the version\n"
     "\n"
     "Settings: LVEmailAccess.conf beside the program (see\n"
-    "LVEmailAccess.conf.example); without it, Maildir folders under Mail/.\n"
+    "LVEmailAccess.conf.example); without it, Outlook where the system has\n"
+    "it installed, else Maildir folders under Mail/ (Windows without Outlook:\n"
+    "exit 78, no mail provider is set up).\n"
     "Passwords may also come from LVEMAILACCESS_SMTP_PASSWORD and\n"
     "LVEMAILACCESS_IMAP_PASSWORD, the client secret from\n"
     "LVEMAILACCESS_OAUTH2_CLIENT_SECRET.\n"
@@ -140,8 +142,21 @@ std::unique_ptr<IMailStore> OpenStore(const Config& config, EventLog& log, const
   return std::make_unique<MaildirTransport>(config.maildir);
 }
 
-// Sends the queue (servers only), then the exchange file when one is given.
-int Send(const Config& config, EventLog& log, const Operation* op) {
+// The line for the office's run log (LvMAPI copies it from standard output):
+// how many messages went where, and for local folders that nothing left the
+// computer.
+std::string DeliverySummary(const Config& config, const IMailSender& sender, int sent) {
+  std::string line = std::to_string(sent) + " " + sender.Route();
+  if (config.transport == kTransportMaildir) {
+    line += config.source == kEmbeddedDefault ? ": no mail provider is set up, nothing has left this computer"
+                                              : ": nothing has left this computer";
+  }
+  return line;
+}
+
+// Sends the queue (servers only), then the exchange file when one is given;
+// for an exchange file, tells `out` where its messages went.
+int Send(const Config& config, EventLog& log, const Operation* op, std::ostream& out) {
   std::unique_ptr<IMailSender> sender = OpenSender(config, log);
   std::optional<MaildirFolder> queue;
   if (UsesServers(config)) queue.emplace(config.smtp.queue);
@@ -162,6 +177,11 @@ int Send(const Config& config, EventLog& log, const Operation* op) {
   log.Info(what + " done: " + std::to_string(outcome.sent) + " sent, " + std::to_string(outcome.invalidRecipients) +
            " invalid recipient(s), " + std::to_string(outcome.failed) + " failed, " + std::to_string(outcome.queued) +
            " queued for a later run");
+  if (op) {
+    const std::string summary = DeliverySummary(config, *sender, outcome.sent);
+    log.Info(summary);
+    out << summary << std::endl;
+  }
   // With a queue, only refusals count as failed; without one, a failure
   // that may pass by itself is a temporary one.
   if (outcome.queued > 0) {
@@ -180,9 +200,9 @@ int Send(const Config& config, EventLog& log, const Operation* op) {
 std::string Summary(const FetchOutcome& outcome) {
   return std::to_string(outcome.offered) + " reply(ies) offered, " + std::to_string(outcome.skipped) +
          " automatic skipped, " + std::to_string(outcome.processed) + " acknowledged, " +
-         std::to_string(outcome.reoffered) + " offered again, " + std::to_string(outcome.undeliverable) +
-         " undeliverable, " + std::to_string(outcome.delayed) + " delayed, " + std::to_string(outcome.failures) +
-         " failure(s)";
+         std::to_string(outcome.needsReading) + " left for reading, " + std::to_string(outcome.reoffered) +
+         " offered again, " + std::to_string(outcome.undeliverable) + " undeliverable, " +
+         std::to_string(outcome.delayed) + " delayed, " + std::to_string(outcome.failures) + " failure(s)";
 }
 
 // Runs one intake step under the intake lock.
@@ -303,9 +323,9 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
     AttachTokens(config, log);
     if (check) return Check(config, log, out);
     if (acknowledge) return Acknowledge(config, log);
-    if (flush) return Send(config, log, nullptr);
+    if (flush) return Send(config, log, nullptr, out);
     if (op.flag == 1 && op.number != 4) log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
-    return op.number == 4 ? Fetch(config, log, op, out) : Send(config, log, &op);
+    return op.number == 4 ? Fetch(config, log, op, out) : Send(config, log, &op, out);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));
     err << kUsage;

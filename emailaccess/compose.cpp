@@ -102,6 +102,22 @@ bool ParseMailbox(const std::string& text, Mailbox& out) {
   return true;
 }
 
+Mailbox RecipientMailboxOfMessage(const std::string& message) {
+  EnsureGMime();
+  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), message.size()));
+  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  GObjectPtr<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
+  if (!parsed) return {};
+  InternetAddressList* to = g_mime_message_get_to(parsed.get());
+  if (!to || internet_address_list_length(to) != 1) return {};
+  InternetAddress* address = internet_address_list_get_address(to, 0);
+  if (!INTERNET_ADDRESS_IS_MAILBOX(address)) return {};
+  const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+  if (!addr || !IsPlainAddress(addr)) return {};
+  const char* name = internet_address_get_name(address);
+  return {name ? name : "", addr};
+}
+
 ComposedMessage ComposeMessage(const Mailbox& sender, const Recipient& recipient, const std::string& subject,
                                const std::string& body, std::chrono::system_clock::time_point date) {
   EnsureGMime();

@@ -29,6 +29,11 @@ bool IsPlainAddress(std::string_view address);
 // exactly one such mailbox.
 bool ParseMailbox(const std::string& text, Mailbox& out);
 
+// Who a composed message is for: the one mailbox of its To header, its name
+// decoded. An empty address when the header holds not exactly one plain
+// address.
+Mailbox RecipientMailboxOfMessage(const std::string& message);
+
 struct ComposedMessage {
   std::string messageId;  // without angle brackets
   std::string data;       // the whole message, CR LF line ends

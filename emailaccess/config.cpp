@@ -1,6 +1,7 @@
 #include "emailaccess/config.h"
 
 #include "emailaccess/compose.h"
+#include "platform/automation.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
 
@@ -10,6 +11,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <memory>
 
 namespace emailaccess {
@@ -90,6 +92,7 @@ UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, cons
   if (part(CURLUPART_QUERY) || part(CURLUPART_FRAGMENT)) fail("[" + section + "] url has a '?' or '#' part");
   const std::string host = part(CURLUPART_HOST).value_or("");
   if (host.empty()) fail("[" + section + "] url names no server");
+  server.host = host;
   const std::optional<std::string> port = part(CURLUPART_PORT);
   UrlParts parts{server.scheme + "://" + host + (port ? ":" + *port : "") + "/",
                  part(CURLUPART_PATH, CURLU_URLDECODE).value_or("")};
@@ -128,11 +131,10 @@ void CheckMailServers(Config& config, const Environment& environment, const Fail
   if (!IsUsableImapFolderName(imap.mailbox)) fail("[imap] url: the folder '" + imap.mailbox + "' cannot be used");
   if (imap.user.empty()) fail("[imap] user is required");
   ResolvePassword(imap, "imap", "LVEMAILACCESS_IMAP_PASSWORD", environment, fail);
-  const std::string folders[] = {imap.mailbox, imap.processed, imap.skipped, imap.undeliverable};
-  for (size_t i = 0; i < std::size(folders); ++i) {
-    if (std::find(folders + i + 1, std::end(folders), folders[i]) != std::end(folders)) {
-      fail("[imap] the mailbox, processed, skipped and undeliverable must be four different folders");
-    }
+  const std::set<std::string> folders = {imap.mailbox, imap.processed, imap.skipped, imap.undeliverable,
+                                         imap.needsReading};
+  if (folders.size() != 5) {
+    fail("[imap] the mailbox, processed, skipped, undeliverable and needs_reading must be five different folders");
   }
 
   if (!config.tls.caFile.empty() && !platform::FileExists(config.tls.caFile)) {
@@ -272,7 +274,7 @@ bool IsUsableImapFolderName(std::string_view name) {
 
 Config DefaultConfig(const std::string& programDir) {
   Config config;
-  config.source = "embedded default";
+  config.source = kEmbeddedDefault;
   config.programDir = programDir;
   config.senderName = "LvMAPI";
   config.senderAddress = "lvmapi@localhost";
@@ -282,10 +284,12 @@ Config DefaultConfig(const std::string& programDir) {
   config.maildir.processed = Resolve(programDir, "Mail/Processed");
   config.maildir.skipped = Resolve(programDir, "Mail/Skipped");
   config.maildir.undeliverable = Resolve(programDir, "Mail/Undeliverable");
+  config.maildir.needsReading = Resolve(programDir, "Mail/Needs reading");
   config.smtp.queue = Resolve(programDir, "Mail/Queue");
   config.imap.processed = "Processed";
   config.imap.skipped = "Skipped";
   config.imap.undeliverable = "Undeliverable";
+  config.imap.needsReading = "Needs reading";
   return config;
 }
 
@@ -378,6 +382,7 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"maildir.processed", make.Path(config.maildir.processed)},
       {"maildir.skipped", make.Path(config.maildir.skipped)},
       {"maildir.undeliverable", make.Path(config.maildir.undeliverable)},
+      {"maildir.needs_reading", make.Path(config.maildir.needsReading)},
       {"smtp.url", make.Plain(config.smtp.url)},
       {"smtp.user", make.Plain(config.smtp.user)},
       {"smtp.password", make.Password(config.smtp.password)},
@@ -408,6 +413,7 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"imap.processed", make.ServerFolder(config.imap.processed)},
       {"imap.skipped", make.ServerFolder(config.imap.skipped)},
       {"imap.undeliverable", make.ServerFolder(config.imap.undeliverable)},
+      {"imap.needs_reading", make.ServerFolder(config.imap.needsReading)},
       {"tls.required", make.YesNo(config.tls.required)},
       {"tls.verify", make.YesNo(config.tls.verify)},
       {"tls.ca_file",
@@ -470,9 +476,29 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
   return config;
 }
 
+LocalMail SystemLocalMail() {
+  if (!platform::AutomationAvailable()) return LocalMail::Folders;
+  return platform::AutomationServerInstalled("Outlook.Application") ? LocalMail::Outlook : LocalMail::None;
+}
+
+Config ConfigWithoutFile(const std::string& programDir, LocalMail local) {
+  Config config = DefaultConfig(programDir);
+  switch (local) {
+    case LocalMail::Folders: break;
+    case LocalMail::Outlook: config.transport = kTransportOutlook; break;
+    case LocalMail::None:
+      // Mail delivered into local folders here would reach no one while
+      // every log said "sent".
+      throw ConfigError("no mail provider is set up: there is no " + config.FileBesideProgram(kConfigFileName) +
+                        " and no Outlook on this computer; copy " + config.FileBesideProgram(kConfigExampleName) +
+                        " to " + kConfigFileName + " and fill in the mail part");
+  }
+  return config;
+}
+
 Config LoadConfig(const std::string& programDir, const Environment& environment) {
   const std::string path = programDir + kConfigFileName;
-  if (!platform::FileExists(path)) return DefaultConfig(programDir);
+  if (!platform::FileExists(path)) return ConfigWithoutFile(programDir, SystemLocalMail());
   std::string text, error;
   if (!platform::ReadWholeFile(path, text, &error)) throw ConfigError(error);
   Config config = ParseConfig(text, programDir, path, environment);

@@ -40,6 +40,7 @@ struct MaildirSettings {
   std::string processed;  // replies whose exchange file LvMAPI consumed
   std::string skipped;    // automatic mail that matched a subject
   std::string undeliverable;  // delivery reports of our mailings that failed for good
+  std::string needsReading;  // replies LvMAPI stored nothing from, for a person
 };
 
 class AccessTokens;
@@ -48,6 +49,7 @@ class AccessTokens;
 struct ServerSettings {
   std::string url;             // scheme://host[:port]/... as written in the file
   std::string scheme;          // "smtp", "smtps", "imap" or "imaps"
+  std::string host;            // the server's name, from the URL
   std::string user;            // empty: no login (allowed for SMTP only)
   std::string password;        // never logged, never shown
   std::string passwordSource;  // "the file", the variable's name, or empty
@@ -65,6 +67,7 @@ struct ImapSettings : ServerSettings {
   std::string processed;  // folder names on the server
   std::string skipped;
   std::string undeliverable;
+  std::string needsReading;
 };
 
 struct TlsSettings {
@@ -102,7 +105,7 @@ inline constexpr const char kTransportSmtpImap[] = "smtp+imap";
 inline constexpr const char kTransportOutlook[] = "outlook";
 
 struct Config {
-  std::string source;          // the file read, or "embedded default"
+  std::string source;          // the file read, or kEmbeddedDefault
   std::string programDir;      // ends with '/'
   std::string senderName;      // display name of From, may be empty
   std::string senderAddress;   // address of From
@@ -129,14 +132,36 @@ std::optional<std::string> ProcessEnvironment(const std::string& name);
 
 inline constexpr const char kConfigFileName[] = "LVEmailAccess.conf";
 
-// The embedded default for a program living in `programDir`.
+inline constexpr const char kEmbeddedDefault[] = "embedded default";
+inline constexpr const char kConfigExampleName[] = "LVEmailAccess.conf.example";
+
+// The embedded default for a program living in `programDir`: Maildir
+// folders under Mail/ beside it.
 Config DefaultConfig(const std::string& programDir);
+
+// What the computer offers for mail when no settings file says otherwise.
+enum class LocalMail {
+  Folders,  // no Outlook to be had here: the local Maildir folders
+  Outlook,  // Outlook is installed: it sends and reads the mail
+  None,     // a system with Outlook's kind of automation, but no Outlook
+};
+
+// What this computer offers: Folders where the system cannot automate
+// applications at all, else Outlook when it is installed, else None.
+LocalMail SystemLocalMail();
+
+// The settings when there is no LVEmailAccess.conf: the embedded default,
+// with transport = outlook for LocalMail::Outlook. For LocalMail::None throws
+// ConfigError "no mail provider is set up: ...", naming the settings file and
+// the example beside it: nothing could be sent or read.
+Config ConfigWithoutFile(const std::string& programDir, LocalMail local);
 
 // Settings from INI text; `sourceName` names it in error messages.
 Config ParseConfig(std::string_view text, const std::string& programDir, const std::string& sourceName,
                    const Environment& environment = ProcessEnvironment);
 
-// LVEmailAccess.conf in `programDir` when it exists, else the default.
+// LVEmailAccess.conf in `programDir` when it exists, else
+// ConfigWithoutFile(programDir, SystemLocalMail()).
 Config LoadConfig(const std::string& programDir, const Environment& environment = ProcessEnvironment);
 
 // Splits a command line into program and arguments at blanks; "double

@@ -8,8 +8,10 @@
 #include "emailaccess/text_encoding.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
+#include "util/hand_back.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -56,6 +58,9 @@ void RemoveUnconsumedFiles(const std::vector<std::string>& unconsumed, std::vect
     auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
     const bool stillThere = platform::RemoveFile(file);
     platform::RemoveFile(platform::PartialFileName(file));
+    // What LvMAPI said of an offer it did not finish is void: the replies
+    // are told again when offered again.
+    platform::RemoveFile(HandBackPath(file));
     const long count =
         std::count_if(records.begin(), records.end(), [&](const OfferRecord& r) { return ofFile(r) && !r.key.empty(); });
     log.Info(std::string(stillThere ? "exchange file not consumed, removed: " : "exchange file not completed: ") + file +
@@ -65,11 +70,46 @@ void RemoveUnconsumedFiles(const std::vector<std::string>& unconsumed, std::vect
   }
 }
 
-// Moves the messages of consumed records to Processed. Returns the records
-// still open: those not consumed, and those whose move failed, kept so they
-// are tried again and not offered meanwhile.
-std::vector<OfferRecord> MoveConsumedToProcessed(IMailStore& store, const std::vector<OfferRecord>& records,
-                                                 EventLog& log, FetchOutcome& outcome) {
+// What LvMAPI handed back about the replies of consumed exchange files: per
+// file, the numbers of the replies it stored nothing from. A file without a
+// hand-back (an older LvMAPI) had every reply stored; a hand-back that cannot
+// be read or names a reply not at all leaves that reply to a person.
+class HandBacks {
+ public:
+  explicit HandBacks(EventLog& log) : m_log(log) {}
+
+  bool Stored(const OfferRecord& record) {
+    auto told = m_files.find(record.exchangeFile);
+    if (told == m_files.end()) told = m_files.emplace(record.exchangeFile, Read(record.exchangeFile)).first;
+    if (!told->second || record.number == 0) return true;
+    const auto reply = told->second->find(record.number);
+    return reply != told->second->end() && reply->second;
+  }
+
+ private:
+  std::optional<std::map<int, bool>> Read(const std::string& exchangeFile) {
+    const std::string path = HandBackPath(exchangeFile);
+    if (!platform::FileExists(path)) return std::nullopt;
+    std::string text, why;
+    std::map<int, bool> stored;
+    if (!platform::ReadWholeFile(path, text, &why) || !ParseHandBack(text, stored)) {
+      m_log.Error("cannot read LvMAPI's hand-back " + path + (why.empty() ? "" : ": " + why) +
+                  "; its replies are left for reading");
+    }
+    return stored;
+  }
+
+  EventLog& m_log;
+  std::map<std::string, std::optional<std::map<int, bool>>> m_files;
+};
+
+// Files the messages of consumed records: into Processed when LvMAPI stored
+// them, into Needs reading when it stored nothing from them. Returns the
+// records still open: those not consumed, and those whose move failed, kept
+// so they are tried again and not offered meanwhile.
+std::vector<OfferRecord> FileConsumedReplies(IMailStore& store, const std::vector<OfferRecord>& records,
+                                             EventLog& log, FetchOutcome& outcome) {
+  HandBacks handBacks(log);
   std::vector<OfferRecord> open;
   for (const OfferRecord& record : records) {
     if (record.status != OfferStatus::Consumed) {
@@ -77,22 +117,35 @@ std::vector<OfferRecord> MoveConsumedToProcessed(IMailStore& store, const std::v
       continue;
     }
     if (record.key.empty()) continue;  // an exchange file that offered nothing
+    const bool stored = handBacks.Stored(record);
+    const char* folder = stored ? "Processed" : "Needs reading";
     try {
-      if (store.MoveToProcessed(record.key)) {
-        log.Info("acknowledged " + record.key + " (exchange file consumed: " + record.exchangeFile +
-                 "), moved to Processed");
-        ++outcome.processed;
+      if (stored ? store.MoveToProcessed(record.key) : store.MoveToNeedsReading(record.key)) {
+        log.Info("acknowledged " + record.key + " (exchange file consumed: " + record.exchangeFile + ")" +
+                 (stored ? "" : ", LvMAPI stored nothing from it") + ", moved to " + folder);
+        ++(stored ? outcome.processed : outcome.needsReading);
       } else {
         log.Info("acknowledged " + record.key + ", but it is no longer waiting; nothing to move");
       }
     } catch (const TransportError& e) {
       if (e.connectionFailed()) throw;  // the records say what is still to move
-      log.Error("cannot move " + record.key + " to Processed: " + e.what());
+      log.Error("cannot move " + record.key + " to " + folder + ": " + e.what());
       ++outcome.failures;
       open.push_back(record);
     }
   }
   return open;
+}
+
+// Removes the hand-backs of the consumed files that have no message left to
+// file. Kept while one has: the next run still needs it.
+void RemoveSettledHandBacks(const std::vector<OfferRecord>& settled, const std::vector<OfferRecord>& open) {
+  for (const OfferRecord& record : settled) {
+    if (record.status != OfferStatus::Consumed) continue;
+    const bool stillOpen = std::any_of(open.begin(), open.end(),
+                                       [&](const OfferRecord& r) { return r.exchangeFile == record.exchangeFile; });
+    if (!stillOpen) platform::RemoveFile(HandBackPath(record.exchangeFile));
+  }
 }
 
 // Settles the exchange files of earlier runs. With `reoffer`, files that are
@@ -117,8 +170,9 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
   // were never consumed.
   SaveOfferRecords(statePath, records);
   RemoveUnconsumedFiles(unconsumed, records, log, outcome);
-  std::vector<OfferRecord> open = MoveConsumedToProcessed(store, records, log, outcome);
+  std::vector<OfferRecord> open = FileConsumedReplies(store, records, log, outcome);
   SaveOfferRecords(statePath, open);
+  RemoveSettledHandBacks(records, open);
   return open;
 }
 
@@ -282,8 +336,9 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   // missing file for a consumed one. A file that offers nothing is recorded
   // too (a record without a message key), so that when LvMAPI dies before
   // deleting it, the next run removes it like any file left unconsumed.
-  for (const Reply& reply : replies) records.push_back({OfferStatus::Pending, request.exchangeFile, reply.key});
-  if (replies.empty()) records.push_back({OfferStatus::Pending, request.exchangeFile, ""});
+  int number = 0;
+  for (const Reply& reply : replies) records.push_back({OfferStatus::Pending, request.exchangeFile, reply.key, ++number});
+  if (replies.empty()) records.push_back({OfferStatus::Pending, request.exchangeFile, "", 0});
   SaveOfferRecords(request.statePath, records);
   reached(FetchStep::OffersPending);
 

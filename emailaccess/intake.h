@@ -4,7 +4,9 @@
 //
 // A message is moved to the processed folder only after the exchange file
 // that carried it has been consumed (LvMAPI deletes the file once it has
-// handed over every reply in it). So every run first settles the files of
+// handed over every reply in it), and only when LvMAPI stored it: the
+// hand-back LvMAPI leaves beside the file (util/hand_back.h) names the
+// replies it stored nothing from, which go to the needs-reading folder. So every run first settles the files of
 // earlier runs: a recorded file that is gone was consumed, and its messages
 // are moved; a recorded file that is still there was not (LvMAPI failed or
 // was killed), so it is deleted and its messages are offered again; a file
@@ -52,6 +54,7 @@ struct FetchOutcome {
   int offered = 0;      // replies written into the exchange file
   int skipped = 0;      // automatic messages moved to the skipped folder
   int processed = 0;    // messages of consumed files moved to the processed folder
+  int needsReading = 0;  // messages of consumed files LvMAPI stored nothing from, moved to Needs reading
   int reoffered = 0;    // messages of unconsumed files offered again
   int neutralised = 0;  // exchange tags broken inside values
   int failures = 0;     // messages that could not be read or moved

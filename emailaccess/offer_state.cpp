@@ -10,7 +10,7 @@ namespace emailaccess {
 namespace {
 
 constexpr std::array<const char*, 3> kStatusNames = {"pending", "offered", "consumed"};
-constexpr const char kHeader[] = "# LVEmailAccess intake state: status, exchange file, message key\n";
+constexpr const char kHeader[] = "# LVEmailAccess intake state: status, exchange file, message key, reply number\n";
 
 }  // namespace
 
@@ -51,14 +51,23 @@ namespace {
 bool ParseLine(const std::string& line, OfferRecord& record) {
   size_t first = line.find('\t');
   size_t second = first == std::string::npos ? std::string::npos : line.find('\t', first + 1);
-  if (second == std::string::npos || line.find('\t', second + 1) != std::string::npos) return false;
+  if (second == std::string::npos) return false;
+  // The reply number came later: a line without it is an older state's.
+  const size_t third = line.find('\t', second + 1);
+  if (third != std::string::npos) {
+    const std::string number = line.substr(third + 1);
+    if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) return false;
+    record.number = std::stoi(number);
+  }
   const std::string status = line.substr(0, first);
   size_t index = 0;
   while (index < kStatusNames.size() && status != kStatusNames[index]) ++index;
   if (index == kStatusNames.size()) return false;
   record.status = static_cast<OfferStatus>(index);
   return UnescapeRecordField(line.substr(first + 1, second - first - 1), record.exchangeFile) &&
-         UnescapeRecordField(line.substr(second + 1), record.key) && !record.exchangeFile.empty();
+         UnescapeRecordField(
+             line.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1), record.key) &&
+         !record.exchangeFile.empty();
 }
 
 }  // namespace
@@ -99,7 +108,7 @@ void SaveOfferRecords(const std::string& path, const std::vector<OfferRecord>& r
   std::string text = kHeader;
   for (const OfferRecord& record : records) {
     text += std::string(kStatusNames[static_cast<size_t>(record.status)]) + "\t" + EscapeRecordField(record.exchangeFile) +
-            "\t" + EscapeRecordField(record.key) + "\n";
+            "\t" + EscapeRecordField(record.key) + "\t" + std::to_string(record.number) + "\n";
   }
   std::string why;
   if (!platform::ReplaceFileAtomically(path, text, &why)) throw std::runtime_error("cannot save the intake state: " + why);

@@ -5,7 +5,10 @@
 // unconsumed is being removed), Offered once it is in place, Consumed once
 // LvMAPI has deleted it (the message is still to be moved to the processed
 // folder). The file is "LVEmailAccess.state" beside the program,
-// one record per line, "status<TAB>exchange file<TAB>message key", with "%",
+// one record per line, "status<TAB>exchange file<TAB>message key<TAB>reply
+// number" (the number the message has in the exchange file, which LvMAPI's
+// hand-back names it by; a line of an older state without it has number 0),
+// with "%",
 // TAB, CR and LF written as %25, %09, %0D and %0A. A record with an empty
 // key names an exchange file that offered no message. It is replaced in one step
 // on every save, so a crash leaves either the old or the new records.
@@ -27,6 +30,7 @@ struct OfferRecord {
   OfferStatus status = OfferStatus::Pending;
   std::string exchangeFile;
   std::string key;
+  int number = 0;  // the message's reply number in the exchange file; 0 when not known
 
   bool operator==(const OfferRecord&) const = default;
 };

@@ -11,19 +11,7 @@
 
 namespace emailaccess {
 
-std::string RecipientOfMessage(const std::string& message) {
-  EnsureGMime();
-  GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), message.size()));
-  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  GObjectPtr<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
-  if (!parsed) return std::string();
-  InternetAddressList* to = g_mime_message_get_to(parsed.get());
-  if (!to || internet_address_list_length(to) != 1) return std::string();
-  InternetAddress* address = internet_address_list_get_address(to, 0);
-  if (!INTERNET_ADDRESS_IS_MAILBOX(address)) return std::string();
-  const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-  return addr && IsPlainAddress(addr) ? addr : std::string();
-}
+std::string RecipientOfMessage(const std::string& message) { return RecipientMailboxOfMessage(message).address; }
 
 SendRun::SendRun(IMailSender& sender, EventLog& log, MaildirFolder* queue)
     : m_sender(sender), m_log(log), m_queue(queue) {
@@ -122,7 +110,8 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
       continue;
     }
     ComposedMessage message = ComposeMessage(from, recipient, cleanSubject, exchange.body, now);
-    const std::string described = who + ", subject \"" + cleanSubject + "\", Message-ID <" + message.messageId + ">";
+    const std::string described = who + ", subject \"" + cleanSubject + "\"" +
+                                  (m_sender.KeepsMessageId() ? ", Message-ID <" + message.messageId + ">" : "");
     std::string why = "the server is out of reach";
     if (m_connectionDown) {
       Queue(described, message.data, why);

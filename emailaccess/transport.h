@@ -2,10 +2,10 @@
 //
 // IMailSender delivers finished messages; IMailStore is the mailbox replies
 // arrive in, with the folders that messages are moved to once dealt with
-// (processed, skipped, and undeliverable for reports of mail that could
-// not be delivered). A message in the store is named by a key that stays
-// the same while the message waits (a Maildir file's unique name, later an
-// IMAP UID).
+// (processed, skipped, undeliverable for reports of mail that could not be
+// delivered, and needs reading for replies LvMAPI stored nothing from). A
+// message in the store is named by a key that stays the same while the
+// message waits (a Maildir file's unique name, later an IMAP UID).
 // Nothing is ever deleted through these interfaces: messages are only moved.
 // Failures throw TransportError; `temporary()` tells a failure that may pass
 // by itself (a server out of reach, a locked mailbox) from one that will not,
@@ -57,6 +57,12 @@ class IMailSender {
   // Hands one finished message (CR LF line ends) over for delivery to
   // `recipient`. Returns where it went, for the log.
   virtual std::string Send(const std::string& recipient, const std::string& message) = 0;
+  // Where the messages it delivers go, in the office's words, after a count:
+  // "sent through smtp.example.org".
+  virtual std::string Route() const = 0;
+  // False for a sender that writes the message anew (its own Message-ID
+  // and all) from the parts of the one it is given.
+  virtual bool KeepsMessageId() const { return true; }
   virtual void Check(std::vector<CheckFinding>& findings) = 0;
 };
 
@@ -83,6 +89,9 @@ class IMailStore {
   virtual bool MoveToSkipped(const std::string& key) = 0;
   // Delivery reports of our mailings that failed for good go here.
   virtual bool MoveToUndeliverable(const std::string& key) = 0;
+  // A reply LvMAPI stored nothing from: filed into the "Needs reading"
+  // folder and left unread there, so that a person reads it.
+  virtual bool MoveToNeedsReading(const std::string& key) = 0;
   // An earlier run may have begun to move this message and been cut off: a
   // store that moves in several steps looks at what is done already instead
   // of doing it again. A store that moves in one step needs nothing.

@@ -69,6 +69,8 @@ const char* MeaningOfStatus(int status) {
 }
 
 constexpr size_t kMaxErrorLines = 20;
+// A mailing tells one summary line; a reply pass a line per report it found.
+constexpr size_t kMaxOutputLines = 1000;
 constexpr size_t kMaxErrorLineBytes = 500;
 
 // At most `limit` bytes of `line`, never ending inside a UTF-8 sequence.
@@ -79,19 +81,25 @@ std::string_view CutAt(std::string_view line, size_t limit) {
   return line.substr(0, end);
 }
 
+// Writes the first `limit` lines of `text` into the run log, each after
+// `indent` and cut to kMaxErrorLineBytes; returns how many it wrote.
+size_t LogLines(RunLog& runLog, std::string_view text, const char* indent, size_t limit) {
+  size_t shown = 0;
+  while (!text.empty() && shown < limit) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    runLog << indent << CutAt(line, kMaxErrorLineBytes) << std::endl;
+    ++shown;
+  }
+  return shown;
+}
+
 // The child's own words, so the office sees why without opening another log:
 // its first lines, each indented by two blanks.
 void LogErrorOutput(RunLog& runLog, const platform::ProcessOutcome& outcome) {
-  std::string_view rest = outcome.errorOutput;
-  size_t shown = 0;
-  while (!rest.empty() && shown < kMaxErrorLines) {
-    const size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    runLog << "  " << CutAt(line, kMaxErrorLineBytes) << std::endl;
-    ++shown;
-  }
+  const size_t shown = LogLines(runLog, outcome.errorOutput, "  ", kMaxErrorLines);
   if (outcome.errorLines > shown) {
     runLog << "  (" << outcome.errorLines - shown << " more line(s) left out)" << std::endl;
   }
@@ -112,12 +120,15 @@ bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operati
 
   const platform::ProcessOutcome outcome =
       platform::RunAndWait(program, {std::to_string(operation), exchangePath, subject, std::to_string(flag)},
-                           platform::ErrorOutput::Capture);
+                           platform::ErrorOutput::Capture, platform::StandardOutput::Capture);
   if (!outcome.started) {
     runLog << "The mail-access program could not be started (" << program << "): " << outcome.error << std::endl;
     RecordJobStatus(kMailAccessFailure);
     return false;
   }
+  // What the program tells the office (where the mail went, what came
+  // back), in its own plain words, line by line.
+  LogLines(runLog, outcome.output, "", kMaxOutputLines);
   if (outcome.signal != 0) {
     runLog << "The mail-access program was stopped by signal " << outcome.signal << std::endl;
     RecordJobStatus(kMailAccessFailure);

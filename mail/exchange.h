@@ -43,9 +43,11 @@ std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, c
 // and flag (each a separate argument, so blanks and double quotes in the
 // subject arrive unchanged) and waits until it has ended. True when it was
 // started, whatever its exit status; false when it could not be started.
-// `runLog` gets the reason a start failed, or, for an end other than with 0,
-// what the status means and the first lines the program wrote to standard
-// error, so a run that sent or fetched nothing does not look like a success.
+// `runLog` gets the reason a start failed; every line the program wrote to
+// standard output (what it tells the office: where a mailing went); and, for
+// an end other than with 0, what the status means and the first lines the
+// program wrote to standard error, so a run that sent or fetched nothing
+// does not look like a success.
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
                     int flag);
 

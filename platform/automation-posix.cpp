@@ -11,6 +11,8 @@ AutomationOutcome NotAvailable(const std::string& what) {
 
 bool AutomationAvailable() { return false; }
 
+bool AutomationServerInstalled(const std::string&) { return false; }
+
 AutomationThread::AutomationThread() : m_outcome(NotAvailable("joining automation")) {}
 
 AutomationThread::~AutomationThread() = default;

@@ -133,6 +133,12 @@ AutomationOutcome TakeResult(VARIANT& value, AutomationResultKind kind, Automati
 
 bool AutomationAvailable() { return true; }
 
+bool AutomationServerInstalled(const std::string& programmaticId) {
+  // Only the registration is read: nothing is started.
+  CLSID id{};
+  return SUCCEEDED(::CLSIDFromProgID(win32::Wide(programmaticId).c_str(), &id));
+}
+
 AutomationThread::AutomationThread() {
   const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (SUCCEEDED(hr)) {

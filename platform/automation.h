@@ -18,6 +18,10 @@ namespace platform {
 // True where the system can automate other applications at all.
 bool AutomationAvailable();
 
+// True when an application that can be automated is installed under
+// `programmaticId` ("Outlook.Application"); it is not started.
+bool AutomationServerInstalled(const std::string& programmaticId);
+
 struct AutomationOutcome {
   bool ok = false;
   std::string error;  // why not: the call and the system's or the application's reason

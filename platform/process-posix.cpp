@@ -7,12 +7,14 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 extern char** environ;
 
@@ -103,31 +105,63 @@ std::string FromCallersFolder(const std::string& path) {
   return std::string(folder.data()) + "/" + path;
 }
 
-// Runs the program with `stream` of the child on a pipe, which is read to
-// its end while the program runs (so it never blocks on a full pipe): the
-// first `limit` bytes are kept in `kept`, and every chunk is shown to `seen`.
-ProcessOutcome RunWithPipe(const std::string& program, const std::vector<std::string>& args, int stream,
-                           std::string& kept, size_t limit, const std::function<void(const char*, size_t)>& seen) {
+// One standard stream of the child on a pipe: the first `limit` bytes are
+// kept in `kept`, and every chunk is shown to `seen`.
+struct PipedStream {
+  int stream;
+  std::string* kept;
+  size_t limit;
+  std::function<void(const char*, size_t)> seen;
+};
+
+// Runs the program with `streams` on pipes, which are read to their ends
+// while the program runs (so it never blocks on a full pipe; with two,
+// whichever has something to read).
+ProcessOutcome RunWithPipes(const std::string& program, const std::vector<std::string>& args,
+                            std::vector<PipedStream>& streams) {
   ProcessOutcome outcome;
-  kept.clear();
-  Pipe pipe;
-  if (!pipe.Open(outcome)) return outcome;
+  std::vector<std::unique_ptr<Pipe>> pipes;  // in step with `streams`
+  for (PipedStream& piped : streams) {
+    piped.kept->clear();
+    pipes.push_back(std::make_unique<Pipe>());
+    if (!pipes.back()->Open(outcome)) return outcome;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  // dup2 clears close-on-exec on the copy, so only that stream survives.
-  posix_spawn_file_actions_adddup2(&actions, pipe.write, stream);
+  // dup2 clears close-on-exec on the copy, so only those streams survive.
+  for (size_t i = 0; i < streams.size(); ++i) {
+    posix_spawn_file_actions_adddup2(&actions, pipes[i]->write, streams[i].stream);
+  }
   pid_t pid = 0;
   const bool started = Spawn(program, args, &actions, pid, outcome);
   posix_spawn_file_actions_destroy(&actions);
   if (!started) return outcome;
-  pipe.CloseWrite();  // so the read ends when the child (and its children) close theirs
+  // So that each read ends when the child (and its children) close theirs.
+  std::vector<pollfd> open;
+  for (const auto& pipe : pipes) {
+    pipe->CloseWrite();
+    open.push_back({pipe->read, POLLIN, 0});
+  }
   char buffer[8192];
-  for (;;) {
-    const ssize_t n = ::read(pipe.read, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    kept.append(buffer, std::min(static_cast<size_t>(n), limit - std::min(limit, kept.size())));
-    if (seen) seen(buffer, static_cast<size_t>(n));
+  size_t ended = 0;
+  while (ended < open.size()) {
+    if (::poll(open.data(), open.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (size_t i = 0; i < open.size(); ++i) {
+      if (open[i].fd < 0 || open[i].revents == 0) continue;
+      const ssize_t n = ::read(open[i].fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        open[i].fd = -1;  // poll leaves it out from now on
+        ++ended;
+        continue;
+      }
+      PipedStream& piped = streams[i];
+      piped.kept->append(buffer, std::min(static_cast<size_t>(n), piped.limit - std::min(piped.limit, piped.kept->size())));
+      if (piped.seen) piped.seen(buffer, static_cast<size_t>(n));
+    }
   }
   WaitFor(pid, outcome);
   return outcome;
@@ -162,19 +196,26 @@ class ErrorRelay {
 
 }  // namespace
 
-ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args, ErrorOutput errors) {
-  if (errors == ErrorOutput::Capture) {
-    ErrorRelay relay;
-    std::string kept;
-    ProcessOutcome outcome = RunWithPipe(program, args, STDERR_FILENO, kept, kMaxCapturedErrorBytes,
-                                         [&](const char* data, size_t size) { relay.Pass(data, size); });
-    outcome.errorOutput = std::move(kept);
-    if (outcome.started) outcome.errorLines = relay.lines();
+ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args, ErrorOutput errors,
+                          StandardOutput output) {
+  if (errors == ErrorOutput::Inherit && output == StandardOutput::Inherit) {
+    ProcessOutcome outcome;
+    pid_t pid = 0;
+    if (Spawn(program, args, nullptr, pid, outcome)) WaitFor(pid, outcome);
     return outcome;
   }
-  ProcessOutcome outcome;
-  pid_t pid = 0;
-  if (Spawn(program, args, nullptr, pid, outcome)) WaitFor(pid, outcome);
+  ErrorRelay relay;
+  std::string errorText, outputText;
+  std::vector<PipedStream> streams;
+  if (errors == ErrorOutput::Capture) {
+    streams.push_back({STDERR_FILENO, &errorText, kMaxCapturedErrorBytes,
+                       [&](const char* data, size_t size) { relay.Pass(data, size); }});
+  }
+  if (output == StandardOutput::Capture) streams.push_back({STDOUT_FILENO, &outputText, kMaxCapturedOutputBytes, {}});
+  ProcessOutcome outcome = RunWithPipes(program, args, streams);
+  outcome.errorOutput = std::move(errorText);
+  outcome.output = std::move(outputText);
+  if (outcome.started && errors == ErrorOutput::Capture) outcome.errorLines = relay.lines();
   return outcome;
 }
 
@@ -188,7 +229,9 @@ std::string SiblingProgram(const std::string& name) {
 
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit) {
-  return RunWithPipe(program, args, STDOUT_FILENO, output, limit, nullptr);
+  std::vector<PipedStream> streams;
+  streams.push_back({STDOUT_FILENO, &output, limit, {}});
+  return RunWithPipes(program, args, streams);
 }
 
 

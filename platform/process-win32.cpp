@@ -106,47 +106,72 @@ void WaitFor(PROCESS_INFORMATION& started, ProcessOutcome& outcome) {
   ::CloseHandle(started.hProcess);
 }
 
-// Runs the program with its standard output (`errorStream` false) or error
-// on a pipe, which is read to its end while the program runs (so it never
-// blocks on a full pipe): the first `limit` bytes are kept in `kept`, and
-// every chunk is shown to `seen`.
-ProcessOutcome RunWithPipe(const std::string& program, const std::vector<std::string>& args, bool errorStream,
-                           std::string& kept, size_t limit, const std::function<void(const char*, size_t)>& seen) {
+// One standard stream of the child on a pipe: the first `limit` bytes are
+// kept in `kept`, and every chunk is shown to `seen`.
+struct PipedStream {
+  bool errorStream;  // standard error; else standard output
+  std::string* kept;
+  size_t limit;
+  std::function<void(const char*, size_t)> seen;
+};
+
+// Runs the program with `streams` on pipes, which are read to their ends
+// while the program runs (so it never blocks on a full pipe; with two,
+// whichever has something to read).
+ProcessOutcome RunWithPipes(const std::string& program, const std::vector<std::string>& args,
+                            std::vector<PipedStream>& streams) {
   ProcessOutcome outcome;
-  kept.clear();
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!::CreatePipe(&readEnd, &writeEnd, nullptr, 0)) {
-    outcome.error = "cannot make a pipe: " + win32::SystemMessage(::GetLastError());
-    return outcome;
-  }
-  Handle reading(readEnd), writing(writeEnd);
   Launch launch;
-  (errorStream ? launch.errors : launch.output) = writing.get();
+  // Per stream, in step with `streams`.
+  std::vector<std::unique_ptr<Handle>> reading, writing;
+  for (PipedStream& piped : streams) {
+    piped.kept->clear();
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, nullptr, 0)) {
+      outcome.error = "cannot make a pipe: " + win32::SystemMessage(::GetLastError());
+      return outcome;
+    }
+    reading.push_back(std::make_unique<Handle>(readEnd));
+    writing.push_back(std::make_unique<Handle>(writeEnd));
+    (piped.errorStream ? launch.errors : launch.output) = writeEnd;
+  }
   PROCESS_INFORMATION started{};
   if (!StartChild(program, args, launch, started, outcome)) return outcome;
-  writing.Close();  // so the pipe breaks when the child closes its end
+  writing.clear();  // so each pipe breaks when the child closes its end
   char buffer[8192];
-  // Reads whatever is waiting; false once the pipe is empty or broken.
-  auto takeWaiting = [&] {
+  // Reads whatever is waiting in one pipe; false once it is empty or broken.
+  auto takeWaiting = [&](size_t i) {
+    PipedStream& piped = streams[i];
     DWORD available = 0, n = 0;
-    if (!::PeekNamedPipe(reading.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
-    if (!::ReadFile(reading.get(), buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) || n == 0) {
+    if (!::PeekNamedPipe(reading[i]->get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) {
       return false;
     }
-    kept.append(buffer, std::min(static_cast<size_t>(n), limit - std::min(limit, kept.size())));
-    if (seen) seen(buffer, n);
+    if (!::ReadFile(reading[i]->get(), buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) || n == 0) {
+      return false;
+    }
+    piped.kept->append(buffer, std::min(static_cast<size_t>(n), piped.limit - std::min(piped.limit, piped.kept->size())));
+    if (piped.seen) piped.seen(buffer, n);
     return true;
   };
-  // The child's ending, not the pipe's, ends the reading: a process that
-  // inherited the pipe's other end from the child (or a system that keeps
-  // it open a while) would otherwise keep us waiting after the child is
-  // gone. Everything the child wrote is in the pipe by the time it ends.
+  auto takeAllWaiting = [&] {
+    bool any = false;
+    for (size_t i = 0; i < streams.size(); ++i) any = takeWaiting(i) || any;
+    return any;
+  };
+  // The child's ending, not the pipes', ends the reading: a process that
+  // inherited a pipe's other end from the child (or a system that keeps it
+  // open a while) would otherwise keep us waiting after the child is gone.
+  // Everything the child wrote is in the pipes by the time it ends.
   for (;;) {
-    if (takeWaiting()) continue;
-    DWORD available = 0;
-    if (!::PeekNamedPipe(reading.get(), nullptr, 0, nullptr, &available, nullptr)) break;  // every writer gone
+    if (takeAllWaiting()) continue;
+    bool writerLeft = false;
+    for (const auto& pipe : reading) {
+      DWORD available = 0;
+      writerLeft = ::PeekNamedPipe(pipe->get(), nullptr, 0, nullptr, &available, nullptr) || writerLeft;
+    }
+    if (!writerLeft) break;  // every writer gone
     if (::WaitForSingleObject(started.hProcess, 20) == WAIT_OBJECT_0) {
-      while (takeWaiting()) {
+      while (takeAllWaiting()) {
       }
       break;
     }
@@ -226,19 +251,26 @@ bool OpenOutput(const std::string& path, Handle& file, std::string* error) {
 
 }  // namespace
 
-ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args, ErrorOutput errors) {
-  if (errors == ErrorOutput::Capture) {
-    ErrorRelay relay;
-    std::string kept;
-    ProcessOutcome outcome = RunWithPipe(program, args, true, kept, kMaxCapturedErrorBytes,
-                                         [&](const char* data, size_t size) { relay.Pass(data, size); });
-    outcome.errorOutput = std::move(kept);
-    if (outcome.started) outcome.errorLines = relay.lines();
+ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args, ErrorOutput errors,
+                          StandardOutput output) {
+  if (errors == ErrorOutput::Inherit && output == StandardOutput::Inherit) {
+    ProcessOutcome outcome;
+    PROCESS_INFORMATION started{};
+    if (StartChild(program, args, Launch{}, started, outcome)) WaitFor(started, outcome);
     return outcome;
   }
-  ProcessOutcome outcome;
-  PROCESS_INFORMATION started{};
-  if (StartChild(program, args, Launch{}, started, outcome)) WaitFor(started, outcome);
+  ErrorRelay relay;
+  std::string errorText, outputText;
+  std::vector<PipedStream> streams;
+  if (errors == ErrorOutput::Capture) {
+    streams.push_back({true, &errorText, kMaxCapturedErrorBytes,
+                       [&](const char* data, size_t size) { relay.Pass(data, size); }});
+  }
+  if (output == StandardOutput::Capture) streams.push_back({false, &outputText, kMaxCapturedOutputBytes, {}});
+  ProcessOutcome outcome = RunWithPipes(program, args, streams);
+  outcome.errorOutput = std::move(errorText);
+  outcome.output = std::move(outputText);
+  if (outcome.started && errors == ErrorOutput::Capture) outcome.errorLines = relay.lines();
   return outcome;
 }
 
@@ -248,7 +280,9 @@ std::string SiblingProgram(const std::string& name) { return name + ".exe"; }
 
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit) {
-  return RunWithPipe(program, args, false, output, limit, nullptr);
+  std::vector<PipedStream> streams;
+  streams.push_back({false, &output, limit, {}});
+  return RunWithPipes(program, args, streams);
 }
 
 BackgroundProcess::~BackgroundProcess() {

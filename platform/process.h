@@ -26,15 +26,25 @@ struct ProcessOutcome {
   // wrote in all (a last line without a line end counts too).
   std::string errorOutput;
   std::size_t errorLines = 0;
+  // With StandardOutput::Capture: the start of what the program wrote to its
+  // standard output (at most kMaxCapturedOutputBytes).
+  std::string output;
 };
 
 inline constexpr std::size_t kMaxCapturedErrorBytes = 64 * 1024;
+inline constexpr std::size_t kMaxCapturedOutputBytes = 64 * 1024;
 
 enum class ErrorOutput {
   Inherit,  // the program writes to this process's standard error
   Capture,  // read through a pipe while the program runs (so it never blocks
             // on a full pipe), kept in the outcome and passed on to this
             // process's standard error as well
+};
+
+enum class StandardOutput {
+  Inherit,  // the program writes to this process's standard output
+  Capture,  // read through a pipe while the program runs and kept in the
+            // outcome, not passed on
 };
 
 // Starts `program` with `args` (not including the program name itself),
@@ -47,7 +57,7 @@ enum class ErrorOutput {
 // system does so, in the running program's folder first, with ".exe"
 // added).
 ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::string>& args,
-                          ErrorOutput errors = ErrorOutput::Inherit);
+                          ErrorOutput errors = ErrorOutput::Inherit, StandardOutput output = StandardOutput::Inherit);
 
 // The name to start the program `name` by, so that the copy installed beside
 // the running program wins and PATH decides only when there is none: that

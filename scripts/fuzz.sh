@@ -43,7 +43,7 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
                                      incoming_exchange_reader message_text delivery_report html_text charset_conversion
                                      message_composer task_store_update imap_responses settings_reader
-                                     token_service_answer)
+                                     token_service_answer hand_back_reader)
 
 findings="$build/fuzz/findings"
 mkdir -p "$findings"

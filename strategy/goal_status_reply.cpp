@@ -8,7 +8,8 @@
 #include "bizobjects/stored_replies.h"
 #include "bizobjects/table_store.h"
 #include "data/db_connection.h"
-#include "tasks/task_store.h"
+#include "data/row_walk.h"
+#include "tasks/goal_task.h"
 #include "util/identifiers.h"
 
 namespace {
@@ -34,7 +35,9 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
   // the comment from the first pair of their tags that holds more than blanks.
   std::string strategyId;
   GetTagValue(body, "StrategyId", strategyId);
-  if (strategyId.empty()) return Reported(ReplyOutcome::kNotStored, outcome);
+  if (strategyId.empty()) {
+    return Reported(WithoutOwner(body, {"<StrategyId>", "<GoalId>", "<Status>", "<Comment>"}), outcome);
+  }
   std::string goalId;
   GetTagValue(body, "GoalId", goalId);
   std::string status = StatusValue(body);
@@ -53,7 +56,12 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
     CStrategyGoalStatusReplys replies;
     auto replyStore = LoggedTableStore(&connection, replies, discardedTrace);
     replyStore.load();
-    if (HoldsStoredReply(replies, strategyId, originator, date)) return Reported(ReplyOutcome::kNotStored, outcome);
+    if (HoldsStoredReply(replies, strategyId, originator, date)) return Reported(ReplyOutcome::kStoredBefore, outcome);
+    // A status of a strategy or goal that has been deleted would be a row
+    // of nothing; the message is left for a person instead.
+    const bool known = goalId.empty() ? SomeRowNames(connection, "SELECT StrategyID FROM Strategy", strategyId)
+                                      : SomeRowNames(connection, "SELECT GoalID FROM SMARTGoal", goalId);
+    if (!known) return Reported(ReplyOutcome::kOwnerNotFound, outcome);
     unit.Begin();
     replies.add(std::make_unique<CStrategyGoalStatusReply>(replyId, WithQuotesDoubled(strategyId),
                                                            WithQuotesDoubled(originator), WithQuotesDoubled(date)));

@@ -9,14 +9,16 @@
 
 // Stores the reply `body` from `originator` dated `date`, every value exactly
 // as typed. The status is taken as a whole percentage (atoi; stored as it
-// comes, also outside 0 to 100); no identifier is checked against the
-// database. The reply row and its response are stored in one transaction,
+// comes, also outside 0 to 100); the goal (or, without a goal, the strategy)
+// must still be in the database, and whether the goal belongs to the strategy
+// is not checked. The reply row and its response are stored in one transaction,
 // whole or not at all; a comment without a status stores the reply row alone.
 // The task update (UpdateOutlookGoalTask, given the comment as typed) follows
 // the commit and cannot fail this call.
-// False when nothing was stored: no strategy identifier, neither status nor
-// comment (kNothingTyped), or a reply of this strategy from this originator
-// with this date is stored already; otherwise whether the response collection
+// False when nothing was stored: no strategy identifier (kNoTags, kNoOwner),
+// neither status nor comment (kNothingTyped), no such goal or strategy
+// (kOwnerNotFound), or a reply of this strategy from this originator with
+// this date is stored already (kStoredBefore); otherwise whether the response collection
 // was saved. `outcome`, when not null, receives what became of the reply.
 // A failing statement throws (after the database error log entry) and what
 // this reply wrote is rolled back, so offering it again stores it whole.

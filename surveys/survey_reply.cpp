@@ -7,6 +7,7 @@
 #include "bizobjects/stored_replies.h"
 #include "bizobjects/table_store.h"
 #include "data/db_connection.h"
+#include "data/row_walk.h"
 #include "util/identifiers.h"
 
 bool ProcessSurveyReply(std::string originator, std::string date, std::string body, ReplyOutcome* outcome) {
@@ -18,7 +19,9 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   // Identifiers come from the first occurrence of their tags.
   std::string surveyId;
   GetTagValue(body, "SurveyID", surveyId);
-  if (surveyId.empty()) return Reported(ReplyOutcome::kNotStored, outcome);
+  if (surveyId.empty()) {
+    return Reported(WithoutOwner(body, {"<SurveyID>", "<answer1>", "<QuestionID1>"}), outcome);
+  }
 
   // Both tables are loaded whole: the replies to recognise a message seen
   // before, the responses because their trace on standard output lists every
@@ -32,7 +35,7 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   auto responseStore = LoggedTableStore(&connection, responses, std::cout);
   responseStore.load();
 
-  if (HoldsStoredReply(replies, surveyId, originator, date)) return Reported(ReplyOutcome::kNotStored, outcome);
+  if (HoldsStoredReply(replies, surveyId, originator, date)) return Reported(ReplyOutcome::kStoredBefore, outcome);
 
   // Answer N belongs to the question whose identifier stands in question tag
   // N; the walk ends at the first N without one. An answer is the first pair
@@ -53,6 +56,11 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
                                                     WithQuotesDoubled(answer)));
   }
   if (answered == 0) return Reported(ReplyOutcome::kNothingTyped, outcome);
+  // Answers to a survey that has been deleted would be rows of nothing; the
+  // message is left for a person instead.
+  if (!SomeRowNames(connection, "SELECT SurveyID FROM Survey", surveyId)) {
+    return Reported(ReplyOutcome::kOwnerNotFound, outcome);
+  }
 
   // The responses and their reply row are one unit: a reply half stored (a
   // failure or a crash between its rows) would have its responses stored

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "tasks/task_store.h"
+#include "tasks/status_update.h"
 
 namespace {
 

@@ -10,12 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/automation.h"
 #include "platform/directory.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
-#include "tasks/outlook_task.h"
-#include "util/dates.h"
+#include "tasks/status_update.h"
 #include "util/text_files.h"
 
 namespace {
@@ -265,35 +263,16 @@ bool WriteUpdatedTask(const std::string& path, const std::string& original, cons
   return platform::ReplaceFileKeepingAccess(path, updated);
 }
 
-// The folder LVMAPI_TASKS_DIR names; empty when it is not set.
+}  // namespace
+
 std::string NamedTaskFolder() {
   const char* folder = std::getenv(kTasksFolderVariable);
   return folder ? folder : "";
 }
 
-}  // namespace
-
 std::string TaskFolderPath() {
   const std::string named = NamedTaskFolder();
   return named.empty() ? PathBesideProgram(kTasksFolderName) : named;
-}
-
-std::string GoalStatusUpdateText(int32_t percent, const std::string& comment) {
-  return "\r\nPercentage complete updated to " + std::to_string(percent) + "\r\nUpdate processed on " +
-         FormatDateOnly(CurrentDate()) + ": " + comment;
-}
-
-// Someone who names a folder, or makes one beside the program, wants it:
-// Outlook needs nothing set up, the folder is never there by chance.
-bool CalendarTaskStoreChosen() {
-  return !NamedTaskFolder().empty() || platform::IsDirectory(PathBesideProgram(kTasksFolderName));
-}
-
-bool UpdateOutlookGoalTask(std::string goalId, int32_t percent, std::string comment) {
-  if (!platform::AutomationAvailable() || CalendarTaskStoreChosen()) {
-    return UpdateCalendarGoalTask(goalId, percent, comment);
-  }
-  return UpdateOutlookTask(goalId, percent, comment);
 }
 
 bool UpdateCalendarGoalTask(const std::string& goalId, int32_t percent, const std::string& comment) {

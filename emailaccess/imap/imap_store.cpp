@@ -574,7 +574,7 @@ bool ImapStore::CopyOnce(std::uint32_t uid, const std::string& folder, bool mayB
   }
 }
 
-bool ImapStore::MoveTo(const std::string& key, const std::string& folder) {
+bool ImapStore::MoveTo(const std::string& key, const std::string& folder, bool markSeen) {
   const std::optional<std::uint32_t> uid = OwnUid(key);
   if (!uid) return false;
   const bool hasMove = Capabilities().count("MOVE") > 0;
@@ -588,8 +588,9 @@ bool ImapStore::MoveTo(const std::string& key, const std::string& folder) {
   }
   EnsureFolder(folder);
   const std::string target = Quoted(folder);
-  // Dealt with: it is read now, wherever it goes.
-  Command("marking UID " + n + " read", "UID STORE " + n + " +FLAGS.SILENT (\\Seen)", true);
+  // Dealt with: it is read now, unless it goes to a person who has yet to
+  // read it (fetching never marked it read).
+  if (markSeen) Command("marking UID " + n + " read", "UID STORE " + n + " +FLAGS.SILENT (\\Seen)", true);
   bool moved = true;
   if (hasMove) {
     // A MOVE that found the message reports its expunge.
@@ -617,6 +618,7 @@ bool ImapStore::MoveToProcessed(const std::string& key) { return MoveTo(key, m_s
 bool ImapStore::MoveToSkipped(const std::string& key) { return MoveTo(key, m_settings.skipped); }
 
 bool ImapStore::MoveToUndeliverable(const std::string& key) { return MoveTo(key, m_settings.undeliverable); }
+bool ImapStore::MoveToNeedsReading(const std::string& key) { return MoveTo(key, m_settings.needsReading, false); }
 
 void ImapStore::Check(std::vector<CheckFinding>& findings) {
   const std::string label = m_session.name() + ": ";
@@ -643,7 +645,8 @@ void ImapStore::Check(std::vector<CheckFinding>& findings) {
                                                   (messages ? std::to_string(*messages) + " message(s)" : "not found")});
     for (const auto& [role, folder] : {std::pair<std::string, std::string>{"Processed", m_settings.processed},
                                        {"Skipped", m_settings.skipped},
-                                       {"Undeliverable", m_settings.undeliverable}}) {
+                                       {"Undeliverable", m_settings.undeliverable},
+                                       {"Needs reading", m_settings.needsReading}}) {
       findings.push_back(
           {true, label + role + " (" + folder + "): " + (FolderExists(folder) ? "ok" : "not there yet, created on first use")});
     }

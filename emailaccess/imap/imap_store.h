@@ -32,7 +32,8 @@
 // and arrival time); so is a message an earlier run may have begun to file
 // (NoteEarlierFiling), and one that is in the mailbox marked deleted, which
 // such a filing left: it is expunged rather than forgotten. The Processed,
-// Skipped and Undeliverable folders are created on first use. Keys look like
+// Skipped, Undeliverable and Needs reading folders are created on first
+// use. Keys look like
 // "INBOX;UIDVALIDITY=v;UID=n". Commands that list many messages are sent
 // for a few dozen at a time: libcurl counts every untagged line against its
 // limit on response headers. Failures throw TransportError (see
@@ -145,6 +146,7 @@ class ImapStore : public IMailStore {
   bool MoveToProcessed(const std::string& key) override;
   bool MoveToSkipped(const std::string& key) override;
   bool MoveToUndeliverable(const std::string& key) override;
+  bool MoveToNeedsReading(const std::string& key) override;
   void NoteEarlierFiling(const std::string& key) override { m_filedBefore.insert(key); }
   // Logs in, reports TLS, the login, the mailbox and both folders; creates
   // and moves nothing.
@@ -175,7 +177,8 @@ class ImapStore : public IMailStore {
   void EnsureFolder(const std::string& folder);
   // The key's UID when it names a message of this mailbox as it is now.
   std::optional<std::uint32_t> OwnUid(const std::string& key);
-  bool MoveTo(const std::string& key, const std::string& folder);
+  // Files the message into `folder`, marked read unless `markSeen` is false.
+  bool MoveTo(const std::string& key, const std::string& folder, bool markSeen = true);
   // UID COPY without MOVE; before any second attempt (and the first, with
   // `mayBeThere`) the target is searched for the copy. False when the
   // server copied nothing (the message is gone).

@@ -117,14 +117,15 @@ std::string MaildirFolder::Locate(const std::string& key) {
 
 bool MaildirFolder::MoveTo(const std::string& key, MaildirFolder& target) { return MoveFileTo(Locate(key), key, target); }
 
-bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, MaildirFolder& target) {
+bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, MaildirFolder& target, bool seen) {
   if (from.empty()) return false;
   target.Ensure();
   std::string name = from.substr(from.find_last_of('/') + 1);
   // Filed under this system's separator, keeping the flags the name has.
   const size_t info = InfoStart(name);
-  if (info == std::string::npos || name.compare(info + 1, 2, "2,") != 0) name = key + InfoSeparator() + "2,S";
-  else name = key + InfoSeparator() + name.substr(info + 1);
+  std::string flags = info == std::string::npos || name.compare(info + 1, 2, "2,") != 0 ? "2,S" : name.substr(info + 1);
+  if (!seen) std::erase(flags, 'S');
+  name = key + InfoSeparator() + flags;
   std::string to = target.path() + "/cur/" + name;
   std::string why;
   platform::MoveResult result = platform::MoveFileNoReplace(from, to, &why);
@@ -191,8 +192,12 @@ void MaildirFolder::Check(const std::string& role, std::vector<CheckFinding>& fi
 }
 
 MaildirTransport::MaildirTransport(const MaildirSettings& settings)
-    : m_outbox(settings.outbox), m_inbox(settings.inbox), m_processed(settings.processed), m_skipped(settings.skipped),
-      m_undeliverable(settings.undeliverable) {}
+    : m_outbox(settings.outbox),
+      m_inbox(settings.inbox),
+      m_processed(settings.processed),
+      m_skipped(settings.skipped),
+      m_undeliverable(settings.undeliverable),
+      m_needsReading(settings.needsReading) {}
 
 std::string MaildirTransport::Send(const std::string&, const std::string& message) { return m_outbox.Deliver(message); }
 
@@ -225,8 +230,8 @@ std::string MaildirTransport::Read(const std::string& key) {
   return data;
 }
 
-bool MaildirTransport::MoveOut(const std::string& key, MaildirFolder& target) {
-  const bool moved = m_inbox.MoveFileTo(PathOf(key), key, target);
+bool MaildirTransport::MoveOut(const std::string& key, MaildirFolder& target, bool seen) {
+  const bool moved = m_inbox.MoveFileTo(PathOf(key), key, target, seen);
   m_listed.erase(key);
   return moved;
 }
@@ -236,6 +241,7 @@ bool MaildirTransport::MoveToProcessed(const std::string& key) { return MoveOut(
 bool MaildirTransport::MoveToSkipped(const std::string& key) { return MoveOut(key, m_skipped); }
 
 bool MaildirTransport::MoveToUndeliverable(const std::string& key) { return MoveOut(key, m_undeliverable); }
+bool MaildirTransport::MoveToNeedsReading(const std::string& key) { return MoveOut(key, m_needsReading, false); }
 
 void MaildirTransport::Check(std::vector<CheckFinding>& findings) {
   m_outbox.Check("Outbox", findings, false);
@@ -243,6 +249,7 @@ void MaildirTransport::Check(std::vector<CheckFinding>& findings) {
   m_processed.Check("Processed", findings, false);
   m_skipped.Check("Skipped", findings, false);
   m_undeliverable.Check("Undeliverable", findings, false);
+  m_needsReading.Check("Needs reading", findings, true);
 }
 
 }  // namespace emailaccess

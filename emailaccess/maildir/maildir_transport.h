@@ -2,7 +2,7 @@
 //
 // Sending delivers into the outbox Maildir; replies are read from the inbox
 // Maildir (its new/ and cur/), and moved into the processed, skipped or
-// undeliverable Maildir. A Maildir is a folder with tmp/, new/ and cur/; messages are
+// undeliverable or needs-reading Maildir. A Maildir is a folder with tmp/, new/ and cur/; messages are
 // written into tmp/ and then renamed into new/, so no reader ever sees half a
 // message. Folders are created on first use (never by Check). A message's
 // key is its file name up to the ":" that starts the flags, so a mail program
@@ -32,11 +32,11 @@ class MaildirFolder {
   std::vector<StoredMessage> List(std::map<std::string, std::string>* paths = nullptr);
   // The message's current full path, or empty when it is not here.
   std::string Locate(const std::string& key);
-  // Moves the message into `target`'s cur/, marked as seen. False when it is
-  // not here.
+  // Moves the message into `target`'s cur/, marked as seen (or, without
+  // `seen`, as not seen). False when it is not here.
   bool MoveTo(const std::string& key, MaildirFolder& target);
   // The same for a message whose current path is known (empty: not here).
-  bool MoveFileTo(const std::string& path, const std::string& key, MaildirFolder& target);
+  bool MoveFileTo(const std::string& path, const std::string& key, MaildirFolder& target, bool seen = true);
   void Check(const std::string& role, std::vector<CheckFinding>& findings, bool countMessages);
 
  private:
@@ -48,21 +48,23 @@ class MaildirTransport : public IMailSender, public IMailStore {
   explicit MaildirTransport(const MaildirSettings& settings);
 
   std::string Send(const std::string& recipient, const std::string& message) override;
+  std::string Route() const override { return "delivered into the local folder " + m_outbox.path(); }
   std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
   bool IsWaiting(const std::string& key) override;
   std::string Read(const std::string& key) override;
   bool MoveToProcessed(const std::string& key) override;
   bool MoveToSkipped(const std::string& key) override;
   bool MoveToUndeliverable(const std::string& key) override;
+  bool MoveToNeedsReading(const std::string& key) override;
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
   // The inbox path of a key, from one listing rather than a search per
   // message; empty when the message is no longer there.
   std::string PathOf(const std::string& key);
-  bool MoveOut(const std::string& key, MaildirFolder& target);
+  bool MoveOut(const std::string& key, MaildirFolder& target, bool seen = true);
 
-  MaildirFolder m_outbox, m_inbox, m_processed, m_skipped, m_undeliverable;
+  MaildirFolder m_outbox, m_inbox, m_processed, m_skipped, m_undeliverable, m_needsReading;
   std::map<std::string, std::string> m_listed;  // key -> path at the last listing
 };
 

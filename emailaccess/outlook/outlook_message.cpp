@@ -72,4 +72,16 @@ std::string OutlookMailAsMessage(const OutlookMail& mail) {
   return text ? text.get() : std::string();
 }
 
+std::string OutlookRecipientText(const std::string& name, const std::string& address) {
+  std::string clean;
+  for (char c : name) {
+    const bool separator = c == ';' || c == ',' || c == '"' || c == '<' || c == '>' || c == '\r' || c == '\n' || c == '\t';
+    const char put = separator ? ' ' : c;
+    if (put == ' ' && (clean.empty() || clean.back() == ' ')) continue;
+    clean.push_back(put);
+  }
+  while (!clean.empty() && clean.back() == ' ') clean.pop_back();
+  return clean.empty() ? address : clean + " <" + address + ">";
+}
+
 }  // namespace emailaccess

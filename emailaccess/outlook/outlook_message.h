@@ -36,4 +36,11 @@ bool LocalDateToUnixSeconds(double date, std::int64_t& seconds);
 // The item as a raw message with CR LF line ends.
 std::string OutlookMailAsMessage(const OutlookMail& mail);
 
+// The To text of a mail item for one recipient: "Ann Lee <ann.lee@example.org>",
+// the address alone without a name. Outlook takes ";" and "," as the end of
+// one recipient and resolves what stands between them by itself, so those,
+// quotes and angle brackets in a name become blanks (and runs of blanks
+// one).
+std::string OutlookRecipientText(const std::string& name, const std::string& address);
+
 }  // namespace emailaccess

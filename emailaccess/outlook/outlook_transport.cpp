@@ -1,5 +1,6 @@
 #include "emailaccess/outlook/outlook_transport.h"
 
+#include "emailaccess/compose.h"
 #include "emailaccess/message_text.h"
 #include "emailaccess/outlook/outlook_message.h"
 #include "emailaccess/text_encoding.h"
@@ -27,7 +28,10 @@ std::string OutlookTransport::Send(const std::string& recipient, const std::stri
   const IncomingMessage composed = ReadIncomingMessage(message, "");
   if (!composed.parsed) throw TransportError("the composed message cannot be read back", false);
   const OutlookObject mail = m_session.application().Method("CreateItem", {AutomationArgument::Int32(kMailItem)});
-  mail.Put("To", AutomationArgument::Text(recipient));
+  // The name as well, so the recipient sees it and Outlook need not look
+  // the address up.
+  const Mailbox to = RecipientMailboxOfMessage(message);
+  mail.Put("To", AutomationArgument::Text(OutlookRecipientText(to.address == recipient ? to.name : "", recipient)));
   mail.Put("Subject", AutomationArgument::Text(composed.subject));
   // The MIME text ends its last line; the body LvMAPI wrote did not.
   std::string body = composed.body;
@@ -128,6 +132,12 @@ bool OutlookTransport::MoveToSkipped(const std::string& key) { return MoveOut(ke
 
 bool OutlookTransport::MoveToUndeliverable(const std::string& key) {
   return MoveOut(key, "Undeliverable", m_undeliverable);
+}
+
+// Reading an item through the object model leaves it unread, so it reaches
+// the folder as the person has left it.
+bool OutlookTransport::MoveToNeedsReading(const std::string& key) {
+  return MoveOut(key, "Needs reading", m_needsReading);
 }
 
 void OutlookTransport::Check(std::vector<CheckFinding>& findings) {

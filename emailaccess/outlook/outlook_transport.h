@@ -4,7 +4,7 @@
 // addressed to the recipient, with the message's subject and plain text, and
 // sends it: Outlook delivers it from the user's account and keeps it in Sent
 // Items. Replies are read from the default Inbox and moved, once dealt with,
-// into the folders "Processed", "Skipped" or "Undeliverable" beside the Inbox (under the
+// into the folders "Processed", "Skipped", "Undeliverable" or "Needs reading" beside the Inbox (under the
 // mailbox's top folder), which are created when missing. A message's key is
 // its item's EntryID. Each item is read as the raw message OutlookMailAsMessage
 // makes of it, so the reply cycle treats it like mail of any other transport.
@@ -30,12 +30,16 @@ class OutlookTransport : public IMailSender, public IMailStore {
   explicit OutlookTransport(EventLog& log);
 
   std::string Send(const std::string& recipient, const std::string& message) override;
+  std::string Route() const override { return "handed to Outlook"; }
+  // Outlook composes the mail itself from the parts it is given.
+  bool KeepsMessageId() const override { return false; }
   std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
   bool IsWaiting(const std::string& key) override;
   std::string Read(const std::string& key) override;
   bool MoveToProcessed(const std::string& key) override;
   bool MoveToSkipped(const std::string& key) override;
   bool MoveToUndeliverable(const std::string& key) override;
+  bool MoveToNeedsReading(const std::string& key) override;
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
@@ -55,7 +59,7 @@ class OutlookTransport : public IMailSender, public IMailStore {
   OutlookSession m_session;
   OutlookObject m_inbox;
   std::optional<std::map<std::string, Waiting>> m_waiting;
-  std::optional<OutlookObject> m_processed, m_skipped, m_undeliverable;
+  std::optional<OutlookObject> m_processed, m_skipped, m_undeliverable, m_needsReading;
 };
 
 }  // namespace emailaccess

@@ -36,7 +36,8 @@ std::string TransportLayer(const CurlSession& session) {
 
 SmtpSender::SmtpSender(const Config& config, EventLog& log)
     : m_session(config.smtp, config.tls, config.network, "smtp,smtps", true, log),
-      m_envelopeFrom("<" + config.senderAddress + ">") {}
+      m_envelopeFrom("<" + config.senderAddress + ">"),
+      m_host(config.smtp.host) {}
 
 std::string SmtpSender::Send(const std::string& recipient, const std::string& message) {
   SlistPtr recipients(curl_slist_append(nullptr, ("<" + recipient + ">").c_str()));

@@ -22,12 +22,14 @@ class SmtpSender : public IMailSender {
   SmtpSender(const Config& config, EventLog& log);
 
   std::string Send(const std::string& recipient, const std::string& message) override;
+  std::string Route() const override { return "sent through " + m_host; }
   // Logs in, reports TLS and the login, and sends nothing.
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
   CurlSession m_session;
   std::string m_envelopeFrom;
+  std::string m_host;
 };
 
 }  // namespace emailaccess

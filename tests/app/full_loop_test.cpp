@@ -54,6 +54,12 @@ TEST_F(FullLoop, ASurveyGoesOutAndItsAnswersAreStoredOnceAndFiled) {
   LvMAPI({"church.db", "2", kSurvey});
   // One message per recipient: four persons and two extra addresses.
   EXPECT_EQ(CountMessages(m_bin + "/Mail/Outbox"), 6u);
+  // The mail-access program's own words on where they went, in the run log.
+  EXPECT_NE(ReadFile(m_bin + "/LvMAPI.log")
+                .find("6 delivered into the local folder " + m_bin +
+                      "/Mail/Outbox: no mail provider is set up, nothing has left this computer\r\n"),
+            std::string::npos)
+      << Visible(ReadFile(m_bin + "/LvMAPI.log"));
   for (const auto& name : testing_support::ListFolder(m_bin)) {
     EXPECT_FALSE(name.ends_with(".tmp")) << "an exchange file was left behind: " << name;
   }

@@ -17,6 +17,7 @@
 
 #include "mail_access_stand_in.h"
 #include "reply_install.h"
+#include "util/identifiers.h"
 #include "reply_messages.h"
 #include "test_support.h"
 
@@ -125,6 +126,10 @@ TEST_F(HostileInput, SqlInEveryFieldOfAReplyIsStoredAsTypedAndHarmsNothing) {
   testing_support::WriteMailAccessStandIn(
       m_bin + "/LVEmailAccess", m_dir.file("calls"), 0,
       {{"Corvane Survey", m_dir.file("survey.txt")}, {"Corvane Strategy", m_dir.file("goal.txt")}});
+  // The survey and the goal replied to are in the database under these
+  // names, so the replies are stored.
+  testing_support::ExecSql(m_db, "INSERT INTO Survey (SurveyID) VALUES ('" + WithQuotesDoubled(survey) +
+                                     "'); INSERT INTO SMARTGoal (GoalID) VALUES ('" + WithQuotesDoubled(goal) + "');");
   const Table before = OtherTables();
 
   LvMAPI({"church.db", "5"});

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mail_access_stand_in.h"
+#include "reply_database.h"
 #include "reply_messages.h"
 #include "test_support.h"
 
@@ -41,6 +42,7 @@ class ReplyIntakeProcess : public ::testing::Test {
         m_bin + "/LVEmailAccess", m_calls, 0,
         {{"Corvane Survey", Inbox("survey")}, {"Corvane Strategy", Inbox("strategy")}});
     testing_support::ExecSql(m_db, ReadFile(std::string(LVMAPI_SOURCE_DIR) + "/db/schema.sql"));
+    testing_support::AddRepliedToRows(m_db);
   }
 
   std::string Inbox(const std::string& kind) const { return m_dir.file("inbox-" + kind); }
@@ -212,6 +214,7 @@ TEST_F(ReplyIntakeProcess, SqlInEveryFieldOfAReplyIsStoredVerbatimAndDoesNothing
                     SurveyReplyBody("{S" + attack + "}", {"{Q" + evenAttack + "}"}, {{1, attack}})}});
   Offer("strategy", {{evenAttack, attack,
                       GoalReplyBody("{S" + evenAttack + "}", "{G" + attack + "}", "9" + attack, evenAttack)}});
+  testing_support::AddRepliedToRows(m_db, "{S" + attack + "}", "{G" + attack + "}");
   ASSERT_EQ(Start("5").exitCode, 0);
 
   EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), (Table{{"{P1}", "Ann"}}));
@@ -253,7 +256,9 @@ TEST_F(ReplyIntakeProcess, EveryRecordHandedOverCountsAndAnIncompleteOneEndsTheP
   file += "<Originator4>d@example.org</Originator4><Date4>d4</Date4><Body4>" + good + "</Body4>";
   WriteFile(Inbox("survey"), file);
   ASSERT_EQ(Start("4").exitCode, 0);
-  EXPECT_EQ(IntakeLog(), std::string(kBanner) + "Number of survey responses read from file: 2\r\n")
+  EXPECT_EQ(IntakeLog(), std::string(kBanner) +
+                             "Not stored, left for reading: the reply of a@example.org dated d1: no survey or strategy "
+                             "given\r\nNumber of survey responses read from file: 2\r\n")
       << Visible(Log());
   EXPECT_EQ(Rows("SELECT ReplyEmail FROM SurveyReply"), (Table{{"b@example.org"}}));
 }

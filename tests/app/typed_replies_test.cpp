@@ -72,8 +72,8 @@ TEST_F(TypedReplies, WhatPeopleTypedIsStoredAndRepliesWithNothingTypedAreNamedIn
   // One line for each reply that stored nothing, after the survey or goal
   // pass that read it (the date is the mail-access program's text).
   const std::string log = ReadFile(m_bin + "/LvMAPI.log");
-  const std::regex nothingStored("Nothing stored from the reply of ([a-z.]+@example.org) dated 20[0-9: -]+: "
-                                 "no answer between the tags\r\n");
+  const std::regex nothingStored("Not stored, left for reading: the reply of ([a-z.]+@example.org) dated "
+                                 "20[0-9: -]+: nothing typed between the tags\r\n");
   std::vector<std::string> who;
   for (std::sregex_iterator it(log.begin(), log.end(), nothingStored), end; it != end; ++it) who.push_back((*it)[1]);
   EXPECT_EQ(who, (std::vector<std::string>{"david.kim@example.org", "grace.mwangi@example.org"})) << log;

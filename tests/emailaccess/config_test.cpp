@@ -24,6 +24,26 @@ TEST(Config, EmbeddedDefaultUsesMailFoldersBesideTheProgram) {
   EXPECT_EQ(config.maildir.inbox, "/opt/lv/Mail/Inbox");
   EXPECT_EQ(config.maildir.processed, "/opt/lv/Mail/Processed");
   EXPECT_EQ(config.maildir.skipped, "/opt/lv/Mail/Skipped");
+  EXPECT_EQ(config.maildir.needsReading, "/opt/lv/Mail/Needs reading");
+  EXPECT_EQ(config.imap.needsReading, "Needs reading");
+}
+
+// Without a settings file: the local folders where there is no Outlook to be
+// had, Outlook where it is installed, and a clear refusal on a computer
+// that could have Outlook but has none (local folders would reach no one).
+TEST(Config, WithoutAFileTheComputerDecidesOrTheRunIsRefused) {
+  using emailaccess::LocalMail;
+  EXPECT_EQ(emailaccess::ConfigWithoutFile("/opt/lv/", LocalMail::Folders).transport, "maildir");
+  EXPECT_EQ(emailaccess::ConfigWithoutFile("/opt/lv/", LocalMail::Outlook).transport, "outlook");
+  try {
+    emailaccess::ConfigWithoutFile("/opt/lv/", LocalMail::None);
+    ADD_FAILURE() << "not refused";
+  } catch (const ConfigError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "no mail provider is set up: there is no /opt/lv/LVEmailAccess.conf and no Outlook on this computer; "
+              "copy /opt/lv/LVEmailAccess.conf.example to LVEmailAccess.conf and fill in the mail part");
+  }
+  EXPECT_EQ(emailaccess::SystemLocalMail(), LocalMail::Folders) << "this system automates no applications";
 }
 
 TEST(Config, FileSetsSenderFoldersAndWait) {
@@ -171,7 +191,9 @@ TEST(Config, ServerMistakesAreErrorsThatNeverShowAPassword) {
       {"[imap]\nuser =\n", "[imap] user is required"},
       {"[imap]\npassword =\n", "[imap] user office@example.org has no password: set password = or "
                                   "LVEMAILACCESS_IMAP_PASSWORD"},
-      {"[imap]\nskipped = Done\n", "four different folders"},
+      {"[imap]\nskipped = Done\n", "five different folders"},
+      {"[imap]\nneeds_reading = Done\n", "five different folders"},
+      {"[imap]\nundeliverable = Done\n", "five different folders"},
       {"[imap]\nprocessed = Erledigt\xc3\xa4\n", "processed must be a folder name of printable ASCII"},
       {"[imap]\nurl = imaps://mail.example.org/a%3Bb\n", "the folder 'a;b' cannot be used"},
       {"[tls]\nca_file = /nonexistent/ca.pem\n", "[tls] ca_file /nonexistent/ca.pem does not exist"},

@@ -6,6 +6,7 @@
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/offer_state.h"
 #include "platform/file_names.h"
+#include "util/hand_back.h"
 #include "util/identifiers.h"
 
 #include <gtest/gtest.h>
@@ -271,6 +272,7 @@ class StubbornStore : public emailaccess::IMailStore {
   }
   bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
   bool MoveToUndeliverable(const std::string& key) override { return m_inner.MoveToUndeliverable(key); }
+  bool MoveToNeedsReading(const std::string& key) override { return m_inner.MoveToNeedsReading(key); }
   void Check(std::vector<emailaccess::CheckFinding>&) override {}
   std::set<std::string> refuse, lostOnRead, lostOnMove;
   static constexpr emailaccess::FailureScope kConnection = emailaccess::FailureScope::Connection;
@@ -364,7 +366,7 @@ TEST(OfferState, RecordsSurviveOddPathsAndDamagedLinesAreReported) {
   const std::vector<emailaccess::OfferRecord> records = {
       {emailaccess::OfferStatus::Pending, "/tmp/a\tb%20c\r\n.tmp", "1.m"},
       {emailaccess::OfferStatus::Offered, "/x/y.tmp", "2.m"},
-      {emailaccess::OfferStatus::Consumed, "/x/z.tmp", "3.m"}};
+      {emailaccess::OfferStatus::Consumed, "/x/z.tmp", "3.m", 12}};
   emailaccess::SaveOfferRecords(path, records);
   std::vector<std::string> problems;
   EXPECT_EQ(emailaccess::LoadOfferRecords(path, problems), records);
@@ -374,6 +376,74 @@ TEST(OfferState, RecordsSurviveOddPathsAndDamagedLinesAreReported) {
   EXPECT_EQ(emailaccess::LoadOfferRecords(path, problems), records);
   EXPECT_EQ(problems.size(), 3u);
   EXPECT_FALSE(testing_support::Exists(path + ".part"));
+
+  // A state written before reply numbers were kept still loads (number 0);
+  // a number that is not one is damage.
+  problems.clear();
+  testing_support::WriteFile(path, "offered\t/old.tmp\t5.m\nconsumed\t/f\t6.m\t7x\n");
+  EXPECT_EQ(emailaccess::LoadOfferRecords(path, problems),
+            (std::vector<emailaccess::OfferRecord>{{emailaccess::OfferStatus::Offered, "/old.tmp", "5.m", 0}}));
+  EXPECT_EQ(problems.size(), 1u);
+}
+
+// What LvMAPI hands back beside a consumed file decides where each of its
+// replies goes: Processed when stored, Needs reading (unread) when not.
+struct HandBackCase {
+  const char* what;
+  const char* handBack;  // null: none (an older LvMAPI)
+  Keys processed, needsReading;
+};
+
+void PrintTo(const HandBackCase& c, std::ostream* out) { *out << c.what; }
+
+class HandBackFiling : public IntakeCycleTest, public ::testing::WithParamInterface<HandBackCase> {
+ protected:
+  const std::string& needsReading() const { return inst.config.maildir.needsReading; }
+};
+
+TEST_P(HandBackFiling, EachReplyGoesWhereLvMAPISaid) {
+  const HandBackCase& c = GetParam();
+  Fetch("s.tmp");
+  if (c.handBack) testing_support::WriteFile(HandBackPath(inst.File("s.tmp")), c.handBack);
+  Consume("s.tmp");
+
+  const auto outcome = Fetch("g.tmp", "Corvane Strategy");
+  EXPECT_EQ(MaildirMessages(processed()), c.processed);
+  EXPECT_EQ(MaildirMessages(needsReading()), c.needsReading);
+  EXPECT_EQ(outcome.processed, static_cast<int>(c.processed.size()));
+  EXPECT_EQ(outcome.needsReading, static_cast<int>(c.needsReading.size()));
+  EXPECT_EQ(MaildirMessages(inbox()), (Keys{"300.c"}));
+  // A person is still to read them: no seen flag.
+  for (const std::string& name : MaildirMessages(needsReading(), false)) {
+    EXPECT_EQ(name.find('S', name.find_last_of(":!")), std::string::npos) << name;
+  }
+  EXPECT_FALSE(Exists(HandBackPath(inst.File("s.tmp")))) << "a settled hand-back is removed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HandBackFiling,
+    ::testing::Values(
+        HandBackCase{"NoHandBackMeansAllStored", nullptr, {"100.a", "200.b"}, {}},
+        HandBackCase{"BothStored", "# LvMAPI hand-back: reply number, stored or unread\n1\tstored\n2\tstored\n",
+                     {"100.a", "200.b"}, {}},
+        HandBackCase{"SecondNotStored", "# LvMAPI hand-back: reply number, stored or unread\n1\tstored\n2\tunread\n",
+                     {"100.a"}, {"200.b"}},
+        HandBackCase{"AReplyNotNamedIsLeftForReading",
+                     "# LvMAPI hand-back: reply number, stored or unread\n2\tstored\n1\tmaybe\n", {"200.b"},
+                     {"100.a"}},
+        HandBackCase{"AnUnreadableHandBackLeavesAllForReading", "garbage\n1\tstored\n", {}, {"100.a", "200.b"}}),
+    [](const ::testing::TestParamInfo<HandBackCase>& info) { return info.param.what; });
+
+// A hand-back beside a file LvMAPI did not finish is void: the replies are
+// offered again and the old word about them is gone.
+TEST_F(IntakeCycleTest, HandBackOfAnUnconsumedFileIsRemovedWithIt) {
+  Fetch("s1.tmp");
+  testing_support::WriteFile(HandBackPath(inst.File("s1.tmp")), FormatHandBack({false, false}));
+  Fetch("s2.tmp");
+  EXPECT_FALSE(Exists(HandBackPath(inst.File("s1.tmp"))));
+  Consume("s2.tmp");
+  Fetch("s3.tmp");
+  EXPECT_EQ(MaildirMessages(processed()), (Keys{"100.a", "200.b"}));
 }
 
 }  // namespace

@@ -160,6 +160,7 @@ TEST_F(ProgramTest, SendReplyFetchAndAcknowledge) {
 
   RunResult fetched = Run({"4", dir.file("in.tmp"), "Corvane Survey", "0"});
   ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
+  EXPECT_EQ(fetched.out, "") << "standard output carries only what LvMAPI copies into its log";
   const std::string incoming = ReadFile(dir.file("in.tmp"));
   EXPECT_NE(incoming.find("<Body1>Dear member,\r\n<answer1>from "), std::string::npos) << incoming;
   // The replies keep the Date their mail program gave them (here: when sent).
@@ -185,6 +186,32 @@ TEST_F(ProgramTest, SendReplyFetchAndAcknowledge) {
     ++count;
   }
   EXPECT_GE(count, 8);
+}
+
+// The one line of standard output, which LvMAPI copies into its run log,
+// says where the mailing went, and with local folders that nothing left.
+TEST_F(ProgramTest, AMailingTellsWhereItWentInPlainWords) {
+  struct Case {
+    const char* conf;  // null: none
+    std::string line;
+  };
+  const Case cases[] = {
+      {nullptr, "2 delivered into the local folder " + Mail("Outbox") +
+                    ": no mail provider is set up, nothing has left this computer\n"},
+      {"[general]\ntransport = maildir\n", "2 delivered into the local folder " + Mail("Outbox") +
+                                                ": nothing has left this computer\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conf ? c.conf : "no settings file");
+    std::remove(dir.file("LVEmailAccess.conf").c_str());
+    if (c.conf) WriteFile(dir.file("LVEmailAccess.conf"), c.conf);
+    WriteFile(dir.file("out.tmp"), "<Recipient1>Ann Lee</Recipient1>\r\n<Email1>ann@example.org</Email1>\r\n"
+                                   "<Recipient2></Recipient2>\r\n<Email2>bo@example.org</Email2>\r\n<Body>Hi</Body>");
+    const RunResult sent = Run({"2", dir.file("out.tmp"), "Corvane Survey - Spring", "0"});
+    ASSERT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(sent.out, c.line);
+    EXPECT_NE(Log().find(c.line.substr(0, c.line.size() - 1)), std::string::npos);
+  }
 }
 
 // Every folder and file below `root`, with its permission bits in octal.

@@ -47,6 +47,7 @@ class ScriptedSender : public IMailSender {
     }
     return "";
   }
+  std::string Route() const override { return "sent through the script"; }
   void Check(std::vector<CheckFinding>&) override {}
 
   std::vector<std::string> asked, accepted;

@@ -67,6 +67,19 @@ int RunTask(const std::vector<std::string>& a) {
     std::fputs(a[3].c_str(), stderr);
     return std::atoi(a[4].c_str());
   }
+  // <count> lines "out <i>" to standard output and "err <i>" to standard
+  // error, in turns, flushed each, so that both pipes fill while the other
+  // is written.
+  if (task == "both" && a.size() == 4) {
+    const int count = std::atoi(a[3].c_str());
+    for (int i = 0; i < count; ++i) {
+      std::fprintf(stdout, "out %d\n", i);
+      std::fflush(stdout);
+      std::fprintf(stderr, "err %d\n", i);
+      std::fflush(stderr);
+    }
+    return 0;
+  }
   if (task == "sleep") {
     std::this_thread::sleep_for(std::chrono::seconds(60));
     return 0;

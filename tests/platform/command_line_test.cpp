@@ -63,6 +63,32 @@ TEST(ChildArguments, ExitStatusAndCapturedErrorsComeBack) {
   }
 }
 
+// Both streams read at once: a child that fills one pipe while the other is
+// read would otherwise wait for ever. Each stream keeps its own text, cut at
+// its limit.
+TEST(ChildArguments, StandardOutputAndErrorAreCapturedTogether) {
+  struct Case {
+    int lines;
+    bool outputCut;  // more than kMaxCapturedOutputBytes written
+  };
+  for (const Case& c : {Case{0, false}, Case{3, false}, Case{8000, true}}) {
+    SCOPED_TRACE(c.lines);
+    const auto outcome = platform::RunAndWait(Self(), ChildArguments("both", {std::to_string(c.lines)}),
+                                              platform::ErrorOutput::Capture, platform::StandardOutput::Capture);
+    ASSERT_TRUE(outcome.started) << outcome.error;
+    EXPECT_EQ(outcome.exitCode, 0);
+    std::string out, err;
+    for (int i = 0; i < c.lines; ++i) {
+      out += "out " + std::to_string(i) + "\n";
+      err += "err " + std::to_string(i) + "\n";
+    }
+    EXPECT_EQ(outcome.errorLines, static_cast<size_t>(c.lines));
+    EXPECT_EQ(out.size() > platform::kMaxCapturedOutputBytes, c.outputCut);
+    EXPECT_EQ(outcome.output, out.substr(0, platform::kMaxCapturedOutputBytes));
+    EXPECT_EQ(outcome.errorOutput, err.substr(0, platform::kMaxCapturedErrorBytes));
+  }
+}
+
 TEST(ChildArguments, AProgramThatCannotBeStartedIsReported) {
   for (const std::string& program : {Self() + "-missing", std::string("LVEmailAccess-not-installed-anywhere")}) {
     std::string output;

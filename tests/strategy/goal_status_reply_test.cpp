@@ -27,6 +27,10 @@ const std::string kDate = "2027-05-06 18:30:00";
 
 class GoalStatusReplyTest : public testing_support::ReplyDatabaseTest {
  protected:
+  void SetUp() override {
+    ReplyDatabaseTest::SetUp();
+    testing_support::AddRepliedToRows(m_dbPath);
+  }
   Table Replies() {
     return Rows("SELECT ReplyID, StrategyID, ReplyEmail, ReplyDate FROM StrategyGoalStatusReply ORDER BY rowid");
   }
@@ -63,18 +67,20 @@ TEST_F(GoalStatusReplyTest, SendsTheReplyRowBeforeTheResponse) {
   ASSERT_TRUE(ProcessGoalStatusReply(kFrom, kDate, GoalReplyBody(kStrategy, kGoal, "40", "don't worry")));
   const std::string replyId = Replies().at(0).at(0);
   const std::vector<std::string> statements = TakeStatements();
-  ASSERT_EQ(statements.size(), 5u);
+  ASSERT_EQ(statements.size(), 6u);
   EXPECT_EQ(statements[0], "SELECT ReplyID, StrategyID, ReplyEmail, ReplyDate  FROM StrategyGoalStatusReply");
-  EXPECT_EQ(statements[1], "INSERT INTO StrategyGoalStatusReply(ReplyID, StrategyID, ReplyEmail, ReplyDate  )VALUES ('" +
+  // The goal must still be there before anything is stored for it.
+  EXPECT_EQ(statements[1], "SELECT GoalID FROM SMARTGoal");
+  EXPECT_EQ(statements[2], "INSERT INTO StrategyGoalStatusReply(ReplyID, StrategyID, ReplyEmail, ReplyDate  )VALUES ('" +
                                replyId + "', '" + kStrategy + "', '" + kFrom + "', '" + kDate + "')");
-  EXPECT_EQ(statements[2],
+  EXPECT_EQ(statements[3],
             "SELECT ResponseID, ReplyID, GoalID, PercentComplete, Comment  FROM StrategyGoalStatusResponse");
-  EXPECT_EQ(statements[3], "SELECT SettingNum, Descr, StrVal, BitVal, IntVal  FROM Settings");
+  EXPECT_EQ(statements[4], "SELECT SettingNum, Descr, StrVal, BitVal, IntVal  FROM Settings");
   EXPECT_TRUE(std::regex_match(
-      statements[4],
+      statements[5],
       std::regex(R"(INSERT INTO StrategyGoalStatusResponse\(ResponseID, ReplyID, GoalID, PercentComplete, Comment  \)VALUES \('\{[0-9A-F-]{36}\}', '\{[0-9A-F-]{36}\}', ')" +
                  std::regex_replace(kGoal, std::regex(R"([{}])"), R"(\$&)") + "', '40', 'don''t worry'\\)")))
-      << statements[4];
+      << statements[5];
 }
 
 TEST_F(GoalStatusReplyTest, ThePercentageIsReadLikeAtoi) {
@@ -145,6 +151,7 @@ TEST_F(GoalStatusReplyTest, SqlInEveryFieldIsStoredVerbatimAndDoesNothingElse) {
   const std::string originator = "x'); UPDATE Person SET FirstName = 'Eve'; --";
   const std::string date = "2027-05-06''' OR 1=1; --";
   const std::string comment = "'; DROP TABLE StrategyGoalStatusResponse; -- it''s fine";
+  testing_support::AddRepliedToRows(m_dbPath, "{S}", goal);
   ASSERT_TRUE(ProcessGoalStatusReply(originator, date,
                                      GoalReplyBody(strategy, goal, "5'); DROP TABLE Person; --", comment)));
   EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), (Table{{"{P1}", "Ann"}}));

@@ -23,6 +23,24 @@ const std::string& SchemaDatabase() {
 
 }  // namespace
 
+void AddRepliedToRows(const std::string& path) {
+  ExecSql(path,
+          "INSERT INTO Survey VALUES ('{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}', 'Spring', '', ''),"
+          " ('{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B3}', 'Autumn', '', '');"
+          "INSERT INTO Strategy VALUES ('{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}', 'Outreach', '');"
+          "INSERT INTO SMARTGoal (GoalID, GoalTitle) VALUES ('{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}', 'Meal'),"
+          " ('{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0002}', 'Youth'), ('{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0003}', 'Walk');");
+}
+
+void AddRepliedToRows(const std::string& path, const std::string& surveyId, const std::string& goalId) {
+  auto quoted = [](std::string text) {
+    for (size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2)) text.insert(at, 1, '\'');
+    return "'" + text + "'";
+  };
+  ExecSql(path, "INSERT INTO Survey (SurveyID) VALUES (" + quoted(surveyId) + "); INSERT INTO SMARTGoal (GoalID) VALUES (" +
+                    quoted(goalId) + ");");
+}
+
 void ReplyDatabaseTest::SetUp() {
   std::filesystem::copy_file(SchemaDatabase(), m_dbPath);
   std::filesystem::create_directory(m_tasks);

@@ -18,6 +18,16 @@
 
 namespace testing_support {
 
+// The rows the reply tests' messages refer to, put into the database at
+// `path`: the surveys {6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2} and ...A1B3, the
+// strategy {E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7} and its goals
+// {F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001} to ...0003 (a reply to anything
+// else is one to a survey or goal deleted since).
+void AddRepliedToRows(const std::string& path);
+// A survey `surveyId` and a goal `goalId` as well, each put in as given
+// (quotes and all).
+void AddRepliedToRows(const std::string& path, const std::string& surveyId, const std::string& goalId);
+
 class ReplyDatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -51,6 +51,9 @@ ReplyInstall::ReplyInstall(const std::string& folder, const std::string& databas
     : m_bin(folder), m_database(database), m_db(folder + "/" + database) {
   CopyInstall(m_bin);
   CreateDatabase(m_db);
+  // The replies answer a survey and a strategy that are in the database.
+  ExecSql(m_db, std::string("INSERT INTO Survey VALUES ('") + kSurvey + "', 'Fault drill', '', '');"
+                "INSERT INTO Strategy VALUES ('" + kStrategy + "', 'Fault drill', '');");
 }
 
 void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding) {
@@ -68,8 +71,24 @@ void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding)
   }
 }
 
+int ReplyInstall::PlaceSurveyReply(const std::string& from, const std::string& body, int sameDateAs) {
+  ++m_delivered;
+  DeliverToMaildir(Inbox(), MessageName(m_delivered),
+                   Mail(from, "Re: Corvane Survey - Fault drill", sameDateAs ? sameDateAs : m_delivered, body));
+  return m_delivered;
+}
+
+std::string ReplyInstall::SurveyBody(const std::vector<std::string>& answers, const std::string& surveyId) {
+  std::vector<std::string> questions;
+  for (int q = 1; q <= kQuestions; ++q) questions.push_back(Question(q));
+  std::vector<SurveyAnswer> typed;
+  for (std::size_t q = 0; q < answers.size(); ++q) typed.push_back({static_cast<int>(q) + 1, answers[q]});
+  return SurveyReplyBody(surveyId.empty() ? kSurvey : surveyId, questions, typed);
+}
+
 void ReplyInstall::PlaceGoalReplies(int count) {
   for (int k = 1; k <= count; ++k) {
+    ExecSql(m_db, "INSERT OR IGNORE INTO SMARTGoal VALUES ('" + Goal(k) + "', 'Goal', '', '', '', '');");
     ++m_delivered;
     DeliverToMaildir(Inbox(), MessageName(m_delivered),
                      Mail(Leader(k), "Re: Corvane Strategy - Goal Notification", m_delivered,
@@ -105,7 +124,7 @@ std::size_t ReplyInstall::Messages(const std::string& folder) const {
 std::vector<std::string> ReplyInstall::LeftoverExchangeFiles() const {
   std::vector<std::string> left;
   for (const std::string& name : ListFolder(m_bin)) {
-    if (name.ends_with(".tmp") || name.ends_with(".tmp.part")) left.push_back(name);
+    if (name.ends_with(".tmp") || name.ends_with(".part") || name.ends_with(".handback")) left.push_back(name);
   }
   return left;
 }

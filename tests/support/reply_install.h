@@ -7,7 +7,8 @@
 // Mail/Inbox as a mail program would deliver them: survey reply k (k = 1, 2,
 // ...) comes from person<k>@example.org and answers the three questions of
 // one survey with "p<k> answer <q>"; goal status reply k comes from
-// leader<k>@example.org and reports k * 10 percent on goal k. Nothing here
+// leader<k>@example.org and reports k * 10 percent on goal k. The survey, the
+// strategy and the goals replied to are in the database. Nothing here
 // asserts; the checks return what they found wrong, so a test can say when.
 #pragma once
 
@@ -35,6 +36,13 @@ class ReplyInstall {
   // of the person's own text longer.
   void PlaceSurveyReplies(int count, int first = 0, std::size_t padding = 0);
   void PlaceGoalReplies(int count);
+  // Delivers one survey reply from `from` with `body`, dated like the reply
+  // delivered as `sameDateAs` (a copy of it, when its sender and body are
+  // the same), or afresh when 0. Returns its delivery number.
+  int PlaceSurveyReply(const std::string& from, const std::string& body, int sameDateAs = 0);
+  // A survey reply's body: `answers` typed into the form of the survey (the
+  // one in the database unless `surveyId` names another).
+  static std::string SurveyBody(const std::vector<std::string>& answers, const std::string& surveyId = "");
 
   // The environment of a run: the statement trace goes to `trace` (none when
   // empty).
@@ -53,7 +61,8 @@ class ReplyInstall {
 
   // Messages in new/ and cur/ of a Maildir under Mail/ ("Inbox", ...).
   std::size_t Messages(const std::string& folder) const;
-  // Exchange files (and their partial forms) left in the install folder.
+  // Exchange files (their partial forms, and hand-backs) left in the install
+  // folder.
   std::vector<std::string> LeftoverExchangeFiles() const;
 
   // What differs from "survey replies 1..survey and goal status replies

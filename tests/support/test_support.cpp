@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/automation.h"
+
 namespace fs = std::filesystem;
 
 namespace testing_support {
@@ -45,6 +47,10 @@ std::string CopyInstall(const std::string& folder) {
     if (ext == ".db" || ext == ".log" || ext == ".txt" || ext == ".tmp" || ext == ".conf" || ext == ".state") continue;
     fs::copy_file(entry.path(), fs::path(folder) / name, fs::copy_options::overwrite_existing);
   }
+  // Where the system can automate Outlook, the mail-access program without
+  // a settings file would use Outlook, or refuse to run without one: the
+  // copies keep to the Maildir, as they do elsewhere.
+  if (platform::AutomationAvailable()) WriteFile(folder + "/LVEmailAccess.conf", "[general]\ntransport = maildir\n");
   return folder;
 }
 

@@ -35,7 +35,8 @@ class ScratchDir {
 };
 
 // Copies the built programs and libraries (build/bin, without databases and
-// logs) into `folder` and returns it.
+// logs) into `folder` and returns it. Where the system can automate Outlook,
+// an LVEmailAccess.conf saying "transport = maildir" comes with them.
 std::string CopyInstall(const std::string& folder);
 
 // `path` as the system writes the paths it reports itself (a program's own

@@ -28,6 +28,10 @@ const std::string kDate = "2027-04-02 09:15:00";
 
 class SurveyReplyTest : public testing_support::ReplyDatabaseTest {
  protected:
+  void SetUp() override {
+    ReplyDatabaseTest::SetUp();
+    testing_support::AddRepliedToRows(m_dbPath);
+  }
   // ProcessSurveyReply with its standard output kept apart.
   bool Process(const std::string& originator, const std::string& date, const std::string& body) {
     CoutCapture capture;
@@ -73,19 +77,21 @@ TEST_F(SurveyReplyTest, SendsTheLoadsThenTheResponsesThenTheReplyRow) {
   ASSERT_TRUE(Process(kFrom, kDate, body));
   const std::string replyId = Replies().at(0).at(0);
   const std::vector<std::string> statements = TakeStatements();
-  ASSERT_EQ(statements.size(), 5u);
+  ASSERT_EQ(statements.size(), 6u);
   EXPECT_EQ(statements[0], "SELECT ReplyID, SurveyID, ReplyEmail, ReplyDate  FROM SurveyReply");
   EXPECT_EQ(statements[1], "SELECT ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  FROM SurveyResponse");
+  // The survey must still be there before anything is stored for it.
+  EXPECT_EQ(statements[2], "SELECT SurveyID FROM Survey");
   const std::regex response(
       R"(INSERT INTO SurveyResponse\(ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  \)VALUES \('\{[0-9A-F-]{36}\}', ')" +
       std::regex_replace(replyId, std::regex(R"([{}])"), R"(\$&)") + "', '(.*)', '(.*)'\\)");
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(statements[2], m, response)) << statements[2];
+  ASSERT_TRUE(std::regex_match(statements[3], m, response)) << statements[3];
   EXPECT_EQ(m[1], kQ1);
   EXPECT_EQ(m[2], "O''Brien");
-  ASSERT_TRUE(std::regex_match(statements[3], m, response)) << statements[3];
+  ASSERT_TRUE(std::regex_match(statements[4], m, response)) << statements[4];
   EXPECT_EQ(m[2], "no");
-  EXPECT_EQ(statements[4], "INSERT INTO SurveyReply(ReplyID, SurveyID, ReplyEmail, ReplyDate  )VALUES ('" + replyId +
+  EXPECT_EQ(statements[5], "INSERT INTO SurveyReply(ReplyID, SurveyID, ReplyEmail, ReplyDate  )VALUES ('" + replyId +
                                "', '" + kSurvey + "', '" + kFrom + "', '" + kDate + "')");
 }
 
@@ -205,6 +211,7 @@ TEST_F(SurveyReplyTest, SqlInEveryFieldIsStoredVerbatimAndDoesNothingElse) {
   }
   const std::string schemaQuery = "SELECT type, name, sql FROM sqlite_master ORDER BY name";
   const Table schema = Rows(schemaQuery);
+  testing_support::AddRepliedToRows(m_dbPath, surveyId, "{G}");
   ASSERT_TRUE(Process(originator, date, SurveyReplyBody(surveyId, questionIds, answers)));
 
   EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), (Table{{"{P1}", "Ann"}}));

@@ -17,6 +17,7 @@
 #include "outlook_double/registration.h"
 #include "platform/directory.h"
 #include "platform/environment.h"
+#include "tasks/goal_task.h"
 #include "tasks/task_store.h"
 #include "test_support.h"
 #include "util/dates.h"

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tasks/goal_task.h"
 #include "tasks/task_store.h"
 #include "test_support.h"
 #include "platform/environment.h"

@@ -1,6 +1,7 @@
 // The goal task store: a folder of iCalendar task files, updated with libical
 // and read back both with libical and, as plain text, by Python's standard
 // library.
+#include "tasks/goal_task.h"
 #include "tasks/task_store.h"
 
 #include <gtest/gtest.h>

@@ -14,6 +14,12 @@ linux=${2:-build}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
+# Windows without a settings file uses Outlook, or refuses to run where
+# there is none; the demo's loop is the Maildir's.
+conf="$win/bin/LVEmailAccess.conf"
+[ -e "$conf" ] && { echo "FAIL: $conf is in the way of the demo's loop" >&2; exit 1; }
+printf '[general]\ntransport = maildir\n' > "$conf"
+trap 'rm -rf "$out" "$conf"' EXIT
 BUILD_DIR="$win" RUN="$win/wine-run" EXE=.exe bash scripts/demo.sh > "$out/windows.txt"
 BUILD_DIR="$linux" bash scripts/demo.sh > "$out/linux.txt"
 

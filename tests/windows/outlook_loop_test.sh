@@ -24,6 +24,9 @@ cp "$win"/bin/*.exe "$win"/bin/*.dll "$bin/"
 cp -r "$win/bin/zoneinfo" "$bin/" 2>/dev/null || true
 sqlite3 "$bin/demo.db" < db/schema.sql
 sqlite3 "$bin/demo.db" < db/demo.sql
+# The mail through the Maildir first: without a settings file the double,
+# registered as Outlook, would carry it.
+printf '[general]\ntransport = maildir\n' > "$bin/LVEmailAccess.conf"
 strategy='{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}'
 meal_goal='{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}'
 

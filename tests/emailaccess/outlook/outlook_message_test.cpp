@@ -16,6 +16,23 @@ double LocalDate(int year, int month, int day, int hour, int minute, int second)
   return date;
 }
 
+// Outlook ends a recipient at ";" or ",": a name holding one must not
+// become two recipients, nor lose the address.
+TEST(OutlookMessageTest, TheRecipientCarriesItsNameInAFormOutlookResolves) {
+  struct Case {
+    std::string name, text;
+  };
+  const Case cases[] = {
+      {"Ann Lee", "Ann Lee <ann.lee@example.org>"},
+      {"", "ann.lee@example.org"},
+      {"Lee, Ann", "Lee Ann <ann.lee@example.org>"},
+      {"Ann \"the Boss\"; Lee", "Ann the Boss Lee <ann.lee@example.org>"},
+      {"  <>;  ", "ann.lee@example.org"},
+      {"Zoë Ñúñez", "Zoë Ñúñez <ann.lee@example.org>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OutlookRecipientText(c.name, "ann.lee@example.org"), c.text) << c.name;
+}
+
 TEST(OutlookMessageTest, AnItemReadsLikeTheSameMailFromAMailbox) {
   const double received = LocalDate(2026, 3, 2, 10, 15, 30);
   struct Case {

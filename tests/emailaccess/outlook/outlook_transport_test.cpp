@@ -73,6 +73,8 @@ class OutlookTransportTest : public testing::Test {
     }
     platform::SetEnvironmentValue(kOutlookDoubleStateVariable, m_state);
     WriteFile(m_outlook.file("LVEmailAccess.conf"), "[general]\ntransport = outlook\n");
+    // Without a settings file the registered double would carry the mail.
+    WriteFile(m_maildir.file("LVEmailAccess.conf"), "[general]\ntransport = maildir\n");
   }
   void TearDown() override {
     m_registration.Unregister();
@@ -102,14 +104,14 @@ class OutlookTransportTest : public testing::Test {
   }
 
   int Run(const ScratchDir& dir, const std::vector<std::string>& args) {
-    std::ostringstream out;
+    m_out.str("");
     m_err.str("");
-    return emailaccess::RunCommandLine(args, dir.path() + "/", out, m_err);
+    return emailaccess::RunCommandLine(args, dir.path() + "/", m_out, m_err);
   }
 
   ScratchDir m_outlook, m_maildir, m_work;
   std::string m_state = m_work.file("outlook.json");
-  std::ostringstream m_err;
+  std::ostringstream m_out, m_err;
   outlook_double::Registration m_registration;
 };
 
@@ -119,10 +121,13 @@ TEST_F(OutlookTransportTest, EachRecipientGetsOneMailKeptInSentItems) {
   WriteFile(exchange, "<Recipient1>Ann</Recipient1>\r\n<Email1>ann@example.org</Email1>\r\n<Recipient2>Bo</Recipient2>"
                       "\r\n<Email2>bo@example.org</Email2>\r\n<Body>Dear member,\r\n<answer1></answer1>\r\nGrüße</Body>");
   ASSERT_EQ(Run(m_outlook, {"2", exchange, "Corvane Survey - Grüße", "0"}), 0) << m_err.str();
+  EXPECT_EQ(m_out.str(), "2 handed to Outlook\n");
+  // Outlook writes the mail anew: the Message-ID composed here is never sent.
+  EXPECT_EQ(ReadFile(m_outlook.file("LVEmailAccess.log")).find("Message-ID"), std::string::npos);
   const json sent = State()["folders"]["Sent Items"];
   ASSERT_EQ(sent.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(sent[i]["to"], i == 0 ? "ann@example.org" : "bo@example.org");
+    EXPECT_EQ(sent[i]["to"], i == 0 ? "Ann <ann@example.org>" : "Bo <bo@example.org>");
     EXPECT_EQ(sent[i]["subject"], "Corvane Survey - Grüße");
     EXPECT_EQ(sent[i]["body"], "Dear member,\r\n<answer1></answer1>\r\nGrüße");
   }
@@ -183,6 +188,22 @@ TEST_F(OutlookTransportTest, AMissingOrRefusingOutlookLosesNothing) {
     platform::RemoveFile(file);
     platform::RemoveFile(m_outlook.file("LVEmailAccess.outlook.state"));
   }
+}
+
+// No settings file: Outlook where it is installed, else a refusal that says
+// what to do, since mail left in local folders would reach no one.
+TEST_F(OutlookTransportTest, WithoutSettingsOutlookCarriesTheMailOrTheRunIsRefused) {
+  Prepare({});
+  ScratchDir bare;
+  const std::string exchange = m_work.file("out.tmp");
+  WriteFile(exchange, "<Recipient1>Ann Lee</Recipient1><Email1>ann@example.org</Email1><Body>b</Body>");
+  ASSERT_EQ(Run(bare, {"2", exchange, "Corvane Survey - X", "0"}), 0) << m_err.str();
+  EXPECT_EQ(State()["folders"]["Sent Items"].size(), 1u);
+  EXPECT_EQ(m_out.str(), "1 handed to Outlook\n");
+  m_registration.Unregister();
+  EXPECT_EQ(Run(bare, {"2", exchange, "Corvane Survey - X", "0"}), 78);
+  EXPECT_NE(m_err.str().find("no mail provider is set up: there is no "), std::string::npos) << m_err.str();
+  EXPECT_EQ(m_out.str(), "");
 }
 
 TEST_F(OutlookTransportTest, OutlookNotInstalledExits78AndARefusedSendExits75) {

@@ -290,6 +290,7 @@ class StoppingStore : public emailaccess::IMailStore {
   bool MoveToProcessed(const std::string& key) override { return m_inner.MoveToProcessed(key); }
   bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
   bool MoveToUndeliverable(const std::string& key) override { return m_inner.MoveToUndeliverable(key); }
+  bool MoveToNeedsReading(const std::string& key) override { return m_inner.MoveToNeedsReading(key); }
   void Check(std::vector<emailaccess::CheckFinding>& findings) override { m_inner.Check(findings); }
 
  private:
