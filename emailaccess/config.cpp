@@ -1,6 +1,6 @@
 #include "emailaccess/config.h"
 
-#include "emailaccess/compose.h"
+#include "emailaccess/message/compose.h"
 #include "platform/automation.h"
 #include "platform/file_names.h"
 #include "platform/files.h"

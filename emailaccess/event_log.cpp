@@ -1,6 +1,6 @@
 #include "emailaccess/event_log.h"
 
-#include "emailaccess/gmime_support.h"
+#include "emailaccess/message/gmime_support.h"
 #include "platform/files.h"
 
 #include <ostream>

@@ -1,6 +1,6 @@
 // LVEmailAccess: sends LvMAPI's messages and fetches the replies to them.
 #include "emailaccess/command_line.h"
-#include "emailaccess/curl_session.h"
+#include "emailaccess/signin/curl_session.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "util/text_files.h"

@@ -1,9 +1,9 @@
 #include "emailaccess/sending.h"
 
-#include "emailaccess/exchange_files.h"
-#include "emailaccess/gmime_support.h"
+#include "emailaccess/message/exchange_files.h"
+#include "emailaccess/message/gmime_support.h"
 #include "emailaccess/sent_register.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/text_encoding.h"
 #include "platform/files.h"
 
 #include <chrono>

@@ -18,7 +18,7 @@
 // same way. Without a queue, every failed delivery is logged and counted.
 #pragma once
 
-#include "emailaccess/compose.h"
+#include "emailaccess/message/compose.h"
 #include "emailaccess/event_log.h"
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/sent_register.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "emailaccess/message_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 
 using fuzzing::Require;

@@ -11,9 +11,9 @@
 #include <set>
 #include <string>
 
-#include "emailaccess/compose.h"
-#include "emailaccess/delivery_report.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/compose.h"
+#include "emailaccess/message/delivery_report.h"
+#include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "emailaccess/html_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/html_text.h"
+#include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 
 using fuzzing::Require;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "emailaccess/exchange_files.h"
+#include "emailaccess/message/exchange_files.h"
 #include "fuzz_checks.h"
 
 namespace {

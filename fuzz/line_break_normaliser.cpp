@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 #include "util/text_files.h"
 

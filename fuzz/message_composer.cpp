@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <string>
 
-#include "emailaccess/compose.h"
-#include "emailaccess/exchange_files.h"
-#include "emailaccess/message_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/compose.h"
+#include "emailaccess/message/exchange_files.h"
+#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "emailaccess/exchange_files.h"
-#include "emailaccess/message_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/exchange_files.h"
+#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 
 namespace {

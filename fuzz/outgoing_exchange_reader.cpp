@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "emailaccess/exchange_files.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/exchange_files.h"
+#include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 #include "mail/exchange.h"
 #include "mail/mail_recipient.h"

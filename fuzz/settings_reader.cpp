@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "emailaccess/compose.h"
+#include "emailaccess/message/compose.h"
 #include "emailaccess/config.h"
 #include "fuzz_checks.h"
 

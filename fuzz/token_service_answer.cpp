@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "emailaccess/token_answer.h"
+#include "emailaccess/signin/token_answer.h"
 #include "fuzz_checks.h"
 
 using emailaccess::IsPrintableAscii;

@@ -2,10 +2,12 @@
 # Lists every product include that points up the layer order (lowest first):
 # platform, util, tarnbase, data, bizobjects, mail and tasks (side by side,
 # neither including the other), surveys, strategy, app. emailaccess stands
-# apart on platform and util, and has an order of its own, lowest first: the
-# shared pieces in emailaccess/ itself (exchange files, MIME text, settings,
-# sign-in, the intake cycle), then one folder per way of moving mail
-# (maildir, smtp, imap, outlook), none including another, then the program
+# apart on platform and util, and has an order of its own, lowest first:
+# composing and reading messages (message/: MIME text, exchange files,
+# delivery reports); the shared pieces in emailaccess/ itself (settings, the
+# log, the mail store's interface, the intake cycle and its records);
+# connecting and signing in (signin/); one folder per way of moving mail
+# (maildir, smtp, imap, outlook), none including another; then the program
 # (sending with its Maildir queue, the command line, main). Exits 1 when it
 # lists any.
 set -euo pipefail
@@ -19,9 +21,11 @@ rank() {
 }
 email_rank() {
   case $1 in
-    emailaccess/sending.* | emailaccess/command_line.* | emailaccess/main.cpp) echo 2 ;;
-    emailaccess/*/*) echo 1 ;;
-    *) echo 0 ;;
+    emailaccess/message/*) echo 0 ;;
+    emailaccess/signin/*) echo 2 ;;
+    emailaccess/sending.* | emailaccess/command_line.* | emailaccess/main.cpp) echo 4 ;;
+    emailaccess/*/*) echo 3 ;;
+    *) echo 1 ;;
   esac
 }
 found=0

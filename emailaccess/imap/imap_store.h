@@ -40,7 +40,7 @@
 // transport.h).
 #pragma once
 
-#include "emailaccess/curl_session.h"
+#include "emailaccess/signin/curl_session.h"
 #include "emailaccess/imap/imap_protocol.h"
 #include "emailaccess/transport.h"
 

@@ -1,7 +1,7 @@
 #include "emailaccess/outlook/outlook_message.h"
 
-#include "emailaccess/gmime_support.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/gmime_support.h"
+#include "emailaccess/message/text_encoding.h"
 #include "util/dates.h"
 
 namespace emailaccess {

@@ -1,9 +1,9 @@
 #include "emailaccess/outlook/outlook_transport.h"
 
-#include "emailaccess/compose.h"
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/compose.h"
+#include "emailaccess/message/message_text.h"
 #include "emailaccess/outlook/outlook_message.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/text_encoding.h"
 
 #include <algorithm>
 

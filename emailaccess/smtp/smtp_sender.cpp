@@ -1,6 +1,6 @@
 #include "emailaccess/smtp/smtp_sender.h"
 
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/text_encoding.h"
 
 #include <cstring>
 #include <memory>

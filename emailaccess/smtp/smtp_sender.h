@@ -11,7 +11,7 @@
 // libcurl's dot-stuffing looks for them.
 #pragma once
 
-#include "emailaccess/curl_session.h"
+#include "emailaccess/signin/curl_session.h"
 #include "emailaccess/transport.h"
 
 namespace emailaccess {

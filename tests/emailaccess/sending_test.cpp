@@ -2,8 +2,8 @@
 // parser reads back to the same recipient, subject and text.
 
 #include "email_test_support.h"
-#include "emailaccess/compose.h"
-#include "emailaccess/gmime_support.h"
+#include "emailaccess/message/compose.h"
+#include "emailaccess/message/gmime_support.h"
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/sending.h"
 #include "util/text_files.h"

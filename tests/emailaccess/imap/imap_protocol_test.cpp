@@ -1,7 +1,7 @@
 // The IMAP text the store writes and reads, and what a finished libcurl
 // request means: pure functions, checked against the forms servers send.
 
-#include "emailaccess/curl_session.h"
+#include "emailaccess/signin/curl_session.h"
 #include "emailaccess/imap/imap_protocol.h"
 
 #include <gtest/gtest.h>

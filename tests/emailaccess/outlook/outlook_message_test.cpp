@@ -1,7 +1,7 @@
 // An Outlook item as the raw message the reply cycle reads: read back by the
 // same reader as Maildir and IMAP mail, it gives the reply record a mail
 // program's message with the same sender, subject, date and body gives.
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/message_text.h"
 #include "emailaccess/outlook/outlook_message.h"
 #include "util/dates.h"
 

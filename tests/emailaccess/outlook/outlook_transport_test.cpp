@@ -5,7 +5,7 @@
 // refusing Outlook leaves behind.
 #include "email_test_support.h"
 #include "emailaccess/command_line.h"
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/message_text.h"
 #include "outlook_double/outlook_double.h"
 #include "outlook_double/registration.h"
 #include "platform/environment.h"

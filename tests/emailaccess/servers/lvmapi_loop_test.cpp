@@ -3,7 +3,7 @@
 // over IMAP and stores them, the replies end in Processed, and nothing is
 // stored twice.
 
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/message_text.h"
 #include "emailaccess/sending.h"
 #include "server_fixture.h"
 

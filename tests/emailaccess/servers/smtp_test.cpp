@@ -2,7 +2,7 @@
 // one connection for the list, the reply to each message, retries, the queue
 // that keeps what a server out of reach could not take.
 
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/message_text.h"
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>

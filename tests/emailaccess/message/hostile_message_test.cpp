@@ -7,9 +7,9 @@
 // file's tags stays one record.
 
 #include "email_test_support.h"
-#include "emailaccess/exchange_files.h"
-#include "emailaccess/message_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/exchange_files.h"
+#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/text_encoding.h"
 #include "mail/exchange.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "emailaccess/curl_session.h"
+#include "emailaccess/signin/curl_session.h"
 
-#include "emailaccess/oauth2.h"
+#include "emailaccess/signin/oauth2.h"
 #include "emailaccess/transport.h"
 
 #include <cctype>

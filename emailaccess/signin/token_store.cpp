@@ -1,6 +1,6 @@
-#include "emailaccess/token_store.h"
+#include "emailaccess/signin/token_store.h"
 
-#include "emailaccess/token_answer.h"
+#include "emailaccess/signin/token_answer.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
 

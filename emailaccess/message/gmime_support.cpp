@@ -1,4 +1,4 @@
-#include "emailaccess/gmime_support.h"
+#include "emailaccess/message/gmime_support.h"
 
 #include <climits>
 #include <mutex>

@@ -1,6 +1,6 @@
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/text_encoding.h"
 
-#include "emailaccess/gmime_support.h"
+#include "emailaccess/message/gmime_support.h"
 
 #include <algorithm>
 #include <array>

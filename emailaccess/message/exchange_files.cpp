@@ -1,6 +1,6 @@
-#include "emailaccess/exchange_files.h"
+#include "emailaccess/message/exchange_files.h"
 
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/text_encoding.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
-#include "emailaccess/authorize.h"
+#include "emailaccess/signin/authorize.h"
 
-#include "emailaccess/message_text.h"
-#include "emailaccess/oauth2.h"
-#include "emailaccess/token_store.h"
+#include "emailaccess/message/message_text.h"
+#include "emailaccess/signin/oauth2.h"
+#include "emailaccess/signin/token_store.h"
 #include "emailaccess/transport.h"
 #include "platform/loopback.h"
 

@@ -1,7 +1,7 @@
 // The exchange files and the text conversions they rely on.
 
-#include "emailaccess/exchange_files.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/exchange_files.h"
+#include "emailaccess/message/text_encoding.h"
 #include "support/test_support.h"
 #include "util/text_files.h"
 

@@ -2,8 +2,8 @@
 // words across two lines then) is written as whole encoded words, one per
 // line, that give back exactly the subject.
 
-#include "emailaccess/compose.h"
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/compose.h"
+#include "emailaccess/message/message_text.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 // composing, never by an exception.
 #pragma once
 
-#include "emailaccess/exchange_files.h"
+#include "emailaccess/message/exchange_files.h"
 
 #include <chrono>
 #include <string>

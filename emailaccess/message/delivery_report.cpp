@@ -1,10 +1,10 @@
-#include "emailaccess/delivery_report.h"
+#include "emailaccess/message/delivery_report.h"
 
-#include "emailaccess/compose.h"
-#include "emailaccess/gmime_support.h"
-#include "emailaccess/html_text.h"
-#include "emailaccess/message_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/compose.h"
+#include "emailaccess/message/gmime_support.h"
+#include "emailaccess/message/html_text.h"
+#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/text_encoding.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
 // What is taken from a token service's answer, and the pieces of the browser
 // sign-in: the PKCE challenge and the values of the returning address.
 
-#include "emailaccess/authorize.h"
-#include "emailaccess/token_answer.h"
+#include "emailaccess/signin/authorize.h"
+#include "emailaccess/signin/token_answer.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 // where the reply's text stands, is read (`partsCut`).
 #pragma once
 
-#include "emailaccess/gmime_support.h"
+#include "emailaccess/message/gmime_support.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "emailaccess/token_answer.h"
+#include "emailaccess/signin/token_answer.h"
 
 #include <nlohmann/json.hpp>
 

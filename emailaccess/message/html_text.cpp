@@ -1,4 +1,4 @@
-#include "emailaccess/html_text.h"
+#include "emailaccess/message/html_text.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>

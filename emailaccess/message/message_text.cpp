@@ -1,8 +1,8 @@
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/message_text.h"
 
-#include "emailaccess/gmime_support.h"
-#include "emailaccess/html_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/gmime_support.h"
+#include "emailaccess/message/html_text.h"
+#include "emailaccess/message/text_encoding.h"
 #include "util/text_files.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 // From raw mail to subject, sender, date, robot or person, and best text.
 
 #include "email_test_support.h"
-#include "emailaccess/html_text.h"
-#include "emailaccess/message_text.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/html_text.h"
+#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/text_encoding.h"
 
 #include <gtest/gtest.h>
 

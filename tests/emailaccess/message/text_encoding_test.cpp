@@ -2,7 +2,7 @@
 // UTF-8; a NUL must not tip a UTF-8 text over into being read as
 // Windows-1252 (which would garble every non-ASCII letter in it).
 
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/text_encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "emailaccess/compose.h"
+#include "emailaccess/message/compose.h"
 
-#include "emailaccess/gmime_support.h"
-#include "emailaccess/text_encoding.h"
+#include "emailaccess/message/gmime_support.h"
+#include "emailaccess/message/text_encoding.h"
 
 #include <algorithm>
 #include <cstring>

@@ -19,8 +19,8 @@
 
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
-#include "emailaccess/token_answer.h"
-#include "emailaccess/token_store.h"
+#include "emailaccess/signin/token_answer.h"
+#include "emailaccess/signin/token_store.h"
 
 #include <cstdint>
 #include <string>

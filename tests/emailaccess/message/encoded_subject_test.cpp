@@ -4,7 +4,7 @@
 // word has the same charset) and after plain text that only looks like the
 // start of an encoded word.
 
-#include "emailaccess/message_text.h"
+#include "emailaccess/message/message_text.h"
 
 #include <gtest/gtest.h>
 

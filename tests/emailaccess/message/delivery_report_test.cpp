@@ -3,7 +3,7 @@
 // found, the folder the report lands in, and nothing else moved.
 
 #include "email_test_support.h"
-#include "emailaccess/delivery_report.h"
+#include "emailaccess/message/delivery_report.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/outlook/outlook_message.h"

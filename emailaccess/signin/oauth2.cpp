@@ -1,7 +1,7 @@
-#include "emailaccess/oauth2.h"
+#include "emailaccess/signin/oauth2.h"
 
-#include "emailaccess/curl_session.h"
-#include "emailaccess/message_text.h"
+#include "emailaccess/signin/curl_session.h"
+#include "emailaccess/message/message_text.h"
 #include "emailaccess/transport.h"
 #include "platform/process.h"
 

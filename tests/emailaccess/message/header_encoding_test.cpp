@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "emailaccess/compose.h"
+#include "emailaccess/message/compose.h"
 #include "test_support.h"
 
 namespace {
