@@ -52,6 +52,13 @@ void RemoveUnconsumedFiles(const std::vector<std::string>& unconsumed, std::vect
     auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
     const bool stillThere = platform::RemoveFile(file);
     platform::RemoveFile(platform::PartialFileName(file));
+    if (!stillThere && platform::FileExists(file)) {
+      // Held by another program past the waiting: its records stay, so the
+      // next run removes it and offers its messages then, and the replies'
+      // text is not left behind for good.
+      log.Warning("cannot remove the exchange file " + file + " yet (in use by another program); the next run does");
+      continue;
+    }
     const long count =
         std::count_if(records.begin(), records.end(), [&](const OfferRecord& r) { return ofFile(r) && !r.key.empty(); });
     log.Info(std::string(stillThere ? "exchange file not consumed, removed: " : "exchange file not completed: ") + file +
@@ -85,6 +92,7 @@ std::vector<OfferRecord> MoveConsumedToProcessed(IMailStore& store, const std::v
       if (e.connectionFailed()) throw;  // the records say what is still to move
       log.Error("cannot move " + record.key + " to Processed: " + e.what());
       ++outcome.failures;
+      if (e.temporary()) ++outcome.heldBack;
       open.push_back(record);
     }
   }
@@ -130,6 +138,7 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
     if (e.connectionFailed()) throw;  // nothing is offered from a half-read mailbox
     log.Error("cannot read " + stored.key + ": " + e.what());
     ++outcome.failures;
+    if (e.temporary()) ++outcome.heldBack;
     return std::nullopt;
   }
   IncomingMessage message = ReadIncomingMessage(raw, request.ownAddress);

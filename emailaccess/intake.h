@@ -42,6 +42,7 @@ struct FetchOutcome {
   int reoffered = 0;    // messages of unconsumed files offered again
   int neutralised = 0;  // exchange tags broken inside values
   int failures = 0;     // messages that could not be read or moved
+  int heldBack = 0;     // of those, messages another program held (a scanner): a later run takes them
 };
 
 // Points where the run has made a lasting change; tests stop the run there to

@@ -1,5 +1,6 @@
 #include "emailaccess/offer_state.h"
 
+#include "emailaccess/transport.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
 
@@ -57,16 +58,20 @@ bool ParseLine(const std::string& line, OfferRecord& record) {
          Unescape(line.substr(second + 1), record.key) && !record.exchangeFile.empty();
 }
 
+// A state file another program holds (a scanner, a backup) is a temporary
+// failure: nothing was done, and the next run does it.
+[[noreturn]] void ThrowStateFailure(const std::string& path, const std::string& what) {
+  if (platform::IsHeldByAnotherProgram(path)) throw TransportError(what, true);
+  throw std::runtime_error(what);
+}
+
 }  // namespace
 
 std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems) {
   std::vector<OfferRecord> records;
   if (!platform::FileExists(path)) return records;
   std::string text, why;
-  if (!platform::ReadWholeFile(path, text, &why)) {
-    problems.push_back(why);
-    return records;
-  }
+  if (!platform::ReadWholeFile(path, text, &why)) ThrowStateFailure(path, "cannot read the intake state: " + why);
   size_t pos = 0;
   int lineNumber = 0;
   while (pos < text.size()) {
@@ -93,7 +98,7 @@ void SaveOfferRecords(const std::string& path, const std::vector<OfferRecord>& r
             "\t" + Escape(record.key) + "\n";
   }
   std::string why;
-  if (!platform::ReplaceFileAtomically(path, text, &why)) throw std::runtime_error("cannot save the intake state: " + why);
+  if (!platform::ReplaceFileAtomically(path, text, &why)) ThrowStateFailure(path, "cannot save the intake state: " + why);
 }
 
 }  // namespace emailaccess

@@ -9,8 +9,10 @@
 // TAB, CR and LF written as %25, %09, %0D and %0A. A record with an empty
 // key names an exchange file that offered no message. It is replaced in one step
 // on every save, so a crash leaves either the old or the new records.
-// Loading never throws (a damaged line is reported and left out, which can
-// only make a message be offered again); saving throws std::runtime_error.
+// A damaged line is reported and left out, which can only make a message be
+// offered again. A file that cannot be read or saved throws: a
+// TransportError of a temporary failure when another program holds it,
+// std::runtime_error otherwise; the intake never goes on without its state.
 #pragma once
 
 #include <string>

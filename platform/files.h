@@ -31,6 +31,24 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string* error
 // Removes the file. False when it did not exist or could not be removed.
 bool RemoveFile(const std::string& path);
 
+// Another program (a virus scanner, an indexer, a backup or sync tool) may
+// hold a file open for a moment without sharing it, where the system lets
+// it. The calls above wait for such a file themselves; a caller whose own
+// call of another library failed on a held file asks Next: true after
+// waiting the next, longer step (about two seconds in all), false once that
+// time is spent, and at once where files are never held that way.
+class HeldFileWait {
+ public:
+  bool Next();
+
+ private:
+  int m_step = 0;
+};
+
+// True when another program holds `path` open so that it cannot be opened
+// now; false also where files are never held that way.
+bool IsHeldByAnotherProgram(const std::string& path);
+
 bool FileExists(const std::string& path);
 
 // From now on every file and folder this process creates is for its owner

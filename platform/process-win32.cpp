@@ -1,4 +1,6 @@
 #include "platform/process.h"
+#include "platform/files.h"
+#include "platform/program_path.h"
 #include "platform/win32_support.h"
 
 #include <algorithm>
@@ -70,12 +72,16 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   // inherited, with whatever else this process has made inheritable.
   const BOOL inherit = inherited.empty() ? FALSE : TRUE;
 
-  // No application name: the system takes the program from the command
-  // line and looks for it as for a command typed at a prompt (the running
-  // program's folder, the current folder, the system's, then PATH, adding
-  // ".exe").
+  // A program named by its path is started from that file, in the form that
+  // takes paths beyond MAX_PATH. One named without a folder is left to the
+  // system, which looks for it as for a command typed at a prompt (the
+  // running program's folder, the current folder, the system's, then PATH,
+  // adding ".exe"); that search stops at MAX_PATH.
+  const bool hasFolder = program.find_first_of("\\/") != std::string::npos;
+  const std::wstring application = hasFolder ? win32::FilePath(program) : std::wstring();
   std::wstring commandLine = win32::CommandLine(program, args);
-  const BOOL ok = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit,
+  const BOOL ok = ::CreateProcessW(hasFolder ? application.c_str() : nullptr, commandLine.data(), nullptr, nullptr,
+                                   inherit,
                                    EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
                                    launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
                                    launch.workDir.empty() ? nullptr : launch.workDir.c_str(),
@@ -217,7 +223,7 @@ std::wstring MergedEnvironment(const std::vector<std::pair<std::string, std::str
 bool OpenOutput(const std::string& path, Handle& file, std::string* error) {
   if (path.empty()) return true;
   win32::CreationAttributes attributes(false, false);
-  file.Reset(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, win32::kShareAll, attributes.get(), CREATE_ALWAYS,
+  file.Reset(::CreateFileW(win32::FilePath(path).c_str(), GENERIC_WRITE, win32::kShareAll, attributes.get(), CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.valid()) return true;
   win32::SetError(error, "cannot open", path, ::GetLastError());
@@ -242,9 +248,17 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
   return outcome;
 }
 
-// Windows looks for a program named without a folder in the running
-// program's folder first, then on PATH.
-std::string SiblingProgram(const std::string& name) { return name + ".exe"; }
+// The copy beside the running program by its full path: Windows' own search
+// would find it there first too, but not in a folder whose path is beyond
+// MAX_PATH. Without such a copy the system searches PATH.
+std::string SiblingProgram(const std::string& name) {
+  const std::string file = name + ".exe";
+  const std::string self = RunningProgramPath();
+  const size_t cut = self.find_last_of("\\/");
+  if (cut == std::string::npos) return file;
+  const std::string beside = self.substr(0, cut + 1) + file;
+  return FileExists(beside) ? beside : file;
+}
 
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit) {

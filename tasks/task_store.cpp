@@ -13,6 +13,7 @@
 #include "platform/automation.h"
 #include "platform/directory.h"
 #include "platform/durable_file.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "tasks/outlook_task.h"
 #include "util/dates.h"
@@ -305,7 +306,7 @@ bool UpdateCalendarGoalTask(const std::string& goalId, int32_t percent, const st
   if (!ListTaskFiles(folder, names)) return false;
 
   for (const std::string& name : names) {
-    const std::string path = folder + "/" + name;
+    const std::string path = platform::JoinPath(folder, name);
     std::string text;
     // A file that cannot be read, or that libical reads only with errors,
     // might hold the task that should change: the walk stops there, so no
