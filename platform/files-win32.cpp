@@ -3,6 +3,7 @@
 
 #include <aclapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -84,9 +85,12 @@ bool RemoveFile(const std::string& path) {
 // Growing steps, some two seconds in all: a scanner's look at a file takes
 // a moment, and a person waiting on the program should not wait long.
 bool HeldFileWait::Next() {
-  constexpr int kStepsMs[] = {15, 30, 60, 120, 240, 400, 400, 400, 400};
-  if (m_step >= static_cast<int>(std::size(kStepsMs))) return false;
-  std::this_thread::sleep_for(std::chrono::milliseconds(kStepsMs[m_step++]));
+  constexpr int kStepsMs[] = {15, 30, 60, 120, 240, 400};
+  constexpr auto kInAll = std::chrono::milliseconds(2000);
+  const auto left = kInAll - (std::chrono::steady_clock::now() - m_begun);
+  if (left <= std::chrono::milliseconds(0)) return false;
+  const auto step = std::chrono::milliseconds(kStepsMs[std::min<int>(m_step++, std::size(kStepsMs) - 1)]);
+  std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(step, left));
   return true;
 }
 

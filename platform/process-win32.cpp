@@ -35,6 +35,19 @@ HANDLE InheritableCopy(HANDLE handle) {
   return copy;
 }
 
+// The short (8.3) name of an existing file, without the "\\?\" it was
+// asked with; empty where the volume keeps no short names.
+std::wstring ShortName(const std::string& path) {
+  const std::wstring full = win32::FilePath(path);
+  std::wstring shortName(32768, L'\0');
+  const DWORD n = ::GetShortPathNameW(full.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
+  if (n == 0 || n >= shortName.size()) return std::wstring();
+  shortName.resize(n);
+  if (shortName.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + shortName.substr(8);
+  if (shortName.rfind(L"\\\\?\\", 0) == 0) shortName.erase(0, 4);
+  return shortName.size() < MAX_PATH ? shortName : std::wstring();
+}
+
 // Starts the program; false with the system's reason in `outcome.error`. The
 // child inherits its three standard streams and nothing else: the handle
 // list names them alone, so a pipe or file this process has open elsewhere
@@ -72,20 +85,28 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   // inherited, with whatever else this process has made inheritable.
   const BOOL inherit = inherited.empty() ? FALSE : TRUE;
 
-  // A program named by its path is started from that file, in the form that
-  // takes paths beyond MAX_PATH. One named without a folder is left to the
-  // system, which looks for it as for a command typed at a prompt (the
-  // running program's folder, the current folder, the system's, then PATH,
-  // adding ".exe"); that search stops at MAX_PATH.
+  // A program named by its path is started from that file. One named
+  // without a folder is left to the system, which looks for it as for a
+  // command typed at a prompt (the running program's folder, the current
+  // folder, the system's, then PATH, adding ".exe"); that search stops at
+  // MAX_PATH. Starting a program takes no path beyond MAX_PATH either, not
+  // even in the "\\?\" form, so a longer one is started by its short
+  // (8.3) name where the volume keeps those.
   const bool hasFolder = program.find_first_of("\\/") != std::string::npos;
-  const std::wstring application = hasFolder ? win32::FilePath(program) : std::wstring();
-  std::wstring commandLine = win32::CommandLine(program, args);
-  const BOOL ok = ::CreateProcessW(hasFolder ? application.c_str() : nullptr, commandLine.data(), nullptr, nullptr,
-                                   inherit,
-                                   EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
-                                   launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
-                                   launch.workDir.empty() ? nullptr : launch.workDir.c_str(),
-                                   &startup.StartupInfo, &started);
+  const auto start = [&](const std::wstring& application, const std::wstring& name) {
+    std::wstring commandLine = win32::CommandLine(win32::Utf8(name), args);
+    return ::CreateProcessW(hasFolder ? application.c_str() : nullptr, commandLine.data(), nullptr, nullptr, inherit,
+                            EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
+                            launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
+                            launch.workDir.empty() ? nullptr : launch.workDir.c_str(), &startup.StartupInfo,
+                            &started);
+  };
+  // (Only one attempt: under Wine a failed start spoils the next one.)
+  std::wstring application = win32::Wide(program);
+  if (hasFolder && application.size() >= MAX_PATH) {
+    if (std::wstring shortName = ShortName(program); !shortName.empty()) application = std::move(shortName);
+  }
+  const BOOL ok = start(application, application);
   const DWORD code = ::GetLastError();
   ::DeleteProcThreadAttributeList(list);
   if (!ok) {

@@ -69,7 +69,18 @@ sqlite3* Connection() {
     // The program calls the library from one thread only, so SQLite need not
     // lock the connection on every call (which costs more than reading a row).
     const int rc = sqlite3_open_v2(s.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc == SQLITE_OK) break;
+    if (rc == SQLITE_OK) {
+      // SQLite falls back to reading only when the file cannot be opened
+      // for writing, as while another program holds it: that is waited
+      // out too, and only a file that stays so is used read-only (its
+      // first write then fails and says why).
+      if (sqlite3_db_readonly(db, "main") == 1 && wait.Next()) {
+        sqlite3_close(db);
+        db = nullptr;
+        continue;
+      }
+      break;
+    }
     const std::string reason = db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc));
     sqlite3_close(db);
     db = nullptr;

@@ -32,11 +32,12 @@ prepare() {
   # The state file as an earlier intake leaves it with nothing open.
   printf '# LVEmailAccess intake state\n' > "$bin/LVEmailAccess.state"
 }
-# Starts the holder on "$@" and returns once it holds the file.
+# Starts the holder on "$@" and returns once it holds the file (with
+# --next: once it watches for the file).
 hold() {
   rm -f "$work/held"
   "$run" "$bin/hold_file.exe" "$@" > "$work/held" 2>&1 </dev/null &
-  for _ in $(seq 1 600); do grep -q '^held' "$work/held" 2>/dev/null && return 0; sleep 0.05; done
+  for _ in $(seq 1 600); do grep -q '^held\|^watching' "$work/held" 2>/dev/null && return 0; sleep 0.05; done
   cat "$work/held" >&2
   fail "the holder did not get hold of $*"
 }

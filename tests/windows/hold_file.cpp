@@ -6,7 +6,8 @@
 //   hold_file --next FOLDER SECONDS waits (up to a minute) for a new file
 //                                   named "*.tmp" in FOLDER and holds that
 //
-// It writes "held <path>" on standard output once it holds the file, and
+// It writes "held <path>" on standard output once it holds the file (with
+// --next "watching <folder>" first, once it watches), and
 // exits with 0 after letting it go; 1 when it could not open the file.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -39,6 +40,8 @@ std::set<std::wstring> TmpFiles(const std::wstring& folder) {
 // polled every millisecond, and the first new name is opened at once.
 HANDLE HoldNext(const std::wstring folder, std::wstring& path) {
   const std::set<std::wstring> before = TmpFiles(folder);
+  std::wprintf(L"watching %ls\n", folder.c_str());
+  std::fflush(stdout);
   for (int i = 0; i < 60000; ++i) {
     for (const std::wstring& name : TmpFiles(folder)) {
       if (before.count(name)) continue;

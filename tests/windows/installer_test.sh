@@ -53,7 +53,7 @@ for entry in "${mail_cases[@]}"; do
   grep -qF "$expected" "$choice/LVEmailAccess.conf" || { cat "$choice/LVEmailAccess.conf" >&2; fail "$args: no '$expected'"; }
   [ -s "$choice/LVEmailAccess.check.txt" ] || fail "$args: LVEmailAccess --check was not run"
   printf '%s -> %s; --check: %s\n' "$args" "$(grep -c . "$choice/LVEmailAccess.conf") settings lines" \
-    "$(tr -d '\r' < "$choice/LVEmailAccess.check.txt" | grep -m1 -E 'Transport|PROBLEM|order|found' || true)"
+    "$(tr -d '\r' < "$choice/LVEmailAccess.check.txt" | grep -m1 -E 'PROBLEM|ERROR|Transport' || head -1 "$choice/LVEmailAccess.check.txt")"
 done
 install_into "$work/choice" "/MAIL=smtp+imap /ACCOUNT=office@church.example"
 [ "$status" != 0 ] || fail "smtp+imap without its servers was installed"
@@ -99,7 +99,7 @@ printf 'old' >> "$folder/LvMAPI.exe"
 printf 'old' >> "$folder/Tarnbase.dll"
 "$build/wine-run" "$build/tests/hold_file.exe" "$(winpath "$folder/Tarnbase.dll")" 20 </dev/null >"$work/held" 2>&1 &
 holder=$!
-for _ in $(seq 1 200); do grep -q '^held' "$work/held" && break; sleep 0.05; done
+for _ in $(seq 1 200); do grep -q '^held' "$work/held" 2>/dev/null && break; sleep 0.05; done
 grep -q '^held' "$work/held" || fail "could not hold Tarnbase.dll"
 install_into "$folder"
 kill "$holder" 2>/dev/null || true

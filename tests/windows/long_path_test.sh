@@ -8,13 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$(cd "$1" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 deep="$work"
 for part in "Kirchengemeinde Sankt Johannis am Markt" "Gemeindebüro und Verwaltung der Gemeinde" \
             "Programme der Gemeindeverwaltung 2026" "Mitgliederverwaltung und Umfragen" \
-            "Anwendung für Rückmeldungen der Gruppen" "Ablage"; do
+            "Anwendung für Rückmeldungen der Gruppen" "Ablage der Umfragen und Antworten" "Ablage"; do
   deep="$deep/$part"
 done
 mkdir -p "$deep/bin"
