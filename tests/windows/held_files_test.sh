@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Files held by another program without sharing, as on-access scanners,
 # indexers and backup tools do: the database, the incoming exchange file, a
-# reply in the Maildir inbox and the mail-access program's state file. Held
+# reply in the Maildir inbox, the mail-access program's state file and the
+# run log. Held
 # for a second, the run waits for it and succeeds; held for ten, it ends
 # with 75 naming the file as in use, nothing is lost, and the next run
 # stores every reply and leaves no exchange file behind.
@@ -62,6 +63,7 @@ cases=(
   "exchange file|--next .|.tmp"
   "Maildir message|first-message|Mail"
   "state file|LVEmailAccess.state|LVEmailAccess.state"
+  "run log|LvMAPI.log|LvMAPI.log"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r what target named <<<"$entry"
