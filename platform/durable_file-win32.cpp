@@ -1,4 +1,5 @@
 #include "platform/durable_file.h"
+#include "platform/files.h"
 #include "platform/win32_support.h"
 
 #include <aclapi.h>
@@ -61,7 +62,10 @@ bool MoveOver(const std::string& from, const std::string& to, std::string* error
           target.c_str())) {
     return true;
   }
-  SetError(error, "cannot rename into place", to, ::GetLastError());
+  // Replacing a file another program has open is refused as access denied.
+  DWORD code = ::GetLastError();
+  if (code == ERROR_ACCESS_DENIED && IsHeldByAnotherProgram(to)) code = ERROR_SHARING_VIOLATION;
+  SetError(error, "cannot rename into place", to, code);
   return false;
 }
 
