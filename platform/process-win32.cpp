@@ -85,30 +85,28 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   // inherited, with whatever else this process has made inheritable.
   const BOOL inherit = inherited.empty() ? FALSE : TRUE;
 
-  // The system finds the program from the command line as from a command
-  // typed at a prompt (a name without a folder in the running program's
-  // folder, the current folder, the system's, then PATH; ".exe" added).
-  // Neither that search nor starting a program takes a path beyond
-  // MAX_PATH, not even in the "\\?\" form, so a longer one is started by
-  // its short (8.3) name where the volume keeps those. (One attempt only:
-  // under Wine a failed start spoils the next one.)
+  // The system finds the program from the command line as a command typed
+  // at a prompt (a name without a folder in the running program's folder,
+  // the current folder, the system's, then PATH; ".exe" added). Neither
+  // that nor starting a program takes a path beyond MAX_PATH, not even in
+  // the "\\?\" form, so a longer one is started from its short (8.3)
+  // name where the volume keeps those.
   const bool hasFolder = program.find_first_of("\\/") != std::string::npos;
   std::wstring application = win32::Wide(program);
   const bool longPath = hasFolder && application.size() >= MAX_PATH;
   if (longPath) {
-    const std::string file = FileExists(program) || !FileExists(program + ".exe") ? program : program + ".exe";
-    application = win32::Wide(file);
-    if (std::wstring shortName = ShortName(file); !shortName.empty()) application = std::move(shortName);
+    if (std::wstring shortName = ShortName(program); !shortName.empty()) application = std::move(shortName);
   }
-  const auto start = [&](const std::wstring& name) {
+  const auto start = [&](const std::wstring& application, const std::wstring& name) {
     std::wstring commandLine = win32::CommandLine(win32::Utf8(name), args);
-    return ::CreateProcessW(longPath ? name.c_str() : nullptr, commandLine.data(), nullptr, nullptr, inherit,
+    return ::CreateProcessW(longPath ? application.c_str() : nullptr, commandLine.data(), nullptr, nullptr, inherit,
                             EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
                             launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
                             launch.workDir.empty() ? nullptr : launch.workDir.c_str(), &startup.StartupInfo,
                             &started);
   };
-  const BOOL ok = start(application);
+  // (Only one attempt: under Wine a failed start spoils the next one.)
+  const BOOL ok = start(application, application);
   const DWORD code = ::GetLastError();
   ::DeleteProcThreadAttributeList(list);
   if (!ok) {
