@@ -8,6 +8,9 @@
 #include "app/reply_intake.h"
 #include "bizobjects/settings.h"
 #include "mail/exchange.h"
+#include "platform/directory.h"
+#include "platform/files.h"
+#include "platform/program_path.h"
 #include "strategy/goal_notification.h"
 #include "surveys/survey_send.h"
 #include "tarnbase/tarnbase.h"
@@ -25,10 +28,37 @@ constexpr const char kUsage[] =
     "  3  send survey guid1 as plain text, without answer tags\n"
     "  4  fetch the survey replies and store the answers\n"
     "  5  the same, then fetch the goal status replies and store each goal's status\n"
-    "Exit status: 0 done; 64 bad arguments; 78, 1, 75 or 65 when the mail-access\n"
-    "program failed (see LvMAPI.log beside the program).\n";
+    "Exit status: 0 done; 64 bad arguments; 73 nothing can be written in the\n"
+    "program's folder; 75 a file is in use by another program (try again later);\n"
+    "78, 1, 75 or 65 when the mail-access program failed (see LvMAPI.log beside\n"
+    "the program).\n";
 
 constexpr int kExitBadArguments = 64;
+constexpr int kExitCannotCreate = 73;
+
+// The run log, the exchange files and Mail go beside the program: where
+// nothing can be written, nothing is started (the mail-access program would
+// only report a missing exchange file), and the caller is told which folder.
+bool FolderWritable() {
+  std::string folder = PathBesideProgram("");
+  if (folder.empty()) folder.push_back('.');
+  if (platform::IsWritableDirectory(folder)) return true;
+  std::cout.flush();
+  std::cerr << "LvMAPI: nothing can be written in the folder " << folder
+            << " (the run log, the exchange files and Mail go there); nothing was started" << std::endl;
+  return false;
+}
+
+// Writes the run log; when that fails (held by another program past the
+// waiting, or a full disk) standard error says so, and the job's status is
+// no longer 0.
+int WriteRunLog(const std::string& path, const std::string& text, int status) {
+  std::string why;
+  if (WriteTextFile(path, text, platform::FileAccess::Shared, &why)) return status;
+  std::cout.flush();
+  std::cerr << "LvMAPI: the run log could not be written: " << why << std::endl;
+  return status != 0 ? status : kMailAccessTemporaryFailure;
+}
 
 // The caller gave arguments no job can run on: the run log already says
 // which; the terminal gets the usage.
@@ -120,6 +150,9 @@ bool RunJob(int argc, char** argv, RunLog& log) {
   if (argc >= 4) args.guid1 = argv[3];
   if (argc >= 5) args.guid2 = argv[4];
 
+  if (const std::string store = platform::VirtualStoreFolder(); !store.empty()) {
+    log << "The program's folder cannot be written; its files are read and written in " << store << std::endl;
+  }
   const std::string databasePath = PathBesideProgram(argv[1]);
   log << "Setting database path: " << databasePath << std::endl;
   SetDBPath(databasePath.c_str());
@@ -129,6 +162,7 @@ bool RunJob(int argc, char** argv, RunLog& log) {
     log << "Unknown command: " << cmd << std::endl;
     return false;
   }
+  DeleteLeftOverExchangeFiles(log);
   return job(args, log);
 }
 
@@ -139,6 +173,7 @@ int LvMAPIMain(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
+  if (!FolderWritable()) return kExitCannotCreate;
   std::stringstream log;
   const std::string logPath = RunLogPath();
   ResetMailAccessJobStatus();
@@ -147,9 +182,12 @@ int LvMAPIMain(int argc, char** argv) {
   try {
     ran = RunJob(argc, argv, log);
   } catch (...) {
-    WriteTextFile(logPath, log.str());
+    WriteRunLog(logPath, log.str(), 1);
     throw;
   }
-  WriteTextFile(logPath, log.str());
-  return ran ? MailAccessJobStatus() : BadArguments();
+  if (!ran) {
+    WriteRunLog(logPath, log.str(), kExitBadArguments);
+    return BadArguments();
+  }
+  return WriteRunLog(logPath, log.str(), MailAccessJobStatus());
 }

@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/local_date.h"
 #include "platform/memory.h"
+#include "tarnbase/tarnbase.h"
 
 int main(int argc, char** argv) {
   platform::PrepareStandardStreams();
@@ -16,6 +17,11 @@ int main(int argc, char** argv) {
   platform::TakeUserLocale();
   try {
     return LvMAPIMain(argc, argv);
+  } catch (const DatabaseInUseError& e) {
+    // Nothing was changed; a later run does the work.
+    std::fflush(stdout);
+    std::fprintf(stderr, "LvMAPI: %s\n", e.what());
+    return 75;
   } catch (const std::exception& e) {
     // The run log has been written; end abnormally, without a core dump.
     std::fflush(stdout);

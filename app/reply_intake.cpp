@@ -1,6 +1,7 @@
 #include "app/reply_intake.h"
 
 #include <algorithm>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,11 +45,18 @@ using ReplyReceiver = bool (*)(std::string originator, std::string date, std::st
 int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const char* subject,
                      ReplyReceiver receiver, const char* countLine) {
   RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
-  std::stringstream working;
-  ReadTextFile(path, working);
+  std::string content, why;
+  if (!platform::ReadWholeFile(path, content, &why) && platform::FileExists(path)) {
+    // Replies were fetched and not read: the file stays, so the mail-access
+    // program offers them again on its next run, and the job fails.
+    log << "Could not read the input file: " << why << std::endl;
+    std::cerr << "LvMAPI: replies not read, they are offered again next time: " << why << std::endl;
+    RecordJobStatus(kMailAccessTemporaryFailure);
+    return 0;
+  }
   // A NUL byte would end a statement's text early and fail the same reply on
   // every run, blocking the ones after it.
-  const std::string text = WithoutNulBytes(working.str());
+  const std::string text = WithoutNulBytes(std::move(content));
 
   int count = 0;
   std::vector<bool> stored;
@@ -63,7 +71,7 @@ int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const
     ++count;
   }
   log << countLine << count << std::endl;
-  if (HandBack(log, path, stored)) platform::RemoveFile(path);
+  if (HandBack(log, path, stored)) DiscardExchangeFile(log, path);
   return count;
 }
 

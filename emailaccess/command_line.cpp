@@ -223,7 +223,10 @@ int WithIntakeLock(const Config& config, EventLog& log, const ReplySource& mailb
   std::unique_ptr<IMailStore> store = OpenStore(config, log, mailbox);
   const FetchOutcome outcome = step(*store);
   log.Info("done: " + Summary(outcome));
-  return outcome.failures > 0 ? kExitFailure : kExitDone;
+  // Only messages held by another program: nothing is lost, a later run
+  // takes them.
+  if (outcome.failures > 0) return outcome.failures == outcome.heldBack ? kExitTemporary : kExitFailure;
+  return kExitDone;
 }
 
 // Delivery reports found on the way are told on `out`, the lines LvMAPI
@@ -279,9 +282,13 @@ int Check(const Config& config, EventLog& log, std::ostream& out) {
   }
   std::vector<std::string> problems;
   const std::string statePath = ReplySourceOf(config, false).statePath;
-  const size_t open = LoadOfferRecords(statePath, problems).size();
+  try {
+    const size_t open = LoadOfferRecords(statePath, problems).size();
+    findings.push_back({true, "Intake state (" + statePath + "): " + std::to_string(open) + " open record(s)"});
+  } catch (const std::exception& e) {
+    problems.push_back(e.what());
+  }
   for (const std::string& problem : problems) findings.push_back({false, problem});
-  findings.push_back({true, "Intake state (" + statePath + "): " + std::to_string(open) + " open record(s)"});
   bool healthy = true;
   for (const CheckFinding& finding : findings) {
     out << (finding.ok ? "  ok       " : "  PROBLEM  ") << finding.text << "\n";

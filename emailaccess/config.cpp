@@ -30,7 +30,7 @@ std::string Resolve(const std::string& programDir, const std::string& folder) {
   // "Mail /" is "Mail": a folder name ending in a blank could not even be
   // written in this file, whose values lose their trailing blanks.
   while (path.size() > 1 && (path.back() == '/' || path.back() == ' ' || path.back() == '\t')) path.pop_back();
-  return platform::IsAbsolutePath(path) ? path : programDir + path;
+  return platform::IsAbsolutePath(path) ? platform::NativeSeparators(path) : platform::JoinPath(programDir, path);
 }
 
 using Fail = std::function<void(const std::string&)>;

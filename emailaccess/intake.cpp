@@ -58,6 +58,13 @@ void RemoveUnconsumedFiles(const std::vector<std::string>& unconsumed, std::vect
     auto ofFile = [&](const OfferRecord& r) { return r.exchangeFile == file; };
     const bool stillThere = platform::RemoveFile(file);
     platform::RemoveFile(platform::PartialFileName(file));
+    if (!stillThere && platform::FileExists(file)) {
+      // Held by another program past the waiting: its records stay, so the
+      // next run removes it and offers its messages then, and the replies'
+      // text is not left behind for good.
+      log.Warning("cannot remove the exchange file " + file + " yet (in use by another program); the next run does");
+      continue;
+    }
     // What LvMAPI said of an offer it did not finish is void: the replies
     // are told again when offered again.
     platform::RemoveFile(HandBackPath(file));
@@ -131,6 +138,7 @@ std::vector<OfferRecord> FileConsumedReplies(IMailStore& store, const std::vecto
       if (e.connectionFailed()) throw;  // the records say what is still to move
       log.Error("cannot move " + record.key + " to " + folder + ": " + e.what());
       ++outcome.failures;
+      if (e.temporary()) ++outcome.heldBack;
       open.push_back(record);
     }
   }
@@ -251,6 +259,7 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
     if (e.connectionFailed()) throw;  // nothing is offered from a half-read mailbox
     log.Error("cannot read " + stored.key + ": " + e.what());
     ++outcome.failures;
+    if (e.temporary()) ++outcome.heldBack;
     return std::nullopt;
   }
   IncomingMessage message = ReadIncomingMessage(raw, request.ownAddress);

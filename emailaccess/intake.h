@@ -60,6 +60,7 @@ struct FetchOutcome {
   int failures = 0;     // messages that could not be read or moved
   int undeliverable = 0;  // delivery reports of our mailings moved to the undeliverable folder
   int delayed = 0;        // reports of our mailings delayed, moved to the skipped folder
+  int heldBack = 0;     // of those, messages another program held (a scanner): a later run takes them
 };
 
 // Points where the run has made a lasting change; tests stop the run there to

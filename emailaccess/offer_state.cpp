@@ -1,5 +1,6 @@
 #include "emailaccess/offer_state.h"
 
+#include "emailaccess/transport.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
 
@@ -70,15 +71,22 @@ bool ParseLine(const std::string& line, OfferRecord& record) {
          !record.exchangeFile.empty();
 }
 
+// A state file another program holds (a scanner, a backup) is a temporary
+// failure: nothing was done, and the next run does it.
+[[noreturn]] void ThrowStateFailure(const std::string& path, const std::string& what) {
+  if (platform::IsHeldByAnotherProgram(path)) throw TransportError(what, true);
+  throw std::runtime_error(what);
+}
+
 }  // namespace
 
-void ReadRecordLines(const std::string& path, std::vector<std::string>& problems,
+bool ReadRecordLines(const std::string& path, std::vector<std::string>& problems,
                      const std::function<bool(const std::string&)>& parse) {
-  if (!platform::FileExists(path)) return;
+  if (!platform::FileExists(path)) return true;
   std::string text, why;
   if (!platform::ReadWholeFile(path, text, &why)) {
     problems.push_back(why);
-    return;
+    return false;
   }
   size_t pos = 0;
   int lineNumber = 0;
@@ -91,16 +99,19 @@ void ReadRecordLines(const std::string& path, std::vector<std::string>& problems
     if (line.empty() || line[0] == '#') continue;
     if (!parse(line)) problems.push_back(path + ", line " + std::to_string(lineNumber) + ": damaged record left out");
   }
+  return true;
 }
 
 std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<std::string>& problems) {
   std::vector<OfferRecord> records;
-  ReadRecordLines(path, problems, [&](const std::string& line) {
+  const bool read = ReadRecordLines(path, problems, [&](const std::string& line) {
     OfferRecord record;
     if (!ParseLine(line, record)) return false;
     records.push_back(std::move(record));
     return true;
   });
+  // Going on without the records could leave exchange files behind for good.
+  if (!read) ThrowStateFailure(path, "cannot read the intake state: " + problems.back());
   return records;
 }
 
@@ -111,7 +122,7 @@ void SaveOfferRecords(const std::string& path, const std::vector<OfferRecord>& r
             "\t" + EscapeRecordField(record.key) + "\t" + std::to_string(record.number) + "\n";
   }
   std::string why;
-  if (!platform::ReplaceFileAtomically(path, text, &why)) throw std::runtime_error("cannot save the intake state: " + why);
+  if (!platform::ReplaceFileAtomically(path, text, &why)) ThrowStateFailure(path, "cannot save the intake state: " + why);
 }
 
 }  // namespace emailaccess

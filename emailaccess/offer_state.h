@@ -12,8 +12,10 @@
 // TAB, CR and LF written as %25, %09, %0D and %0A. A record with an empty
 // key names an exchange file that offered no message. It is replaced in one step
 // on every save, so a crash leaves either the old or the new records.
-// Loading never throws (a damaged line is reported and left out, which can
-// only make a message be offered again); saving throws std::runtime_error.
+// A damaged line is reported and left out, which can only make a message be
+// offered again. A file that cannot be read or saved throws: a
+// TransportError of a temporary failure when another program holds it,
+// std::runtime_error otherwise; the intake never goes on without its state.
 #pragma once
 
 #include <functional>
@@ -40,9 +42,9 @@ std::vector<OfferRecord> LoadOfferRecords(const std::string& path, std::vector<s
 
 // Reads a file of such records line by line: blank lines and "#" comments
 // are passed over, every other line goes to `parse`, and one it refuses is
-// described in `problems`, as is a file that cannot be read. A missing file
-// has no lines.
-void ReadRecordLines(const std::string& path, std::vector<std::string>& problems,
+// described in `problems`. A file that cannot be read is described there
+// too, and gives false. A missing file has no lines.
+bool ReadRecordLines(const std::string& path, std::vector<std::string>& problems,
                      const std::function<bool(const std::string&)>& parse);
 
 // The escaping of one field of such a line, shared with the other record

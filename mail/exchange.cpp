@@ -1,8 +1,11 @@
 #include "mail/exchange.h"
 
+#include <algorithm>
+#include <iostream>
 #include <ostream>
 #include <string_view>
 
+#include "platform/durable_file.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "util/identifiers.h"
@@ -49,6 +52,8 @@ int Seriousness(int status) {
   }
 }
 
+}  // namespace
+
 void RecordJobStatus(int status) {
   if (status != 0 && status != kMailAccessSomeAddressesUnusable && status != kMailAccessTemporaryFailure &&
       status != kMailAccessBadSettings) {
@@ -56,6 +61,8 @@ void RecordJobStatus(int status) {
   }
   if (Seriousness(status) > Seriousness(g_jobStatus)) g_jobStatus = status;
 }
+
+namespace {
 
 const char* MeaningOfStatus(int status) {
   switch (status) {
@@ -142,17 +149,75 @@ bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operati
 }
 
 bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int operation, const std::string& subject) {
-  // A file that cannot be written is logged, and the program is still
-  // started: it decides what a missing file means.
   const std::string path = NewExchangeFilePath();
   runLog << "Creating output file: " << path << std::endl;
   // The list and the body may name people and what they told the church.
-  if (!WriteTextFile(path, exchangeText, platform::FileAccess::OwnerOnly)) {
+  std::string why;
+  if (!WriteTextFile(path, exchangeText, platform::FileAccess::OwnerOnly, &why)) {
+    // Started on a file that is not there, the program would only report
+    // that, hiding the cause; nothing was sent, so the next run sends it.
     runLog << "Could not write output file: " << path << std::endl;
+    runLog << "  " << why << std::endl;
+    std::cerr << "LvMAPI: nothing sent: " << why << std::endl;
+    // Held by another program it passes by itself; a full disk needs a person.
+    RecordJobStatus(platform::IsHeldByAnotherProgram(path) ? kMailAccessTemporaryFailure : kMailAccessFailure);
+    platform::RemoveFile(path);
+    return false;
   }
   const bool ran = RunEmailAccess(runLog, path, operation, subject, 0);
-  platform::RemoveFile(path);
+  DiscardExchangeFile(runLog, path);
   return ran;
+}
+
+namespace {
+
+// Exchange files that could not be deleted yet, one path a line.
+std::string LeftOverListPath() { return PathBesideProgram("LvMAPI.leftover"); }
+
+std::vector<std::string> ListedLeftOvers() {
+  std::string text;
+  std::vector<std::string> paths;
+  if (!platform::ReadWholeFile(LeftOverListPath(), text)) return paths;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) paths.push_back(line);
+  }
+  return paths;
+}
+
+void SaveLeftOvers(RunLog& runLog, const std::vector<std::string>& paths) {
+  std::string text;
+  for (const std::string& path : paths) text += path + "\n";
+  std::string why;
+  const bool saved = paths.empty() ? (platform::RemoveFile(LeftOverListPath()) || !platform::FileExists(LeftOverListPath()))
+                                   : platform::ReplaceFileAtomically(LeftOverListPath(), text, &why);
+  if (!saved) runLog << "Could not keep the list of exchange files left over: " << why << std::endl;
+}
+
+}  // namespace
+
+void DiscardExchangeFile(RunLog& runLog, const std::string& path) {
+  if (platform::RemoveFile(path) || !platform::FileExists(path)) return;
+  runLog << "Could not delete the exchange file " << path << " (in use by another program); a later run deletes it"
+         << std::endl;
+  std::vector<std::string> paths = ListedLeftOvers();
+  if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+  SaveLeftOvers(runLog, paths);
+}
+
+void DeleteLeftOverExchangeFiles(RunLog& runLog) {
+  const std::vector<std::string> listed = ListedLeftOvers();
+  if (listed.empty()) return;
+  std::vector<std::string> still;
+  for (const std::string& path : listed) {
+    if (platform::RemoveFile(path) || !platform::FileExists(path)) {
+      runLog << "Deleted the exchange file left over by an earlier run: " << path << std::endl;
+    } else {
+      still.push_back(path);
+    }
+  }
+  SaveLeftOvers(runLog, still);
 }
 
 bool ReadTextFile(const std::string& path, std::stringstream& stream) {

@@ -65,12 +65,29 @@ inline constexpr int kMailAccessFailure = 1;
 int MailAccessJobStatus();
 // Forgets the runs so far (a new job, or a test).
 void ResetMailAccessJobStatus();
+// Counts a failure of this program's own part of the exchange (a file that
+// could not be written or read) with the mail-access runs' outcomes, as
+// if a run had ended with `status`.
+void RecordJobStatus(int status);
+
+// Deletes an exchange file this program is done with. One that another
+// program holds past the waiting (a scanner) is named in the list of
+// leftover files beside the program, for DeleteLeftOverExchangeFiles of a
+// later run; the run log says so. An exchange file that may still be
+// needed (replies not read) must not be given here.
+void DiscardExchangeFile(RunLog& runLog, const std::string& path);
+// Deletes the files that list names and forgets those that are gone; the
+// others stay listed. For the start of every job.
+void DeleteLeftOverExchangeFiles(RunLog& runLog);
 
 // The sending procedure shared by every outgoing mailing: writes
 // `exchangeText` to a new exchange file of its own (line breaks normalised, see
 // WriteTextFile), runs the mail-access program on it with `operation`,
-// `subject` and flag 0, and deletes the file again, also when the program
-// could not be started. Returns RunEmailAccess's result.
+// `subject` and flag 0, and deletes the file again (DiscardExchangeFile),
+// also when the program could not be started. Returns RunEmailAccess's
+// result; false without starting it when the file could not be written
+// (logged, said on standard error, and recorded as a temporary failure
+// when another program held it, as a failure otherwise).
 bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int operation, const std::string& subject);
 
 // Replaces the content of `stream` with the bytes of the file at `path`,

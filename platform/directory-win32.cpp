@@ -5,8 +5,8 @@
 namespace platform {
 namespace {
 
+using win32::FilePath;
 using win32::SetError;
-using win32::Wide;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -35,7 +35,7 @@ bool MakeDirectories(const std::string& path, std::string* error) {
   win32::CreationAttributes attributes(true, false);
   // Another process may create the same folder at the same moment; that is
   // success too.
-  if (!::CreateDirectoryW(Wide(path).c_str(), attributes.get())) {
+  if (!::CreateDirectoryW(FilePath(path).c_str(), attributes.get())) {
     const DWORD code = ::GetLastError();
     if (!(code == ERROR_ALREADY_EXISTS && IsDirectory(path))) {
       SetError(error, "cannot create folder", path, code);
@@ -46,7 +46,7 @@ bool MakeDirectories(const std::string& path, std::string* error) {
 }
 
 bool IsDirectory(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  const DWORD attributes = ::GetFileAttributesW(FilePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -58,7 +58,7 @@ bool IsWritableDirectory(const std::string& path) {
   std::string probe = path;
   if (!IsSeparator(probe.back())) probe += '\\';
   probe += ".write-probe-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64());
-  HANDLE file = ::CreateFileW(Wide(probe).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+  HANDLE file = ::CreateFileW(FilePath(probe).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   ::CloseHandle(file);
@@ -71,7 +71,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out, st
   if (!pattern.empty() && !IsSeparator(pattern.back())) pattern += '\\';
   pattern += '*';
   WIN32_FIND_DATAW found{};
-  HANDLE search = ::FindFirstFileExW(Wide(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+  HANDLE search = ::FindFirstFileExW(FilePath(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
                                      FIND_FIRST_EX_LARGE_FETCH);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
@@ -101,7 +101,12 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out, st
 MoveResult MoveFileNoReplace(const std::string& from, const std::string& to, std::string* error) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists,
   // and without MOVEFILE_COPY_ALLOWED it never turns into a copy.
-  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) return MoveResult::Moved;
+  // A message a scanner is looking at cannot be moved for a moment.
+  const std::wstring source = FilePath(from), target = FilePath(to);
+  if (win32::RetryWhileHeld([&] { return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0; },
+                            source.c_str())) {
+    return MoveResult::Moved;
+  }
   const DWORD code = ::GetLastError();
   SetError(error, "cannot move to '" + to + "'", from, code);
   switch (code) {

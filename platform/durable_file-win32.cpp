@@ -1,15 +1,14 @@
 #include "platform/durable_file.h"
+#include "platform/files.h"
 #include "platform/win32_support.h"
 
 #include <aclapi.h>
 
-#include <thread>
-
 namespace platform {
 namespace {
 
+using win32::FilePath;
 using win32::SetError;
-using win32::Wide;
 
 // Creates `path` (`disposition`), writes `data` and flushes it to the disk.
 // 0 when done, otherwise the code of the failing step; the file is removed
@@ -18,10 +17,16 @@ using win32::Wide;
 // written.
 DWORD WriteFlushed(const std::string& path, std::string_view data, DWORD disposition, bool ownerOnly,
                    std::string* error, ACL* dacl = nullptr, bool protect = false) {
-  const std::wstring name = Wide(path);
+  const std::wstring name = FilePath(path);
   win32::CreationAttributes attributes(false, ownerOnly);
-  win32::Handle file(::CreateFileW(name.c_str(), GENERIC_WRITE | (dacl ? WRITE_DAC : 0), 0, attributes.get(), disposition,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::Handle file;
+  win32::RetryWhileHeld(
+      [&] {
+        file.Reset(::CreateFileW(name.c_str(), GENERIC_WRITE | (dacl ? WRITE_DAC : 0), 0, attributes.get(),
+                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file.valid();
+      },
+      name.c_str());
   if (!file.valid()) {
     const DWORD code = ::GetLastError();
     SetError(error, "cannot create", path, code);
@@ -49,20 +54,19 @@ DWORD WriteFlushed(const std::string& path, std::string_view data, DWORD disposi
 
 // Moves `from` over `to` in one step, flushed through to the disk. A reader
 // that has `to` open without allowing deletion (a virus scanner, an indexer)
-// makes the move fail for a moment, so it is tried again for up to a second.
+// makes the move fail for a moment, so it is tried again while that lasts.
 bool MoveOver(const std::string& from, const std::string& to, std::string* error) {
-  const std::wstring source = Wide(from), target = Wide(to);
-  for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    const DWORD code = ::GetLastError();
-    if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt >= 20) {
-      SetError(error, "cannot rename into place", to, code);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::wstring source = FilePath(from), target = FilePath(to);
+  if (win32::RetryWhileHeld(
+          [&] { return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH); },
+          target.c_str())) {
+    return true;
   }
+  // Replacing a file another program has open is refused as access denied.
+  DWORD code = ::GetLastError();
+  if (code == ERROR_ACCESS_DENIED && IsHeldByAnotherProgram(to)) code = ERROR_SHARING_VIOLATION;
+  SetError(error, "cannot rename into place", to, code);
+  return false;
 }
 
 bool ReplaceWith(const std::string& path, std::string_view data, std::string* error, bool ownerOnly,
@@ -70,13 +74,13 @@ bool ReplaceWith(const std::string& path, std::string_view data, std::string* er
   const std::string part = PartialFileName(path);
   // An existing file keeps its access list when opened; a private one must
   // be created afresh.
-  if (ownerOnly) ::DeleteFileW(Wide(part).c_str());
+  if (ownerOnly) ::DeleteFileW(FilePath(part).c_str());
   if (WriteFlushed(part, data, ownerOnly ? CREATE_NEW : CREATE_ALWAYS, ownerOnly, error, dacl, protect) !=
       ERROR_SUCCESS) {
     return false;
   }
   if (!MoveOver(part, path, error)) {
-    ::DeleteFileW(Wide(part).c_str());
+    ::DeleteFileW(FilePath(part).c_str());
     return false;
   }
   return true;
@@ -112,7 +116,7 @@ bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, st
   // away takes a privilege ordinary accounts lack.
   ACL* dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD code = ::GetNamedSecurityInfoW(Wide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+  const DWORD code = ::GetNamedSecurityInfoW(FilePath(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                                              nullptr, &dacl, nullptr, &descriptor);
   if (code != ERROR_SUCCESS) {
     SetError(error, "cannot read the access of", path, code);

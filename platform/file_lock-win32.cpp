@@ -14,8 +14,15 @@ FileLock::~FileLock() {
 FileLock::Result FileLock::Acquire(const std::string& path, std::chrono::milliseconds wait, std::string* error) {
   if (m_handle != -1) return Result::Acquired;
   win32::CreationAttributes attributes(false, false);
-  win32::Handle file(::CreateFileW(win32::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, win32::kShareAll,
-                                   attributes.get(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::wstring name = win32::FilePath(path);
+  win32::Handle file;
+  win32::RetryWhileHeld(
+      [&] {
+        file.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, win32::kShareAll, attributes.get(),
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file.valid();
+      },
+      name.c_str());
   if (!file.valid()) {
     win32::SetError(error, "cannot open lock file", path, ::GetLastError());
     return Result::Failed;

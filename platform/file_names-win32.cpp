@@ -1,5 +1,7 @@
 #include "platform/file_names.h"
 
+#include <algorithm>
+
 namespace platform {
 namespace {
 
@@ -19,5 +21,15 @@ bool IsAbsolutePath(const std::string& path) {
 }
 
 bool NamesMayHoldColon() { return false; }
+
+std::string NativeSeparators(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || IsSeparator(folder.back())) return NativeSeparators(folder + name);
+  return NativeSeparators(folder + "\\" + name);
+}
 
 }  // namespace platform

@@ -3,17 +3,33 @@
 
 #include <aclapi.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace platform {
 namespace {
 
+using win32::FilePath;
 using win32::SetError;
-using win32::Wide;
+
+// Opens `path` as CreateFileW does, waiting for a file another program holds.
+HANDLE OpenWaiting(const std::wstring& path, DWORD access, DWORD disposition, SECURITY_ATTRIBUTES* attributes) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  win32::RetryWhileHeld(
+      [&] {
+        file = ::CreateFileW(path.c_str(), access, win32::kShareAll, attributes, disposition, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+        return file != INVALID_HANDLE_VALUE;
+      },
+      path.c_str());
+  return file;
+}
 
 bool WriteWith(const std::string& path, std::string_view data, DWORD access, DWORD disposition, bool ownerOnly,
                std::string* error) {
   win32::CreationAttributes attributes(false, ownerOnly);
-  win32::Handle file(::CreateFileW(Wide(path).c_str(), access, win32::kShareAll, attributes.get(), disposition,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::Handle file(OpenWaiting(FilePath(path), access, disposition, attributes.get()));
   if (!file.valid()) {
     SetError(error, "cannot open", path, ::GetLastError());
     return false;
@@ -42,8 +58,7 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string* e
 
 bool ReadWholeFile(const std::string& path, std::string& out, std::string* error) {
   out.clear();
-  win32::Handle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, win32::kShareAll, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::Handle file(OpenWaiting(FilePath(path), GENERIC_READ, OPEN_EXISTING, nullptr));
   if (!file.valid()) {
     SetError(error, "cannot open", path, ::GetLastError());
     return false;
@@ -62,10 +77,36 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string* error
   return true;
 }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+  const std::wstring name = FilePath(path);
+  return win32::RetryWhileHeld([&] { return ::DeleteFileW(name.c_str()) != 0; }, name.c_str());
+}
+
+// Growing steps, some two seconds in all: a scanner's look at a file takes
+// a moment, and a person waiting on the program should not wait long.
+bool HeldFileWait::Next() {
+  constexpr int kStepsMs[] = {15, 30, 60, 120, 240, 400};
+  constexpr auto kInAll = std::chrono::milliseconds(2000);
+  const auto left = kInAll - (std::chrono::steady_clock::now() - m_begun);
+  if (left <= std::chrono::milliseconds(0)) return false;
+  const auto step = std::chrono::milliseconds(kStepsMs[std::min<int>(m_step++, std::size(kStepsMs) - 1)]);
+  std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(step, left));
+  return true;
+}
+
+bool IsHeldByAnotherProgram(const std::string& path) {
+  // Reading, since an open that asks for no access passes any sharing.
+  HANDLE file = ::CreateFileW(FilePath(path).c_str(), GENERIC_READ, win32::kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(file);
+    return false;
+  }
+  return win32::HeldByAnotherProgram(::GetLastError());
+}
 
 bool FileExists(const std::string& path) {
-  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void KeepNewFilesPrivate() { win32::g_newFilesPrivate = true; }
@@ -76,7 +117,7 @@ bool OthersMayRead(const std::string& path) {
   PACL acl = nullptr;
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(Wide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+  if (::GetNamedSecurityInfoW(FilePath(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
                               &owner, nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
@@ -104,7 +145,7 @@ bool OthersMayRead(const std::string& path) {
 }
 
 bool MakeOwnerOnly(const std::string& path) {
-  const std::wstring name = Wide(path);
+  const std::wstring name = FilePath(path);
   const DWORD attributes = ::GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   win32::PrivateAttributes owned((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);

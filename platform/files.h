@@ -3,6 +3,7 @@
 // asked for, it is the operating system's own text.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,26 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string* error
 
 // Removes the file. False when it did not exist or could not be removed.
 bool RemoveFile(const std::string& path);
+
+// Another program (a virus scanner, an indexer, a backup or sync tool) may
+// hold a file open for a moment without sharing it, where the system lets
+// it. The calls above wait for such a file themselves; a caller whose own
+// call of another library failed on a held file asks Next: true after
+// waiting the next, longer step, false once about two seconds have passed
+// since the wait was made (the calls' own time counts too), and at once
+// where files are never held that way.
+class HeldFileWait {
+ public:
+  bool Next();
+
+ private:
+  int m_step = 0;
+  std::chrono::steady_clock::time_point m_begun = std::chrono::steady_clock::now();
+};
+
+// True when another program holds `path` open so that it cannot be opened
+// now; false also where files are never held that way.
+bool IsHeldByAnotherProgram(const std::string& path);
 
 bool FileExists(const std::string& path);
 

@@ -1,4 +1,6 @@
 #include "platform/process.h"
+#include "platform/files.h"
+#include "platform/program_path.h"
 #include "platform/win32_support.h"
 
 #include <algorithm>
@@ -31,6 +33,19 @@ HANDLE InheritableCopy(HANDLE handle) {
     return nullptr;
   }
   return copy;
+}
+
+// The short (8.3) name of an existing file, without the "\\?\" it was
+// asked with; empty where the volume keeps no short names.
+std::wstring ShortName(const std::string& path) {
+  const std::wstring full = win32::FilePath(path);
+  std::wstring shortName(32768, L'\0');
+  const DWORD n = ::GetShortPathNameW(full.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
+  if (n == 0 || n >= shortName.size()) return std::wstring();
+  shortName.resize(n);
+  if (shortName.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + shortName.substr(8);
+  if (shortName.rfind(L"\\\\?\\", 0) == 0) shortName.erase(0, 4);
+  return shortName.size() < MAX_PATH ? shortName : std::wstring();
 }
 
 // Starts the program; false with the system's reason in `outcome.error`. The
@@ -70,16 +85,28 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   // inherited, with whatever else this process has made inheritable.
   const BOOL inherit = inherited.empty() ? FALSE : TRUE;
 
-  // No application name: the system takes the program from the command
-  // line and looks for it as for a command typed at a prompt (the running
-  // program's folder, the current folder, the system's, then PATH, adding
-  // ".exe").
-  std::wstring commandLine = win32::CommandLine(program, args);
-  const BOOL ok = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit,
-                                   EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
-                                   launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
-                                   launch.workDir.empty() ? nullptr : launch.workDir.c_str(),
-                                   &startup.StartupInfo, &started);
+  // The system finds the program from the command line as a command typed
+  // at a prompt (a name without a folder in the running program's folder,
+  // the current folder, the system's, then PATH; ".exe" added). Neither
+  // that nor starting a program takes a path beyond MAX_PATH, not even in
+  // the "\\?\" form, so a longer one is started from its short (8.3)
+  // name where the volume keeps those.
+  const bool hasFolder = program.find_first_of("\\/") != std::string::npos;
+  std::wstring application = win32::Wide(program);
+  const bool longPath = hasFolder && application.size() >= MAX_PATH;
+  if (longPath) {
+    if (std::wstring shortName = ShortName(program); !shortName.empty()) application = std::move(shortName);
+  }
+  const auto start = [&](const std::wstring& application, const std::wstring& name) {
+    std::wstring commandLine = win32::CommandLine(win32::Utf8(name), args);
+    return ::CreateProcessW(longPath ? application.c_str() : nullptr, commandLine.data(), nullptr, nullptr, inherit,
+                            EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
+                            launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
+                            launch.workDir.empty() ? nullptr : launch.workDir.c_str(), &startup.StartupInfo,
+                            &started);
+  };
+  // (Only one attempt: under Wine a failed start spoils the next one.)
+  const BOOL ok = start(application, application);
   const DWORD code = ::GetLastError();
   ::DeleteProcThreadAttributeList(list);
   if (!ok) {
@@ -242,7 +269,7 @@ std::wstring MergedEnvironment(const std::vector<std::pair<std::string, std::str
 bool OpenOutput(const std::string& path, Handle& file, std::string* error) {
   if (path.empty()) return true;
   win32::CreationAttributes attributes(false, false);
-  file.Reset(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, win32::kShareAll, attributes.get(), CREATE_ALWAYS,
+  file.Reset(::CreateFileW(win32::FilePath(path).c_str(), GENERIC_WRITE, win32::kShareAll, attributes.get(), CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.valid()) return true;
   win32::SetError(error, "cannot open", path, ::GetLastError());
@@ -274,9 +301,17 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
   return outcome;
 }
 
-// Windows looks for a program named without a folder in the running
-// program's folder first, then on PATH.
-std::string SiblingProgram(const std::string& name) { return name + ".exe"; }
+// The copy beside the running program by its full path: Windows' own search
+// would find it there first too, but not in a folder whose path is beyond
+// MAX_PATH. Without such a copy the system searches PATH.
+std::string SiblingProgram(const std::string& name) {
+  const std::string file = name + ".exe";
+  const std::string self = RunningProgramPath();
+  const size_t cut = self.find_last_of("\\/");
+  if (cut == std::string::npos) return file;
+  const std::string beside = self.substr(0, cut + 1) + file;
+  return FileExists(beside) ? beside : file;
+}
 
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit) {

@@ -61,8 +61,8 @@ ProcessOutcome RunAndWait(const std::string& program, const std::vector<std::str
 
 // The name to start the program `name` by, so that the copy installed beside
 // the running program wins and PATH decides only when there is none: that
-// copy's full path where the system would not look there first, the name as
-// a program file ("LVEmailAccess.exe") where it does.
+// copy's full path, or else the name as a program file of the system
+// ("LVEmailAccess.exe" on Windows).
 std::string SiblingProgram(const std::string& name);
 
 // As RunAndWait, but what the program writes to standard output is

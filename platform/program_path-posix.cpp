@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/file_names.h"
+
 namespace platform {
 
 std::string RunningProgramPath() {
@@ -19,5 +21,14 @@ std::string RunningProgramPath() {
 }
 
 char PathSeparator() { return '/'; }
+
+std::string VirtualStoreFolder() { return std::string(); }
+
+std::string FileBesideRunningProgram(const std::string& name) {
+  const std::string program = RunningProgramPath();
+  const size_t cut = program.find_last_of('/');
+  if (cut == std::string::npos) return name;
+  return JoinPath(program.substr(0, cut + 1), name);
+}
 
 }  // namespace platform

@@ -1,4 +1,5 @@
-// The running program's own file.
+// The running program's own file, and where the files it keeps beside
+// itself are read and written.
 #pragma once
 
 #include <string>
@@ -11,5 +12,23 @@ namespace platform {
 std::string RunningProgramPath();
 // The character that separates folders in such a path.
 char PathSeparator();
+
+// Where a program's files beside it end up when its folder is one Windows
+// virtualizes for older programs: the folder cannot be written by this
+// account and lies in a protected location (Program Files, Program Files
+// (x86), the Windows folder). Windows then keeps such a program's files in
+// %LOCALAPPDATA%\VirtualStore\<the folder without its drive>\ – but only
+// for 32-bit programs that declare no execution level, so ours do the same
+// themselves. That folder (with its separator at the end), created when
+// missing; empty where nothing is virtualized (always on other systems).
+std::string VirtualStoreFolder();
+
+// `name` (a file or folder beside the program, '/' between its own parts)
+// where it is to be read and written: beside the program, or, with a
+// VirtualStore folder, there – what exists only beside the program is
+// copied there first, as Windows does before a program writes it. An empty
+// `name` gives the folder itself (with its separator), with every file
+// beside the program that is not a program or library copied likewise.
+std::string FileBesideRunningProgram(const std::string& name);
 
 }  // namespace platform

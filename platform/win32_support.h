@@ -12,6 +12,8 @@
 #endif
 #include <windows.h>
 
+#include "platform/files.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -58,11 +60,63 @@ inline std::string SystemMessage(DWORD code) {
   return Utf8(message);
 }
 
+// True for the codes of a file another program has open without sharing it
+// (a virus scanner, an indexer, a backup or sync tool): that passes within
+// moments, so the call is worth trying again.
+inline bool HeldByAnotherProgram(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
 // Sets `*error` (when given) to "<what> '<path>': <the system's reason>",
-// the reason being `code`. Read the code with GetLastError right after the
-// failed call.
+// the reason being `code`; a held file is said to be in use by another
+// program, so the office does not look for a damaged or missing file. Read
+// the code with GetLastError right after the failed call.
 inline void SetError(std::string* error, const std::string& what, const std::string& path, DWORD code) {
-  if (error) *error = what + " '" + path + "': " + SystemMessage(code);
+  if (!error) return;
+  *error = what + " '" + path + "': ";
+  *error += HeldByAnotherProgram(code) ? "it is in use by another program (" + SystemMessage(code) + ")"
+                                       : SystemMessage(code);
+}
+
+// Makes `call` (true: done; false: failed, GetLastError tells why) until it
+// succeeds or fails for a reason other than a held file, waiting the
+// growing steps of HeldFileWait between tries (about two seconds in all).
+// Access denied counts as held for a file that exists (`path` given): a
+// scanner that opened it for deletion, or a deletion still pending, refuses
+// it for a moment. The last code stays for GetLastError.
+template <class Call>
+bool RetryWhileHeld(Call call, const wchar_t* path = nullptr) {
+  HeldFileWait wait;
+  for (;;) {
+    if (call()) return true;
+    const DWORD code = ::GetLastError();
+    const bool held = HeldByAnotherProgram(code) ||
+                      (code == ERROR_ACCESS_DENIED && path && ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES);
+    if (!held || !wait.Next()) {
+      ::SetLastError(code);
+      return false;
+    }
+  }
+}
+
+// A path for the file calls, in UTF-16. Beyond the length the older calls
+// take (MAX_PATH, less room for a file name a call may add) an absolute
+// path gets the "\\?\" form, which lifts that limit also where the
+// system's long-path switch is off. That form is taken as it is, so the
+// path is made full first (slashes turned into backslashes, "." and ".."
+// resolved); a share becomes "\\?\UNC\server\share".
+inline std::wstring FilePath(std::string_view path) {
+  std::wstring wide = Wide(path);
+  constexpr size_t kShortEnough = MAX_PATH - 12;
+  if (wide.size() < kShortEnough || wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return wide;
+  DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return wide;
+  std::wstring full(n, L'\0');
+  n = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() >= 3 && full[1] == L':') return L"\\\\?\\" + full;
+  return wide;
 }
 
 // Writes all of `data`, in pieces a single call can take. False at the first

@@ -14,6 +14,8 @@ SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
 !include "LogicLib.nsh"
+!include "nsDialogs.nsh"
+!include "FileFunc.nsh"
 
 Name "LvMAPI ${VERSION}"
 OutFile "${OUTFILE}"
@@ -22,6 +24,7 @@ ShowInstDetails show
 ShowUninstDetails show
 
 Page directory "" "" CheckFolderWritable
+Page custom MailPage MailPageDone
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -33,7 +36,7 @@ DirText "Choose the folder of the church-management application: the folder that
 
 ; True when this account can create and remove files in $INSTDIR (a folder
 ; that does not exist yet is created to find out). Under Program Files a
-; standard account cannot, and LvMAPI would then fail at its first run.
+; standard account cannot.
 Function CanWriteThere
   Pop $0
   ClearErrors
@@ -53,15 +56,327 @@ Function CheckFolderWritable
   Call CanWriteThere
   Pop $0
   ${If} $0 == 0
-    MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION \
-      "This account cannot write in $INSTDIR.$\r$\n$\r$\nLvMAPI writes its log and mail folders beside itself, so it would fail there. Choose the application's folder in a place this account can write, or ask the administrator to give this account write access to it.$\r$\n$\r$\nInstall there anyway?" \
-      /SD IDOK IDOK keep
+    MessageBox MB_OK|MB_ICONEXCLAMATION \
+      "This account cannot write in $INSTDIR, so nothing can be installed there.$\r$\n$\r$\nChoose the application's folder, or start the installer as an administrator when the application lies in Program Files (LvMAPI then keeps its files in the account's VirtualStore, where the application's are)."
     Abort
-  keep:
   ${EndIf}
 FunctionEnd
 
+
+; ----------------------------------------------------------------------
+; The mail: how LVEmailAccess sends the mailings and fetches the replies.
+; The choice is asked on a page, or given to a silent install:
+;   /MAIL=outlook | microsoft365 | google | maildir | smtp+imap
+;   /ACCOUNT=office@church.example   the mailbox (Microsoft 365, Google, smtp+imap)
+;   /SENDER="Office <office@church.example>"   the From of every mailing
+;   /SMTP=mail.example.org:587 /IMAP=mail.example.org:993   (smtp+imap)
+; Without /MAIL a silent install leaves the mail settings as they are.
+
+Var Mail
+Var Account
+Var Sender
+Var SmtpServer
+Var SmtpPort
+Var ImapServer
+Var ImapPort
+Var Dialog
+Var ChoiceOutlook
+Var ChoiceMicrosoft
+Var ChoiceGoogle
+Var ChoiceOther
+Var ChoiceLocal
+Var ChoiceKeep
+Var FieldAccount
+Var FieldSmtp
+Var FieldSmtpPort
+Var FieldImap
+Var FieldImapPort
+
+; "host:port" into host ($R1) and port ($R2, `default` when none is given).
+!macro SplitServer text default
+  StrCpy $R1 "${text}"
+  StrCpy $R2 "${default}"
+  StrLen $R3 $R1
+  ${Do}
+    IntOp $R3 $R3 - 1
+    ${IfThen} $R3 < 0 ${|} ${ExitDo} ${|}
+    StrCpy $R4 $R1 1 $R3
+    ${If} $R4 == ":"
+      IntOp $R5 $R3 + 1
+      StrCpy $R2 $R1 "" $R5
+      StrCpy $R1 $R1 $R3
+      ${ExitDo}
+    ${EndIf}
+  ${Loop}
+!macroend
+
+Function .onInit
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/MAIL=" $Mail
+  ${GetOptions} $R0 "/ACCOUNT=" $Account
+  ${GetOptions} $R0 "/SENDER=" $Sender
+  ${GetOptions} $R0 "/SMTP=" $R6
+  !insertmacro SplitServer $R6 587
+  StrCpy $SmtpServer $R1
+  StrCpy $SmtpPort $R2
+  ${GetOptions} $R0 "/IMAP=" $R6
+  !insertmacro SplitServer $R6 993
+  StrCpy $ImapServer $R1
+  StrCpy $ImapPort $R2
+  ${If} $Mail != ""
+  ${AndIf} $Mail != "outlook"
+  ${AndIf} $Mail != "microsoft365"
+  ${AndIf} $Mail != "google"
+  ${AndIf} $Mail != "maildir"
+  ${AndIf} $Mail != "smtp+imap"
+    MessageBox MB_ICONSTOP "Unknown mail choice /MAIL=$Mail (outlook, microsoft365, google, maildir or smtp+imap)." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+  ${If} ${Silent}
+  ${AndIf} $Mail != ""
+    Call CheckMailChoice
+  ${EndIf}
+FunctionEnd
+
+; What each choice needs given; a silent install without it stops before
+; anything is installed.
+Function CheckMailChoice
+  StrCpy $0 ""
+  ${If} $Mail == "microsoft365"
+  ${OrIf} $Mail == "google"
+  ${OrIf} $Mail == "smtp+imap"
+    ${IfThen} $Account == "" ${|} StrCpy $0 "the account (/ACCOUNT=)" ${|}
+  ${EndIf}
+  ${If} $Mail == "smtp+imap"
+  ${AndIf} $0 == ""
+    ${If} $SmtpServer == ""
+    ${OrIf} $ImapServer == ""
+      StrCpy $0 "the SMTP and IMAP servers (/SMTP=host:port /IMAP=host:port)"
+    ${EndIf}
+  ${EndIf}
+  ${If} $0 != ""
+    MessageBox MB_ICONSTOP "The mail choice $Mail needs $0." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; Outlook counts as installed when Windows knows where to start it.
+Function OutlookInstalled
+  ReadRegStr $0 HKLM "Software\Microsoft\Windows\CurrentVersion\App Paths\OUTLOOK.EXE" ""
+  ${If} $0 == ""
+    ReadRegStr $0 HKCR "Outlook.Application\CLSID" ""
+  ${EndIf}
+  ${If} $0 == ""
+    Push 0
+  ${Else}
+    Push 1
+  ${EndIf}
+FunctionEnd
+
+Function MailPage
+  nsDialogs::Create 1018
+  Pop $Dialog
+  ${If} $Dialog == error
+    Abort
+  ${EndIf}
+  ${NSD_CreateLabel} 0 0 100% 12u "How should LvMAPI send the mailings and fetch the replies?"
+  Pop $0
+  ${NSD_CreateRadioButton} 0 14u 100% 10u "Outlook on this computer"
+  Pop $ChoiceOutlook
+  ${NSD_CreateRadioButton} 0 25u 100% 10u "Microsoft 365 (signing in once in a window that opens)"
+  Pop $ChoiceMicrosoft
+  ${NSD_CreateRadioButton} 0 36u 100% 10u "Google Workspace (signing in once in the browser)"
+  Pop $ChoiceGoogle
+  ${NSD_CreateRadioButton} 0 47u 100% 10u "Another provider: its SMTP and IMAP servers"
+  Pop $ChoiceOther
+  ${NSD_CreateRadioButton} 0 58u 100% 10u "Local folders only (Mail\ beside the program, for trying it out)"
+  Pop $ChoiceLocal
+  ${NSD_CreateRadioButton} 0 69u 100% 10u "Keep the settings in LVEmailAccess.conf"
+  Pop $ChoiceKeep
+  ${NSD_CreateLabel} 0 84u 30% 10u "Account (address):"
+  Pop $0
+  ${NSD_CreateText} 30% 83u 70% 12u "$Account"
+  Pop $FieldAccount
+  ${NSD_CreateLabel} 0 99u 30% 10u "SMTP server, port:"
+  Pop $0
+  ${NSD_CreateText} 30% 98u 50% 12u "$SmtpServer"
+  Pop $FieldSmtp
+  ${NSD_CreateNumber} 82% 98u 18% 12u "587"
+  Pop $FieldSmtpPort
+  ${NSD_CreateLabel} 0 114u 30% 10u "IMAP server, port:"
+  Pop $0
+  ${NSD_CreateText} 30% 113u 50% 12u "$ImapServer"
+  Pop $FieldImap
+  ${NSD_CreateNumber} 82% 113u 18% 12u "993"
+  Pop $FieldImapPort
+  ; An update keeps what the office set up; a first install offers Outlook
+  ; where it is installed.
+  ${If} ${FileExists} "$INSTDIR\LVEmailAccess.conf"
+    ${NSD_Check} $ChoiceKeep
+  ${Else}
+    EnableWindow $ChoiceKeep 0
+    Call OutlookInstalled
+    Pop $0
+    ${If} $0 == 1
+      ${NSD_Check} $ChoiceOutlook
+    ${Else}
+      ${NSD_Check} $ChoiceLocal
+    ${EndIf}
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function MailPageDone
+  ${NSD_GetText} $FieldAccount $Account
+  ${NSD_GetText} $FieldSmtp $SmtpServer
+  ${NSD_GetText} $FieldSmtpPort $SmtpPort
+  ${NSD_GetText} $FieldImap $ImapServer
+  ${NSD_GetText} $FieldImapPort $ImapPort
+  StrCpy $Mail ""
+  ${NSD_GetState} $ChoiceOutlook $0
+  ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "outlook" ${|}
+  ${NSD_GetState} $ChoiceMicrosoft $0
+  ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "microsoft365" ${|}
+  ${NSD_GetState} $ChoiceGoogle $0
+  ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "google" ${|}
+  ${NSD_GetState} $ChoiceOther $0
+  ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "smtp+imap" ${|}
+  ${NSD_GetState} $ChoiceLocal $0
+  ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "maildir" ${|}
+  Call CheckMailChoice
+FunctionEnd
+
+; Writes LVEmailAccess.conf for the choice, readable and writable by this
+; account alone (it names the account, and may later hold a password).
+Function WriteMailSettings
+  ${If} $Sender == ""
+    StrCpy $Sender "$Account"
+  ${EndIf}
+  ${If} $Sender == ""
+    StrCpy $Sender "LvMAPI <lvmapi@localhost>"
+  ${EndIf}
+  Delete "$INSTDIR\LVEmailAccess.conf"
+  FileOpen $9 "$INSTDIR\LVEmailAccess.conf" w
+  ${If} ${Errors}
+    Push 0
+    Return
+  ${EndIf}
+  FileWrite $9 "# Written by the installer of LvMAPI ${VERSION}; see LVEmailAccess.conf.example.$\r$\n"
+  FileWrite $9 "[general]$\r$\nsender = $Sender$\r$\n"
+  ${If} $Mail == "outlook"
+    FileWrite $9 "transport = outlook$\r$\n"
+  ${ElseIf} $Mail == "maildir"
+    FileWrite $9 "transport = maildir$\r$\n"
+  ${Else}
+    ${If} $Mail == "microsoft365"
+      StrCpy $SmtpServer "smtp.office365.com"
+      StrCpy $SmtpPort 587
+      StrCpy $ImapServer "outlook.office365.com"
+      StrCpy $ImapPort 993
+      StrCpy $1 "oauth2"
+    ${ElseIf} $Mail == "google"
+      StrCpy $SmtpServer "smtp.gmail.com"
+      StrCpy $SmtpPort 587
+      StrCpy $ImapServer "imap.gmail.com"
+      StrCpy $ImapPort 993
+      StrCpy $1 "oauth2"
+    ${Else}
+      StrCpy $1 "password"
+    ${EndIf}
+    ; Port 465 starts with TLS, every other SMTP port switches with STARTTLS;
+    ; 993 is IMAP with TLS from the start.
+    StrCpy $2 "smtp"
+    ${IfThen} $SmtpPort == 465 ${|} StrCpy $2 "smtps" ${|}
+    StrCpy $3 "imaps"
+    ${IfThen} $ImapPort == 143 ${|} StrCpy $3 "imap" ${|}
+    FileWrite $9 "transport = smtp+imap$\r$\n"
+    FileWrite $9 "[smtp]$\r$\nurl = $2://$SmtpServer:$SmtpPort$\r$\nuser = $Account$\r$\nauth = $1$\r$\n"
+    FileWrite $9 "[imap]$\r$\nurl = $3://$ImapServer:$ImapPort/INBOX$\r$\nuser = $Account$\r$\nauth = $1$\r$\n"
+    ${If} $Mail == "microsoft365"
+      FileWrite $9 "[oauth2]$\r$\nprovider = microsoft$\r$\n"
+    ${ElseIf} $Mail == "google"
+      FileWrite $9 "[oauth2]$\r$\nprovider = google$\r$\n"
+    ${EndIf}
+  ${EndIf}
+  FileClose $9
+  ReadEnvStr $0 USERNAME
+  nsExec::Exec '"$SYSDIR\icacls.exe" "$INSTDIR\LVEmailAccess.conf" /inheritance:r /grant:r "$0:F"'
+  Pop $0
+  Push 1
+FunctionEnd
+
+; The sign-in (Microsoft 365, Google) in a console window of its own, then
+; LVEmailAccess --check, whose words are shown and kept beside the program.
+Function SetUpMail
+  DetailPrint "Mail: $Mail"
+  Call WriteMailSettings
+  Pop $0
+  ${If} $0 == 0
+    MessageBox MB_ICONSTOP "LVEmailAccess.conf could not be written in $INSTDIR." /SD IDOK
+    SetErrorLevel 5
+    Quit
+  ${EndIf}
+  ${If} $Mail == "microsoft365"
+  ${OrIf} $Mail == "google"
+    ${If} ${Silent}
+      DetailPrint "Sign in later with: LVEmailAccess --authorize"
+    ${Else}
+      ExecWait '"$SYSDIR\cmd.exe" /c ""$INSTDIR\LVEmailAccess.exe" --authorize & pause"'
+    ${EndIf}
+  ${EndIf}
+  nsExec::ExecToStack '"$INSTDIR\LVEmailAccess.exe" --check'
+  Pop $0
+  Pop $1
+  FileOpen $9 "$INSTDIR\LVEmailAccess.check.txt" w
+  FileWrite $9 "$1"
+  FileClose $9
+  DetailPrint "$1"
+  MessageBox MB_OK|MB_ICONINFORMATION "LVEmailAccess --check says:$\r$\n$\r$\n$1" /SD IDOK
+FunctionEnd
+
+; Every program file of an update must be replaceable before any is
+; replaced: one a running LvMAPI or another program holds is waited for
+; some seconds, and if it stays held nothing is installed, so the folder
+; never holds a mix of two versions.
+!macro WaitUntilReplaceable file
+  ${If} ${FileExists} "${file}"
+    StrCpy $8 0
+    ${Do}
+      ClearErrors
+      FileOpen $9 "${file}" a
+      ${IfNot} ${Errors}
+        FileClose $9
+        ${ExitDo}
+      ${EndIf}
+      IntOp $8 $8 + 1
+      ${If} $8 >= 20
+        MessageBox MB_ICONSTOP "${file} is in use by another program; nothing was installed. Close LvMAPI and the church application, then install again." /SD IDOK
+        SetErrorLevel 4
+        Quit
+      ${EndIf}
+      Sleep 500
+    ${Loop}
+  ${EndIf}
+!macroend
+
 Section "LvMAPI"
+  ; Nothing can be installed where this account cannot write: a silent
+  ; install says so in its exit status and leaves no uninstall entry.
+  Push "$INSTDIR"
+  Call CanWriteThere
+  Pop $0
+  ${If} $0 == 0
+    MessageBox MB_ICONSTOP "This account cannot write in $INSTDIR; nothing was installed." /SD IDOK
+    SetErrorLevel 5
+    Quit
+  ${EndIf}
+  !include "${FILES_DIR}\check-files.nsh"
+  ; A file that still cannot be written stops the installation instead of
+  ; being skipped.
+  AllowSkipFiles off
   ; Only program files are written; LVEmailAccess.conf, the database and
   ; Mail\ are the office's own and never shipped, so an update leaves them.
   SetOverwrite on
@@ -74,12 +389,16 @@ Section "LvMAPI"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall LvMAPI.exe"'
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  ${If} $Mail != ""
+    Call SetUpMail
+  ${EndIf}
 SectionEnd
 
 Section "Uninstall"
   ; Exactly the files installed; the folder itself goes only when nothing
   ; else (the database, the log, Mail\) is left in it.
   !include "${FILES_DIR}\uninstall-files.nsh"
+  Delete "$INSTDIR\LVEmailAccess.check.txt"
   Delete "$INSTDIR\Uninstall LvMAPI.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"

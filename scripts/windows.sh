@@ -91,7 +91,9 @@ rm -f "$zip_file"
 (cd "$bin" && find "${release[@]}" -type f | LC_ALL=C sort) > "$build/release-files.txt"
 : > "$build/install-files.nsh"
 : > "$build/uninstall-files.nsh"
+: > "$build/check-files.nsh"
 while read -r f; do
+  printf '!insertmacro WaitUntilReplaceable "$INSTDIR\\%s"\n' "${f//\//\\}" >> "$build/check-files.nsh"
   dir=$(dirname "$f")
   [ "$dir" = . ] && out='$INSTDIR' || out="\$INSTDIR\\${dir//\//\\}"
   printf 'SetOutPath "%s"\nFile "/oname=%s" "%s"\n' "$out" "$(basename "$f")" "$bin/$f" >> "$build/install-files.nsh"

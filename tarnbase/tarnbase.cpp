@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "tarnbase/vista_results.h"
 
 namespace {
@@ -60,14 +61,34 @@ sqlite3* Connection() {
   // would silently lose everything written to it.
   if (!s.pathSet || s.path.empty()) throw TarnbaseError("no database path has been set");
   sqlite3* db = nullptr;
-  // The program calls the library from one thread only, so SQLite need not
-  // lock the connection on every call (which costs more than reading a row).
-  int rc = sqlite3_open_v2(s.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string message = "cannot open database '" + s.path + "': " +
-                          (db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc)));
+  // A file another program holds for a moment fails to open with "unable to
+  // open database file", which reads as missing or damaged: it is tried
+  // again while that lasts, and named as in use when it lasts too long.
+  platform::HeldFileWait wait;
+  for (;;) {
+    // The program calls the library from one thread only, so SQLite need not
+    // lock the connection on every call (which costs more than reading a row).
+    const int rc = sqlite3_open_v2(s.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) {
+      // SQLite falls back to reading only when the file cannot be opened
+      // for writing, as while another program holds it: that is waited
+      // out too, and only a file that stays so is used read-only (its
+      // first write then fails and says why).
+      if (sqlite3_db_readonly(db, "main") == 1 && wait.Next()) {
+        sqlite3_close(db);
+        db = nullptr;
+        continue;
+      }
+      break;
+    }
+    const std::string reason = db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc));
     sqlite3_close(db);
-    throw TarnbaseError(message);
+    db = nullptr;
+    const int primary = rc & 0xFF;
+    const bool held = (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR) && platform::IsHeldByAnotherProgram(s.path);
+    if (held && wait.Next()) continue;
+    if (held) throw DatabaseInUseError("cannot open database '" + s.path + "': it is in use by another program");
+    throw TarnbaseError("cannot open database '" + s.path + "': " + reason);
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);

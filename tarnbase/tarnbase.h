@@ -15,6 +15,14 @@ class TarnbaseError : public std::runtime_error {
   explicit TarnbaseError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// The database file could not be opened because another program (a virus
+// scanner, a backup or sync tool) held it all the while it was tried, some
+// seconds: nothing was changed, and a later run can do the work.
+class DatabaseInUseError : public TarnbaseError {
+ public:
+  using TarnbaseError::TarnbaseError;
+};
+
 // The three calls the application itself makes are exported under their
 // plain names, the names the application looks them up by.
 extern "C" {

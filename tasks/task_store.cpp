@@ -12,6 +12,7 @@
 
 #include "platform/directory.h"
 #include "platform/durable_file.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "tasks/status_update.h"
 #include "util/text_files.h"
@@ -284,7 +285,7 @@ bool UpdateCalendarGoalTask(const std::string& goalId, int32_t percent, const st
   if (!ListTaskFiles(folder, names)) return false;
 
   for (const std::string& name : names) {
-    const std::string path = folder + "/" + name;
+    const std::string path = platform::JoinPath(folder, name);
     std::string text;
     // A file that cannot be read, or that libical reads only with errors,
     // might hold the task that should change: the walk stops there, so no

@@ -121,18 +121,13 @@ void NormalizeLineBreaks(std::string& text) {
   text.swap(out);
 }
 
-bool WriteTextFile(const std::string& path, const std::string& text, platform::FileAccess access) {
+bool WriteTextFile(const std::string& path, const std::string& text, platform::FileAccess access, std::string* error) {
   std::string copy = text;
   NormalizeLineBreaks(copy);
-  return platform::WriteWholeFile(path, copy, nullptr, access);
+  return platform::WriteWholeFile(path, copy, error, access);
 }
 
-std::string PathBesideProgram(const std::string& name) {
-  std::string program = platform::RunningProgramPath();
-  size_t cut = program.find_last_of(platform::PathSeparator());
-  if (cut == std::string::npos) return name;
-  return program.substr(0, cut + 1) + name;
-}
+std::string PathBesideProgram(const std::string& name) { return platform::FileBesideRunningProgram(name); }
 
 std::string DisplayName(const std::string& first, const std::string& middle, const std::string& last) {
   std::string name = first;

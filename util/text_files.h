@@ -101,12 +101,15 @@ inline bool LineBreaksNeedNormalizing(std::string_view text) {
 }
 
 // Writes a normalised copy of `text` to `path`, replacing any existing file.
-// True when the file was created and every byte written.
+// True when the file was created and every byte written; otherwise `error`
+// (when given) says why.
 bool WriteTextFile(const std::string& path, const std::string& text,
-                   platform::FileAccess access = platform::FileAccess::Shared);
+                   platform::FileAccess access = platform::FileAccess::Shared, std::string* error = nullptr);
 
-// The folder of the running program followed by `name` unchanged; only `name`
-// when the program's path holds no folder separator.
+// `name` beside the running program, where it is read and written (see
+// platform::FileBesideRunningProgram: the program's folder, or its
+// VirtualStore); only `name` when the program's path holds no folder
+// separator.
 std::string PathBesideProgram(const std::string& name);
 
 // First name, then " " + middle name if not empty, then " " + last name if not

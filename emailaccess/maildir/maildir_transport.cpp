@@ -5,6 +5,7 @@
 #include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/host.h"
+#include "platform/program_path.h"
 
 #include <algorithm>
 #include <atomic>
@@ -48,7 +49,7 @@ std::string MaildirKey(const std::string& fileName) { return fileName.substr(0, 
 void MaildirFolder::Ensure() {
   for (const char* sub : kSubfolders) {
     std::string why;
-    if (!platform::MakeDirectories(m_path + "/" + sub, &why)) {
+    if (!platform::MakeDirectories(platform::JoinPath(m_path, sub), &why)) {
       throw TransportError("Maildir " + m_path + ": " + why, false);
     }
   }
@@ -58,8 +59,8 @@ std::string MaildirFolder::Deliver(const std::string& message) {
   Ensure();
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::string name = UniqueName();
-    const std::string tmp = m_path + "/tmp/" + name;
-    const std::string target = m_path + "/new/" + name;
+    const std::string tmp = platform::JoinPath(m_path, "tmp/" + name);
+    const std::string target = platform::JoinPath(m_path, "new/" + name);
     std::string why;
     const platform::CreateResult created = platform::CreateNewFileDurably(tmp, message, &why);
     if (created == platform::CreateResult::Exists) continue;
@@ -83,7 +84,7 @@ std::vector<StoredMessage> MaildirFolder::List(std::map<std::string, std::string
   };
   std::vector<Found> found;
   for (const char* sub : {"new", "cur"}) {
-    const std::string folder = m_path + "/" + sub;
+    const std::string folder = platform::JoinPath(m_path, sub);
     if (!platform::IsDirectory(folder)) continue;
     std::vector<platform::DirectoryEntry> entries;
     std::string why;
@@ -92,7 +93,7 @@ std::vector<StoredMessage> MaildirFolder::List(std::map<std::string, std::string
       // Maildir readers ignore dot files; they are not messages.
       if (!entry.regularFile || entry.name.empty() || entry.name[0] == '.') continue;
       found.push_back({StoredMessage{MaildirKey(entry.name), entry.modifiedNs}, entry.name});
-      if (paths) (*paths)[found.back().message.key] = folder + "/" + entry.name;
+      if (paths) (*paths)[found.back().message.key] = platform::JoinPath(folder, entry.name);
     }
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
@@ -105,11 +106,11 @@ std::vector<StoredMessage> MaildirFolder::List(std::map<std::string, std::string
 
 std::string MaildirFolder::Locate(const std::string& key) {
   for (const char* sub : {"new", "cur"}) {
-    const std::string folder = m_path + "/" + sub;
+    const std::string folder = platform::JoinPath(m_path, sub);
     std::vector<platform::DirectoryEntry> entries;
     if (!platform::ListDirectory(folder, entries)) continue;
     for (const auto& entry : entries) {
-      if (entry.regularFile && MaildirKey(entry.name) == key) return folder + "/" + entry.name;
+      if (entry.regularFile && MaildirKey(entry.name) == key) return platform::JoinPath(folder, entry.name);
     }
   }
   return std::string();
@@ -120,20 +121,20 @@ bool MaildirFolder::MoveTo(const std::string& key, MaildirFolder& target) { retu
 bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, MaildirFolder& target, bool seen) {
   if (from.empty()) return false;
   target.Ensure();
-  std::string name = from.substr(from.find_last_of('/') + 1);
+  std::string name = from.substr(from.find_last_of(platform::PathSeparator()) + 1);
   // Filed under this system's separator, keeping the flags the name has.
   const size_t info = InfoStart(name);
   std::string flags = info == std::string::npos || name.compare(info + 1, 2, "2,") != 0 ? "2,S" : name.substr(info + 1);
   if (!seen) std::erase(flags, 'S');
   name = key + InfoSeparator() + flags;
-  std::string to = target.path() + "/cur/" + name;
+  std::string to = platform::JoinPath(target.path(), "cur/" + name);
   std::string why;
   platform::MoveResult result = platform::MoveFileNoReplace(from, to, &why);
   if (result == platform::MoveResult::TargetExists) {
     // A message of the same name was moved there before (a copy put back
     // into the Inbox): both are kept, this one under a new unique name.
     name = UniqueName() + name.substr(InfoStart(name));
-    to = target.path() + "/cur/" + name;
+    to = platform::JoinPath(target.path(), "cur/" + name);
     result = platform::MoveFileNoReplace(from, to, &why);
   }
   switch (result) {
@@ -149,7 +150,7 @@ bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, 
       // way, and only then take the original away.
       std::string data;
       if (!platform::ReadWholeFile(from, data, &why)) throw TransportError(why, false);
-      const std::string tmp = target.path() + "/tmp/" + name;
+      const std::string tmp = platform::JoinPath(target.path(), "tmp/" + name);
       if (platform::CreateNewFileDurably(tmp, data, &why) != platform::CreateResult::Created) {
         throw TransportError(why, false);
       }
@@ -161,7 +162,7 @@ bool MaildirFolder::MoveFileTo(const std::string& from, const std::string& key, 
       return true;
     }
     default:
-      throw TransportError(why, false);
+      throw TransportError(why, platform::IsHeldByAnotherProgram(from));
   }
 }
 
@@ -176,7 +177,7 @@ void MaildirFolder::Check(const std::string& role, std::vector<CheckFinding>& fi
     return;
   }
   for (const char* sub : kSubfolders) {
-    const std::string folder = m_path + "/" + sub;
+    const std::string folder = platform::JoinPath(m_path, sub);
     if (platform::FileExists(folder) && !platform::IsWritableDirectory(folder)) {
       findings.push_back({false, label + sub + "/ is not a writable folder"});
       return;
@@ -226,7 +227,8 @@ std::string MaildirTransport::Read(const std::string& key) {
   const std::string path = PathOf(key);
   if (path.empty()) throw TransportError("message " + key + " is no longer in " + m_inbox.path(), false);
   std::string data, why;
-  if (!platform::ReadWholeFile(path, data, &why)) throw TransportError(why, false);
+  // A message another program holds (a scanner) can be read on a later run.
+  if (!platform::ReadWholeFile(path, data, &why)) throw TransportError(why, platform::IsHeldByAnotherProgram(path));
   return data;
 }
 

@@ -27,7 +27,7 @@ class LvMAPIProcess : public ::testing::Test {
                      const std::string& guid2 = "") const {
     return "Entering LvMAPI.exe\r\nParameter pgmPath: " + m_program + "\r\nParameter database: " + database +
            "\r\nParameter cmd: " + cmd + "\r\nParameter guid1: " + guid1 + "\r\nParameter guid2: " + guid2 +
-           "\r\nSetting database path: " + testing_support::NativePath(m_bin + "/") + database + "\r\n";
+           "\r\nSetting database path: " + testing_support::NativePath(m_bin + "/" + database) + "\r\n";
   }
 
   testing_support::ScratchDir m_dir;
@@ -105,7 +105,7 @@ TEST_F(LvMAPIProcess, EachCommandNumberCallsItsJob) {
 TEST_F(LvMAPIProcess, TheDatabaseArgumentIsAlwaysTakenBesideTheProgram) {
   Start({"/elsewhere/church.db", "7"});
   EXPECT_EQ(Log(), Header("/elsewhere/church.db", "7") + "Unknown command: 7\r\n");
-  EXPECT_NE(Log().find("Setting database path: " + testing_support::NativePath(m_bin + "/") + "/elsewhere/church.db\r\n"),
+  EXPECT_NE(Log().find("Setting database path: " + testing_support::NativePath(m_bin + "//elsewhere/church.db") + "\r\n"),
             std::string::npos);
 }
 

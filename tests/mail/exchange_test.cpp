@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
+#include "app/reply_intake.h"
 #include "mail_access_stand_in.h"
 #include "platform/program_path.h"
 #include "test_support.h"
@@ -301,6 +303,63 @@ TEST_F(MailAccessOnPath, SendingWithoutTheProgramStillDeletesTheFileAndSaysWhy) 
   EXPECT_EQ(logText, head + path + "\n" +
                          "The mail-access program could not be started (LVEmailAccess): No such file or directory\n");
   EXPECT_FALSE(testing_support::Exists(path));
+}
+
+// A file the exchange could not finish with (replaced here by a folder of
+// its name, which no file call can remove or read as a file, as a file a
+// scanner holds): what becomes of it, and what the job's status says.
+class StuckExchangeFile : public MailAccessOnPath {
+ protected:
+  void SetUp() override {
+    MailAccessOnPath::SetUp();
+    ResetMailAccessJobStatus();
+    InstallStandIn(0, "rm -f \"$2\"; mkdir \"$2\"; echo \"$2\" > \"$rec/stuck\"");
+  }
+  void TearDown() override {
+    if (testing_support::Exists(m_record.file("stuck"))) std::filesystem::remove_all(Stuck());
+    std::filesystem::remove(m_leftOvers);
+    ResetMailAccessJobStatus();
+    MailAccessOnPath::TearDown();
+  }
+  std::string Stuck() {
+    std::string path = ReadFile(m_record.file("stuck"));
+    if (!path.empty()) path.pop_back();
+    return path;
+  }
+  const std::string m_leftOvers = ProgramFolder() + "LvMAPI.leftover";
+};
+
+TEST_F(StuckExchangeFile, AnOutgoingFileNotDeletedIsListedAndALaterRunDeletesIt) {
+  std::ostringstream log;
+  EXPECT_TRUE(SendOutgoingExchange(log, "<Body>x</Body>", kMailSendSurvey, "Corvane Survey - T"));
+  const std::string path = Stuck();
+  ASSERT_TRUE(testing_support::Exists(path));
+  EXPECT_NE(log.str().find("Could not delete the exchange file " + path), std::string::npos) << log.str();
+  EXPECT_EQ(ReadFile(m_leftOvers), path + "\n");
+
+  std::ostringstream later;
+  DeleteLeftOverExchangeFiles(later);  // still in the way: stays listed
+  EXPECT_EQ(ReadFile(m_leftOvers), path + "\n");
+  std::filesystem::remove(path);
+  WriteFile(path, "<Recipient1>Ann Lee</Recipient1>");
+  DeleteLeftOverExchangeFiles(later);
+  EXPECT_FALSE(testing_support::Exists(path)) << "the names and addresses stayed behind";
+  EXPECT_FALSE(testing_support::Exists(m_leftOvers));
+  EXPECT_EQ(later.str(), "Deleted the exchange file left over by an earlier run: " + path + "\n");
+  EXPECT_EQ(MailAccessJobStatus(), 0);
+}
+
+TEST_F(StuckExchangeFile, AnIncomingFileNotReadFailsTheJobAndStaysForTheMailAccessProgram) {
+  std::ostringstream log;
+  EXPECT_EQ(LVML_ProcessSurveyReplyEmails(&log, 0, false), 0);
+  const std::string path = Stuck();
+  EXPECT_EQ(MailAccessJobStatus(), kMailAccessTemporaryFailure) << "never 0 with fetched replies unread";
+  EXPECT_NE(log.str().find("Could not read the input file: "), std::string::npos) << log.str();
+  EXPECT_EQ(log.str().find("Number of survey responses read from file"), std::string::npos) << log.str();
+  // Left where it is, and not listed: its deletion would tell the mail-access
+  // program the replies were read.
+  EXPECT_TRUE(testing_support::Exists(path));
+  EXPECT_FALSE(testing_support::Exists(m_leftOvers));
 }
 
 }  // namespace

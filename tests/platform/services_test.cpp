@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/file_lock.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/guid.h"
 #include "platform/host.h"
@@ -47,6 +48,33 @@ TEST(Services, TheProgramKnowsItselfItsMachineAndTheTime) {
   EXPECT_GE(now.year, 2024);
   EXPECT_TRUE(now.month >= 1 && now.month <= 12 && now.day >= 1 && now.day <= 31 && now.hour < 24 &&
               now.minute < 60 && now.second < 60);
+}
+
+// Paths shown to a person hold one kind of separator, the system's.
+TEST(Services, PartsOfAPathAreJoinedWithTheSystemsSeparator) {
+  const std::string s(1, platform::PathSeparator());
+  struct Case {
+    std::string folder, name, joined;
+  } cases[] = {
+      {"base", "Mail/Outbox", "base" + s + "Mail" + s + "Outbox"},
+      {"base" + s, "x.tmp", "base" + s + "x.tmp"},
+      {"", "Mail/Inbox", "Mail" + s + "Inbox"},
+      {"base", "", "base" + s},
+      {"a" + s + "b/c", "d", "a" + s + "b" + s + "c" + s + "d"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::JoinPath(c.folder, c.name), c.joined) << c.folder << " + " << c.name;
+  }
+}
+
+// A program folder this account can write is never virtualized: its files
+// are read and written where they lie.
+TEST(Services, FilesBesideAWritableProgramFolderStayThere) {
+  EXPECT_EQ(platform::VirtualStoreFolder(), "");
+  const std::string self = platform::RunningProgramPath();
+  const std::string folder = self.substr(0, self.find_last_of(platform::PathSeparator()) + 1);
+  EXPECT_EQ(platform::FileBesideRunningProgram("Mail/Outbox"), platform::JoinPath(folder, "Mail/Outbox"));
+  EXPECT_EQ(platform::FileBesideRunningProgram(""), folder);
 }
 
 TEST(Services, LargePagesAreAlignedZeroedAndWritable) {

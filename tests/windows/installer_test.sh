@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The installer under Wine, without asking (/S /D=...): it installs a folder
-# that runs the demo; installed again over it, it leaves the office's own
-# files (LVEmailAccess.conf, the database, Mail\) as they were; and the
+# The installer under Wine, without asking (/S /D=...): each mail choice
+# writes its settings and runs LVEmailAccess --check; a folder it cannot
+# write fails without an uninstall entry; it installs a folder that runs
+# the demo on local folders (/MAIL=maildir); installed again over it, it
+# leaves the office's own files (LVEmailAccess.conf, the database, Mail\)
+# as they were, and with Tarnbase.dll in use it fails or replaces all; the
 # uninstaller takes away exactly what was installed and leaves those.
 #
 #   bash tests/windows/installer_test.sh BUILD_WINDOWS
@@ -14,12 +17,62 @@ trap 'rm -rf "$work"' EXIT
 folder="$work/Church App"
 winpath() { printf 'Z:%s' "$1" | sed 's#/#\\#g'; }
 # NSIS takes the folder after /D= as the rest of its command line, unquoted
-# even with a space in it; cmd passes the line on as it is written.
-install() { "$build/wine-run" cmd /c "$(winpath "$setup") /S /D=$(winpath "$folder")" </dev/null >/dev/null 2>&1; }
+# even with a space in it; cmd passes the line on as it is written. Further
+# parameters (the mail) go before it. The installer's exit status is kept.
+install_into() {
+  local into=$1
+  shift
+  set +e
+  "$build/wine-run" cmd /c "$(winpath "$setup") /S $* /D=$(winpath "$into")" </dev/null >/dev/null 2>&1
+  status=$?
+  set -e
+}
+install() { install_into "$folder" "$@"; [ "$status" = 0 ] || fail "the installer ended with $status"; }
+uninstall_entry() {
+  "$build/wine-run" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\LvMAPI' \
+    </dev/null >/dev/null 2>&1
+}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-install
+# Each mail choice of a silent install: the settings written, and what
+# LVEmailAccess --check said kept beside the program.
+mail_cases=(
+  "/MAIL=maildir|transport = maildir"
+  "/MAIL=outlook|transport = outlook"
+  "/MAIL=microsoft365 /ACCOUNT=office@church.example|provider = microsoft"
+  "/MAIL=google /ACCOUNT=office@church.example|provider = google"
+  "/MAIL=smtp+imap /ACCOUNT=office@church.example /SMTP=mail.church.example:465 /IMAP=mail.church.example:993|url = smtps://mail.church.example:465"
+)
+for entry in "${mail_cases[@]}"; do
+  IFS='|' read -r args expected <<<"$entry"
+  choice="$work/choice"
+  rm -rf "$choice"
+  install_into "$choice" "$args"
+  [ "$status" = 0 ] || fail "$args: the installer ended with $status"
+  grep -qF "$expected" "$choice/LVEmailAccess.conf" || { cat "$choice/LVEmailAccess.conf" >&2; fail "$args: no '$expected'"; }
+  [ -s "$choice/LVEmailAccess.check.txt" ] || fail "$args: LVEmailAccess --check was not run"
+  printf '%s -> %s; --check: %s\n' "$args" "$(grep -c . "$choice/LVEmailAccess.conf") settings lines" \
+    "$(tr -d '\r' < "$choice/LVEmailAccess.check.txt" | grep -m1 -E 'PROBLEM|ERROR|Transport' || head -1 "$choice/LVEmailAccess.check.txt")"
+done
+install_into "$work/choice" "/MAIL=smtp+imap /ACCOUNT=office@church.example"
+[ "$status" != 0 ] || fail "smtp+imap without its servers was installed"
+
+# A folder this account cannot write (immutable: root writes anywhere
+# else): a non-zero status, and no uninstall entry for what is not there.
+"$build/wine-run" reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\LvMAPI' /f \
+  </dev/null >/dev/null 2>&1 || true
+locked="$work/locked"
+mkdir -p "$locked"
+chattr +i "$locked"
+install_into "$locked" /MAIL=maildir
+chattr -i "$locked"
+[ "$status" != 0 ] || fail "installing into an unwritable folder ended with 0"
+uninstall_entry && fail "an uninstall entry for a folder where nothing was installed"
+[ -z "$(ls -A "$locked")" ] || fail "something was written into the unwritable folder"
+echo "unwritable folder: exit $status, no uninstall entry"
+
+install /MAIL=maildir
 while read -r f; do
   [ -e "$folder/$f" ] || fail "the installer left out $f"
 done < "$build/release-files.txt"
@@ -39,6 +92,24 @@ before=$(cd "$folder" && sha256sum LVEmailAccess.conf demo.db Mail/Outbox/new/*)
 install
 [ "$(cd "$folder" && sha256sum LVEmailAccess.conf demo.db Mail/Outbox/new/*)" = "$before" ] ||
   fail "installing again changed the office's own files"
+
+# An update while Tarnbase.dll is in use the whole time: it fails, or
+# everything is replaced; never the old library beside a new program.
+printf 'old' >> "$folder/LvMAPI.exe"
+printf 'old' >> "$folder/Tarnbase.dll"
+"$build/wine-run" "$build/tests/hold_file.exe" "$(winpath "$folder/Tarnbase.dll")" 20 </dev/null >"$work/held" 2>&1 &
+holder=$!
+for _ in $(seq 1 200); do grep -q '^held' "$work/held" 2>/dev/null && break; sleep 0.05; done
+grep -q '^held' "$work/held" || fail "could not hold Tarnbase.dll"
+install_into "$folder"
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
+new_exe=$(cmp -s "$folder/LvMAPI.exe" "$build/bin/LvMAPI.exe" && echo new || echo old)
+new_dll=$(cmp -s "$folder/Tarnbase.dll" "$build/bin/Tarnbase.dll" && echo new || echo old)
+[ "$new_exe" = "$new_dll" ] || fail "a mixed set of versions: LvMAPI.exe $new_exe, Tarnbase.dll $new_dll (exit $status)"
+[ "$status" != 0 ] || [ "$new_exe" = new ] || fail "the update ended with 0 but replaced nothing"
+echo "update with Tarnbase.dll held: exit $status, LvMAPI.exe and Tarnbase.dll both $new_exe"
+install
 
 # The uninstaller copies itself away and returns at once; it is done when
 # it has taken itself away too.

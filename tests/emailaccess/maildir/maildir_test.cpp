@@ -28,7 +28,7 @@ TEST(Maildir, DeliveryCreatesTheFolderAndLeavesOnlyAWholeMessageInNew) {
   EXPECT_EQ(ListFolder(dir.file("Mail/Outbox/new")).size(), 2u);
   EXPECT_TRUE(ListFolder(dir.file("Mail/Outbox/tmp")).empty());
   EXPECT_TRUE(ListFolder(dir.file("Mail/Outbox/cur")).empty());
-  EXPECT_EQ(first.substr(first.find_last_of('/') + 1).find_first_of(":!"), std::string::npos)
+  EXPECT_EQ(first.substr(first.find_last_of("/\\") + 1).find_first_of(":!"), std::string::npos)
       << "a delivered name carries no flags";
 }
 
