@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fuzz_checks.h"
+#include "tasks/goal_task.h"
 #include "tasks/task_store.h"
 
 namespace {
