@@ -38,6 +38,7 @@ declare -A max_len=(
   [imap_responses]=4096
   [settings_reader]=8192
   [token_service_answer]=8192
+  [hand_back_reader]=4096
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
