@@ -21,6 +21,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 mkdir -p "$bin"
 while read -r f; do mkdir -p "$bin/$(dirname "$f")"; cp "$build/bin/$f" "$bin/$f"; done < "$build/release-files.txt"
 cp "$build/tests/hold_file.exe" "$bin/"
+# Without a settings file Windows would use Outlook or refuse; these
+# checks are of the Maildir.
+printf '[general]\ntransport = maildir\n' > "$bin/LVEmailAccess.conf"
 
 rows() { sqlite3 "$bin/demo.db" "SELECT COUNT(*) FROM SurveyResponse"; }
 # A fresh database, the survey sent and the replies waiting in the inbox.

@@ -19,6 +19,9 @@ for part in "Kirchengemeinde Sankt Johannis am Markt" "Gemeindebüro und Verwalt
 done
 mkdir -p "$deep/bin"
 while read -r f; do mkdir -p "$deep/bin/$(dirname "$f")"; cp "$build/bin/$f" "$deep/bin/$f"; done < "$build/release-files.txt"
+# Without a settings file Windows would use Outlook or refuse; this
+# check is of the Maildir.
+printf '[general]\ntransport = maildir\n' > "$deep/bin/LVEmailAccess.conf"
 length=$(printf 'Z:%s\\bin\\LVEmailAccess.exe' "$deep" | wc -m)
 [ "$length" -gt 260 ] || fail "the folder is not deep enough ($length characters)"
 

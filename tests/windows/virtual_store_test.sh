@@ -29,6 +29,9 @@ mkdir -p "$folder"
 while read -r f; do mkdir -p "$folder/$(dirname "$f")"; cp "$build/bin/$f" "$folder/$f"; done < "$build/release-files.txt"
 sqlite3 "$folder/demo.db" < db/schema.sql
 sqlite3 "$folder/demo.db" < db/demo.sql
+# Without a settings file Windows would use Outlook or refuse; this
+# check is of the Maildir.
+printf '[general]\ntransport = maildir\n' > "$folder/LVEmailAccess.conf"
 chattr +i "$folder"
 touch "$folder/probe" 2>/dev/null && fail "the folder is still writable"
 before=$(cd "$folder" && find . -type f -exec sha256sum {} + | LC_ALL=C sort)
