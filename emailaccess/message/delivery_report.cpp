@@ -137,15 +137,8 @@ GObjectPtr<GMimeMessage> ParseHeaders(std::string_view text) {
   return ParseIncomingMessage(text, cut);
 }
 
-void CollectParts(GMimeObject* object, Parts& found, int depth) {
-  if (!object || depth > 32) return;
-  if (GMIME_IS_MULTIPART(object)) {
-    GMimeMultipart* multipart = GMIME_MULTIPART(object);
-    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
-      CollectParts(g_mime_multipart_get_part(multipart, i), found, depth + 1);
-    }
-    return;
-  }
+// One part of the report (see ForEachLeaf).
+void CollectPart(GMimeObject* object, Parts& found) {
   if (GMIME_IS_MESSAGE_PART(object)) {
     // The returned message is read for its headers, never for its text.
     GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
@@ -420,7 +413,7 @@ DeliveryReport ReadDeliveryReport(std::string_view raw) {
   GMimeObject* object = GMIME_OBJECT(message.get());
 
   Parts parts;
-  CollectParts(g_mime_message_get_mime_part(message.get()), parts, 0);
+  ForEachLeaf(g_mime_message_get_mime_part(message.get()), 32, [&](GMimeObject* leaf) { CollectPart(leaf, parts); });
   for (GMimePart* fields : parts.statusFields) ReadStatusFields(fields, report);
 
   const std::string subject = Utf8OrWindows1252(SubjectOf(message.get()));

@@ -56,6 +56,23 @@ GObjectPtr<GMimeMessage> ParseIncomingMessage(std::string_view raw, bool& partsC
 // parser of its own.
 std::string_view WithinPartLimit(std::string_view raw, bool& partsCut);
 
+// Calls `visit` with every object of the tree below `object` that is not a
+// multipart (parts and attached messages), in document order, going at most
+// `maxDepth` multiparts deep: a message nested without end cannot exhaust
+// the stack.
+template <typename Visit>
+void ForEachLeaf(GMimeObject* object, int maxDepth, Visit&& visit, int depth = 0) {
+  if (!object || depth > maxDepth) return;
+  if (GMIME_IS_MULTIPART(object)) {
+    GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+      ForEachLeaf(g_mime_multipart_get_part(multipart, i), maxDepth, visit, depth + 1);
+    }
+    return;
+  }
+  visit(object);
+}
+
 // Format options for mail we write: CR LF line ends.
 FormatOptionsPtr CrlfFormatOptions();
 

@@ -92,18 +92,10 @@ struct BodyParts {
   GMimePart* html = nullptr;
 };
 
-// Walks the tree in document order; attached messages and attachments are
+// A leaf of the tree, taken in document order; attached messages and attachments are
 // not the body. (g_mime_message_get_body would give the alternative's
 // container, not a text part.)
-void CollectBodyParts(GMimeObject* object, BodyParts& found, int depth) {
-  if (!object || depth > 64) return;
-  if (GMIME_IS_MULTIPART(object)) {
-    GMimeMultipart* multipart = GMIME_MULTIPART(object);
-    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
-      CollectBodyParts(g_mime_multipart_get_part(multipart, i), found, depth + 1);
-    }
-    return;
-  }
+void CollectBodyPart(GMimeObject* object, BodyParts& found) {
   if (!GMIME_IS_PART(object)) return;
   GMimePart* part = GMIME_PART(object);
   if (IsAttachment(part)) return;
@@ -310,7 +302,7 @@ bool MayBeWrapped(std::string_view text) {
 
 std::string BestPlainText(GMimeMessage* message) {
   BodyParts parts;
-  CollectBodyParts(g_mime_message_get_mime_part(message), parts, 0);
+  ForEachLeaf(g_mime_message_get_mime_part(message), 64, [&](GMimeObject* leaf) { CollectBodyPart(leaf, parts); });
   if (parts.plain) {
     std::string text = PartText(parts.plain);
     if (LowerTrimmed(ContentParameter(parts.plain, "format").c_str()) == "flowed") {
