@@ -8,9 +8,18 @@
 namespace emailaccess {
 
 std::string IsoTimestampNow() {
-  GDateTimePtr now(g_date_time_new_now_local());
-  GCharPtr text(g_date_time_format(now.get(), "%Y-%m-%dT%H:%M:%S%:z"));
-  return text ? text.get() : "";
+  // A fetch logs a line for every reply, many within one second: the
+  // stamp is made once a second (with the zone's offset at that second).
+  static thread_local gint64 madeFor = -1;
+  static thread_local std::string made;
+  const gint64 second = g_get_real_time() / G_USEC_PER_SEC;
+  if (second != madeFor) {
+    GDateTimePtr now(g_date_time_new_from_unix_local(second));
+    GCharPtr text(now ? g_date_time_format(now.get(), "%Y-%m-%dT%H:%M:%S%:z") : nullptr);
+    made = text ? text.get() : "";
+    madeFor = second;
+  }
+  return made;
 }
 
 EventLog::EventLog(std::string path, std::ostream& errors) : m_path(std::move(path)), m_errorStream(errors) {}

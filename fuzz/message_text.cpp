@@ -2,7 +2,8 @@
 // program's reading: MIME tree, transfer encodings, charsets, HTML, format
 // flowed, headers. Whatever arrives, the texts handed on are UTF-8, the body
 // has CR LF breaks only, and the record written for LvMAPI reads back as
-// exactly one record carrying that body.
+// exactly one record carrying that body. And leaving out the header fields
+// nothing reads changes nothing that is read.
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
@@ -77,6 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckRejoin(raw.substr(0, zero), raw.substr(zero + 1));
   }
   const emailaccess::IncomingMessage message = emailaccess::ReadIncomingMessage(raw, "lvmapi@localhost");
+  const emailaccess::IncomingMessage all =
+      emailaccess::ReadIncomingMessage(raw, "lvmapi@localhost", emailaccess::HeaderFields::All);
+  Require(message.parsed == all.parsed && message.subject == all.subject &&
+              message.senderAddress == all.senderAddress && message.automaticReason == all.automaticReason &&
+              message.hasDate == all.hasDate && message.localDate == all.localDate && message.body == all.body &&
+              message.partsCut == all.partsCut,
+          "the header fields left out change nothing read");
   if (!message.parsed) return 0;
 
   Require(emailaccess::IsValidUtf8(message.subject), "subject is UTF-8");

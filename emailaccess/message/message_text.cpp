@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <vector>
 
 namespace emailaccess {
@@ -375,10 +376,79 @@ class MessageInPlace {
 }  // namespace
 
 std::string FormatLocalDate(std::int64_t unixSeconds) {
-  GDateTimePtr when(g_date_time_new_from_unix_local(static_cast<gint64>(unixSeconds)));
+  // Looking the local time zone up again for every reply cost more than
+  // the rest of its date; a run does not outlive a change of zone.
+  static GTimeZone* const local = g_time_zone_new_local();
+  GDateTimePtr utc(g_date_time_new_from_unix_utc(static_cast<gint64>(unixSeconds)));
+  if (!utc) return std::string();
+  GDateTimePtr when(g_date_time_to_timezone(utc.get(), local));
   if (!when) return std::string();
-  GCharPtr text(g_date_time_format(when.get(), "%Y-%m-%d %H:%M:%S"));
-  return text ? text.get() : "";
+  // What g_date_time_format makes of "%Y-%m-%d %H:%M:%S", without its
+  // locale machinery: the year unpadded, the rest two digits.
+  char text[48];
+  std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", g_date_time_get_year(when.get()),
+                g_date_time_get_month(when.get()), g_date_time_get_day_of_month(when.get()),
+                g_date_time_get_hour(when.get()), g_date_time_get_minute(when.get()),
+                g_date_time_get_second(when.get()));
+  return text;
+}
+
+namespace {
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The header fields that the reading below, or GMime for it, looks at.
+bool ReadHere(std::string_view name) {
+  static constexpr std::string_view kRead[] = {"From",           "Sender",      "Reply-To",      "Subject",
+                                               "Date",           "Auto-Submitted", "X-Autoreply", "X-Autorespond",
+                                               "Precedence",     "Return-Path"};
+  if (name.size() >= 8 && SameNameIgnoringCase(name.substr(0, 8), "Content-")) return true;
+  return std::any_of(std::begin(kRead), std::end(kRead),
+                     [name](std::string_view read) { return SameNameIgnoringCase(name, read); });
+}
+
+}  // namespace
+
+// Leaving fields out costs a copy of the body; a field GMime is spared saves
+// about what copying this many bytes costs.
+constexpr size_t kBodyBytesPerFieldLeftOut = 8192;
+
+std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage) {
+  storage.clear();
+  size_t dropped = 0;
+  bool keep = false;  // the field the current line belongs to
+  for (size_t pos = 0; pos < raw.size();) {
+    const size_t end = raw.find('\n', pos);
+    if (end == std::string_view::npos) return raw;  // no blank line ends the header block
+    const std::string_view line = raw.substr(pos, end + 1 - pos);
+    if (line == "\n" || line == "\r\n") {
+      if (dropped == 0 || raw.size() - pos > dropped * kBodyBytesPerFieldLeftOut) return raw;
+      storage.append(raw.substr(pos));  // the blank line and the body
+      return storage;
+    }
+    if (line.find('\0') != std::string_view::npos) return raw;
+    if (line[0] == ' ' || line[0] == '\t') {
+      if (pos == 0) return raw;  // folded onto no field
+    } else {
+      const size_t colon = line.find(':');
+      if (colon == std::string_view::npos || colon == 0) return raw;
+      const std::string_view name = line.substr(0, colon);
+      if (std::any_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F;
+          })) {
+        return raw;
+      }
+      keep = ReadHere(name);
+      dropped += keep ? 0 : 1;
+    }
+    if (keep) storage.append(line);
+    pos = end + 1;
+  }
+  return raw;
 }
 
 std::string UnflowText(std::string_view text, bool deleteSpace) {
@@ -519,11 +589,13 @@ std::string RejoinWrappedLines(std::string_view text, std::string_view htmlText)
   return out;
 }
 
-IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress) {
+IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress, HeaderFields fields) {
   IncomingMessage result;
   EnsureGMime();
   if (raw.size() > static_cast<size_t>(INT_MAX)) return result;
-  const std::string_view read = WithinPartLimit(raw, result.partsCut);
+  const std::string_view whole = WithinPartLimit(raw, result.partsCut);
+  std::string shorter;
+  const std::string_view read = fields == HeaderFields::Read ? WithoutUnreadHeaders(whole, shorter) : whole;
   static thread_local IncomingParser parser;
   const MessageInPlace message(parser, read);
   if (!message.get()) return result;

@@ -30,9 +30,30 @@ struct IncomingMessage {
   bool partsCut = false;        // more part boundaries than any mail program writes: only the start was read
 };
 
+// Which of the top-level header fields GMime is given. GMime builds an
+// object for every field, some ten thousand instructions each, and mail
+// from large providers carries dozens of trace, signature and routing
+// fields that nothing here reads: only the fields read are handed on
+// (`Read`). `All` hands every field on; it is the reference the reading of
+// `Read` must always agree with.
+enum class HeaderFields { Read, All };
+
 // `ownAddress` is this program's sender address: mail from it is our own
 // and counts as automatic.
-IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress);
+IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress,
+                                    HeaderFields fields = HeaderFields::Read);
+
+// The message with the top-level header fields nothing here reads left
+// out: From, Sender, Reply-To, Subject, Date, Auto-Submitted, X-Autoreply,
+// X-Autorespond, Precedence, Return-Path and every Content- field stay, in
+// their order and byte for byte, and so does everything from the blank line
+// on. Any header block that is not plainly well formed (a field name with a
+// blank, a control or 8-bit byte, a line without a colon, a NUL byte, no
+// blank line before the body) is returned as it is, so that GMime reads it
+// the way it always does. Returns `raw` itself when nothing is left out,
+// or when the body is so long that copying it would cost more than the
+// fields left out save (8 KB a field), else a view of `storage`.
+std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage);
 
 // For other readers of incoming mail, over GMime's tree: a part's content
 // with its transfer encoding undone; the same as UTF-8 text in the charset

@@ -172,6 +172,18 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view declaredChars
 
 bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle) {
   if (needle.empty()) return true;
+  auto ascii = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  };
+  if (ascii(haystack) && ascii(needle)) {
+    // Unicode's case folding of ASCII is its lower case, and the folded
+    // texts below end at a NUL byte: the same answer without two copies.
+    haystack = haystack.substr(0, haystack.find('\0'));
+    needle = needle.substr(0, needle.find('\0'));
+    auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }) != haystack.end();
+  }
   std::string safeHaystack = Utf8OrWindows1252(haystack);
   std::string safeNeedle = Utf8OrWindows1252(needle);
   GCharPtr foldedHaystack(g_utf8_casefold(safeHaystack.data(), static_cast<gssize>(safeHaystack.size())));

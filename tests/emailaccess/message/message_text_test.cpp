@@ -296,3 +296,82 @@ TEST(IncomingMessage, MalformedInputIsReadWithoutHarm) {
 }
 
 }  // namespace
+
+namespace header_fields {
+
+using emailaccess::HeaderFields;
+using emailaccess::WithoutUnreadHeaders;
+
+struct HeaderCase {
+  const char* what;
+  std::string raw;
+  std::string handedOn;  // what GMime is given; empty: the message as it came
+};
+
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.what; }
+
+class UnreadHeadersTest : public ::testing::TestWithParam<HeaderCase> {};
+
+// What GMime is given, and that everything read from it is what reading
+// every field gives.
+TEST_P(UnreadHeadersTest, AreLeftOutOnlyWhereNothingReadChanges) {
+  const HeaderCase& c = GetParam();
+  std::string storage;
+  EXPECT_EQ(Visible(std::string(WithoutUnreadHeaders(c.raw, storage))), Visible(c.handedOn.empty() ? c.raw : c.handedOn));
+  const auto read = ReadIncomingMessage(c.raw, kOwn);
+  const auto all = ReadIncomingMessage(c.raw, kOwn, HeaderFields::All);
+  EXPECT_EQ(read.parsed, all.parsed);
+  EXPECT_EQ(read.subject, all.subject);
+  EXPECT_EQ(read.senderAddress, all.senderAddress);
+  EXPECT_EQ(read.automaticReason, all.automaticReason);
+  EXPECT_EQ(read.hasDate, all.hasDate);
+  EXPECT_EQ(read.localDate, all.localDate);
+  EXPECT_EQ(Visible(read.body), Visible(all.body));
+}
+
+const std::string kBody = "\r\n<answer1>Yes</answer1>\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Mail, UnreadHeadersTest,
+    ::testing::Values(
+        HeaderCase{"trace, routing and threading fields go; the read ones stay in order",
+                   "Received: from a by b;\r\n\tMon, 2 Mar 2026 10:00:00 +0000\r\nFrom: Ann <ann@example.org>\r\n"
+                   "To: office@example.org\r\nSubject: Re: Corvane Survey\r\nMessage-ID: <1@example.org>\r\n"
+                   "DKIM-Signature: v=1; a=rsa-sha256;\r\n b=abc\r\nDate: Mon, 2 Mar 2026 10:00:00 +0000\r\n"
+                   "MIME-Version: 1.0\r\nContent-Type: text/plain;\r\n charset=utf-8\r\n" + kBody,
+                   "From: Ann <ann@example.org>\r\nSubject: Re: Corvane Survey\r\n"
+                   "Date: Mon, 2 Mar 2026 10:00:00 +0000\r\nContent-Type: text/plain;\r\n charset=utf-8\r\n" + kBody},
+        HeaderCase{"robots' fields, any case, and LF line ends",
+                   "FROM: out@example.org\nx-autoreply: yes\nReturn-Path: <>\nprecedence: bulk\n"
+                   "AUTO-SUBMITTED: auto-replied\nX-Mailer: Robot 1\nSubject: Corvane Survey\n\nbody\n",
+                   "FROM: out@example.org\nx-autoreply: yes\nReturn-Path: <>\nprecedence: bulk\n"
+                   "AUTO-SUBMITTED: auto-replied\nSubject: Corvane Survey\n\nbody\n"},
+        HeaderCase{"a multipart message keeps its Content fields; the parts' own fields are body",
+                   "From: a@example.org\r\nSubject: Corvane Survey\r\nThread-Topic: x\r\n"
+                   "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\nX-Part: 1\r\n"
+                   "Content-Type: text/plain\r\n\r\nplain\r\n--b\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--b--\r\n",
+                   "From: a@example.org\r\nSubject: Corvane Survey\r\n"
+                   "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\nX-Part: 1\r\n"
+                   "Content-Type: text/plain\r\n\r\nplain\r\n--b\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--b--\r\n"},
+        HeaderCase{"a second From stays with the first",
+                   "From: a@example.org\r\nTo: b@example.org\r\nFrom: c@example.org\r\nSubject: s\r\n" + kBody,
+                   "From: a@example.org\r\nFrom: c@example.org\r\nSubject: s\r\n" + kBody},
+        HeaderCase{"a body longer than copying it is worth", "From: a@example.org\r\nTo: b\r\nSubject: s\r\n\r\n" +
+                                                                      std::string(8190, 'x') + "\r\n",
+                   ""},
+        HeaderCase{"a body just short enough", "From: a@example.org\r\nTo: b\r\nSubject: s\r\n\r\n" +
+                                                 std::string(8188, 'x') + "\r\n",
+                   "From: a@example.org\r\nSubject: s\r\n\r\n" + std::string(8188, 'x') + "\r\n"},
+        HeaderCase{"nothing to leave out: the message itself", "From: a@example.org\r\nSubject: s\r\n" + kBody, ""},
+        HeaderCase{"a blank before the colon", "From: a@example.org\r\nTo : b@example.org\r\nSubject: s\r\n" + kBody, ""},
+        HeaderCase{"a line without a colon", "From: a@example.org\r\nTo b@example.org\r\nSubject: s\r\n" + kBody, ""},
+        HeaderCase{"an mbox From line first", "From ann@example.org Mon Mar  2 10:00:00 2026\r\nTo: b\r\nSubject: s\r\n" + kBody,
+                   ""},
+        HeaderCase{"a folded line first", " To: b@example.org\r\nFrom: a@example.org\r\n" + kBody, ""},
+        HeaderCase{"an 8-bit field name", "From: a@example.org\r\nT\xC3\xB6: b\r\nSubject: s\r\n" + kBody, ""},
+        HeaderCase{"a NUL byte among the fields", std::string("From: a@example.org\r\nTo: b\0c\r\nSubject: s\r\n", 41) + kBody,
+                   ""},
+        HeaderCase{"no blank line before the end", "From: a@example.org\r\nTo: b@example.org\r\nSubject: s", ""},
+        HeaderCase{"a lone CR line is no blank line", "From: a@example.org\r\nTo: b\r\n\r\r\nSubject: s\r\n" + kBody, ""}));
+
+}  // namespace header_fields
