@@ -9,6 +9,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace emailaccess {
@@ -52,11 +53,46 @@ std::string SenderAddress(GMimeMessage* message) {
   return std::string();
 }
 
+// As SenderAddress, for a message parsed as a bare part, whose top-level
+// fields all stay in its own header list: GMimeMessage joins the addresses
+// of every field of a kind, in order. None when a field it reads does not
+// parse whole, since GMimeMessage keeps the addresses before the fault,
+// which GMime's public parsing does not give.
+std::optional<std::string> SenderAddressOfFields(GMimeObject* object) {
+  GMimeHeaderList* headers = g_mime_object_get_header_list(object);
+  for (const char* name : {"From", "Sender", "Reply-To"}) {
+    for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
+      GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+      const char* raw = g_mime_header_get_raw_value(header);
+      if (!raw || g_ascii_strcasecmp(g_mime_header_get_name(header), name) != 0) continue;
+      GObjectPtr<InternetAddressList> list(internet_address_list_parse(IncomingParserOptions(), raw));
+      if (!list) return std::nullopt;
+      std::string address = FirstAddress(list.get());
+      if (!address.empty()) return Utf8OrWindows1252(address);
+    }
+  }
+  return std::string();
+}
+
+// As g_mime_message_get_date, for a message parsed as a bare part: the last
+// Date field with a value, decoded (or no date when that one is broken).
+GDateTimePtr DateOfFields(GMimeObject* object) {
+  GMimeHeaderList* headers = g_mime_object_get_header_list(object);
+  GDateTimePtr date;
+  for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
+    GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+    if (g_ascii_strcasecmp(g_mime_header_get_name(header), "Date") != 0) continue;
+    if (const char* value = g_mime_header_get_value(header)) date.reset(g_mime_utils_header_decode_date(value));
+  }
+  return date;
+}
+
 // Why the message was sent by a program rather than typed by a person, or
 // the empty text. Such mail (out-of-office notes, bounces, list traffic, our
-// own messages coming back) must never be taken for a reply.
-std::string AutomaticReason(GMimeMessage* message, const std::string& sender, std::string_view ownAddress) {
-  GMimeObject* object = GMIME_OBJECT(message);
+// own messages coming back) must never be taken for a reply. `object` holds
+// the top-level fields, `top` is the top of the MIME tree.
+std::string AutomaticReason(GMimeObject* object, GMimeObject* top, const std::string& sender,
+                            std::string_view ownAddress) {
   const char* autoSubmitted = g_mime_object_get_header(object, "Auto-Submitted");
   if (autoSubmitted) {
     std::string value = LowerTrimmed(autoSubmitted);
@@ -70,7 +106,6 @@ std::string AutomaticReason(GMimeMessage* message, const std::string& sender, st
   if (precedence == "bulk" || precedence == "junk" || precedence == "list" || precedence == "auto_reply") {
     return "Precedence: " + precedence;
   }
-  GMimeObject* top = g_mime_message_get_mime_part(message);
   if (top && g_mime_content_type_is_type(g_mime_object_get_content_type(top), "multipart", "report")) {
     return "delivery report (multipart/report)";
   }
@@ -239,14 +274,23 @@ std::string DecodeHeaderText(const char* raw) {
 
 }  // namespace
 
+namespace {
+
+std::string SubjectOfFields(GMimeObject* object) {
+  GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), "Subject");
+  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+  return raw ? DecodeHeaderText(raw) : std::string();
+}
+
+}  // namespace
+
 std::string SubjectOf(GMimeMessage* message) {
   GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(message)), "Subject");
-  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
-  if (!raw) {
+  if (!header || !g_mime_header_get_raw_value(header)) {
     const char* subject = g_mime_message_get_subject(message);
     return subject ? subject : "";
   }
-  return DecodeHeaderText(raw);
+  return SubjectOfFields(GMIME_OBJECT(message));
 }
 
 namespace {
@@ -301,9 +345,9 @@ bool MayBeWrapped(std::string_view text) {
   return false;
 }
 
-std::string BestPlainText(GMimeMessage* message) {
+std::string BestPlainText(GMimeObject* top) {
   BodyParts parts;
-  ForEachLeaf(g_mime_message_get_mime_part(message), 64, [&](GMimeObject* leaf) { CollectBodyPart(leaf, parts); });
+  ForEachLeaf(top, 64, [&](GMimeObject* leaf) { CollectBodyPart(leaf, parts); });
   if (parts.plain) {
     std::string text = PartText(parts.plain);
     if (LowerTrimmed(ContentParameter(parts.plain, "format").c_str()) == "flowed") {
@@ -334,13 +378,18 @@ class IncomingParser {
     g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(m_stream.get()), FALSE);
   }
 
-  GMimeMessage* Parse(std::string_view raw) {
+  // A message, or with `asPart` the same bytes as a bare part: its top-level
+  // fields then all stay in the part's own header list, and none of
+  // GMimeMessage's work on them (address lists of every kind, identifiers,
+  // a second object) is done.
+  GMimeObject* Parse(std::string_view raw, bool asPart) {
     m_view.data = reinterpret_cast<guint8*>(const_cast<char*>(raw.data()));
     m_view.len = static_cast<guint>(raw.size());
     // Back to the start of the new bytes, then the parser to the stream.
     g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(m_stream.get()), &m_view);
     g_mime_parser_init_with_stream(m_parser.get(), m_stream.get());
-    return g_mime_parser_construct_message(m_parser.get(), IncomingParserOptions());
+    if (asPart) return g_mime_parser_construct_part(m_parser.get(), IncomingParserOptions());
+    return GMIME_OBJECT(g_mime_parser_construct_message(m_parser.get(), IncomingParserOptions()));
   }
 
   // Forgets the caller's bytes once their message is gone.
@@ -359,18 +408,19 @@ class IncomingParser {
 // The message of one Parse, dropped before its bytes are let go.
 class MessageInPlace {
  public:
-  MessageInPlace(IncomingParser& parser, std::string_view raw) : m_parser(parser), m_message(parser.Parse(raw)) {}
+  MessageInPlace(IncomingParser& parser, std::string_view raw, bool asPart)
+      : m_parser(parser), m_message(parser.Parse(raw, asPart)) {}
   ~MessageInPlace() {
     m_message.reset();
     m_parser.Release();
   }
   MessageInPlace(const MessageInPlace&) = delete;
   MessageInPlace& operator=(const MessageInPlace&) = delete;
-  GMimeMessage* get() const { return m_message.get(); }
+  GMimeObject* get() const { return m_message.get(); }
 
  private:
   IncomingParser& m_parser;
-  GObjectPtr<GMimeMessage> m_message;
+  GObjectPtr<GMimeObject> m_message;
 };
 
 }  // namespace
@@ -417,7 +467,8 @@ bool ReadHere(std::string_view name) {
 // about what copying this many bytes costs.
 constexpr size_t kBodyBytesPerFieldLeftOut = 8192;
 
-std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage) {
+std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage, bool* wellFormed) {
+  if (wellFormed) *wellFormed = false;
   storage.clear();
   size_t dropped = 0;
   bool keep = false;  // the field the current line belongs to
@@ -426,6 +477,7 @@ std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage
     if (end == std::string_view::npos) return raw;  // no blank line ends the header block
     const std::string_view line = raw.substr(pos, end + 1 - pos);
     if (line == "\n" || line == "\r\n") {
+      if (wellFormed) *wellFormed = pos > 0;
       if (dropped == 0 || raw.size() - pos > dropped * kBodyBytesPerFieldLeftOut) return raw;
       storage.append(raw.substr(pos));  // the blank line and the body
       return storage;
@@ -589,31 +641,62 @@ std::string RejoinWrappedLines(std::string_view text, std::string_view htmlText)
   return out;
 }
 
+namespace {
+IncomingMessage ReadParsed(IncomingMessage result, GMimeObject* object, GMimeMessage* message,
+                           std::string_view ownAddress);
+}  // namespace
+
 IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress, HeaderFields fields) {
   IncomingMessage result;
   EnsureGMime();
   if (raw.size() > static_cast<size_t>(INT_MAX)) return result;
   const std::string_view whole = WithinPartLimit(raw, result.partsCut);
   std::string shorter;
-  const std::string_view read = fields == HeaderFields::Read ? WithoutUnreadHeaders(whole, shorter) : whole;
+  bool wellFormed = false;
+  const std::string_view read =
+      fields == HeaderFields::Read ? WithoutUnreadHeaders(whole, shorter, &wellFormed) : whole;
+  // A plainly well-formed header block reads the same as a bare part; any
+  // other is left to GMime's reading of a whole message, and so is one whose
+  // sender the part cannot tell.
   static thread_local IncomingParser parser;
-  const MessageInPlace message(parser, read);
-  if (!message.get()) return result;
-  result.parsed = true;
+  if (fields == HeaderFields::Read && wellFormed) {
+    const MessageInPlace parsed(parser, read, true);
+    std::optional<std::string> sender = parsed.get() ? SenderAddressOfFields(parsed.get()) : std::nullopt;
+    if (sender) {
+      result.senderAddress = std::move(*sender);
+      return ReadParsed(std::move(result), parsed.get(), nullptr, ownAddress);
+    }
+  }
+  const MessageInPlace parsed(parser, read, false);
+  if (!parsed.get()) return result;
+  result.senderAddress = SenderAddress(GMIME_MESSAGE(parsed.get()));
+  return ReadParsed(std::move(result), parsed.get(), GMIME_MESSAGE(parsed.get()), ownAddress);
+}
 
-  result.subject = Utf8OrWindows1252(SubjectOf(message.get()));
-  result.senderAddress = SenderAddress(message.get());
+namespace {
+
+// The rest of the reading, once the sender is known: `message` is the
+// parsed message, or null when `object` is a message parsed as a bare part.
+IncomingMessage ReadParsed(IncomingMessage result, GMimeObject* object, GMimeMessage* message,
+                           std::string_view ownAddress) {
+  result.parsed = true;
+  const bool asPart = message == nullptr;
+  GMimeObject* top = asPart ? object : g_mime_message_get_mime_part(message);
+  result.subject = Utf8OrWindows1252(asPart ? SubjectOfFields(object) : SubjectOf(message));
   // The reason quotes header text, which may be raw 8-bit bytes; it goes
   // into the log, which is UTF-8.
-  result.automaticReason = Utf8OrWindows1252(AutomaticReason(message.get(), result.senderAddress, ownAddress));
-  if (GDateTime* date = g_mime_message_get_date(message.get())) {
+  result.automaticReason = Utf8OrWindows1252(AutomaticReason(object, top, result.senderAddress, ownAddress));
+  GDateTimePtr fieldDate = asPart ? DateOfFields(object) : nullptr;
+  if (GDateTime* date = asPart ? fieldDate.get() : g_mime_message_get_date(message)) {
     result.localDate = FormatLocalDate(g_date_time_to_unix(date));
     result.hasDate = !result.localDate.empty();
   }
   // A NUL byte is no text (mail may not carry one), and LvMAPI's statements
   // would be cut short by it: the reply keeps a visible mark instead.
-  result.body = WithoutNulBytes(BestPlainText(message.get()));
+  result.body = WithoutNulBytes(BestPlainText(top));
   return result;
 }
+
+}  // namespace
 
 }  // namespace emailaccess

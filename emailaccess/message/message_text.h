@@ -53,7 +53,9 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
 // the way it always does. Returns `raw` itself when nothing is left out,
 // or when the body is so long that copying it would cost more than the
 // fields left out save (8 KB a field), else a view of `storage`.
-std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage);
+// `wellFormed`, when given, tells whether the header block was plainly well
+// formed (whatever was left out).
+std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage, bool* wellFormed = nullptr);
 
 // For other readers of incoming mail, over GMime's tree: a part's content
 // with its transfer encoding undone; the same as UTF-8 text in the charset

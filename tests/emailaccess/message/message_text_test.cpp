@@ -353,6 +353,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "From: a@example.org\r\nSubject: Corvane Survey\r\n"
                    "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\nX-Part: 1\r\n"
                    "Content-Type: text/plain\r\n\r\nplain\r\n--b\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--b--\r\n"},
+        HeaderCase{"a From that parses only in part, and Dates of which the last counts",
+                   "From: Ann <ann@example.org>, <broken\r\nTo: b\r\nDate: Mon, 2 Mar 2026 10:00:00 +0000\r\n"
+                   "Date: Tue, 3 Mar 2026 11:00:00 +0000\r\nSubject: s\r\n" + kBody,
+                   "From: Ann <ann@example.org>, <broken\r\nDate: Mon, 2 Mar 2026 10:00:00 +0000\r\n"
+                   "Date: Tue, 3 Mar 2026 11:00:00 +0000\r\nSubject: s\r\n" + kBody},
+        HeaderCase{"a Reply-To only, and a broken last Date",
+                   "Reply-To: ann@example.org\r\nTo: b\r\nDate: Mon, 2 Mar 2026 10:00:00 +0000\r\nDate: soon\r\n" + kBody,
+                   "Reply-To: ann@example.org\r\nDate: Mon, 2 Mar 2026 10:00:00 +0000\r\nDate: soon\r\n" + kBody},
         HeaderCase{"a second From stays with the first",
                    "From: a@example.org\r\nTo: b@example.org\r\nFrom: c@example.org\r\nSubject: s\r\n" + kBody,
                    "From: a@example.org\r\nFrom: c@example.org\r\nSubject: s\r\n" + kBody},
