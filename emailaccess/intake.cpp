@@ -308,7 +308,9 @@ std::vector<ReplyRecord> ExchangeRecords(std::vector<Reply>& replies, EventLog& 
                reply.record.originator);
       outcome.neutralised += static_cast<int>(broken);
     }
-    texts.push_back(reply.record);
+    // The bodies move: replies of real sizes are the run's memory, and
+    // only the sender and date of each are logged afterwards.
+    texts.push_back({reply.record.originator, reply.record.date, std::move(reply.record.body)});
   }
   return texts;
 }
