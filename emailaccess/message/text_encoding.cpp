@@ -180,6 +180,7 @@ bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle) {
     // texts below end at a NUL byte: the same answer without two copies.
     haystack = haystack.substr(0, haystack.find('\0'));
     needle = needle.substr(0, needle.find('\0'));
+    if (needle.empty()) return true;
     auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
     return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
                        [&](char a, char b) { return lower(a) == lower(b); }) != haystack.end();

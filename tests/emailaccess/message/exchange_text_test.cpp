@@ -67,6 +67,10 @@ TEST(ContainsIgnoringCase, MatchesSubjectsAsPeopleWriteThem) {
   EXPECT_FALSE(ContainsIgnoringCase("Corvane Strategy", "Corvane Survey"));
   EXPECT_FALSE(ContainsIgnoringCase("Corvane-Survey", "Corvane Survey"));
   EXPECT_TRUE(ContainsIgnoringCase("anything", ""));
+  // Texts end at a NUL byte, as they always did.
+  EXPECT_TRUE(ContainsIgnoringCase(std::string("\0", 1), std::string("\0", 1)));
+  EXPECT_TRUE(ContainsIgnoringCase(std::string("Corvane\0x", 9), std::string("corvane\0y", 9)));
+  EXPECT_FALSE(ContainsIgnoringCase(std::string("Cor\0vane", 8), "corvane"));
 }
 
 // An outgoing file exactly as LvMAPI writes it: elements with LF line ends,
