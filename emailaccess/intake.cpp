@@ -296,23 +296,16 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
   return reply;
 }
 
-// The records of the exchange file, with any exchange tag a reply carries
-// broken so that it cannot end its record early.
-std::vector<ReplyRecord> ExchangeRecords(std::vector<Reply>& replies, EventLog& log, FetchOutcome& outcome) {
-  std::vector<ReplyRecord> texts;
-  for (Reply& reply : replies) {
-    size_t broken = NeutraliseExchangeTags(reply.record.originator) + NeutraliseExchangeTags(reply.record.date) +
-                    NeutraliseExchangeTags(reply.record.body);
-    if (broken > 0) {
-      log.Info("broke " + std::to_string(broken) + " exchange tag(s) inside " + reply.key + " from " +
-               reply.record.originator);
-      outcome.neutralised += static_cast<int>(broken);
-    }
-    // The bodies move: replies of real sizes are the run's memory, and
-    // only the sender and date of each are logged afterwards.
-    texts.push_back({reply.record.originator, reply.record.date, std::move(reply.record.body)});
+// Breaks any exchange tag the reply carries, so that it cannot end its
+// record early.
+void Neutralise(Reply& reply, EventLog& log, FetchOutcome& outcome) {
+  const size_t broken = NeutraliseExchangeTags(reply.record.originator) + NeutraliseExchangeTags(reply.record.date) +
+                        NeutraliseExchangeTags(reply.record.body);
+  if (broken > 0) {
+    log.Info("broke " + std::to_string(broken) + " exchange tag(s) inside " + reply.key + " from " +
+             reply.record.originator);
+    outcome.neutralised += static_cast<int>(broken);
   }
-  return texts;
 }
 
 }  // namespace
@@ -334,15 +327,30 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   std::set<std::string> unsettled;
   for (const OfferRecord& record : records) unsettled.insert(record.key);
 
-  std::vector<Reply> replies;
+  // Each reply goes into the exchange file as soon as it is read, under the
+  // file's ".part" name, so that the file is written while the mailbox is
+  // read and the run never holds all the replies' texts; the file takes its
+  // own name only once its records are saved (below). A run that stops
+  // before then leaves no part of it behind.
+  if (platform::FileExists(request.exchangeFile)) log.Info("replacing existing file " + request.exchangeFile);
+  platform::FileReplacement exchange(request.exchangeFile);
+  std::string why;
+  if (!exchange.Open(&why)) throw std::runtime_error("cannot write the exchange file: " + why);
+  std::vector<Reply> replies;  // their keys, senders and dates, for the records and the log
   KnownMailings mailings(request.sentRegisterPath, log);
   for (const StoredMessage& stored : store.ListWaiting(request.subject)) {
     if (unsettled.count(stored.key)) continue;
     std::optional<Reply> reply = ReadReply(store, log, request, stored, mailings, outcome);
-    if (reply) replies.push_back(std::move(*reply));
+    if (!reply) continue;
+    Neutralise(*reply, log, outcome);
+    if (!exchange.Append(FormatIncomingRecord(static_cast<int>(replies.size()) + 1, reply->record), &why)) {
+      throw std::runtime_error("cannot write the exchange file: " + why);
+    }
+    std::string().swap(reply->record.body);
+    replies.push_back(std::move(*reply));
   }
 
-  // Record first, then write: a crash in between leaves a pending record,
+  // Record first, then put the file in place: a crash in between leaves a pending record,
   // and the next run offers those messages again instead of taking the
   // missing file for a consumed one. A file that offers nothing is recorded
   // too (a record without a message key), so that when LvMAPI dies before
@@ -353,12 +361,7 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   SaveOfferRecords(request.statePath, records);
   reached(FetchStep::OffersPending);
 
-  const std::vector<ReplyRecord> texts = ExchangeRecords(replies, log, outcome);
-  if (platform::FileExists(request.exchangeFile)) log.Info("replacing existing file " + request.exchangeFile);
-  std::string why;
-  if (!platform::ReplaceFileAtomically(request.exchangeFile, FormatIncomingExchange(texts), &why)) {
-    throw std::runtime_error("cannot write the exchange file: " + why);
-  }
+  if (!exchange.Commit(&why)) throw std::runtime_error("cannot write the exchange file: " + why);
   reached(FetchStep::ExchangeFileWritten);
 
   for (OfferRecord& record : records) {

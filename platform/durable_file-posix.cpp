@@ -123,4 +123,59 @@ bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, st
   return ReplaceWith(path, data, error, &old, false);
 }
 
+FileReplacement::FileReplacement(std::string path) : m_path(std::move(path)) {}
+
+FileReplacement::~FileReplacement() { Discard(); }
+
+void FileReplacement::Discard() {
+  if (!m_open) return;
+  ::close(static_cast<int>(m_file));
+  ::unlink(PartialFileName(m_path).c_str());
+  m_open = false;
+}
+
+bool FileReplacement::Open(std::string* error) {
+  Discard();
+  const std::string part = PartialFileName(m_path);
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    SetError(error, "cannot create", part);
+    return false;
+  }
+  m_file = fd;
+  m_open = true;
+  return true;
+}
+
+bool FileReplacement::Append(std::string_view data, std::string* error) {
+  if (!m_open) {
+    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
+    return false;
+  }
+  if (posix::WriteAll(static_cast<int>(m_file), data)) return true;
+  SetError(error, "cannot write", PartialFileName(m_path));
+  Discard();
+  return false;
+}
+
+bool FileReplacement::Commit(std::string* error) {
+  if (!m_open) {
+    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
+    return false;
+  }
+  const std::string part = PartialFileName(m_path);
+  m_open = false;
+  if (WriteSyncClose(static_cast<int>(m_file), {}, part, error) != 0) {
+    ::unlink(part.c_str());
+    return false;
+  }
+  if (::rename(part.c_str(), m_path.c_str()) != 0) {
+    SetError(error, "cannot rename into place", m_path);
+    ::unlink(part.c_str());
+    return false;
+  }
+  SyncFolderOf(m_path);
+  return true;
+}
+
 }  // namespace platform

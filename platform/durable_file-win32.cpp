@@ -132,4 +132,71 @@ bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, st
   return ok;
 }
 
+FileReplacement::FileReplacement(std::string path) : m_path(std::move(path)) {}
+
+FileReplacement::~FileReplacement() { Discard(); }
+
+void FileReplacement::Discard() {
+  if (!m_open) return;
+  ::CloseHandle(reinterpret_cast<HANDLE>(m_file));
+  ::DeleteFileW(FilePath(PartialFileName(m_path)).c_str());
+  m_open = false;
+}
+
+bool FileReplacement::Open(std::string* error) {
+  Discard();
+  const std::string part = PartialFileName(m_path);
+  const std::wstring name = FilePath(part);
+  win32::CreationAttributes attributes(false, false);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  win32::RetryWhileHeld(
+      [&] {
+        file = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, attributes.get(), CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+        return file != INVALID_HANDLE_VALUE;
+      },
+      name.c_str());
+  if (file == INVALID_HANDLE_VALUE) {
+    SetError(error, "cannot create", part, ::GetLastError());
+    return false;
+  }
+  m_file = reinterpret_cast<std::intptr_t>(file);
+  m_open = true;
+  return true;
+}
+
+bool FileReplacement::Append(std::string_view data, std::string* error) {
+  if (!m_open) {
+    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
+    return false;
+  }
+  if (win32::WriteAll(reinterpret_cast<HANDLE>(m_file), data)) return true;
+  SetError(error, "cannot write", PartialFileName(m_path), ::GetLastError());
+  Discard();
+  return false;
+}
+
+bool FileReplacement::Commit(std::string* error) {
+  if (!m_open) {
+    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
+    return false;
+  }
+  const std::string part = PartialFileName(m_path);
+  HANDLE file = reinterpret_cast<HANDLE>(m_file);
+  m_open = false;
+  const bool flushed = ::FlushFileBuffers(file) != 0;
+  const DWORD code = flushed ? ERROR_SUCCESS : ::GetLastError();
+  const bool closed = ::CloseHandle(file) != 0;
+  if (!flushed || !closed) {
+    SetError(error, "cannot write", part, flushed ? ::GetLastError() : code);
+    ::DeleteFileW(FilePath(part).c_str());
+    return false;
+  }
+  if (!MoveOver(part, m_path, error)) {
+    ::DeleteFileW(FilePath(part).c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 // file ever stands under the final name.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,5 +40,32 @@ bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, st
 
 // The name under which ReplaceFileAtomically prepares the new content.
 std::string PartialFileName(const std::string& path);
+
+// ReplaceFileAtomically for content that is made piece by piece: each piece
+// goes to the ".part" file as it comes, so a long file is written while the
+// rest is still being made rather than all at once, and never has to be
+// held whole. `path` is untouched until Commit. A replacement destroyed
+// before its Commit succeeded removes the ".part" file.
+class FileReplacement {
+ public:
+  explicit FileReplacement(std::string path);
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Creates (or empties) the ".part" file.
+  bool Open(std::string* error = nullptr);
+  bool Append(std::string_view data, std::string* error = nullptr);
+  // Flushes the data to the disk and renames the ".part" file over `path`,
+  // as ReplaceFileAtomically does; on failure the ".part" file is removed.
+  bool Commit(std::string* error = nullptr);
+
+ private:
+  void Discard();
+
+  std::string m_path;
+  std::intptr_t m_file = -1;  // the open ".part" file: a descriptor, or a HANDLE on Windows
+  bool m_open = false;
+};
 
 }  // namespace platform

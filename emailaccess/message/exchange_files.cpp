@@ -125,26 +125,44 @@ size_t NeutraliseExchangeTags(std::string& value) {
   return cuts.size();
 }
 
+namespace {
+
+size_t AppendIncomingRecord(std::string& out, int number, const ReplyRecord& reply) {
+  size_t broken = 0;
+  const std::string digits = std::to_string(number);
+  for (const auto& [name, value] : {std::pair<const char*, const std::string*>{"Originator", &reply.originator},
+                                    {"Date", &reply.date},
+                                    {"Body", &reply.body}}) {
+    const std::vector<size_t> cuts = ExchangeTagCuts(*value);
+    broken += cuts.size();
+    const std::string element = name + digits;
+    out.append("<").append(element).append(">");
+    AppendWithBlanks(out, *value, cuts);
+    out.append("</").append(element).append(">\r\n");
+  }
+  return broken;
+}
+
+size_t RecordRoom(const ReplyRecord& reply) { return reply.originator.size() + reply.date.size() + reply.body.size() + 80; }
+
+}  // namespace
+
 std::string FormatIncomingExchange(const std::vector<ReplyRecord>& replies, size_t* neutralised) {
   std::string out;
   size_t room = 0;
-  for (const ReplyRecord& reply : replies) room += reply.originator.size() + reply.date.size() + reply.body.size() + 80;
+  for (const ReplyRecord& reply : replies) room += RecordRoom(reply);
   out.reserve(room);  // the replies' texts are copied once, not again as it grows
   size_t broken = 0;
   int n = 0;
-  for (const ReplyRecord& reply : replies) {
-    const std::string number = std::to_string(++n);
-    for (const auto& [name, value] : {std::pair<const char*, const std::string*>{"Originator", &reply.originator},
-                                      {"Date", &reply.date},
-                                      {"Body", &reply.body}}) {
-      const std::vector<size_t> cuts = ExchangeTagCuts(*value);
-      broken += cuts.size();
-      const std::string element = name + number;
-      out.append("<").append(element).append(">");
-      AppendWithBlanks(out, *value, cuts);
-      out.append("</").append(element).append(">\r\n");
-    }
-  }
+  for (const ReplyRecord& reply : replies) broken += AppendIncomingRecord(out, ++n, reply);
+  if (neutralised) *neutralised += broken;
+  return out;
+}
+
+std::string FormatIncomingRecord(int number, const ReplyRecord& reply, size_t* neutralised) {
+  std::string out;
+  out.reserve(RecordRoom(reply));
+  const size_t broken = AppendIncomingRecord(out, number, reply);
   if (neutralised) *neutralised += broken;
   return out;
 }

@@ -51,4 +51,8 @@ size_t NeutraliseExchangeTags(std::string& value);
 // is added to `*neutralised` when given.
 std::string FormatIncomingExchange(const std::vector<ReplyRecord>& replies, size_t* neutralised = nullptr);
 
+// The elements of one reply, numbered `number`, as FormatIncomingExchange
+// writes them: the file is these, one reply after the other.
+std::string FormatIncomingRecord(int number, const ReplyRecord& reply, size_t* neutralised = nullptr);
+
 }  // namespace emailaccess

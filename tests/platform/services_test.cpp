@@ -8,6 +8,7 @@
 
 #include "child_program.h"
 #include "platform/clock.h"
+#include "platform/durable_file.h"
 #include "platform/environment.h"
 #include "platform/file_lock.h"
 #include "platform/file_names.h"
@@ -16,6 +17,7 @@
 #include "platform/host.h"
 #include "platform/memory.h"
 #include "platform/program_path.h"
+#include "test_support.h"
 
 namespace {
 
@@ -123,3 +125,56 @@ TEST(Services, ALockIsHeldAgainstOthersUntilItsObjectGoes) {
 }
 
 }  // namespace
+
+namespace replacement {
+
+// A file made piece by piece stands under its name whole or not at all, and
+// leaves no ".part" behind whichever way it ends.
+TEST(FileReplacement, TheOldContentStaysUntilTheNewIsCommitted) {
+  testing_support::ScratchDir dir;
+  const std::string path = dir.file("in.tmp");
+  const std::string part = platform::PartialFileName(path);
+  ASSERT_TRUE(platform::ReplaceFileAtomically(path, "old"));
+
+  {
+    platform::FileReplacement abandoned(path);
+    ASSERT_TRUE(abandoned.Open());
+    ASSERT_TRUE(abandoned.Append("never"));
+    EXPECT_TRUE(platform::FileExists(part));
+  }
+  EXPECT_FALSE(platform::FileExists(part));
+  EXPECT_EQ(testing_support::ReadFile(path), "old");
+
+  platform::FileReplacement replacement(path);
+  ASSERT_TRUE(replacement.Open());
+  for (const char* piece : {"<Body1>", "", "new", "</Body1>\r\n"}) ASSERT_TRUE(replacement.Append(piece));
+  EXPECT_EQ(testing_support::ReadFile(path), "old");
+  ASSERT_TRUE(replacement.Commit());
+  EXPECT_EQ(testing_support::ReadFile(path), "<Body1>new</Body1>\r\n");
+  EXPECT_FALSE(platform::FileExists(part));
+
+  std::string why;
+  EXPECT_FALSE(replacement.Append("after", &why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_FALSE(replacement.Commit());
+}
+
+TEST(FileReplacement, AFolderThatIsNotThereIsToldAndNothingIsLeft) {
+  testing_support::ScratchDir dir;
+  platform::FileReplacement replacement(dir.file("no/such/folder/in.tmp"));
+  std::string why;
+  EXPECT_FALSE(replacement.Open(&why));
+  EXPECT_NE(why.find("cannot create"), std::string::npos) << why;
+  EXPECT_FALSE(replacement.Append("x"));
+  EXPECT_FALSE(replacement.Commit());
+}
+
+TEST(FileReplacement, NothingAppendedMakesAnEmptyFile) {
+  testing_support::ScratchDir dir;
+  platform::FileReplacement replacement(dir.file("empty.tmp"));
+  ASSERT_TRUE(replacement.Open());
+  ASSERT_TRUE(replacement.Commit());
+  EXPECT_EQ(testing_support::ReadFile(dir.file("empty.tmp")), "");
+}
+
+}  // namespace replacement
