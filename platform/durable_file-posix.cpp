@@ -91,6 +91,18 @@ std::string PartialFileName(const std::string& path) { return path + ".part"; }
 
 namespace {
 
+// Renames the flushed `part` over `path` and flushes the folder; on failure
+// `part` is removed.
+bool MoveIntoPlace(const std::string& part, const std::string& path, std::string* error) {
+  if (::rename(part.c_str(), path.c_str()) != 0) {
+    SetError(error, "cannot rename into place", path);
+    ::unlink(part.c_str());
+    return false;
+  }
+  SyncFolderOf(path);
+  return true;
+}
+
 bool ReplaceWith(const std::string& path, std::string_view data, std::string* error, const struct stat* keep,
                  bool ownerOnly) {
   const std::string part = PartialFileName(path);
@@ -99,13 +111,7 @@ bool ReplaceWith(const std::string& path, std::string_view data, std::string* er
   if (ownerOnly) ::unlink(part.c_str());
   const int flags = ownerOnly ? O_TRUNC | O_EXCL : O_TRUNC;
   if (WriteSynced(part, data, flags, keep || ownerOnly ? 0600 : 0644, error, keep) != 0) return false;
-  if (::rename(part.c_str(), path.c_str()) != 0) {
-    SetError(error, "cannot rename into place", path);
-    ::unlink(part.c_str());
-    return false;
-  }
-  SyncFolderOf(path);
-  return true;
+  return MoveIntoPlace(part, path, error);
 }
 
 }  // namespace
@@ -122,10 +128,6 @@ bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, st
   }
   return ReplaceWith(path, data, error, &old, false);
 }
-
-FileReplacement::FileReplacement(std::string path) : m_path(std::move(path)) {}
-
-FileReplacement::~FileReplacement() { Discard(); }
 
 void FileReplacement::Discard() {
   if (!m_open) return;
@@ -148,10 +150,7 @@ bool FileReplacement::Open(std::string* error) {
 }
 
 bool FileReplacement::Append(std::string_view data, std::string* error) {
-  if (!m_open) {
-    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
-    return false;
-  }
+  if (!m_open) return NotOpen(error);
   if (posix::WriteAll(static_cast<int>(m_file), data)) return true;
   SetError(error, "cannot write", PartialFileName(m_path));
   Discard();
@@ -159,23 +158,14 @@ bool FileReplacement::Append(std::string_view data, std::string* error) {
 }
 
 bool FileReplacement::Commit(std::string* error) {
-  if (!m_open) {
-    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
-    return false;
-  }
+  if (!m_open) return NotOpen(error);
   const std::string part = PartialFileName(m_path);
   m_open = false;
   if (WriteSyncClose(static_cast<int>(m_file), {}, part, error) != 0) {
     ::unlink(part.c_str());
     return false;
   }
-  if (::rename(part.c_str(), m_path.c_str()) != 0) {
-    SetError(error, "cannot rename into place", m_path);
-    ::unlink(part.c_str());
-    return false;
-  }
-  SyncFolderOf(m_path);
-  return true;
+  return MoveIntoPlace(part, m_path, error);
 }
 
 }  // namespace platform

@@ -132,10 +132,6 @@ bool ReplaceFileKeepingAccess(const std::string& path, std::string_view data, st
   return ok;
 }
 
-FileReplacement::FileReplacement(std::string path) : m_path(std::move(path)) {}
-
-FileReplacement::~FileReplacement() { Discard(); }
-
 void FileReplacement::Discard() {
   if (!m_open) return;
   ::CloseHandle(reinterpret_cast<HANDLE>(m_file));
@@ -166,10 +162,7 @@ bool FileReplacement::Open(std::string* error) {
 }
 
 bool FileReplacement::Append(std::string_view data, std::string* error) {
-  if (!m_open) {
-    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
-    return false;
-  }
+  if (!m_open) return NotOpen(error);
   if (win32::WriteAll(reinterpret_cast<HANDLE>(m_file), data)) return true;
   SetError(error, "cannot write", PartialFileName(m_path), ::GetLastError());
   Discard();
@@ -177,10 +170,7 @@ bool FileReplacement::Append(std::string_view data, std::string* error) {
 }
 
 bool FileReplacement::Commit(std::string* error) {
-  if (!m_open) {
-    if (error) *error = "'" + PartialFileName(m_path) + "' is not open";
-    return false;
-  }
+  if (!m_open) return NotOpen(error);
   const std::string part = PartialFileName(m_path);
   HANDLE file = reinterpret_cast<HANDLE>(m_file);
   m_open = false;

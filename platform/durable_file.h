@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace platform {
 
@@ -48,8 +49,8 @@ std::string PartialFileName(const std::string& path);
 // before its Commit succeeded removes the ".part" file.
 class FileReplacement {
  public:
-  explicit FileReplacement(std::string path);
-  ~FileReplacement();
+  explicit FileReplacement(std::string path) : m_path(std::move(path)) {}
+  ~FileReplacement() { Discard(); }
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
@@ -62,6 +63,11 @@ class FileReplacement {
 
  private:
   void Discard();
+  // What Append and Commit say after the replacement was abandoned or done.
+  bool NotOpen(std::string* error) const {
+    if (error) *error = "the replacement of '" + m_path + "' is no longer open";
+    return false;
+  }
 
   std::string m_path;
   std::intptr_t m_file = -1;  // the open ".part" file: a descriptor, or a HANDLE on Windows

@@ -23,7 +23,8 @@ std::string LowerTrimmed(const char* text) {
   return value;
 }
 
-bool SameAddress(std::string_view a, std::string_view b) {
+// Addresses and field names compare without regard to ASCII case.
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
@@ -53,37 +54,50 @@ std::string SenderAddress(GMimeMessage* message) {
   return std::string();
 }
 
-// As SenderAddress, for a message parsed as a bare part, whose top-level
-// fields all stay in its own header list: GMimeMessage joins the addresses
-// of every field of a kind, in order. None when a field it reads does not
-// parse whole, since GMimeMessage keeps the addresses before the fault,
-// which GMime's public parsing does not give.
-std::optional<std::string> SenderAddressOfFields(GMimeObject* object) {
+// Calls `use` with the raw value of every top-level field named `name`, in
+// order, for a message parsed as a bare part, whose top-level fields all
+// stay in its own header list; stops when `use` returns false.
+template <typename Use>
+void ForEachField(GMimeObject* object, const char* name, Use use) {
   GMimeHeaderList* headers = g_mime_object_get_header_list(object);
-  for (const char* name : {"From", "Sender", "Reply-To"}) {
-    for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
-      GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
-      const char* raw = g_mime_header_get_raw_value(header);
-      if (!raw || g_ascii_strcasecmp(g_mime_header_get_name(header), name) != 0) continue;
-      GObjectPtr<InternetAddressList> list(internet_address_list_parse(IncomingParserOptions(), raw));
-      if (!list) return std::nullopt;
-      std::string address = FirstAddress(list.get());
-      if (!address.empty()) return Utf8OrWindows1252(address);
-    }
+  for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
+    GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+    if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) == 0 && !use(header)) return;
   }
-  return std::string();
+}
+
+// As SenderAddress, for a message parsed as a bare part: GMimeMessage joins
+// the addresses of every field of a kind, in order. None when a field it
+// reads does not parse whole, since GMimeMessage keeps the addresses before
+// the fault, which GMime's public parsing does not give.
+std::optional<std::string> SenderAddressOfFields(GMimeObject* object) {
+  std::optional<std::string> address = std::string();
+  for (const char* name : {"From", "Sender", "Reply-To"}) {
+    ForEachField(object, name, [&](GMimeHeader* header) {
+      const char* raw = g_mime_header_get_raw_value(header);
+      if (!raw) return true;
+      GObjectPtr<InternetAddressList> list(internet_address_list_parse(IncomingParserOptions(), raw));
+      if (!list) {
+        address.reset();
+        return false;
+      }
+      *address = FirstAddress(list.get());
+      return address->empty();
+    });
+    if (!address) return std::nullopt;
+    if (!address->empty()) return Utf8OrWindows1252(*address);
+  }
+  return address;
 }
 
 // As g_mime_message_get_date, for a message parsed as a bare part: the last
 // Date field with a value, decoded (or no date when that one is broken).
 GDateTimePtr DateOfFields(GMimeObject* object) {
-  GMimeHeaderList* headers = g_mime_object_get_header_list(object);
   GDateTimePtr date;
-  for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
-    GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
-    if (g_ascii_strcasecmp(g_mime_header_get_name(header), "Date") != 0) continue;
+  ForEachField(object, "Date", [&](GMimeHeader* header) {
     if (const char* value = g_mime_header_get_value(header)) date.reset(g_mime_utils_header_decode_date(value));
-  }
+    return true;
+  });
   return date;
 }
 
@@ -113,7 +127,7 @@ std::string AutomaticReason(GMimeObject* object, GMimeObject* top, const std::st
   if (returnPath && LowerTrimmed(returnPath) == "<>") return "empty return path (bounce)";
   const std::string local = LowerTrimmed(sender.substr(0, sender.find('@')).c_str());
   if (local == "mailer-daemon" || local == "postmaster") return "sender " + sender;
-  if (!sender.empty() && SameAddress(sender, ownAddress)) return "sent by this program (" + sender + ")";
+  if (!sender.empty() && SameIgnoringCase(sender, ownAddress)) return "sent by this program (" + sender + ")";
   return std::string();
 }
 
@@ -445,20 +459,14 @@ std::string FormatLocalDate(std::int64_t unixSeconds) {
 
 namespace {
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The header fields that the reading below, or GMime for it, looks at.
 bool ReadHere(std::string_view name) {
   static constexpr std::string_view kRead[] = {"From",           "Sender",      "Reply-To",      "Subject",
                                                "Date",           "Auto-Submitted", "X-Autoreply", "X-Autorespond",
                                                "Precedence",     "Return-Path"};
-  if (name.size() >= 8 && SameNameIgnoringCase(name.substr(0, 8), "Content-")) return true;
+  if (name.size() >= 8 && SameIgnoringCase(name.substr(0, 8), "Content-")) return true;
   return std::any_of(std::begin(kRead), std::end(kRead),
-                     [name](std::string_view read) { return SameNameIgnoringCase(name, read); });
+                     [name](std::string_view read) { return SameIgnoringCase(name, read); });
 }
 
 }  // namespace
