@@ -23,12 +23,6 @@ constexpr size_t kMaxRecipients = 100;
 // Header blocks tried when looking for the returned message in plain text.
 constexpr int kHeaderBlockAttempts = 40;
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-  return out;
-}
-
 bool Contains(std::string_view haystack, std::string_view needle) { return haystack.find(needle) != haystack.npos; }
 
 bool ContainsAny(std::string_view lowerText, std::initializer_list<std::string_view> needles) {
@@ -165,9 +159,9 @@ void CollectPart(GMimeObject* object, Parts& found) {
 }
 
 void AddRecipient(DeliveryReport& report, FailedRecipient recipient) {
-  const std::string lower = Lower(recipient.address);
+  const std::string lower = AsciiLower(recipient.address);
   for (FailedRecipient& known : report.recipients) {
-    if (Lower(known.address) != lower) continue;
+    if (AsciiLower(known.address) != lower) continue;
     // Exchange names the address twice: for people, then with the server's reply.
     if (known.status.empty() && !recipient.status.empty()) known = std::move(recipient);
     return;
@@ -211,7 +205,7 @@ void ReadStatusFields(GMimePart* part, DeliveryReport& report) {
     std::string address = AddressOf(RawHeader(fields.get(), "Original-Recipient"));
     if (address.empty()) address = AddressOf(RawHeader(fields.get(), "Final-Recipient"));
     if (address.empty()) continue;
-    const std::string action = Lower(RawHeader(fields.get(), "Action"));
+    const std::string action = AsciiLower(RawHeader(fields.get(), "Action"));
     std::string diagnostic = RawHeader(fields.get(), "Diagnostic-Code");
     if (const size_t semicolon = diagnostic.find(';'); semicolon != std::string::npos) diagnostic.erase(0, semicolon + 1);
     std::string status = FindStatus(RawHeader(fields.get(), "Status"));
@@ -266,7 +260,7 @@ std::vector<std::string> OwnAddresses(GMimeMessage* message) {
     for (int i = 0; list && i < internet_address_list_length(list); ++i) {
       InternetAddress* address = internet_address_list_get_address(list, i);
       if (!INTERNET_ADDRESS_IS_MAILBOX(address)) continue;
-      if (const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))) own.push_back(Lower(addr));
+      if (const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))) own.push_back(AsciiLower(addr));
     }
   }
   return own;
@@ -276,7 +270,7 @@ std::vector<std::string> OwnAddresses(GMimeMessage* message) {
 bool OpensHeader(const std::string& line) {
   const size_t colon = line.find(':');
   if (colon == std::string::npos || colon == 0) return false;
-  const std::string name = Lower(line.substr(0, colon));
+  const std::string name = AsciiLower(line.substr(0, colon));
   return name == "return-path" || name == "received" || name == "message-id" || name == "date" || name == "from" ||
          name == "to" || name == "subject" || name == "mime-version" || name == "delivered-to" ||
          name == "dkim-signature" || name == "x-original-to" || name == "content-type" || name == "reply-to";
@@ -382,14 +376,14 @@ void ReadPlainRecipients(const std::vector<std::string>& lines, size_t copyStart
     at = end + 1;
     if (address.empty()) continue;
     size_t line = 0;
-    while (line < copyStart && Lower(LeadingAddress(lines[line])) != Lower(address)) ++line;
+    while (line < copyStart && AsciiLower(LeadingAddress(lines[line])) != AsciiLower(address)) ++line;
     std::optional<FailedRecipient> recipient;
     if (line < copyStart) recipient = PlainRecipient(lines, line, copyStart, address, byWording, true);
     AddRecipient(report, recipient ? *recipient : FailedRecipient{address, "", "", byWording});
   }
   for (size_t i = 0; i < copyStart && report.recipients.size() < kMaxRecipients; ++i) {
     const std::string address = LeadingAddress(lines[i]);
-    if (address.empty() || std::find(own.begin(), own.end(), Lower(address)) != own.end()) continue;
+    if (address.empty() || std::find(own.begin(), own.end(), AsciiLower(address)) != own.end()) continue;
     if (std::optional<FailedRecipient> recipient = PlainRecipient(lines, i, copyStart, address, byWording, false)) {
       AddRecipient(report, std::move(*recipient));
     }
@@ -399,7 +393,7 @@ void ReadPlainRecipients(const std::vector<std::string>& lines, size_t copyStart
 // "Undeliverable: Corvane Survey - Spring" gives "Corvane Survey - Spring".
 std::string WithoutBouncePrefix(const std::string& subject) {
   const size_t colon = subject.find(':');
-  if (colon == std::string::npos || colon > 40 || !IsBounceSubject(Lower(subject.substr(0, colon)))) return subject;
+  if (colon == std::string::npos || colon > 40 || !IsBounceSubject(AsciiLower(subject.substr(0, colon)))) return subject;
   return Trimmed(subject.substr(colon + 1));
 }
 
@@ -417,8 +411,8 @@ DeliveryReport ReadDeliveryReport(std::string_view raw) {
   for (GMimePart* fields : parts.statusFields) ReadStatusFields(fields, report);
 
   const std::string subject = Utf8OrWindows1252(SubjectOf(message.get()));
-  const std::string lowerSubject = Lower(subject);
-  const std::string outlookClass = Lower(RawHeader(object, "Auto-Submitted"));
+  const std::string lowerSubject = AsciiLower(subject);
+  const std::string outlookClass = AsciiLower(RawHeader(object, "Auto-Submitted"));
   // Outlook's class of a report item decides: a receipt of delivery or
   // reading comes from the same mail system as a failure.
   const bool outlookReport = Contains(outlookClass, "message-class=report.");
@@ -426,7 +420,7 @@ DeliveryReport ReadDeliveryReport(std::string_view raw) {
   const std::string failedHeader = RawHeader(object, "X-Failed-Recipients");
   const bool bounce = outlookReport ? outlookBounce
                                     : !failedHeader.empty() || IsBounceSubject(lowerSubject) ||
-                                          IsMailSystem(Lower(FirstAddress(g_mime_message_get_from(message.get())))) ||
+                                          IsMailSystem(AsciiLower(FirstAddress(g_mime_message_get_from(message.get())))) ||
                                           !parts.statusFields.empty();
 
   std::string text = parts.plain;
@@ -435,7 +429,7 @@ DeliveryReport ReadDeliveryReport(std::string_view raw) {
   const size_t copyStart = bounce ? FindQuotedHeader(lines, parts) : lines.size();
   if (report.recipients.empty() && bounce) {
     std::string before;
-    for (size_t i = 0; i < copyStart; ++i) before += Lower(lines[i]) + "\n";
+    for (size_t i = 0; i < copyStart; ++i) before += AsciiLower(lines[i]) + "\n";
     const DeliveryFailure byWording = (Contains(outlookClass, "delay") || SaysDelayed(lowerSubject, before))
                                           ? DeliveryFailure::Delayed
                                           : DeliveryFailure::Permanent;

@@ -135,10 +135,9 @@ size_t AppendIncomingRecord(std::string& out, int number, const ReplyRecord& rep
                                     {"Body", &reply.body}}) {
     const std::vector<size_t> cuts = ExchangeTagCuts(*value);
     broken += cuts.size();
-    const std::string element = name + digits;
-    out.append("<").append(element).append(">");
+    out.append("<").append(name).append(digits).append(">");
     AppendWithBlanks(out, *value, cuts);
-    out.append("</").append(element).append(">\r\n");
+    out.append("</").append(name).append(digits).append(">\r\n");
   }
   return broken;
 }

@@ -19,8 +19,7 @@ std::string LowerTrimmed(const char* text) {
   std::string value = text ? text : "";
   value.erase(0, value.find_first_not_of(" \t\r\n"));
   value.erase(value.find_last_not_of(" \t\r\n") + 1);
-  std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return std::tolower(c); });
-  return value;
+  return AsciiLower(value);
 }
 
 // Addresses and field names compare without regard to ASCII case.
@@ -216,8 +215,7 @@ namespace {
 // The charset an HTML document declares in its own <meta>, for parts whose
 // header declares none.
 std::string MetaCharset(std::string_view html) {
-  std::string head(html.substr(0, 4096));
-  std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string head = AsciiLower(html.substr(0, 4096));
   size_t at = head.find("charset=");
   if (at == std::string::npos) return std::string();
   at += 8;

@@ -31,12 +31,6 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-  return out;
-}
-
 // Labels under which mail programs send Windows-1252 text as often as the
 // charset they name.
 bool IsLooseLatinLabel(const std::string& charset) {
@@ -149,7 +143,7 @@ std::string CrlfToLf(std::string_view text) {
 }
 
 std::string CharsetToUtf8(std::string_view bytes, std::string_view declaredCharset) {
-  std::string charset = Lower(declaredCharset);
+  std::string charset = AsciiLower(declaredCharset);
   if (IsLooseLatinLabel(charset)) return Utf8OrWindows1252(bytes);
   if (IsWindows1252Label(charset)) return Windows1252ToUtf8(bytes);
   if (charset == "utf-8" || charset == "utf8") {
@@ -168,6 +162,12 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view declaredChars
     return std::string(converted.get(), written);
   }
   return Utf8OrWindows1252(bytes);
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+  return out;
 }
 
 bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle) {

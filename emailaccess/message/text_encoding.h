@@ -38,6 +38,9 @@ std::string CrlfToLf(std::string_view text);
 // A charset that cannot be converted falls back the same way.
 std::string CharsetToUtf8(std::string_view bytes, std::string_view declaredCharset);
 
+// `text` with its ASCII letters in lower case, every other byte as it is.
+std::string AsciiLower(std::string_view text);
+
 // True when `haystack` contains `needle`, letter case ignored (Unicode case
 // folding, so "Ü" matches "ü"). Both are UTF-8. An empty needle is contained
 // in everything.
