@@ -652,7 +652,9 @@ void ImapStore::Check(std::vector<CheckFinding>& findings) {
     }
   } catch (const TransportError& e) {
     m_session.RecordTls(false);
-    findings.push_back({false, e.what()});
+    // Errors of the sign-in do not name the server; the office needs to know which.
+    const std::string what = e.what();
+    findings.push_back({false, what.rfind(label, 0) == 0 ? what : label + what});
   }
 }
 

@@ -181,10 +181,14 @@ CurlResult CurlSession::Perform(const Prepare& prepare, bool keepTranscript) {
   return result;
 }
 
+void CurlSession::EnsureSignedIn() {
+  if (m_server.tokens) m_server.tokens->Ensure();
+}
+
 CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare, bool retry) {
   int waitMs = m_network.retryWaitMs;
   for (int attempt = 0;; ++attempt) {
-    if (m_server.tokens) m_server.tokens->Ensure();
+    EnsureSignedIn();
     CurlResult result = Perform(prepare);
     const FailureKind kind = ClassifyFailure(result.code, result.response, result.refusal);
     if (kind == FailureKind::None) return result;

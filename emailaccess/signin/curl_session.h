@@ -83,6 +83,10 @@ class CurlSession {
   // The handle, for a connection libcurl only set up (CURLOPT_CONNECT_ONLY).
   CURL* handle() const { return m_handle; }
 
+  // Has an access token ready when the server signs in with OAuth 2.0 (Run
+  // does this itself). Throws LoginError when nobody has signed in yet.
+  void EnsureSignedIn();
+
   // The error Run would throw for a failed result.
   [[noreturn]] void Throw(const std::string& action, const CurlResult& result, FailureKind kind) const;
 

@@ -60,6 +60,14 @@ std::string SmtpSender::Send(const std::string& recipient, const std::string& me
 
 void SmtpSender::Check(std::vector<CheckFinding>& findings) {
   const std::string label = m_session.name() + ": ";
+  // Without a sign-in there is no token to offer; the server would only be
+  // shown an empty one and refuse it, which reads as a revoked sign-in.
+  try {
+    m_session.EnsureSignedIn();
+  } catch (const TransportError& e) {
+    findings.push_back({false, label + e.what()});
+    return;
+  }
   m_session.RecordTls(true);
   // NOOP after the greeting, TLS and login: everything but a message.
   const CurlResult result = m_session.Perform([&](CURL* h) {

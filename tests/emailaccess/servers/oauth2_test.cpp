@@ -179,3 +179,15 @@ TEST_F(OAuth2Test, KilledWhileRenewingLeavesTheOldSignInWhole) {
 }
 
 }  // namespace
+
+// Before anyone has signed in, --check says so for each server by its name,
+// and never as if the server had refused a token.
+TEST_F(OAuth2Test, CheckBeforeTheSignInNamesEachServerThatNeedsIt) {
+  ConfigureFlow("device");
+  const RunResult run = Run({"--check"});
+  Expect(run, 1);
+  for (const std::string server : {"SMTP smtp://127.0.0.1:", "IMAP imap"}) {
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("PROBLEM +" + server + "\\S*: not signed in yet"))) << server << run.out;
+  }
+  EXPECT_FALSE(Holds(run.out, "refused")) << run.out;
+}
