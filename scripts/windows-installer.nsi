@@ -68,17 +68,24 @@ FunctionEnd
 ; The choice is asked on a page, or given to a silent install:
 ;   /MAIL=outlook | microsoft365 | google | maildir | smtp+imap
 ;   /ACCOUNT=office@church.example   the mailbox (Microsoft 365, Google, smtp+imap)
+;   /PASSWORD=...   its password (smtp+imap; without it, LVEMAILACCESS_*_PASSWORD)
 ;   /SENDER="Office <office@church.example>"   the From of every mailing
 ;   /SMTP=mail.example.org:587 /IMAP=mail.example.org:993   (smtp+imap)
+;   /CLIENTID=... the church's app registration (Microsoft 365, Google)
+;   /CLIENTSECRET=... its secret (Google)   /TENANT=... (Microsoft 365)
 ; Without /MAIL a silent install leaves the mail settings as they are.
 
 Var Mail
 Var Account
+Var Password
 Var Sender
 Var SmtpServer
 Var SmtpPort
 Var ImapServer
 Var ImapPort
+Var ClientId
+Var ClientSecret
+Var Tenant
 Var Dialog
 Var ChoiceOutlook
 Var ChoiceMicrosoft
@@ -87,10 +94,13 @@ Var ChoiceOther
 Var ChoiceLocal
 Var ChoiceKeep
 Var FieldAccount
+Var FieldPassword
 Var FieldSmtp
 Var FieldSmtpPort
 Var FieldImap
 Var FieldImapPort
+Var FieldClientId
+Var FieldClientSecret
 
 ; "host:port" into host ($R1) and port ($R2, `default` when none is given).
 !macro SplitServer text default
@@ -115,7 +125,11 @@ Function .onInit
   ClearErrors
   ${GetOptions} $R0 "/MAIL=" $Mail
   ${GetOptions} $R0 "/ACCOUNT=" $Account
+  ${GetOptions} $R0 "/PASSWORD=" $Password
   ${GetOptions} $R0 "/SENDER=" $Sender
+  ${GetOptions} $R0 "/CLIENTID=" $ClientId
+  ${GetOptions} $R0 "/CLIENTSECRET=" $ClientSecret
+  ${GetOptions} $R0 "/TENANT=" $Tenant
   ${GetOptions} $R0 "/SMTP=" $R6
   !insertmacro SplitServer $R6 587
   StrCpy $SmtpServer $R1
@@ -141,13 +155,27 @@ Function .onInit
 FunctionEnd
 
 ; What each choice needs given; a silent install without it stops before
-; anything is installed.
+; anything is installed. Microsoft 365 and Google sign in through the
+; church's own app registration, so without its client ID (and Google's
+; secret) the sign-in could never start.
 Function CheckMailChoice
   StrCpy $0 ""
   ${If} $Mail == "microsoft365"
   ${OrIf} $Mail == "google"
   ${OrIf} $Mail == "smtp+imap"
     ${IfThen} $Account == "" ${|} StrCpy $0 "the account (/ACCOUNT=)" ${|}
+  ${EndIf}
+  ${If} $Mail == "microsoft365"
+  ${OrIf} $Mail == "google"
+    ${If} $0 == ""
+    ${AndIf} $ClientId == ""
+      StrCpy $0 "the client ID of the church's app registration (/CLIENTID=)"
+    ${EndIf}
+  ${EndIf}
+  ${If} $Mail == "google"
+  ${AndIf} $0 == ""
+  ${AndIf} $ClientSecret == ""
+    StrCpy $0 "the client secret of the church's OAuth client (/CLIENTSECRET=)"
   ${EndIf}
   ${If} $Mail == "smtp+imap"
   ${AndIf} $0 == ""
@@ -158,6 +186,10 @@ Function CheckMailChoice
   ${EndIf}
   ${If} $0 != ""
     MessageBox MB_ICONSTOP "The mail choice $Mail needs $0." /SD IDOK
+    ; On the page the office fills it in; a silent install stops.
+    ${IfNot} ${Silent}
+      Abort
+    ${EndIf}
     SetErrorLevel 2
     Quit
   ${EndIf}
@@ -182,36 +214,44 @@ Function MailPage
   ${If} $Dialog == error
     Abort
   ${EndIf}
-  ${NSD_CreateLabel} 0 0 100% 12u "How should LvMAPI send the mailings and fetch the replies?"
+  ${NSD_CreateLabel} 0 0 100% 10u "How should LvMAPI send the mailings and fetch the replies?"
   Pop $0
-  ${NSD_CreateRadioButton} 0 14u 100% 10u "Outlook on this computer"
+  ${NSD_CreateRadioButton} 0 11u 100% 10u "Outlook on this computer"
   Pop $ChoiceOutlook
-  ${NSD_CreateRadioButton} 0 25u 100% 10u "Microsoft 365 (signing in once in a window that opens)"
+  ${NSD_CreateRadioButton} 0 21u 100% 10u "Microsoft 365 (signing in once in a window that opens)"
   Pop $ChoiceMicrosoft
-  ${NSD_CreateRadioButton} 0 36u 100% 10u "Google Workspace (signing in once in the browser)"
+  ${NSD_CreateRadioButton} 0 31u 100% 10u "Google Workspace (signing in once in the browser)"
   Pop $ChoiceGoogle
-  ${NSD_CreateRadioButton} 0 47u 100% 10u "Another provider: its SMTP and IMAP servers"
+  ${NSD_CreateRadioButton} 0 41u 100% 10u "Another provider: its SMTP and IMAP servers"
   Pop $ChoiceOther
-  ${NSD_CreateRadioButton} 0 58u 100% 10u "Local folders only (Mail\ beside the program, for trying it out)"
+  ${NSD_CreateRadioButton} 0 51u 100% 10u "Local folders only (Mail\ beside the program, for trying it out)"
   Pop $ChoiceLocal
-  ${NSD_CreateRadioButton} 0 69u 100% 10u "Keep the settings in LVEmailAccess.conf"
+  ${NSD_CreateRadioButton} 0 61u 100% 10u "Keep the settings in LVEmailAccess.conf"
   Pop $ChoiceKeep
-  ${NSD_CreateLabel} 0 84u 30% 10u "Account (address):"
+  ${NSD_CreateLabel} 0 76u 30% 10u "Account, password:"
   Pop $0
-  ${NSD_CreateText} 30% 83u 70% 12u "$Account"
+  ${NSD_CreateText} 30% 74u 42% 12u "$Account"
   Pop $FieldAccount
-  ${NSD_CreateLabel} 0 99u 30% 10u "SMTP server, port:"
+  ${NSD_CreatePassword} 74% 74u 26% 12u "$Password"
+  Pop $FieldPassword
+  ${NSD_CreateLabel} 0 90u 30% 10u "SMTP server, port:"
   Pop $0
-  ${NSD_CreateText} 30% 98u 50% 12u "$SmtpServer"
+  ${NSD_CreateText} 30% 88u 50% 12u "$SmtpServer"
   Pop $FieldSmtp
-  ${NSD_CreateNumber} 82% 98u 18% 12u "587"
+  ${NSD_CreateNumber} 82% 88u 18% 12u "587"
   Pop $FieldSmtpPort
-  ${NSD_CreateLabel} 0 114u 30% 10u "IMAP server, port:"
+  ${NSD_CreateLabel} 0 104u 30% 10u "IMAP server, port:"
   Pop $0
-  ${NSD_CreateText} 30% 113u 50% 12u "$ImapServer"
+  ${NSD_CreateText} 30% 102u 50% 12u "$ImapServer"
   Pop $FieldImap
-  ${NSD_CreateNumber} 82% 113u 18% 12u "993"
+  ${NSD_CreateNumber} 82% 102u 18% 12u "993"
   Pop $FieldImapPort
+  ${NSD_CreateLabel} 0 118u 30% 10u "App client ID, secret:"
+  Pop $0
+  ${NSD_CreateText} 30% 116u 42% 12u "$ClientId"
+  Pop $FieldClientId
+  ${NSD_CreatePassword} 74% 116u 26% 12u "$ClientSecret"
+  Pop $FieldClientSecret
   ; An update keeps what the office set up; a first install offers Outlook
   ; where it is installed.
   ${If} ${FileExists} "$INSTDIR\LVEmailAccess.conf"
@@ -231,10 +271,13 @@ FunctionEnd
 
 Function MailPageDone
   ${NSD_GetText} $FieldAccount $Account
+  ${NSD_GetText} $FieldPassword $Password
   ${NSD_GetText} $FieldSmtp $SmtpServer
   ${NSD_GetText} $FieldSmtpPort $SmtpPort
   ${NSD_GetText} $FieldImap $ImapServer
   ${NSD_GetText} $FieldImapPort $ImapPort
+  ${NSD_GetText} $FieldClientId $ClientId
+  ${NSD_GetText} $FieldClientSecret $ClientSecret
   StrCpy $Mail ""
   ${NSD_GetState} $ChoiceOutlook $0
   ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "outlook" ${|}
@@ -250,7 +293,7 @@ Function MailPageDone
 FunctionEnd
 
 ; Writes LVEmailAccess.conf for the choice, readable and writable by this
-; account alone (it names the account, and may later hold a password).
+; account alone (it names the account, and may hold its password).
 Function WriteMailSettings
   ${If} $Sender == ""
     StrCpy $Sender "$Account"
@@ -293,12 +336,20 @@ Function WriteMailSettings
     StrCpy $3 "imaps"
     ${IfThen} $ImapPort == 143 ${|} StrCpy $3 "imap" ${|}
     FileWrite $9 "transport = smtp+imap$\r$\n"
-    FileWrite $9 "[smtp]$\r$\nurl = $2://$SmtpServer:$SmtpPort$\r$\nuser = $Account$\r$\nauth = $1$\r$\n"
-    FileWrite $9 "[imap]$\r$\nurl = $3://$ImapServer:$ImapPort/INBOX$\r$\nuser = $Account$\r$\nauth = $1$\r$\n"
+    ; Only a password account's password is written: one given for an
+    ; OAuth sign-in would make the settings refused.
+    StrCpy $4 ""
+    ${If} $1 == "password"
+    ${AndIf} $Password != ""
+      StrCpy $4 "password = $Password$\r$\n"
+    ${EndIf}
+    FileWrite $9 "[smtp]$\r$\nurl = $2://$SmtpServer:$SmtpPort$\r$\nuser = $Account$\r$\nauth = $1$\r$\n$4"
+    FileWrite $9 "[imap]$\r$\nurl = $3://$ImapServer:$ImapPort/INBOX$\r$\nuser = $Account$\r$\nauth = $1$\r$\n$4"
     ${If} $Mail == "microsoft365"
-      FileWrite $9 "[oauth2]$\r$\nprovider = microsoft$\r$\n"
+      FileWrite $9 "[oauth2]$\r$\nprovider = microsoft$\r$\nclient_id = $ClientId$\r$\n"
+      ${IfThen} $Tenant != "" ${|} FileWrite $9 "tenant = $Tenant$\r$\n" ${|}
     ${ElseIf} $Mail == "google"
-      FileWrite $9 "[oauth2]$\r$\nprovider = google$\r$\n"
+      FileWrite $9 "[oauth2]$\r$\nprovider = google$\r$\nclient_id = $ClientId$\r$\nclient_secret = $ClientSecret$\r$\n"
     ${EndIf}
   ${EndIf}
   FileClose $9
@@ -327,9 +378,20 @@ Function SetUpMail
       ExecWait '"$SYSDIR\cmd.exe" /c ""$INSTDIR\LVEmailAccess.exe" --authorize & pause"'
     ${EndIf}
   ${EndIf}
-  nsExec::ExecToStack '"$INSTDIR\LVEmailAccess.exe" --check'
-  Pop $0
-  Pop $1
+  ; A check that printed nothing (it could not be started, or its words
+  ; were lost on the way) runs once more; the office is never shown an
+  ; empty answer as if all were well.
+  StrCpy $R7 0
+  ${Do}
+    nsExec::ExecToStack '"$INSTDIR\LVEmailAccess.exe" --check'
+    Pop $0
+    Pop $1
+    IntOp $R7 $R7 + 1
+    ${IfThen} $1 != "" ${|} ${ExitDo} ${|}
+  ${LoopUntil} $R7 >= 2
+  ${If} $1 == ""
+    StrCpy $1 "LVEmailAccess --check could not be run or printed nothing (its exit status: $0)."
+  ${EndIf}
   FileOpen $9 "$INSTDIR\LVEmailAccess.check.txt" w
   FileWrite $9 "$1"
   FileClose $9

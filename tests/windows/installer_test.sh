@@ -35,28 +35,40 @@ uninstall_entry() {
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Each mail choice of a silent install: the settings written, and what
-# LVEmailAccess --check said kept beside the program.
+# Each mail choice of a silent install: a setting it must write, and the
+# words of LVEmailAccess --check (kept beside the program) that show the
+# settings were read as meant: nobody has signed in or set a password yet.
+ms="/MAIL=microsoft365 /ACCOUNT=office@church.example /CLIENTID=0f1e2d3c-aaaa-bbbb-cccc-123456789abc"
 mail_cases=(
-  "/MAIL=maildir|transport = maildir"
-  "/MAIL=outlook|transport = outlook"
-  "/MAIL=microsoft365 /ACCOUNT=office@church.example|provider = microsoft"
-  "/MAIL=google /ACCOUNT=office@church.example|provider = google"
-  "/MAIL=smtp+imap /ACCOUNT=office@church.example /SMTP=mail.church.example:465 /IMAP=mail.church.example:993|url = smtps://mail.church.example:465"
+  "/MAIL=maildir|transport = maildir|Transport: maildir"
+  "/MAIL=outlook|transport = outlook|Transport: outlook"
+  "$ms|client_id = 0f1e2d3c-aaaa-bbbb-cccc-123456789abc|SMTP smtp://smtp.office365.com:587: not signed in yet"
+  "$ms /TENANT=church.example|tenant = church.example|not signed in yet"
+  "/MAIL=google /ACCOUNT=office@church.example /CLIENTID=1234-abc.apps.googleusercontent.com /CLIENTSECRET=GOCSPX-x|client_secret = GOCSPX-x|IMAP imaps://imap.gmail.com:993/INBOX: not signed in yet"
+  "/MAIL=smtp+imap /ACCOUNT=office@church.example /SMTP=mail.church.example:465 /IMAP=mail.church.example:993|url = smtps://mail.church.example:465|has no password"
+  "/MAIL=smtp+imap /ACCOUNT=office@church.example /PASSWORD=s3cret! /SMTP=127.0.0.1:1 /IMAP=127.0.0.1:2|password = s3cret!|password of office@church.example from the file"
 )
 for entry in "${mail_cases[@]}"; do
-  IFS='|' read -r args expected <<<"$entry"
+  IFS='|' read -r args expected said <<<"$entry"
   choice="$work/choice"
   rm -rf "$choice"
   install_into "$choice" "$args"
   [ "$status" = 0 ] || fail "$args: the installer ended with $status"
   grep -qF "$expected" "$choice/LVEmailAccess.conf" || { cat "$choice/LVEmailAccess.conf" >&2; fail "$args: no '$expected'"; }
-  [ -s "$choice/LVEmailAccess.check.txt" ] || fail "$args: LVEmailAccess --check was not run"
+  [ -e "$choice/LVEmailAccess.check.txt" ] || fail "$args: LVEmailAccess --check was not run"
+  grep -qF "$said" "$choice/LVEmailAccess.check.txt" ||
+    { cat "$choice/LVEmailAccess.check.txt" >&2; fail "$args: --check did not say '$said'"; }
   printf '%s -> %s; --check: %s\n' "$args" "$(grep -c . "$choice/LVEmailAccess.conf") settings lines" \
-    "$(tr -d '\r' < "$choice/LVEmailAccess.check.txt" | grep -m1 -E 'PROBLEM|ERROR|Transport' || head -1 "$choice/LVEmailAccess.check.txt")"
+    "$(tr -d '\r' < "$choice/LVEmailAccess.check.txt" | grep -m1 -F "$said")"
 done
-install_into "$work/choice" "/MAIL=smtp+imap /ACCOUNT=office@church.example"
-[ "$status" != 0 ] || fail "smtp+imap without its servers was installed"
+# A choice without what it needs installs nothing and ends with 2.
+for args in "/MAIL=smtp+imap /ACCOUNT=office@church.example" "/MAIL=microsoft365 /ACCOUNT=office@church.example" \
+  "/MAIL=google /ACCOUNT=office@church.example /CLIENTID=1234-abc.apps.googleusercontent.com"; do
+  rm -rf "$work/choice"
+  install_into "$work/choice" "$args"
+  [ "$status" = 2 ] || fail "$args: ended with $status, not 2"
+  [ ! -e "$work/choice/LvMAPI.exe" ] || fail "$args: installed without what it needs"
+done
 
 # A folder this account cannot write (immutable: root writes anywhere
 # else): a non-zero status, and no uninstall entry for what is not there.
