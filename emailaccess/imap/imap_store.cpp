@@ -622,6 +622,10 @@ bool ImapStore::MoveToNeedsReading(const std::string& key) { return MoveTo(key, 
 
 void ImapStore::Check(std::vector<CheckFinding>& findings) {
   const std::string label = m_session.name() + ": ";
+  if (std::string problem = m_session.SignInProblem(); !problem.empty()) {
+    findings.push_back({false, std::move(problem)});
+    return;
+  }
   try {
     m_session.RecordTls(true);
     const std::set<std::string>& capabilities = Capabilities();
@@ -652,9 +656,7 @@ void ImapStore::Check(std::vector<CheckFinding>& findings) {
     }
   } catch (const TransportError& e) {
     m_session.RecordTls(false);
-    // Errors of the sign-in do not name the server; the office needs to know which.
-    const std::string what = e.what();
-    findings.push_back({false, what.rfind(label, 0) == 0 ? what : label + what});
+    findings.push_back({false, e.what()});
   }
 }
 

@@ -288,21 +288,20 @@ std::string DecodeHeaderText(const char* raw) {
 
 namespace {
 
-std::string SubjectOfFields(GMimeObject* object) {
+// The Subject field as written, decoded; nothing when there is none.
+std::optional<std::string> SubjectOfFields(GMimeObject* object) {
   GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), "Subject");
   const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
-  return raw ? DecodeHeaderText(raw) : std::string();
+  if (!raw) return std::nullopt;
+  return DecodeHeaderText(raw);
 }
 
 }  // namespace
 
 std::string SubjectOf(GMimeMessage* message) {
-  GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(message)), "Subject");
-  if (!header || !g_mime_header_get_raw_value(header)) {
-    const char* subject = g_mime_message_get_subject(message);
-    return subject ? subject : "";
-  }
-  return SubjectOfFields(GMIME_OBJECT(message));
+  if (std::optional<std::string> subject = SubjectOfFields(GMIME_OBJECT(message))) return std::move(*subject);
+  const char* subject = g_mime_message_get_subject(message);
+  return subject ? subject : "";
 }
 
 namespace {
@@ -648,8 +647,29 @@ std::string RejoinWrappedLines(std::string_view text, std::string_view htmlText)
 }
 
 namespace {
+
+// The rest of the reading, once the sender is known: `message` is the
+// parsed message, or null when `object` is a message parsed as a bare part.
 IncomingMessage ReadParsed(IncomingMessage result, GMimeObject* object, GMimeMessage* message,
-                           std::string_view ownAddress);
+                           std::string_view ownAddress) {
+  result.parsed = true;
+  const bool asPart = message == nullptr;
+  GMimeObject* top = asPart ? object : g_mime_message_get_mime_part(message);
+  result.subject = Utf8OrWindows1252(asPart ? SubjectOfFields(object).value_or("") : SubjectOf(message));
+  // The reason quotes header text, which may be raw 8-bit bytes; it goes
+  // into the log, which is UTF-8.
+  result.automaticReason = Utf8OrWindows1252(AutomaticReason(object, top, result.senderAddress, ownAddress));
+  GDateTimePtr fieldDate = asPart ? DateOfFields(object) : nullptr;
+  if (GDateTime* date = asPart ? fieldDate.get() : g_mime_message_get_date(message)) {
+    result.localDate = FormatLocalDate(g_date_time_to_unix(date));
+    result.hasDate = !result.localDate.empty();
+  }
+  // A NUL byte is no text (mail may not carry one), and LvMAPI's statements
+  // would be cut short by it: the reply keeps a visible mark instead.
+  result.body = WithoutNulBytes(BestPlainText(top));
+  return result;
+}
+
 }  // namespace
 
 IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAddress, HeaderFields fields) {
@@ -678,31 +698,5 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
   result.senderAddress = SenderAddress(GMIME_MESSAGE(parsed.get()));
   return ReadParsed(std::move(result), parsed.get(), GMIME_MESSAGE(parsed.get()), ownAddress);
 }
-
-namespace {
-
-// The rest of the reading, once the sender is known: `message` is the
-// parsed message, or null when `object` is a message parsed as a bare part.
-IncomingMessage ReadParsed(IncomingMessage result, GMimeObject* object, GMimeMessage* message,
-                           std::string_view ownAddress) {
-  result.parsed = true;
-  const bool asPart = message == nullptr;
-  GMimeObject* top = asPart ? object : g_mime_message_get_mime_part(message);
-  result.subject = Utf8OrWindows1252(asPart ? SubjectOfFields(object) : SubjectOf(message));
-  // The reason quotes header text, which may be raw 8-bit bytes; it goes
-  // into the log, which is UTF-8.
-  result.automaticReason = Utf8OrWindows1252(AutomaticReason(object, top, result.senderAddress, ownAddress));
-  GDateTimePtr fieldDate = asPart ? DateOfFields(object) : nullptr;
-  if (GDateTime* date = asPart ? fieldDate.get() : g_mime_message_get_date(message)) {
-    result.localDate = FormatLocalDate(g_date_time_to_unix(date));
-    result.hasDate = !result.localDate.empty();
-  }
-  // A NUL byte is no text (mail may not carry one), and LvMAPI's statements
-  // would be cut short by it: the reply keeps a visible mark instead.
-  result.body = WithoutNulBytes(BestPlainText(top));
-  return result;
-}
-
-}  // namespace
 
 }  // namespace emailaccess

@@ -185,6 +185,15 @@ void CurlSession::EnsureSignedIn() {
   if (m_server.tokens) m_server.tokens->Ensure();
 }
 
+std::string CurlSession::SignInProblem() {
+  try {
+    EnsureSignedIn();
+    return std::string();
+  } catch (const TransportError& e) {
+    return m_name + ": " + e.what();
+  }
+}
+
 CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare, bool retry) {
   int waitMs = m_network.retryWaitMs;
   for (int attempt = 0;; ++attempt) {

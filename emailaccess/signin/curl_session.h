@@ -87,6 +87,10 @@ class CurlSession {
   // does this itself). Throws LoginError when nobody has signed in yet.
   void EnsureSignedIn();
 
+  // For a check: why this server cannot be signed in to, naming the server
+  // (a sign-in's own errors do not); empty when it can.
+  std::string SignInProblem();
+
   // The error Run would throw for a failed result.
   [[noreturn]] void Throw(const std::string& action, const CurlResult& result, FailureKind kind) const;
 

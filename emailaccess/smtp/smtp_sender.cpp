@@ -62,10 +62,8 @@ void SmtpSender::Check(std::vector<CheckFinding>& findings) {
   const std::string label = m_session.name() + ": ";
   // Without a sign-in there is no token to offer; the server would only be
   // shown an empty one and refuse it, which reads as a revoked sign-in.
-  try {
-    m_session.EnsureSignedIn();
-  } catch (const TransportError& e) {
-    findings.push_back({false, label + e.what()});
+  if (std::string problem = m_session.SignInProblem(); !problem.empty()) {
+    findings.push_back({false, std::move(problem)});
     return;
   }
   m_session.RecordTls(true);
