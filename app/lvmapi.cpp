@@ -7,6 +7,7 @@
 
 #include "app/reply_intake.h"
 #include "bizobjects/settings.h"
+#include "exchange/operations.h"
 #include "mail/exchange.h"
 #include "platform/directory.h"
 #include "platform/files.h"
@@ -33,9 +34,6 @@ constexpr const char kUsage[] =
     "78, 1, 75 or 65 when the mail-access program failed (see LvMAPI.log beside\n"
     "the program).\n";
 
-constexpr int kExitBadArguments = 64;
-constexpr int kExitCannotCreate = 73;
-
 // The run log, the exchange files and Mail go beside the program: where
 // nothing can be written, nothing is started (the mail-access program would
 // only report a missing exchange file), and the caller is told which folder.
@@ -57,7 +55,7 @@ int WriteRunLog(const std::string& path, const std::string& text, int status) {
   if (WriteTextFile(path, text, platform::FileAccess::Shared, &why)) return status;
   std::cout.flush();
   std::cerr << "LvMAPI: the run log could not be written: " << why << std::endl;
-  return status != 0 ? status : kMailAccessTemporaryFailure;
+  return status != 0 ? status : exchange::kExitTemporary;
 }
 
 // The caller gave arguments no job can run on: the run log already says
@@ -65,7 +63,7 @@ int WriteRunLog(const std::string& path, const std::string& text, int status) {
 int BadArguments() {
   std::cout.flush();
   std::cerr << kUsage;
-  return kExitBadArguments;
+  return exchange::kExitUsage;
 }
 
 // What the command line gives a job beyond its command.
@@ -173,7 +171,7 @@ int LvMAPIMain(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
-  if (!FolderWritable()) return kExitCannotCreate;
+  if (!FolderWritable()) return exchange::kExitCannotCreate;
   std::stringstream log;
   const std::string logPath = RunLogPath();
   ResetMailAccessJobStatus();
@@ -186,7 +184,7 @@ int LvMAPIMain(int argc, char** argv) {
     throw;
   }
   if (!ran) {
-    WriteRunLog(logPath, log.str(), kExitBadArguments);
+    WriteRunLog(logPath, log.str(), exchange::kExitUsage);
     return BadArguments();
   }
   return WriteRunLog(logPath, log.str(), MailAccessJobStatus());

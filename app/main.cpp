@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/lvmapi.h"
+#include "exchange/operations.h"
 #include "platform/console.h"
 #include "platform/local_date.h"
 #include "platform/memory.h"
@@ -21,15 +22,15 @@ int main(int argc, char** argv) {
     // Nothing was changed; a later run does the work.
     std::fflush(stdout);
     std::fprintf(stderr, "LvMAPI: %s\n", e.what());
-    return 75;
+    return exchange::kExitTemporary;
   } catch (const std::exception& e) {
     // The run log has been written; end abnormally, without a core dump.
     std::fflush(stdout);
     std::fprintf(stderr, "LvMAPI: %s\n", e.what());
-    return 1;
+    return exchange::kExitFailure;
   } catch (...) {
     std::fflush(stdout);
     std::fprintf(stderr, "LvMAPI: unknown failure\n");
-    return 1;
+    return exchange::kExitFailure;
   }
 }

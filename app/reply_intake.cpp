@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "bizobjects/stored_replies.h"
+#include "exchange/hand_back.h"
+#include "exchange/incoming.h"
+#include "exchange/operations.h"
 #include "mail/exchange.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
 #include "strategy/goal_status_reply.h"
 #include "surveys/survey_reply.h"
-#include "util/hand_back.h"
 #include "util/text_files.h"
 
 namespace {
@@ -25,7 +27,7 @@ namespace {
 bool HandBack(RunLog& log, const std::string& path, const std::vector<bool>& stored) {
   if (stored.empty()) return true;
   std::string why;
-  if (platform::ReplaceFileAtomically(HandBackPath(path), FormatHandBack(stored), &why)) return true;
+  if (platform::ReplaceFileAtomically(exchange::HandBackPath(path), exchange::FormatHandBack(stored), &why)) return true;
   if (std::find(stored.begin(), stored.end(), false) == stored.end()) return true;
   log << "Could not tell the mail-access program which replies were not stored (" << why
       << "); they are offered again by the next run" << std::endl;
@@ -44,14 +46,14 @@ using ReplyReceiver = bool (*)(std::string originator, std::string date, std::st
 // so every reply is offered again.
 int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const char* subject,
                      ReplyReceiver receiver, const char* countLine) {
-  RunEmailAccess(log, path, kMailFetchReplies, subject, automation);
+  RunEmailAccess(log, path, exchange::kFetchReplies, subject, automation);
   std::string content, why;
   if (!platform::ReadWholeFile(path, content, &why) && platform::FileExists(path)) {
     // Replies were fetched and not read: the file stays, so the mail-access
     // program offers them again on its next run, and the job fails.
     log << "Could not read the input file: " << why << std::endl;
     std::cerr << "LvMAPI: replies not read, they are offered again next time: " << why << std::endl;
-    RecordJobStatus(kMailAccessTemporaryFailure);
+    RecordJobStatus(exchange::kExitTemporary);
     return 0;
   }
   // A NUL byte would end a statement's text early and fail the same reply on
@@ -60,7 +62,7 @@ int FetchAndHandOver(RunLog& log, int automation, const std::string& path, const
 
   int count = 0;
   std::vector<bool> stored;
-  for (IncomingRecord& record : ReadIncomingRecords(text)) {
+  for (exchange::IncomingRecord& record : exchange::ReadIncomingRecords(text)) {
     ReplyOutcome outcome = ReplyOutcome::kNotStored;
     receiver(record.originator, record.date, std::move(record.body), &outcome);
     stored.push_back(WasStored(outcome));

@@ -12,7 +12,7 @@
 // ProcessGoalStatusReply. Each pass logs how many replies it handed over,
 // whatever the parser made of them, names each that stored nothing with the
 // reason ("Not stored, left for reading: ..."), and leaves the mail-access
-// program the hand-back (util/hand_back.h) before it deletes the file, so
+// program the hand-back (exchange/hand_back.h) before it deletes the file, so
 // that those replies are filed for a person to read. Returns the count of the last pass: 0 when the
 // mail-access program could not be started or wrote no file. A parser's
 // exception (a failing statement) leaves at once; the current exchange file

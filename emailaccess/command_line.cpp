@@ -12,6 +12,7 @@
 #include "emailaccess/sending.h"
 #include "emailaccess/sent_register.h"
 #include "emailaccess/smtp/smtp_sender.h"
+#include "exchange/operations.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
@@ -26,6 +27,13 @@
 
 namespace emailaccess {
 namespace {
+
+using exchange::kExitConfig;
+using exchange::kExitDataError;
+using exchange::kExitDone;
+using exchange::kExitFailure;
+using exchange::kExitTemporary;
+using exchange::kExitUsage;
 
 constexpr const char kLockFileName[] = "LVEmailAccess.lock";
 
@@ -90,7 +98,7 @@ Operation ParseOperation(const std::vector<std::string>& args) {
   if (op.exchangeFile.empty()) throw UsageError("the exchange file name is empty");
   op.subject = args[2];
   // An empty text would match every message in the mailbox.
-  if (op.number == 4 && op.subject.empty()) throw UsageError("operation 4 needs a subject to look for");
+  if (op.number == exchange::kFetchReplies && op.subject.empty()) throw UsageError("operation 4 needs a subject to look for");
   if (args[3] != "0" && args[3] != "1") throw UsageError("the flag must be 0 or 1, not '" + args[3] + "'");
   op.flag = args[3][0] - '0';
   return op;
@@ -171,7 +179,7 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
     run.SendExchangeFile(Mailbox{config.senderName, config.senderAddress}, op->exchangeFile, op->subject);
   }
   const SendOutcome& outcome = run.outcome();
-  if (op && op->number == 1 && outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
+  if (op && op->number == exchange::kSendGoalNotification && outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
     log.Info("operation 1 is meant for one recipient; all listed recipients were handled");
   }
   log.Info(what + " done: " + std::to_string(outcome.sent) + " sent, " + std::to_string(outcome.invalidRecipients) +
@@ -331,12 +339,15 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
     if (check) return Check(config, log, out);
     if (acknowledge) return Acknowledge(config, log);
     if (flush) return Send(config, log, nullptr, out);
-    if (op.flag == 1 && op.number != 4) log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
-    return op.number == 4 ? Fetch(config, log, op, out) : Send(config, log, &op, out);
+    if (op.flag == 1 && op.number != exchange::kFetchReplies) log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
+    return op.number == exchange::kFetchReplies ? Fetch(config, log, op, out) : Send(config, log, &op, out);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));
     err << kUsage;
     return kExitUsage;
+  } catch (const ExchangeFileRefused& e) {
+    log.Error(e.what());
+    return kExitDataError;
   } catch (const ConfigError& e) {
     log.Error("bad configuration: " + std::string(e.what()));
     return kExitConfig;

@@ -5,8 +5,10 @@
 //   LVEmailAccess --authorize
 //
 // RunCommandLine does the whole run for the arguments (without the program
-// name) and returns the exit status: 0 done, 64 bad arguments, 65 some
-// recipients had no usable address (everyone else was sent to), 78 bad
+// name) and returns the exit status (exchange/operations.h): 0 done, 64 bad
+// arguments, 65 some recipients had no usable address (everyone else was
+// sent to) or an exchange file whose recipients do not pair up (nothing of
+// it was sent), 78 bad
 // configuration or a refused login (a password, or a sign-in to renew with
 // --authorize), 75 a temporary failure (mailbox locked,
 // server out of reach, messages queued for a later run), 1 anything else.
@@ -19,13 +21,6 @@
 #include <vector>
 
 namespace emailaccess {
-
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 64;
-inline constexpr int kExitDataError = 65;
-inline constexpr int kExitTemporary = 75;
-inline constexpr int kExitConfig = 78;
 
 // `programDir` is the folder of the program, ending with '/'; the
 // configuration, the log, the state and the lock file live there.

@@ -1,14 +1,14 @@
 #include "emailaccess/intake.h"
 
 #include "emailaccess/message/delivery_report.h"
-#include "emailaccess/message/exchange_files.h"
 #include "emailaccess/message/message_text.h"
 #include "emailaccess/offer_state.h"
 #include "emailaccess/sent_register.h"
 #include "emailaccess/message/text_encoding.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
-#include "util/hand_back.h"
+#include "exchange/hand_back.h"
+#include "exchange/incoming.h"
 
 #include <algorithm>
 #include <map>
@@ -20,9 +20,14 @@
 namespace emailaccess {
 namespace {
 
+using exchange::FormatIncomingRecord;
+using exchange::HandBackPath;
+using exchange::NeutraliseExchangeTags;
+using exchange::ParseHandBack;
+
 struct Reply {
   std::string key;
-  ReplyRecord record;
+  exchange::IncomingRecord record;
 };
 
 // Decides, file by file, what became of the earlier offers: a file that is

@@ -5,7 +5,7 @@
 // A message is moved to the processed folder only after the exchange file
 // that carried it has been consumed (LvMAPI deletes the file once it has
 // handed over every reply in it), and only when LvMAPI stored it: the
-// hand-back LvMAPI leaves beside the file (util/hand_back.h) names the
+// hand-back LvMAPI leaves beside the file (exchange/hand_back.h) names the
 // replies it stored nothing from, which go to the needs-reading folder. So every run first settles the files of
 // earlier runs: a recorded file that is gone was consumed, and its messages
 // are moved; a recorded file that is still there was not (LvMAPI failed or

@@ -1,6 +1,5 @@
 #include "emailaccess/sending.h"
 
-#include "emailaccess/message/exchange_files.h"
 #include "emailaccess/message/gmime_support.h"
 #include "emailaccess/sent_register.h"
 #include "emailaccess/message/text_encoding.h"
@@ -10,6 +9,16 @@
 #include <stdexcept>
 
 namespace emailaccess {
+
+bool ReadOutgoingExchange(std::string_view fileText, exchange::Outgoing& out, std::string& error) {
+  if (!exchange::ReadOutgoing(CanonicalCrlf(fileText), out, error)) return false;
+  for (exchange::Recipient& recipient : out.recipients) {
+    recipient.name = SingleLine(Utf8OrWindows1252(recipient.name));
+    recipient.address = SingleLine(Utf8OrWindows1252(recipient.address));
+  }
+  out.body = Utf8OrWindows1252(out.body);
+  return true;
+}
 
 std::string RecipientOfMessage(const std::string& message) { return RecipientMailboxOfMessage(message).address; }
 
@@ -87,12 +96,12 @@ void SendRun::SendQueued() {
 void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject) {
   std::string text, why;
   if (!platform::ReadWholeFile(exchangeFile, text, &why)) throw std::runtime_error("cannot read the exchange file: " + why);
-  OutgoingExchange exchange;
-  if (!ParseOutgoingExchange(text, exchange, why)) throw std::runtime_error(exchangeFile + ": " + why);
+  exchange::Outgoing outgoing;
+  if (!ReadOutgoingExchange(text, outgoing, why)) throw ExchangeFileRefused(exchangeFile + ": nothing sent: " + why);
 
   // The subject is one header line, whatever the caller's text holds.
   const std::string cleanSubject = SingleLine(Utf8OrWindows1252(subject));
-  if (exchange.recipients.empty()) m_log.Info("no recipients in " + exchangeFile + "; nothing sent");
+  if (outgoing.recipients.empty()) m_log.Info("no recipients in " + exchangeFile + "; nothing sent");
   const auto now = std::chrono::system_clock::now();
   std::vector<SentMailing> sent;
   // What went out before a failure that ends the run is kept too.
@@ -102,14 +111,14 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
     std::chrono::system_clock::time_point now;
     ~KeepOnExit() { run.RecordSent(sent, now); }
   } keep{*this, sent, now};
-  for (const Recipient& recipient : exchange.recipients) {
+  for (const exchange::Recipient& recipient : outgoing.recipients) {
     const std::string who = recipient.name.empty() ? recipient.address : recipient.name + " <" + recipient.address + ">";
     if (!IsPlainAddress(recipient.address)) {
       m_log.Error("recipient skipped, not an e-mail address: \"" + who + "\"");
       ++m_outcome.invalidRecipients;
       continue;
     }
-    ComposedMessage message = ComposeMessage(from, recipient, cleanSubject, exchange.body, now);
+    ComposedMessage message = ComposeMessage(from, {recipient.name, recipient.address}, cleanSubject, outgoing.body, now);
     const std::string described = who + ", subject \"" + cleanSubject + "\"" +
                                   (m_sender.KeepsMessageId() ? ", Message-ID <" + message.messageId + ">" : "");
     std::string why = "the server is out of reach";

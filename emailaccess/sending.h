@@ -3,8 +3,9 @@
 // be sent yet.
 //
 // A recipient whose address is empty or not an address is skipped and
-// logged; the others are still sent. An exchange file that cannot be read or
-// has no body throws std::runtime_error before anything is sent. The
+// logged; the others are still sent. An exchange file that cannot be read
+// throws std::runtime_error, one without its body or whose recipients do
+// not pair up ExchangeFileRefused, before anything of it is sent. The
 // exchange file itself is never changed or removed: it is LvMAPI's to delete.
 //
 // A SendRun with a queue (a Maildir) loses nothing to a server that is out of
@@ -23,12 +24,28 @@
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/sent_register.h"
 #include "emailaccess/transport.h"
+#include "exchange/outgoing.h"
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace emailaccess {
+
+// An outgoing exchange file that is not one (no body, recipients that do not
+// pair up): bad data, nothing of it is sent. The text names the file.
+class ExchangeFileRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An outgoing exchange file's text as this program sends it: read as
+// exchange/outgoing.h tells, line breaks made canonical first, then every
+// value taken as UTF-8 when valid and as Windows-1252 otherwise; names and
+// addresses on one line. False, with the reason in `error`, as ReadOutgoing.
+bool ReadOutgoingExchange(std::string_view fileText, exchange::Outgoing& out, std::string& error);
 
 struct SendOutcome {
   int sent = 0;

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "mail/exchange.h"
+#include "exchange/incoming.h"
 
 namespace fuzzing {
 
@@ -30,7 +30,7 @@ inline bool IsCanonicalCrlf(std::string_view text) {
   return true;
 }
 
-using Record = IncomingRecord;
+using Record = exchange::IncomingRecord;
 
 // A value as LvMAPI gets it back from an element: its leading blanks gone.
 inline std::string WithoutLeadingBlanks(std::string value) {

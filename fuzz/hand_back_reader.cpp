@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz_checks.h"
-#include "util/hand_back.h"
+#include "exchange/hand_back.h"
 
 namespace {
 
@@ -46,9 +46,9 @@ std::map<long long, bool> LinesByHand(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   std::map<int, bool> stored;
-  const std::string header = FormatHandBack({});
+  const std::string header = exchange::FormatHandBack({});
   for (const std::string& text : {input, header + input}) {
-    const bool read = ParseHandBack(text, stored);
+    const bool read = exchange::ParseHandBack(text, stored);
     Require(read == text.starts_with(header), "read exactly when the header opens the text");
     if (!read) {
       Require(stored.empty(), "nothing told by a text that is not a hand-back");
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<bool> words;
   for (unsigned char c : input) words.push_back(c & 1);
   std::map<int, bool> back;
-  Require(ParseHandBack(FormatHandBack(words), back), "the writer's text is a hand-back");
+  Require(exchange::ParseHandBack(exchange::FormatHandBack(words), back), "the writer's text is a hand-back");
   Require(back.size() == words.size(), "one entry per reply");
   for (size_t i = 0; i < words.size(); ++i) Require(back[static_cast<int>(i) + 1] == words[i], "each word kept");
   return 0;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "emailaccess/message/exchange_files.h"
+#include "exchange/incoming.h"
 #include "fuzz_checks.h"
 
 namespace {
@@ -18,7 +18,7 @@ using fuzzing::Record;
 using fuzzing::Require;
 
 // Records cut from raw bytes: fields separated by line feeds, three per record.
-std::vector<emailaccess::ReplyRecord> RecordsFromLines(const std::string& text) {
+std::vector<exchange::IncomingRecord> RecordsFromLines(const std::string& text) {
   std::vector<std::string> fields;
   size_t pos = 0;
   while (pos <= text.size() && fields.size() < 30) {
@@ -27,7 +27,7 @@ std::vector<emailaccess::ReplyRecord> RecordsFromLines(const std::string& text) 
     fields.push_back(text.substr(pos, end - pos));
     pos = end + 1;
   }
-  std::vector<emailaccess::ReplyRecord> records;
+  std::vector<exchange::IncomingRecord> records;
   for (size_t i = 0; i + 2 < fields.size(); i += 3) records.push_back({fields[i], fields[i + 1], fields[i + 2]});
   return records;
 }
@@ -37,26 +37,26 @@ std::vector<emailaccess::ReplyRecord> RecordsFromLines(const std::string& text) 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
 
-  std::vector<emailaccess::ReplyRecord> records;
-  for (const Record& r : ReadIncomingRecords(text, 50)) {
+  std::vector<exchange::IncomingRecord> records;
+  for (const Record& r : exchange::ReadIncomingRecords(text, 50)) {
     Require(r.originator.empty() || r.originator[0] != ' ', "values lose their leading blanks");
     records.push_back({r.originator, r.date, r.body});
   }
   if (records.empty()) records = RecordsFromLines(text);
 
   size_t neutralised = 0;
-  const std::string file = emailaccess::FormatIncomingExchange(records, &neutralised);
-  const std::vector<Record> back = ReadIncomingRecords(file, records.size() + 5);
+  const std::string file = exchange::FormatIncomingExchange(records, &neutralised);
+  const std::vector<Record> back = exchange::ReadIncomingRecords(file, records.size() + 5);
   Require(back.size() == records.size(), "exactly the records written are read back");
   for (size_t i = 0; i < records.size(); ++i) {
     std::string originator = records[i].originator, date = records[i].date, body = records[i].body;
-    emailaccess::NeutraliseExchangeTags(originator);
-    emailaccess::NeutraliseExchangeTags(date);
-    emailaccess::NeutraliseExchangeTags(body);
+    exchange::NeutraliseExchangeTags(originator);
+    exchange::NeutraliseExchangeTags(date);
+    exchange::NeutraliseExchangeTags(body);
     Require(back[i].originator == fuzzing::WithoutLeadingBlanks(originator), "originator read back");
     Require(back[i].date == fuzzing::WithoutLeadingBlanks(date), "date read back");
     Require(back[i].body == fuzzing::WithoutLeadingBlanks(body), "body read back");
-    Require(emailaccess::NeutraliseExchangeTags(body) == 0, "a neutralised value holds no tag any more");
+    Require(exchange::NeutraliseExchangeTags(body) == 0, "a neutralised value holds no tag any more");
   }
   return 0;
 }

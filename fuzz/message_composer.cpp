@@ -10,9 +10,9 @@
 #include <string>
 
 #include "emailaccess/message/compose.h"
-#include "emailaccess/message/exchange_files.h"
 #include "emailaccess/message/message_text.h"
 #include "emailaccess/message/text_encoding.h"
+#include "emailaccess/sending.h"
 #include "fuzz_checks.h"
 
 namespace {
@@ -51,23 +51,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // (a command-line argument, so it ends at a NUL byte).
   const std::string_view typed = input.substr(0, std::min(cut, input.find('\0')));
   const std::string subject = emailaccess::SingleLine(emailaccess::Utf8OrWindows1252(typed));
-  emailaccess::OutgoingExchange exchange;
+  exchange::Outgoing outgoing;
   std::string error;
-  if (!emailaccess::ParseOutgoingExchange(input.substr(cut + 1), exchange, error)) return 0;
+  if (!emailaccess::ReadOutgoingExchange(input.substr(cut + 1), outgoing, error)) return 0;
 
   const emailaccess::Mailbox sender{"LvMAPI", "lvmapi@localhost"};
   int composed = 0;
-  for (const emailaccess::Recipient& recipient : exchange.recipients) {
+  for (const exchange::Recipient& recipient : outgoing.recipients) {
     if (!emailaccess::IsPlainAddress(recipient.address) || ++composed > 3) continue;
     const emailaccess::ComposedMessage message = emailaccess::ComposeMessage(
-        sender, recipient, subject, exchange.body, std::chrono::system_clock::from_time_t(1796711712));
+        sender, {recipient.name, recipient.address}, subject, outgoing.body, std::chrono::system_clock::from_time_t(1796711712));
     Require(message.data.find('\0') == std::string::npos, "a composed message holds no NUL byte");
     const emailaccess::IncomingMessage back = emailaccess::ReadIncomingMessage(message.data, "someone@else.example");
     Require(back.parsed, "a composed message can be read");
     Require(back.senderAddress == sender.address, "the sender is ours");
     Require(back.automaticReason.find("Auto-Submitted") == 0, "the message says a program sent it");
     Require(Trimmed(back.subject) == Trimmed(subject), "the subject comes back as it was given");
-    Require(WithoutTrailingBreaks(back.body) == WithoutTrailingBreaks(NulsMarked(exchange.body)),
+    Require(WithoutTrailingBreaks(back.body) == WithoutTrailingBreaks(NulsMarked(outgoing.body)),
             "the body comes back as it was given");
   }
   return 0;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "emailaccess/message/exchange_files.h"
+#include "exchange/incoming.h"
 #include "emailaccess/message/message_text.h"
 #include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
@@ -97,11 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   emailaccess::ContainsIgnoringCase(message.subject, "corvane survey");
 
   const std::string date = message.hasDate ? message.localDate : "2026-01-01 00:00:00";
-  const std::string file = emailaccess::FormatIncomingExchange({{message.senderAddress, date, message.body}});
-  const std::vector<fuzzing::Record> back = ReadIncomingRecords(file, 5);
+  const std::string file = exchange::FormatIncomingExchange({{message.senderAddress, date, message.body}});
+  const std::vector<fuzzing::Record> back = exchange::ReadIncomingRecords(file, 5);
   Require(back.size() == 1, "one message is one record");
   std::string body = message.body;
-  emailaccess::NeutraliseExchangeTags(body);
+  exchange::NeutraliseExchangeTags(body);
   Require(back[0].body == fuzzing::WithoutLeadingBlanks(body), "the body reaches LvMAPI");
   return 0;
 }

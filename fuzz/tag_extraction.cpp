@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fuzz_checks.h"
-#include "mail/exchange.h"
+#include "exchange/incoming.h"
 #include "util/identifiers.h"
 
 namespace {
@@ -84,14 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The survey reply walk: question N and answer N until question N is missing.
   for (int n = 1; n <= 200; ++n) {
     std::string question, answer;
-    const bool hasQuestion = GetNumberedTagValue(text, "QuestionID", n, question);
-    GetNumberedTagValue(text, "answer", n, answer);
+    const bool hasQuestion = exchange::GetNumberedTagValue(text, "QuestionID", n, question);
+    exchange::GetNumberedTagValue(text, "answer", n, answer);
     CheckExtraction(text, "<answer" + std::to_string(n) + ">", "</answer" + std::to_string(n) + ">");
     if (!hasQuestion || question.empty()) break;
   }
   for (int n : {0, 1, 2, 10, -1, 2147483647}) {
     std::string value;
-    const bool found = GetNumberedTagValue(text, "Originator", n, value);
+    const bool found = exchange::GetNumberedTagValue(text, "Originator", n, value);
     const std::string name = "Originator" + std::to_string(n);
     std::string direct;
     Require(found == ExtractBetween(text, "<" + name + ">", "</" + name + ">", direct) && value == direct,

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string_view>
 
+#include "exchange/operations.h"
+#include "exchange/outgoing.h"
 #include "platform/durable_file.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -19,22 +21,11 @@ std::string NewExchangeFilePath() {
   return PathBesideProgram(id + ".tmp");
 }
 
-void WriteTagElement(std::string tagName, std::string value, std::ostream& out) {
-  out << "<" << tagName << ">" << value << "</" << tagName << ">";
-}
-
 std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, const std::string& body) {
-  std::ostringstream text;
-  int i = 1;
-  for (const MailRecipient& r : recipients) {
-    WriteTagElement("Recipient" + std::to_string(i), DisplayName(r.FirstName, r.MiddleName, r.LastName), text);
-    text << "\n";
-    WriteTagElement("Email" + std::to_string(i), r.Email, text);
-    text << "\n";
-    ++i;
-  }
-  WriteTagElement("Body", body, text);
-  return text.str();
+  std::vector<exchange::Recipient> listed;
+  listed.reserve(recipients.size());
+  for (const MailRecipient& r : recipients) listed.push_back({DisplayName(r.FirstName, r.MiddleName, r.LastName), r.Email});
+  return exchange::FormatOutgoing(listed, body);
 }
 
 namespace {
@@ -45,9 +36,9 @@ int g_jobStatus = 0;
 int Seriousness(int status) {
   switch (status) {
     case 0: return 0;
-    case kMailAccessSomeAddressesUnusable: return 1;
-    case kMailAccessTemporaryFailure: return 2;
-    case kMailAccessBadSettings: return 4;
+    case exchange::kExitDataError: return 1;
+    case exchange::kExitTemporary: return 2;
+    case exchange::kExitConfig: return 4;
     default: return 3;
   }
 }
@@ -55,9 +46,9 @@ int Seriousness(int status) {
 }  // namespace
 
 void RecordJobStatus(int status) {
-  if (status != 0 && status != kMailAccessSomeAddressesUnusable && status != kMailAccessTemporaryFailure &&
-      status != kMailAccessBadSettings) {
-    status = kMailAccessFailure;
+  if (status != exchange::kExitDone && status != exchange::kExitDataError && status != exchange::kExitTemporary &&
+      status != exchange::kExitConfig) {
+    status = exchange::kExitFailure;
   }
   if (Seriousness(status) > Seriousness(g_jobStatus)) g_jobStatus = status;
 }
@@ -66,10 +57,10 @@ namespace {
 
 const char* MeaningOfStatus(int status) {
   switch (status) {
-    case kMailAccessBadArguments: return "bad arguments";
-    case kMailAccessSomeAddressesUnusable: return "some recipients have no usable e-mail address, the others were sent";
-    case kMailAccessTemporaryFailure: return "temporary failure, nothing is lost and the next run completes it";
-    case kMailAccessBadSettings:
+    case exchange::kExitUsage: return "bad arguments";
+    case exchange::kExitDataError: return "some recipients have no usable e-mail address, the others were sent";
+    case exchange::kExitTemporary: return "temporary failure, nothing is lost and the next run completes it";
+    case exchange::kExitConfig:
       return "the settings or the login are wrong and a person must fix LVEmailAccess.conf";
     default: return "failure, see LVEmailAccess.log";
   }
@@ -123,14 +114,14 @@ void ResetMailAccessJobStatus() { g_jobStatus = 0; }
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
                     int flag) {
   // The copy installed beside this program wins; otherwise PATH decides.
-  const std::string program = platform::SiblingProgram(kMailAccessProgram);
+  const std::string program = platform::SiblingProgram(exchange::kMailAccessProgram);
 
   const platform::ProcessOutcome outcome =
       platform::RunAndWait(program, {std::to_string(operation), exchangePath, subject, std::to_string(flag)},
                            platform::ErrorOutput::Capture, platform::StandardOutput::Capture);
   if (!outcome.started) {
     runLog << "The mail-access program could not be started (" << program << "): " << outcome.error << std::endl;
-    RecordJobStatus(kMailAccessFailure);
+    RecordJobStatus(exchange::kExitFailure);
     return false;
   }
   // What the program tells the office (where the mail went, what came
@@ -138,7 +129,7 @@ bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operati
   LogLines(runLog, outcome.output, "", kMaxOutputLines);
   if (outcome.signal != 0) {
     runLog << "The mail-access program was stopped by signal " << outcome.signal << std::endl;
-    RecordJobStatus(kMailAccessFailure);
+    RecordJobStatus(exchange::kExitFailure);
   } else if (outcome.exitCode != 0) {
     runLog << "The mail-access program ended with status " << outcome.exitCode << ": "
            << MeaningOfStatus(outcome.exitCode) << std::endl;
@@ -160,7 +151,7 @@ bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int o
     runLog << "  " << why << std::endl;
     std::cerr << "LvMAPI: nothing sent: " << why << std::endl;
     // Held by another program it passes by itself; a full disk needs a person.
-    RecordJobStatus(platform::IsHeldByAnotherProgram(path) ? kMailAccessTemporaryFailure : kMailAccessFailure);
+    RecordJobStatus(platform::IsHeldByAnotherProgram(path) ? exchange::kExitTemporary : exchange::kExitFailure);
     platform::RemoveFile(path);
     return false;
   }
@@ -227,20 +218,4 @@ bool ReadTextFile(const std::string& path, std::stringstream& stream) {
   if (!platform::ReadWholeFile(path, content)) return false;
   stream << content;
   return true;
-}
-
-bool GetNumberedTagValue(const std::string& text, const std::string& tagName, int number, std::string& value) {
-  return GetTagValue(text, tagName + std::to_string(number), value);
-}
-
-std::vector<IncomingRecord> ReadIncomingRecords(const std::string& text, size_t limit) {
-  std::vector<IncomingRecord> records;
-  for (int n = 1; records.size() < limit; ++n) {
-    IncomingRecord r;
-    if (!GetNumberedTagValue(text, "Originator", n, r.originator)) break;
-    if (!GetNumberedTagValue(text, "Date", n, r.date)) break;
-    if (!GetNumberedTagValue(text, "Body", n, r.body)) break;
-    records.push_back(std::move(r));
-  }
-  return records;
 }

@@ -1,10 +1,11 @@
-// Mail exchange with the mail-access program LVEmailAccess: this program never
-// talks to a mail server; it writes what to send into an exchange file for that
-// program and reads the replies it fetched from another.
+// Starting the mail-access program LVEmailAccess and reading its answer: this
+// program never talks to a mail server; it hands what to send over in an
+// exchange file and gets the replies back in another. The files' formats,
+// the operation numbers and the exit statuses are the two programs'
+// contract (exchange/).
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,28 +16,13 @@
 // None of these functions throws: failures are reported by their results and
 // in the run log.
 
-// Operation numbers of the mail-access program.
-inline constexpr int kMailSendGoalNotification = 1;  // outgoing file, one recipient
-inline constexpr int kMailSendSurvey = 2;            // outgoing file, the whole distribution list
-inline constexpr int kMailFetchReplies = 4;          // incoming file, written by the program
-
-// The mail-access program's name, looked for beside this program first and
-// then on PATH.
-inline constexpr const char kMailAccessProgram[] = "LVEmailAccess";
-
 // A fresh exchange file path: the program's folder, a new GUID without its
 // braces (36 characters) and ".tmp". Never the same twice. Creating and
 // deleting the file there is the caller's business.
 std::string NewExchangeFilePath();
 
-// Appends "<tag>value</tag>" to `out`; the value is written unchanged (no
-// escaping of brackets, ampersands or line breaks).
-void WriteTagElement(std::string tagName, std::string value, std::ostream& out);
-
-// The outgoing exchange text: for recipient i = 1..n, in list order, the
-// element "Recipient<i>" holding the display name and "Email<i>" holding the
-// address, each followed by a line feed; then the element "Body" holding
-// `body`, with nothing after it.
+// The outgoing exchange text (exchange/outgoing.h) for `recipients`, each
+// under its display name, in list order.
 std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, const std::string& body);
 
 // Starts the mail-access program with the arguments operation, path, subject
@@ -50,13 +36,6 @@ std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, c
 // does not look like a success.
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
                     int flag);
-
-// The exit statuses of the mail-access program that mean more than "failed".
-inline constexpr int kMailAccessBadArguments = 64;
-inline constexpr int kMailAccessSomeAddressesUnusable = 65;
-inline constexpr int kMailAccessTemporaryFailure = 75;
-inline constexpr int kMailAccessBadSettings = 78;
-inline constexpr int kMailAccessFailure = 1;
 
 // What this process's mail-access runs came to, for LvMAPI's exit status:
 // 0 when every run ended with 0 (or none ran); otherwise the most serious
@@ -93,19 +72,3 @@ bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int o
 // Replaces the content of `stream` with the bytes of the file at `path`,
 // unconverted. False, with `stream` left empty, when the file cannot be read.
 bool ReadTextFile(const std::string& path, std::stringstream& stream);
-
-// Looks up the element "<name><number>" in `text` (both tags searched from the
-// start of the whole text, first occurrences count, case-sensitive) and gives
-// its value less leading spaces. False, with `value` empty, when either tag
-// is missing.
-bool GetNumberedTagValue(const std::string& text, const std::string& tagName, int number, std::string& value);
-
-// One reply of an incoming exchange file.
-struct IncomingRecord {
-  std::string originator, date, body;
-};
-
-// The replies of an incoming exchange file: records 1, 2, ... through
-// GetNumberedTagValue, up to the first that lacks its Originator, Date or
-// Body, and at most `limit` of them.
-std::vector<IncomingRecord> ReadIncomingRecords(const std::string& text, size_t limit = SIZE_MAX);

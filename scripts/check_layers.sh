@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Lists every product include that points up the layer order (lowest first):
-# platform, util, tarnbase, data, bizobjects, mail and tasks (side by side,
-# neither including the other), surveys, strategy, app. emailaccess stands
-# apart on platform and util, and has an order of its own, lowest first:
-# composing and reading messages (message/: MIME text, exchange files,
-# delivery reports); the shared pieces in emailaccess/ itself (settings, the
+# platform, util, exchange (the contract LvMAPI and the mail-access program
+# share), tarnbase, data, bizobjects, mail and tasks (side by side, neither
+# including the other), surveys, strategy, app. emailaccess stands apart on
+# platform, util and exchange, and has an order of its own, lowest first:
+# composing and reading messages (message/: MIME text, delivery reports);
+# the shared pieces in emailaccess/ itself (settings, the
 # log, the mail store's interface, the intake cycle and its records);
 # connecting and signing in (signin/); one folder per way of moving mail
 # (maildir, smtp, imap, outlook), none including another; then the program
@@ -14,9 +15,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 rank() {
   case $1 in
-    platform) echo 0 ;; util) echo 1 ;; tarnbase) echo 2 ;; data) echo 3 ;;
-    bizobjects) echo 4 ;; mail | tasks) echo 5 ;; surveys) echo 6 ;;
-    strategy) echo 7 ;; app) echo 8 ;; *) echo 99 ;;
+    platform) echo 0 ;; util) echo 1 ;; exchange) echo 2 ;; tarnbase) echo 3 ;;
+    data) echo 4 ;; bizobjects) echo 5 ;; mail | tasks) echo 6 ;; surveys) echo 7 ;;
+    strategy) echo 8 ;; app) echo 9 ;; *) echo 99 ;;
   esac
 }
 email_rank() {
@@ -29,7 +30,7 @@ email_rank() {
   esac
 }
 found=0
-for dir in platform util tarnbase data bizobjects mail tasks surveys strategy app emailaccess emailaccess/*/; do
+for dir in platform util exchange tarnbase data bizobjects mail tasks surveys strategy app emailaccess emailaccess/*/; do
   dir=${dir%/}
   for file in "$dir"/*.h "$dir"/*.cpp; do
     [ -e "$file" ] || continue
@@ -37,7 +38,7 @@ for dir in platform util tarnbase data bizobjects mail tasks surveys strategy ap
       target=$(sed -E 's/.*#include "([a-z_]+)\/.*/\1/' <<<"$text")
       included=$(sed -E 's/.*#include "([^"]+)".*/\1/' <<<"$text")
       if [ "${dir%%/*}" = emailaccess ]; then
-        case $target in platform | util) continue ;; esac
+        case $target in platform | util | exchange) continue ;; esac
         if [ "$target" = emailaccess ]; then
           mine=$(email_rank "$file") theirs=$(email_rank "$included")
           [ "$theirs" -lt "$mine" ] && continue

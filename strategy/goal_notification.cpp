@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "exchange/operations.h"
 #include "mail/exchange.h"
 #include "util/dates.h"
 #include "util/identifiers.h"
@@ -76,7 +77,7 @@ bool LVML_SendStatusEmails(std::string goalFilter, RunLog* runLog, std::string s
     // The person was looked up when the goal was loaded.
     if (!goal->person) continue;
     SendOutgoingExchange(log, OutgoingExchangeText({*goal->person}, ComposeGoalBody(model, *goal)),
-                         kMailSendGoalNotification, kSubjectHead + goal->title);
+                         exchange::kSendGoalNotification, kSubjectHead + goal->title);
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "bizobjects/table_store.h"
+#include "exchange/operations.h"
 #include "mail/exchange.h"
 #include "surveys/survey_body.h"
 #include "surveys/survey_queries.h"
@@ -110,6 +111,6 @@ bool LVML_SendSurveyEmails(std::string surveyId, RunLog* runLog, bool plainSurve
     log << "Found: " << DisplayName(r.FirstName, r.MiddleName, r.LastName) << ".  EMail: " << r.Email << std::endl;
   }
 
-  SendOutgoingExchange(log, OutgoingExchangeText(mailing.Recipients, body.str()), kMailSendSurvey, subject);
+  SendOutgoingExchange(log, OutgoingExchangeText(mailing.Recipients, body.str()), exchange::kSendSurvey, subject);
   return true;
 }

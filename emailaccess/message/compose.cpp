@@ -118,7 +118,7 @@ Mailbox RecipientMailboxOfMessage(const std::string& message) {
   return {name ? name : "", addr};
 }
 
-ComposedMessage ComposeMessage(const Mailbox& sender, const Recipient& recipient, const std::string& subject,
+ComposedMessage ComposeMessage(const Mailbox& sender, const Mailbox& recipient, const std::string& subject,
                                const std::string& body, std::chrono::system_clock::time_point date) {
   EnsureGMime();
   GObjectPtr<GMimeMessage> message(g_mime_message_new(TRUE));

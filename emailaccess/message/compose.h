@@ -8,8 +8,6 @@
 // composing, never by an exception.
 #pragma once
 
-#include "emailaccess/message/exchange_files.h"
-
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -42,7 +40,7 @@ struct ComposedMessage {
 // The message to one recipient. `body` is UTF-8 with CR LF line breaks;
 // `recipient.address` must be a plain address. The Message-ID is made in the
 // domain of the sender's address.
-ComposedMessage ComposeMessage(const Mailbox& sender, const Recipient& recipient, const std::string& subject,
+ComposedMessage ComposeMessage(const Mailbox& sender, const Mailbox& recipient, const std::string& subject,
                                const std::string& body, std::chrono::system_clock::time_point date);
 
 }  // namespace emailaccess

@@ -11,9 +11,9 @@
 #include <memory>
 #include <regex>
 
+#include "exchange/hand_back.h"
 #include "platform/file_lock.h"
 #include "reply_install.h"
-#include "util/hand_back.h"
 
 namespace {
 
@@ -115,7 +115,7 @@ TEST(NeedsReading, LvMAPIKilledBetweenStoringAndTheHandBackLosesNothing) {
   const std::string mailLog = install.MailLog();
   const size_t at = mailLog.find(intro) + intro.size();
   const std::string exchangeFile = mailLog.substr(at, mailLog.find('\n', at) - at);
-  const std::string stall = HandBackPath(exchangeFile) + ".part";
+  const std::string stall = exchange::HandBackPath(exchangeFile) + ".part";
   ASSERT_EQ(::mkfifo(stall.c_str(), 0600), 0) << stall;
   mailLock.reset();
 
@@ -133,7 +133,7 @@ TEST(NeedsReading, LvMAPIKilledBetweenStoringAndTheHandBackLosesNothing) {
   lvmapi->Kill();
   ASSERT_EQ(lvmapi->Wait().signal, testing_support::kKilledSignal);
   ASSERT_EQ(::unlink(stall.c_str()), 0);
-  EXPECT_FALSE(testing_support::Exists(HandBackPath(exchangeFile)));
+  EXPECT_FALSE(testing_support::Exists(exchange::HandBackPath(exchangeFile)));
 
   const auto rerun = install.RunLvMAPI("4");
   ASSERT_EQ(rerun.exitCode, 0) << rerun.err;

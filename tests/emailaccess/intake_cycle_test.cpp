@@ -5,8 +5,8 @@
 #include "emailaccess/intake.h"
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/offer_state.h"
+#include "exchange/hand_back.h"
 #include "platform/file_names.h"
-#include "util/hand_back.h"
 #include "util/identifiers.h"
 
 #include <gtest/gtest.h>
@@ -404,7 +404,7 @@ class HandBackFiling : public IntakeCycleTest, public ::testing::WithParamInterf
 TEST_P(HandBackFiling, EachReplyGoesWhereLvMAPISaid) {
   const HandBackCase& c = GetParam();
   Fetch("s.tmp");
-  if (c.handBack) testing_support::WriteFile(HandBackPath(inst.File("s.tmp")), c.handBack);
+  if (c.handBack) testing_support::WriteFile(exchange::HandBackPath(inst.File("s.tmp")), c.handBack);
   Consume("s.tmp");
 
   const auto outcome = Fetch("g.tmp", "Corvane Strategy");
@@ -417,7 +417,7 @@ TEST_P(HandBackFiling, EachReplyGoesWhereLvMAPISaid) {
   for (const std::string& name : MaildirMessages(needsReading(), false)) {
     EXPECT_EQ(name.find('S', name.find_last_of(":!")), std::string::npos) << name;
   }
-  EXPECT_FALSE(Exists(HandBackPath(inst.File("s.tmp")))) << "a settled hand-back is removed";
+  EXPECT_FALSE(Exists(exchange::HandBackPath(inst.File("s.tmp")))) << "a settled hand-back is removed";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -438,9 +438,9 @@ INSTANTIATE_TEST_SUITE_P(
 // offered again and the old word about them is gone.
 TEST_F(IntakeCycleTest, HandBackOfAnUnconsumedFileIsRemovedWithIt) {
   Fetch("s1.tmp");
-  testing_support::WriteFile(HandBackPath(inst.File("s1.tmp")), FormatHandBack({false, false}));
+  testing_support::WriteFile(exchange::HandBackPath(inst.File("s1.tmp")), exchange::FormatHandBack({false, false}));
   Fetch("s2.tmp");
-  EXPECT_FALSE(Exists(HandBackPath(inst.File("s1.tmp"))));
+  EXPECT_FALSE(Exists(exchange::HandBackPath(inst.File("s1.tmp"))));
   Consume("s2.tmp");
   Fetch("s3.tmp");
   EXPECT_EQ(MaildirMessages(processed()), (Keys{"100.a", "200.b"}));

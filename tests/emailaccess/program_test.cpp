@@ -124,6 +124,33 @@ TEST_F(ProgramTest, MissingExchangeFileFailsWithTheReason) {
   EXPECT_NE(Log().find("ERROR cannot read the exchange file"), std::string::npos);
 }
 
+// A file whose recipient elements do not pair up one to one could send one
+// person's message to another's address: none of it is sent, and the
+// office learns which file and why.
+TEST_F(ProgramTest, AFileWhoseRecipientsDoNotPairUpSendsNothingAndExits65) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"<Recipient1>Ann</Recipient1><Email1>ann@example.org</Email1><Recipient2>Bo</Recipient2>",
+       "Recipient2 without Email2"},
+      {"<Recipient1>Ann</Recipient1><Email1>ann@example.org</Email1><Email2>bo@example.org</Email2>",
+       "Email2 without Recipient2"},
+      {"<Recipient1>Ann</Recipient1><Email1>ann@example.org</Email1><Recipient1>Bo</Recipient1>"
+       "<Email2>bo@example.org</Email2>",
+       "Recipient1 twice"},
+      {"<Recipient1>Ann</Recipient1><Email1>ann@example.org</Email1>"
+       "<Recipient3>Cy</Recipient3><Email3>cy@example.org</Email3>",
+       "no recipient 2"},
+  };
+  for (const auto& [head, why] : cases) {
+    WriteFile(dir.file("out.tmp"), head + "<Body>Dear member</Body>");
+    const RunResult r = Run({"2", dir.file("out.tmp"), "Corvane Survey - X", "0"});
+    EXPECT_EQ(r.exitCode, 65) << head;
+    const std::string said = dir.file("out.tmp") + ": nothing sent: the recipient elements do not pair up: " + why;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    EXPECT_NE(Log().find("ERROR " + said), std::string::npos) << Log();
+    EXPECT_TRUE(MaildirMessages(Mail("Outbox")).empty()) << head;
+  }
+}
+
 TEST_F(ProgramTest, ABusyIntakeIsATemporaryFailure) {
   WriteFile(dir.file("LVEmailAccess.conf"), "[general]\nlock_wait_seconds = 0\n");
   platform::FileLock held;

@@ -171,7 +171,7 @@ TEST_F(SendQueueTest, WithoutAQueueFailuresAreCountedAndALostConnectionStopsTheR
 
 TEST(RecipientOfMessage, IsTheAddressOfTheOneToHeader) {
   const ComposedMessage message = ComposeMessage(Mailbox{"LvMAPI", "office@example.org"},
-                                                 Recipient{"J\xc3\xbcrgen M\xc3\xbcller", "jm@example.org"}, "S", "b\r\n",
+                                                 Mailbox{"J\xc3\xbcrgen M\xc3\xbcller", "jm@example.org"}, "S", "b\r\n",
                                                  std::chrono::system_clock::now());
   EXPECT_EQ(RecipientOfMessage(message.data), "jm@example.org");
   for (const char* other : {"", "not a message", "To: a@example.org, b@example.org\r\n\r\nx\r\n",

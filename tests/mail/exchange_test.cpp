@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/reply_intake.h"
+#include "exchange/operations.h"
 #include "mail_access_stand_in.h"
 #include "platform/program_path.h"
 #include "test_support.h"
@@ -41,24 +42,6 @@ TEST(NewExchangeFilePath, IsABareUpperCaseGuidWithTmpBesideTheProgram) {
 
 TEST(NewExchangeFilePath, NeverRepeatsAName) {
   EXPECT_NE(NewExchangeFilePath(), NewExchangeFilePath());
-}
-
-TEST(WriteTagElement, WritesOpeningTagValueAndClosingTagWithoutEscaping) {
-  struct Case {
-    const char* tag;
-    const char* value;
-    const char* expected;
-  } cases[] = {
-      {"Recipient1", "Ann Lee", "<Recipient1>Ann Lee</Recipient1>"},
-      {"Email12", "", "<Email12></Email12>"},
-      {"Body", "a < b & <answer1>  </answer1>\r\nnext", "<Body>a < b & <answer1>  </answer1>\r\nnext</Body>"},
-  };
-  for (const Case& c : cases) {
-    std::ostringstream out;
-    out << "before|";
-    WriteTagElement(c.tag, c.value, out);
-    EXPECT_EQ(out.str(), std::string("before|") + c.expected);
-  }
 }
 
 TEST(OutgoingExchangeText, ListsRecipientPairsInOrderThenTheBodyWithoutALineEnd) {
@@ -108,47 +91,12 @@ TEST(ReadTextFile, MissingFileReportsFalseAndLeavesTheStreamEmpty) {
   EXPECT_EQ(stream.str(), "");
 }
 
-TEST(GetNumberedTagValue, FindsElementsByNameAndNumber) {
-  const std::string text =
-      "<Originator2>b@example.org</Originator2><Date2>d2</Date2><Body2>second</Body2>\r\n"
-      "<Originator1>  a@example.org  </Originator1>\r\n<Date1>d1</Date1><Body1>first\r\n</Body1>"
-      "<Originator4>x</Originator4><Date4>d4</Date4><Body4>fourth</Body4>"
-      "<Body10>tenth</Body10>";
-  struct Case {
-    const char* tag;
-    int number;
-    bool found;
-    const char* value;
-  } cases[] = {
-      {"Originator", 1, true, "a@example.org  "},  // leading blanks go, trailing stay
-      {"Body", 1, true, "first\r\n"},
-      {"Originator", 2, true, "b@example.org"},    // order in the file does not matter
-      {"Date", 2, true, "d2"},
-      {"Originator", 3, false, ""},                // the gap ends the list for the caller
-      {"Body", 4, true, "fourth"},
-      {"Body", 10, true, "tenth"},                 // <Body1> is no prefix trap for <Body10>
-      {"body", 1, false, ""},                      // tags are case-sensitive
-      {"Recipient", 1, false, ""},
-  };
-  for (const Case& c : cases) {
-    std::string value = "stale";
-    EXPECT_EQ(GetNumberedTagValue(text, c.tag, c.number, value), c.found) << c.tag << c.number;
-    EXPECT_EQ(value, c.value) << c.tag << c.number;
-  }
-}
-
-TEST(GetNumberedTagValue, MissingClosingTagIsNotFound) {
-  std::string value;
-  EXPECT_FALSE(GetNumberedTagValue("<Date1>no end", "Date", 1, value));
-  EXPECT_EQ(value, "");
-}
-
 // Runs the in-process calls against a stand-in found on PATH (the test
 // program's own folder holds no mail-access program).
 class MailAccessOnPath : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testing_support::Exists(ProgramFolder() + kMailAccessProgram));
+    ASSERT_FALSE(testing_support::Exists(ProgramFolder() + exchange::kMailAccessProgram));
     const char* old = std::getenv("PATH");
     m_oldPath = old ? old : "";
     setenv("PATH", (m_bin.path() + ":" + m_oldPath).c_str(), 1);
@@ -158,7 +106,7 @@ class MailAccessOnPath : public testing::Test {
   // A shell script, so that a case can run shell commands before it exits;
   // it records its calls as the shared stand-in does.
   void InstallStandIn(int exitCode = 0, const std::string& extraShell = "") {
-    const std::string program = m_bin.file(kMailAccessProgram);
+    const std::string program = m_bin.file(exchange::kMailAccessProgram);
     const std::string rec = m_record.path();
     WriteFile(program,
               "#!/bin/sh\n"
@@ -185,11 +133,11 @@ TEST_F(MailAccessOnPath, PassesOperationPathSubjectAndFlagAsSeparateArguments) {
   InstallStandIn();
   std::ostringstream log;
   const std::string subject = "Corvane Survey - \"Spring\" 'review' $HOME `x`  two  blanks";
-  EXPECT_TRUE(RunEmailAccess(log, "/some folder/with blank.tmp", kMailFetchReplies, subject, 1));
+  EXPECT_TRUE(RunEmailAccess(log, "/some folder/with blank.tmp", exchange::kFetchReplies, subject, 1));
 
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].program, m_bin.file(kMailAccessProgram)) << "found on PATH";
+  EXPECT_EQ(calls[0].program, m_bin.file(exchange::kMailAccessProgram)) << "found on PATH";
   EXPECT_EQ(calls[0].args, (std::vector<std::string>{"4", "/some folder/with blank.tmp", subject, "1"}));
   EXPECT_EQ(log.str(), "");
 }
@@ -225,7 +173,7 @@ TEST_F(MailAccessOnPath, WaitsForTheEndAndLogsOnlyAnEndOtherThanSuccess) {
     ScratchDir marker;
     InstallStandIn(c.exitCode, c.shell + "\nsleep 0.1; : > '" + marker.file("done") + "'");
     std::ostringstream log;
-    EXPECT_TRUE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0)) << c.shell;
+    EXPECT_TRUE(RunEmailAccess(log, "x.tmp", exchange::kSendSurvey, "s", 0)) << c.shell;
     EXPECT_EQ(log.str(), c.log) << c.shell;
     if (c.shell.find("kill") == std::string::npos) {
       EXPECT_TRUE(testing_support::Exists(marker.file("done"))) << "returned before the program ended";
@@ -247,7 +195,7 @@ TEST_F(MailAccessOnPath, TheJobKeepsItsMostSeriousOutcome) {
     for (int exit : c.exits) {
       InstallStandIn(exit);
       std::ostringstream log;
-      RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0);
+      RunEmailAccess(log, "x.tmp", exchange::kSendSurvey, "s", 0);
     }
     EXPECT_EQ(MailAccessJobStatus(), c.job) << ::testing::PrintToString(c.exits);
   }
@@ -256,14 +204,14 @@ TEST_F(MailAccessOnPath, TheJobKeepsItsMostSeriousOutcome) {
 
 TEST_F(MailAccessOnPath, MissingProgramIsLoggedOnceWithTheReason) {
   std::ostringstream log;
-  EXPECT_FALSE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0));
+  EXPECT_FALSE(RunEmailAccess(log, "x.tmp", exchange::kSendSurvey, "s", 0));
   EXPECT_EQ(log.str(), "The mail-access program could not be started (LVEmailAccess): No such file or directory\n");
 }
 
 TEST_F(MailAccessOnPath, ProgramThatIsNotExecutableIsLoggedWithTheReason) {
-  WriteFile(m_bin.file(kMailAccessProgram), "#!/bin/sh\nexit 0\n");  // no execute permission
+  WriteFile(m_bin.file(exchange::kMailAccessProgram), "#!/bin/sh\nexit 0\n");  // no execute permission
   std::ostringstream log;
-  EXPECT_FALSE(RunEmailAccess(log, "x.tmp", kMailSendSurvey, "s", 0));
+  EXPECT_FALSE(RunEmailAccess(log, "x.tmp", exchange::kSendSurvey, "s", 0));
   EXPECT_EQ(log.str(), "The mail-access program could not be started (LVEmailAccess): Permission denied\n");
   EXPECT_TRUE(Calls().empty());
 }
@@ -273,7 +221,7 @@ TEST_F(MailAccessOnPath, SendingWritesNormalisedPrivateFileRunsTheProgramAndDele
   InstallStandIn(0, "stat -c %a \"$2\" > \"$rec/call$n/mode\"");
   std::ostringstream log;
   const std::string text = OutgoingExchangeText({{"{P1}", "Ann", "", "Lee", "ann@example.org"}}, "Hi\r\nyou\n");
-  EXPECT_TRUE(SendOutgoingExchange(log, text, kMailSendGoalNotification, "Corvane Strategy: New Goal: Meal"));
+  EXPECT_TRUE(SendOutgoingExchange(log, text, exchange::kSendGoalNotification, "Corvane Strategy: New Goal: Meal"));
 
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 1u);
@@ -295,7 +243,7 @@ TEST_F(MailAccessOnPath, SendingWritesNormalisedPrivateFileRunsTheProgramAndDele
 
 TEST_F(MailAccessOnPath, SendingWithoutTheProgramStillDeletesTheFileAndSaysWhy) {
   std::ostringstream log;
-  EXPECT_FALSE(SendOutgoingExchange(log, "<Body>x</Body>", kMailSendSurvey, "Corvane Survey - T"));
+  EXPECT_FALSE(SendOutgoingExchange(log, "<Body>x</Body>", exchange::kSendSurvey, "Corvane Survey - T"));
   const std::string logText = log.str();
   const std::string head = "Creating output file: ";
   ASSERT_EQ(logText.compare(0, head.size(), head), 0) << logText;
@@ -331,7 +279,7 @@ class StuckExchangeFile : public MailAccessOnPath {
 
 TEST_F(StuckExchangeFile, AnOutgoingFileNotDeletedIsListedAndALaterRunDeletesIt) {
   std::ostringstream log;
-  EXPECT_TRUE(SendOutgoingExchange(log, "<Body>x</Body>", kMailSendSurvey, "Corvane Survey - T"));
+  EXPECT_TRUE(SendOutgoingExchange(log, "<Body>x</Body>", exchange::kSendSurvey, "Corvane Survey - T"));
   const std::string path = Stuck();
   ASSERT_TRUE(testing_support::Exists(path));
   EXPECT_NE(log.str().find("Could not delete the exchange file " + path), std::string::npos) << log.str();
@@ -353,7 +301,7 @@ TEST_F(StuckExchangeFile, AnIncomingFileNotReadFailsTheJobAndStaysForTheMailAcce
   std::ostringstream log;
   EXPECT_EQ(LVML_ProcessSurveyReplyEmails(&log, 0, false), 0);
   const std::string path = Stuck();
-  EXPECT_EQ(MailAccessJobStatus(), kMailAccessTemporaryFailure) << "never 0 with fetched replies unread";
+  EXPECT_EQ(MailAccessJobStatus(), exchange::kExitTemporary) << "never 0 with fetched replies unread";
   EXPECT_NE(log.str().find("Could not read the input file: "), std::string::npos) << log.str();
   EXPECT_EQ(log.str().find("Number of survey responses read from file"), std::string::npos) << log.str();
   // Left where it is, and not listed: its deletion would tell the mail-access

@@ -7,10 +7,9 @@
 // file's tags stays one record.
 
 #include "email_test_support.h"
-#include "emailaccess/message/exchange_files.h"
 #include "emailaccess/message/message_text.h"
 #include "emailaccess/message/text_encoding.h"
-#include "mail/exchange.h"
+#include "exchange/incoming.h"
 
 #include <gtest/gtest.h>
 
@@ -179,17 +178,17 @@ TEST(HostileMessage, ABodyHoldingExchangeTagsStaysOneRecordForLvMAPI) {
     SCOPED_TRACE(text);
     const auto message =
         ReadIncomingMessage(Message("Content-Type: text/plain; charset=utf-8\r\n", text + "\r\n"), kOwn);
-    const std::string file = emailaccess::FormatIncomingExchange({{message.senderAddress, "2026-12-01 10:00:00",
+    const std::string file = exchange::FormatIncomingExchange({{message.senderAddress, "2026-12-01 10:00:00",
                                                                    message.body}});
     std::string originator, date, body;
-    ASSERT_TRUE(GetNumberedTagValue(file, "Originator", 1, originator));
-    ASSERT_TRUE(GetNumberedTagValue(file, "Date", 1, date));
-    ASSERT_TRUE(GetNumberedTagValue(file, "Body", 1, body));
+    ASSERT_TRUE(exchange::GetNumberedTagValue(file, "Originator", 1, originator));
+    ASSERT_TRUE(exchange::GetNumberedTagValue(file, "Date", 1, date));
+    ASSERT_TRUE(exchange::GetNumberedTagValue(file, "Body", 1, body));
     EXPECT_EQ(originator, "ann.lee@example.org");
     EXPECT_EQ(date, "2026-12-01 10:00:00");
-    EXPECT_FALSE(GetNumberedTagValue(file, "Originator", 2, originator)) << Visible(file);
+    EXPECT_FALSE(exchange::GetNumberedTagValue(file, "Originator", 2, originator)) << Visible(file);
     std::string expected = message.body;
-    EXPECT_GT(emailaccess::NeutraliseExchangeTags(expected), 0u);
+    EXPECT_GT(exchange::NeutraliseExchangeTags(expected), 0u);
     EXPECT_EQ(body, expected);
   }
 }

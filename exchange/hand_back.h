@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+namespace exchange {
+
 inline constexpr const char kHandBackSuffix[] = ".handback";
 
 // The hand-back that belongs to `exchangeFile`.
@@ -31,3 +33,5 @@ std::string FormatHandBack(const std::vector<bool>& stored);
 // is not "<number><TAB>stored|unread" with a number from 1 up is left out,
 // so its reply counts as not told.
 bool ParseHandBack(std::string_view text, std::map<int, bool>& stored);
+
+}  // namespace exchange

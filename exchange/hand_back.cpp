@@ -1,7 +1,8 @@
-#include "util/hand_back.h"
+#include "exchange/hand_back.h"
 
 #include <charconv>
 
+namespace exchange {
 namespace {
 
 constexpr std::string_view kHeader = "# LvMAPI hand-back: reply number, stored or unread\n";
@@ -39,3 +40,5 @@ bool ParseHandBack(std::string_view text, std::map<int, bool>& stored) {
   }
   return true;
 }
+
+}  // namespace exchange
