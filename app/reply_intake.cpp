@@ -27,7 +27,9 @@ namespace {
 bool HandBack(RunLog& log, const std::string& path, const std::vector<bool>& stored) {
   if (stored.empty()) return true;
   std::string why;
-  if (platform::ReplaceFileAtomically(exchange::HandBackPath(path), exchange::FormatHandBack(stored), &why)) return true;
+  if (platform::ReplaceFileAtomically(exchange::HandBackPath(path), exchange::FormatHandBack(stored), &why)) {
+    return true;
+  }
   if (std::find(stored.begin(), stored.end(), false) == stored.end()) return true;
   log << "Could not tell the mail-access program which replies were not stored (" << why
       << "); they are offered again by the next run" << std::endl;

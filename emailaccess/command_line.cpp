@@ -98,7 +98,9 @@ Operation ParseOperation(const std::vector<std::string>& args) {
   if (op.exchangeFile.empty()) throw UsageError("the exchange file name is empty");
   op.subject = args[2];
   // An empty text would match every message in the mailbox.
-  if (op.number == exchange::kFetchReplies && op.subject.empty()) throw UsageError("operation 4 needs a subject to look for");
+  if (op.number == exchange::kFetchReplies && op.subject.empty()) {
+    throw UsageError("operation 4 needs a subject to look for");
+  }
   if (args[3] != "0" && args[3] != "1") throw UsageError("the flag must be 0 or 1, not '" + args[3] + "'");
   op.flag = args[3][0] - '0';
   return op;
@@ -179,7 +181,8 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
     run.SendExchangeFile(Mailbox{config.senderName, config.senderAddress}, op->exchangeFile, op->subject);
   }
   const SendOutcome& outcome = run.outcome();
-  if (op && op->number == exchange::kSendGoalNotification && outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
+  if (op && op->number == exchange::kSendGoalNotification &&
+      outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
     log.Info("operation 1 is meant for one recipient; all listed recipients were handled");
   }
   log.Info(what + " done: " + std::to_string(outcome.sent) + " sent, " + std::to_string(outcome.invalidRecipients) +
@@ -339,7 +342,9 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
     if (check) return Check(config, log, out);
     if (acknowledge) return Acknowledge(config, log);
     if (flush) return Send(config, log, nullptr, out);
-    if (op.flag == 1 && op.number != exchange::kFetchReplies) log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
+    if (op.flag == 1 && op.number != exchange::kFetchReplies) {
+      log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
+    }
     return op.number == exchange::kFetchReplies ? Fetch(config, log, op, out) : Send(config, log, &op, out);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));

@@ -118,7 +118,8 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
       ++m_outcome.invalidRecipients;
       continue;
     }
-    ComposedMessage message = ComposeMessage(from, {recipient.name, recipient.address}, cleanSubject, outgoing.body, now);
+    ComposedMessage message =
+        ComposeMessage(from, {recipient.name, recipient.address}, cleanSubject, outgoing.body, now);
     const std::string described = who + ", subject \"" + cleanSubject + "\"" +
                                   (m_sender.KeepsMessageId() ? ", Message-ID <" + message.messageId + ">" : "");
     std::string why = "the server is out of reach";

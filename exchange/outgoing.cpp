@@ -55,7 +55,8 @@ class RecipientElements {
     std::vector<Recipient> recipients;
     recipients.reserve(m_names.size());
     for (auto& [number, name] : m_names) {
-      recipients.push_back({ReadValue(Trim(name), kOutgoingNames), ReadValue(Trim(m_addresses[number]), kOutgoingNames)});
+      recipients.push_back(
+          {ReadValue(Trim(name), kOutgoingNames), ReadValue(Trim(m_addresses[number]), kOutgoingNames)});
     }
     return recipients;
   }
@@ -83,8 +84,9 @@ class RecipientElements {
       const bool hasName = name != m_names.end() && name->first == expected;
       const bool hasAddress = address != m_addresses.end() && address->first == expected;
       if (!hasName && !hasAddress) return Refuse(error, "no recipient " + std::to_string(expected));
-      if (!hasAddress) return Refuse(error, NumberedName(kRecipient, expected) + " without " + NumberedName(kEmail, expected));
-      if (!hasName) return Refuse(error, NumberedName(kEmail, expected) + " without " + NumberedName(kRecipient, expected));
+      const std::string recipient = NumberedName(kRecipient, expected), email = NumberedName(kEmail, expected);
+      if (!hasAddress) return Refuse(error, recipient + " without " + email);
+      if (!hasName) return Refuse(error, email + " without " + recipient);
       ++name;
       ++address;
     }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "exchange/incoming.h"
 
@@ -31,6 +32,20 @@ inline bool IsCanonicalCrlf(std::string_view text) {
 }
 
 using Record = exchange::IncomingRecord;
+
+// Values cut from raw bytes: the pieces between `separator`s, at most
+// `limit` of them.
+inline std::vector<std::string> Fields(std::string_view text, char separator, size_t limit) {
+  std::vector<std::string> fields;
+  size_t pos = 0;
+  while (pos <= text.size() && fields.size() < limit) {
+    size_t end = text.find(separator, pos);
+    if (end == std::string_view::npos) end = text.size();
+    fields.emplace_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return fields;
+}
 
 // A value as LvMAPI gets it back from an element: its leading blanks gone.
 inline std::string WithoutLeadingBlanks(std::string value) {

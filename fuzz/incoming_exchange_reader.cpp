@@ -19,14 +19,7 @@ using fuzzing::Require;
 
 // Records cut from raw bytes: fields separated by line feeds, three per record.
 std::vector<exchange::IncomingRecord> RecordsFromLines(const std::string& text) {
-  std::vector<std::string> fields;
-  size_t pos = 0;
-  while (pos <= text.size() && fields.size() < 30) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    fields.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
+  const std::vector<std::string> fields = fuzzing::Fields(text, '\n', 30);
   std::vector<exchange::IncomingRecord> records;
   for (size_t i = 0; i + 2 < fields.size(); i += 3) records.push_back({fields[i], fields[i + 1], fields[i + 2]});
   return records;

@@ -32,14 +32,7 @@ std::string Trimmed(const std::string& text) {
 // Values cut from raw bytes at NUL bytes: the body, then name and address of
 // each recipient.
 exchange::Outgoing ValuesFromBytes(std::string_view input) {
-  std::vector<std::string> fields;
-  size_t pos = 0;
-  while (pos <= input.size() && fields.size() < 41) {
-    size_t end = input.find('\0', pos);
-    if (end == std::string_view::npos) end = input.size();
-    fields.emplace_back(input.substr(pos, end - pos));
-    pos = end + 1;
-  }
+  const std::vector<std::string> fields = fuzzing::Fields(input, '\0', 41);
   exchange::Outgoing values;
   values.body = fields[0];
   for (size_t i = 1; i + 1 < fields.size(); i += 2) values.recipients.push_back({fields[i], fields[i + 1]});

@@ -24,7 +24,9 @@ std::string NewExchangeFilePath() {
 std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, const std::string& body) {
   std::vector<exchange::Recipient> listed;
   listed.reserve(recipients.size());
-  for (const MailRecipient& r : recipients) listed.push_back({DisplayName(r.FirstName, r.MiddleName, r.LastName), r.Email});
+  for (const MailRecipient& r : recipients) {
+    listed.push_back({DisplayName(r.FirstName, r.MiddleName, r.LastName), r.Email});
+  }
   return exchange::FormatOutgoing(listed, body);
 }
 

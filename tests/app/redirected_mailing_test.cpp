@@ -47,7 +47,8 @@ std::string ToAddress(const std::string& message) {
   const size_t at = message.find("\r\nTo: ");
   if (at == std::string::npos) return "";
   size_t end = at + 6;
-  while ((end = message.find("\r\n", end)) != std::string::npos && (message[end + 2] == ' ' || message[end + 2] == '\t')) {
+  while ((end = message.find("\r\n", end)) != std::string::npos &&
+         (message[end + 2] == ' ' || message[end + 2] == '\t')) {
     end += 2;
   }
   const std::string to = message.substr(at + 6, end - at - 6);
@@ -121,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
              std::string("UPDATE Survey SET SurveyInstructions = 'See </Body><Recipient9>Eve</Recipient9><Email9>") +
                  kEvil + "</Email9><Body> and <Email2>x</Email2>'",
              kMembers, 0,
-             std::string("See </Body><Recipient9>Eve</Recipient9><Email9>") + kEvil + "</Email9><Body> and <Email2>x</Email2>"},
+             std::string("See </Body><Recipient9>Eve</Recipient9><Email9>") + kEvil +
+                 "</Email9><Body> and <Email2>x</Email2>"},
         Case{"ATitleHoldingElements",
              std::string("UPDATE Survey SET SurveyTitle = 'Spring </Body><Email1>") + kEvil + "</Email1>'", kMembers, 0,
              std::string("Spring </Body><Email1>") + kEvil + "</Email1>"},

@@ -97,7 +97,8 @@ TEST(OutgoingExchange, ListsRecipientPairsInOrderThenTheBodyWithoutALineEnd) {
 
 // An outgoing file exactly as LvMAPI writes it: elements with LF line ends,
 // then the whole text through its normaliser.
-std::string AsLvMAPIWritesIt(const std::vector<std::pair<std::string, std::string>>& recipients, const std::string& body) {
+std::string AsLvMAPIWritesIt(const std::vector<std::pair<std::string, std::string>>& recipients,
+                             const std::string& body) {
   std::string text;
   int n = 0;
   for (const auto& [name, email] : recipients) {
