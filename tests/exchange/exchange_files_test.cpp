@@ -58,43 +58,6 @@ TEST(OutgoingValues, CannotOpenOrCloseAnElementAndComeBackUnchanged) {
   }
 }
 
-// Whole files with such values in every field: the same recipients, in the
-// same order, with the same names, addresses and body.
-TEST(OutgoingExchange, EveryValueSurvivesTheWriterAndTheReader) {
-  const std::vector<std::vector<Recipient>> lists = {
-      {{"Robert <Email3>evil@attacker.example</Email3> O'Brien", "rob@example.org"},
-       {"Maria Elena Santos", "maria@example.org"},
-       {"Dave", "dave@example.org"}},
-      {{"Ann Lee<Body>", "ann@example.org"}, {"Rob", "rob@example.org"}},
-      {{"</Recipient1><Email1>evil@attacker.example</Email1><Recipient1>", "ann@example.org"}},
-      {{"Rob", "rob@example.org</Email1><Email1>evil@attacker.example"}},
-      {},
-  };
-  const std::string bodies[] = {"plain", "</Body><Recipient9>Eve</Recipient9><Email9>e@x.org</Email9><Body>",
-                                "< /Body> and <  Body> and </Body"};
-  for (const std::vector<Recipient>& list : lists) {
-    for (const std::string& body : bodies) {
-      Outgoing read;
-      std::string error;
-      ASSERT_TRUE(ReadOutgoing(FormatOutgoing(list, body), read, error)) << error;
-      ASSERT_EQ(read.recipients.size(), list.size()) << body;
-      for (size_t i = 0; i < list.size(); ++i) {
-        EXPECT_EQ(read.recipients[i].name, list[i].name);
-        EXPECT_EQ(read.recipients[i].address, list[i].address);
-      }
-      EXPECT_EQ(read.body, body);
-    }
-  }
-}
-
-TEST(OutgoingExchange, ListsRecipientPairsInOrderThenTheBodyWithoutALineEnd) {
-  EXPECT_EQ(FormatOutgoing({{"Ann Lee", "ann@example.org"}, {"", "elders@example.org"}}, "Hello\r\nthere"),
-            "<Recipient1>Ann Lee</Recipient1>\n<Email1>ann@example.org</Email1>\n"
-            "<Recipient2></Recipient2>\n<Email2>elders@example.org</Email2>\n"
-            "<Body>Hello\r\nthere</Body>");
-  EXPECT_EQ(FormatOutgoing({}, "text"), "<Body>text</Body>");
-}
-
 // An outgoing file exactly as LvMAPI writes it: elements with LF line ends,
 // then the whole text through its normaliser.
 std::string AsLvMAPIWritesIt(const std::vector<std::pair<std::string, std::string>>& recipients,
@@ -108,17 +71,6 @@ std::string AsLvMAPIWritesIt(const std::vector<std::pair<std::string, std::strin
   text += "<Body>" + body + "</Body>";
   NormalizeLineBreaks(text);
   return text;
-}
-
-TEST(OutgoingExchange, ReadsEachRecipientTrimmed) {
-  Outgoing out;
-  std::string error;
-  ASSERT_TRUE(ReadOutgoing(AsLvMAPIWritesIt({{" Ann Lee\t", " ann@x.org "}, {"", "b@x.org"}}, "Hi\n"), out, error));
-  ASSERT_EQ(out.recipients.size(), 2u);
-  EXPECT_EQ(out.recipients[0].name, "Ann Lee");
-  EXPECT_EQ(out.recipients[0].address, "ann@x.org");
-  EXPECT_EQ(out.recipients[1].name, "");
-  EXPECT_EQ(Visible(out.body), Visible("Hi\r\n"));
 }
 
 // A file whose recipient elements do not make exactly one name and one
