@@ -1,17 +1,16 @@
 #include "emailaccess/command_line.h"
 
-#include "emailaccess/signin/authorize.h"
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
-#include "emailaccess/imap/imap_store.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/maildir/maildir_transport.h"
-#include "emailaccess/signin/oauth2.h"
 #include "emailaccess/offer_state.h"
-#include "emailaccess/outlook/outlook_transport.h"
+#include "emailaccess/outlook/outlook_session.h"
 #include "emailaccess/sending.h"
 #include "emailaccess/sent_register.h"
-#include "emailaccess/smtp/smtp_sender.h"
+#include "emailaccess/signin/authorize.h"
+#include "emailaccess/signin/oauth2.h"
+#include "emailaccess/transports.h"
 #include "exchange/operations.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
@@ -37,7 +36,8 @@ using exchange::kExitUsage;
 
 constexpr const char kLockFileName[] = "LVEmailAccess.lock";
 
-constexpr const char kUsage[] =
+// The usage text around the commands' own lines (kCommands below).
+constexpr const char kUsageHead[] =
     "Usage: LVEmailAccess <operation> <exchange file> <subject> <flag>\n"
     "       LVEmailAccess --acknowledge | --send-queued | --check | --help | --version\n"
     "       LVEmailAccess --authorize\n"
@@ -50,17 +50,8 @@ constexpr const char kUsage[] =
     "        reports of our mailings are filed and told on standard output\n"
     "<flag>  0 or 1; with 1, operation 4 reads the replies through Outlook\n"
     "        (Windows), whatever transport sends the mail\n"
-    "\n"
-    "--acknowledge  move the replies whose exchange file has been consumed to\n"
-    "           the processed folder now (operation 4 does it when it starts)\n"
-    "--send-queued  send the messages that could not be sent yet (operations\n"
-    "           1 and 2 do it first)\n"
-    "--check    check the configuration, log in to the servers and report;\n"
-    "           sends nothing\n"
-    "--authorize  sign in at the OAuth 2.0 provider of [oauth2] (once, at a\n"
-    "           terminal); the sign-in is kept in LVEmailAccess.token\n"
-    "--help     show this text\n"
-    "--version  show the version\n"
+    "\n";
+constexpr const char kUsageTail[] =
     "\n"
     "Settings: LVEmailAccess.conf beside the program (see\n"
     "LVEmailAccess.conf.example); without it, Outlook where the system has\n"
@@ -106,10 +97,6 @@ Operation ParseOperation(const std::vector<std::string>& args) {
   return op;
 }
 
-bool UsesServers(const Config& config) { return config.transport == kTransportSmtpImap; }
-
-bool UsesOutlook(const Config& config) { return config.transport == kTransportOutlook; }
-
 // The run's one token source, given to each server that signs in with it.
 void AttachTokens(Config& config, EventLog& log) {
   if (!config.UsesOAuth2()) return;
@@ -128,28 +115,16 @@ std::string AuthorizeObstacle(const Config& config) {
   return {};
 }
 
-std::unique_ptr<IMailSender> OpenSender(const Config& config, EventLog& log) {
-  if (UsesServers(config)) return std::make_unique<SmtpSender>(config, log);
-  if (UsesOutlook(config)) return std::make_unique<OutlookTransport>(log);
-  return std::make_unique<MaildirTransport>(config.maildir);
-}
-
-// Where replies are read: Outlook when the transport is Outlook or the
-// caller asked for it (flag 1, LvMAPI's setting 8), else the transport's.
+// Where replies are read: through Outlook when the caller asked for it
+// (flag 1, LvMAPI's setting 8), else through the transport's own store.
 struct ReplySource {
-  bool outlook = false;
+  const Transport& transport;
   std::string statePath;
 };
 
 ReplySource ReplySourceOf(const Config& config, bool outlookAsked) {
-  const bool outlook = outlookAsked || UsesOutlook(config);
-  return {outlook, config.FileBesideProgram(outlook ? kOutlookStateFileName : kStateFileName)};
-}
-
-std::unique_ptr<IMailStore> OpenStore(const Config& config, EventLog& log, const ReplySource& mailbox) {
-  if (mailbox.outlook) return std::make_unique<OutlookTransport>(log);
-  if (UsesServers(config)) return std::make_unique<ImapStore>(config, log);
-  return std::make_unique<MaildirTransport>(config.maildir);
+  const Transport& transport = outlookAsked ? OutlookTransportRow() : TransportOf(config);
+  return {transport, config.FileBesideProgram(transport.stateFileName)};
 }
 
 // The line for the office's run log (LvMAPI copies it from standard output):
@@ -157,7 +132,7 @@ std::unique_ptr<IMailStore> OpenStore(const Config& config, EventLog& log, const
 // computer.
 std::string DeliverySummary(const Config& config, const IMailSender& sender, int sent) {
   std::string line = std::to_string(sent) + " " + sender.Route();
-  if (config.transport == kTransportMaildir) {
+  if (TransportOf(config).staysOnThisComputer) {
     line += config.source == kEmbeddedDefault ? ": no mail provider is set up, nothing has left this computer"
                                               : ": nothing has left this computer";
   }
@@ -167,12 +142,14 @@ std::string DeliverySummary(const Config& config, const IMailSender& sender, int
 // Sends the queue (servers only), then the exchange file when one is given;
 // for an exchange file, tells `out` where its messages went.
 int Send(const Config& config, EventLog& log, const Operation* op, std::ostream& out) {
-  std::unique_ptr<IMailSender> sender = OpenSender(config, log);
+  const Transport& transport = TransportOf(config);
+  std::unique_ptr<IMailSender> sender = transport.openSender(config, log);
   std::optional<MaildirFolder> queue;
-  if (UsesServers(config)) queue.emplace(config.smtp.queue);
+  if (transport.queue) queue.emplace(transport.queue(config));
   SendRun run(*sender, log, queue ? &*queue : nullptr);
-  // Outlook gives the mail a Message-ID of its own, which is never seen here.
-  if (!UsesOutlook(config)) run.KeepSentIn(config.FileBesideProgram(kSentRegisterFileName));
+  // A sender that writes the mail anew (Outlook) gives it a Message-ID of
+  // its own, which is never seen here.
+  if (sender->KeepsMessageId()) run.KeepSentIn(config.FileBesideProgram(kSentRegisterFileName));
   run.SendQueued();
   std::string what = "sending the queue";
   if (op) {
@@ -231,7 +208,7 @@ int WithIntakeLock(const Config& config, EventLog& log, const ReplySource& mailb
       log.Error(why);
       return kExitFailure;
   }
-  std::unique_ptr<IMailStore> store = OpenStore(config, log, mailbox);
+  std::unique_ptr<IMailStore> store = mailbox.transport.openStore(config, log);
   const FetchOutcome outcome = step(*store);
   log.Info("done: " + Summary(outcome));
   // Only messages held by another program: nothing is lost, a later run
@@ -245,7 +222,7 @@ int WithIntakeLock(const Config& config, EventLog& log, const ReplySource& mailb
 int Fetch(const Config& config, EventLog& log, const Operation& op, std::ostream& out) {
   const ReplySource mailbox = ReplySourceOf(config, op.flag == 1);
   log.Info("operation 4: fetching replies about \"" + op.subject + "\" into " + op.exchangeFile +
-           (mailbox.outlook ? " through Outlook" : ""));
+           (&mailbox.transport == &OutlookTransportRow() ? " through Outlook" : ""));
   const FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, mailbox.statePath,
                              config.FileBesideProgram(kSentRegisterFileName), &out};
   return WithIntakeLock(config, log, mailbox, [&](IMailStore& store) { return FetchReplies(store, log, request); });
@@ -265,32 +242,7 @@ int Check(const Config& config, EventLog& log, std::ostream& out) {
   out << "Transport: " << config.transport << "\n";
   for (const std::string& warning : config.warnings) out << "  WARNING  " << warning << "\n";
   std::vector<CheckFinding> findings;
-  if (UsesServers(config)) {
-    for (const ServerSettings* server : {static_cast<const ServerSettings*>(&config.smtp),
-                                         static_cast<const ServerSettings*>(&config.imap)}) {
-      if (!server->passwordSource.empty()) {
-        findings.push_back({true, server->url + ": password of " + server->user + " from " + server->passwordSource});
-      }
-    }
-    if (!config.oauth2.clientSecretSource.empty()) {
-      findings.push_back({true, "OAuth 2.0 client secret from " + config.oauth2.clientSecretSource});
-    }
-    if (const std::shared_ptr<AccessTokens>& tokens = config.imap.tokens ? config.imap.tokens : config.smtp.tokens) {
-      try {
-        tokens->Ensure();
-        findings.push_back({true, tokens->Describe()});
-      } catch (const TransportError& e) {
-        findings.push_back({false, "Sign-in: " + std::string(e.what())});
-      }
-    }
-    SmtpSender(config, log).Check(findings);
-    ImapStore(config, log).Check(findings);
-    MaildirFolder(config.smtp.queue).Check("Queue", findings, true);
-  } else if (UsesOutlook(config)) {
-    OutlookTransport(log).Check(findings);
-  } else {
-    MaildirTransport(config.maildir).Check(findings);
-  }
+  TransportOf(config).check(config, log, findings);
   std::vector<std::string> problems;
   const std::string statePath = ReplySourceOf(config, false).statePath;
   try {
@@ -309,46 +261,113 @@ int Check(const Config& config, EventLog& log, std::ostream& out) {
   return healthy ? kExitDone : kExitFailure;
 }
 
+// What is set up before a command runs.
+enum class When {
+  AtOnce,    // nothing: no settings, no log
+  Settings,  // the settings read and their warnings logged
+  SignedIn,  // ... and the run's access tokens attached to the servers
+};
+
+// What a command is given; `config` and `log` are null for When::AtOnce.
+struct Setup {
+  std::ostream& out;
+  Config* config;
+  EventLog* log;
+};
+
+// A command given as the only argument, beside the operations.
+struct Command {
+  const char* name;
+  When when;
+  int (*run)(const Setup& setup);
+  const char* help;  // its lines in the usage text, after its name
+};
+
+std::string Usage();
+
+int ShowHelp(const Setup& setup) {
+  setup.out << Usage();
+  return kExitDone;
+}
+
+int ShowVersion(const Setup& setup) {
+  setup.out << "LVEmailAccess " << LVEMAILACCESS_VERSION << "\n";
+  return kExitDone;
+}
+
+int RunAuthorize(const Setup& setup) {
+  if (const std::string obstacle = AuthorizeObstacle(*setup.config); !obstacle.empty()) {
+    setup.log->Error(obstacle);
+    return kExitUsage;
+  }
+  Authorize(*setup.config, *setup.log, setup.out);
+  return kExitDone;
+}
+
+int RunAcknowledge(const Setup& setup) { return Acknowledge(*setup.config, *setup.log); }
+
+int RunSendQueued(const Setup& setup) { return Send(*setup.config, *setup.log, nullptr, setup.out); }
+
+int RunCheck(const Setup& setup) { return Check(*setup.config, *setup.log, setup.out); }
+
+// In the order of the usage text.
+constexpr Command kCommands[] = {
+    {"--acknowledge", When::SignedIn, &RunAcknowledge,
+     "  move the replies whose exchange file has been consumed to\n"
+     "           the processed folder now (operation 4 does it when it starts)\n"},
+    {"--send-queued", When::SignedIn, &RunSendQueued,
+     "  send the messages that could not be sent yet (operations\n"
+     "           1 and 2 do it first)\n"},
+    {"--check", When::SignedIn, &RunCheck,
+     "    check the configuration, log in to the servers and report;\n"
+     "           sends nothing\n"},
+    {"--authorize", When::Settings, &RunAuthorize,
+     "  sign in at the OAuth 2.0 provider of [oauth2] (once, at a\n"
+     "           terminal); the sign-in is kept in LVEmailAccess.token\n"},
+    {"--help", When::AtOnce, &ShowHelp, "     show this text\n"},
+    {"--version", When::AtOnce, &ShowVersion, "  show the version\n"},
+};
+
+std::string Usage() {
+  std::string usage = kUsageHead;
+  for (const Command& command : kCommands) usage += std::string(command.name) + command.help;
+  return usage + kUsageTail;
+}
+
+// The command `args` consist of, or null for an operation.
+const Command* CommandOf(const std::vector<std::string>& args) {
+  if (args.size() != 1) return nullptr;
+  for (const Command& command : kCommands) {
+    if (args[0] == command.name) return &command;
+  }
+  return nullptr;
+}
+
+// An operation (1, 2 or 4): sends, or fetches the replies.
+int RunOperation(const Operation& op, Config& config, EventLog& log, std::ostream& out) {
+  if (op.flag == 1 && op.number != exchange::kFetchReplies) {
+    log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
+  }
+  return op.number == exchange::kFetchReplies ? Fetch(config, log, op, out) : Send(config, log, &op, out);
+}
+
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, const std::string& programDir, std::ostream& out,
                    std::ostream& err) {
-  if (args.size() == 1 && args[0] == "--help") {
-    out << kUsage;
-    return kExitDone;
-  }
-  if (args.size() == 1 && args[0] == "--version") {
-    out << "LVEmailAccess " << LVEMAILACCESS_VERSION << "\n";
-    return kExitDone;
-  }
+  const Command* command = CommandOf(args);
+  if (command && command->when == When::AtOnce) return command->run({out, nullptr, nullptr});
   EventLog log(programDir + kLogFileName, err);
   try {
-    const std::string single = args.size() == 1 ? args[0] : std::string();
-    const bool check = single == "--check", acknowledge = single == "--acknowledge", flush = single == "--send-queued",
-               authorize = single == "--authorize";
     Operation op;
-    if (!check && !acknowledge && !flush && !authorize) op = ParseOperation(args);
-    Config config = LoadConfig(programDir);
+    if (!command) op = ParseOperation(args);
+    Config config = LoadConfig(programDir, SystemLocalMail);
     for (const std::string& warning : config.warnings) log.Warning(warning);
-    if (authorize) {
-      if (const std::string obstacle = AuthorizeObstacle(config); !obstacle.empty()) {
-        log.Error(obstacle);
-        return kExitUsage;
-      }
-      Authorize(config, log, out);
-      return kExitDone;
-    }
-    AttachTokens(config, log);
-    if (check) return Check(config, log, out);
-    if (acknowledge) return Acknowledge(config, log);
-    if (flush) return Send(config, log, nullptr, out);
-    if (op.flag == 1 && op.number != exchange::kFetchReplies) {
-      log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
-    }
-    return op.number == exchange::kFetchReplies ? Fetch(config, log, op, out) : Send(config, log, &op, out);
+    if (!command || command->when == When::SignedIn) AttachTokens(config, log);
+    return command ? command->run({out, &config, &log}) : RunOperation(op, config, log, out);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));
-    err << kUsage;
+    err << Usage();
     return kExitUsage;
   } catch (const ExchangeFileRefused& e) {
     log.Error(e.what());

@@ -1,11 +1,11 @@
 #include "emailaccess/config.h"
 
 #include "emailaccess/message/compose.h"
-#include "platform/automation.h"
+#include "emailaccess/signin/providers.h"
+#include "emailaccess/urls.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
-
-#include <curl/curl.h>
+#include "util/command_words.h"
 
 #include <algorithm>
 #include <charconv>
@@ -33,71 +33,13 @@ std::string Resolve(const std::string& programDir, const std::string& folder) {
   return platform::IsAbsolutePath(path) ? platform::NativeSeparators(path) : platform::JoinPath(programDir, path);
 }
 
-using Fail = std::function<void(const std::string&)>;
+using Fail = SettingFailure;
 
 void SetSender(Config& config, const std::string& text, const Fail& fail) {
   Mailbox sender;
   if (!ParseMailbox(text, sender)) fail("sender is not an address: '" + text + "'");
   config.senderName = sender.name;
   config.senderAddress = sender.address;
-}
-
-struct CurlUrlFree {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-
-struct CurlTextFree {
-  void operator()(char* text) const { curl_free(text); }
-};
-
-struct UrlParts {
-  std::string base;  // scheme://host[:port]/
-  std::string path;  // decoded, without the leading "/"
-};
-
-// The URL as it may be shown: what stands before an "@" in its authority
-// could be a password.
-std::string WithoutUserInfo(const std::string& url) {
-  const size_t scheme = url.find("://");
-  const size_t from = scheme == std::string::npos ? 0 : scheme + 3;
-  const size_t at = url.rfind('@', url.find('/', from));
-  if (at == std::string::npos || at < from) return url;
-  return url.substr(0, from) + "...@" + url.substr(at + 1);
-}
-
-// Checks a server URL and fills in its scheme. Credentials, queries and
-// fragments have no place in it: a password in a URL ends up in logs.
-UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, const std::vector<std::string>& schemes,
-                           const Fail& fail) {
-  if (server.url.empty()) fail("[" + section + "] url is required for transport = smtp+imap");
-  std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
-  if (!url || curl_url_set(url.get(), CURLUPART_URL, server.url.c_str(), 0) != CURLUE_OK) {
-    fail("[" + section + "] url is not a URL: '" + WithoutUserInfo(server.url) + "'");
-  }
-  auto part = [&](CURLUPart which, unsigned flags = 0) {
-    char* text = nullptr;
-    if (curl_url_get(url.get(), which, &text, flags) != CURLUE_OK || !text) return std::optional<std::string>();
-    std::unique_ptr<char, CurlTextFree> owned(text);
-    return std::optional<std::string>(owned.get());
-  };
-  server.scheme = part(CURLUPART_SCHEME).value_or("");
-  std::string allowed;
-  for (const std::string& scheme : schemes) allowed += (allowed.empty() ? "" : ", ") + scheme + "://";
-  if (std::find(schemes.begin(), schemes.end(), server.scheme) == schemes.end()) {
-    fail("[" + section + "] url must start with " + allowed);
-  }
-  if (part(CURLUPART_USER) || part(CURLUPART_PASSWORD)) {
-    fail("[" + section + "] url must not hold a user name or password; use user = and password =");
-  }
-  if (part(CURLUPART_QUERY) || part(CURLUPART_FRAGMENT)) fail("[" + section + "] url has a '?' or '#' part");
-  const std::string host = part(CURLUPART_HOST).value_or("");
-  if (host.empty()) fail("[" + section + "] url names no server");
-  server.host = host;
-  const std::optional<std::string> port = part(CURLUPART_PORT);
-  UrlParts parts{server.scheme + "://" + host + (port ? ":" + *port : "") + "/",
-                 part(CURLUPART_PATH, CURLU_URLDECODE).value_or("")};
-  while (!parts.path.empty() && parts.path.front() == '/') parts.path.erase(0, 1);
-  return parts;
 }
 
 void ResolvePassword(ServerSettings& server, const std::string& section, const char* variable,
@@ -119,6 +61,22 @@ void ResolvePassword(ServerSettings& server, const std::string& section, const c
   }
 }
 
+// Filing into the mailbox itself, or two kinds of message into one folder,
+// would mix what the intake keeps apart.
+void CheckFoldersDiffer(const ImapSettings& imap, const Fail& fail) {
+  static constexpr const char* kCounts[] = {"zero", "one", "two", "three", "four", "five", "six", "seven", "eight"};
+  static_assert(kFolders.size() + 1 < std::size(kCounts), "a word for every count of folders");
+  std::set<std::string> folders = {imap.mailbox};
+  std::string keys;
+  for (size_t i = 0; i < kFolders.size(); ++i) {
+    folders.insert(imap.folders[kFolders[i].folder]);
+    keys += std::string(i == 0 ? "" : i + 1 == kFolders.size() ? " and " : ", ") + kFolders[i].settingKey;
+  }
+  if (folders.size() != kFolders.size() + 1) {
+    fail("[imap] the mailbox, " + keys + " must be " + kCounts[kFolders.size() + 1] + " different folders");
+  }
+}
+
 // What transport = smtp+imap needs; warnings for what weakens it.
 void CheckMailServers(Config& config, const Environment& environment, const Fail& fail) {
   CheckServerUrl(config.smtp, "smtp", {"smtp", "smtps"}, fail);
@@ -131,11 +89,7 @@ void CheckMailServers(Config& config, const Environment& environment, const Fail
   if (!IsUsableImapFolderName(imap.mailbox)) fail("[imap] url: the folder '" + imap.mailbox + "' cannot be used");
   if (imap.user.empty()) fail("[imap] user is required");
   ResolvePassword(imap, "imap", "LVEMAILACCESS_IMAP_PASSWORD", environment, fail);
-  const std::set<std::string> folders = {imap.mailbox, imap.processed, imap.skipped, imap.undeliverable,
-                                         imap.needsReading};
-  if (folders.size() != 5) {
-    fail("[imap] the mailbox, processed, skipped, undeliverable and needs_reading must be five different folders");
-  }
+  CheckFoldersDiffer(imap, fail);
 
   if (!config.tls.caFile.empty() && !platform::FileExists(config.tls.caFile)) {
     fail("[tls] ca_file " + config.tls.caFile + " does not exist");
@@ -147,24 +101,6 @@ void CheckMailServers(Config& config, const Environment& environment, const Fail
   if (!config.tls.verify) {
     config.warnings.push_back("server certificates are not verified ([tls] verify = no): anyone between here and "
                               "the server can pose as it and read the passwords");
-  }
-}
-
-// A token service is reached over HTTPS; plain HTTP only on this computer,
-// where nothing crosses a network.
-void CheckServiceUrl(const std::string& key, const std::string& value, const Fail& fail) {
-  std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
-  char* scheme = nullptr;
-  char* host = nullptr;
-  const bool parsed = url && curl_url_set(url.get(), CURLUPART_URL, value.c_str(), 0) == CURLUE_OK &&
-                      curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-                      curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK;
-  std::unique_ptr<char, CurlTextFree> ownedScheme(scheme), ownedHost(host);
-  if (!parsed) fail("[oauth2] " + key + " is not a URL: '" + value + "'");
-  const std::string h = host;
-  const bool loopback = h == "127.0.0.1" || h == "localhost" || h == "[::1]";
-  if (std::string(scheme) != "https" && !(std::string(scheme) == "http" && loopback)) {
-    fail("[oauth2] " + key + " must start with https:// (http:// only for 127.0.0.1)");
   }
 }
 
@@ -206,25 +142,50 @@ void CheckOAuth2(Config& config, const Environment& environment, const Fail& fai
     return;
   }
   if (anyUrl) fail("[oauth2] authorize_url, token_url and device_url are for provider = custom");
-  if (o.provider == "microsoft") {
-    if (o.tenant.empty()) o.tenant = "organizations";
-    const std::string base = "https://login.microsoftonline.com/" + o.tenant + "/oauth2/v2.0/";
-    o.tokenUrl = base + "token";
-    o.deviceUrl = base + "devicecode";
-    CheckServiceUrl("tenant", o.tokenUrl, fail);
-    if (o.scope.empty()) {
-      o.scope = "https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/SMTP.Send offline_access";
-    }
-  } else if (o.provider == "google") {
-    o.authorizeUrl = "https://accounts.google.com/o/oauth2/v2/auth";
-    o.tokenUrl = "https://oauth2.googleapis.com/token";
-    if (o.scope.empty()) o.scope = "https://mail.google.com/";
-    if (o.clientSecret.empty()) {
-      fail("[oauth2] provider = google needs client_secret (or LVEMAILACCESS_OAUTH2_CLIENT_SECRET)");
-    }
-  } else {
-    fail("[oauth2] unknown provider '" + o.provider + "' (microsoft, google or custom)");
+  const std::optional<ProviderEndpoints> known =
+      KnownProvider(o.provider, o.tenant.empty() ? kDefaultTenant : o.tenant);
+  if (!known) fail("[oauth2] unknown provider '" + o.provider + "' (microsoft, google or custom)");
+  if (known->usesTenant) {
+    if (o.tenant.empty()) o.tenant = kDefaultTenant;
+    CheckServiceUrl("tenant", known->tokenUrl, fail);
   }
+  o.authorizeUrl = known->authorizeUrl;
+  o.tokenUrl = known->tokenUrl;
+  o.deviceUrl = known->deviceUrl;
+  if (o.scope.empty()) o.scope = known->scope;
+  if (known->needsClientSecret && o.clientSecret.empty()) {
+    fail("[oauth2] provider = " + o.provider + " needs client_secret (or LVEMAILACCESS_OAUTH2_CLIENT_SECRET)");
+  }
+}
+
+// The transports the settings may name, each with what checks and completes
+// its own settings once the file is read (transports.h opens them).
+struct TransportSettings {
+  const char* name;
+  void (*complete)(Config& config, const Environment& environment, const Fail& fail);  // null: nothing to check
+};
+
+constexpr TransportSettings kTransportSettings[] = {
+    {kTransportMaildir, nullptr},
+    {kTransportSmtpImap, &CheckMailServers},
+    {kTransportOutlook, nullptr},
+};
+
+const TransportSettings* TransportSettingsOf(const std::string& name) {
+  for (const TransportSettings& transport : kTransportSettings) {
+    if (name == transport.name) return &transport;
+  }
+  return nullptr;
+}
+
+// "maildir, smtp+imap or outlook"
+std::string TransportNames() {
+  std::string names;
+  const size_t count = std::size(kTransportSettings);
+  for (size_t i = 0; i < count; ++i) {
+    names += std::string(i == 0 ? "" : i + 1 == count ? " or " : ", ") + kTransportSettings[i].name;
+  }
+  return names;
 }
 
 bool ParseYesNo(const std::string& value, bool& out) {
@@ -245,33 +206,6 @@ std::optional<std::string> ProcessEnvironment(const std::string& name) {
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-bool SplitCommandLine(std::string_view text, std::vector<std::string>& words) {
-  words.clear();
-  bool inWord = false, quoted = false;
-  for (char c : text) {
-    if (c == '"') {
-      quoted = !quoted;
-      if (!inWord) words.emplace_back();
-      inWord = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      inWord = false;
-    } else {
-      if (!inWord) words.emplace_back();
-      inWord = true;
-      words.back() += c;
-    }
-  }
-  return !quoted;
-}
-
-bool IsUsableImapFolderName(std::string_view name) {
-  if (name.empty()) return false;
-  for (unsigned char c : name) {
-    if (c < 0x20 || c >= 0x7f || c == ';') return false;
-  }
-  return true;
-}
-
 Config DefaultConfig(const std::string& programDir) {
   Config config;
   config.source = kEmbeddedDefault;
@@ -281,15 +215,11 @@ Config DefaultConfig(const std::string& programDir) {
   config.transport = kTransportMaildir;
   config.maildir.outbox = Resolve(programDir, "Mail/Outbox");
   config.maildir.inbox = Resolve(programDir, "Mail/Inbox");
-  config.maildir.processed = Resolve(programDir, "Mail/Processed");
-  config.maildir.skipped = Resolve(programDir, "Mail/Skipped");
-  config.maildir.undeliverable = Resolve(programDir, "Mail/Undeliverable");
-  config.maildir.needsReading = Resolve(programDir, "Mail/Needs reading");
   config.smtp.queue = Resolve(programDir, "Mail/Queue");
-  config.imap.processed = "Processed";
-  config.imap.skipped = "Skipped";
-  config.imap.undeliverable = "Undeliverable";
-  config.imap.needsReading = "Needs reading";
+  for (const FolderInfo& folder : kFolders) {
+    config.maildir.folders[folder.folder] = Resolve(programDir, std::string("Mail/") + folder.name);
+    config.imap.folders[folder.folder] = folder.name;
+  }
   return config;
 }
 
@@ -367,22 +297,16 @@ class SetterMaker {
 
 SettingTable SettingsOf(Config& config, const std::string& programDir, const Fail& fail) {
   const SetterMaker make(config, programDir, fail);
-  return {
+  SettingTable table = {
       {"general.sender", [&config, fail](const std::string&, const std::string& v) { SetSender(config, v, fail); }},
       {"general.transport",
        [&config, fail](const std::string&, const std::string& v) {
-         if (v != kTransportMaildir && v != kTransportSmtpImap && v != kTransportOutlook) {
-           fail("unknown transport '" + v + "' (maildir, smtp+imap or outlook)");
-         }
+         if (!TransportSettingsOf(v)) fail("unknown transport '" + v + "' (" + TransportNames() + ")");
          config.transport = v;
        }},
       {"general.lock_wait_seconds", make.Number(config.lockWaitSeconds, 0, 3600)},
       {"maildir.outbox", make.Path(config.maildir.outbox)},
       {"maildir.inbox", make.Path(config.maildir.inbox)},
-      {"maildir.processed", make.Path(config.maildir.processed)},
-      {"maildir.skipped", make.Path(config.maildir.skipped)},
-      {"maildir.undeliverable", make.Path(config.maildir.undeliverable)},
-      {"maildir.needs_reading", make.Path(config.maildir.needsReading)},
       {"smtp.url", make.Plain(config.smtp.url)},
       {"smtp.user", make.Plain(config.smtp.user)},
       {"smtp.password", make.Password(config.smtp.password)},
@@ -404,16 +328,12 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"oauth2.scope", make.OAuth2(config.oauth2.scope)},
       {"oauth2.token_command",
        [&config, fail](const std::string& key, const std::string& v) {
-         if (!SplitCommandLine(v, config.oauth2.tokenCommand)) fail(key + " has an unclosed '\"'");
+         if (!command_words::Split(v, config.oauth2.tokenCommand)) fail(key + " has an unclosed '\"'");
          config.oauth2.present = true;
        }},
       {"imap.url", make.Plain(config.imap.url)},
       {"imap.user", make.Plain(config.imap.user)},
       {"imap.password", make.Password(config.imap.password)},
-      {"imap.processed", make.ServerFolder(config.imap.processed)},
-      {"imap.skipped", make.ServerFolder(config.imap.skipped)},
-      {"imap.undeliverable", make.ServerFolder(config.imap.undeliverable)},
-      {"imap.needs_reading", make.ServerFolder(config.imap.needsReading)},
       {"tls.required", make.YesNo(config.tls.required)},
       {"tls.verify", make.YesNo(config.tls.verify)},
       {"tls.ca_file",
@@ -424,6 +344,11 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"network.retries", make.Number(config.network.retries, 0, 10)},
       {"network.retry_wait_ms", make.Number(config.network.retryWaitMs, 0, 600000)},
   };
+  for (const FolderInfo& folder : kFolders) {
+    table.emplace(std::string("maildir.") + folder.settingKey, make.Path(config.maildir.folders[folder.folder]));
+    table.emplace(std::string("imap.") + folder.settingKey, make.ServerFolder(config.imap.folders[folder.folder]));
+  }
+  return table;
 }
 
 // Hands every setting of `text` to its setter in `keys`, counting lines in
@@ -471,14 +396,9 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
   };
   ReadSettingLines(text, SettingsOf(config, programDir, fail), config, lineNumber, fail);
   lineNumber = 0;
-  if (config.transport == kTransportSmtpImap) CheckMailServers(config, environment, fail);
+  if (const auto complete = TransportSettingsOf(config.transport)->complete) complete(config, environment, fail);
   CheckOAuth2(config, environment, fail);
   return config;
-}
-
-LocalMail SystemLocalMail() {
-  if (!platform::AutomationAvailable()) return LocalMail::Folders;
-  return platform::AutomationServerInstalled("Outlook.Application") ? LocalMail::Outlook : LocalMail::None;
 }
 
 Config ConfigWithoutFile(const std::string& programDir, LocalMail local) {
@@ -496,9 +416,10 @@ Config ConfigWithoutFile(const std::string& programDir, LocalMail local) {
   return config;
 }
 
-Config LoadConfig(const std::string& programDir, const Environment& environment) {
+Config LoadConfig(const std::string& programDir, const std::function<LocalMail()>& localMail,
+                  const Environment& environment) {
   const std::string path = programDir + kConfigFileName;
-  if (!platform::FileExists(path)) return ConfigWithoutFile(programDir, SystemLocalMail());
+  if (!platform::FileExists(path)) return ConfigWithoutFile(programDir, localMail());
   std::string text, error;
   if (!platform::ReadWholeFile(path, text, &error)) throw ConfigError(error);
   Config config = ParseConfig(text, programDir, path, environment);

@@ -19,6 +19,8 @@
 // settings as `tokens` (oauth2.h) by the command line, not read from the file.
 #pragma once
 
+#include "emailaccess/folders.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,10 +39,7 @@ class ConfigError : public std::runtime_error {
 struct MaildirSettings {
   std::string outbox;     // where sent messages are delivered
   std::string inbox;      // where replies arrive
-  std::string processed;  // replies whose exchange file LvMAPI consumed
-  std::string skipped;    // automatic mail that matched a subject
-  std::string undeliverable;  // delivery reports of our mailings that failed for good
-  std::string needsReading;  // replies LvMAPI stored nothing from, for a person
+  PerFolder<std::string> folders;  // where messages are filed (full paths)
 };
 
 class AccessTokens;
@@ -64,10 +63,7 @@ struct SmtpSettings : ServerSettings {
 struct ImapSettings : ServerSettings {
   std::string serverUrl;  // scheme://host:port/ without the mailbox
   std::string mailbox;    // the folder replies arrive in, from the URL's path
-  std::string processed;  // folder names on the server
-  std::string skipped;
-  std::string undeliverable;
-  std::string needsReading;
+  PerFolder<std::string> folders;  // where messages are filed: names on the server
 };
 
 struct TlsSettings {
@@ -146,10 +142,6 @@ enum class LocalMail {
   None,     // a system with Outlook's kind of automation, but no Outlook
 };
 
-// What this computer offers: Folders where the system cannot automate
-// applications at all, else Outlook when it is installed, else None.
-LocalMail SystemLocalMail();
-
 // The settings when there is no LVEmailAccess.conf: the embedded default,
 // with transport = outlook for LocalMail::Outlook. For LocalMail::None throws
 // ConfigError "no mail provider is set up: ...", naming the settings file and
@@ -161,15 +153,9 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
                    const Environment& environment = ProcessEnvironment);
 
 // LVEmailAccess.conf in `programDir` when it exists, else
-// ConfigWithoutFile(programDir, SystemLocalMail()).
-Config LoadConfig(const std::string& programDir, const Environment& environment = ProcessEnvironment);
-
-// Splits a command line into program and arguments at blanks; "double
-// quotes" keep blanks inside one argument. False for an unclosed quote.
-bool SplitCommandLine(std::string_view text, std::vector<std::string>& words);
-
-// A folder name that can be used on an IMAP server: printable ASCII (names
-// beyond ASCII would need IMAP's own UTF-7, which is not supported), no ";".
-bool IsUsableImapFolderName(std::string_view name);
+// ConfigWithoutFile(programDir, localMail()): what the computer offers is
+// asked only then (SystemLocalMail in outlook/outlook_session.h).
+Config LoadConfig(const std::string& programDir, const std::function<LocalMail()>& localMail,
+                  const Environment& environment = ProcessEnvironment);
 
 }  // namespace emailaccess

@@ -115,6 +115,25 @@ class HandBacks {
   std::map<std::string, std::optional<std::map<int, bool>>> m_files;
 };
 
+// How filing one message went.
+enum class Filing { Moved, NotWaiting, Failed, FailedForNow };
+
+// Files the message `key` into `folder`: the one place the intake moves
+// mail. A failure of the connection goes up, since nothing else in the run
+// can succeed (what was not filed is found again by the next run); any other
+// is logged, counted as a failure, and told apart by whether it may pass by
+// itself.
+Filing FileMessage(IMailStore& store, EventLog& log, const std::string& key, Folder folder, FetchOutcome& outcome) {
+  try {
+    return store.Move(key, folder) ? Filing::Moved : Filing::NotWaiting;
+  } catch (const TransportError& e) {
+    if (e.connectionFailed()) throw;
+    log.Error("cannot move " + key + " to " + InfoOf(folder).name + ": " + e.what());
+    ++outcome.failures;
+    return e.temporary() ? Filing::FailedForNow : Filing::Failed;
+  }
+}
+
 // Files the messages of consumed records: into Processed when LvMAPI stored
 // them, into Needs reading when it stored nothing from them. Returns the
 // records still open: those not consumed, and those whose move failed, kept
@@ -130,21 +149,22 @@ std::vector<OfferRecord> FileConsumedReplies(IMailStore& store, const std::vecto
     }
     if (record.key.empty()) continue;  // an exchange file that offered nothing
     const bool stored = handBacks.Stored(record);
-    const char* folder = stored ? "Processed" : "Needs reading";
-    try {
-      if (stored ? store.MoveToProcessed(record.key) : store.MoveToNeedsReading(record.key)) {
+    const Folder folder = stored ? Folder::Processed : Folder::NeedsReading;
+    switch (FileMessage(store, log, record.key, folder, outcome)) {
+      case Filing::Moved:
         log.Info("acknowledged " + record.key + " (exchange file consumed: " + record.exchangeFile + ")" +
-                 (stored ? "" : ", LvMAPI stored nothing from it") + ", moved to " + folder);
+                 (stored ? "" : ", LvMAPI stored nothing from it") + ", moved to " + InfoOf(folder).name);
         ++(stored ? outcome.processed : outcome.needsReading);
-      } else {
+        break;
+      case Filing::NotWaiting:
         log.Info("acknowledged " + record.key + ", but it is no longer waiting; nothing to move");
-      }
-    } catch (const TransportError& e) {
-      if (e.connectionFailed()) throw;  // the records say what is still to move
-      log.Error("cannot move " + record.key + " to " + folder + ": " + e.what());
-      ++outcome.failures;
-      if (e.temporary()) ++outcome.heldBack;
-      open.push_back(record);
+        break;
+      case Filing::FailedForNow:
+        ++outcome.heldBack;
+        [[fallthrough]];
+      case Filing::Failed:
+        open.push_back(record);  // tried again by the next run, and not offered meanwhile
+        break;
     }
   }
   return open;
@@ -226,22 +246,21 @@ bool FileDeliveryReport(IMailStore& store, EventLog& log, const FetchRequest& re
     return false;
   }
   const bool failed = report.kind == ReportKind::PermanentFailure;
-  const char* folder = failed ? "Undeliverable" : "Skipped";
-  try {
-    if (!(failed ? store.MoveToUndeliverable(stored.key) : store.MoveToSkipped(stored.key))) {
+  const Folder folder = failed ? Folder::Undeliverable : Folder::Skipped;
+  switch (FileMessage(store, log, stored.key, folder, outcome)) {
+    case Filing::Moved:
+      break;
+    case Filing::NotWaiting:
       log.Info("delivery report " + stored.key + " is no longer waiting; nothing to move");
       return true;
-    }
-  } catch (const TransportError& e) {
-    if (e.connectionFailed()) throw;  // found again, and told, by the next run
-    log.Error("cannot move " + stored.key + " to " + folder + ": " + e.what());
-    ++outcome.failures;
-    return true;
+    case Filing::Failed:
+    case Filing::FailedForNow:
+      return true;  // found again, and told, by the next run
   }
   log.Info(std::string(failed ? "delivery report " : "delay report ") + stored.key + " from " + message.senderAddress +
            " about \"" + report.returnedSubject + "\"" +
            (report.returnedMessageId.empty() ? "" : " (Message-ID <" + report.returnedMessageId + ">)") +
-           (byId ? ", one of our mailings" : "") + ", moved to " + folder);
+           (byId ? ", one of our mailings" : "") + ", moved to " + InfoOf(folder).name);
   for (const FailedRecipient& recipient : report.recipients) {
     const std::string line = DescribeFailure(recipient);
     log.Info(line);
@@ -283,15 +302,11 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
     log.Warning("read only the start of " + stored.key + ": more parts than a mail program writes");
   }
   if (!message.automaticReason.empty()) {
-    try {
-      store.MoveToSkipped(stored.key);
+    const Filing filing = FileMessage(store, log, stored.key, Folder::Skipped, outcome);
+    if (filing == Filing::Moved || filing == Filing::NotWaiting) {
       log.Info("skipped " + stored.key + " from " + message.senderAddress + " (" + message.automaticReason +
                "), subject \"" + message.subject + "\", moved to Skipped");
       ++outcome.skipped;
-    } catch (const TransportError& e) {
-      if (e.connectionFailed()) throw;
-      log.Error("cannot move " + stored.key + " to Skipped: " + e.what());
-      ++outcome.failures;
     }
     return std::nullopt;
   }

@@ -2,8 +2,7 @@
 //
 // IMailSender delivers finished messages; IMailStore is the mailbox replies
 // arrive in, with the folders that messages are moved to once dealt with
-// (processed, skipped, undeliverable for reports of mail that could not be
-// delivered, and needs reading for replies LvMAPI stored nothing from). A
+// (folders.h). A
 // message in the store is named by a key that stays the same while the
 // message waits (a Maildir file's unique name, later an IMAP UID).
 // Nothing is ever deleted through these interfaces: messages are only moved.
@@ -16,6 +15,8 @@
 // LoginError. Implementations: maildir/maildir_transport.h,
 // smtp/smtp_sender.h, imap/imap_store.h.
 #pragma once
+
+#include "emailaccess/folders.h"
 
 #include <cstdint>
 #include <memory>
@@ -83,15 +84,10 @@ class IMailStore {
   // True when the message is still waiting.
   virtual bool IsWaiting(const std::string& key) = 0;
   virtual std::string Read(const std::string& key) = 0;
-  // Both return false when the message is no longer waiting (someone else
-  // moved it), true when it was moved.
-  virtual bool MoveToProcessed(const std::string& key) = 0;
-  virtual bool MoveToSkipped(const std::string& key) = 0;
-  // Delivery reports of our mailings that failed for good go here.
-  virtual bool MoveToUndeliverable(const std::string& key) = 0;
-  // A reply LvMAPI stored nothing from: filed into the "Needs reading"
-  // folder and left unread there, so that a person reads it.
-  virtual bool MoveToNeedsReading(const std::string& key) = 0;
+  // Files the message into `folder` (folders.h): read, except in a folder
+  // left for a person. False when the message is no longer waiting
+  // (someone else moved it), true when it was moved.
+  virtual bool Move(const std::string& key, Folder folder) = 0;
   // An earlier run may have begun to move this message and been cut off: a
   // store that moves in several steps looks at what is done already instead
   // of doing it again. A store that moves in one step needs nothing.

@@ -13,6 +13,7 @@
 
 #include "emailaccess/message/compose.h"
 #include "emailaccess/config.h"
+#include "emailaccess/urls.h"
 #include "fuzz_checks.h"
 
 namespace {
@@ -43,10 +44,10 @@ std::string YesNo(bool value) { return value ? "yes" : "no"; }
 std::string Written(const Config& c) {
   return "[general]\nsender = " + SenderText(c) + "\ntransport = " + c.transport +
          "\nlock_wait_seconds = " + std::to_string(c.lockWaitSeconds) + "\n[maildir]\noutbox = " + c.maildir.outbox +
-         "\ninbox = " + c.maildir.inbox + "\nprocessed = " + c.maildir.processed + "\nskipped = " + c.maildir.skipped +
+         "\ninbox = " + c.maildir.inbox + "\nprocessed = " + c.maildir.folders[emailaccess::Folder::Processed] + "\nskipped = " + c.maildir.folders[emailaccess::Folder::Skipped] +
          "\n[smtp]\nurl = " + c.smtp.url + "\nuser = " + c.smtp.user + "\npassword = " + c.smtp.password +
          "\nqueue = " + c.smtp.queue + "\n[imap]\nurl = " + c.imap.url + "\nuser = " + c.imap.user +
-         "\npassword = " + c.imap.password + "\nprocessed = " + c.imap.processed + "\nskipped = " + c.imap.skipped +
+         "\npassword = " + c.imap.password + "\nprocessed = " + c.imap.folders[emailaccess::Folder::Processed] + "\nskipped = " + c.imap.folders[emailaccess::Folder::Skipped] +
          "\n[tls]\nrequired = " + YesNo(c.tls.required) + "\nverify = " + YesNo(c.tls.verify) +
          "\nca_file = " + c.tls.caFile + "\n[network]\ntimeout_seconds = " + std::to_string(c.network.timeoutSeconds) +
          "\nretries = " + std::to_string(c.network.retries) +
@@ -58,23 +59,23 @@ std::string Written(const Config& c) {
 // still in the file, and is rightly still warned about.)
 std::vector<std::string> Settings(const Config& c) {
   return {c.senderName, c.senderAddress, c.transport, std::to_string(c.lockWaitSeconds), c.maildir.outbox,
-          c.maildir.inbox, c.maildir.processed, c.maildir.skipped, c.smtp.url, c.smtp.scheme, c.smtp.user,
+          c.maildir.inbox, c.maildir.folders[emailaccess::Folder::Processed], c.maildir.folders[emailaccess::Folder::Skipped], c.smtp.url, c.smtp.scheme, c.smtp.user,
           c.smtp.password, c.smtp.passwordSource, c.smtp.queue, c.imap.url, c.imap.scheme, c.imap.user,
-          c.imap.password, c.imap.passwordSource, c.imap.serverUrl, c.imap.mailbox, c.imap.processed, c.imap.skipped,
+          c.imap.password, c.imap.passwordSource, c.imap.serverUrl, c.imap.mailbox, c.imap.folders[emailaccess::Folder::Processed], c.imap.folders[emailaccess::Folder::Skipped],
           YesNo(c.tls.required), YesNo(c.tls.verify), c.tls.caFile, std::to_string(c.network.timeoutSeconds),
           std::to_string(c.network.retries), std::to_string(c.network.retryWaitMs)};
 }
 
 void CheckSound(const Config& c) {
   for (const std::string& value : Settings(c)) Require(value.find('\0') == std::string::npos, "no setting holds NUL");
-  for (const std::string* folder : {&c.maildir.outbox, &c.maildir.inbox, &c.maildir.processed, &c.maildir.skipped,
+  for (const std::string* folder : {&c.maildir.outbox, &c.maildir.inbox, &c.maildir.folders[emailaccess::Folder::Processed], &c.maildir.folders[emailaccess::Folder::Skipped],
                                     &c.smtp.queue}) {
     Require(!folder->empty() && folder->front() == '/', "folders are full paths");
   }
   Require(c.tls.caFile.empty() || c.tls.caFile.front() == '/', "the certificate authority is a full path");
   Require(c.transport == emailaccess::kTransportMaildir || c.transport == emailaccess::kTransportSmtpImap,
           "the transport is known");
-  Require(emailaccess::IsUsableImapFolderName(c.imap.processed) && emailaccess::IsUsableImapFolderName(c.imap.skipped),
+  Require(emailaccess::IsUsableImapFolderName(c.imap.folders[emailaccess::Folder::Processed]) && emailaccess::IsUsableImapFolderName(c.imap.folders[emailaccess::Folder::Skipped]),
           "the server folders can be used");
   Require(c.lockWaitSeconds >= 0 && c.lockWaitSeconds <= 3600 && c.network.timeoutSeconds >= 1 &&
               c.network.timeoutSeconds <= 3600 && c.network.retries >= 0 && c.network.retries <= 10 &&
@@ -86,8 +87,8 @@ void CheckSound(const Config& c) {
   Require(emailaccess::ParseMailbox(c.senderAddress, sender), "the sender is an address");
   if (c.transport == emailaccess::kTransportSmtpImap) {
     Require(emailaccess::IsUsableImapFolderName(c.imap.mailbox), "the mailbox can be used");
-    Require(c.imap.mailbox != c.imap.processed && c.imap.mailbox != c.imap.skipped &&
-                c.imap.processed != c.imap.skipped,
+    Require(c.imap.mailbox != c.imap.folders[emailaccess::Folder::Processed] && c.imap.mailbox != c.imap.folders[emailaccess::Folder::Skipped] &&
+                c.imap.folders[emailaccess::Folder::Processed] != c.imap.folders[emailaccess::Folder::Skipped],
             "three different folders on the server");
     Require(!c.imap.user.empty() && !c.imap.password.empty(), "the IMAP login is complete");
   }

@@ -7,9 +7,11 @@
 # composing and reading messages (message/: MIME text, delivery reports);
 # the shared pieces in emailaccess/ itself (settings, the
 # log, the mail store's interface, the intake cycle and its records);
-# connecting and signing in (signin/); one folder per way of moving mail
+# connecting and signing in (signin/; its providers' endpoints are data the
+# settings read, ranked with the lowest); one folder per way of moving mail
 # (maildir, smtp, imap, outlook), none including another; then the program
-# (sending with its Maildir queue, the command line, main). Exits 1 when it
+# (sending with its Maildir queue, the table of transports, the command line,
+# main). Exits 1 when it
 # lists any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,9 +24,9 @@ rank() {
 }
 email_rank() {
   case $1 in
-    emailaccess/message/*) echo 0 ;;
+    emailaccess/message/* | emailaccess/signin/providers.*) echo 0 ;;
     emailaccess/signin/*) echo 2 ;;
-    emailaccess/sending.* | emailaccess/command_line.* | emailaccess/main.cpp) echo 4 ;;
+    emailaccess/sending.* | emailaccess/transports.* | emailaccess/command_line.* | emailaccess/main.cpp) echo 4 ;;
     emailaccess/*/*) echo 3 ;;
     *) echo 1 ;;
   esac

@@ -1,30 +1,12 @@
 #include "emailaccess/imap/imap_store.h"
 
+#include "emailaccess/retry.h"
+
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <cstring>
-#include <thread>
 
 namespace emailaccess {
 namespace {
-
-// Percent-encodes a mailbox name for the URL path (libcurl decodes it).
-std::string UrlPathSegment(const std::string& name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
 
 // Folder names were checked when the settings were read.
 std::string Quoted(const std::string& folder) {
@@ -32,11 +14,6 @@ std::string Quoted(const std::string& folder) {
   if (!quoted) throw TransportError("the folder name '" + folder + "' cannot be used on IMAP", false);
   return *quoted;
 }
-
-// libcurl counts each untagged line against its 300 KB limit on response
-// headers, and counts a line again for every line that arrived with it:
-// a few dozen lines per command stay far below it.
-constexpr size_t kUidsPerCommand = 50;
 
 // The flags, sizes and arrival times of as many messages in one command on
 // the reading connection (some 100 bytes of answer each).
@@ -46,8 +23,6 @@ constexpr size_t kDetailsPerCommand = 1000;
 // is read on its own): enough to make the round trips vanish, little memory.
 constexpr std::uint64_t kBytesPerFetch = 1024 * 1024;
 constexpr size_t kMessagesPerFetch = 100;
-// What a read receives at a time.
-constexpr size_t kReceiveBytes = 64 * 1024;
 
 // The Message-ID of a header block, or empty.
 std::string MessageIdOf(std::string_view header) {
@@ -67,291 +42,36 @@ std::string MessageIdOf(std::string_view header) {
   return std::string();
 }
 
-// A connection that broke off inside an exchange; Fetch opens a new one.
-struct ConnectionLost {
-  std::string why;
-};
-
-// The last line of an answer, for the log.
-std::string LastLine(std::string_view answer) {
-  std::string said(answer.substr(answer.rfind('\n', answer.size() - 2) + 1));
-  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
-  return said;
-}
-
-// UID SEARCH with `criteria`: a plain SEARCH answers with one line of every
-// UID; where the server has ESEARCH it is asked for ranges.
-std::string SearchCommand(const std::set<std::string>& capabilities, const std::string& criteria) {
-  return capabilities.count("ESEARCH") ? "UID SEARCH RETURN (ALL) " + criteria : "UID SEARCH " + criteria;
-}
-
-std::vector<std::uint32_t> SearchResult(const std::set<std::string>& capabilities, std::string_view answer) {
-  return capabilities.count("ESEARCH") ? ParseEsearchResponse(answer) : ParseSearchResponse(answer);
-}
-
 }  // namespace
 
-ImapReader::ImapReader(const Config& config, EventLog& log, std::string quotedMailbox)
-    : m_session(config.imap, config.tls, config.network, "imap,imaps", false, log),
-      m_log(log),
-      m_network(config.network),
-      m_serverUrl(config.imap.serverUrl),
-      m_quotedMailbox(std::move(quotedMailbox)),
-      m_waiter(curl_multi_init()) {
-  if (!m_waiter) throw TransportError("cannot set up libcurl", false, FailureScope::Connection);
-}
-
-ImapReader::~ImapReader() {
-  // A polite goodbye, never waited for: the server would log an unfinished
-  // session otherwise.
-  if (m_open) {
-    const std::string logout = "L" + std::to_string(++m_tag) + " LOGOUT\r\n";
-    size_t sent = 0;
-    curl_easy_send(m_session.handle(), logout.data(), logout.size(), &sent);
-  }
-  curl_multi_cleanup(static_cast<CURLM*>(m_waiter));
-}
-
-void ImapReader::Close() {
-  m_open = false;
-  m_ahead.reset();
-  m_received.clear();
-  m_used = 0;
-  m_answerEnd = 0;
-  m_session.DropConnection();
-}
-
-void ImapReader::Open() {
-  m_session.Run("connecting to read messages", [&](CURL* h) {
-    curl_easy_setopt(h, CURLOPT_URL, m_serverUrl.c_str());
-    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
-  });
-  m_open = true;
-  const std::string_view answer = Exchange("EXAMINE " + m_quotedMailbox);
-  m_uidValidity = ParseResponseCode(answer, "UIDVALIDITY").value_or(0);
-  if (m_uidValidity == 0) {
-    const std::string said = LastLine(answer);
-    Close();
-    throw TransportError(m_session.name() + ": cannot open the mailbox to read it; the server said: " + said, false,
-                         FailureScope::Connection);
-  }
-}
-
-bool ImapReader::Wait(bool forWriting) {
-  curl_socket_t socket = CURL_SOCKET_BAD;
-  if (curl_easy_getinfo(m_session.handle(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD) {
-    return false;
-  }
-  curl_waitfd wanted{socket, static_cast<short>(forWriting ? CURL_WAIT_POLLOUT : CURL_WAIT_POLLIN), 0};
-  int ready = 0;
-  const int ms = m_network.timeoutSeconds * 1000;
-  return curl_multi_wait(static_cast<CURLM*>(m_waiter), &wanted, 1, ms, &ready) == CURLM_OK && ready > 0;
-}
-
-std::string ImapReader::Send(const std::string& command) {
-  const std::string tag = "L" + std::to_string(++m_tag);
-  const std::string line = tag + " " + command + "\r\n";
-  for (size_t sent = 0; sent < line.size();) {
-    size_t n = 0;
-    const CURLcode code = curl_easy_send(m_session.handle(), line.data() + sent, line.size() - sent, &n);
-    if (code == CURLE_AGAIN) {
-      if (!Wait(true)) throw ConnectionLost{"the server took no command for " + std::to_string(m_network.timeoutSeconds) + " s"};
-      continue;
-    }
-    if (code != CURLE_OK) throw ConnectionLost{curl_easy_strerror(code)};
-    sent += n;
-  }
-  return tag;
-}
-
-std::string_view ImapReader::Receive(const std::string& tag) {
-  // What came after the last answer (the start of this one) moves to the front.
-  const size_t left = m_used - m_answerEnd;
-  if (left > 0) std::memmove(m_received.data(), m_received.data() + m_answerEnd, left);
-  m_used = left;
-  m_answerEnd = 0;
-  size_t scanned = 0;
-  for (;;) {
-    if (const std::optional<size_t> end = ImapAnswerEnd(std::string_view(m_received.data(), m_used), tag, scanned)) {
-      m_answerEnd = *end;
-      return std::string_view(m_received.data(), m_answerEnd);
-    }
-    // The socket's bytes go straight into the buffer, which grows by
-    // doubling and is never cleared, so each byte is written once.
-    if (m_received.size() < m_used + kReceiveBytes) {
-      m_received.resize(std::max(m_received.size() * 2, m_used + kReceiveBytes));
-    }
-    size_t n = 0;
-    const CURLcode code =
-        curl_easy_recv(m_session.handle(), m_received.data() + m_used, m_received.size() - m_used, &n);
-    if (code == CURLE_AGAIN) {
-      if (!Wait(false)) throw ConnectionLost{"no answer for " + std::to_string(m_network.timeoutSeconds) + " s"};
-      continue;
-    }
-    if (code != CURLE_OK) throw ConnectionLost{curl_easy_strerror(code)};
-    if (n == 0) throw ConnectionLost{"the server closed the connection"};
-    m_used += n;
-  }
-}
-
-std::string_view ImapReader::Exchange(const std::string& command) {
-  SettleAhead();
-  return Receive(Send(command));
-}
-
-void ImapReader::SettleAhead() {
-  if (!m_ahead) return;
-  const std::string tag = m_ahead->tag;
-  m_ahead.reset();
-  Receive(tag);  // asked for, no longer wanted
-}
-
-void ImapReader::FetchLater(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity) {
-  if (!m_open || m_uidValidity != uidValidity || sortedUids.empty()) return;
-  const std::string set = ImapUidSet(sortedUids);
-  if (m_ahead && m_ahead->set == set) return;
-  try {
-    SettleAhead();
-    ++m_commands;
-    m_ahead = Ahead{Send("UID FETCH " + set + " BODY.PEEK[]"), set};
-  } catch (const ConnectionLost&) {
-    // Fetch opens the connection again when the messages are wanted.
-    Close();
-  }
-}
-
-template <typename Work>
-auto ImapReader::Retrying(const std::string& what, Work work) -> decltype(work()) {
-  int waitMs = m_network.retryWaitMs;
-  for (int attempt = 0;; ++attempt) {
-    try {
-      if (!m_open) Open();
-      return work();
-    } catch (const ConnectionLost& lost) {
-      Close();
-      if (attempt >= m_network.retries) {
-        throw TransportError(m_session.name() + ": " + what + " failed, server out of reach: " + lost.why, true,
-                             FailureScope::Connection);
-      }
-      m_log.Info(m_session.name() + ": " + what + " failed for now (" + lost.why + "), trying again in " +
-                 std::to_string(waitMs) + " ms");
-      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-      waitMs *= 2;
-    }
-  }
-}
-
-std::vector<FetchedMessage> ImapReader::Fetch(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity,
-                                              const std::string& section) {
-  const std::string set = ImapUidSet(sortedUids);
-  return Retrying("fetching UID " + set, [&]() -> std::vector<FetchedMessage> {
-    if (m_uidValidity != uidValidity) return {};
-    std::string_view answer;
-    if (m_ahead && section.empty() && m_ahead->set == set) {
-      const std::string tag = m_ahead->tag;
-      m_ahead.reset();
-      answer = Receive(tag);
-    } else {
-      ++m_commands;
-      answer = Exchange("UID FETCH " + set + " BODY.PEEK[" + section + "]");
-    }
-    std::optional<std::vector<FetchedMessage>> messages = ParseFetchedMessages(answer);
-    if (!messages) {
-      throw TransportError(
-          m_session.name() + ": fetching UID " + set + " was refused; the server said: " + LastLine(answer), false);
-    }
-    return std::move(*messages);
-  });
-}
-
-std::vector<FetchedFlags> ImapReader::Details(const std::vector<std::uint32_t>& sortedUids, std::uint32_t uidValidity) {
-  const std::string set = ImapUidSet(sortedUids);
-  return Retrying("reading the flags of UID " + set, [&]() -> std::vector<FetchedFlags> {
-    if (m_uidValidity != uidValidity) return {};
-    const std::string_view answer = Exchange("UID FETCH " + set + " (UID FLAGS INTERNALDATE RFC822.SIZE)");
-    if (!ImapTaggedOk(answer)) {
-      throw TransportError(m_session.name() + ": reading the flags of UID " + set + " was refused; the server said: " +
-                               LastLine(answer),
-                           false);
-    }
-    return ParseFetchResponse(answer);
-  });
-}
-
-std::uint32_t ImapReader::UidValidity() {
-  return Retrying("opening " + m_quotedMailbox, [&] { return m_uidValidity; });
-}
-
-std::string ImapReader::Command(const std::string& what, const std::string& command) {
-  return Retrying(what, [&] {
-    const std::string_view answer = Exchange(command);
-    if (!ImapTaggedOk(answer)) {
-      throw TransportError(m_session.name() + ": " + what + " was refused; the server said: " + LastLine(answer),
-                           false);
-    }
-    return std::string(answer);
-  });
-}
-
-std::vector<std::uint32_t> ImapReader::Search(const std::string& what, const std::string& criteria) {
-  if (!m_capabilities) m_capabilities = ParseCapabilities(Command("asking for capabilities", "CAPABILITY"));
-  return SearchResult(*m_capabilities, Command(what, SearchCommand(*m_capabilities, criteria)));
-}
-
 ImapStore::ImapStore(const Config& config, EventLog& log)
-    : m_settings(config.imap),
-      m_config(config),
-      m_log(log),
-      m_session(config.imap, config.tls, config.network, "imap,imaps", false, log),
-      m_mailboxUrl(config.imap.serverUrl + UrlPathSegment(config.imap.mailbox)),
-      m_quotedMailbox(Quoted(config.imap.mailbox)) {}
+    : m_settings(config.imap), m_config(config), m_log(log), m_quotedMailbox(Quoted(config.imap.mailbox)) {}
 
 ImapStore::~ImapStore() {
   if (m_reader) {
-    m_log.Info(m_session.name() + ": read " + std::to_string(m_read) + " message(s) with " +
-               std::to_string(m_reader->commands()) + " FETCH command(s), " + std::to_string(m_readSingly) +
+    m_log.Info(m_reader->name() + ": read " + std::to_string(m_read) + " message(s) with " +
+               std::to_string(m_reader->fetches()) + " FETCH command(s), " + std::to_string(m_readSingly) +
                " of them on their own; " + std::to_string(m_refusedBatches) + " batch(es) refused");
   }
 }
 
-CurlResult ImapStore::Command(const std::string& action, const std::string& command, bool inMailbox) {
-  return m_session.Run(action, [&](CURL* h) {
-    curl_easy_setopt(h, CURLOPT_URL, (inMailbox ? m_mailboxUrl : m_settings.serverUrl).c_str());
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
-  });
-}
-
 std::uint32_t ImapStore::UidValidity() {
   if (m_uidValidity == 0) {
-    const CurlResult status =
-        Command("reading the state of " + m_settings.mailbox, "STATUS " + m_quotedMailbox + " (UIDVALIDITY)", false);
-    m_uidValidity = ParseStatusValue(status.body, "UIDVALIDITY").value_or(0);
+    const std::string status = Filer().Command("reading the state of " + m_settings.mailbox,
+                                               "STATUS " + m_quotedMailbox + " (UIDVALIDITY)",
+                                               ImapConnection::In::NoMailbox);
+    m_uidValidity = ParseStatusValue(status, "UIDVALIDITY").value_or(0);
     if (m_uidValidity == 0) {
-      throw TransportError(m_session.name() + ": no UIDVALIDITY for " + m_settings.mailbox, false,
+      throw TransportError(Filer().name() + ": no UIDVALIDITY for " + m_settings.mailbox, false,
                            FailureScope::Connection);
     }
   }
   return m_uidValidity;
 }
 
-const std::set<std::string>& ImapStore::Capabilities() {
-  if (!m_capabilities) m_capabilities = ParseCapabilities(Command("asking for capabilities", "CAPABILITY", false).body);
-  return *m_capabilities;
-}
-
-std::vector<std::uint32_t> ImapStore::Search(const std::string& action, const std::string& criteria,
-                                             const std::string& url) {
-  const std::string command = SearchCommand(Capabilities(), criteria);
-  const CurlResult result = url.empty() ? Command(action, command, true) : m_session.Run(action, [&](CURL* h) {
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
-  });
-  return SearchResult(Capabilities(), result.body);
-}
-
 std::set<std::uint32_t>& ImapStore::Undeleted() {
   if (!m_undeleted) {
-    const std::vector<std::uint32_t> uids = Search("listing " + m_settings.mailbox, "UNDELETED");
+    const std::vector<std::uint32_t> uids = Filer().Search("listing " + m_settings.mailbox, "UNDELETED");
     m_undeleted.emplace(uids.begin(), uids.end());
   }
   return *m_undeleted;
@@ -362,9 +82,14 @@ bool ImapStore::Batchable(std::uint32_t uid) const {
   return size != m_sizes.end() && size->second > 0 && size->second <= kBytesPerFetch && !m_fetchSingly.count(uid);
 }
 
-ImapReader& ImapStore::Reader() {
-  if (!m_reader) m_reader = std::make_unique<ImapReader>(m_config, m_log, m_quotedMailbox);
+ImapConnection& ImapStore::Reader() {
+  if (!m_reader) m_reader = std::make_unique<ImapConnection>(m_config, m_log, m_quotedMailbox, true);
   return *m_reader;
+}
+
+ImapConnection& ImapStore::Filer() {
+  if (!m_filer) m_filer = std::make_unique<ImapConnection>(m_config, m_log, m_quotedMailbox, false);
+  return *m_filer;
 }
 
 std::vector<std::uint32_t>::const_iterator ImapStore::NextBatch(std::vector<std::uint32_t>::const_iterator from,
@@ -424,7 +149,7 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
   m_fetchSingly.clear();
   // The listing goes over the reading connection too: a fetch that files
   // nothing logs in once.
-  ImapReader& reader = Reader();
+  ImapConnection& reader = Reader();
   const ImapKey base{m_settings.mailbox, reader.UidValidity(), 0};
   m_listedValidity = base.uidValidity;
   const std::optional<std::string> quoted = ImapQuoted(subject);
@@ -492,31 +217,28 @@ std::string ImapStore::Read(const std::string& key) {
       return std::move(message.text);
     }
   }
-  throw TransportError(m_session.name() + ": message " + key + " is no longer in " + m_settings.mailbox, false);
+  throw TransportError(Reader().name() + ": message " + key + " is no longer in " + m_settings.mailbox, false);
 }
 
 bool ImapStore::FolderExists(const std::string& folder) {
-  return ListResponseNames(Command("looking for " + folder, "LIST \"\" " + Quoted(folder), false).body, folder);
+  return ListResponseNames(
+      Filer().Command("looking for " + folder, "LIST \"\" " + Quoted(folder), ImapConnection::In::NoMailbox), folder);
 }
 
 void ImapStore::EnsureFolder(const std::string& folder) {
   if (m_folders.count(folder)) return;
   if (!FolderExists(folder)) {
-    const CurlResult created = m_session.Perform([&](CURL* h) {
-      curl_easy_setopt(h, CURLOPT_URL, m_settings.serverUrl.c_str());
-      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, ("CREATE " + Quoted(folder)).c_str());
-    });
+    const std::string created =
+        Filer().Answer("creating the folder " + folder, "CREATE " + Quoted(folder), ImapConnection::In::NoMailbox);
     // Another program may have created it at the same moment: look again.
     if (!FolderExists(folder)) {
-      m_session.Throw("creating the folder " + folder, created,
-                      ClassifyFailure(created.code, created.response, created.refusal));
+      throw TransportError(Filer().name() + ": creating the folder " + folder + " was refused; the server said: " +
+                               ImapLastLine(created),
+                           false);
     }
-    m_log.Info(m_session.name() + ": created the folder " + folder);
+    m_log.Info(Filer().name() + ": created the folder " + folder);
     // Mail programs that show subscribed folders only show it too.
-    m_session.Perform([&](CURL* h) {
-      curl_easy_setopt(h, CURLOPT_URL, m_settings.serverUrl.c_str());
-      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, ("SUBSCRIBE " + Quoted(folder)).c_str());
-    });
+    Filer().Answer("subscribing to " + folder, "SUBSCRIBE " + Quoted(folder), ImapConnection::In::NoMailbox);
   }
   m_folders.insert(folder);
 }
@@ -524,87 +246,85 @@ void ImapStore::EnsureFolder(const std::string& folder) {
 bool ImapStore::CopyIsThere(std::uint32_t uid, const std::string& folder) {
   const std::string n = std::to_string(uid);
   const std::vector<FetchedFlags> details = ParseFetchResponse(
-      Command("reading UID " + n + " to look for its copy", "UID FETCH " + n + " (UID RFC822.SIZE INTERNALDATE)", true)
-          .body);
-  // libcurl would not hand the header's literal over: the reader does.
+      Filer().Command("reading UID " + n + " to look for its copy", "UID FETCH " + n + " (UID RFC822.SIZE INTERNALDATE)"));
   std::string header;
   for (FetchedMessage& message : Reader().Fetch({uid}, UidValidity(), "HEADER")) {
     if (message.uid == uid) header = std::move(message.text);
   }
   const std::optional<std::string> id = ImapQuoted(MessageIdOf(header));
   if (details.empty() || !id) return false;
-  const std::string url = m_settings.serverUrl + UrlPathSegment(folder);
-  const std::vector<std::uint32_t> candidates =
-      Search("looking for UID " + n + " in " + folder, "HEADER Message-ID " + *id, url);
-  for (size_t i = 0; i < candidates.size(); i += kUidsPerCommand) {
-    std::vector<std::uint32_t> chunk(candidates.begin() + i,
-                                     candidates.begin() + std::min(candidates.size(), i + kUidsPerCommand));
-    std::sort(chunk.begin(), chunk.end());
-    const std::string command = "UID FETCH " + ImapUidSet(chunk) + " (UID RFC822.SIZE INTERNALDATE)";
-    const CurlResult copies = m_session.Run("reading the copies of UID " + n + " in " + folder, [&](CURL* h) {
-      curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
-    });
-    for (const FetchedFlags& copy : ParseFetchResponse(copies.body)) {
-      if (copy.size == details.front().size && copy.internalDateNs == details.front().internalDateNs) return true;
-    }
+  const std::string target = Quoted(folder);
+  std::vector<std::uint32_t> candidates =
+      Filer().SearchIn("looking for UID " + n + " in " + folder, "HEADER Message-ID " + *id, target);
+  if (candidates.empty()) return false;
+  std::sort(candidates.begin(), candidates.end());
+  const std::string copies =
+      Filer().CommandIn("reading the copies of UID " + n + " in " + folder,
+                        "UID FETCH " + ImapUidSet(candidates) + " (UID RFC822.SIZE INTERNALDATE)", target);
+  for (const FetchedFlags& copy : ParseFetchResponse(copies)) {
+    if (copy.size == details.front().size && copy.internalDateNs == details.front().internalDateNs) return true;
   }
   return false;
 }
 
 bool ImapStore::CopyOnce(std::uint32_t uid, const std::string& folder, bool mayBeThere) {
   const std::string n = std::to_string(uid);
-  const std::string command = "UID COPY " + n + " " + Quoted(folder);
-  for (int attempt = 0;; ++attempt) {
+  const std::string what = "copying UID " + n + " to " + folder;
+  return WithRetries(m_config.network, m_log, [&](int attempt, bool last) {
     if ((mayBeThere || attempt > 0) && CopyIsThere(uid, folder)) {
-      m_log.Info(m_session.name() + ": UID " + n + " is in " + folder + " already (an earlier copy); not copied again");
+      m_log.Info(Filer().name() + ": UID " + n + " is in " + folder + " already (an earlier copy); not copied again");
       return true;
     }
     try {
-      const CurlResult copied = m_session.Run("copying UID " + n + " to " + folder, [&](CURL* h) {
-        curl_easy_setopt(h, CURLOPT_URL, m_mailboxUrl.c_str());
-        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command.c_str());
-      }, false);
+      const std::string copied = Filer().CommandOnce(what, "UID COPY " + n + " " + Quoted(folder));
       // With UIDPLUS a COPY that found the message says where it put it.
-      return !Capabilities().count("UIDPLUS") || copied.lastReply.find("COPYUID") != std::string::npos;
+      return !Filer().Capabilities().count("UIDPLUS") || ImapLastLine(copied).find("COPYUID") != std::string::npos;
     } catch (const TransportError& e) {
-      // The server may have made the copy and lost only its answer.
-      if (!e.temporary() || attempt >= m_config.network.retries) throw;
+      // The server may have made the copy and lost only its answer: the
+      // next attempt looks for it first.
+      if (!e.temporary() || last) throw;
+      throw TryAgain(Filer().name() + ": " + what, e.what(),
+                     e.connectionFailed() ? FailureScope::Connection : FailureScope::Message);
     }
-  }
+  });
 }
 
-bool ImapStore::MoveTo(const std::string& key, const std::string& folder, bool markSeen) {
+bool ImapStore::Move(const std::string& key, Folder to) {
+  const std::string& folder = m_settings.folders[to];
   const std::optional<std::uint32_t> uid = OwnUid(key);
   if (!uid) return false;
-  const bool hasMove = Capabilities().count("MOVE") > 0;
+  ImapConnection& filer = Filer();
+  const bool hasMove = filer.Capabilities().count("MOVE") > 0;
   const std::string n = std::to_string(*uid);
   // Without MOVE, a filing cut off after \Deleted left the message in the
   // mailbox, no longer listed: it is finished, not forgotten.
   bool deletedBefore = false;
   if (!Undeleted().count(*uid)) {
-    if (hasMove || Search("looking for UID " + n + " marked deleted", "UID " + n + " DELETED").empty()) return false;
+    if (hasMove || filer.Search("looking for UID " + n + " marked deleted", "UID " + n + " DELETED").empty()) {
+      return false;
+    }
     deletedBefore = true;
   }
   EnsureFolder(folder);
   const std::string target = Quoted(folder);
   // Dealt with: it is read now, unless it goes to a person who has yet to
   // read it (fetching never marked it read).
-  if (markSeen) Command("marking UID " + n + " read", "UID STORE " + n + " +FLAGS.SILENT (\\Seen)", true);
+  if (!InfoOf(to).forPerson) filer.Command("marking UID " + n + " read", "UID STORE " + n + " +FLAGS.SILENT (\\Seen)");
   bool moved = true;
   if (hasMove) {
     // A MOVE that found the message reports its expunge.
-    const CurlResult result = Command("moving UID " + n + " to " + folder, "UID MOVE " + n + " " + target, true);
-    moved = result.body.find("EXPUNGE") != std::string::npos || result.body.find("VANISHED") != std::string::npos;
+    std::string answer = filer.Command("moving UID " + n + " to " + folder, "UID MOVE " + n + " " + target);
+    answer.erase(answer.rfind('\n', answer.size() - 2) + 1);  // the untagged lines only
+    moved = answer.find("EXPUNGE") != std::string::npos || answer.find("VANISHED") != std::string::npos;
   } else {
     moved = CopyOnce(*uid, folder, deletedBefore || m_filedBefore.count(key) > 0);
     if (moved) {
-      Command("marking UID " + n + " deleted", "UID STORE " + n + " +FLAGS.SILENT (\\Deleted)", true);
-      if (Capabilities().count("UIDPLUS")) {
-        Command("expunging UID " + n, "UID EXPUNGE " + n, true);
+      filer.Command("marking UID " + n + " deleted", "UID STORE " + n + " +FLAGS.SILENT (\\Deleted)");
+      if (filer.Capabilities().count("UIDPLUS")) {
+        filer.Command("expunging UID " + n, "UID EXPUNGE " + n);
       } else if (!m_toldNoUidplus) {
         m_toldNoUidplus = true;
-        m_log.Info(m_session.name() + ": the server has neither MOVE nor UIDPLUS; moved messages stay in " +
+        m_log.Info(filer.name() + ": the server has neither MOVE nor UIDPLUS; moved messages stay in " +
                    m_settings.mailbox + " marked deleted until a mail program expunges it");
       }
     }
@@ -613,49 +333,43 @@ bool ImapStore::MoveTo(const std::string& key, const std::string& folder, bool m
   return moved;
 }
 
-bool ImapStore::MoveToProcessed(const std::string& key) { return MoveTo(key, m_settings.processed); }
-
-bool ImapStore::MoveToSkipped(const std::string& key) { return MoveTo(key, m_settings.skipped); }
-
-bool ImapStore::MoveToUndeliverable(const std::string& key) { return MoveTo(key, m_settings.undeliverable); }
-bool ImapStore::MoveToNeedsReading(const std::string& key) { return MoveTo(key, m_settings.needsReading, false); }
-
 void ImapStore::Check(std::vector<CheckFinding>& findings) {
-  const std::string label = m_session.name() + ": ";
-  if (std::string problem = m_session.SignInProblem(); !problem.empty()) {
+  ImapConnection& filer = Filer();
+  CurlSession& session = filer.session();
+  const std::string label = filer.name() + ": ";
+  if (std::string problem = session.SignInProblem(); !problem.empty()) {
     findings.push_back({false, std::move(problem)});
     return;
   }
   try {
-    m_session.RecordTls(true);
-    const std::set<std::string>& capabilities = Capabilities();
-    m_session.RecordTls(false);
-    const std::string& tls = m_session.tlsDescription();
+    session.RecordTls(true);
+    const std::set<std::string>& capabilities = filer.Capabilities();
+    session.RecordTls(false);
+    const std::string& tls = session.tlsDescription();
     std::string text = label;
     if (tls.empty()) {
       text += "no TLS";
     } else {
       text += (m_settings.scheme == "imaps" ? "implicit TLS, " : "STARTTLS, ") + tls +
-              (m_session.tls().verify ? ", certificate verified" : ", certificate NOT verified");
+              (session.tls().verify ? ", certificate verified" : ", certificate NOT verified");
     }
     text += ", logged in as " + m_settings.user;
     text += capabilities.count("MOVE") ? ", MOVE supported" : ", no MOVE (messages are copied, then expunged)";
-    findings.push_back({!tls.empty() || !m_session.tls().required, text});
+    findings.push_back({!tls.empty() || !session.tls().required, text});
 
-    const CurlResult status =
-        Command("reading " + m_settings.mailbox, "STATUS " + m_quotedMailbox + " (MESSAGES UIDVALIDITY)", false);
-    const std::optional<std::uint32_t> messages = ParseStatusValue(status.body, "MESSAGES");
+    const std::string status = filer.Command("reading " + m_settings.mailbox,
+                                             "STATUS " + m_quotedMailbox + " (MESSAGES UIDVALIDITY)",
+                                             ImapConnection::In::NoMailbox);
+    const std::optional<std::uint32_t> messages = ParseStatusValue(status, "MESSAGES");
     findings.push_back({messages.has_value(), label + m_settings.mailbox + ": " +
                                                   (messages ? std::to_string(*messages) + " message(s)" : "not found")});
-    for (const auto& [role, folder] : {std::pair<std::string, std::string>{"Processed", m_settings.processed},
-                                       {"Skipped", m_settings.skipped},
-                                       {"Undeliverable", m_settings.undeliverable},
-                                       {"Needs reading", m_settings.needsReading}}) {
-      findings.push_back(
-          {true, label + role + " (" + folder + "): " + (FolderExists(folder) ? "ok" : "not there yet, created on first use")});
+    for (const FolderInfo& info : kFolders) {
+      const std::string& folder = m_settings.folders[info.folder];
+      findings.push_back({true, label + info.name + " (" + folder + "): " +
+                                    (FolderExists(folder) ? "ok" : "not there yet, created on first use")});
     }
   } catch (const TransportError& e) {
-    m_session.RecordTls(false);
+    session.RecordTls(false);
     findings.push_back({false, e.what()});
   }
 }

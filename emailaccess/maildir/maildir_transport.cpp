@@ -193,12 +193,9 @@ void MaildirFolder::Check(const std::string& role, std::vector<CheckFinding>& fi
 }
 
 MaildirTransport::MaildirTransport(const MaildirSettings& settings)
-    : m_outbox(settings.outbox),
-      m_inbox(settings.inbox),
-      m_processed(settings.processed),
-      m_skipped(settings.skipped),
-      m_undeliverable(settings.undeliverable),
-      m_needsReading(settings.needsReading) {}
+    : m_outbox(settings.outbox), m_inbox(settings.inbox) {
+  for (const FolderInfo& folder : kFolders) m_folders[folder.folder].emplace(settings.folders[folder.folder]);
+}
 
 std::string MaildirTransport::Send(const std::string&, const std::string& message) { return m_outbox.Deliver(message); }
 
@@ -232,26 +229,16 @@ std::string MaildirTransport::Read(const std::string& key) {
   return data;
 }
 
-bool MaildirTransport::MoveOut(const std::string& key, MaildirFolder& target, bool seen) {
-  const bool moved = m_inbox.MoveFileTo(PathOf(key), key, target, seen);
+bool MaildirTransport::Move(const std::string& key, Folder folder) {
+  const bool moved = m_inbox.MoveFileTo(PathOf(key), key, *m_folders[folder], !InfoOf(folder).forPerson);
   m_listed.erase(key);
   return moved;
 }
 
-bool MaildirTransport::MoveToProcessed(const std::string& key) { return MoveOut(key, m_processed); }
-
-bool MaildirTransport::MoveToSkipped(const std::string& key) { return MoveOut(key, m_skipped); }
-
-bool MaildirTransport::MoveToUndeliverable(const std::string& key) { return MoveOut(key, m_undeliverable); }
-bool MaildirTransport::MoveToNeedsReading(const std::string& key) { return MoveOut(key, m_needsReading, false); }
-
 void MaildirTransport::Check(std::vector<CheckFinding>& findings) {
   m_outbox.Check("Outbox", findings, false);
   m_inbox.Check("Inbox", findings, true);
-  m_processed.Check("Processed", findings, false);
-  m_skipped.Check("Skipped", findings, false);
-  m_undeliverable.Check("Undeliverable", findings, false);
-  m_needsReading.Check("Needs reading", findings, true);
+  for (const FolderInfo& folder : kFolders) m_folders[folder.folder]->Check(folder.name, findings, folder.forPerson);
 }
 
 }  // namespace emailaccess

@@ -1,8 +1,8 @@
 // Local Maildir folders as the mail system: the embedded default transport.
 //
 // Sending delivers into the outbox Maildir; replies are read from the inbox
-// Maildir (its new/ and cur/), and moved into the processed, skipped or
-// undeliverable or needs-reading Maildir. A Maildir is a folder with tmp/, new/ and cur/; messages are
+// Maildir (its new/ and cur/), and moved into the Maildir of their folder
+// (folders.h). A Maildir is a folder with tmp/, new/ and cur/; messages are
 // written into tmp/ and then renamed into new/, so no reader ever sees half a
 // message. Folders are created on first use (never by Check). A message's
 // key is its file name up to the ":" that starts the flags, so a mail program
@@ -14,6 +14,7 @@
 #include "emailaccess/transport.h"
 
 #include <map>
+#include <optional>
 
 namespace emailaccess {
 
@@ -52,19 +53,16 @@ class MaildirTransport : public IMailSender, public IMailStore {
   std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
   bool IsWaiting(const std::string& key) override;
   std::string Read(const std::string& key) override;
-  bool MoveToProcessed(const std::string& key) override;
-  bool MoveToSkipped(const std::string& key) override;
-  bool MoveToUndeliverable(const std::string& key) override;
-  bool MoveToNeedsReading(const std::string& key) override;
+  bool Move(const std::string& key, Folder folder) override;
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
   // The inbox path of a key, from one listing rather than a search per
   // message; empty when the message is no longer there.
   std::string PathOf(const std::string& key);
-  bool MoveOut(const std::string& key, MaildirFolder& target, bool seen = true);
 
-  MaildirFolder m_outbox, m_inbox, m_processed, m_skipped, m_undeliverable, m_needsReading;
+  MaildirFolder m_outbox, m_inbox;
+  PerFolder<std::optional<MaildirFolder>> m_folders;  // all set by the constructor
   std::map<std::string, std::string> m_listed;  // key -> path at the last listing
 };
 

@@ -10,6 +10,11 @@ constexpr const char kProgrammaticId[] = "Outlook.Application";
 
 }  // namespace
 
+LocalMail SystemLocalMail() {
+  if (!platform::AutomationAvailable()) return LocalMail::Folders;
+  return platform::AutomationServerInstalled(kProgrammaticId) ? LocalMail::Outlook : LocalMail::None;
+}
+
 platform::AutomationResult OutlookObject::Invoke(const std::string& name, AutomationCall call,
                                                  const Arguments& arguments, AutomationResultKind kind) const {
   const std::string what = "Outlook, " + m_what + "." + name;

@@ -12,6 +12,7 @@
 // and the next one completes it.
 #pragma once
 
+#include "emailaccess/config.h"
 #include "emailaccess/transport.h"
 #include "platform/automation.h"
 
@@ -26,6 +27,11 @@ class OutlookUnavailable : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// What this computer offers for mail without a settings file: Folders where
+// the system cannot automate applications at all, else Outlook when it is
+// installed, else None.
+LocalMail SystemLocalMail();
 
 // One Outlook object; its reference goes with it.
 class OutlookObject {

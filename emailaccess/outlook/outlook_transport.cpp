@@ -100,9 +100,10 @@ std::string OutlookTransport::Read(const std::string& key) {
   return OutlookMailAsMessage(mail);
 }
 
-const OutlookObject& OutlookTransport::FolderBesideInbox(const std::string& name,
-                                                         std::optional<OutlookObject>& folder) {
+const OutlookObject& OutlookTransport::FolderBesideInbox(Folder which) {
+  std::optional<OutlookObject>& folder = m_folders[which];
   if (folder) return *folder;
+  const std::string name = InfoOf(which).name;
   const OutlookObject folders = m_inbox.Object("Parent").Object("Folders");
   const int32_t count = folders.Number("Count");
   for (int32_t i = 1; i <= count && !folder; ++i) {
@@ -116,28 +117,15 @@ const OutlookObject& OutlookTransport::FolderBesideInbox(const std::string& name
   return *folder;
 }
 
-bool OutlookTransport::MoveOut(const std::string& key, const std::string& folderName,
-                               std::optional<OutlookObject>& folder) {
+// Reading an item through the object model leaves it unread, so a folder
+// left for a person gets it as the person has left it.
+bool OutlookTransport::Move(const std::string& key, Folder folder) {
   auto found = Inbox().find(key);
   if (found == Inbox().end()) return false;
-  const OutlookObject& target = FolderBesideInbox(folderName, folder);
+  const OutlookObject& target = FolderBesideInbox(folder);
   found->second.item.Do("Move", {AutomationArgument::Object(target.raw())});
   Inbox().erase(found);
   return true;
-}
-
-bool OutlookTransport::MoveToProcessed(const std::string& key) { return MoveOut(key, "Processed", m_processed); }
-
-bool OutlookTransport::MoveToSkipped(const std::string& key) { return MoveOut(key, "Skipped", m_skipped); }
-
-bool OutlookTransport::MoveToUndeliverable(const std::string& key) {
-  return MoveOut(key, "Undeliverable", m_undeliverable);
-}
-
-// Reading an item through the object model leaves it unread, so it reaches
-// the folder as the person has left it.
-bool OutlookTransport::MoveToNeedsReading(const std::string& key) {
-  return MoveOut(key, "Needs reading", m_needsReading);
 }
 
 void OutlookTransport::Check(std::vector<CheckFinding>& findings) {

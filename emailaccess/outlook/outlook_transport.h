@@ -4,7 +4,7 @@
 // addressed to the recipient, with the message's subject and plain text, and
 // sends it: Outlook delivers it from the user's account and keeps it in Sent
 // Items. Replies are read from the default Inbox and moved, once dealt with,
-// into the folders "Processed", "Skipped", "Undeliverable" or "Needs reading" beside the Inbox (under the
+// into the folders of folders.h by their names beside the Inbox (under the
 // mailbox's top folder), which are created when missing. A message's key is
 // its item's EntryID. Each item is read as the raw message OutlookMailAsMessage
 // makes of it, so the reply cycle treats it like mail of any other transport.
@@ -36,10 +36,7 @@ class OutlookTransport : public IMailSender, public IMailStore {
   std::vector<StoredMessage> ListWaiting(const std::string& subject) override;
   bool IsWaiting(const std::string& key) override;
   std::string Read(const std::string& key) override;
-  bool MoveToProcessed(const std::string& key) override;
-  bool MoveToSkipped(const std::string& key) override;
-  bool MoveToUndeliverable(const std::string& key) override;
-  bool MoveToNeedsReading(const std::string& key) override;
+  bool Move(const std::string& key, Folder folder) override;
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
@@ -50,16 +47,15 @@ class OutlookTransport : public IMailSender, public IMailStore {
   };
   // The Inbox's items by EntryID, read once per run.
   std::map<std::string, Waiting>& Inbox();
-  // The folder `name` beside the Inbox, made when missing.
-  const OutlookObject& FolderBesideInbox(const std::string& name, std::optional<OutlookObject>& folder);
-  bool MoveOut(const std::string& key, const std::string& folderName, std::optional<OutlookObject>& folder);
+  // The folder beside the Inbox, made when missing.
+  const OutlookObject& FolderBesideInbox(Folder folder);
   std::string SenderAddress(const OutlookObject& item);
 
   EventLog& m_log;
   OutlookSession m_session;
   OutlookObject m_inbox;
   std::optional<std::map<std::string, Waiting>> m_waiting;
-  std::optional<OutlookObject> m_processed, m_skipped, m_undeliverable, m_needsReading;
+  PerFolder<std::optional<OutlookObject>> m_folders;  // found or made on first use
 };
 
 }  // namespace emailaccess

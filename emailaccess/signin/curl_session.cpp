@@ -1,12 +1,11 @@
 #include "emailaccess/signin/curl_session.h"
 
 #include "emailaccess/signin/oauth2.h"
+#include "emailaccess/retry.h"
 #include "emailaccess/transport.h"
 
 #include <cctype>
-#include <chrono>
 #include <mutex>
-#include <thread>
 
 namespace emailaccess {
 
@@ -195,22 +194,22 @@ std::string CurlSession::SignInProblem() {
 }
 
 CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare, bool retry) {
-  int waitMs = m_network.retryWaitMs;
-  for (int attempt = 0;; ++attempt) {
+  return WithRetries(m_network, m_log, [&](int, bool last) {
     EnsureSignedIn();
     CurlResult result = Perform(prepare);
-    const FailureKind kind = ClassifyFailure(result.code, result.response, result.refusal);
-    if (kind == FailureKind::None) return result;
+    FailureKind kind = ClassifyFailure(result.code, result.response, result.refusal);
     // A refused token may have been revoked early: one renewal, one retry.
-    if (kind == FailureKind::Login && m_server.tokens && m_server.tokens->Renew()) continue;
+    if (kind == FailureKind::Login && m_server.tokens && m_server.tokens->Renew()) {
+      result = Perform(prepare);
+      kind = ClassifyFailure(result.code, result.response, result.refusal);
+    }
+    if (kind == FailureKind::None) return result;
     const bool temporary = kind == FailureKind::MessageTemporary || kind == FailureKind::ConnectionTemporary;
-    if (!temporary || !retry || attempt >= m_network.retries) Throw(action, result, kind);
-    m_log.Info(m_name + ": " + action + " failed for now (" + result.error +
-               (result.refusal.empty() ? "" : "; the server said: " + result.refusal) + "), trying again in " +
-               std::to_string(waitMs) + " ms");
-    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-    waitMs *= 2;
-  }
+    if (!temporary || !retry || last) Throw(action, result, kind);
+    throw TryAgain(m_name + ": " + action,
+                   result.error + (result.refusal.empty() ? "" : "; the server said: " + result.refusal),
+                   kind == FailureKind::ConnectionTemporary ? FailureScope::Connection : FailureScope::Message);
+  });
 }
 
 void CurlSession::Throw(const std::string& action, const CurlResult& result, FailureKind kind) const {

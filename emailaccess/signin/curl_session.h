@@ -8,7 +8,7 @@
 // one request to the next and opens a new one by itself when the server has
 // dropped it. Every request starts from the shared options, so nothing of one
 // request's own options leaks into the next. Run() retries temporary failures
-// and throws TransportError for the rest (LoginError for a refused login).
+// by the program's one rule (retry.h) and throws TransportError for the rest (LoginError for a refused login).
 // The password goes to libcurl and nowhere else: messages name the server and
 // the user only. With OAuth 2.0 the server's `tokens` supply a bearer token
 // instead; a server that refuses it gets one renewed token and one retry.

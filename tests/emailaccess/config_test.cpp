@@ -3,6 +3,7 @@
 
 #include "email_test_support.h"
 #include "emailaccess/config.h"
+#include "emailaccess/outlook/outlook_session.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -22,10 +23,10 @@ TEST(Config, EmbeddedDefaultUsesMailFoldersBesideTheProgram) {
   EXPECT_EQ(config.transport, "maildir");
   EXPECT_EQ(config.maildir.outbox, "/opt/lv/Mail/Outbox");
   EXPECT_EQ(config.maildir.inbox, "/opt/lv/Mail/Inbox");
-  EXPECT_EQ(config.maildir.processed, "/opt/lv/Mail/Processed");
-  EXPECT_EQ(config.maildir.skipped, "/opt/lv/Mail/Skipped");
-  EXPECT_EQ(config.maildir.needsReading, "/opt/lv/Mail/Needs reading");
-  EXPECT_EQ(config.imap.needsReading, "Needs reading");
+  EXPECT_EQ(config.maildir.folders[emailaccess::Folder::Processed], "/opt/lv/Mail/Processed");
+  EXPECT_EQ(config.maildir.folders[emailaccess::Folder::Skipped], "/opt/lv/Mail/Skipped");
+  EXPECT_EQ(config.maildir.folders[emailaccess::Folder::NeedsReading], "/opt/lv/Mail/Needs reading");
+  EXPECT_EQ(config.imap.folders[emailaccess::Folder::NeedsReading], "Needs reading");
 }
 
 // Without a settings file: the local folders where there is no Outlook to be
@@ -57,8 +58,8 @@ TEST(Config, FileSetsSenderFoldersAndWait) {
   EXPECT_EQ(config.lockWaitSeconds, 0);
   EXPECT_EQ(config.maildir.inbox, "/srv/mail/in");
   EXPECT_EQ(config.maildir.outbox, "/opt/lv/spool/out");
-  EXPECT_EQ(config.maildir.skipped, "/opt/lv/spool/skipped") << "no blank the file could not hold";
-  EXPECT_EQ(config.maildir.processed, "/opt/lv/Mail/Processed") << "what the file leaves out keeps its default";
+  EXPECT_EQ(config.maildir.folders[emailaccess::Folder::Skipped], "/opt/lv/spool/skipped") << "no blank the file could not hold";
+  EXPECT_EQ(config.maildir.folders[emailaccess::Folder::Processed], "/opt/lv/Mail/Processed") << "what the file leaves out keeps its default";
   EXPECT_EQ(config.source, "test.conf");
 }
 
@@ -92,9 +93,9 @@ TEST(Config, MistakesAreErrorsNamingTheLine) {
 TEST(Config, LoadReadsTheFileBesideTheProgramOnlyWhenThere) {
   testing_support::ScratchDir dir;
   const std::string programDir = dir.path() + "/";
-  EXPECT_EQ(emailaccess::LoadConfig(programDir).source, "embedded default");
+  EXPECT_EQ(emailaccess::LoadConfig(programDir, emailaccess::SystemLocalMail).source, "embedded default");
   testing_support::WriteFile(dir.file("LVEmailAccess.conf"), "[general]\nsender = me@example.org\n");
-  auto config = emailaccess::LoadConfig(programDir);
+  auto config = emailaccess::LoadConfig(programDir, emailaccess::SystemLocalMail);
   EXPECT_EQ(config.source, dir.file("LVEmailAccess.conf"));
   EXPECT_EQ(config.senderAddress, "me@example.org");
   EXPECT_EQ(config.senderName, "");
@@ -103,8 +104,8 @@ TEST(Config, LoadReadsTheFileBesideTheProgramOnlyWhenThere) {
 // Every setting a file can make, as text, for comparing whole configurations.
 std::vector<std::string> Settings(const emailaccess::Config& c) {
   return {c.senderName, c.senderAddress, c.transport, std::to_string(c.lockWaitSeconds), c.maildir.inbox,
-          c.maildir.outbox, c.maildir.processed, c.maildir.skipped, c.smtp.url, c.smtp.user, c.smtp.queue, c.imap.url,
-          c.imap.user, c.imap.processed, c.imap.skipped, std::to_string(c.tls.required), std::to_string(c.tls.verify),
+          c.maildir.outbox, c.maildir.folders[emailaccess::Folder::Processed], c.maildir.folders[emailaccess::Folder::Skipped], c.smtp.url, c.smtp.user, c.smtp.queue, c.imap.url,
+          c.imap.user, c.imap.folders[emailaccess::Folder::Processed], c.imap.folders[emailaccess::Folder::Skipped], std::to_string(c.tls.required), std::to_string(c.tls.verify),
           c.tls.caFile, std::to_string(c.network.timeoutSeconds), std::to_string(c.network.retries),
           std::to_string(c.network.retryWaitMs)};
 }
@@ -158,8 +159,8 @@ TEST(Config, ServerSettingsAreReadAndChecked) {
   EXPECT_EQ(config.imap.scheme, "imaps");
   EXPECT_EQ(config.imap.serverUrl, "imaps://mail.example.org/");
   EXPECT_EQ(config.imap.mailbox, "Church Replies");
-  EXPECT_EQ(config.imap.processed, "Done");
-  EXPECT_EQ(config.imap.skipped, "Skipped");
+  EXPECT_EQ(config.imap.folders[emailaccess::Folder::Processed], "Done");
+  EXPECT_EQ(config.imap.folders[emailaccess::Folder::Skipped], "Skipped");
   EXPECT_TRUE(config.tls.required);
   EXPECT_TRUE(config.tls.verify);
   EXPECT_EQ(config.network.retries, 3);
@@ -168,6 +169,36 @@ TEST(Config, ServerSettingsAreReadAndChecked) {
   auto plain = ParseConfig(std::string(kServers) + "[imap]\nurl = imap://10.0.0.5:143\n", "/opt/lv/", "x.conf", Env({}));
   EXPECT_EQ(plain.imap.mailbox, "INBOX") << "no folder in the URL: the inbox";
   EXPECT_EQ(plain.imap.serverUrl, "imap://10.0.0.5:143/");
+}
+
+// Every folder is set by its own key in [maildir] and [imap], and by no
+// other; on the server each must differ from the mailbox.
+TEST(Config, EachFolderHasItsOwnSettingOnBothSides) {
+  for (const emailaccess::FolderInfo& folder : emailaccess::kFolders) {
+    const std::string key = folder.settingKey;
+    auto config = ParseConfig(std::string(kServers) + "[maildir]\n" + key + " = spool/" + key + "\n[imap]\n" + key +
+                                  " = Own " + key + "\n",
+                              "/opt/lv/", "x.conf", Env({}));
+    const auto defaults = emailaccess::DefaultConfig("/opt/lv/");
+    for (const emailaccess::FolderInfo& other : emailaccess::kFolders) {
+      const bool same = other.folder == folder.folder;
+      EXPECT_EQ(config.maildir.folders[other.folder],
+                same ? "/opt/lv/spool/" + key : defaults.maildir.folders[other.folder])
+          << key << " / " << other.settingKey;
+      if (other.folder == emailaccess::Folder::Processed && !same) continue;  // kServers names it "Done"
+      EXPECT_EQ(config.imap.folders[other.folder], same ? "Own " + key : defaults.imap.folders[other.folder])
+          << key << " / " << other.settingKey;
+    }
+    try {
+      ParseConfig(std::string(kServers) + "[imap]\n" + key + " = Church Replies\n", "/opt/lv/", "x.conf", Env({}));
+      ADD_FAILURE() << key << " may name the mailbox itself";
+    } catch (const ConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find("the mailbox, processed, skipped, undeliverable and needs_reading must be "
+                                           "five different folders"),
+                std::string::npos)
+          << e.what();
+    }
+  }
 }
 
 TEST(Config, PasswordsFromTheEnvironmentWin) {
@@ -245,7 +276,7 @@ TEST(Config, AFileHoldingAPasswordThatOthersCanReadIsWarnedAbout) {
   for (const Case& c : cases) {
     testing_support::WriteFile(path, c.text);
     ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
-    auto config = emailaccess::LoadConfig(dir.path() + "/", Env({{"LVEMAILACCESS_SMTP_PASSWORD", "p"},
+    auto config = emailaccess::LoadConfig(dir.path() + "/", emailaccess::SystemLocalMail, Env({{"LVEMAILACCESS_SMTP_PASSWORD", "p"},
                                                                  {"LVEMAILACCESS_IMAP_PASSWORD", "p"}}));
     const bool warned = !config.warnings.empty() &&
                         config.warnings.back().find("holds a password and can be read by others") != std::string::npos;

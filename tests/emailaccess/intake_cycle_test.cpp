@@ -57,7 +57,7 @@ class IntakeCycleTest : public ::testing::Test {
   }
 
   const std::string& inbox() const { return inst.config.maildir.inbox; }
-  const std::string& processed() const { return inst.config.maildir.processed; }
+  const std::string& processed() const { return inst.config.maildir.folders[emailaccess::Folder::Processed]; }
 
   emailaccess::FetchOutcome Fetch(const std::string& file, const std::string& subject = "Corvane Survey",
                                   const emailaccess::FetchObserver& observer = {}) {
@@ -265,14 +265,13 @@ class StubbornStore : public emailaccess::IMailStore {
     if (lostOnRead.count(key)) throw emailaccess::TransportError("connection lost", true, kConnection);
     return m_inner.Read(key);
   }
-  bool MoveToProcessed(const std::string& key) override {
-    if (refuse.count(key)) throw emailaccess::TransportError("target full", false);
-    if (lostOnMove.count(key)) throw emailaccess::TransportError("connection lost", true, kConnection);
-    return m_inner.MoveToProcessed(key);
+  bool Move(const std::string& key, emailaccess::Folder folder) override {
+    if (folder == emailaccess::Folder::Processed) {
+      if (refuse.count(key)) throw emailaccess::TransportError("target full", false);
+      if (lostOnMove.count(key)) throw emailaccess::TransportError("connection lost", true, kConnection);
+    }
+    return m_inner.Move(key, folder);
   }
-  bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
-  bool MoveToUndeliverable(const std::string& key) override { return m_inner.MoveToUndeliverable(key); }
-  bool MoveToNeedsReading(const std::string& key) override { return m_inner.MoveToNeedsReading(key); }
   void Check(std::vector<emailaccess::CheckFinding>&) override {}
   std::set<std::string> refuse, lostOnRead, lostOnMove;
   static constexpr emailaccess::FailureScope kConnection = emailaccess::FailureScope::Connection;
@@ -398,7 +397,7 @@ void PrintTo(const HandBackCase& c, std::ostream* out) { *out << c.what; }
 
 class HandBackFiling : public IntakeCycleTest, public ::testing::WithParamInterface<HandBackCase> {
  protected:
-  const std::string& needsReading() const { return inst.config.maildir.needsReading; }
+  const std::string& needsReading() const { return inst.config.maildir.folders[emailaccess::Folder::NeedsReading]; }
 };
 
 TEST_P(HandBackFiling, EachReplyGoesWhereLvMAPISaid) {

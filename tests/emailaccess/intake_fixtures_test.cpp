@@ -138,15 +138,15 @@ TEST_P(IntakeFixtureTest, GivesExactExchangeTextAndEndsInTheRightFolder) {
   EXPECT_EQ(Visible(ReadFile(first)), Visible(expected));
   EXPECT_EQ(outcome.offered, c.reply ? 1 : 0);
   EXPECT_EQ(outcome.skipped, c.reply || c.undeliverable ? 0 : 1);
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.skipped).size(), c.reply || c.undeliverable ? 0u : 1u);
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.undeliverable).size(), c.undeliverable ? 1u : 0u);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::Skipped]).size(), c.reply || c.undeliverable ? 0u : 1u);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::Undeliverable]).size(), c.undeliverable ? 1u : 0u);
 
   ASSERT_EQ(std::remove(first.c_str()), 0);  // LvMAPI consumed it
   const std::string second = inst.File("second.tmp");
   outcome = emailaccess::FetchReplies(store, inst.log, inst.Request("second.tmp", c.subject));
   EXPECT_EQ(ReadFile(second), "");
   EXPECT_EQ(outcome.processed, c.reply ? 1 : 0);
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.processed).size(), c.reply ? 1u : 0u);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::Processed]).size(), c.reply ? 1u : 0u);
   EXPECT_TRUE(MaildirMessages(inst.config.maildir.inbox).empty());
 }
 
@@ -182,8 +182,8 @@ TEST(IntakeFixtures, MixedInboxOffersMatchingRepliesInArrivalOrder) {
   EXPECT_EQ(outcome.offered, 6);
   EXPECT_EQ(outcome.skipped, 1);
   EXPECT_EQ(outcome.undeliverable, 1);
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.skipped), (std::vector<std::string>{"8.fixture"}));
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.undeliverable), (std::vector<std::string>{"4.fixture"}));
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::Skipped]), (std::vector<std::string>{"8.fixture"}));
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::Undeliverable]), (std::vector<std::string>{"4.fixture"}));
   // Offered but not yet consumed: still waiting, with the goal reply.
   EXPECT_EQ(MaildirMessages(inst.config.maildir.inbox).size(), 7u);
 

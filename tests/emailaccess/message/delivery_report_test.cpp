@@ -98,8 +98,8 @@ TEST_P(DeliveryReportFixtureTest, IsReadAndFiledAndNothingElseMoves) {
   const std::string folder = c.folder;
   EXPECT_EQ(outcome.offered, 0);
   EXPECT_EQ(ReadFile(inst.File("in.tmp")), "") << "a report is never offered as a reply";
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.undeliverable).size(), folder == "Undeliverable" ? 1u : 0u);
-  EXPECT_EQ(MaildirMessages(inst.config.maildir.skipped).size(), folder == "Skipped" ? 1u : 0u);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::Undeliverable]).size(), folder == "Undeliverable" ? 1u : 0u);
+  EXPECT_EQ(MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::Skipped]).size(), folder == "Skipped" ? 1u : 0u);
   const std::vector<std::string> stays = folder == "Inbox" ? std::vector<std::string>{"1.report", "2.other"}
                                                            : std::vector<std::string>{"2.other"};
   EXPECT_EQ(MaildirMessages(inst.config.maildir.inbox), stays);

@@ -287,10 +287,7 @@ class StoppingStore : public emailaccess::IMailStore {
     if (--m_left == 0) m_servers.Command("stop-imap");
     return m_inner.Read(key);
   }
-  bool MoveToProcessed(const std::string& key) override { return m_inner.MoveToProcessed(key); }
-  bool MoveToSkipped(const std::string& key) override { return m_inner.MoveToSkipped(key); }
-  bool MoveToUndeliverable(const std::string& key) override { return m_inner.MoveToUndeliverable(key); }
-  bool MoveToNeedsReading(const std::string& key) override { return m_inner.MoveToNeedsReading(key); }
+  bool Move(const std::string& key, emailaccess::Folder folder) override { return m_inner.Move(key, folder); }
   void Check(std::vector<emailaccess::CheckFinding>& findings) override { m_inner.Check(findings); }
 
  private:
@@ -364,7 +361,7 @@ TEST_F(ImapTest, AMailboxMadeAgainIsNeverMistakenForTheOldOne) {
   key->uidValidity -= 1;
   const std::string stale = emailaccess::FormatImapKey(*key);
   EXPECT_FALSE(store.IsWaiting(stale));
-  EXPECT_FALSE(store.MoveToProcessed(stale));
+  EXPECT_FALSE(store.Move(stale, emailaccess::Folder::Processed));
   try {
     store.Read(stale);
     ADD_FAILURE() << "a message was read under a stale key";
