@@ -289,6 +289,29 @@ bool ImapStore::CopyOnce(std::uint32_t uid, const std::string& folder, bool mayB
   });
 }
 
+bool ImapStore::MoveOnServer(std::uint32_t uid, const std::string& folder) {
+  const std::string n = std::to_string(uid);
+  std::string answer = Filer().Command("moving UID " + n + " to " + folder, "UID MOVE " + n + " " + Quoted(folder));
+  // A MOVE that found the message reports its expunge.
+  answer.erase(answer.rfind('\n', answer.size() - 2) + 1);  // the untagged lines only
+  return answer.find("EXPUNGE") != std::string::npos || answer.find("VANISHED") != std::string::npos;
+}
+
+bool ImapStore::CopyAndExpunge(std::uint32_t uid, const std::string& folder, bool mayBeThere) {
+  if (!CopyOnce(uid, folder, mayBeThere)) return false;
+  ImapConnection& filer = Filer();
+  const std::string n = std::to_string(uid);
+  filer.Command("marking UID " + n + " deleted", "UID STORE " + n + " +FLAGS.SILENT (\\Deleted)");
+  if (filer.Capabilities().count("UIDPLUS")) {
+    filer.Command("expunging UID " + n, "UID EXPUNGE " + n);
+  } else if (!m_toldNoUidplus) {
+    m_toldNoUidplus = true;
+    m_log.Info(filer.name() + ": the server has neither MOVE nor UIDPLUS; moved messages stay in " +
+               m_settings.mailbox + " marked deleted until a mail program expunges it");
+  }
+  return true;
+}
+
 bool ImapStore::Move(const std::string& key, Folder to) {
   const std::string& folder = m_settings.folders[to];
   const std::optional<std::uint32_t> uid = OwnUid(key);
@@ -306,29 +329,11 @@ bool ImapStore::Move(const std::string& key, Folder to) {
     deletedBefore = true;
   }
   EnsureFolder(folder);
-  const std::string target = Quoted(folder);
   // Dealt with: it is read now, unless it goes to a person who has yet to
   // read it (fetching never marked it read).
   if (!InfoOf(to).forPerson) filer.Command("marking UID " + n + " read", "UID STORE " + n + " +FLAGS.SILENT (\\Seen)");
-  bool moved = true;
-  if (hasMove) {
-    // A MOVE that found the message reports its expunge.
-    std::string answer = filer.Command("moving UID " + n + " to " + folder, "UID MOVE " + n + " " + target);
-    answer.erase(answer.rfind('\n', answer.size() - 2) + 1);  // the untagged lines only
-    moved = answer.find("EXPUNGE") != std::string::npos || answer.find("VANISHED") != std::string::npos;
-  } else {
-    moved = CopyOnce(*uid, folder, deletedBefore || m_filedBefore.count(key) > 0);
-    if (moved) {
-      filer.Command("marking UID " + n + " deleted", "UID STORE " + n + " +FLAGS.SILENT (\\Deleted)");
-      if (filer.Capabilities().count("UIDPLUS")) {
-        filer.Command("expunging UID " + n, "UID EXPUNGE " + n);
-      } else if (!m_toldNoUidplus) {
-        m_toldNoUidplus = true;
-        m_log.Info(filer.name() + ": the server has neither MOVE nor UIDPLUS; moved messages stay in " +
-                   m_settings.mailbox + " marked deleted until a mail program expunges it");
-      }
-    }
-  }
+  const bool moved = hasMove ? MoveOnServer(*uid, folder)
+                             : CopyAndExpunge(*uid, folder, deletedBefore || m_filedBefore.count(key) > 0);
   Undeleted().erase(*uid);
   return moved;
 }

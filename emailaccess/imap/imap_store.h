@@ -77,6 +77,10 @@ class ImapStore : public IMailStore {
   void EnsureFolder(const std::string& folder);
   // The key's UID when it names a message of this mailbox as it is now.
   std::optional<std::uint32_t> OwnUid(const std::string& key);
+  // UID MOVE; false when the server moved nothing (the message is gone).
+  bool MoveOnServer(std::uint32_t uid, const std::string& folder);
+  // Without MOVE: CopyOnce, then \Deleted and, with UIDPLUS, UID EXPUNGE.
+  bool CopyAndExpunge(std::uint32_t uid, const std::string& folder, bool mayBeThere);
   // UID COPY without MOVE; before any second attempt (and the first, with
   // `mayBeThere`) the target is searched for the copy. False when the
   // server copied nothing (the message is gone).
