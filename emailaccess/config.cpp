@@ -343,6 +343,9 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"network.timeout_seconds", make.Number(config.network.timeoutSeconds, 1, 3600)},
       {"network.retries", make.Number(config.network.retries, 0, 10)},
       {"network.retry_wait_ms", make.Number(config.network.retryWaitMs, 0, 600000)},
+      {"replies.keep_sent_days", make.Number(config.replies.keepSentDays, 1, 3650)},
+      {"replies.size_limit_mb", make.Number(config.replies.sizeLimitMb, 1, 2000)},
+      {"replies.authserv_id", make.Plain(config.replies.authservId)},
   };
   for (const FolderInfo& folder : kFolders) {
     table.emplace(std::string("maildir.") + folder.settingKey, make.Path(config.maildir.folders[folder.folder]));

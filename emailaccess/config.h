@@ -78,6 +78,17 @@ struct NetworkSettings {
   int retryWaitMs = 1000;   // before the first retry; doubled for each further one
 };
 
+// The [replies] section: how long replies may come, how large one may be,
+// and whose word on a sender counts.
+struct ReplySettings {
+  int keepSentDays = 400;  // the sent register keeps each message this long (sent_register.h)
+  int sizeLimitMb = 25;    // a larger message goes to Needs reading unread by this program
+  // The authserv-id of the Authentication-Results field the church's own
+  // mail provider adds (authentication_results.h: a preset's name, or the
+  // server's own name); empty when none is believed.
+  std::string authservId;
+};
+
 // The [oauth2] section: where the tokens come from.
 struct OAuth2Settings {
   bool present = false;          // the file has an [oauth2] section
@@ -113,6 +124,7 @@ struct Config {
   TlsSettings tls;
   NetworkSettings network;
   OAuth2Settings oauth2;
+  ReplySettings replies;
   std::vector<std::string> warnings;  // to be logged on every run
   bool holdsPassword = false;         // the text itself names a password or client secret
 

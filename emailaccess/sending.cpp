@@ -145,7 +145,8 @@ void SendRun::RecordSent(const std::vector<SentMailing>& sent, std::chrono::syst
   if (m_sentRegister.empty() || sent.empty()) return;
   try {
     RecordSentMailings(m_sentRegister, sent,
-                       std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+                       std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count(),
+                       m_sentKeptDays);
   } catch (const std::runtime_error& e) {
     // The mail is on its way all the same; its reports are still known by
     // their subject.

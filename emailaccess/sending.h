@@ -65,8 +65,12 @@ class SendRun {
   void SendQueued();
   // Keeps the Message-ID, recipient and subject of every message the run
   // sends or queues in the sent register at `path` (sent_register.h), so
-  // that delivery reports of them are known. Without it nothing is kept.
-  void KeepSentIn(std::string path) { m_sentRegister = std::move(path); }
+  // that delivery reports and replies of them are known, for `keptDays`.
+  // Without it nothing is kept.
+  void KeepSentIn(std::string path, int keptDays = kSentKeptDays) {
+    m_sentRegister = std::move(path);
+    m_sentKeptDays = keptDays;
+  }
   // Sends the exchange file's message to each of its recipients.
   void SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject);
 
@@ -87,6 +91,7 @@ class SendRun {
   MaildirFolder* m_queue;
   bool m_connectionDown = false;
   std::string m_sentRegister;
+  int m_sentKeptDays = kSentKeptDays;
   SendOutcome m_outcome;
 };
 

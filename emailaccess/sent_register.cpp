@@ -40,18 +40,19 @@ std::vector<SentMailing> LoadSentMailings(const std::string& path, std::vector<s
   return mailings;
 }
 
-void RecordSentMailings(const std::string& path, const std::vector<SentMailing>& added, std::int64_t now) {
+void RecordSentMailings(const std::string& path, const std::vector<SentMailing>& added, std::int64_t now,
+                        int keptDays) {
   std::vector<std::string> problems;  // a damaged line is dropped with the old ones
   std::vector<SentMailing> kept = LoadSentMailings(path, problems);
   kept.insert(kept.end(), added.begin(), added.end());
   std::string text = kHeader;
   for (const SentMailing& mailing : kept) {
-    if (mailing.sentAt < now - kSentKeptSeconds) continue;
+    if (mailing.sentAt < now - keptDays * kSecondsPerDay) continue;
     text += std::to_string(mailing.sentAt) + "\t" + EscapeRecordField(mailing.messageId) + "\t" +
             EscapeRecordField(mailing.recipient) + "\t" + EscapeRecordField(mailing.subject) + "\n";
   }
   std::string why;
-  if (!platform::ReplaceFileAtomically(path, text, &why)) {
+  if (!platform::ReplaceFileAtomically(path, text, &why, true)) {
     throw std::runtime_error("cannot save the list of mailings sent: " + why);
   }
 }

@@ -2,8 +2,10 @@
 
 #include "emailaccess/message/gmime_support.h"
 #include "emailaccess/message/text_encoding.h"
+#include "platform/guid.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <utility>
 
@@ -67,6 +69,16 @@ std::string EncodedWordLines(const std::string& utf8) {
 void SetRawHeader(GMimeObject* object, const char* name, const std::string& raw) {
   GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), name);
   if (header) g_mime_header_set_raw_value(header, raw.c_str());
+}
+
+// A key of this message's own, 122 bits from the system's random source (a
+// random GUID's), so that no one who has not seen the message can name it.
+std::string NewMessageId(const std::string& senderAddress) {
+  std::string key;
+  for (char c : platform::NewRegistryGuid()) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) key.push_back(static_cast<char>(std::tolower(c)));
+  }
+  return "lvm." + key + senderAddress.substr(senderAddress.find('@'));
 }
 
 }  // namespace
@@ -151,9 +163,7 @@ ComposedMessage ComposeMessage(const Mailbox& sender, const Mailbox& recipient, 
   GDateTimePtr when(g_date_time_new_from_unix_local(static_cast<gint64>(seconds)));
   g_mime_message_set_date(message.get(), when.get());
 
-  const std::string domain = sender.address.substr(sender.address.find('@') + 1);
-  GCharPtr id(g_mime_utils_generate_message_id(domain.c_str()));
-  const std::string messageId = id.get();
+  const std::string messageId = NewMessageId(sender.address);
   g_mime_object_set_header(object, "Message-ID", ("<" + messageId + ">").c_str(), nullptr);
   g_mime_object_set_header(object, "Auto-Submitted", "auto-generated", nullptr);
   g_mime_object_set_header(object, "X-Auto-Response-Suppress", "OOF, AutoReply", nullptr);

@@ -39,7 +39,8 @@ struct ComposedMessage {
 
 // The message to one recipient. `body` is UTF-8 with CR LF line breaks;
 // `recipient.address` must be a plain address. The Message-ID is made in the
-// domain of the sender's address.
+// domain of the sender's address and carries a random key of its own: a
+// reply that names it in In-Reply-To or References answers this message.
 ComposedMessage ComposeMessage(const Mailbox& sender, const Mailbox& recipient, const std::string& subject,
                                const std::string& body, std::chrono::system_clock::time_point date);
 

@@ -9,6 +9,7 @@
 #include "emailaccess/outlook/outlook_message.h"
 #include "emailaccess/sending.h"
 #include "emailaccess/sent_register.h"
+#include "platform/files.h"
 
 #include <gtest/gtest.h>
 
@@ -234,18 +235,26 @@ INSTANTIATE_TEST_SUITE_P(Classes, OutlookReportTest, ::testing::ValuesIn(kOutloo
   return name.substr(name.rfind('.') + 1);
 });
 
-// The sent register keeps 60 days, survives odd subjects, and leaves out a
-// damaged line without losing the others.
-TEST(SentRegister, KeepsSixtyDaysAndEveryFieldAsItWas) {
+// The sent register keeps what it is told to (400 days unless set), only
+// for its owner, survives odd subjects, and leaves out a damaged line
+// without losing the others.
+TEST(SentRegister, KeepsItsDaysOwnerOnlyAndEveryFieldAsItWas) {
   testing_support::ScratchDir dir;
   const std::string path = dir.file(emailaccess::kSentRegisterFileName);
-  const emailaccess::SentMailing old{kNow - emailaccess::kSentKeptSeconds - 1, "old@x", "a@example.org", "Old"};
+  constexpr std::int64_t kDay = emailaccess::kSecondsPerDay;
+  const emailaccess::SentMailing old{kNow - emailaccess::kSentKeptDays * kDay - 1, "old@x", "a@example.org", "Old"};
+  const emailaccess::SentMailing monthsAgo{kNow - 300 * kDay, "months@x", "c@example.org", "Corvane Strategy"};
   const emailaccess::SentMailing recent{kNow - 10, "new@x", "b@example.org", "Corvane Survey -\t100%\r\nx"};
-  emailaccess::RecordSentMailings(path, {old}, kNow - 20);
+  emailaccess::RecordSentMailings(path, {old, monthsAgo}, kNow - 20);
   emailaccess::RecordSentMailings(path, {recent}, kNow);
   std::vector<std::string> problems;
-  EXPECT_EQ(emailaccess::LoadSentMailings(path, problems), std::vector<emailaccess::SentMailing>{recent});
+  EXPECT_EQ(emailaccess::LoadSentMailings(path, problems), (std::vector<emailaccess::SentMailing>{monthsAgo, recent}));
   EXPECT_TRUE(problems.empty());
+#ifndef _WIN32
+  EXPECT_FALSE(platform::OthersMayRead(path));
+#endif
+  emailaccess::RecordSentMailings(path, {}, kNow, 30);
+  EXPECT_EQ(emailaccess::LoadSentMailings(path, problems), std::vector<emailaccess::SentMailing>{recent});
 
   testing_support::WriteFile(path, ReadFile(path) + "12x\tbroken\n");
   EXPECT_EQ(emailaccess::LoadSentMailings(path, problems), std::vector<emailaccess::SentMailing>{recent});
