@@ -149,7 +149,9 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
   SendRun run(*sender, log, queue ? &*queue : nullptr);
   // A sender that writes the mail anew (Outlook) gives it a Message-ID of
   // its own, which is never seen here.
-  if (sender->KeepsMessageId()) run.KeepSentIn(config.FileBesideProgram(kSentRegisterFileName));
+  if (sender->KeepsMessageId()) {
+    run.KeepSentIn(config.FileBesideProgram(kSentRegisterFileName), config.replies.keepSentDays);
+  }
   run.SendQueued();
   std::string what = "sending the queue";
   if (op) {
@@ -221,10 +223,19 @@ int WithIntakeLock(const Config& config, EventLog& log, const ReplySource& mailb
 // copies into its run log.
 int Fetch(const Config& config, EventLog& log, const Operation& op, std::ostream& out) {
   const ReplySource mailbox = ReplySourceOf(config, op.flag == 1);
+  const bool outlook = &mailbox.transport == &OutlookTransportRow();
   log.Info("operation 4: fetching replies about \"" + op.subject + "\" into " + op.exchangeFile +
-           (&mailbox.transport == &OutlookTransportRow() ? " through Outlook" : ""));
-  const FetchRequest request{op.exchangeFile, op.subject, config.senderAddress, mailbox.statePath,
-                             config.FileBesideProgram(kSentRegisterFileName), &out};
+           (outlook ? " through Outlook" : ""));
+  const FetchRequest request{op.exchangeFile,
+                             op.subject,
+                             config.senderAddress,
+                             mailbox.statePath,
+                             config.FileBesideProgram(kSentRegisterFileName),
+                             &out,
+                             config.replies.authservId,
+                             static_cast<std::int64_t>(config.replies.sizeLimitMb) * 1024 * 1024,
+                             !outlook};
+  if (outlook) log.Info("replies read through Outlook carry no Message-ID of ours: their senders are not checked");
   return WithIntakeLock(config, log, mailbox, [&](IMailStore& store) { return FetchReplies(store, log, request); });
 }
 

@@ -3,6 +3,7 @@
 #include "emailaccess/message/delivery_report.h"
 #include "emailaccess/message/message_text.h"
 #include "emailaccess/offer_state.h"
+#include "emailaccess/reply_trust.h"
 #include "emailaccess/sent_register.h"
 #include "emailaccess/message/text_encoding.h"
 #include "platform/durable_file.h"
@@ -209,29 +210,75 @@ std::vector<OfferRecord> SettleEarlierOffers(IMailStore& store, EventLog& log, c
   return open;
 }
 
-// The Message-IDs of our mailings, read from the sent register when the
-// first report needs them.
+// Our mailings by their Message-IDs, read from the sent register when the
+// first report or reply needs them.
 class KnownMailings {
  public:
   KnownMailings(const std::string& path, EventLog& log) : m_path(path), m_log(log) {}
 
-  bool Has(const std::string& messageId) {
-    if (!m_ids) {
-      m_ids.emplace();
+  const SentMailing* Find(const std::string& messageId) {
+    if (!m_mailings) {
+      m_mailings.emplace();
       std::vector<std::string> problems;
       if (!m_path.empty()) {
-        for (const SentMailing& mailing : LoadSentMailings(m_path, problems)) m_ids->insert(mailing.messageId);
+        for (SentMailing& mailing : LoadSentMailings(m_path, problems)) {
+          const std::string id = mailing.messageId;
+          m_mailings->insert_or_assign(id, std::move(mailing));
+        }
       }
       for (const std::string& problem : problems) m_log.Warning(problem);
     }
-    return m_ids->count(messageId) > 0;
+    const auto found = m_mailings->find(messageId);
+    return found == m_mailings->end() ? nullptr : &found->second;
   }
+  bool Has(const std::string& messageId) { return Find(messageId) != nullptr; }
 
  private:
   std::string m_path;
   EventLog& m_log;
-  std::optional<std::set<std::string>> m_ids;
+  std::optional<std::map<std::string, SentMailing>> m_mailings;
 };
+
+// Leaves a message for a person: into Needs reading, unread, with `line`
+// on the run log and in the log. A message that cannot be moved stays
+// where it is, and the next run decides again.
+void LeaveForReading(IMailStore& store, EventLog& log, const FetchRequest& request, const std::string& key,
+                     const std::string& line, FetchOutcome& outcome) {
+  try {
+    if (!store.MoveToNeedsReading(key)) {
+      log.Info(key + " is no longer waiting; nothing to move");
+      return;
+    }
+  } catch (const TransportError& e) {
+    if (e.connectionFailed()) throw;
+    log.Error("cannot move " + key + " to Needs reading: " + e.what());
+    ++outcome.failures;
+    if (e.temporary()) ++outcome.heldBack;
+    return;
+  }
+  log.Info(line);
+  log.Info("moved " + key + " to Needs reading");
+  if (request.runLog) *request.runLog << line << "\n";
+  ++outcome.needsReading;
+}
+
+// "25 MB", "9 KB": whole units, rounded up.
+std::string SizeText(std::int64_t bytes) {
+  constexpr std::int64_t kKb = 1024, kMb = kKb * kKb;
+  return bytes >= kMb ? std::to_string((bytes + kMb - 1) / kMb) + " MB" : std::to_string((bytes + kKb - 1) / kKb) + " KB";
+}
+
+// A message over the size limit is not read at all: the store told its size.
+bool LeftUnreadForItsSize(IMailStore& store, EventLog& log, const FetchRequest& request, const StoredMessage& stored,
+                          FetchOutcome& outcome) {
+  if (request.sizeLimitBytes <= 0 || stored.size <= request.sizeLimitBytes) return false;
+  LeaveForReading(store, log, request, stored.key,
+                  "Not stored, left for reading: the message " + stored.key + " received " +
+                      FormatLocalDate(stored.arrivalNs / 1000000000) + ": " + SizeText(stored.size) +
+                      ", larger than the limit of " + SizeText(request.sizeLimitBytes),
+                  outcome);
+  return true;
+}
 
 // Files a delivery report about one of our mailings and tells what it says.
 // False when the message is no such report; the caller goes on with it.
@@ -276,6 +323,7 @@ bool FileDeliveryReport(IMailStore& store, EventLog& log, const FetchRequest& re
 // is moved to Skipped.
 std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequest& request,
                                const StoredMessage& stored, KnownMailings& mailings, FetchOutcome& outcome) {
+  if (LeftUnreadForItsSize(store, log, request, stored, outcome)) return std::nullopt;
   std::string raw;
   try {
     raw = store.Read(stored.key);
@@ -310,8 +358,17 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
     }
     return std::nullopt;
   }
+  if (!message.hasDate) message.localDate = FormatLocalDate(stored.arrivalNs / 1000000000);
+  const std::optional<std::string> why =
+      request.checkSenders
+          ? WhyNotBelieved(message, [&](const std::string& id) { return mailings.Find(id); }, request.authservId)
+          : std::nullopt;
+  if (why) {
+    const std::string& originator = message.senderAddress.empty() ? message.fromText : message.senderAddress;
+    LeaveForReading(store, log, request, stored.key, LeftForReadingLine(originator, message.localDate, *why), outcome);
+    return std::nullopt;
+  }
   Reply reply{stored.key, {std::move(message.senderAddress), std::move(message.localDate), std::move(message.body)}};
-  if (!message.hasDate) reply.record.date = FormatLocalDate(stored.arrivalNs / 1000000000);
   if (reply.record.originator.empty()) log.Info("reply " + stored.key + " names no sender");
   return reply;
 }
@@ -350,9 +407,16 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   // Each reply goes into the exchange file as soon as it is read, under the
   // file's ".part" name, so that the file is written while the mailbox is
   // read and the run never holds all the replies' texts; the file takes its
-  // own name only once its records are saved (below). A run that stops
-  // before then leaves no part of it behind.
+  // own name only once its records are saved (below). The file is recorded
+  // as pending before its first byte is written: a run killed while it
+  // writes leaves that record, and the next run removes what it left (the
+  // ".part" file with people's replies) and offers its messages again. A
+  // file that offers nothing keeps that record (without a message key), so
+  // that when LvMAPI dies before deleting it, the next run removes it like
+  // any file left unconsumed.
   if (platform::FileExists(request.exchangeFile)) log.Info("replacing existing file " + request.exchangeFile);
+  records.push_back({OfferStatus::Pending, request.exchangeFile, "", 0});
+  SaveOfferRecords(request.statePath, records);
   platform::FileReplacement exchange(request.exchangeFile);
   std::string why;
   if (!exchange.Open(&why)) throw std::runtime_error("cannot write the exchange file: " + why);
@@ -370,14 +434,11 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
     replies.push_back(std::move(*reply));
   }
 
-  // Record first, then put the file in place: a crash in between leaves a pending record,
-  // and the next run offers those messages again instead of taking the
-  // missing file for a consumed one. A file that offers nothing is recorded
-  // too (a record without a message key), so that when LvMAPI dies before
-  // deleting it, the next run removes it like any file left unconsumed.
+  // Record first, then put the file in place: a crash in between leaves
+  // pending records, and the next run offers those messages again instead
+  // of taking the missing file for a consumed one.
   int number = 0;
   for (const Reply& reply : replies) records.push_back({OfferStatus::Pending, request.exchangeFile, reply.key, ++number});
-  if (replies.empty()) records.push_back({OfferStatus::Pending, request.exchangeFile, "", 0});
   SaveOfferRecords(request.statePath, records);
   reached(FetchStep::OffersPending);
 

@@ -14,6 +14,11 @@
 // read, so its messages are offered again too (LvMAPI stores a reply once).
 // Messages are never deleted.
 //
+// A reply whose sender cannot be believed (reply_trust.h), and a message
+// larger than the size limit (which is not even read), are never offered:
+// each goes to the needs-reading folder, unread, and the run says why on
+// `runLog` and in the log ("Not stored, left for reading: ...").
+//
 // Delivery reports about our mailings (delivery_report.h) are filed when
 // they are found, like automatic replies, and never offered: one that says a
 // recipient will never get the mail goes to the undeliverable folder, one
@@ -48,6 +53,11 @@ struct FetchRequest {
   std::string statePath;     // the state file
   std::string sentRegisterPath;  // the mailings this program sent (sent_register.h); empty: none known
   std::ostream* runLog = nullptr;  // lines for the office's run log, one each; null: none
+  std::string authservId;          // whose Authentication-Results confirm a sender (reply_trust.h); empty: none
+  std::int64_t sizeLimitBytes = 0;  // a larger message is left for reading unread; 0: no limit
+  // False where the mailbox gives neither the threading nor the
+  // authentication fields (Outlook's object model): senders are not checked.
+  bool checkSenders = true;
 };
 
 struct FetchOutcome {

@@ -70,6 +70,7 @@ class IMailSender {
 struct StoredMessage {
   std::string key;
   std::int64_t arrivalNs = 0;  // when it arrived, nanoseconds since 1970 (UTC)
+  std::int64_t size = -1;      // in bytes, as the store tells it without reading the message; -1: not known
 };
 
 class IMailStore {

@@ -64,6 +64,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out, st
     if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0) continue;
     item.regularFile = S_ISREG(st.st_mode);
     item.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    item.size = static_cast<std::int64_t>(st.st_size);
     out.push_back(std::move(item));
     errno = 0;
   }

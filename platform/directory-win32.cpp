@@ -87,6 +87,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out, st
     item.name = win32::Utf8(name);
     item.regularFile = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
     item.modifiedNs = NanosecondsSince1970(found.ftLastWriteTime);
+    item.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
     out.push_back(std::move(item));
   } while (::FindNextFileW(search, &found));
   const DWORD code = ::GetLastError();

@@ -21,6 +21,7 @@ struct DirectoryEntry {
   std::string name;            // without the folder
   bool regularFile = false;
   std::int64_t modifiedNs = 0; // last modification, nanoseconds since 1970 (UTC)
+  std::int64_t size = 0;       // in bytes
 };
 
 // The entries of the folder, "." and ".." left out, in no particular order.

@@ -46,8 +46,12 @@ def reply_to(original, body, html=None, extra_headers=None):
     msg["Subject"] = "Re: " + original["Subject"]
     msg["Date"] = email.utils.formatdate(localtime=True)
     msg["Message-ID"] = email.utils.make_msgid(domain="example.org")
+    # As mail programs answer: the message answered named in both fields,
+    # which is how the mail-access program knows the reply comes from the
+    # person it was sent to.
     if original["Message-ID"]:
         msg["In-Reply-To"] = original["Message-ID"]
+        msg["References"] = original["Message-ID"]
     for key, value in (extra_headers or {}).items():
         msg[key] = value
     if html is not None:

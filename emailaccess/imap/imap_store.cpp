@@ -179,7 +179,8 @@ std::vector<StoredMessage> ImapStore::ListWaiting(const std::string& subject) {
     m_listed.push_back(uid);
     ImapKey key = base;
     key.uid = uid;
-    waiting.push_back({FormatImapKey(key), found->second.internalDateNs});
+    waiting.push_back({FormatImapKey(key), found->second.internalDateNs,
+                       found->second.size > 0 ? static_cast<std::int64_t>(found->second.size) : -1});
   }
   return waiting;
 }

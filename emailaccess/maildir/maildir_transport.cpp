@@ -92,7 +92,7 @@ std::vector<StoredMessage> MaildirFolder::List(std::map<std::string, std::string
     for (const auto& entry : entries) {
       // Maildir readers ignore dot files; they are not messages.
       if (!entry.regularFile || entry.name.empty() || entry.name[0] == '.') continue;
-      found.push_back({StoredMessage{MaildirKey(entry.name), entry.modifiedNs}, entry.name});
+      found.push_back({StoredMessage{MaildirKey(entry.name), entry.modifiedNs, entry.size}, entry.name});
       if (paths) (*paths)[found.back().message.key] = platform::JoinPath(folder, entry.name);
     }
   }

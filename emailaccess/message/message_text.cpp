@@ -1,5 +1,6 @@
 #include "emailaccess/message/message_text.h"
 
+#include "emailaccess/message/compose.h"
 #include "emailaccess/message/gmime_support.h"
 #include "emailaccess/message/html_text.h"
 #include "emailaccess/message/text_encoding.h"
@@ -45,12 +46,16 @@ std::string FirstAddress(InternetAddressList* list) {
 }
 
 std::string SenderAddress(GMimeMessage* message) {
-  for (InternetAddressList* list : {g_mime_message_get_from(message), g_mime_message_get_sender(message),
-                                    g_mime_message_get_reply_to(message)}) {
-    std::string address = FirstAddress(list);
-    if (!address.empty()) return Utf8OrWindows1252(address);
-  }
-  return std::string();
+  return Utf8OrWindows1252(FirstAddress(g_mime_message_get_from(message)));
+}
+
+// True when the list is exactly one mailbox with a plain address.
+bool IsOnePlainAddress(InternetAddressList* list) {
+  if (!list || internet_address_list_length(list) != 1) return false;
+  InternetAddress* address = internet_address_list_get_address(list, 0);
+  if (!INTERNET_ADDRESS_IS_MAILBOX(address)) return false;
+  const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+  return addr && IsPlainAddress(addr);
 }
 
 // Calls `use` with the raw value of every top-level field named `name`, in
@@ -71,22 +76,52 @@ void ForEachField(GMimeObject* object, const char* name, Use use) {
 // the fault, which GMime's public parsing does not give.
 std::optional<std::string> SenderAddressOfFields(GMimeObject* object) {
   std::optional<std::string> address = std::string();
-  for (const char* name : {"From", "Sender", "Reply-To"}) {
+  ForEachField(object, "From", [&](GMimeHeader* header) {
+    const char* raw = g_mime_header_get_raw_value(header);
+    if (!raw) return true;
+    GObjectPtr<InternetAddressList> list(internet_address_list_parse(IncomingParserOptions(), raw));
+    if (!list) {
+      address.reset();
+      return false;
+    }
+    *address = FirstAddress(list.get());
+    return address->empty();
+  });
+  if (!address) return std::nullopt;
+  return Utf8OrWindows1252(*address);
+}
+
+// What the From field says of who wrote the message, and the fields that
+// tie it to what it answers and tell what the receiving servers found.
+void ReadOriginFields(GMimeObject* object, IncomingMessage& result) {
+  int froms = 0;
+  ForEachField(object, "From", [&](GMimeHeader* header) {
+    ++froms;
+    const char* raw = g_mime_header_get_raw_value(header);
+    GCharPtr unfolded(g_mime_utils_header_unfold(raw ? raw : ""));
+    result.fromText = Utf8OrWindows1252(unfolded.get());
+    result.fromText.erase(0, result.fromText.find_first_not_of(" \t"));
+    GObjectPtr<InternetAddressList> list(internet_address_list_parse(IncomingParserOptions(), raw ? raw : ""));
+    result.senderIsOneAddress = IsOnePlainAddress(list.get());
+    return true;
+  });
+  if (froms != 1) result.senderIsOneAddress = false;
+  for (const char* name : {"In-Reply-To", "References"}) {
     ForEachField(object, name, [&](GMimeHeader* header) {
       const char* raw = g_mime_header_get_raw_value(header);
-      if (!raw) return true;
-      GObjectPtr<InternetAddressList> list(internet_address_list_parse(IncomingParserOptions(), raw));
-      if (!list) {
-        address.reset();
-        return false;
+      GMimeReferences* ids = g_mime_references_parse(IncomingParserOptions(), raw ? raw : "");
+      for (int i = 0; ids && i < g_mime_references_length(ids); ++i) {
+        result.answeredIds.push_back(g_mime_references_get_message_id(ids, i));
       }
-      *address = FirstAddress(list.get());
-      return address->empty();
+      if (ids) g_mime_references_free(ids);
+      return true;
     });
-    if (!address) return std::nullopt;
-    if (!address->empty()) return Utf8OrWindows1252(*address);
   }
-  return address;
+  ForEachField(object, "Authentication-Results", [&](GMimeHeader* header) {
+    const char* raw = g_mime_header_get_raw_value(header);
+    result.authenticationResults.push_back(raw ? raw : "");
+    return true;
+  });
 }
 
 // As g_mime_message_get_date, for a message parsed as a bare part: the last
@@ -460,7 +495,8 @@ namespace {
 bool ReadHere(std::string_view name) {
   static constexpr std::string_view kRead[] = {"From",           "Sender",      "Reply-To",      "Subject",
                                                "Date",           "Auto-Submitted", "X-Autoreply", "X-Autorespond",
-                                               "Precedence",     "Return-Path"};
+                                               "Precedence",     "Return-Path", "In-Reply-To", "References",
+                                               "Authentication-Results"};
   if (name.size() >= 8 && SameIgnoringCase(name.substr(0, 8), "Content-")) return true;
   return std::any_of(std::begin(kRead), std::end(kRead),
                      [name](std::string_view read) { return SameIgnoringCase(name, read); });
@@ -654,6 +690,9 @@ IncomingMessage ReadParsed(IncomingMessage result, GMimeObject* object, GMimeMes
                            std::string_view ownAddress) {
   result.parsed = true;
   const bool asPart = message == nullptr;
+  const bool cutShort = !result.senderIsOneAddress;  // set before: a NUL byte in the header block
+  ReadOriginFields(object, result);
+  if (cutShort) result.senderIsOneAddress = false;
   GMimeObject* top = asPart ? object : g_mime_message_get_mime_part(message);
   result.subject = Utf8OrWindows1252(asPart ? SubjectOfFields(object).value_or("") : SubjectOf(message));
   // The reason quotes header text, which may be raw 8-bit bytes; it goes
@@ -676,6 +715,19 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
   IncomingMessage result;
   EnsureGMime();
   if (raw.size() > static_cast<size_t>(INT_MAX)) return result;
+  // GMime hands header values on as C strings: a NUL byte would cut a From
+  // short ("david.k"), and the rest would go unseen. Such a header block is
+  // no mail; it is read with the NUL bytes made visible, and its sender is
+  // not one plain address.
+  std::string visible;
+  const size_t headerEnd = std::min(raw.find("\n\n"), raw.find("\n\r\n"));
+  const bool nulInHeader = raw.substr(0, headerEnd).find('\0') != std::string_view::npos;
+  if (nulInHeader) {
+    visible = WithoutNulBytes(std::string(raw.substr(0, headerEnd))) +
+              std::string(raw.substr(std::min(headerEnd, raw.size())));
+    raw = visible;
+  }
+  result.senderIsOneAddress = !nulInHeader;
   const std::string_view whole = WithinPartLimit(raw, result.partsCut);
   std::string shorter;
   bool wellFormed = false;

@@ -16,13 +16,22 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace emailaccess {
 
 struct IncomingMessage {
   bool parsed = false;
   std::string subject;          // decoded, UTF-8
-  std::string senderAddress;    // From (else Sender, else Reply-To), address only
+  // Who wrote it: the From field alone (Sender and Reply-To say who sent it
+  // on or where answers go, not who wrote it), address only.
+  std::string senderAddress;
+  // The From field holds exactly one plain address, and no byte in the
+  // header block (a NUL) could have cut it short.
+  bool senderIsOneAddress = false;
+  std::string fromText;         // the From field as written, decoded, for the log; NUL bytes as U+FFFD
+  std::vector<std::string> answeredIds;           // Message-IDs in In-Reply-To and References
+  std::vector<std::string> authenticationResults;  // the Authentication-Results fields' values, topmost first
   std::string automaticReason;  // why this is a robot's mail; empty for a person's reply
   bool hasDate = false;         // the Date header was present and valid
   std::string localDate;        // "YYYY-MM-DD HH:MM:SS" of the Date header in local time
@@ -45,7 +54,8 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
 
 // The message with the top-level header fields nothing here reads left
 // out: From, Sender, Reply-To, Subject, Date, Auto-Submitted, X-Autoreply,
-// X-Autorespond, Precedence, Return-Path and every Content- field stay, in
+// X-Autorespond, Precedence, Return-Path, In-Reply-To, References,
+// Authentication-Results and every Content- field stay, in
 // their order and byte for byte, and so does everything from the blank line
 // on. Any header block that is not plainly well formed (a field name with a
 // blank, a control or 8-bit byte, a line without a colon, a NUL byte, no

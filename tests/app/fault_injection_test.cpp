@@ -1,10 +1,11 @@
 // LvMAPI and the real mail-access program from a copied install folder, with
 // the database or the disk failing under them: a database locked by another
-// process, a database file missing, read-only or lacking a table, and a disk
-// too full for the exchange file. Each failure is reported where people look
+// process, a database file missing, read-only or lacking a table, a disk
+// too full for the exchange file, and the mail-access program killed at
+// random points of a fetch. Each failure is reported where people look
 // (the database error log with its alert, the run log, the mail-access
 // program's log), and the next run, with the fault gone, stores every reply
-// exactly once.
+// exactly once and leaves no file with people's replies behind.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include "reply_install.h"
@@ -380,6 +382,44 @@ TEST(FullDisk, ADatabaseDiskFillingUpWhileRepliesAreStoredFailsCleanlyAndTheNext
 
   disk.MakeRoom();
   ExpectARerunCompletes(install, 50, 0);
+}
+
+// ---------------------------------------------------------------------------
+// The mail-access program killed (SIGKILL) at random points while it fetches,
+// many times over: what a kill leaves (an exchange file half written under
+// its ".part" name, with people's replies in it) is removed by a later run,
+// and the replies are stored once.
+
+TEST(KilledFetch, NoPartOfAnExchangeFileOutlivesTheRunsAfterRandomKills) {
+  testing_support::ScratchDir dir;
+  ReplyInstall install(dir.file("bin"));
+  constexpr int kReplies = 120;
+  install.PlaceSurveyReplies(kReplies, 0, 4000);
+  std::mt19937 random(20261209);  // fixed, so a failure can be run again
+  std::uniform_int_distribution<int> delayUs(0, 30000);
+  int killedWithAPart = 0;
+  for (int cycle = 0; cycle < 16; ++cycle) {
+    const std::string exchange = install.bin() + "/killed-" + std::to_string(cycle) + ".tmp";
+    testing_support::ChildProcess fetch(install.bin() + "/LVEmailAccess", {"4", exchange, "Corvane Survey", "0"});
+    // Every other kill lands somewhere after the file was begun, the rest
+    // anywhere from the start.
+    if (cycle % 2 == 0) {
+      testing_support::WaitUntil([&] { return testing_support::Exists(exchange + ".part") || !fetch.Running(); });
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+    fetch.Kill();
+    fetch.Wait();
+    if (testing_support::Exists(exchange + ".part")) ++killedWithAPart;
+  }
+  RecordProperty("kills_that_left_a_part_file", std::to_string(killedWithAPart));
+  EXPECT_GT(killedWithAPart, 0) << "no kill landed while the exchange file was written";
+
+  const auto rerun = install.RunLvMAPI("4");
+  ASSERT_EQ(rerun.exitCode, 0) << rerun.err;
+  EXPECT_EQ(install.StoredOnceProblems(kReplies, 0), std::vector<std::string>{});
+  ASSERT_EQ(install.Acknowledge().exitCode, 0);
+  EXPECT_EQ(install.LeftoverExchangeFiles(), std::vector<std::string>{}) << "people's replies left in the folder";
+  EXPECT_EQ(install.Messages("Processed"), static_cast<std::size_t>(kReplies));
 }
 
 }  // namespace

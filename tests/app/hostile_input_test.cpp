@@ -68,13 +68,18 @@ class HostileInput : public ::testing::Test {
     return all;
   }
 
-  // A reply as a person's mail program delivers it into the Inbox.
+  // A reply as a person's mail program delivers it into the Inbox, answering
+  // the message sent to that person.
   void Deliver(const std::string& name, const std::string& from, const std::string& subject,
                const std::string& headersAndBody) {
+    std::string address = from.substr(from.find('<') == std::string::npos ? 0 : from.find('<') + 1);
+    address = address.substr(0, address.find('>'));
+    const std::string answered = testing_support::SendTo(m_install.bin(), {address}, "Corvane Survey").at(address);
     testing_support::DeliverToMaildir(m_install.Inbox(), name,
                                       "From: " + from + "\r\nTo: LvMAPI <lvmapi@localhost>\r\nSubject: " + subject +
                                           "\r\nDate: Tue, 01 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" + name +
-                                          "@example.org>\r\nMIME-Version: 1.0\r\n" + headersAndBody);
+                                          "@example.org>\r\nIn-Reply-To: <" + answered +
+                                          ">\r\nMIME-Version: 1.0\r\n" + headersAndBody);
   }
   void DeliverText(const std::string& name, const std::string& from, const std::string& body,
                    const std::string& charset = "utf-8") {

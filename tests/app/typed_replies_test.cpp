@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "reply_install.h"
 #include "test_support.h"
 
 namespace {
@@ -35,9 +36,20 @@ class TypedReplies : public ::testing::Test {
     testing_support::CreateDatabase(m_bin + "/church.db", true);
     fs::create_directories(m_tasks);
   }
+  // Each reply answers a message really sent to its writer: the message
+  // its mail program answered is sent again to that address, and the
+  // reply's In-Reply-To and References name it, as the mail program would
+  // have written them.
   void Deliver(const std::vector<std::string>& fixtures) {
     for (const std::string& name : fixtures) {
-      testing_support::DeliverToMaildir(m_bin + "/Mail/Inbox", name, ReadFile(kFixtures + name + ".eml"));
+      std::string reply = ReadFile(kFixtures + name + ".eml");
+      std::smatch from, answered;
+      ASSERT_TRUE(std::regex_search(reply, from, std::regex("\nFrom: [^<\n]*<([^>]+)>"))) << name;
+      ASSERT_TRUE(std::regex_search(reply, answered, std::regex("\nIn-Reply-To: <([^>]+)>"))) << name;
+      const std::string sent = testing_support::SendTo(m_bin, {from[1]}, "Corvane Survey").at(from[1]);
+      reply = std::regex_replace(reply, std::regex(std::regex_replace(answered[1].str(), std::regex("[.]"), "[.]")),
+                                 sent);
+      testing_support::DeliverToMaildir(m_bin + "/Mail/Inbox", name, reply);
     }
   }
   void RunCommand5() {

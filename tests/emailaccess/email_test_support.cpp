@@ -62,6 +62,24 @@ std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOn
   return names;
 }
 
+std::string AnsweringOurs(const Installation& inst, const std::string& reply) {
+  static int serial = 0;
+  const size_t from = reply.rfind("From:", 0) == 0 ? 0 : reply.find("\nFrom:");
+  if (from == std::string::npos) return reply;
+  const size_t start = reply.find(':', from) + 1;
+  std::string address = reply.substr(start, reply.find('\n', start) - start);
+  if (const size_t open = address.find('<'); open != std::string::npos) {
+    address = address.substr(open + 1, address.find('>') - open - 1);
+  }
+  address.erase(0, address.find_first_not_of(' '));
+  address.erase(address.find_last_not_of(" \r") + 1);
+  const std::string id = "lvm.test" + std::to_string(++serial) + "@localhost";
+  emailaccess::RecordSentMailings(inst.File(emailaccess::kSentRegisterFileName),
+                                  {{std::time(nullptr), id, address, "Corvane Survey"}}, std::time(nullptr));
+  const std::string eol = reply.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  return "In-Reply-To: <" + id + ">" + eol + "References: <" + id + ">" + eol + reply;
+}
+
 std::string Fixture(const std::string& name) {
   const std::string path = std::string(EMAILACCESS_FIXTURE_DIR) + "/" + name;
   if (!testing_support::Exists(path)) throw std::runtime_error("missing fixture " + path);

@@ -54,4 +54,10 @@ std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOn
 
 std::string Fixture(const std::string& name);
 
+// `reply` made the answer a mail program writes to a message we sent to its
+// From address: that message is recorded in the installation's sent
+// register, and the reply names its Message-ID in In-Reply-To and
+// References. A text without a From field is returned as it is.
+std::string AnsweringOurs(const Installation& inst, const std::string& reply);
+
 }  // namespace emailaccess_test

@@ -19,6 +19,7 @@ namespace {
 using emailaccess::FetchReplies;
 using emailaccess::FetchStep;
 using emailaccess::MaildirTransport;
+using emailaccess_test::AnsweringOurs;
 using emailaccess_test::Installation;
 using emailaccess_test::MaildirMessages;
 using emailaccess_test::PlaceMessage;
@@ -51,9 +52,9 @@ std::vector<std::vector<std::string>> ReadLikeLvMAPI(const std::string& text) {
 class IntakeCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    PlaceMessage(inbox(), "100.a", Reply("ann@example.org", "Re: Corvane Survey - Spring", "<answer1>A</answer1>\n"), 100);
-    PlaceMessage(inbox(), "200.b", Reply("bob@example.org", "RE: Corvane Survey - Spring", "<answer1>B</answer1>\n"), 200);
-    PlaceMessage(inbox(), "300.c", Reply("cy@example.org", "Re: Corvane Strategy - Goal", "<Percent>5</Percent>\n"), 300);
+    PlaceMessage(inbox(), "100.a", AnsweringOurs(inst, Reply("ann@example.org", "Re: Corvane Survey - Spring", "<answer1>A</answer1>\n")), 100);
+    PlaceMessage(inbox(), "200.b", AnsweringOurs(inst, Reply("bob@example.org", "RE: Corvane Survey - Spring", "<answer1>B</answer1>\n")), 200);
+    PlaceMessage(inbox(), "300.c", AnsweringOurs(inst, Reply("cy@example.org", "Re: Corvane Strategy - Goal", "<Percent>5</Percent>\n")), 300);
   }
 
   const std::string& inbox() const { return inst.config.maildir.inbox; }
@@ -133,7 +134,7 @@ TEST_F(IntakeCycleTest, AnEmptyFileLeftBehindIsRemovedByTheNextRunAndNothingElse
   std::vector<std::string> problems;
   const auto records = emailaccess::LoadOfferRecords(inst.StatePath(), problems);
   EXPECT_TRUE(problems.empty());
-  EXPECT_EQ(records.size(), 2u) << "a consumed empty file is forgotten; the two replies of s.tmp remain";
+  EXPECT_EQ(records.size(), 3u) << "a consumed empty file is forgotten; s.tmp and its two replies remain";
   EXPECT_EQ(MaildirMessages(inbox()).size(), 3u) << "no message was taken for one of an empty file";
 }
 
@@ -196,7 +197,7 @@ TEST_F(IntakeCycleTest, AMessageReadOnlyInPartIsOfferedAndTheLogSaysSo) {
   std::string message = Reply("dee@example.org", "Re: Corvane Survey - Spring", "");
   message.replace(message.find("Content-Type: text/plain; charset=utf-8\n\n"),
                   std::string("Content-Type: text/plain; charset=utf-8\n\n").size(), body);
-  PlaceMessage(inbox(), "400.d", message, 400);
+  PlaceMessage(inbox(), "400.d", AnsweringOurs(inst, message), 400);
 
   Fetch("s.tmp");
   const auto replies = ReadLikeLvMAPI(ReadFile(inst.File("s.tmp")));
@@ -306,7 +307,7 @@ TEST_F(IntakeCycleTest, ALostConnectionEndsTheRunAndTheNextRunCompletesIt) {
   EXPECT_FALSE(Exists(inst.File("s2.tmp")));
   EXPECT_TRUE(MaildirMessages(processed()).empty()) << "the run stopped at the first move";
 
-  PlaceMessage(inbox(), "400.d", Reply("dee@example.org", "Re: Corvane Survey - Spring", "<answer1>D</answer1>\n"), 400);
+  PlaceMessage(inbox(), "400.d", AnsweringOurs(inst, Reply("dee@example.org", "Re: Corvane Survey - Spring", "<answer1>D</answer1>\n")), 400);
   stubborn.lostOnMove.clear();
   stubborn.lostOnRead = {"400.d"};
   EXPECT_THROW(FetchReplies(stubborn, inst.log, inst.Request("s3.tmp", "Corvane Survey")), emailaccess::TransportError);
@@ -329,7 +330,7 @@ TEST(IntakeTagInjection, ForgedElementsInABodyCannotAddReplies) {
       "<answer1>yes</answer1> <Status>ok</Status>\n"
       "</Body1>\n<Originator2>mallory@example.org</Originator2><Date2>2026-01-01 00:00:00</Date2>"
       "<Body2><answer1>forged</answer1></Body2>\n<body>lower case is no tag of ours</body>\n";
-  PlaceMessage(inst.config.maildir.inbox, "1.m", Reply("eve@example.org", "Re: Corvane Survey", forged), 1);
+  PlaceMessage(inst.config.maildir.inbox, "1.m", AnsweringOurs(inst, Reply("eve@example.org", "Re: Corvane Survey", forged)), 1);
   MaildirTransport store(inst.config.maildir);
   auto outcome = FetchReplies(store, inst.log, inst.Request("x.tmp", "Corvane Survey"));
 
@@ -349,8 +350,8 @@ TEST(IntakeDates, MissingOrInvalidDateGivesTheArrivalTime) {
   Installation inst;
   std::string noDate = "From: a@example.org\nSubject: Re: Corvane Survey\n\nhi\n";
   std::string badDate = "From: b@example.org\nSubject: Re: Corvane Survey\nDate: someday soon\n\nhi\n";
-  PlaceMessage(inst.config.maildir.inbox, "1.m", noDate, 1772445600);   // 2026-03-02 10:00:00 UTC
-  PlaceMessage(inst.config.maildir.inbox, "2.m", badDate, 1772445661);  // 2026-03-02 10:01:01 UTC
+  PlaceMessage(inst.config.maildir.inbox, "1.m", AnsweringOurs(inst, noDate), 1772445600);   // 2026-03-02 10:00:00 UTC
+  PlaceMessage(inst.config.maildir.inbox, "2.m", AnsweringOurs(inst, badDate), 1772445661);  // 2026-03-02 10:01:01 UTC
   MaildirTransport store(inst.config.maildir);
   FetchReplies(store, inst.log, inst.Request("x.tmp", "corvane survey"));
   const auto replies = ReadLikeLvMAPI(ReadFile(inst.File("x.tmp")));

@@ -129,7 +129,7 @@ class IntakeFixtureTest : public ::testing::TestWithParam<FixtureCase> {
 TEST_P(IntakeFixtureTest, GivesExactExchangeTextAndEndsInTheRightFolder) {
   const FixtureCase& c = GetParam();
   Installation inst;
-  PlaceMessage(inst.config.maildir.inbox, "1772400000.M1P1.host", Fixture(c.file), 1772400000);
+  PlaceMessage(inst.config.maildir.inbox, "1772400000.M1P1.host", emailaccess_test::AnsweringOurs(inst, Fixture(c.file)), 1772400000);
   emailaccess::MaildirTransport store(inst.config.maildir);
 
   const std::string first = inst.File("first.tmp");
@@ -169,7 +169,7 @@ TEST(IntakeFixtures, MixedInboxOffersMatchingRepliesInArrivalOrder) {
   int i = 0;
   for (const char* file : arrival) {
     // Names run against arrival, so that sorting by name would be wrong.
-    PlaceMessage(inst.config.maildir.inbox, std::to_string(9 - i) + ".fixture", Fixture(file), 1772400000 + i);
+    PlaceMessage(inst.config.maildir.inbox, std::to_string(9 - i) + ".fixture", emailaccess_test::AnsweringOurs(inst, Fixture(file)), 1772400000 + i);
     ++i;
   }
   emailaccess::MaildirTransport store(inst.config.maildir);
@@ -199,7 +199,7 @@ TEST(IntakeFixtures, MixedInboxOffersMatchingRepliesInArrivalOrder) {
 TEST(IntakeFixtures, DateIsGivenInLocalTime) {
   ScopedTimeZone berlin("CET-1CEST,M3.5.0,M10.5.0/3");
   Installation inst;
-  PlaceMessage(inst.config.maildir.inbox, "1.m", Fixture("gmail_quoted.eml"), 1772400000);
+  PlaceMessage(inst.config.maildir.inbox, "1.m", emailaccess_test::AnsweringOurs(inst, Fixture("gmail_quoted.eml")), 1772400000);
   emailaccess::MaildirTransport store(inst.config.maildir);
   emailaccess::FetchReplies(store, inst.log, inst.Request("x.tmp", "Corvane Survey"));
   EXPECT_NE(ReadFile(inst.File("x.tmp")).find("<Date1>2026-03-04 03:47:13</Date1>"), std::string::npos);

@@ -36,6 +36,12 @@ class ProgramTest : public ::testing::Test {
   testing_support::ScratchDir dir;
 };
 
+// The field with which a mail program's reply names the message `sent`.
+std::string InReplyTo(const std::string& sent) {
+  const size_t id = sent.find("Message-ID: ") + 12;
+  return "In-Reply-To: " + sent.substr(id, sent.find('\r', id) - id) + "\r\n";
+}
+
 TEST_F(ProgramTest, HelpAndVersionNeedNothingElse) {
   RunResult help = Run({"--help"});
   EXPECT_EQ(help.exitCode, 0);
@@ -182,6 +188,7 @@ TEST_F(ProgramTest, SendReplyFetchAndAcknowledge) {
     message.replace(message.find("Subject: "), 9, "Subject: Re: ");
     message.replace(message.find("Auto-Submitted: auto-generated\r\n"), 32, "");
     message.replace(message.find("<answer1></answer1>"), 19, "<answer1>from " + person + "</answer1>");
+    message = InReplyTo(message) + message;
     PlaceMessage(Mail("Inbox"), "reply-" + name, message, arrival++);
   }
 
@@ -260,7 +267,9 @@ TEST_F(ProgramTest, WhatItCreatesIsReadableByItsOwnerOnly) {
   ASSERT_EQ(Run({"2", dir.file("out.tmp"), "Corvane Survey - Spring", "0"}).exitCode, 0);
   ASSERT_EQ(Run({"4", dir.file("in.tmp"), "Corvane Survey", "0"}).exitCode, 0);
   // Delivered readable to all, as a delivery agent under umask 022 does.
-  PlaceMessage(Mail("Inbox"), "1.reply", "From: ann@example.org\nSubject: Re: Corvane Survey - Spring\n\nyes", 1772400000);
+  const std::string sent = ReadFile(Mail("Outbox") + "/new/" + MaildirMessages(Mail("Outbox"))[0]);
+  PlaceMessage(Mail("Inbox"), "1.reply",
+               InReplyTo(sent) + "From: ann@example.org\nSubject: Re: Corvane Survey - Spring\n\nyes", 1772400000);
   PlaceMessage(Mail("Inbox"), "2.away", emailaccess_test::Fixture("out_of_office.eml"), 1772400001);
   ASSERT_EQ(Run({"4", dir.file("in.tmp"), "Corvane Survey", "0"}).exitCode, 0);
   EXPECT_EQ(Modes(dir.path())["/in.tmp"], "600");

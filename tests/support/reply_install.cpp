@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 
 #include "reply_messages.h"
 
@@ -21,14 +22,30 @@ std::string Answer(int k, int q) { return "p" + std::to_string(k) + " answer " +
 std::string Person(int k) { return "person" + std::to_string(k) + "@example.org"; }
 std::string Leader(int k) { return "leader" + std::to_string(k) + "@example.org"; }
 
-// A plain-text reply as a mail program writes it, 7-bit, CR LF line ends.
-std::string Mail(const std::string& from, const std::string& subject, int serial, const std::string& body) {
+// A plain-text reply as a mail program writes it, 7-bit, CR LF line ends,
+// answering the message `answered` (its Message-ID, without brackets).
+std::string Mail(const std::string& from, const std::string& subject, int serial, const std::string& body,
+                 const std::string& answered) {
   char date[64];
   std::snprintf(date, sizeof date, "Tue, 02 Mar 2027 %02d:%02d:%02d +0000", 8 + serial / 3600, serial / 60 % 60,
                 serial % 60);
   return "From: " + from + "\r\nTo: LvMAPI <lvmapi@localhost>\r\nSubject: " + subject + "\r\nDate: " + date +
-         "\r\nMessage-ID: <reply" + std::to_string(serial) + "@example.org>\r\nMIME-Version: 1.0\r\n"
+         "\r\nMessage-ID: <reply" + std::to_string(serial) + "@example.org>\r\nIn-Reply-To: <" + answered +
+         ">\r\nReferences: <" + answered + ">\r\nMIME-Version: 1.0\r\n"
          "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + body;
+}
+
+// The value of the header field `name` in a message this program composed.
+std::string FieldOf(const std::string& message, const std::string& name) {
+  const size_t at = message.find("\n" + name + ": ");
+  if (at == std::string::npos) return "";
+  const size_t start = at + name.size() + 3;
+  std::string value = message.substr(start, message.find('\n', start) - start);
+  if (!value.empty() && value.back() == '\r') value.pop_back();
+  if (const size_t open = value.rfind('<'); open != std::string::npos) {
+    value = value.substr(open + 1, value.find('>', open) - open - 1);
+  }
+  return value;
 }
 
 // Names in delivery order, so that messages of the same arrival time are
@@ -56,9 +73,35 @@ ReplyInstall::ReplyInstall(const std::string& folder, const std::string& databas
                 "INSERT INTO Strategy VALUES ('" + kStrategy + "', 'Fault drill', '');");
 }
 
+std::map<std::string, std::string> SendTo(const std::string& bin, const std::vector<std::string>& addresses,
+                                          const std::string& subject) {
+  const std::string outgoing = bin + "/sending.tmp";
+  std::string text;
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    text += "<Recipient" + n + ">Member " + n + "</Recipient" + n + "><Email" + n + ">" + addresses[i] + "</Email" + n +
+            ">\n";
+  }
+  WriteFile(outgoing, text + "<Body>Please answer.</Body>");
+  const RunResult sent = Run(bin + "/LVEmailAccess", {"2", outgoing, subject, "0"});
+  fs::remove(outgoing);
+  if (sent.exitCode != 0) throw std::runtime_error("sending to the repliers failed: " + sent.err);
+  std::map<std::string, std::string> ids;
+  const std::string outbox = bin + "/Mail/Outbox/new";
+  for (const std::string& name : ListFolder(outbox)) {
+    const std::string message = "\n" + ReadFile(outbox + "/" + name);
+    ids[FieldOf(message, "To")] = FieldOf(message, "Message-ID");
+    fs::remove(outbox + "/" + name);  // gone out, as far as these tests are concerned
+  }
+  return ids;
+}
+
 void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding) {
   std::vector<std::string> questions;
   for (int q = 1; q <= kQuestions; ++q) questions.push_back(Question(q));
+  std::vector<std::string> people;
+  for (int k = first + 1; k <= first + count; ++k) people.push_back(Person(k));
+  const std::map<std::string, std::string> sent = SendTo(m_bin, people, "Corvane Survey - Fault drill");
   for (int k = first + 1; k <= first + count; ++k) {
     std::vector<SurveyAnswer> answers;
     for (int q = 1; q <= kQuestions; ++q) answers.push_back({q, Answer(k, q)});
@@ -67,14 +110,16 @@ void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding)
     for (std::size_t line = 0; line * 70 < padding; ++line) body = std::string(68, 'x') + "\r\n" + body;
     ++m_delivered;
     DeliverToMaildir(Inbox(), MessageName(m_delivered),
-                     Mail(Person(k), "Re: Corvane Survey - Fault drill", m_delivered, body));
+                     Mail(Person(k), "Re: Corvane Survey - Fault drill", m_delivered, body, sent.at(Person(k))));
   }
 }
 
 int ReplyInstall::PlaceSurveyReply(const std::string& from, const std::string& body, int sameDateAs) {
+  const std::map<std::string, std::string> sent = SendTo(m_bin, {from}, "Corvane Survey - Fault drill");
   ++m_delivered;
   DeliverToMaildir(Inbox(), MessageName(m_delivered),
-                   Mail(from, "Re: Corvane Survey - Fault drill", sameDateAs ? sameDateAs : m_delivered, body));
+                   Mail(from, "Re: Corvane Survey - Fault drill", sameDateAs ? sameDateAs : m_delivered, body,
+                        sent.count(from) ? sent.at(from) : "nothing.sent@localhost"));
   return m_delivered;
 }
 
@@ -87,12 +132,16 @@ std::string ReplyInstall::SurveyBody(const std::vector<std::string>& answers, co
 }
 
 void ReplyInstall::PlaceGoalReplies(int count) {
+  std::vector<std::string> leaders;
+  for (int k = 1; k <= count; ++k) leaders.push_back(Leader(k));
+  const std::map<std::string, std::string> sent = SendTo(m_bin, leaders, "Corvane Strategy - Goal Notification");
   for (int k = 1; k <= count; ++k) {
     ExecSql(m_db, "INSERT OR IGNORE INTO SMARTGoal VALUES ('" + Goal(k) + "', 'Goal', '', '', '', '');");
     ++m_delivered;
     DeliverToMaildir(Inbox(), MessageName(m_delivered),
                      Mail(Leader(k), "Re: Corvane Strategy - Goal Notification", m_delivered,
-                          GoalReplyBody(kStrategy, Goal(k), std::to_string(k * 10), "goal " + std::to_string(k))));
+                          GoalReplyBody(kStrategy, Goal(k), std::to_string(k * 10), "goal " + std::to_string(k)),
+                          sent.at(Leader(k))));
   }
 }
 

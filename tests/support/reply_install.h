@@ -4,7 +4,10 @@
 // kill) and then check that every reply ends up stored exactly once.
 //
 // The database is made from the project's schema. Replies are delivered into
-// Mail/Inbox as a mail program would deliver them: survey reply k (k = 1, 2,
+// Mail/Inbox as a mail program would deliver them, each answering a message
+// the mail-access program really sent to its sender (its Message-ID in
+// In-Reply-To and References; the sent messages are then taken out of the
+// outbox): survey reply k (k = 1, 2,
 // ...) comes from person<k>@example.org and answers the three questions of
 // one survey with "p<k> answer <q>"; goal status reply k comes from
 // leader<k>@example.org and reports k * 10 percent on goal k. The survey, the
@@ -79,6 +82,13 @@ class ReplyInstall {
   std::string m_db;
   int m_delivered = 0;
 };
+
+// Sends one message to each address through the mail-access program
+// installed in `bin` (on its defaults: into Mail/Outbox, from which the
+// messages are then taken); returns each address's Message-ID, without
+// brackets, for the replies to name.
+std::map<std::string, std::string> SendTo(const std::string& bin, const std::vector<std::string>& addresses,
+                                          const std::string& subject);
 
 // Entries of the database error log (LV_DB_Log.txt text).
 std::size_t DatabaseLogEntries(const std::string& logText);

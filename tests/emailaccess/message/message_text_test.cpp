@@ -62,12 +62,29 @@ INSTANTIATE_TEST_SUITE_P(
                       RobotCase{"our own message", Mail("From: LvMAPI <LVMAPI@localhost>\nSubject: Corvane Survey\n"), true},
                       RobotCase{"empty return path", Mail("Return-Path: <>\n" + kPerson), true}));
 
-TEST(IncomingMessage, SenderFallsBackToSenderThenReplyTo) {
-  EXPECT_EQ(ReadIncomingMessage(Mail("Sender: s@example.org\nReply-To: r@example.org\nSubject: x\n"), kOwn).senderAddress,
-            "s@example.org");
-  EXPECT_EQ(ReadIncomingMessage(Mail("Reply-To: Robin <r@example.org>\nSubject: x\n"), kOwn).senderAddress, "r@example.org");
-  EXPECT_EQ(ReadIncomingMessage(Mail("From: Team: t@example.org, u@example.org;\n"), kOwn).senderAddress, "t@example.org");
-  EXPECT_EQ(ReadIncomingMessage(Mail("Subject: x\n"), kOwn).senderAddress, "");
+// The writer is From alone, and it counts only as one plain address that no
+// byte cut short.
+TEST(IncomingMessage, TheSenderIsFromAloneAndOnlyOnePlainAddressCounts) {
+  struct Case {
+    std::string fields;
+    const char* sender;
+    bool one;
+  };
+  const Case cases[] = {
+      {"From: Ann Lee <ann@example.org>\nSender: s@example.org\n", "ann@example.org", true},
+      {"Sender: s@example.org\nReply-To: r@example.org\nSubject: x\n", "", false},
+      {"From: undisclosed-recipients:;\nReply-To: pastor.john@example.org\n", "", false},
+      {"From: Team: t@example.org, u@example.org;\n", "t@example.org", false},
+      {"From: a@example.org, b@example.org\n", "a@example.org", false},
+      {"From: a@example.org\nFrom: b@example.org\n", "a@example.org", false},
+      {std::string("From: david.k\0@example.org\n", 27), "david.k\xEF\xBF\xBD@example.org", false},
+      {"Subject: x\n", "", false},
+  };
+  for (const Case& c : cases) {
+    const auto message = ReadIncomingMessage(Mail(c.fields), kOwn);
+    EXPECT_EQ(message.senderIsOneAddress, c.one) << Visible(c.fields);
+    EXPECT_EQ(message.senderAddress, c.sender) << Visible(c.fields);
+  }
 }
 
 TEST(IncomingMessage, RawEightBitHeadersAreUtf8ElseWindows1252) {

@@ -2,12 +2,22 @@
 
 #include <sys/stat.h>
 
+#include <ctime>
 #include <filesystem>
 
+#include "emailaccess/sent_register.h"
+
 namespace emailaccess_test {
+namespace {
+
+// The sent register of the running test's install, for ReplyText.
+std::string g_sentRegister;
+
+}  // namespace
 
 void ServerTest::SetUp() {
   testing_support::CopyInstall(m_dir.file("bin"));
+  g_sentRegister = Bin(emailaccess::kSentRegisterFileName);
   ASSERT_TRUE(testing_support::Exists(Bin("LVEmailAccess")));
   StartServers(false);
 }
@@ -55,7 +65,12 @@ size_t ServerTest::Queued() const {
 std::string ReplyText(const std::string& from, const std::string& subject, const std::string& body) {
   static int counter = 0;
   const std::string n = std::to_string(++counter);
+  const std::string answered = "lvm.sent" + n + "@grace.example.org";
+  std::string address = from.substr(from.find('<') == std::string::npos ? 0 : from.find('<') + 1);
+  address = address.substr(0, address.find('>'));
+  emailaccess::RecordSentMailings(g_sentRegister, {{std::time(nullptr), answered, address, subject}}, std::time(nullptr));
   return "From: " + from + "\r\nTo: Grace Fellowship <office@grace.example.org>\r\nSubject: " + subject +
+         "\r\nIn-Reply-To: <" + answered + ">\r\nReferences: <" + answered + ">" +
          "\r\nDate: Mon, 02 Mar 2026 10:" + (counter < 10 ? "0" : "") + std::to_string(counter % 60) +
          ":00 +0000\r\nMessage-ID: <reply" + n + "@example.org>\r\nMIME-Version: 1.0\r\n"
          "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + body;

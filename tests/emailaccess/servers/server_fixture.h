@@ -37,7 +37,9 @@ class ServerTest : public ::testing::Test {
 };
 
 // A reply by `from` to a survey message: plain text, unread, with the
-// answers typed between the tags.
+// answers typed between the tags, answering a message sent to `from` (noted
+// in the sent register of the running test's install, and named in
+// In-Reply-To and References as mail programs do).
 std::string ReplyText(const std::string& from, const std::string& subject, const std::string& body);
 
 // True when `text` holds `part`; for readable expectations.
