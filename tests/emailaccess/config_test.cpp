@@ -61,6 +61,9 @@ TEST(Config, FileSetsSenderFoldersAndWait) {
   EXPECT_EQ(config.maildir.folders[emailaccess::Folder::Skipped], "/opt/lv/spool/skipped") << "no blank the file could not hold";
   EXPECT_EQ(config.maildir.folders[emailaccess::Folder::Processed], "/opt/lv/Mail/Processed") << "what the file leaves out keeps its default";
   EXPECT_EQ(config.source, "test.conf");
+  EXPECT_EQ(config.replies.keepSentDays, 400) << "replies may come for more than a year";
+  EXPECT_EQ(config.replies.sizeLimitMb, 25);
+  EXPECT_EQ(config.replies.authservId, "") << "no provider's word counts unless named";
 }
 
 TEST(Config, MistakesAreErrorsNamingTheLine) {
@@ -231,6 +234,8 @@ TEST(Config, ServerMistakesAreErrorsThatNeverShowAPassword) {
       {"[tls]\nverify = maybe\n", "verify must be yes or no"},
       {"[network]\nretries = 11\n", "retries must be a whole number from 0 to 10"},
       {"[network]\ntimeout_seconds = 0\n", "timeout_seconds must be a whole number from 1 to 3600"},
+      {"[replies]\nsize_limit_mb = 0\n", "size_limit_mb must be a whole number from 1 to 2000"},
+      {"[replies]\nkeep_sent_days = 30d\n", "keep_sent_days must be a whole number from 1 to 3650"},
   };
   for (const auto& [extra, message] : cases) {
     try {
