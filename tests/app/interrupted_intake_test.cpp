@@ -143,7 +143,9 @@ TEST(InterruptedFetch, LvMAPIKilledWhileTheMailAccessProgramFetchesLosesNothing)
     ASSERT_EQ(lvmapi->Wait().signal, testing_support::kKilledSignal);
   }
   mailLock.reset();
-  ASSERT_TRUE(testing_support::WaitUntil([&] { return install.MailLog().find(" done: ") != std::string::npos; }))
+  // The fetch's own end, not that of the sending the replies answer.
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] { return install.MailLog().find(" reply(ies) offered") != std::string::npos; }))
       << install.MailLog();
   EXPECT_EQ(install.LeftoverExchangeFiles().size(), 1u) << "the file the killed run never read";
 

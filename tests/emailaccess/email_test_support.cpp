@@ -37,7 +37,8 @@ Installation::Installation()
 std::string Installation::StatePath() const { return File(emailaccess::kStateFileName); }
 
 emailaccess::FetchRequest Installation::Request(const std::string& file, const std::string& subject) const {
-  return {File(file), subject, config.senderAddress, StatePath(), File(emailaccess::kSentRegisterFileName), nullptr};
+  return {File(file), subject, config.senderAddress, StatePath(), File(emailaccess::kSentRegisterFileName), nullptr,
+          "", 0, true};
 }
 
 void PlaceMessage(const std::string& maildir, const std::string& name, const std::string& data,

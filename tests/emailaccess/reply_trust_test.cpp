@@ -67,7 +67,7 @@ TEST(ReplyTrust, OnlyBelievedRepliesReachLvMAPIAndTheRestWaitForAPersonWithTheir
       {"a NUL byte in From", Message(nul + annKey), false,
        std::string(kLeft) + "evil@attacker.example dated 2026-03-02 10:00:00: the sender could not be confirmed"},
       {"a message over the size limit is not read",
-       Message("From: ann@example.org\n" + annKey, std::string(9000, 'x') + "\n"), false,
+       Message("From: ann@example.org\n" + annKey, std::string(8500, 'x') + "\n"), false,
        "Not stored, left for reading: the message 1.big received 2026-03-02 10:00:00: 9 KB, larger than the limit of 8 KB"},
   };
   for (const Case& c : cases) {
@@ -88,9 +88,13 @@ TEST(ReplyTrust, OnlyBelievedRepliesReachLvMAPIAndTheRestWaitForAPersonWithTheir
     EXPECT_EQ(MaildirMessages(inst.config.maildir.inbox).size(), c.handedOver ? 1u : 0u);
     const std::vector<std::string> held = MaildirMessages(inst.config.maildir.needsReading, false);
     ASSERT_EQ(held.size(), c.handedOver ? 0u : 1u);
-    if (!c.handedOver) EXPECT_EQ(held[0].find('S', held[0].find_first_of(":!")), std::string::npos) << "left unread";
+    if (!c.handedOver) {
+      EXPECT_EQ(held[0].find('S', held[0].find_first_of(":!")), std::string::npos) << "left unread";
+    }
     EXPECT_EQ(runLog.str(), c.line.empty() ? "" : c.line + "\n");
-    if (!c.line.empty()) EXPECT_NE(inst.LogText().find(c.line + "\n"), std::string::npos) << inst.LogText();
+    if (!c.line.empty()) {
+      EXPECT_NE(inst.LogText().find(c.line + "\n"), std::string::npos) << inst.LogText();
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include "emailaccess/imap/imap_store.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/offer_state.h"
+#include "emailaccess/sent_register.h"
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
@@ -306,7 +307,8 @@ TEST_F(ImapTest, AServerStoppedMidRunLosesNothingAndTheNextRunCompletes) {
   std::ostringstream errors;
   emailaccess::EventLog log(Bin("LVEmailAccess.log"), errors);
   const emailaccess::FetchRequest request{Bin("s1.tmp"), "Corvane Survey", config.senderAddress,
-                                          Bin(emailaccess::kStateFileName), "", nullptr};
+                                          Bin(emailaccess::kStateFileName), Bin(emailaccess::kSentRegisterFileName),
+                                          nullptr, "", 0, true};
   {
     emailaccess::ImapStore store(config, log);
     StoppingStore stopping(store, *m_servers, 2);
