@@ -244,22 +244,22 @@ class KnownMailings {
 // where it is, and the next run decides again.
 void LeaveForReading(IMailStore& store, EventLog& log, const FetchRequest& request, const std::string& key,
                      const std::string& line, FetchOutcome& outcome) {
-  try {
-    if (!store.MoveToNeedsReading(key)) {
+  switch (FileMessage(store, log, key, Folder::NeedsReading, outcome)) {
+    case Filing::Moved:
+      log.Info(line);
+      log.Info("moved " + key + " to " + InfoOf(Folder::NeedsReading).name);
+      if (request.runLog) *request.runLog << line << "\n";
+      ++outcome.needsReading;
+      break;
+    case Filing::NotWaiting:
       log.Info(key + " is no longer waiting; nothing to move");
-      return;
-    }
-  } catch (const TransportError& e) {
-    if (e.connectionFailed()) throw;
-    log.Error("cannot move " + key + " to Needs reading: " + e.what());
-    ++outcome.failures;
-    if (e.temporary()) ++outcome.heldBack;
-    return;
+      break;
+    case Filing::FailedForNow:
+      ++outcome.heldBack;
+      break;
+    case Filing::Failed:
+      break;
   }
-  log.Info(line);
-  log.Info("moved " + key + " to Needs reading");
-  if (request.runLog) *request.runLog << line << "\n";
-  ++outcome.needsReading;
 }
 
 // "25 MB", "9 KB": whole units, rounded up.

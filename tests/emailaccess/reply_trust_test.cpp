@@ -86,7 +86,7 @@ TEST(ReplyTrust, OnlyBelievedRepliesReachLvMAPIAndTheRestWaitForAPersonWithTheir
 
     EXPECT_EQ(outcome.offered, c.handedOver ? 1 : 0);
     EXPECT_EQ(MaildirMessages(inst.config.maildir.inbox).size(), c.handedOver ? 1u : 0u);
-    const std::vector<std::string> held = MaildirMessages(inst.config.maildir.needsReading, false);
+    const std::vector<std::string> held = MaildirMessages(inst.config.maildir.folders[emailaccess::Folder::NeedsReading], false);
     ASSERT_EQ(held.size(), c.handedOver ? 0u : 1u);
     if (!c.handedOver) {
       EXPECT_EQ(held[0].find('S', held[0].find_first_of(":!")), std::string::npos) << "left unread";
