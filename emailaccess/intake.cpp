@@ -413,7 +413,9 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   // ".part" file with people's replies) and offers its messages again. A
   // file that offers nothing keeps that record (without a message key), so
   // that when LvMAPI dies before deleting it, the next run removes it like
-  // any file left unconsumed.
+  // any file left unconsumed. The mailbox is listed first: a mailbox that
+  // cannot be reached (a refused login) leaves nothing behind.
+  const std::vector<StoredMessage> waiting = store.ListWaiting(request.subject);
   if (platform::FileExists(request.exchangeFile)) log.Info("replacing existing file " + request.exchangeFile);
   records.push_back({OfferStatus::Pending, request.exchangeFile, "", 0});
   SaveOfferRecords(request.statePath, records);
@@ -422,7 +424,7 @@ FetchOutcome FetchReplies(IMailStore& store, EventLog& log, const FetchRequest& 
   if (!exchange.Open(&why)) throw std::runtime_error("cannot write the exchange file: " + why);
   std::vector<Reply> replies;  // their keys, senders and dates, for the records and the log
   KnownMailings mailings(request.sentRegisterPath, log);
-  for (const StoredMessage& stored : store.ListWaiting(request.subject)) {
+  for (const StoredMessage& stored : waiting) {
     if (unsettled.count(stored.key)) continue;
     std::optional<Reply> reply = ReadReply(store, log, request, stored, mailings, outcome);
     if (!reply) continue;

@@ -15,9 +15,10 @@ std::string g_sentRegister;
 
 }  // namespace
 
+ServerTest::ServerTest() { g_sentRegister = Bin(emailaccess::kSentRegisterFileName); }
+
 void ServerTest::SetUp() {
   testing_support::CopyInstall(m_dir.file("bin"));
-  g_sentRegister = Bin(emailaccess::kSentRegisterFileName);
   ASSERT_TRUE(testing_support::Exists(Bin("LVEmailAccess")));
   StartServers(false);
 }

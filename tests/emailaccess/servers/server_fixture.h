@@ -16,6 +16,8 @@ namespace emailaccess_test {
 
 class ServerTest : public ::testing::Test {
  protected:
+  // Makes this test's install the one whose sent register ReplyText notes.
+  ServerTest();
   void SetUp() override;
   // Starts the servers (once; SetUp does it with MOVE announced).
   void StartServers(bool withoutMove, bool tokenService = false, bool rawlog = false);
