@@ -1,6 +1,8 @@
 // The local wall-clock time.
 #pragma once
 
+#include <cstdint>
+
 namespace platform {
 
 struct CalendarTime {
@@ -15,5 +17,9 @@ struct CalendarTime {
 // The calendar fields of the current local time; false when the system cannot
 // convert the time.
 bool LocalNow(CalendarTime& out);
+
+// The calendar fields in the computer's time zone of an instant given as
+// seconds since 1970 (UTC); false when the system cannot convert it.
+bool LocalTimeAt(std::int64_t unixSeconds, CalendarTime& out);
 
 }  // namespace platform

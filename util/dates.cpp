@@ -124,6 +124,21 @@ DateValue CurrentDate() {
   return value;
 }
 
+std::string FormatLocalDateTime(std::int64_t unixSeconds) {
+  constexpr std::int64_t kSecondsPerDay = 86400;
+  static const std::int64_t kFirst = DaysFromCivil(1, 1, 1) * kSecondsPerDay;
+  static const std::int64_t kEnd = DaysFromCivil(10000, 1, 1) * kSecondsPerDay;
+  platform::CalendarTime local;
+  if (unixSeconds < kFirst || unixSeconds >= kEnd || !platform::LocalTimeAt(unixSeconds, local) || local.year < 1 ||
+      local.year > 9999) {
+    return std::string();
+  }
+  char text[48];
+  std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", local.year, local.month, local.day, local.hour,
+                local.minute, local.second);
+  return text;
+}
+
 std::string FormatDateOnly(const DateValue& value) {
   if (value.status == DateStatus::Null) return std::string();
   CalendarFields f;

@@ -2,6 +2,7 @@
 // the value's status and the texts "Invalid DateTime" and the empty text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/clock.h"
@@ -53,3 +54,10 @@ bool ParseDateOnly(const std::string& text, DateValue& value);
 // The date's calendar fields formatted with strftime and `pattern`, at most
 // 256 characters. Empty for null, "Invalid DateTime" for invalid.
 std::string FormatDatePattern(const DateValue& value, const std::string& pattern);
+
+// "YYYY-MM-DD HH:MM:SS" (the year without leading zeros) of an instant given
+// as seconds since 1970 (UTC), in the computer's time zone: the fixed form
+// of logs and of the mail exchange, whatever the user's regional settings
+// (for those, FormatDateOnly). Empty outside the years 1 to 9999, in UTC or
+// in local time, or when the time zone cannot convert the instant.
+std::string FormatLocalDateTime(std::int64_t unixSeconds);

@@ -136,6 +136,13 @@ std::string DisplayName(const std::string& first, const std::string& middle, con
   return name;
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const size_t begin = text.find_first_not_of(kBlanks);
+  if (begin == std::string_view::npos) return std::string_view();
+  return text.substr(begin, text.find_last_not_of(kBlanks) + 1 - begin);
+}
+
 std::string WithoutNulBytes(std::string text) {
   if (text.find('\0') == std::string::npos) return text;
   std::string out;

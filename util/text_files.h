@@ -116,6 +116,9 @@ std::string PathBesideProgram(const std::string& name);
 // empty. Nothing is trimmed.
 std::string DisplayName(const std::string& first, const std::string& middle, const std::string& last);
 
+// `text` without the blanks (space, tab, CR, LF) at either end.
+std::string_view TrimBlanks(std::string_view text);
+
 // `text` with every NUL byte replaced by U+FFFD (EF BF BD), the mark for a
 // character that could not be read. Database statements are C strings: a
 // NUL inside a value would end the statement early.

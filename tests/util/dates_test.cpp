@@ -4,6 +4,12 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "platform/environment.h"
 
 namespace {
 
@@ -148,6 +154,60 @@ TEST(CurrentDate, IsAValidDateOfThisCentury) {
   ASSERT_TRUE(FieldsFromDate(now.date, f));
   EXPECT_GE(f.year, 2024);
   EXPECT_LT(f.year, 2100);
+}
+
+// The time zone named by TZ for one test, in the POSIX rule form, which
+// needs no zone files. Windows takes its zone from its own settings.
+class TimeZoneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows takes the time zone from its settings, not from TZ";
+#endif
+    m_saved = platform::EnvironmentValue("TZ");
+  }
+  void TearDown() override {
+    if (m_saved) {
+      platform::SetEnvironmentValue("TZ", *m_saved);
+    } else {
+      platform::RemoveEnvironmentValue("TZ");
+    }
+    tzset();
+  }
+  static void Use(const char* zone) {
+    platform::SetEnvironmentValue("TZ", zone);
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> m_saved;
+};
+
+TEST_F(TimeZoneTest, FormatLocalDateTimeWritesTheLocalTimeWithinTheYearsOneTo9999) {
+  constexpr const char* kUtc = "UTC0";
+  constexpr const char* kBerlin = "CET-1CEST,M3.5.0,M10.5.0/3";
+  constexpr const char* kAzores = "<-01>1";
+  struct Case {
+    const char* zone;
+    std::int64_t seconds;
+    const char* text;
+  };
+  const Case cases[] = {
+      {kUtc, 0, "1970-01-01 00:00:00"},
+      {kUtc, 1768478400, "2026-01-15 12:00:00"},
+      {kBerlin, 1768478400, "2026-01-15 13:00:00"},
+      {kBerlin, 1782907200, "2026-07-01 14:00:00"},  // summer time
+      {kUtc, -62135596800, "1-01-01 00:00:00"},       // the year is not padded
+      {kUtc, -62135596801, ""},
+      {kUtc, 253402300799, "9999-12-31 23:59:59"},
+      {kUtc, 253402300800, ""},
+      {kBerlin, 253402300799, ""},  // the year 10000 in local time
+      {kAzores, -62135596800, ""},  // the year 0 in local time
+  };
+  for (const Case& c : cases) {
+    Use(c.zone);
+    EXPECT_EQ(FormatLocalDateTime(c.seconds), c.text) << c.zone << " " << c.seconds;
+  }
 }
 
 }  // namespace

@@ -150,4 +150,13 @@ TEST(DisplayName, JoinsOnlyTheNamesThatArePresent) {
   EXPECT_EQ(DisplayName(" Ann ", "", ""), " Ann ");  // nothing is trimmed
 }
 
+TEST(TrimBlanks, TakesSpacesTabsAndLineBreaksFromBothEndsOnly) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"", ""},           {" \t\r\n", ""},       {"a", "a"},
+      {" a b ", "a b"},   {"\r\n a\tb \r\n", "a\tb"}, {"\xC2\xA0" "a", "\xC2\xA0" "a"},  // only ASCII blanks
+      {std::string_view("\0 ", 2), std::string_view("\0", 1)},
+  };
+  for (const auto& [text, trimmed] : cases) EXPECT_EQ(TrimBlanks(text), trimmed) << text;
+}
+
 }  // namespace
