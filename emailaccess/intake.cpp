@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "exchange/hand_back.h"
 #include "exchange/incoming.h"
+#include "util/dates.h"
 
 #include <algorithm>
 #include <map>
@@ -274,7 +275,7 @@ bool LeftUnreadForItsSize(IMailStore& store, EventLog& log, const FetchRequest& 
   if (request.sizeLimitBytes <= 0 || stored.size <= request.sizeLimitBytes) return false;
   LeaveForReading(store, log, request, stored.key,
                   "Not stored, left for reading: the message " + stored.key + " received " +
-                      FormatLocalDate(stored.arrivalNs / 1000000000) + ": " + SizeText(stored.size) +
+                      FormatLocalDateTime(stored.arrivalNs / 1000000000) + ": " + SizeText(stored.size) +
                       ", larger than the limit of " + SizeText(request.sizeLimitBytes),
                   outcome);
   return true;
@@ -358,7 +359,7 @@ std::optional<Reply> ReadReply(IMailStore& store, EventLog& log, const FetchRequ
     }
     return std::nullopt;
   }
-  if (!message.hasDate) message.localDate = FormatLocalDate(stored.arrivalNs / 1000000000);
+  if (!message.hasDate) message.localDate = FormatLocalDateTime(stored.arrivalNs / 1000000000);
   const std::optional<std::string> why =
       request.checkSenders
           ? WhyNotBelieved(message, [&](const std::string& id) { return mailings.Find(id); }, request.authservId)

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/body_text.h"
 #include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "emailaccess/message/body_text.h"
 #include "exchange/incoming.h"
 #include "emailaccess/message/message_text.h"
 #include "emailaccess/message/text_encoding.h"

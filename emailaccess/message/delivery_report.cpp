@@ -3,8 +3,10 @@
 #include "emailaccess/message/compose.h"
 #include "emailaccess/message/gmime_support.h"
 #include "emailaccess/message/html_text.h"
-#include "emailaccess/message/message_text.h"
+#include "emailaccess/message/body_text.h"
+#include "emailaccess/message/header_fields.h"
 #include "emailaccess/message/text_encoding.h"
+#include "util/text_files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,15 +31,6 @@ bool ContainsAny(std::string_view lowerText, std::initializer_list<std::string_v
   return std::any_of(needles.begin(), needles.end(), [&](std::string_view n) { return Contains(lowerText, n); });
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string Trimmed(std::string_view text) {
-  size_t start = 0, end = text.size();
-  while (start < end && IsBlank(text[start])) ++start;
-  while (end > start && IsBlank(text[end - 1])) --end;
-  return std::string(text.substr(start, end - start));
-}
-
 // One line of UTF-8 for the log: blanks collapsed, cut at a character.
 std::string OneLine(std::string_view text) {
   std::string out;
@@ -50,7 +43,7 @@ std::string OneLine(std::string_view text) {
     while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
     out.resize(cut);
   }
-  return Trimmed(out);
+  return std::string(TrimBlanks(out));
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -100,20 +93,13 @@ std::string StatusIn(std::string_view text) {
 
 // The value of a field, unfolded, as it stands in the input.
 std::string RawHeader(GMimeObject* object, const char* name) {
-  GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), name);
-  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
-  if (!raw) return std::string();
-  std::string value;
-  for (const char* p = raw; *p; ++p) {
-    if (*p != '\r' && *p != '\n') value.push_back(*p);
-  }
-  return Trimmed(value);
+  return std::string(TrimBlanks(UnfoldedField(object, name).value_or("")));
 }
 
 // "rfc822; ann@example.org" or "<ann@example.org>": the plain address, or empty.
 std::string AddressOf(std::string_view value) {
   if (const size_t semicolon = value.find(';'); semicolon != value.npos) value.remove_prefix(semicolon + 1);
-  std::string address = Trimmed(value);
+  std::string address(TrimBlanks(value));
   if (address.size() >= 2 && address.front() == '<' && address.back() == '>') address = address.substr(1, address.size() - 2);
   return IsPlainAddress(address) ? address : std::string();
 }
@@ -188,7 +174,7 @@ std::vector<std::string> LinesOf(const std::string& text) {
 void ReadStatusFields(GMimePart* part, DeliveryReport& report) {
   std::vector<std::string> blocks(1);
   for (const std::string& line : LinesOf(CrlfToLf(DecodedContent(part)))) {
-    if (Trimmed(line).empty()) {
+    if (TrimBlanks(line).empty()) {
       if (!blocks.back().empty()) blocks.emplace_back();
     } else {
       blocks.back() += line + "\n";
@@ -239,16 +225,6 @@ bool IsMailSystem(std::string_view lowerAddress) {
   const std::string_view local = lowerAddress.substr(0, lowerAddress.find('@'));
   return local == "postmaster" || local == "mail-daemon" || Contains(local, "mailer-daemon") ||
          local.rfind("microsoftexchange", 0) == 0;
-}
-
-std::string FirstAddress(InternetAddressList* list) {
-  for (int i = 0; list && i < internet_address_list_length(list); ++i) {
-    InternetAddress* address = internet_address_list_get_address(list, i);
-    if (!INTERNET_ADDRESS_IS_MAILBOX(address)) continue;
-    const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-    if (addr && *addr) return addr;
-  }
-  return std::string();
 }
 
 // Addresses of the report's own header: they are the sender of the mailing
@@ -317,7 +293,7 @@ bool SaysDelayed(std::string_view lowerSubject, std::string_view lowerText) {
 // The token a line starts with, as an address: "<ann@example.org>:" and
 // "ann@example.org" alike.
 std::string LeadingAddress(const std::string& line) {
-  const std::string trimmed = Trimmed(line);
+  const std::string trimmed(TrimBlanks(line));
   std::string token = trimmed.substr(0, trimmed.find_first_of(" \t"));
   while (!token.empty() && (token.front() == '<' || token.front() == '"' || token.front() == '\'')) token.erase(0, 1);
   while (!token.empty() && std::string_view(">:,;\"'.").find(token.back()) != std::string_view::npos) token.pop_back();
@@ -336,15 +312,15 @@ std::string LeadingAddress(const std::string& line) {
 std::optional<FailedRecipient> PlainRecipient(const std::vector<std::string>& lines, size_t i, size_t copyStart,
                                               const std::string& address, DeliveryFailure byWording,
                                               bool namedFailed) {
-  const std::string first = Trimmed(lines[i]);
+  const std::string first(TrimBlanks(lines[i]));
   const size_t blank = first.find_first_of(" \t");
   std::vector<std::string> reasonLines;
   if (blank != std::string::npos) reasonLines.push_back(first.substr(blank));
-  const bool saysNothing = Trimmed(reasonLines.empty() ? "" : reasonLines.front()).empty() &&
-                           (i + 1 >= copyStart || Trimmed(lines[i + 1]).empty());
+  const bool saysNothing = TrimBlanks(reasonLines.empty() ? "" : reasonLines.front()).empty() &&
+                           (i + 1 >= copyStart || TrimBlanks(lines[i + 1]).empty());
   for (size_t j = i + 1; j < copyStart && reasonLines.size() <= kDiagnosticLines * (saysNothing ? 2 : 1); ++j) {
     if (!LeadingAddress(lines[j]).empty()) break;
-    if (Trimmed(lines[j]).empty()) {
+    if (TrimBlanks(lines[j]).empty()) {
       if (saysNothing) continue;
       break;
     }
@@ -394,7 +370,7 @@ void ReadPlainRecipients(const std::vector<std::string>& lines, size_t copyStart
 std::string WithoutBouncePrefix(const std::string& subject) {
   const size_t colon = subject.find(':');
   if (colon == std::string::npos || colon > 40 || !IsBounceSubject(AsciiLower(subject.substr(0, colon)))) return subject;
-  return Trimmed(subject.substr(colon + 1));
+  return std::string(TrimBlanks(subject.substr(colon + 1)));
 }
 
 }  // namespace

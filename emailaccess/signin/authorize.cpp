@@ -1,10 +1,10 @@
 #include "emailaccess/signin/authorize.h"
 
-#include "emailaccess/message/message_text.h"
 #include "emailaccess/signin/oauth2.h"
 #include "emailaccess/signin/token_store.h"
 #include "emailaccess/transport.h"
 #include "platform/loopback.h"
+#include "util/dates.h"
 
 #include <curl/curl.h>
 #include <glib.h>
@@ -54,7 +54,7 @@ void Keep(const Config& config, EventLog& log, std::ostream& out, const TokenAns
   }
   const std::string path = config.FileBesideProgram(kTokenFileName);
   const StoredTokens saved = SaveGrant(path, config.oauth2, answer, StoredTokens());
-  const std::string until = saved.expiresAt ? FormatLocalDate(saved.expiresAt) : "not stated";
+  const std::string until = saved.expiresAt ? FormatLocalDateTime(saved.expiresAt) : "not stated";
   log.Info("signed in at " + config.oauth2.tokenUrl + "; sign-in saved in " + path + ", scopes " + saved.scope);
   out << "Signed in. The sign-in is saved in " << path << " (readable by its owner only).\n"
       << "Scopes: " << (saved.scope.empty() ? "not stated" : saved.scope) << "\nAccess token valid until " << until

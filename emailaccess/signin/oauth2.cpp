@@ -1,9 +1,9 @@
 #include "emailaccess/signin/oauth2.h"
 
 #include "emailaccess/signin/curl_session.h"
-#include "emailaccess/message/message_text.h"
 #include "emailaccess/transport.h"
 #include "platform/process.h"
+#include "util/dates.h"
 
 #include <chrono>
 #include <memory>
@@ -168,7 +168,7 @@ void AccessTokens::Refresh(const std::string& why) {
   m_refreshedThisRun = true;
   m_current = m_stored.accessToken;
   m_log.Info("access token renewed" + std::string(rotated ? ", with a new refresh token," : "") + " and saved in " +
-             m_path + (m_stored.expiresAt ? "; valid until " + FormatLocalDate(m_stored.expiresAt) : ""));
+             m_path + (m_stored.expiresAt ? "; valid until " + FormatLocalDateTime(m_stored.expiresAt) : ""));
 }
 
 void AccessTokens::RunTokenCommand() {
@@ -200,7 +200,7 @@ std::string AccessTokens::Describe() const {
   }
   return "Sign-in: OAuth 2.0 with " + m_settings.provider + ", account " + m_account + ", scopes " +
          (m_stored.scope.empty() ? "not stated" : m_stored.scope) + ", access token valid until " +
-         (m_stored.expiresAt ? FormatLocalDate(m_stored.expiresAt) : "a server refuses it");
+         (m_stored.expiresAt ? FormatLocalDateTime(m_stored.expiresAt) : "a server refuses it");
 }
 
 }  // namespace emailaccess

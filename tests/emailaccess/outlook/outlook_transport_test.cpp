@@ -45,7 +45,7 @@ const std::vector<Reply> kReplies = {
 };
 
 double LocalAutomationDate(std::int64_t unixSeconds) {
-  const std::string text = emailaccess::FormatLocalDate(unixSeconds);  // YYYY-MM-DD HH:MM:SS
+  const std::string text = FormatLocalDateTime(unixSeconds);  // YYYY-MM-DD HH:MM:SS
   double date = 0;
   EXPECT_TRUE(DateFromFields(std::stoi(text.substr(0, 4)), std::stoi(text.substr(5, 2)), std::stoi(text.substr(8, 2)),
                              std::stoi(text.substr(11, 2)), std::stoi(text.substr(14, 2)), std::stoi(text.substr(17, 2)),
