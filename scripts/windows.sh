@@ -24,31 +24,16 @@ deps=$(bash scripts/windows_deps.sh | tail -n 1)
 [ -d "$deps/bin" ] || { echo "windows.sh: the libraries were not built (no $deps/bin)" >&2; exit 1; }
 
 # Wine runs the tests (and what builds run, such as the tests' listing) in a
-# prefix of its own inside the build folder; nothing of the user's own Wine
-# is touched. No search path is added: each program finds its DLLs beside
-# it, as on a real Windows, and a test that hides a program is not undone by
-# a copy on the path.
+# prefix of its own inside the build folder (scripts/wine.sh). No search
+# path is added: each program finds its DLLs beside it, as on a real
+# Windows, and a test that hides a program is not undone by a copy on the
+# path.
 mkdir -p "$build"
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cat > "$build/wine-run" <<EOF
-#!/usr/bin/env bash
-# Runs a Windows program of this build under Wine.
-export WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-exec /usr/lib/wine/wine64 "\$@"
-EOF
-chmod +x "$build/wine-run"
-
-# Wine's service processes keep every pipe they inherit open: started with
-# their streams on /dev/null, they no longer hold a test's output open, and a
-# running server makes each program start in a twentieth of a second.
-start_wine() {
-  mkdir -p "$WINEPREFIX"
-  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
-  /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
-}
-stop_wine() { /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; }
-start_wine
-trap stop_wine EXIT
+source scripts/wine.sh
+wine_use "$build"
+wine_write_runner "$build"
+wine_start
+trap wine_stop EXIT
 
 # The folder runs as it is on a computer with nothing installed: every DLL
 # the programs load lies beside them, and libical's time zones with them.

@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=$(cd "$1" && pwd)
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source scripts/wine.sh
+wine_use "$build"
 
 # A machine that cannot run Windows programs is told so, never passed.
 if ! "$build/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1; then
@@ -16,12 +17,10 @@ if ! "$build/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1; then
   exit 1
 fi
 
-# The tests run with Wine's server and services already up, started with
-# their streams on /dev/null, so no test waits for them and none of them
-# holds a test's pipe open.
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
-/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
-trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+# The tests run with Wine's server and services already up, so no test
+# waits for them and none of them holds a test's pipe open.
+wine_start
+trap wine_stop EXIT
 
 # Tests listed in tests/windows/not_yet_passing.txt still fail under Wine
 # for a reason written beside them; they are left out here, and said so.

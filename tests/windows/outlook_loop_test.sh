@@ -15,7 +15,8 @@ win=$(cd "$1" && pwd)
 run="$win/wine-run"
 dll="$win/tests/outlook_double.dll"
 [ -f "$dll" ] || { echo "FAIL: no $dll (the tests were not built)" >&2; exit 1; }
-export WINEPREFIX="$win/wineprefix"
+source scripts/wine.sh
+wine_use "$win"
 
 out=$(mktemp -d)
 bin="$out/bin"
@@ -35,7 +36,7 @@ meal_goal='{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}'
 wine_quiet() { "$run" "$@" </dev/null >/dev/null 2>&1; }
 # A Linux path as Wine's drive Z: names it.
 windows_path() { printf 'Z:%s' "$1" | sed 's#/#\\#g'; }
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+wine_start
 
 # Registered for the user, as the tests do, and for the machine, since
 # Wine's classes root shows only the machine's classes.
