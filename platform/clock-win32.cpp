@@ -1,6 +1,9 @@
 #include "platform/clock.h"
 #include "platform/win32_support.h"
 
+#include <cstdlib>
+#include <ctime>
+
 namespace platform {
 namespace {
 
@@ -27,6 +30,21 @@ bool LocalNow(CalendarTime& out) {
 }
 
 bool LocalTimeAt(std::int64_t unixSeconds, CalendarTime& out) {
+  // A zone the caller named in TZ (a script, a test) counts, as on Linux;
+  // the C runtime reads it. Otherwise the zone is Windows' own setting.
+  if (const char* zone = std::getenv("TZ"); zone != nullptr && *zone != '\0') {
+    _tzset();
+    const __time64_t when = unixSeconds;
+    std::tm local{};
+    if (_localtime64_s(&local, &when) != 0) return false;
+    out.year = local.tm_year + 1900;
+    out.month = local.tm_mon + 1;
+    out.day = local.tm_mday;
+    out.hour = local.tm_hour;
+    out.minute = local.tm_min;
+    out.second = local.tm_sec;
+    return true;
+  }
   if (unixSeconds < -kFileTimeEpochSeconds || unixSeconds > INT64_MAX / kTicksPerSecond - kFileTimeEpochSeconds) {
     return false;
   }

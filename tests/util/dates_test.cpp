@@ -157,12 +157,12 @@ TEST(CurrentDate, IsAValidDateOfThisCentury) {
 }
 
 // The time zone named by TZ for one test, in the POSIX rule form, which
-// needs no zone files. Windows takes its zone from its own settings.
+// needs no zone files. Windows' C runtime reads only the plainest TZ forms.
 class TimeZoneTest : public ::testing::Test {
  protected:
   void SetUp() override {
 #ifdef _WIN32
-    GTEST_SKIP() << "Windows takes the time zone from its settings, not from TZ";
+    GTEST_SKIP() << "Windows reads no POSIX time zone rules from TZ";
 #endif
     m_saved = platform::EnvironmentValue("TZ");
   }
