@@ -12,11 +12,14 @@
 
 # Debian's wine64 package has no /usr/bin/wine64; this is its loader.
 wine_loader=/usr/lib/wine/wine64
-wine_script=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine.sh
 
-wine_use() {
-  export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The environment of the prefix of the build in folder $1, as a line of
+# shell: what this shell takes (wine_use) and what wine-run carries.
+wine_environment() {
+  printf 'export WINEPREFIX=%q WINEDEBUG=-all WINEDLLOVERRIDES=%q\n' "$1/wineprefix" "mscoree,mshtml="
 }
+
+wine_use() { eval "$(wine_environment "$1")"; }
 
 # Wine's service processes keep every pipe they inherit open: started with
 # their streams on /dev/null, they no longer hold a caller's output open,
@@ -29,13 +32,14 @@ wine_start() {
 
 wine_stop() { /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; }
 
+# The runner needs nothing of this folder: a build folder runs its programs
+# on its own.
 wine_write_runner() {
-  cat > "$1/wine-run" <<RUNNER
-#!/usr/bin/env bash
-# Runs a Windows program of this build under Wine.
-source "$wine_script"
-wine_use "$(cd "$1" && pwd)"
-exec "\$wine_loader" "\$@"
-RUNNER
+  {
+    echo '#!/usr/bin/env bash'
+    echo '# Runs a Windows program of this build under Wine.'
+    wine_environment "$(cd "$1" && pwd)"
+    printf 'exec %q "$@"\n' "$wine_loader"
+  } > "$1/wine-run"
   chmod +x "$1/wine-run"
 }
