@@ -3,8 +3,13 @@
 // state; nothing here throws.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <initializer_list>
+#include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bizobjects/bizobjects.h"
 #include "util/identifiers.h"
@@ -15,12 +20,16 @@
 // that the message is left for a person to read.
 enum class ReplyOutcome {
   kStored,
-  kStoredBefore,   // the same reply (owner, sender, date) is in the database
-  kNoTags,         // none of the form's tags: a letter, not an answer
-  kNoOwner,        // tags, but no survey or strategy identifier in them
-  kOwnerNotFound,  // the survey, strategy or goal is not (or no longer) in the database
-  kNothingTyped,   // the form came back with nothing typed between its tags
-  kNotStored,      // the database did not take it
+  kStoredBefore,      // the same reply (owner, sender, date, what it says) is in the database
+  kNoTags,            // none of the form's tags: a letter, not an answer
+  kNoOwner,           // tags, but no survey or strategy identifier in them
+  kOwnerNotFound,     // the survey, strategy or goal is not (or no longer) in the database
+  kNothingTyped,      // the form came back with nothing typed between its tags
+  kNotOnList,         // the sender is not on the survey's list: its persons and other addresses
+  kNotResponsible,    // the sender is not the person responsible for the goal
+  kStatusNotANumber,  // a status without a number: no percentage to store
+  kNoSurveyQuestion,  // answers typed, but none to a question of the survey
+  kNotStored,         // the database did not take it
 };
 
 // True for the outcomes that leave the reply in the database.
@@ -35,6 +44,10 @@ inline const char* ReasonNotStored(ReplyOutcome what) {
     case ReplyOutcome::kNoOwner: return "no survey or strategy given";
     case ReplyOutcome::kOwnerNotFound: return "survey or goal not found";
     case ReplyOutcome::kNothingTyped: return "nothing typed between the tags";
+    case ReplyOutcome::kNotOnList: return "not on the survey's list";
+    case ReplyOutcome::kNotResponsible: return "not the goal's responsible person";
+    case ReplyOutcome::kStatusNotANumber: return "the status is not a number";
+    case ReplyOutcome::kNoSurveyQuestion: return "no answer to a question of this survey";
     case ReplyOutcome::kNotStored: break;
   }
   return "the database did not take it";
@@ -69,26 +82,53 @@ inline std::string AsLoaded(std::string text) {
   return text;
 }
 
+// What one response of a reply says: its texts after its ReplyID, in column
+// order (a survey answer's question and answer; a goal status's goal,
+// percentage and comment), as typed.
+using ResponseTexts = std::vector<std::string>;
+
 // True when `replies` (SurveyReply or StrategyGoalStatusReply rows: ReplyID,
 // owner identifier, ReplyEmail, ReplyDate) holds a reply of `ownerId` from
-// `originator` dated `date`. A mail-access program restarted after a failure
-// offers the same messages again, so a reply is recognised by these three:
-// the owner compared with SameGuid, originator and date exactly as the
-// database gives them back. Only the caller's loaded rows are read.
-template <class Reply>
-bool HoldsStoredReply(const CBizObjectCollection<Reply*>& replies, const std::string& ownerId,
-                      const std::string& originator, const std::string& date) {
+// `originator` dated `date` whose responses in `responses` (ResponseID,
+// ReplyID, then the texts) say what `said` says, in any order. A mail-access
+// program restarted after a failure offers the same messages again, and such
+// a copy is recognised; a second message of the same person and date that
+// says something else is not the same reply. The owner is compared with
+// SameGuid, everything else exactly as the database gives it back. Only the
+// caller's loaded rows are read.
+template <class Reply, class Response>
+bool HoldsStoredReply(const CBizObjectCollection<Reply*>& replies, const CBizObjectCollection<Response*>& responses,
+                      const std::string& ownerId, const std::string& originator, const std::string& date,
+                      std::vector<ResponseTexts> said) {
   const std::string loadedOriginator = AsLoaded(originator);
   const std::string loadedDate = AsLoaded(date);
   // Compared in place, through the collection (which need not build its
   // loaded rows for that): a table of a hundred thousand replies is read
-  // for every incoming one.
+  // for every incoming one, and their responses only when one agrees.
+  std::map<std::string_view, std::vector<ResponseTexts>> candidates;
   for (std::size_t i = 0, count = replies.size(); i < count; ++i) {
     if (replies.Value(i, Reply::Columns::ReplyEmail) == loadedOriginator &&
         replies.Value(i, Reply::Columns::ReplyDate) == loadedDate &&
         SameGuid(std::string(replies.Value(i, 1)), ownerId)) {
-      return true;
+      candidates[replies.Value(i, Reply::Columns::ReplyID)];
     }
+  }
+  if (candidates.empty()) return false;
+  for (std::size_t i = 0, count = responses.size(); i < count; ++i) {
+    const auto candidate = candidates.find(responses.Value(i, 1));
+    if (candidate == candidates.end()) continue;
+    ResponseTexts& texts = candidate->second.emplace_back();
+    for (std::size_t column = 2; column < Response::kColumnCount; ++column) {
+      texts.emplace_back(responses.Value(i, column));
+    }
+  }
+  for (ResponseTexts& texts : said) {
+    for (std::string& text : texts) text = AsLoaded(std::move(text));
+  }
+  std::sort(said.begin(), said.end());
+  for (auto& [replyId, stored] : candidates) {
+    std::sort(stored.begin(), stored.end());
+    if (stored == said) return true;
   }
   return false;
 }

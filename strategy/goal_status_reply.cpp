@@ -2,15 +2,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "bizobjects/settings.h"
 #include "bizobjects/stored_replies.h"
 #include "bizobjects/table_store.h"
 #include "data/db_connection.h"
 #include "data/row_walk.h"
+#include "strategy/strategy_queries.h"
+#include "surveys/survey_queries.h"
 #include "tasks/goal_task.h"
 #include "util/identifiers.h"
+#include "util/tag_index.h"
 
 namespace {
 
@@ -18,9 +23,31 @@ namespace {
 // where none does, from the first "<status>" pair that does on a line the
 // person typed: the notification's instructions show the lower-case tags, and
 // their example (25) is never taken.
-std::string StatusValue(const std::string& body) {
-  std::string status = TypedTagValue(body, "Status");
-  return status.empty() ? ExtractFromTypedLines(body, "<status>", "</status>") : status;
+std::string StatusValue(const TagIndex& tags) {
+  std::string status = tags.TypedValue("Status");
+  return status.empty() ? tags.ValueOnTypedLine("status") : status;
+}
+
+// The responsible person of goal `goalId` of strategy `strategyId` (both
+// compared with SameGuid); none when the strategy has no such goal, or there
+// is no such strategy.
+std::optional<std::string> ResponsiblePersonOfGoal(CDBConnection& connection, const std::string& strategyId,
+                                                   const std::string& goalId) {
+  std::optional<std::string> storedStrategyId;
+  ForEachResultRow(connection, "SELECT StrategyID FROM Strategy", [&](const CVistaResults& row) {
+    if (SameGuid(row.GetField(1), strategyId)) storedStrategyId = row.GetField(1);
+    return !storedStrategyId;
+  });
+  if (!storedStrategyId || goalId.empty()) return std::nullopt;
+  return LVSAL_GetGoalPerson(connection, *storedStrategyId, goalId);
+}
+
+// True when `originator` is the address the goal's notification goes to: its
+// responsible person's, found as the notification finds it (the first).
+bool IsResponsiblePerson(CDBConnection& connection, const std::string& personId, const std::string& originator) {
+  if (personId.empty()) return false;
+  const std::vector<std::string> addresses = LVSAL_GetPersonEmails(connection, personId);
+  return !addresses.empty() && SameMailAddress(addresses.front(), originator);
 }
 
 }  // namespace
@@ -29,55 +56,66 @@ bool ProcessGoalStatusReply(std::string originator, std::string date, std::strin
   CDBConnection connection;
   std::ostringstream discardedTrace;
   const std::string replyId = NewGuidString();
+  const TagIndex tags(body);
 
   // The tags the notification wrote, case-sensitive, leading spaces removed:
   // the identifiers from the first occurrence of their tags, the status and
   // the comment from the first pair of their tags that holds more than blanks.
   std::string strategyId;
-  GetTagValue(body, "StrategyId", strategyId);
+  tags.Value("StrategyId", strategyId);
   if (strategyId.empty()) {
     return Reported(WithoutOwner(body, {"<StrategyId>", "<GoalId>", "<Status>", "<Comment>"}), outcome);
   }
   std::string goalId;
-  GetTagValue(body, "GoalId", goalId);
-  std::string status = StatusValue(body);
-  const std::string typedComment = TypedTagValue(body, "Comment");
-  std::string comment = typedComment;
-  DoubleSingleQuotes(status);
-  DoubleSingleQuotes(comment);
-  if (status.empty() && comment.empty()) return Reported(ReplyOutcome::kNothingTyped, outcome);
+  tags.Value("GoalId", goalId);
+  const std::string typedStatus = StatusValue(tags);
+  const std::string typedComment = tags.TypedValue("Comment");
+  if (typedStatus.empty() && typedComment.empty()) return Reported(ReplyOutcome::kNothingTyped, outcome);
+  // A word where the percentage goes ("done") is no percentage: read as 0 it
+  // would reset the goal and its task.
+  if (!typedStatus.empty() && !HasLeadingInteger(typedStatus)) {
+    return Reported(ReplyOutcome::kStatusNotANumber, outcome);
+  }
+  const int32_t percent = LeadingInteger(typedStatus);
 
   connection.Open();
+  // Both tables are loaded whole, the replies first, to recognise a reply
+  // stored before. The replies' collection goes first (it prints its trace
+  // then), the responses' after it.
+  CStrategyGoalStatusResponses responses;
+  CStrategyGoalStatusReplys replies;
+  auto replyStore = LoggedTableStore(&connection, replies, discardedTrace);
+  replyStore.load();
+  auto responseStore = LoggedTableStore(&connection, responses, discardedTrace);
+  responseStore.load();
+  // A comment without a status stores the reply row alone.
+  std::vector<ResponseTexts> said;
+  if (!typedStatus.empty()) said.push_back({goalId, std::to_string(percent), typedComment});
+  if (HoldsStoredReply(replies, responses, strategyId, originator, date, std::move(said))) {
+    return Reported(ReplyOutcome::kStoredBefore, outcome);
+  }
+  // A status of a goal that has been deleted, or that is no goal of the
+  // strategy, would be a row of nothing; the message is left for a person.
+  const std::optional<std::string> personId = ResponsiblePersonOfGoal(connection, strategyId, goalId);
+  if (!personId) return Reported(ReplyOutcome::kOwnerNotFound, outcome);
+  // Only the person the notification went to reports on the goal.
+  if (!IsResponsiblePerson(connection, *personId, originator)) {
+    return Reported(ReplyOutcome::kNotResponsible, outcome);
+  }
+
   // The reply row and its response are one unit: a reply row stored without
   // its response would make a second offer of the same reply look stored,
   // and the percentage would be lost.
   CDBTransaction unit(&connection);
-  {
-    CStrategyGoalStatusReplys replies;
-    auto replyStore = LoggedTableStore(&connection, replies, discardedTrace);
-    replyStore.load();
-    if (HoldsStoredReply(replies, strategyId, originator, date)) return Reported(ReplyOutcome::kStoredBefore, outcome);
-    // A status of a strategy or goal that has been deleted would be a row
-    // of nothing; the message is left for a person instead.
-    const bool known = goalId.empty() ? SomeRowNames(connection, "SELECT StrategyID FROM Strategy", strategyId)
-                                      : SomeRowNames(connection, "SELECT GoalID FROM SMARTGoal", goalId);
-    if (!known) return Reported(ReplyOutcome::kOwnerNotFound, outcome);
-    unit.Begin();
-    replies.add(std::make_unique<CStrategyGoalStatusReply>(replyId, WithQuotesDoubled(strategyId),
-                                                           WithQuotesDoubled(originator), WithQuotesDoubled(date)));
-    replyStore.save();
-  }
-
-  CStrategyGoalStatusResponses responses;
-  auto responseStore = LoggedTableStore(&connection, responses, discardedTrace);
-  responseStore.load();
-  int32_t percent = 0;
+  unit.Begin();
+  replies.add(std::make_unique<CStrategyGoalStatusReply>(replyId, WithQuotesDoubled(strategyId),
+                                                         WithQuotesDoubled(originator), WithQuotesDoubled(date)));
+  replyStore.save();
   bool updateTask = false;
-  if (!status.empty()) {
-    percent = LeadingInteger(status);
-    // The comment already has its quotes doubled, which is the stored form.
+  if (!typedStatus.empty()) {
     responses.add(std::make_unique<CStrategyGoalStatusResponse>(NewGuidString(), replyId, WithQuotesDoubled(goalId),
-                                                                std::to_string(percent), comment));
+                                                                std::to_string(percent),
+                                                                WithQuotesDoubled(typedComment)));
     bool updateTasks = false;
     updateTask = IsSettingSixOn(&updateTasks) && updateTasks;
   }

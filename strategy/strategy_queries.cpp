@@ -1,6 +1,7 @@
 #include "strategy/strategy_queries.h"
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "data/row_walk.h"
@@ -29,13 +30,30 @@ bool LVSAL_GetStrategy(CDBConnection& connection, std::string strategyId, CStrat
   return found;
 }
 
+namespace {
+
+std::string StrategyGoalsSql(const std::string& strategyId) {
+  return "SELECT g.GoalID, g.GoalTitle, g.GoalDesc, g.SuccessDesc, g.DueDate, g.PersonId FROM Strategy s "
+         "INNER JOIN StrategyGoalXRef XRef ON XRef.StrategyID = s.StrategyID INNER JOIN SMARTGoal g ON g.GoalID "
+         "= XRef.GoalID where s.StrategyID = '" +
+         WithQuotesDoubled(strategyId) + "' ";
+}
+
+}  // namespace
+
+std::optional<std::string> LVSAL_GetGoalPerson(CDBConnection& connection, std::string strategyId,
+                                               std::string goalId) {
+  std::optional<std::string> personId;
+  ForEachResultRow(connection, StrategyGoalsSql(strategyId), [&](const CVistaResults& row) {
+    if (SameGuid(row.GetField(1), goalId)) personId = row.GetField(6);
+    return !personId;
+  });
+  return personId;
+}
+
 bool LVSAL_GetStrategyGoals(CDBConnection& connection, CSMARTGoals& goals, std::string strategyId) {
   ForEachResultRow(
-      connection,
-      "SELECT g.GoalID, g.GoalTitle, g.GoalDesc, g.SuccessDesc, g.DueDate, g.PersonId FROM Strategy s "
-      "INNER JOIN StrategyGoalXRef XRef ON XRef.StrategyID = s.StrategyID INNER JOIN SMARTGoal g ON g.GoalID "
-      "= XRef.GoalID where s.StrategyID = '" +
-          WithQuotesDoubled(strategyId) + "' ",
+      connection, StrategyGoalsSql(strategyId),
       [&](const CVistaResults& row) {
         goals.load(std::make_unique<CSMARTGoal>(row.GetField(1), row.GetField(2), row.GetField(3), row.GetField(4),
                                                 row.GetField(5), row.GetField(6)));

@@ -3,6 +3,7 @@
 // rows, and the functional-area paragraphs of a vision.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ bool LVSAL_GetStrategy(CDBConnection& connection, std::string strategyId, CStrat
 
 // Appends the strategy's goals. Always true.
 bool LVSAL_GetStrategyGoals(CDBConnection& connection, CSMARTGoals& goals, std::string strategyId);
+
+// The PersonId of goal `goalId` (compared with SameGuid) among the strategy's
+// goals, as the goals query finds them; none when the strategy has no such
+// goal. Builds no collection, so nothing reaches standard output.
+std::optional<std::string> LVSAL_GetGoalPerson(CDBConnection& connection, std::string strategyId,
+                                               std::string goalId);
 
 // Appends, per row, one resource (its own comment) to `resources` and one link
 // (goal `goalId`, the link row's comment) to `resourceLinks`, in step.

@@ -37,35 +37,51 @@ constexpr const char kPersonSearchHead[] =
     "SELECT PersonID, FirstName, MiddleName, LastName, Email, HomePhone, WorkPhone, OtherPhone, Addr1, Addr2, "
     "City, State, Zip  FROM Person ";
 
+// The statements of the survey's list and questions, one home each for the
+// send's queries and the reply's checks.
+std::string SurveyPersonsSql(const std::string& surveyId) {
+  return "SELECT p.PersonID, p.FirstName, p.MiddleName, p.LastName, p.Email, p.HomePhone, p.WorkPhone, "
+         "p.OtherPhone, p.Addr1, p.Addr2, p.City, p.State, p.Zip  FROM SurveyPersonXRef xref INNER JOIN Person p "
+         "ON p.PersonID = xref.PersonId WHERE xref.SurveyID = '" +
+         WithQuotesDoubled(surveyId) + "'";
+}
+std::string SurveyOtherEmailsSql(const std::string& surveyId) {
+  return "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" +
+         WithQuotesDoubled(surveyId) + "'";
+}
+std::string SurveyQuestionsSql(const std::string& surveyId) {
+  return "SELECT q.SurveyQuestionID, q.SurveyQuestionNumber, q.SurveyQuestionType, q.SurveyScaleMin, "
+         "q.SurveyScaleMax, q.SurveyMultipleChoiceID, q.SurveyQuestion  FROM Survey survey INNER JOIN "
+         "SurveyQuestionXRef xref ON xref.SurveyID = survey.SurveyID INNER JOIN SurveyQuestion q ON "
+         "q.SurveyQuestionID = xref.SurveyQuestionID WHERE survey.SurveyID = '" +
+         WithQuotesDoubled(surveyId) + "' order by q.SurveyQuestionNumber ASC";
+}
+std::string PersonByIdSql(const std::string& personId) {
+  return std::string(kPersonSearchHead) + "WHERE PersonID = '" + WithQuotesDoubled(personId) + "'";
+}
+
+// Column `column` of every row of `sql`, in row order.
+std::vector<std::string> ColumnOf(CDBConnection& connection, const std::string& sql, int32_t column,
+                                  std::vector<std::string> texts = {}) {
+  ForEachResultRow(connection, sql, [&](const CVistaResults& row) { texts.push_back(row.GetField(column)); });
+  return texts;
+}
+
 }  // namespace
 
 bool LVSAL_GetSurveyPersons(CDBConnection& connection, CPersons& persons, std::string surveyId) {
-  LoadRows(connection,
-           "SELECT p.PersonID, p.FirstName, p.MiddleName, p.LastName, p.Email, p.HomePhone, p.WorkPhone, "
-           "p.OtherPhone, p.Addr1, p.Addr2, p.City, p.State, p.Zip  FROM SurveyPersonXRef xref INNER JOIN Person p "
-           "ON p.PersonID = xref.PersonId WHERE xref.SurveyID = '" +
-               WithQuotesDoubled(surveyId) + "'",
-           persons);
+  LoadRows(connection, SurveyPersonsSql(surveyId), persons);
   return true;
 }
 
 bool LVSAL_GetSurveyOtherEmails(CDBConnection& connection, CSurveyOtherEmails& otherEmails, std::string surveyId) {
-  LoadRows(connection,
-           "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" +
-               WithQuotesDoubled(surveyId) + "'",
-           otherEmails);
+  LoadRows(connection, SurveyOtherEmailsSql(surveyId), otherEmails);
   return true;
 }
 
 bool LVSAL_GetSurveyQuestions(CDBConnection& connection, CSurveyQuestions& questions, std::string surveyId) {
   questions.clear();
-  LoadRows(connection,
-           "SELECT q.SurveyQuestionID, q.SurveyQuestionNumber, q.SurveyQuestionType, q.SurveyScaleMin, "
-           "q.SurveyScaleMax, q.SurveyMultipleChoiceID, q.SurveyQuestion  FROM Survey survey INNER JOIN "
-           "SurveyQuestionXRef xref ON xref.SurveyID = survey.SurveyID INNER JOIN SurveyQuestion q ON "
-           "q.SurveyQuestionID = xref.SurveyQuestionID WHERE survey.SurveyID = '" +
-               WithQuotesDoubled(surveyId) + "' order by q.SurveyQuestionNumber ASC",
-           questions);
+  LoadRows(connection, SurveyQuestionsSql(surveyId), questions);
   return true;
 }
 
@@ -93,11 +109,10 @@ bool LVSAL_FindPersons(CDBConnection& connection, CPersons& persons, std::string
                        std::string personId) {
   DoubleSingleQuotes(firstName);
   DoubleSingleQuotes(lastName);
-  DoubleSingleQuotes(personId);
 
   std::string sql = kPersonSearchHead;
   if (!personId.empty()) {
-    sql += "WHERE PersonID = '" + personId + "'";
+    sql = PersonByIdSql(personId);
   } else {
     if (!firstName.empty()) sql += " WHERE (FirstName like '" + firstName + "%')";
     if (!lastName.empty()) {
@@ -116,3 +131,16 @@ bool LVSAL_FindPersons(CDBConnection& connection, CPersons& persons, std::string
 }
 
 
+
+std::vector<std::string> LVSAL_GetSurveyAddresses(CDBConnection& connection, std::string surveyId) {
+  std::vector<std::string> addresses = ColumnOf(connection, SurveyPersonsSql(surveyId), 5);
+  return ColumnOf(connection, SurveyOtherEmailsSql(surveyId), 3, std::move(addresses));
+}
+
+std::vector<std::string> LVSAL_GetSurveyQuestionIds(CDBConnection& connection, std::string surveyId) {
+  return ColumnOf(connection, SurveyQuestionsSql(surveyId), 1);
+}
+
+std::vector<std::string> LVSAL_GetPersonEmails(CDBConnection& connection, std::string personId) {
+  return ColumnOf(connection, PersonByIdSql(personId), 5);
+}

@@ -28,6 +28,15 @@ bool LVSAL_GetSurveyQuestions(CDBConnection& connection, CSurveyQuestions& quest
 // set's rows appears more than once); a set without answers gets one empty
 // answer numbered 0.
 void LVSAL_GetMultipleChoiceSets(CDBConnection& connection, std::vector<MultipleChoiceSet>& sets);
+// What a reply is checked against, without building collections (whose
+// traces would reach standard output), from the same statements as the
+// queries above: the survey's list as the send builds it (its persons'
+// addresses, then its other addresses), its question identifiers in
+// question-number order, and the addresses of the person `personId` as the
+// person search by identifier finds them.
+std::vector<std::string> LVSAL_GetSurveyAddresses(CDBConnection& connection, std::string surveyId);
+std::vector<std::string> LVSAL_GetSurveyQuestionIds(CDBConnection& connection, std::string surveyId);
+std::vector<std::string> LVSAL_GetPersonEmails(CDBConnection& connection, std::string personId);
 // Persons by identifier, or else by the beginnings of first and last name
 // (none given: everybody). When nothing is found for a last name alone, it is
 // tried once more as a first name. Appends.

@@ -2,31 +2,90 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "bizobjects/stored_replies.h"
 #include "bizobjects/table_store.h"
 #include "data/db_connection.h"
 #include "data/row_walk.h"
+#include "surveys/survey_queries.h"
 #include "util/identifiers.h"
+#include "util/tag_index.h"
+
+namespace {
+
+// One answer as the reply carries it: the question identifier of its number
+// and the answer typed, both as typed.
+struct TypedAnswer {
+  std::string questionId;
+  std::string answer;
+};
+
+// The survey's identifier as the database spells it, when a survey row
+// names the same GUID as `surveyId`.
+std::optional<std::string> StoredSurveyId(CDBConnection& connection, const std::string& surveyId) {
+  std::optional<std::string> stored;
+  ForEachResultRow(connection, "SELECT SurveyID FROM Survey", [&](const CVistaResults& row) {
+    if (SameGuid(row.GetField(1), surveyId)) stored = row.GetField(1);
+    return !stored;
+  });
+  return stored;
+}
+
+// True when `originator` is on the survey's list as the send builds it: its
+// persons' addresses and its other addresses.
+bool OnSurveyList(CDBConnection& connection, const std::string& surveyId, const std::string& originator) {
+  for (const std::string& address : LVSAL_GetSurveyAddresses(connection, surveyId)) {
+    if (SameMailAddress(address, originator)) return true;
+  }
+  return false;
+}
+
+// The answers that count: those to a question of the survey, the first one
+// typed for each question. An answer to a question of another survey, or a
+// second answer to one question, is no answer of this reply's sender to this
+// survey and is left out; the rest of the reply still counts.
+std::vector<TypedAnswer> AnswersToSurvey(CDBConnection& connection, const std::string& surveyId,
+                                         std::vector<TypedAnswer> typed) {
+  const std::vector<std::string> questions = LVSAL_GetSurveyQuestionIds(connection, surveyId);
+  std::vector<bool> answered(questions.size(), false);
+  std::vector<TypedAnswer> kept;
+  for (TypedAnswer& answer : typed) {
+    for (std::size_t q = 0; q < questions.size(); ++q) {
+      if (!SameGuid(questions[q], answer.questionId)) continue;
+      if (!answered[q]) {
+        answered[q] = true;
+        kept.push_back(std::move(answer));
+      }
+      break;
+    }
+  }
+  return kept;
+}
+
+}  // namespace
 
 bool ProcessSurveyReply(std::string originator, std::string date, std::string body, ReplyOutcome* outcome) {
   CDBConnection connection;
   connection.Open();
   const std::string replyId = NewGuidString();
+  const TagIndex tags(body);
 
   // The tags are case-sensitive and their values lose their leading spaces.
   // Identifiers come from the first occurrence of their tags.
   std::string surveyId;
-  GetTagValue(body, "SurveyID", surveyId);
+  tags.Value("SurveyID", surveyId);
   if (surveyId.empty()) {
     return Reported(WithoutOwner(body, {"<SurveyID>", "<answer1>", "<QuestionID1>"}), outcome);
   }
 
-  // Both tables are loaded whole: the replies to recognise a message seen
-  // before, the responses because their trace on standard output lists every
-  // stored response (their load and save; both collections also print their
-  // operation traces when they are destroyed).
+  // Both tables are loaded whole: the replies and their responses to
+  // recognise a message seen before, the responses also because their trace
+  // on standard output lists every stored response (their load and save;
+  // both collections also print their operation traces when they are
+  // destroyed).
   std::ostringstream discardedTrace;
   CSurveyReplys replies;
   auto replyStore = LoggedTableStore(&connection, replies, discardedTrace);
@@ -35,37 +94,50 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   auto responseStore = LoggedTableStore(&connection, responses, std::cout);
   responseStore.load();
 
-  if (HoldsStoredReply(replies, surveyId, originator, date)) return Reported(ReplyOutcome::kStoredBefore, outcome);
-
   // Answer N belongs to the question whose identifier stands in question tag
   // N; the walk ends at the first N without one. An answer is the first pair
   // of its tags that holds more than blanks, so an answer typed under the
-  // blank form the reply quotes is found. Quotes are doubled here, for SQL:
-  // that is this operation's business, not the sender's.
+  // blank form the reply quotes is found.
   int answered = 0;
+  std::vector<TypedAnswer> typed;
   for (int n = 1;; ++n) {
-    const std::string answer = TypedTagValue(body, "answer" + std::to_string(n));
+    std::string answer = tags.TypedValue("answer" + std::to_string(n));
     std::string questionId;
-    GetTagValue(body, "QuestionID" + std::to_string(n), questionId);
-    // An answer counts even where its question identifier is missing, so a
-    // reply row may be stored without responses.
+    tags.Value("QuestionID" + std::to_string(n), questionId);
+    // An answer counts even where its question identifier is missing.
     if (!answer.empty()) ++answered;
     if (questionId.empty()) break;
     if (answer.empty()) continue;
-    responses.add(std::make_unique<CSurveyResponse>(NewGuidString(), replyId, WithQuotesDoubled(questionId),
-                                                    WithQuotesDoubled(answer)));
+    typed.push_back({std::move(questionId), std::move(answer)});
   }
   if (answered == 0) return Reported(ReplyOutcome::kNothingTyped, outcome);
   // Answers to a survey that has been deleted would be rows of nothing; the
   // message is left for a person instead.
-  if (!SomeRowNames(connection, "SELECT SurveyID FROM Survey", surveyId)) {
-    return Reported(ReplyOutcome::kOwnerNotFound, outcome);
+  const std::optional<std::string> storedSurveyId = StoredSurveyId(connection, surveyId);
+  if (!storedSurveyId) return Reported(ReplyOutcome::kOwnerNotFound, outcome);
+
+  const std::vector<TypedAnswer> answers = AnswersToSurvey(connection, *storedSurveyId, std::move(typed));
+  std::vector<ResponseTexts> said;
+  for (const TypedAnswer& answer : answers) said.push_back({answer.questionId, answer.answer});
+  if (HoldsStoredReply(replies, responses, surveyId, originator, date, std::move(said))) {
+    return Reported(ReplyOutcome::kStoredBefore, outcome);
   }
+  // Only the people the survey went to answer it; another address of one of
+  // them is accepted once the office adds it to the person or to the
+  // survey's other addresses.
+  if (!OnSurveyList(connection, *storedSurveyId, originator)) return Reported(ReplyOutcome::kNotOnList, outcome);
+  // What was typed answers no question of the survey: a person reads it.
+  if (answers.empty()) return Reported(ReplyOutcome::kNoSurveyQuestion, outcome);
 
   // The responses and their reply row are one unit: a reply half stored (a
   // failure or a crash between its rows) would have its responses stored
   // again when the mail-access program offers it a second time, since a
-  // reply is recognised by its reply row.
+  // reply is recognised by its reply row. Quotes are doubled here, for SQL:
+  // that is this operation's business, not the sender's.
+  for (const TypedAnswer& answer : answers) {
+    responses.add(std::make_unique<CSurveyResponse>(NewGuidString(), replyId, WithQuotesDoubled(answer.questionId),
+                                                    WithQuotesDoubled(answer.answer)));
+  }
   CDBTransaction unit(&connection);
   unit.Begin();
   responseStore.save();

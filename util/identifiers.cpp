@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/guid.h"
+#include "util/tag_index.h"
 
 std::string NewGuidString() { return platform::NewRegistryGuid(); }
 
@@ -18,41 +19,8 @@ std::string StripBraces(const std::string& id) {
   return s;
 }
 
-// The blanks around a typed value: spaces, tabs, line breaks, and the
-// non-breaking space (UTF-8, as the mail-access program writes the body)
-// that HTML editors put where a space would collapse.
-constexpr char kNbsp[] = "\xC2\xA0";
-
-size_t BlankAt(const std::string& text, size_t pos) {
-  const char c = text[pos];
-  if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
-  return text.compare(pos, 2, kNbsp) == 0 ? 2 : 0;
-}
-
-size_t BlankBefore(const std::string& text, size_t end) {
-  const char c = text[end - 1];
-  if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
-  return end >= 2 && text.compare(end - 2, 2, kNbsp) == 0 ? 2 : 0;
-}
-
-// `value` less the blanks at both of its ends; what stands inside stays.
-std::string WithoutOuterBlanks(const std::string& value) {
-  size_t begin = 0;
-  size_t end = value.size();
-  while (begin < end) {
-    const size_t n = BlankAt(value, begin);
-    if (n == 0) break;
-    begin += n;
-  }
-  while (end > begin) {
-    const size_t n = BlankBefore(value, end);
-    if (n == 0) break;
-    end -= n;
-  }
-  return value.substr(begin, end - begin);
-}
-
-bool IsBlank(const std::string& text) { return WithoutOuterBlanks(text).empty(); }
+using tag_blanks::IsBlank;
+using tag_blanks::WithoutOuterBlanks;
 
 // The pair of tags that starts at or after `from`: an opening tag and the
 // first closing tag after it. `value` is what lies between them, less its
@@ -88,6 +56,31 @@ bool SameGuid(const std::string& a, const std::string& b) {
   if (x.size() != y.size()) return false;
   for (size_t i = 0; i < x.size(); ++i) {
     if (std::tolower(static_cast<unsigned char>(x[i])) != std::tolower(static_cast<unsigned char>(y[i]))) return false;
+  }
+  return true;
+}
+
+std::string_view MailAddressOf(std::string_view mailbox) {
+  const size_t open = mailbox.rfind('<');
+  if (open != std::string_view::npos) {
+    const size_t close = mailbox.find('>', open);
+    if (close != std::string_view::npos) mailbox = mailbox.substr(open + 1, close - open - 1);
+  }
+  const size_t first = mailbox.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return mailbox.substr(first, mailbox.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool SameMailAddress(std::string_view a, std::string_view b) {
+  a = MailAddressOf(a);
+  b = MailAddressOf(b);
+  const size_t at = a.rfind('@');
+  if (at == std::string_view::npos || at == 0 || at + 1 == a.size() || a.size() != b.size() ||
+      b.rfind('@') != at || a.compare(0, at, b, 0, at) != 0) {
+    return false;
+  }
+  for (size_t i = at + 1; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
 }
@@ -152,6 +145,12 @@ int32_t LeadingInteger(const std::string& text) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
+}
+
+bool HasLeadingInteger(const std::string& text) {
+  char* end = nullptr;
+  std::strtol(text.c_str(), &end, 10);
+  return end != text.c_str();
 }
 
 void DoubleSingleQuotes(std::string& text) {

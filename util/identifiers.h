@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Stands for "no object" where an identifier is required.
 inline constexpr const char kSentinelGuid[] = "0FACADE0-DEAD-DEAD-DEAD-0FADEDFADED0";
@@ -16,6 +17,16 @@ std::string NewGuidString();
 // then one opening brace at the start are dropped from each, and the rest is
 // compared without regard to letter case.
 bool SameGuid(const std::string& a, const std::string& b);
+
+// The address of a mailbox written "Name <address>" or bare: what stands
+// between the last "<" and the ">" after it, else the whole text, without
+// the blanks at its ends.
+std::string_view MailAddressOf(std::string_view mailbox);
+// True when both mailboxes (as MailAddressOf reads them) name one address,
+// as mail delivers it: the local part (before the last "@") exactly, the
+// domain without regard to letter case. A text without "@", or with nothing
+// on either side of it, is no address and matches nothing.
+bool SameMailAddress(std::string_view a, std::string_view b);
 
 // Finds the first `openTag` and the first `closeTag`, both searched from the
 // start of `text`. `value` receives what lies between them (everything after
@@ -57,3 +68,6 @@ std::string WithQuotesDoubled(std::string text);
 // when there are none; values beyond the 32-bit range are clamped. This is
 // atoi's reading without its undefined overflow.
 int32_t LeadingInteger(const std::string& text);
+// True when LeadingInteger finds digits in `text`: a number, and not a
+// word read as 0.
+bool HasLeadingInteger(const std::string& text);

@@ -97,7 +97,7 @@ const char kBanner[] =
     "Inside LVML_ProcessSurveyReplyEmails\r\n";
 
 TEST_F(ReplyIntakeProcess, Command4WithNothingWaitingCountsNoughtAndAsksForSurveyRepliesOnly) {
-  Offer("strategy", {{"grace@example.org", "today", GoalReplyBody(kStrategy, kGoal, "50", "")}});
+  Offer("strategy", {{"grace.mwangi@example.org", "today", GoalReplyBody(kStrategy, kGoal, "50", "")}});
   const auto result = Start("4");
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(IntakeLog(), std::string(kBanner) + "Number of survey responses read from file: 0\r\n")
@@ -118,7 +118,7 @@ TEST_F(ReplyIntakeProcess, Command4WithNothingWaitingCountsNoughtAndAsksForSurve
 TEST_F(ReplyIntakeProcess, Command5HandsEveryReplyToItsParserInTurnAndCountsThem) {
   Offer("survey", {{"ann.lee@example.org", "2027-04-02 09:15", SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "true"}, {2, "yes"}})},
                    {"rob@example.org", "2027-04-02 10:00", SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{2, "no"}})}});
-  Offer("strategy", {{"grace@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, " 25 ", " On track ")}});
+  Offer("strategy", {{"grace.mwangi@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, " 25 ", " On track ")}});
   const auto result = Start("5");
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(IntakeLog(), std::string(kBanner) +
@@ -148,7 +148,7 @@ TEST_F(ReplyIntakeProcess, Command5HandsEveryReplyToItsParserInTurnAndCountsThem
                    {"rob@example.org", kQ2, "no"}}));
   EXPECT_EQ(Rows("SELECT r.StrategyID, r.ReplyEmail, r.ReplyDate, s.GoalID, s.PercentComplete, s.Comment "
                  "FROM StrategyGoalStatusResponse s JOIN StrategyGoalStatusReply r ON r.ReplyID = s.ReplyID"),
-            (Table{{kStrategy, "grace@example.org", "2027-05-06", kGoal, "25", "On track"}}));
+            (Table{{kStrategy, "grace.mwangi@example.org", "2027-05-06", kGoal, "25", "On track"}}));
 }
 
 TEST_F(ReplyIntakeProcess, TheAutomationSettingChoosesTheBannerAndTheFlagOfEveryFetch) {
@@ -192,7 +192,7 @@ TEST_F(ReplyIntakeProcess, StoresWhatPeopleTypedAsTheyTypedIt) {
             // An answer beyond the question tags: a reply row without responses.
             {"kim@example.org", "2027-04-03", SurveyReplyBody(kSurvey, {}, {{1, "orphan"}})},
         });
-  Offer("strategy", {{"grace@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "75% done", "don't panic ")}});
+  Offer("strategy", {{"grace.mwangi@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "75% done", "don't panic ")}});
   ASSERT_EQ(Start("5").exitCode, 0);
 
   EXPECT_EQ(Rows("SELECT ReplyEmail, ReplyDate FROM SurveyReply ORDER BY rowid"),
@@ -234,7 +234,7 @@ TEST_F(ReplyIntakeProcess, ANulByteInAnyFieldIsStoredAsAReplacementCharacterAndB
   Offer("survey", {{"ann" + nul + "@example.org", "2027-04-02" + nul,
                     SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "ja" + nul + "nein"}, {2, nul}})},
                    {"bob@example.org", "2027-04-03", SurveyReplyBody(kSurvey, {kQ1}, {{1, "after"}})}});
-  Offer("strategy", {{"grace@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "40", "half" + nul + "way")}});
+  Offer("strategy", {{"grace.mwangi@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "40", "half" + nul + "way")}});
   ASSERT_EQ(Start("5").exitCode, 0) << Visible(Log());
 
   const std::string mark = "\xEF\xBF\xBD";
@@ -265,7 +265,7 @@ TEST_F(ReplyIntakeProcess, EveryRecordHandedOverCountsAndAnIncompleteOneEndsTheP
 
 TEST_F(ReplyIntakeProcess, RepliesOfferedAgainAreStoredOnce) {
   const IncomingReply survey{"ann@example.org", "2027-04-02", SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "a"}, {2, "b"}})};
-  const IncomingReply goal{"grace@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "30", "ok")};
+  const IncomingReply goal{"grace.mwangi@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "30", "ok")};
   // The same message twice in one fetch, and the whole fetch again in a
   // second run (a mail-access program restarted after a failure).
   Offer("survey", {survey, survey});
@@ -305,7 +305,7 @@ TEST_F(ReplyIntakeProcess, UpdatesTheGoalsTaskBesideTheProgramWhereSettingSixIsO
   WriteFile(task, "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example//Tasks 1.0//EN\r\nBEGIN:VTODO\r\nUID:meal\r\n"
                   "DTSTAMP:20270101T080000Z\r\nDESCRIPTION:Community meal " + kGoal + "\r\nEND:VTODO\r\n"
                   "END:VCALENDAR\r\n");
-  Offer("strategy", {{"grace@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "100", "We're done")}});
+  Offer("strategy", {{"grace.mwangi@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "100", "We're done")}});
   ASSERT_EQ(Start("5").exitCode, 0);
   const std::string text = ReadFile(task);
   EXPECT_NE(text.find("PERCENT-COMPLETE:100\r\n"), std::string::npos) << text;

@@ -12,6 +12,7 @@
 
 #include "reply_database.h"
 #include "reply_messages.h"
+#include "util/identifiers.h"
 
 namespace {
 
@@ -67,20 +68,23 @@ TEST_F(GoalStatusReplyTest, SendsTheReplyRowBeforeTheResponse) {
   ASSERT_TRUE(ProcessGoalStatusReply(kFrom, kDate, GoalReplyBody(kStrategy, kGoal, "40", "don't worry")));
   const std::string replyId = Replies().at(0).at(0);
   const std::vector<std::string> statements = TakeStatements();
-  ASSERT_EQ(statements.size(), 6u);
+  ASSERT_EQ(statements.size(), 8u);
   EXPECT_EQ(statements[0], "SELECT ReplyID, StrategyID, ReplyEmail, ReplyDate  FROM StrategyGoalStatusReply");
-  // The goal must still be there before anything is stored for it.
-  EXPECT_EQ(statements[1], "SELECT GoalID FROM SMARTGoal");
-  EXPECT_EQ(statements[2], "INSERT INTO StrategyGoalStatusReply(ReplyID, StrategyID, ReplyEmail, ReplyDate  )VALUES ('" +
-                               replyId + "', '" + kStrategy + "', '" + kFrom + "', '" + kDate + "')");
-  EXPECT_EQ(statements[3],
+  EXPECT_EQ(statements[1],
             "SELECT ResponseID, ReplyID, GoalID, PercentComplete, Comment  FROM StrategyGoalStatusResponse");
-  EXPECT_EQ(statements[4], "SELECT SettingNum, Descr, StrVal, BitVal, IntVal  FROM Settings");
+  // The goal must still be one of the strategy, and the sender its person,
+  // before anything is stored for it.
+  EXPECT_EQ(statements[2], "SELECT StrategyID FROM Strategy");
+  EXPECT_NE(statements[3].find("INNER JOIN StrategyGoalXRef"), std::string::npos) << statements[3];
+  EXPECT_NE(statements[4].find("FROM Person WHERE PersonID = "), std::string::npos) << statements[4];
+  EXPECT_EQ(statements[5], "INSERT INTO StrategyGoalStatusReply(ReplyID, StrategyID, ReplyEmail, ReplyDate  )VALUES ('" +
+                               replyId + "', '" + kStrategy + "', '" + kFrom + "', '" + kDate + "')");
+  EXPECT_EQ(statements[6], "SELECT SettingNum, Descr, StrVal, BitVal, IntVal  FROM Settings");
   EXPECT_TRUE(std::regex_match(
-      statements[5],
+      statements[7],
       std::regex(R"(INSERT INTO StrategyGoalStatusResponse\(ResponseID, ReplyID, GoalID, PercentComplete, Comment  \)VALUES \('\{[0-9A-F-]{36}\}', '\{[0-9A-F-]{36}\}', ')" +
                  std::regex_replace(kGoal, std::regex(R"([{}])"), R"(\$&)") + "', '40', 'don''t worry'\\)")))
-      << statements[5];
+      << statements[7];
 }
 
 TEST_F(GoalStatusReplyTest, ThePercentageIsReadLikeAtoi) {
@@ -88,7 +92,7 @@ TEST_F(GoalStatusReplyTest, ThePercentageIsReadLikeAtoi) {
     std::string status;
     std::string stored;
   } cases[] = {
-      {"25%", "25"},       {"25 percent", "25"}, {"letters", "0"},    {"150", "150"},
+      {"25%", "25"},       {"25 percent", "25"}, {"150", "150"},
       {"-5", "-5"},        {"  +7x", "7"},       {"007", "7"},        {"\t12", "12"},
       {"100", "100"},      {"0", "0"},           {"3.9", "3"},        {"99999999999", "2147483647"},
       {"-99999999999", "-2147483648"},
@@ -129,9 +133,11 @@ TEST_F(GoalStatusReplyTest, NothingIsStoredOrReadWithoutStrategyOrWithoutStatusA
   EXPECT_EQ(Count("StrategyGoalStatusResponse"), 0u);
 }
 
-TEST_F(GoalStatusReplyTest, AMissingGoalTagStoresAnEmptyGoal) {
-  ASSERT_TRUE(ProcessGoalStatusReply(kFrom, kDate, GoalReplyBody(kStrategy, "", "10", "")));
-  EXPECT_EQ(Responses().at(0).at(1), "");
+TEST_F(GoalStatusReplyTest, AMissingGoalTagNamesNoGoalOfTheStrategyAndStoresNothing) {
+  ReplyOutcome outcome = ReplyOutcome::kStored;
+  EXPECT_FALSE(ProcessGoalStatusReply(kFrom, kDate, GoalReplyBody(kStrategy, "", "10", ""), &outcome));
+  EXPECT_EQ(outcome, ReplyOutcome::kOwnerNotFound);
+  EXPECT_EQ(Count("StrategyGoalStatusReply"), 0u);
 }
 
 TEST_F(GoalStatusReplyTest, TheFirstTagsOfAQuotedConversationCount) {
@@ -148,13 +154,19 @@ TEST_F(GoalStatusReplyTest, SqlInEveryFieldIsStoredVerbatimAndDoesNothingElse) {
   const Table schema = Rows(schemaQuery);
   const std::string strategy = "{S'); DROP TABLE Strategy; --}";
   const std::string goal = "{G''); DELETE FROM Person; --}";
-  const std::string originator = "x'); UPDATE Person SET FirstName = 'Eve'; --";
+  const std::string originator = "x'); UPDATE Person SET FirstName = 'Eve'; --@example.org";
   const std::string date = "2027-05-06''' OR 1=1; --";
   const std::string comment = "'; DROP TABLE StrategyGoalStatusResponse; -- it''s fine";
   testing_support::AddRepliedToRows(m_dbPath, "{S}", goal);
+  // The goal is one of the strategy, and the sender is its person.
+  Exec("INSERT INTO Strategy (StrategyID) VALUES ('" + WithQuotesDoubled(strategy) +
+       "'); INSERT INTO StrategyGoalXRef VALUES ('" + WithQuotesDoubled(strategy) + "', '" + WithQuotesDoubled(goal) +
+       "'); INSERT INTO Person (PersonID, Email) VALUES ('{P2}', '" + WithQuotesDoubled(originator) +
+       "'); UPDATE SMARTGoal SET PersonId = '{P2}' WHERE GoalID = '" + WithQuotesDoubled(goal) + "';");
+  const Table persons = Rows("SELECT PersonID, FirstName FROM Person");
   ASSERT_TRUE(ProcessGoalStatusReply(originator, date,
                                      GoalReplyBody(strategy, goal, "5'); DROP TABLE Person; --", comment)));
-  EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), (Table{{"{P1}", "Ann"}}));
+  EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), persons);
   EXPECT_EQ(Rows(schemaQuery), schema);
   const Table replies = Replies();
   ASSERT_EQ(replies.size(), 1u);
@@ -180,7 +192,7 @@ TEST_F(GoalStatusReplyTest, AReplyAlreadyStoredIsNotStoredAgain) {
       {"the strategy spelled without braces in lower case", "e2f3a4b5-7c8d-4e9f-a0b1-c2d3e4f5a6b7", kFrom, kDate,
        false},
       {"another date", kStrategy, kFrom, "2027-05-07 08:00:00", true},
-      {"another originator", kStrategy, "ann.lee@example.org", kDate, true},
+      {"the originator's domain in other letter case", kStrategy, "grace.mwangi@Example.ORG", kDate, true},
   };
   std::size_t stored = 1;
   for (const Case& c : cases) {
@@ -191,8 +203,8 @@ TEST_F(GoalStatusReplyTest, AReplyAlreadyStoredIsNotStoredAgain) {
     EXPECT_EQ(Count("StrategyGoalStatusReply"), stored);
     EXPECT_EQ(Count("StrategyGoalStatusResponse"), stored);
     if (!c.stored) {
-      // Recognised right after the load: nothing written, the task left alone.
-      EXPECT_EQ(TakeStatements().size(), 1u);
+      // Recognised right after the loads: nothing written, the task left alone.
+      EXPECT_EQ(TakeStatements().size(), 2u);
       EXPECT_EQ(ReadFile(task), updatedOnce);
     }
   }
@@ -219,7 +231,6 @@ TEST_F(GoalStatusReplyTest, LeavesTheTaskAloneWhenNoUpdateIsCalledFor) {
   } cases[] = {
       {"setting 6 off", 0, kGoal, "50", "", 1},
       {"no setting 6", -1, kGoal, "50", "", 1},
-      {"no goal identifier, which every task would match", 1, "", "50", "", 1},
       {"a percentage above 100 is stored but not put on the task", 1, kGoal, "150", "", 1},
       {"a negative percentage likewise", 1, kGoal, "-20", "", 1},
       {"a comment without status", 1, kGoal, "", "later", 0},

@@ -18,15 +18,26 @@
 
 namespace testing_support {
 
+// The members both test surveys went to (their persons).
+inline constexpr const char* kSurveyMembers[] = {
+    "ann.lee@example.org", "ann@example.org",          "rob@example.org", "rob.obrien@example.org",
+    "bob@example.org",     "b@example.org",            "a@example.org",   "kim@example.org",
+    "pat@example.org",     "david.kim@example.org",    "maria.santos@example.org"};
+
 // The rows the reply tests' messages refer to, put into the database at
-// `path`: the surveys {6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2} and ...A1B3, the
-// strategy {E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7} and its goals
-// {F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001} to ...0003 (a reply to anything
-// else is one to a survey or goal deleted since).
+// `path`: the surveys {6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2} and ...A1B3,
+// each sent to kSurveyMembers and asking the questions
+// {C0A80001-5E11-4D2A-9F3B-000000000001} to ...0009, the strategy
+// {E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7} and its goals
+// {F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001} to ...0003, each the responsibility
+// of grace.mwangi@example.org (a reply to anything else is one to a survey
+// or goal deleted since).
 void AddRepliedToRows(const std::string& path);
-// A survey `surveyId` and a goal `goalId` as well, each put in as given
-// (quotes and all).
-void AddRepliedToRows(const std::string& path, const std::string& surveyId, const std::string& goalId);
+// A survey `surveyId` (asking the questions above, and sent to `member` as
+// an other address when one is given) and a goal `goalId` as well, each put
+// in as given (quotes and all).
+void AddRepliedToRows(const std::string& path, const std::string& surveyId, const std::string& goalId,
+                      const std::string& member = "");
 
 class ReplyDatabaseTest : public ::testing::Test {
  protected:

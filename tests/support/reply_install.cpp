@@ -71,6 +71,17 @@ ReplyInstall::ReplyInstall(const std::string& folder, const std::string& databas
   // The replies answer a survey and a strategy that are in the database.
   ExecSql(m_db, std::string("INSERT INTO Survey VALUES ('") + kSurvey + "', 'Fault drill', '', '');"
                 "INSERT INTO Strategy VALUES ('" + kStrategy + "', 'Fault drill', '');");
+  for (int q = 1; q <= kQuestions; ++q) {
+    ExecSql(m_db, "INSERT INTO SurveyQuestion (SurveyQuestionID, SurveyQuestionNumber) VALUES ('" + Question(q) +
+                      "', " + std::to_string(q) + "); INSERT INTO SurveyQuestionXRef VALUES ('" + kSurvey + "', '" +
+                      Question(q) + "');");
+  }
+  AddToSurveyList("ann.lee@example.org");
+}
+
+void ReplyInstall::AddToSurveyList(const std::string& address) {
+  ExecSql(m_db, "INSERT OR IGNORE INTO Person (PersonID, Email) VALUES ('" + address + "', '" + address +
+                    "'); INSERT INTO SurveyPersonXRef VALUES ('" + kSurvey + "', '" + address + "');");
 }
 
 std::map<std::string, std::string> SendTo(const std::string& bin, const std::vector<std::string>& addresses,
@@ -103,6 +114,7 @@ void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding)
   for (int k = first + 1; k <= first + count; ++k) people.push_back(Person(k));
   const std::map<std::string, std::string> sent = SendTo(m_bin, people, "Corvane Survey - Fault drill");
   for (int k = first + 1; k <= first + count; ++k) {
+    AddToSurveyList(Person(k));
     std::vector<SurveyAnswer> answers;
     for (int q = 1; q <= kQuestions; ++q) answers.push_back({q, Answer(k, q)});
     std::string body = SurveyReplyBody(kSurvey, questions, answers);
@@ -136,7 +148,9 @@ void ReplyInstall::PlaceGoalReplies(int count) {
   for (int k = 1; k <= count; ++k) leaders.push_back(Leader(k));
   const std::map<std::string, std::string> sent = SendTo(m_bin, leaders, "Corvane Strategy - Goal Notification");
   for (int k = 1; k <= count; ++k) {
-    ExecSql(m_db, "INSERT OR IGNORE INTO SMARTGoal VALUES ('" + Goal(k) + "', 'Goal', '', '', '', '');");
+    ExecSql(m_db, "INSERT OR IGNORE INTO SMARTGoal VALUES ('" + Goal(k) + "', 'Goal', '', '', '', '" + Leader(k) +
+                      "'); INSERT OR IGNORE INTO Person (PersonID, Email) VALUES ('" + Leader(k) + "', '" + Leader(k) +
+                      "'); INSERT INTO StrategyGoalXRef VALUES ('" + kStrategy + "', '" + Goal(k) + "');");
     ++m_delivered;
     DeliverToMaildir(Inbox(), MessageName(m_delivered),
                      Mail(Leader(k), "Re: Corvane Strategy - Goal Notification", m_delivered,

@@ -10,8 +10,10 @@
 // outbox): survey reply k (k = 1, 2,
 // ...) comes from person<k>@example.org and answers the three questions of
 // one survey with "p<k> answer <q>"; goal status reply k comes from
-// leader<k>@example.org and reports k * 10 percent on goal k. The survey, the
-// strategy and the goals replied to are in the database. Nothing here
+// leader<k>@example.org and reports k * 10 percent on goal k. The survey (with
+// its three questions), the strategy and the goals replied to are in the
+// database; person<k> is on the survey's list once its reply is placed, and
+// so is ann.lee@example.org; leader<k> is responsible for goal k. Nothing here
 // asserts; the checks return what they found wrong, so a test can say when.
 #pragma once
 
@@ -39,6 +41,8 @@ class ReplyInstall {
   // of the person's own text longer.
   void PlaceSurveyReplies(int count, int first = 0, std::size_t padding = 0);
   void PlaceGoalReplies(int count);
+  // Puts `address` on the survey's list, as a person of its own.
+  void AddToSurveyList(const std::string& address);
   // Delivers one survey reply from `from` with `body`, dated like the reply
   // delivered as `sameDateAs` (a copy of it, when its sender and body are
   // the same), or afresh when 0. Returns its delivery number.

@@ -10,6 +10,7 @@
 
 #include "reply_database.h"
 #include "reply_messages.h"
+#include "util/identifiers.h"
 
 namespace {
 
@@ -76,12 +77,17 @@ TEST_F(SurveyReplyTest, SendsTheLoadsThenTheResponsesThenTheReplyRow) {
   const std::string body = SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "O'Brien"}, {2, "no"}});
   ASSERT_TRUE(Process(kFrom, kDate, body));
   const std::string replyId = Replies().at(0).at(0);
-  const std::vector<std::string> statements = TakeStatements();
-  ASSERT_EQ(statements.size(), 6u);
+  std::vector<std::string> statements = TakeStatements();
+  ASSERT_EQ(statements.size(), 9u);
   EXPECT_EQ(statements[0], "SELECT ReplyID, SurveyID, ReplyEmail, ReplyDate  FROM SurveyReply");
   EXPECT_EQ(statements[1], "SELECT ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  FROM SurveyResponse");
-  // The survey must still be there before anything is stored for it.
+  // The survey must still be there before anything is stored for it, the
+  // answers must be to its questions, and the sender on its list.
   EXPECT_EQ(statements[2], "SELECT SurveyID FROM Survey");
+  EXPECT_NE(statements[3].find("FROM Survey survey INNER JOIN SurveyQuestionXRef"), std::string::npos) << statements[3];
+  EXPECT_NE(statements[4].find("FROM SurveyPersonXRef xref INNER JOIN Person"), std::string::npos) << statements[4];
+  EXPECT_NE(statements[5].find("FROM SurveyOtherEmail WHERE"), std::string::npos) << statements[5];
+  statements.erase(statements.begin() + 3, statements.begin() + 6);
   const std::regex response(
       R"(INSERT INTO SurveyResponse\(ResponseID, ReplyID, SurveyQuestionID, SurveyQuestionResponse  \)VALUES \('\{[0-9A-F-]{36}\}', ')" +
       std::regex_replace(replyId, std::regex(R"([{}])"), R"(\$&)") + "', '(.*)', '(.*)'\\)");
@@ -122,11 +128,11 @@ TEST_F(SurveyReplyTest, WhichAnswersBecomeRows) {
        {{1, "a"}, {2, "b"}, {3, "three"}, {4, "four"}},
        {{kQ1, "a"}, {kQ2, "b"}},
        1},
-      {"an answer beyond the questions still makes a reply row",
+      {"an answer beyond the questions is left for a person",
        {},
        {{1, "orphan"}},
        {},
-       1},
+       0},
       {"the sent survey quoted unchanged stores nothing",
        {kQ1, kQ2},
        {{1, "  "}, {2, "  "}},
@@ -179,20 +185,21 @@ TEST_F(SurveyReplyTest, AnswersAreStoredExactlyAsTyped) {
   std::vector<std::string> questionIds;
   std::vector<SurveyAnswer> answers;
   for (std::size_t i = 0; i < std::size(typed); ++i) {
-    questionIds.push_back("{Q" + std::to_string(i + 1) + "}");
+    questionIds.push_back("{C0A80001-5E11-4D2A-9F3B-00000000000" + std::to_string(i + 1) + "}");
     answers.push_back({static_cast<int>(i + 1), typed[i]});
   }
   ASSERT_TRUE(Process(kFrom, kDate, SurveyReplyBody(kSurvey, questionIds, answers)));
   const Table stored = Rows("SELECT SurveyQuestionID, SurveyQuestionResponse FROM SurveyResponse");
   ASSERT_EQ(stored.size(), std::size(typed));
   for (const auto& row : stored) {
-    const std::size_t n = std::stoul(row[0].substr(2));
+    const std::size_t n = std::stoul(row[0].substr(row[0].size() - 2, 1));
     EXPECT_EQ(row[1], typed[n - 1]) << row[0];
   }
 }
 
 TEST_F(SurveyReplyTest, SqlInEveryFieldIsStoredVerbatimAndDoesNothingElse) {
   Exec("INSERT INTO Person (PersonID, FirstName) VALUES ('{P1}', 'Ann');");
+  const Table persons = Rows("SELECT PersonID, FirstName FROM Person");
   const std::string attacks[] = {
       "x'); DROP TABLE Person; --",
       "' OR '1'='1",
@@ -211,10 +218,14 @@ TEST_F(SurveyReplyTest, SqlInEveryFieldIsStoredVerbatimAndDoesNothingElse) {
   }
   const std::string schemaQuery = "SELECT type, name, sql FROM sqlite_master ORDER BY name";
   const Table schema = Rows(schemaQuery);
-  testing_support::AddRepliedToRows(m_dbPath, surveyId, "{G}");
+  testing_support::AddRepliedToRows(m_dbPath, surveyId, "{G}", originator);
+  for (const std::string& id : questionIds) {
+    Exec("INSERT INTO SurveyQuestionXRef VALUES ('" + WithQuotesDoubled(surveyId) + "', '" + WithQuotesDoubled(id) +
+         "'); INSERT INTO SurveyQuestion (SurveyQuestionID) VALUES ('" + WithQuotesDoubled(id) + "');");
+  }
   ASSERT_TRUE(Process(originator, date, SurveyReplyBody(surveyId, questionIds, answers)));
 
-  EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), (Table{{"{P1}", "Ann"}}));
+  EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), persons);
   EXPECT_EQ(Rows(schemaQuery), schema);
   const Table replies = Replies();
   ASSERT_EQ(replies.size(), 1u);
@@ -261,7 +272,7 @@ TEST_F(SurveyReplyTest, AReplyAlreadyStoredIsNotStoredAgain) {
       {"another date", kSurvey, kFrom, "2027-04-03 10:00:00", true},
       {"another originator", kSurvey, "rob@example.org", kDate, true},
       {"another survey", "{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B3}", kFrom, kDate, true},
-      {"the originator in other letter case", kSurvey, "Ann.Lee@example.org", kDate, true},
+      {"the originator's domain in other letter case", kSurvey, "ann.lee@Example.ORG", kDate, true},
   };
   std::size_t replies = 1;
   for (const Case& c : cases) {
@@ -272,9 +283,10 @@ TEST_F(SurveyReplyTest, AReplyAlreadyStoredIsNotStoredAgain) {
     EXPECT_EQ(Count("SurveyReply"), replies);
     EXPECT_EQ(Count("SurveyResponse"), 2 * replies);
     const std::vector<std::string> statements = TakeStatements();
-    // A duplicate is recognised after the two loads, before anything is written.
+    // A duplicate is recognised after the two loads and the survey's
+    // questions, before anything is written.
     if (!c.stored) {
-      EXPECT_EQ(statements.size(), 2u);
+      EXPECT_EQ(statements.size(), 4u);
     }
   }
 }
@@ -283,6 +295,7 @@ TEST_F(SurveyReplyTest, RecognisesAStoredReplyWhoseTextsHoldQuotesAndLineBreaks)
   const std::string originator = "\"O''Hara, Pat\" <pat'o@example.org>";
   const std::string date = "Fri, 2 Apr 2027\n09:15";
   const std::string body = SurveyReplyBody(kSurvey, {kQ1}, {{1, "yes"}});
+  Exec("INSERT INTO SurveyOtherEmail VALUES ('{O1}', '" + kSurvey + "', 'pat''o@example.org');");
   ASSERT_TRUE(Process(originator, date, body));
   EXPECT_EQ(Replies().at(0).at(2), originator);
   EXPECT_FALSE(Process(originator, date, body));
