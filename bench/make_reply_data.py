@@ -41,8 +41,17 @@ def main(schema, database, exchange, replies, answers, existing):
     db.executescript(open(schema, encoding="utf-8").read())
     earlier = max(1, existing // 10)
     with db:
-        # The survey replied to is in the database, as it is in the church's.
+        # The survey replied to is in the database, as it is in the church's,
+        # with its questions, and was sent to everyone who replies.
         db.execute("INSERT INTO Survey VALUES (?, 'Benchmark', '', '')", (SURVEY,))
+        db.executemany("INSERT INTO SurveyQuestion (SurveyQuestionID, SurveyQuestionNumber) VALUES (?, ?)",
+                       ((question(n), n) for n in range(1, max(answers, 10) + 1)))
+        db.executemany("INSERT INTO SurveyQuestionXRef VALUES (?, ?)",
+                       ((SURVEY, question(n)) for n in range(1, max(answers, 10) + 1)))
+        db.executemany("INSERT INTO Person (PersonID, Email) VALUES (?, ?)",
+                       ((guid(3, r), "person%d@example.org" % r) for r in range(1, replies + 1)))
+        db.executemany("INSERT INTO SurveyPersonXRef VALUES (?, ?)",
+                       ((SURVEY, guid(3, r)) for r in range(1, replies + 1)))
         db.executemany(
             "INSERT INTO SurveyReply VALUES (?, ?, ?, ?)",
             ((guid(1, r), SURVEY, "earlier%d@example.org" % r, "2026-01-01") for r in range(earlier)))

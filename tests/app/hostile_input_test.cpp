@@ -133,8 +133,18 @@ TEST_F(HostileInput, SqlInEveryFieldOfAReplyIsStoredAsTypedAndHarmsNothing) {
       {{"Corvane Survey", m_dir.file("survey.txt")}, {"Corvane Strategy", m_dir.file("goal.txt")}});
   // The survey and the goal replied to are in the database under these
   // names, so the replies are stored.
-  testing_support::ExecSql(m_db, "INSERT INTO Survey (SurveyID) VALUES ('" + WithQuotesDoubled(survey) +
-                                     "'); INSERT INTO SMARTGoal (GoalID) VALUES ('" + WithQuotesDoubled(goal) + "');");
+  // The survey asks these questions and went to the originator, who is
+  // also the goal's person.
+  const auto q = [](const std::string& text) { return "'" + WithQuotesDoubled(text) + "'"; };
+  testing_support::ExecSql(
+      m_db, "INSERT INTO Survey (SurveyID) VALUES (" + q(survey) + "); INSERT INTO SurveyQuestionXRef VALUES (" +
+                q(survey) + ", " + q(question1) + "), (" + q(survey) + ", " + q(question2) +
+                "); INSERT INTO SurveyQuestion (SurveyQuestionID) VALUES (" + q(question1) + "), (" + q(question2) +
+                "); INSERT INTO SurveyOtherEmail VALUES ('{O}', " + q(survey) + ", " + q(originator) +
+                "); INSERT INTO Person (PersonID, Email) VALUES ('{P-O}', " + q(originator) +
+                "); INSERT INTO Strategy (StrategyID) VALUES (" + q(strategy) +
+                "); INSERT INTO StrategyGoalXRef VALUES (" + q(strategy) + ", " + q(goal) +
+                "); INSERT INTO SMARTGoal (GoalID, PersonId) VALUES (" + q(goal) + ", '{P-O}');");
   const Table before = OtherTables();
 
   LvMAPI({"church.db", "5"});
@@ -273,7 +283,10 @@ TEST_F(HostileInput, NulBytesAndBrokenOrMixedCharsetsAreStoredReadably) {
   for (const Case& c : cases) {
     DeliverText(c.name, c.from, SurveyReplyBody(kSurvey, {kQuestion1}, {{1, c.answer}}), c.charset);
   }
-  // A subject in two charsets and raw 8-bit still finds the reply.
+  // A subject in two charsets and raw 8-bit still finds the reply (of a
+  // member the survey went to as an other address).
+  testing_support::ExecSql(m_db, "INSERT INTO SurveyOtherEmail VALUES ('{J}', '" + std::string(kSurvey) +
+                                     "', 'jiri@example.org');");
   Deliver("5.subject", "=?iso-8859-2?Q?Ji=F8=ED?= <jiri@example.org>",
           "=?iso-8859-2?Q?Odpov=ECd:?= Corvane Survey =?utf-8?B?w7xiZXI=?= \xFC",
           "Content-Type: text/plain; charset=utf-8\r\n\r\n" +

@@ -73,6 +73,7 @@ TEST(NeedsReading, EveryReplyThatStoredNothingIsNamedAndFiledUnreadForAPerson) {
        {"no survey or strategy given"}},
       {"fay.orr@example.org", ReplyInstall::SurveyBody({"no", "yes", "3"}), {"Processed (seen)"}, {}},
   };
+  install.AddToSurveyList("fay.orr@example.org");
   for (const Reply& reply : replies) {
     install.PlaceSurveyReply(reply.from, reply.body, std::string(reply.from) == "ann.lee@example.org" ? first : 0);
   }

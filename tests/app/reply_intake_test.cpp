@@ -11,6 +11,7 @@
 #include "mail_access_stand_in.h"
 #include "reply_database.h"
 #include "reply_messages.h"
+#include "util/identifiers.h"
 #include "test_support.h"
 
 namespace {
@@ -189,15 +190,15 @@ TEST_F(ReplyIntakeProcess, StoresWhatPeopleTypedAsTheyTypedIt) {
             {"\"O'Hara, Pat\" <pat@example.org>", "Fri, 2 Apr 2027 09:15:00 +0200",
              SurveyReplyBody(kSurvey, {kQ1, kQ2, "", kQ3},
                              {{4, "ignored"}, {2, "it's ''fine'' "}, {1, "line one\r\nline two"}, {3, "lost"}})},
-            // An answer beyond the question tags: a reply row without responses.
+            // An answer beyond the question tags answers no question: left
+            // for a person.
             {"kim@example.org", "2027-04-03", SurveyReplyBody(kSurvey, {}, {{1, "orphan"}})},
         });
   Offer("strategy", {{"grace.mwangi@example.org", "2027-05-06", GoalReplyBody(kStrategy, kGoal, "75% done", "don't panic ")}});
   ASSERT_EQ(Start("5").exitCode, 0);
 
   EXPECT_EQ(Rows("SELECT ReplyEmail, ReplyDate FROM SurveyReply ORDER BY rowid"),
-            (Table{{"\"O'Hara, Pat\" <pat@example.org>", "Fri, 2 Apr 2027 09:15:00 +0200"},
-                   {"kim@example.org", "2027-04-03"}}));
+            (Table{{"\"O'Hara, Pat\" <pat@example.org>", "Fri, 2 Apr 2027 09:15:00 +0200"}}));
   // The exchange file's line breaks arrive as the mail-access program wrote them.
   EXPECT_EQ(Rows("SELECT SurveyQuestionID, SurveyQuestionResponse FROM SurveyResponse ORDER BY SurveyQuestionID"),
             (Table{{kQ1, "line one\r\nline two"}, {kQ2, "it's ''fine''"}}));
@@ -212,25 +213,37 @@ TEST_F(ReplyIntakeProcess, SqlInEveryFieldOfAReplyIsStoredVerbatimAndDoesNothing
   const std::string evenAttack = "y''); DROP TABLE SurveyReply; --";
   Offer("survey", {{attack + "@example.org", evenAttack,
                     SurveyReplyBody("{S" + attack + "}", {"{Q" + evenAttack + "}"}, {{1, attack}})}});
-  Offer("strategy", {{evenAttack, attack,
+  Offer("strategy", {{evenAttack + "@example.org", attack,
                       GoalReplyBody("{S" + evenAttack + "}", "{G" + attack + "}", "9" + attack, evenAttack)}});
-  testing_support::AddRepliedToRows(m_db, "{S" + attack + "}", "{G" + attack + "}");
+  testing_support::AddRepliedToRows(m_db, "{S" + attack + "}", "{G" + attack + "}", attack + "@example.org");
+  // The question answered is one of the survey's; the goal is one of the
+  // strategy's, and the sender its person.
+  const auto q = [](const std::string& text) { return "'" + WithQuotesDoubled(text) + "'"; };
+  Exec("INSERT INTO SurveyQuestionXRef VALUES (" + q("{S" + attack + "}") + ", " + q("{Q" + evenAttack + "}") +
+       "); INSERT INTO SurveyQuestion (SurveyQuestionID) VALUES (" + q("{Q" + evenAttack + "}") +
+       "); INSERT INTO Strategy (StrategyID) VALUES (" + q("{S" + evenAttack + "}") +
+       "); INSERT INTO StrategyGoalXRef VALUES (" + q("{S" + evenAttack + "}") + ", " + q("{G" + attack + "}") +
+       "); INSERT INTO Person (PersonID, Email) VALUES ('{P-E}', " + q(evenAttack + "@example.org") +
+       "); UPDATE SMARTGoal SET PersonId = '{P-E}' WHERE GoalID = " + q("{G" + attack + "}") + ";");
+  const Table persons = Rows("SELECT PersonID, FirstName FROM Person");
   ASSERT_EQ(Start("5").exitCode, 0);
 
-  EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), (Table{{"{P1}", "Ann"}}));
+  EXPECT_EQ(Rows("SELECT PersonID, FirstName FROM Person"), persons);
   EXPECT_EQ(Rows("SELECT type, name, sql FROM sqlite_master ORDER BY name"), schema);
   EXPECT_EQ(Rows("SELECT SurveyID, ReplyEmail, ReplyDate FROM SurveyReply"),
             (Table{{"{S" + attack + "}", attack + "@example.org", evenAttack}}));
   EXPECT_EQ(Rows("SELECT SurveyQuestionID, SurveyQuestionResponse FROM SurveyResponse"),
             (Table{{"{Q" + evenAttack + "}", attack}}));
   EXPECT_EQ(Rows("SELECT StrategyID, ReplyEmail, ReplyDate FROM StrategyGoalStatusReply"),
-            (Table{{"{S" + evenAttack + "}", evenAttack, attack}}));
+            (Table{{"{S" + evenAttack + "}", evenAttack + "@example.org", attack}}));
   EXPECT_EQ(Rows("SELECT GoalID, PercentComplete, Comment FROM StrategyGoalStatusResponse"),
             (Table{{"{G" + attack + "}", "9", evenAttack}}));
 }
 
 TEST_F(ReplyIntakeProcess, ANulByteInAnyFieldIsStoredAsAReplacementCharacterAndBlocksNothing) {
   const std::string nul(1, '\0');
+  // The address as it arrives, its NUL byte replaced, is on the list.
+  Exec("INSERT INTO SurveyOtherEmail VALUES ('{O-N}', '" + kSurvey + "', 'ann\xEF\xBF\xBD@example.org');");
   Offer("survey", {{"ann" + nul + "@example.org", "2027-04-02" + nul,
                     SurveyReplyBody(kSurvey, {kQ1, kQ2}, {{1, "ja" + nul + "nein"}, {2, nul}})},
                    {"bob@example.org", "2027-04-03", SurveyReplyBody(kSurvey, {kQ1}, {{1, "after"}})}});

@@ -104,6 +104,13 @@ TEST_F(TypedReplies, GmailRepliesKeepEachTypedLineWhole) {
                                                "BEGIN:VTODO\r\nUID:prayer-walk\r\nSUMMARY:Prayer walk\r\n"
                                                "DESCRIPTION:Strategy goal ") + kWalkGoal +
                                        "\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+  // Both answer from their own Gmail addresses, which the office has
+  // accepted: Grace's is her address now, David's one of the survey's other
+  // addresses.
+  testing_support::ExecSql(m_bin + "/church.db",
+                           "UPDATE Person SET Email = 'grace.mwangi@gmail.com' WHERE Email = 'grace.mwangi@example.org';"
+                           "INSERT INTO SurveyOtherEmail VALUES ('{D4E5F6A7-0000-4B1C-8D2E-3F4A5B6C7D83}', "
+                           "'{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}', 'david.kim.grace@gmail.com');");
   Deliver({"gmail_web_goal", "gmail_android_survey"});
   RunCommand5();
 

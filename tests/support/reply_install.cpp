@@ -71,17 +71,24 @@ ReplyInstall::ReplyInstall(const std::string& folder, const std::string& databas
   // The replies answer a survey and a strategy that are in the database.
   ExecSql(m_db, std::string("INSERT INTO Survey VALUES ('") + kSurvey + "', 'Fault drill', '', '');"
                 "INSERT INTO Strategy VALUES ('" + kStrategy + "', 'Fault drill', '');");
+}
+
+// The survey's questions, and ann.lee@example.org on its list, once a reply
+// to it is placed (and not before: a test may add other rows of its own).
+void ReplyInstall::AddSurveyRows() {
   for (int q = 1; q <= kQuestions; ++q) {
-    ExecSql(m_db, "INSERT INTO SurveyQuestion (SurveyQuestionID, SurveyQuestionNumber) VALUES ('" + Question(q) +
-                      "', " + std::to_string(q) + "); INSERT INTO SurveyQuestionXRef VALUES ('" + kSurvey + "', '" +
-                      Question(q) + "');");
+    ExecSql(m_db, "INSERT OR IGNORE INTO SurveyQuestion (SurveyQuestionID, SurveyQuestionNumber) VALUES ('" +
+                      Question(q) + "', " + std::to_string(q) + "); INSERT INTO SurveyQuestionXRef SELECT '" +
+                      kSurvey + "', '" + Question(q) + "' WHERE NOT EXISTS (SELECT 1 FROM SurveyQuestionXRef WHERE "
+                      "SurveyQuestionID = '" + Question(q) + "' AND SurveyID = '" + kSurvey + "');");
   }
   AddToSurveyList("ann.lee@example.org");
 }
 
 void ReplyInstall::AddToSurveyList(const std::string& address) {
   ExecSql(m_db, "INSERT OR IGNORE INTO Person (PersonID, Email) VALUES ('" + address + "', '" + address +
-                    "'); INSERT INTO SurveyPersonXRef VALUES ('" + kSurvey + "', '" + address + "');");
+                    "'); INSERT INTO SurveyPersonXRef SELECT '" + kSurvey + "', '" + address +
+                    "' WHERE NOT EXISTS (SELECT 1 FROM SurveyPersonXRef WHERE PersonId = '" + address + "');");
 }
 
 std::map<std::string, std::string> SendTo(const std::string& bin, const std::vector<std::string>& addresses,
@@ -110,6 +117,7 @@ std::map<std::string, std::string> SendTo(const std::string& bin, const std::vec
 void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding) {
   std::vector<std::string> questions;
   for (int q = 1; q <= kQuestions; ++q) questions.push_back(Question(q));
+  AddSurveyRows();
   std::vector<std::string> people;
   for (int k = first + 1; k <= first + count; ++k) people.push_back(Person(k));
   const std::map<std::string, std::string> sent = SendTo(m_bin, people, "Corvane Survey - Fault drill");
@@ -127,6 +135,7 @@ void ReplyInstall::PlaceSurveyReplies(int count, int first, std::size_t padding)
 }
 
 int ReplyInstall::PlaceSurveyReply(const std::string& from, const std::string& body, int sameDateAs) {
+  AddSurveyRows();
   const std::map<std::string, std::string> sent = SendTo(m_bin, {from}, "Corvane Survey - Fault drill");
   ++m_delivered;
   DeliverToMaildir(Inbox(), MessageName(m_delivered),

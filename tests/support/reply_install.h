@@ -81,6 +81,8 @@ class ReplyInstall {
   std::vector<std::string> HalfStoredProblems() const;
 
  private:
+  void AddSurveyRows();
+
   std::string m_bin;
   std::string m_database;
   std::string m_db;
