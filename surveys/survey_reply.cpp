@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 
 #include "bizobjects/stored_replies.h"
@@ -49,18 +50,17 @@ bool OnSurveyList(CDBConnection& connection, const std::string& surveyId, const 
 // survey and is left out; the rest of the reply still counts.
 std::vector<TypedAnswer> AnswersToSurvey(CDBConnection& connection, const std::string& surveyId,
                                          std::vector<TypedAnswer> typed) {
-  const std::vector<std::string> questions = LVSAL_GetSurveyQuestionIds(connection, surveyId);
-  std::vector<bool> answered(questions.size(), false);
+  // Each question of the survey, and whether it has its answer yet.
+  std::unordered_map<std::string, bool> answered;
+  for (const std::string& question : LVSAL_GetSurveyQuestionIds(connection, surveyId)) {
+    answered.emplace(GuidKey(question), false);
+  }
   std::vector<TypedAnswer> kept;
   for (TypedAnswer& answer : typed) {
-    for (std::size_t q = 0; q < questions.size(); ++q) {
-      if (!SameGuid(questions[q], answer.questionId)) continue;
-      if (!answered[q]) {
-        answered[q] = true;
-        kept.push_back(std::move(answer));
-      }
-      break;
-    }
+    const auto question = answered.find(GuidKey(answer.questionId));
+    if (question == answered.end() || question->second) continue;
+    question->second = true;
+    kept.push_back(std::move(answer));
   }
   return kept;
 }

@@ -50,15 +50,13 @@ bool OnQuotedOrExampleLine(const std::string& text, size_t pos) {
 
 }  // namespace
 
-bool SameGuid(const std::string& a, const std::string& b) {
-  std::string x = StripBraces(a);
-  std::string y = StripBraces(b);
-  if (x.size() != y.size()) return false;
-  for (size_t i = 0; i < x.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(x[i])) != std::tolower(static_cast<unsigned char>(y[i]))) return false;
-  }
-  return true;
+std::string GuidKey(const std::string& id) {
+  std::string key = StripBraces(id);
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
 }
+
+bool SameGuid(const std::string& a, const std::string& b) { return GuidKey(a) == GuidKey(b); }
 
 std::string_view MailAddressOf(std::string_view mailbox) {
   const size_t open = mailbox.rfind('<');

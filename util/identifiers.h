@@ -17,6 +17,9 @@ std::string NewGuidString();
 // then one opening brace at the start are dropped from each, and the rest is
 // compared without regard to letter case.
 bool SameGuid(const std::string& a, const std::string& b);
+// The form SameGuid compares: braces dropped as above, letters in lower
+// case. Equal keys name the same GUID, so identifiers can be looked up.
+std::string GuidKey(const std::string& id);
 
 // The address of a mailbox written "Name <address>" or bare: what stands
 // between the last "<" and the ">" after it, else the whole text, without

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <memory>
 #include <regex>
 
@@ -41,7 +42,7 @@ std::vector<std::string> WhereIs(const ReplyInstall& install, const std::string&
 // The reasons the run log gives for leaving replies of `from` for reading.
 std::vector<std::string> NotStoredReasons(const std::string& log, const std::string& from) {
   const std::regex line("Not stored, left for reading: the reply of " + std::regex_replace(from, std::regex("\\."), "\\.") +
-                        " dated 20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9:]{8}: ([a-z ]+)\r\n");
+                        " dated 20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9:]{8}: ([a-z' ]+)\r\n");
   std::vector<std::string> reasons;
   for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) reasons.push_back((*it)[1]);
   return reasons;
@@ -88,6 +89,41 @@ TEST(NeedsReading, EveryReplyThatStoredNothingIsNamedAndFiledUnreadForAPerson) {
   }
   EXPECT_EQ(install.Count("SurveyReply"), 2);
   EXPECT_EQ(install.LeftoverExchangeFiles(), std::vector<std::string>{});
+}
+
+// A member answers from an address the survey did not go to: the reply is
+// left for a person. The office accepts the address (puts it on the
+// survey's list) and moves the message back into the Inbox: the next run
+// stores it, and a further copy of it is stored no more.
+TEST(NeedsReading, AnAddressTheOfficeAcceptsIsStoredOnceTheMessageIsBackInTheInbox) {
+  testing_support::ScratchDir dir;
+  ReplyInstall install(dir.file("bin"));
+  const std::string home = "ann.home@example.org";
+  install.PlaceSurveyReply(home, ReplyInstall::SurveyBody({"yes", "no", "7"}));
+  ASSERT_EQ(install.RunLvMAPI("4").exitCode, 0);
+  ASSERT_EQ(install.Acknowledge().exitCode, 0);
+  EXPECT_EQ(WhereIs(install, home), std::vector<std::string>{"Needs reading"});
+  EXPECT_EQ(NotStoredReasons(install.RunLog(), home), std::vector<std::string>{"not on the survey's list"});
+  EXPECT_EQ(install.Count("SurveyReply"), 0);
+
+  install.AddToSurveyList(home);
+  const std::string held = install.bin() + "/Mail/Needs reading/";
+  for (const char* sub : {"new/", "cur/"}) {
+    for (const std::string& name : testing_support::ListFolder(held + sub)) {
+      const std::string message = testing_support::ReadFile(held + sub + name);
+      std::filesystem::remove(held + sub + name);
+      testing_support::DeliverToMaildir(install.Inbox(), name.substr(0, name.find(':')), message);
+      // The same message once more, as a second move would bring it.
+      testing_support::DeliverToMaildir(install.Inbox(), name.substr(0, name.find(':')) + "-again", message);
+    }
+  }
+  ASSERT_EQ(install.RunLvMAPI("4").exitCode, 0);
+  ASSERT_EQ(install.Acknowledge().exitCode, 0);
+  EXPECT_EQ(NotStoredReasons(install.RunLog(), home), std::vector<std::string>{});
+  EXPECT_EQ(WhereIs(install, home), (std::vector<std::string>{"Processed (seen)", "Processed (seen)"}));
+  EXPECT_EQ(testing_support::QueryRows(install.db(), "SELECT r.ReplyEmail, s.SurveyQuestionResponse FROM SurveyReply r "
+                                                     "JOIN SurveyResponse s ON s.ReplyID = r.ReplyID ORDER BY 2"),
+            (std::vector<std::vector<std::string>>{{home, "7"}, {home, "no"}, {home, "yes"}}));
 }
 
 constexpr int kStored = 10;
