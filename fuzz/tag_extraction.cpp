@@ -5,7 +5,8 @@
 // first opening tag, less its leading blanks, up to the first closing tag.
 // The typed-value readers give either nothing or text of the input that is
 // more than blanks and has no blank at either end, and the first pair's
-// value less its outer blanks wherever that holds something.
+// value less its outer blanks wherever that holds something. The one-pass
+// tag index of a reply body gives every value the searching readers give.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +14,7 @@
 #include "fuzz_checks.h"
 #include "exchange/incoming.h"
 #include "util/identifiers.h"
+#include "util/tag_index.h"
 
 namespace {
 
@@ -69,6 +71,24 @@ void CheckTypedValues(const std::string& text, const std::string& open, const st
           "a value from a typed line is more than blanks, has none at its ends, and is text of the input");
 }
 
+// The index's values are the searching readers' values.
+void CheckIndex(const TagIndex& index, const std::string& text, const std::string& name) {
+  std::string searched, indexed;
+  Require(index.Value(name, indexed) == GetTagValue(text, name, searched) && indexed == searched,
+          "the index reads a tag as the search does");
+  Require(index.TypedValue(name) == TypedTagValue(text, name), "the index reads a typed value as the search does");
+  Require(index.ValueOnTypedLine(name) == ExtractFromTypedLines(text, "<" + name + ">", "</" + name + ">"),
+          "the index reads a value on a typed line as the search does");
+}
+
+bool IsTagName(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -98,6 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "numbered lookup is the element <Name><number>");
   }
 
+  const TagIndex index(text);
+  for (const char* name : {"SurveyID", "StrategyId", "GoalId", "Status", "status", "Comment", "answer1", "answer2",
+                           "QuestionID1"}) {
+    CheckIndex(index, text, name);
+  }
+
   // Tags the input names itself: the first "<...>" of the text, whatever it holds.
   const size_t lt = text.find('<');
   const size_t gt = lt == std::string::npos ? std::string::npos : text.find('>', lt);
@@ -107,6 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckExtraction(text, "<" + name + ">", "<" + name + ">");
     CheckTypedValues(text, "<" + name + ">", "</" + name + ">");
     CheckTypedValues(text, "<" + name + ">", "<" + name + ">");
+    if (IsTagName(name)) CheckIndex(index, text, name);
   }
 
   std::string quoted = text;
