@@ -17,19 +17,14 @@
 
 namespace {
 
-using testing_support::CoutCapture;
+using namespace testing_support::replied_to;
 using testing_support::GoalReplyBody;
 using testing_support::SurveyAnswer;
 using testing_support::SurveyReplyBody;
 using Table = std::vector<std::vector<std::string>>;
 
-const std::string kSurvey = "{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}";
-const std::string kQ1 = "{C0A80001-5E11-4D2A-9F3B-000000000001}";
-const std::string kQ2 = "{C0A80001-5E11-4D2A-9F3B-000000000002}";
 // A question of the other survey only.
 const std::string kOtherSurveysQuestion = "{C0A80001-5E11-4D2A-9F3B-0000000000A0}";
-const std::string kStrategy = "{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}";
-const std::string kGoal = "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}";
 const std::string kMember = "ann.lee@example.org";
 const std::string kGoalPerson = "grace.mwangi@example.org";
 const std::string kDate = "2027-04-02 09:15:00";
@@ -69,7 +64,7 @@ class WhoMayAnswer : public testing_support::ReplyDatabaseTest {
          kOtherSurveysQuestion + "');");
   }
   ReplyOutcome Process(const Offer& offer) {
-    CoutCapture quiet;
+    testing_support::CoutCapture quiet;
     ReplyOutcome outcome = ReplyOutcome::kNotStored;
     if (offer.kind == Kind::kSurveyReply) {
       ProcessSurveyReply(offer.from, kDate, offer.body, &outcome);

@@ -18,6 +18,16 @@
 
 namespace testing_support {
 
+// Rows AddRepliedToRows puts in: a survey, two of its questions, the
+// strategy and one of its goals.
+namespace replied_to {
+inline const std::string kSurvey = "{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}";
+inline const std::string kQ1 = "{C0A80001-5E11-4D2A-9F3B-000000000001}";
+inline const std::string kQ2 = "{C0A80001-5E11-4D2A-9F3B-000000000002}";
+inline const std::string kStrategy = "{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}";
+inline const std::string kGoal = "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}";
+}  // namespace replied_to
+
 // The members both test surveys went to (their persons).
 inline constexpr const char* kSurveyMembers[] = {
     "ann.lee@example.org", "ann@example.org",          "rob@example.org", "rob.obrien@example.org",
