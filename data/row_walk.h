@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -49,14 +50,15 @@ void ForEachResultRow(CDBConnection& connection, const std::string& sql, OnRow&&
   }
 }
 
-// True when the first column of a row of `sql` names the same GUID as `id`
-// (braces and letter case ignored, as everywhere identifiers are compared):
-// whether a row that a reply refers to is still in the database.
-inline bool SomeRowNames(CDBConnection& connection, const std::string& sql, const std::string& id) {
-  bool found = false;
+// The first column of the first row of `sql` that names the same GUID as
+// `id` (braces and letter case ignored, as everywhere identifiers are
+// compared), as the database spells it; none when no row does: whether a row
+// that a reply refers to is still in the database.
+inline std::optional<std::string> RowNamed(CDBConnection& connection, const std::string& sql, const std::string& id) {
+  std::optional<std::string> named;
   ForEachResultRow(connection, sql, [&](const CVistaResults& row) {
-    found = SameGuid(row.GetField(1), id);
-    return !found;
+    if (SameGuid(row.GetField(1), id)) named = row.GetField(1);
+    return !named;
   });
-  return found;
+  return named;
 }

@@ -33,11 +33,7 @@ std::string StatusValue(const TagIndex& tags) {
 // is no such strategy.
 std::optional<std::string> ResponsiblePersonOfGoal(CDBConnection& connection, const std::string& strategyId,
                                                    const std::string& goalId) {
-  std::optional<std::string> storedStrategyId;
-  ForEachResultRow(connection, "SELECT StrategyID FROM Strategy", [&](const CVistaResults& row) {
-    if (SameGuid(row.GetField(1), strategyId)) storedStrategyId = row.GetField(1);
-    return !storedStrategyId;
-  });
+  const std::optional<std::string> storedStrategyId = RowNamed(connection, "SELECT StrategyID FROM Strategy", strategyId);
   if (!storedStrategyId || goalId.empty()) return std::nullopt;
   return LVSAL_GetGoalPerson(connection, *storedStrategyId, goalId);
 }

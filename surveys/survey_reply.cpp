@@ -24,17 +24,6 @@ struct TypedAnswer {
   std::string answer;
 };
 
-// The survey's identifier as the database spells it, when a survey row
-// names the same GUID as `surveyId`.
-std::optional<std::string> StoredSurveyId(CDBConnection& connection, const std::string& surveyId) {
-  std::optional<std::string> stored;
-  ForEachResultRow(connection, "SELECT SurveyID FROM Survey", [&](const CVistaResults& row) {
-    if (SameGuid(row.GetField(1), surveyId)) stored = row.GetField(1);
-    return !stored;
-  });
-  return stored;
-}
-
 // True when `originator` is on the survey's list as the send builds it: its
 // persons' addresses and its other addresses.
 bool OnSurveyList(CDBConnection& connection, const std::string& surveyId, const std::string& originator) {
@@ -113,7 +102,7 @@ bool ProcessSurveyReply(std::string originator, std::string date, std::string bo
   if (answered == 0) return Reported(ReplyOutcome::kNothingTyped, outcome);
   // Answers to a survey that has been deleted would be rows of nothing; the
   // message is left for a person instead.
-  const std::optional<std::string> storedSurveyId = StoredSurveyId(connection, surveyId);
+  const std::optional<std::string> storedSurveyId = RowNamed(connection, "SELECT SurveyID FROM Survey", surveyId);
   if (!storedSurveyId) return Reported(ReplyOutcome::kOwnerNotFound, outcome);
 
   const std::vector<TypedAnswer> answers = AnswersToSurvey(connection, *storedSurveyId, std::move(typed));
