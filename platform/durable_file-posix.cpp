@@ -1,4 +1,5 @@
 #include "platform/durable_file.h"
+#include "platform/directory.h"
 #include "platform/posix_support.h"
 
 #include <fcntl.h>
@@ -88,6 +89,73 @@ CreateResult CreateNewFileDurably(const std::string& path, std::string_view data
 }
 
 std::string PartialFileName(const std::string& path) { return path + ".part"; }
+
+namespace {
+
+// Copies the rest of `in` to `out`; 0 or the errno of the failing step.
+int CopyContent(int in, int out, const std::string& from, const std::string& to, std::string* error) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int failure = errno;
+      SetError(error, "cannot read", from);
+      return failure;
+    }
+    if (n == 0) return 0;
+    if (!posix::WriteAll(out, std::string_view(buffer, static_cast<size_t>(n)))) {
+      const int failure = errno;
+      SetError(error, "cannot write", to);
+      return failure;
+    }
+  }
+}
+
+}  // namespace
+
+CreateResult CopyFileDurably(const std::string& from, const std::string& to, std::string* error) {
+  struct stat existing;
+  if (::lstat(to.c_str(), &existing) == 0) return CreateResult::Exists;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat original;
+  if (in < 0 || ::fstat(in, &original) != 0) {
+    SetError(error, "cannot open", from);
+    if (in >= 0) ::close(in);
+    return CreateResult::Failed;
+  }
+  // The process's own name: two copies at the same moment never write into
+  // one file.
+  const std::string part = to + "." + std::to_string(::getpid()) + ".part";
+  const int out =
+      ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, (original.st_mode & 0777) | S_IRUSR | S_IWUSR);
+  if (out < 0) {
+    SetError(error, "cannot create", part);
+    ::close(in);
+    return CreateResult::Failed;
+  }
+  int failure = CopyContent(in, out, from, part, error);
+  ::close(in);
+  if (failure != 0) {
+    ::close(out);
+  } else {
+    failure = WriteSyncClose(out, {}, part, error);
+  }
+  if (failure == 0) {
+    switch (MoveFileNoReplace(part, to, error)) {
+      case MoveResult::Moved:
+        SyncFolderOf(to);
+        return CreateResult::Created;
+      case MoveResult::TargetExists:
+        ::unlink(part.c_str());
+        return CreateResult::Exists;
+      default:
+        break;
+    }
+  }
+  ::unlink(part.c_str());
+  return CreateResult::Failed;
+}
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "platform/durable_file.h"
+#include "platform/directory.h"
 #include "platform/files.h"
 #include "platform/win32_support.h"
 
@@ -105,6 +106,48 @@ CreateResult CreateNewFileDurably(const std::string& path, std::string_view data
 }
 
 std::string PartialFileName(const std::string& path) { return path + ".part"; }
+
+CreateResult CopyFileDurably(const std::string& from, const std::string& to, std::string* error) {
+  if (FileExists(to)) return CreateResult::Exists;
+  // The process's own name: two copies at the same moment never write into
+  // one file.
+  const std::string part = to + "." + std::to_string(::GetCurrentProcessId()) + ".part";
+  const std::wstring source = FilePath(from), copy = FilePath(part);
+  const auto fail = [&](const std::string& what, const std::string& path, DWORD code) {
+    SetError(error, what, path, code);
+    ::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(copy.c_str());
+    return win32::HeldByAnotherProgram(code) ? CreateResult::Busy : CreateResult::Failed;
+  };
+  // A part left by a copy cut short in an earlier process of the same id.
+  ::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileW(copy.c_str());
+  if (!win32::RetryWhileHeld([&] { return ::CopyFileW(source.c_str(), copy.c_str(), TRUE) != 0; }, source.c_str())) {
+    return fail("cannot copy '" + from + "' to", part, ::GetLastError());
+  }
+  // The system's copy keeps the original's read-only mark, which would
+  // refuse every write to the copy.
+  const DWORD attributes = ::GetFileAttributesW(copy.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      !::SetFileAttributesW(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return fail("cannot make writable", part, ::GetLastError());
+  }
+  win32::Handle file(
+      ::CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid() || !::FlushFileBuffers(file.get()) || !file.Close()) {
+    return fail("cannot write", part, ::GetLastError());
+  }
+  switch (MoveFileNoReplace(part, to, error)) {
+    case MoveResult::Moved:
+      return CreateResult::Created;
+    case MoveResult::TargetExists:
+      ::DeleteFileW(copy.c_str());
+      return CreateResult::Exists;
+    default:
+      ::DeleteFileW(copy.c_str());
+      return CreateResult::Failed;
+  }
+}
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, std::string* error, bool ownerOnly) {
   return ReplaceWith(path, data, error, ownerOnly);

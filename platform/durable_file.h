@@ -25,6 +25,15 @@ enum class CreateResult {
 // On any failure the new file is removed again.
 CreateResult CreateNewFileDurably(const std::string& path, std::string_view data, std::string* error = nullptr);
 
+// Copies the file `from` to `to`, which must not exist yet. The copy is
+// made under a name of this process's own beside `to`, flushed, and only
+// then given the name `to`, never replacing a file that took that name
+// meanwhile: a copy cut short never stands under `to`. The copy can be
+// written whatever the original's read-only mark. Exists and Failed leave
+// nothing behind (Failed also when `from` is missing); Busy: `from` stayed
+// held by another program.
+CreateResult CopyFileDurably(const std::string& from, const std::string& to, std::string* error = nullptr);
+
 // Writes `data` to `path` + ".part", flushes it and then renames it over
 // `path` in one step, so that readers see either the old content or the new
 // one. On failure the ".part" file is removed and `path` is left as it was.
