@@ -152,6 +152,9 @@ bool RunJob(int argc, char** argv, RunLog& log) {
     log << "The program's folder cannot be written; its files are read and written in " << store << std::endl;
   }
   const std::string databasePath = PathBesideProgram(argv[1]);
+  if (platform::CopiedIntoVirtualStore(databasePath)) {
+    log << "The database was copied there from the program's folder: " << databasePath << std::endl;
+  }
   log << "Setting database path: " << databasePath << std::endl;
   SetDBPath(databasePath.c_str());
 

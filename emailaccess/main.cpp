@@ -15,5 +15,9 @@ int main(int argc, char** argv) {
   platform::KeepNewFilesPrivate();
   emailaccess::EnsureCurl();
   std::vector<std::string> args(argv + 1, argv + argc);
-  return emailaccess::RunCommandLine(args, PathBesideProgram(""), std::cout, std::cerr);
+  const std::string programDir = PathBesideProgram("");
+  // The local mail folders lie beside the program too: under a protected
+  // program folder they are taken into the VirtualStore with its files.
+  PathBesideProgram("Mail");
+  return emailaccess::RunCommandLine(args, programDir, std::cout, std::cerr);
 }

@@ -31,4 +31,6 @@ std::string FileBesideRunningProgram(const std::string& name) {
   return JoinPath(program.substr(0, cut + 1), name);
 }
 
+bool CopiedIntoVirtualStore(const std::string&) { return false; }
+
 }  // namespace platform

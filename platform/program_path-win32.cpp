@@ -1,5 +1,6 @@
 #include "platform/program_path.h"
 #include "platform/directory.h"
+#include "platform/durable_file.h"
 #include "platform/environment.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
@@ -17,12 +18,15 @@ std::string ProgramFolder() {
   return cut == std::string::npos ? std::string() : program.substr(0, cut + 1);
 }
 
+bool SamePath(const std::string& a, const std::string& b) {
+  const std::wstring x = win32::Wide(a), y = win32::Wide(b);
+  return ::CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
 bool StartsWithFolder(const std::string& path, const std::string& folder) {
   if (folder.empty() || path.size() <= folder.size()) return false;
-  const std::wstring a = win32::Wide(path.substr(0, folder.size())), b = win32::Wide(folder);
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-             CSTR_EQUAL &&
-         (folder.back() == '\\' || path[folder.size()] == '\\');
+  return SamePath(path.substr(0, folder.size()), folder) && (folder.back() == '\\' || path[folder.size()] == '\\');
 }
 
 // The locations Windows protects from standard accounts and virtualizes.
@@ -47,19 +51,60 @@ std::string FindVirtualStore() {
   return MakeDirectories(store) ? store : std::string();
 }
 
-// Copies the file or folder tree `from` to `to` where `to` is not there yet;
-// what is there already is the newer, virtualized copy and stays.
-void CopyMissing(const std::string& from, const std::string& to) {
-  if (!IsDirectory(from)) {
-    if (!FileExists(to) && FileExists(from)) {
-      ::CopyFileW(win32::FilePath(from).c_str(), win32::FilePath(to).c_str(), TRUE);
+// The files this process has copied into the VirtualStore folder.
+std::vector<std::string>& CopiedFiles() {
+  static std::vector<std::string> copied;
+  return copied;
+}
+
+// Removes what a folder copy cut short left behind.
+void RemoveTree(const std::string& path) {
+  std::vector<DirectoryEntry> entries;
+  if (!ListDirectory(path, entries)) return;
+  for (const DirectoryEntry& entry : entries) {
+    const std::string inside = JoinPath(path, entry.name);
+    if (entry.regularFile) {
+      ::SetFileAttributesW(win32::FilePath(inside).c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileW(win32::FilePath(inside).c_str());
+    } else {
+      RemoveTree(inside);
     }
+  }
+  ::RemoveDirectoryW(win32::FilePath(path).c_str());
+}
+
+// Copies the folder tree `from` to the new folder `to`; false when any of
+// it could not be copied.
+bool CopyTree(const std::string& from, const std::string& to) {
+  std::vector<DirectoryEntry> entries;
+  if (!MakeDirectories(to) || !ListDirectory(from, entries)) return false;
+  for (const DirectoryEntry& entry : entries) {
+    const std::string source = JoinPath(from, entry.name), target = JoinPath(to, entry.name);
+    if (!(entry.regularFile ? CopyFileDurably(source, target) == CreateResult::Created : CopyTree(source, target))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Copies the file or folder tree `from` to `to` where `to` is not there yet,
+// as Windows does before a program first writes a file of a protected
+// folder: what is there already is the newer, virtualized copy and stays,
+// and a folder there is taken whole (what was moved or removed in it stays
+// so). A file or folder is copied whole or not at all, so a copy cut short
+// is never taken for it (a database above all).
+void CopyMissing(const std::string& from, const std::string& to) {
+  if (FileExists(to) || !FileExists(from)) return;
+  // A file in a subfolder (Data\church.db) needs that folder first.
+  const size_t cut = to.find_last_of("\\/");
+  if (cut != std::string::npos) MakeDirectories(to.substr(0, cut));
+  if (!IsDirectory(from)) {
+    if (CopyFileDurably(from, to) == CreateResult::Created) CopiedFiles().push_back(to);
     return;
   }
-  MakeDirectories(to);
-  std::vector<DirectoryEntry> entries;
-  if (!ListDirectory(from, entries)) return;
-  for (const DirectoryEntry& entry : entries) CopyMissing(JoinPath(from, entry.name), JoinPath(to, entry.name));
+  const std::string part = to + "." + std::to_string(::GetCurrentProcessId()) + ".part";
+  RemoveTree(part);
+  if (!CopyTree(from, part) || MoveFileNoReplace(part, to) != MoveResult::Moved) RemoveTree(part);
 }
 
 bool IsProgramPart(const std::string& name) {
@@ -107,6 +152,13 @@ std::string FileBesideRunningProgram(const std::string& name) {
     }
   }
   return store;
+}
+
+bool CopiedIntoVirtualStore(const std::string& path) {
+  for (const std::string& copied : CopiedFiles()) {
+    if (SamePath(copied, NativeSeparators(path))) return true;
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -26,9 +26,18 @@ std::string VirtualStoreFolder();
 // `name` (a file or folder beside the program, '/' between its own parts)
 // where it is to be read and written: beside the program, or, with a
 // VirtualStore folder, there – what exists only beside the program is
-// copied there first, as Windows does before a program writes it. An empty
-// `name` gives the folder itself (with its separator), with every file
-// beside the program that is not a program or library copied likewise.
+// copied there first, as Windows does before a program writes it, whatever
+// else the VirtualStore folder holds. Each file is copied whole or not at
+// all (a copy cut short is never found under its name); a folder is copied
+// once, with all in it, and what the VirtualStore folder has is never
+// replaced. An empty `name` gives the folder itself (with its separator),
+// with every file beside the program that is not a program or library
+// copied likewise.
 std::string FileBesideRunningProgram(const std::string& name);
+
+// True when this process copied the file `path` (as FileBesideRunningProgram
+// gave it) into the VirtualStore folder; always false where nothing is
+// virtualized.
+bool CopiedIntoVirtualStore(const std::string& path);
 
 }  // namespace platform
