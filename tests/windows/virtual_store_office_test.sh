@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# LvMAPI freshly installed under Program Files, in a folder nothing can be
+# written in (made immutable here, files and all, since root writes
+# anywhere; the database also marked read-only), with nothing in the
+# account's VirtualStore yet, run in the order an office runs it: the survey
+# is sent (2), the replies come in and are stored (4), then all replies
+# (5), then the goals are sent (1) and their status replies stored (5).
+# Every command must end with 0, everything written (the database, the
+# task folder, the mail folders) must be the VirtualStore's copy, and the
+# program's folder must stay as it was.
+#
+#   bash tests/windows/virtual_store_office_test.sh BUILD_WINDOWS
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=$(cd "$1" && pwd)
+run="$build/wine-run"
+prefix="$build/wineprefix"
+survey='{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}'
+strategy='{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}'
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+unix_of() { printf '%s' "$1" | tr -d '\r' | sed -e 's#\\#/#g' -e "s#^[Cc]:#$prefix/drive_c#"; }
+local_app=$(unix_of "$("$run" cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null)")
+program_files=$(unix_of "$("$run" cmd /c echo %ProgramFiles% </dev/null 2>/dev/null)")
+[ -d "$program_files" ] || fail "no Program Files folder in the prefix ($program_files)"
+folder="$program_files/Church Office $$"
+store="$local_app/VirtualStore/${program_files#"$prefix/drive_c/"}/Church Office $$"
+cleanup() { chattr -R -i "$folder" 2>/dev/null || true; rm -rf "$folder" "$store"; }
+trap cleanup EXIT
+
+mkdir -p "$folder/Tasks" "$folder/Mail/Processed/cur"
+while read -r f; do mkdir -p "$folder/$(dirname "$f")"; cp "$build/bin/$f" "$folder/$f"; done < "$build/release-files.txt"
+sqlite3 "$folder/demo.db" < db/schema.sql
+sqlite3 "$folder/demo.db" < db/demo.sql
+printf '[general]\ntransport = maildir\n' > "$folder/LVEmailAccess.conf"
+# The goal's task, and a reply filed while the folder could still be written.
+printf 'BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\nBEGIN:VTODO\r\nUID:meal@example.org\r\nDTSTAMP:20261201T090000Z\r\nSUMMARY:Launch a monthly community meal\r\nDESCRIPTION:Strategy goal {F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}\r\nPERCENT-COMPLETE:0\r\nSTATUS:NEEDS-ACTION\r\nEND:VTODO\r\nEND:VCALENDAR\r\n' \
+  > "$folder/Tasks/community-meal.ics"
+printf 'Subject: an earlier reply\r\n\r\nfiled\r\n' > "$folder/Mail/Processed/cur/1700000000.1.host:2,S"
+chmod a-w "$folder/demo.db"
+chattr -R +i "$folder"
+touch "$folder/probe" 2>/dev/null && fail "the folder is still writable"
+before=$(cd "$folder" && find . -type f -exec sha256sum {} + | LC_ALL=C sort)
+[ ! -e "$store" ] || fail "the VirtualStore folder is there before the first run"
+
+lvmapi() {
+  local status=0
+  "$run" "$folder/LvMAPI.exe" demo.db "$@" </dev/null >/dev/null 2>&1 || status=$?
+  [ "$status" = 0 ] || fail "command $1 ended with $status: $(tr -d '\r' < "$store/LvMAPI.log" 2>/dev/null | tail -3)"
+}
+count() { sqlite3 "$store/demo.db" "SELECT COUNT(*) FROM $1"; }
+
+lvmapi 2 "$survey"
+[ -f "$store/demo.db" ] || fail "the database was not copied into the VirtualStore"
+[ "$(grep -c "The database was copied there from the program's folder: " "$store/LvMAPI.log")" = 1 ] ||
+  fail "the run log does not say once that the database was copied"
+[ -f "$store/Mail/Processed/cur/1700000000.1.host:2,S" ] || fail "the mail folders were not copied"
+/usr/bin/python3 scripts/demo_replies.py "$store/Mail" >/dev/null
+lvmapi 4
+answers=$(count SurveyResponse)
+[ "$answers" -gt 0 ] || fail "command 4 stored no answer in the VirtualStore's database"
+lvmapi 5
+! grep -q "The database was copied there" "$store/LvMAPI.log" || fail "the database was copied again"
+# Only the goals' messages are answered next.
+rm -f "$store/Mail/Outbox/new/"*
+lvmapi 1 "$strategy"
+/usr/bin/python3 scripts/demo_replies.py "$store/Mail" >/dev/null
+lvmapi 5
+goals=$(count StrategyGoalStatusResponse)
+[ "$goals" -gt 0 ] || fail "command 5 stored no goal status in the VirtualStore's database"
+[ "$(count SurveyResponse)" = "$answers" ] || fail "the answers changed after command 4"
+grep -q '^PERCENT-COMPLETE:40' <(tr -d '\r' < "$store/Tasks/community-meal.ics") ||
+  fail "the VirtualStore's task was not updated"
+[ "$(cd "$folder" && find . -type f -exec sha256sum {} + | LC_ALL=C sort)" = "$before" ] || fail "the program's folder changed"
+echo "VirtualStore in an office's order (2, 4, 5, 1, 5): every command 0, $answers answers and $goals goal status stored in $store/demo.db, the task updated there, the program's folder untouched"
