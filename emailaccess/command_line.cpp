@@ -166,7 +166,8 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
   }
   log.Info(what + " done: " + std::to_string(outcome.sent) + " sent, " + std::to_string(outcome.invalidRecipients) +
            " invalid recipient(s), " + std::to_string(outcome.failed) + " failed, " + std::to_string(outcome.queued) +
-           " queued for a later run");
+           " queued for a later run" +
+           (outcome.answerLost ? ", " + std::to_string(outcome.answerLost) + " handed over with the answer lost" : ""));
   if (op) {
     const std::string summary = DeliverySummary(config, *sender, outcome.sent);
     log.Info(summary);

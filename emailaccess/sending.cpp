@@ -41,9 +41,23 @@ SendRun::Delivery SendRun::Deliver(const std::string& who, const std::string& ad
     m_log.Info("sent to " + who + ", " + where);
     ++m_outcome.sent;
     return Delivery::Sent;
+  } catch (const AnswerLost& e) {
+    // Sending it again could give the person a second copy.
+    m_log.Warning("handed over, answer lost: " + who + " probably has it (" + e.what() +
+                  "); it is not sent again by itself");
+    ++m_outcome.answerLost;
+    return Delivery::AnswerLost;
+  } catch (const SendingHeld& e) {
+    if (!m_queue) throw;
+    // Said once; every message kept back after it names the reason briefly.
+    m_log.Warning(std::string(e.what()) + "; this message and the rest stay queued and go out with a later run");
+    m_stopped = e.brief();
+    m_outcome.held = e.what();
+    why = e.brief();
+    return Delivery::Deferred;
   } catch (const TransportError& e) {
     if (m_queue && e.temporary()) {
-      m_connectionDown = e.connectionFailed();
+      if (e.connectionFailed()) m_stopped = "the server is out of reach";
       why = e.what();
       return Delivery::Deferred;
     }
@@ -64,7 +78,7 @@ void SendRun::SendQueued() {
   for (const StoredMessage& stored : waiting) {
     const std::string& path = paths[stored.key];
     std::string message, why;
-    if (m_connectionDown) {
+    if (!m_stopped.empty()) {
       ++m_outcome.queued;
       continue;
     }
@@ -86,7 +100,8 @@ void SendRun::SendQueued() {
         m_outcome.whyQueued = why;
         break;
       case Delivery::Sent:
-      case Delivery::Refused:  // logged as failed: a refusal does not pass by waiting
+      case Delivery::AnswerLost:  // probably delivered: never sent again by itself
+      case Delivery::Refused:     // logged as failed: a refusal does not pass by waiting
         platform::RemoveFile(path);
         break;
     }
@@ -122,9 +137,9 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
         ComposeMessage(from, {recipient.name, recipient.address}, cleanSubject, outgoing.body, now);
     const std::string described = who + ", subject \"" + cleanSubject + "\"" +
                                   (m_sender.KeepsMessageId() ? ", Message-ID <" + message.messageId + ">" : "");
-    std::string why = "the server is out of reach";
-    if (m_connectionDown) {
-      Queue(described, message.data, why);
+    std::string why;
+    if (!m_stopped.empty()) {
+      Queue(described, message.data, m_stopped);
     } else {
       switch (Deliver(described, recipient.address, message.data, why)) {
         case Delivery::Deferred:
@@ -133,6 +148,7 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
         case Delivery::Refused:
           continue;  // never on its way: no report can come back
         case Delivery::Sent:
+        case Delivery::AnswerLost:
           break;
       }
     }

@@ -13,7 +13,12 @@
 // queue, and once the connection itself has failed every remaining message
 // goes straight there without another attempt. SendQueued delivers the queue,
 // oldest first; sent messages leave it. A message the server refuses for good
-// (5xx) is logged and counted as failed, queued or not. A failure that
+// (5xx) is logged and counted as failed, queued or not. A server that holds
+// the sending back (its rate limit, the account's quota: SendingHeld) is
+// not out of reach: the run stops sending at once, says why once, and the
+// message and the rest wait in the queue. A message handed over whose answer
+// was lost (AnswerLost) counts as probably delivered: it is never queued or
+// sent again by itself. A failure that
 // concerns the connection and will not pass by itself (login refused, TLS
 // refused) throws its TransportError: every further message would fail the
 // same way. Without a queue, every failed delivery is logged and counted.
@@ -52,6 +57,8 @@ struct SendOutcome {
   int invalidRecipients = 0;
   int failed = 0;           // deliveries that failed (without a queue: also those that may pass)
   int queued = 0;           // messages waiting in the queue for a later run
+  int answerLost = 0;       // handed over, answer lost: probably delivered
+  std::string held;         // why the server held the sending back, when it did
   bool temporary = false;   // every failure may pass by itself
   std::string whyQueued;    // the reason the last message went to the queue
 };
@@ -77,7 +84,7 @@ class SendRun {
   const SendOutcome& outcome() const { return m_outcome; }
 
  private:
-  enum class Delivery { Sent, Deferred, Refused };
+  enum class Delivery { Sent, AnswerLost, Deferred, Refused };
   // Hands one message over. Sent and refused messages are logged and
   // counted; a deferred one (a failure that may pass, with a queue) is the
   // caller's to keep, and `why` says why.
@@ -89,7 +96,7 @@ class SendRun {
   IMailSender& m_sender;
   EventLog& m_log;
   MaildirFolder* m_queue;
-  bool m_connectionDown = false;
+  std::string m_stopped;  // not empty once nothing more can pass: the reason
   std::string m_sentRegister;
   int m_sentKeptDays = kSentKeptDays;
   SendOutcome m_outcome;

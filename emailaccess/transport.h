@@ -46,6 +46,31 @@ class LoginError : public TransportError {
   explicit LoginError(const std::string& what) : TransportError(what, false, FailureScope::Connection) {}
 };
 
+// The server took the whole message but its answer never came: the person
+// probably has it, and sending it again could give them a second copy.
+class AnswerLost : public TransportError {
+ public:
+  explicit AnswerLost(const std::string& what) : TransportError(what, false) {}
+};
+
+// The server holds this account's sending back: its rate limit for now
+// (Throttled) or the account's quota (QuotaUsedUp). It is not out of reach,
+// and no further message can pass now; `brief` is the reason in a few words
+// for each message kept back, what() the whole story, the server's answer
+// with every line of it.
+class SendingHeld : public TransportError {
+ public:
+  enum class Why { Throttled, QuotaUsedUp };
+  SendingHeld(const std::string& what, Why why, std::string brief)
+      : TransportError(what, true, FailureScope::Connection), m_why(why), m_brief(std::move(brief)) {}
+  Why why() const { return m_why; }
+  const std::string& brief() const { return m_brief; }
+
+ private:
+  Why m_why;
+  std::string m_brief;
+};
+
 // One line of the --check report.
 struct CheckFinding {
   bool ok = true;

@@ -193,17 +193,21 @@ std::string CurlSession::SignInProblem() {
   }
 }
 
-CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare, bool retry) {
+CurlResult CurlSession::Run(const std::string& action, const Prepare& prepare, bool retry, const Inspect& inspect) {
   return WithRetries(m_network, m_log, [&](int, bool last) {
     EnsureSignedIn();
-    CurlResult result = Perform(prepare);
+    CurlResult result = Perform(prepare, static_cast<bool>(inspect));
     FailureKind kind = ClassifyFailure(result.code, result.response, result.refusal);
     // A refused token may have been revoked early: one renewal, one retry.
     if (kind == FailureKind::Login && m_server.tokens && m_server.tokens->Renew()) {
-      result = Perform(prepare);
+      result = Perform(prepare, static_cast<bool>(inspect));
       kind = ClassifyFailure(result.code, result.response, result.refusal);
     }
     if (kind == FailureKind::None) return result;
+    if (inspect) {
+      inspect(result);
+      kind = ClassifyFailure(result.code, result.response, result.refusal);
+    }
     const bool temporary = kind == FailureKind::MessageTemporary || kind == FailureKind::ConnectionTemporary;
     if (!temporary || !retry || last) Throw(action, result, kind);
     throw TryAgain(m_name + ": " + action,

@@ -75,10 +75,14 @@ class CurlSession {
   // the server sends can no longer be told apart from what it sent before.
   void DropConnection();
 
+  // Reads a failed attempt's result (with its transcript) before it is
+  // judged: it may throw an error of its own, or make the refusal clearer.
+  using Inspect = std::function<void(CurlResult&)>;
+
   // Perform, retrying temporary failures (unless `retry` is false, for a
   // request that must not be repeated blindly); `action` describes the
   // request in messages ("sending to ann@example.org"). Throws TransportError.
-  CurlResult Run(const std::string& action, const Prepare& prepare, bool retry = true);
+  CurlResult Run(const std::string& action, const Prepare& prepare, bool retry = true, const Inspect& inspect = {});
 
   // The handle, for a connection libcurl only set up (CURLOPT_CONNECT_ONLY).
   CURL* handle() const { return m_handle; }

@@ -1,6 +1,7 @@
 #include "emailaccess/smtp/smtp_sender.h"
 
 #include "emailaccess/message/text_encoding.h"
+#include "emailaccess/smtp/smtp_answer.h"
 
 #include <cstring>
 #include <memory>
@@ -26,6 +27,12 @@ struct Upload {
     return n;
   }
 };
+
+// The connection broke, or fell silent, instead of answering.
+bool ConnectionCut(CURLcode code) {
+  return code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING ||
+         code == CURLE_OPERATION_TIMEDOUT || code == CURLE_PARTIAL_FILE;
+}
 
 std::string TransportLayer(const CurlSession& session) {
   if (session.server().scheme == "smtps") return "implicit TLS";
@@ -54,8 +61,34 @@ std::string SmtpSender::Send(const std::string& recipient, const std::string& me
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &Upload::Read);
     curl_easy_setopt(h, CURLOPT_READDATA, &upload);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(wire.size()));
-  });
+  }, true, [&](CurlResult& failed) { ReadFailure(recipient, failed, upload.offset == wire.size()); });
   return m_session.name() + ": " + (result.lastReply.empty() ? std::to_string(result.response) : result.lastReply);
+}
+
+void SmtpSender::ReadFailure(const std::string& recipient, CurlResult& failed, bool wholeMessageOut) const {
+  const std::vector<std::string> reply = LastReply(failed.transcript);
+  const std::string said = ToldReply(reply);
+  switch (ReadAnswer(reply, ConnectionCut(failed.code), wholeMessageOut)) {
+    case AnswerMeaning::AnswerLost:
+      throw AnswerLost(m_session.name() + ": the message to " + recipient +
+                       " was handed over, but the connection broke before the server's answer came (" + failed.error +
+                       "): it is probably delivered");
+    case AnswerMeaning::Throttled:
+      throw SendingHeld(m_session.name() + " asks to slow down: it takes no more messages for now (the server said: " +
+                            said + "); this is a limit on the sending rate, the server is not out of reach",
+                        SendingHeld::Why::Throttled, "held back by the server's sending rate limit");
+    case AnswerMeaning::QuotaUsedUp:
+      throw SendingHeld(m_session.name() + ": the account's sending quota is used up, sending stopped (the server said: " +
+                            said + ")",
+                        SendingHeld::Why::QuotaUsedUp, "held back until the account's sending quota frees");
+    case AnswerMeaning::Other:
+      break;
+  }
+  // Every line of the refusal is told, not just its last (often a link).
+  if (IsRefusal(said)) {
+    failed.refusal = said;
+    if (failed.code == CURLE_WEIRD_SERVER_REPLY) failed.error = "the server did not take the message";
+  }
 }
 
 void SmtpSender::Check(std::vector<CheckFinding>& findings) {

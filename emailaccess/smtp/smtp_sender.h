@@ -7,7 +7,10 @@
 // the reply to it decides: 250 is sent, 4xx and a dropped connection are
 // retried a few times with growing waits, 5xx is refused for good. Send
 // throws TransportError when the message was not accepted (see transport.h
-// for temporary and connection failures). Messages must have CR LF line ends:
+// for temporary and connection failures): SendingHeld, without a retry, for
+// a throttling answer or a used-up account quota, AnswerLost when the
+// connection broke after the whole message went out (smtp_answer.h). A
+// refusal is told with every line of the server's reply. Messages must have CR LF line ends:
 // libcurl's dot-stuffing looks for them.
 #pragma once
 
@@ -27,6 +30,10 @@ class SmtpSender : public IMailSender {
   void Check(std::vector<CheckFinding>& findings) override;
 
  private:
+  // Reads a failed attempt by the server's last reply; throws SendingHeld or
+  // AnswerLost where that reply means it.
+  void ReadFailure(const std::string& recipient, CurlResult& failed, bool wholeMessageOut) const;
+
   CurlSession m_session;
   std::string m_envelopeFrom;
   std::string m_host;

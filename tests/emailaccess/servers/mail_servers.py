@@ -22,6 +22,11 @@ JSON line:
   smtp-stop-after N       the SMTP servers stop after N more deliveries
   smtp-reject ADDRESS TEXT  RCPT TO ADDRESS is answered with TEXT ("550 ...")
   smtp-tempfail-data N    the next N DATA commands get "451"
+  smtp-provider NAME N    after N more deliveries, answer as provider NAME does
+                          at its limit (PROVIDER_LIMITS); "smtp-provider off 0"
+                          ends it
+  smtp-cut-after-data N   after N more deliveries, the next message is taken
+                          and the connection closed before the "250"
   deliver FOLDER FILE [seen]  a message into INBOX or a folder
   renew-uidvalidity       the mailbox gets new UIDs, as if made again
   stats                   connections and deliveries so far
@@ -258,6 +263,32 @@ class Dovecot:
             time.sleep(0.05)
 
 
+# The providers' own answers at their sending limits, as they publish them:
+# (the command they answer, the reply lines, whether the connection closes).
+PROVIDER_LIMITS = {
+    # Microsoft 365 over 30 messages a minute: learn.microsoft.com, "Exchange
+    # Online limits" (sending limits: message rate limit); the answer as
+    # Exchange gives it, connection closed.
+    "microsoft-rate": ("MAIL", ["421 4.4.2 Message submission rate for this client has exceeded the configured limit"],
+                       True),
+    # Microsoft 365 over three submissions at once: techcommunity.microsoft.com,
+    # Exchange Team Blog, "Changes coming to the SMTP Authenticated Submission
+    # client protocol" (2018): "4.3.2 STOREDRV.ClientSubmit; sender thread
+    # limit exceeded"; given at the end of DATA, connection kept.
+    "microsoft-threads": ("DATA", ["432 4.3.2 STOREDRV.ClientSubmit; sender thread limit exceeded"], False),
+    # Exchange Online over the day's recipients (Recipient Rate Limit, 10,000
+    # a day; the same "Exchange Online limits" page).
+    "microsoft-quota": ("DATA", ["554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException; "
+                                 "Failed to process message due to a permanent exception"], False),
+    # Google Workspace over the day's limit: support.google.com/a/answer/166852
+    # ("Gmail sending limits in Google Workspace"), its bounce text
+    # "Daily user sending limit exceeded", as Gmail's SMTP gives it over lines.
+    "google-daily": ("DATA", ["550-5.4.5 Daily user sending limit exceeded. For more information on Gmail",
+                              "550-5.4.5 sending limits go to",
+                              "550 5.4.5  https://support.google.com/a/answer/166852 - gsmtp"], False),
+}
+
+
 class Submission:
     """The SMTP side: policy shared by both listeners, delivery into the Maildir."""
 
@@ -277,6 +308,25 @@ class Submission:
         self.tempfail_data = 0
         self.stop_after = None
         self.recipients = []
+        self.provider = None      # (deliveries before the limit, PROVIDER_LIMITS entry)
+        self.cut_after_data = None
+
+    def _limit(self, server, command):
+        """The provider's answer to `command` once its limit is reached, or None."""
+        if self.provider is None or self.provider[0] > 0 or self.provider[1][0] != command:
+            return None
+        _, lines, close = self.provider[1]
+        if close:
+            asyncio.get_running_loop().call_soon(server.transport.close)
+        return "\r\n".join(lines)
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        reply = self._limit(server, "MAIL")
+        if reply:
+            return reply
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     # aiosmtpd handler hooks
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
@@ -290,6 +340,11 @@ class Submission:
         if self.tempfail_data > 0:
             self.tempfail_data -= 1
             return "451 4.3.0 Temporary local problem, try again later"
+        reply = self._limit(server, "DATA")
+        if reply:
+            return reply
+        if self.provider is not None:
+            self.provider = (self.provider[0] - 1, self.provider[1])
         data = envelope.original_content or envelope.content
         self.maildir.deliver(b"Return-Path: <" + envelope.mail_from.encode() + b">\r\n" + data)
         self.delivered += 1
@@ -300,6 +355,12 @@ class Submission:
                 self.stop_after = None
                 # Answer this one, then go away as a crashed server would.
                 asyncio.get_running_loop().call_soon(lambda: asyncio.ensure_future(self.stop()))
+        if self.cut_after_data is not None:
+            self.cut_after_data -= 1
+            if self.cut_after_data < 0:
+                # Taken and delivered, but the answer never leaves.
+                self.cut_after_data = None
+                server.transport.abort()
         return "250 2.0.0 OK delivered"
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):
@@ -562,6 +623,11 @@ async def serve(args, folder, started, shutdown):
                     proxy.cut_after = " ".join(rest).strip()
                 elif verb == "smtp-tempfail-data":
                     submission.tempfail_data = int(rest[0])
+                elif verb == "smtp-provider":
+                    name, count = rest[0], rest[1].strip()
+                    submission.provider = None if name == "off" else (int(count), PROVIDER_LIMITS[name])
+                elif verb == "smtp-cut-after-data":
+                    submission.cut_after_data = int(rest[0])
                 elif verb == "token" and tokens:
                     say(dict(tokens.command(" ".join(rest).split()), ok=True))
                     continue

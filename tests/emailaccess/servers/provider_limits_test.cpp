@@ -1,0 +1,78 @@
+// The providers' sending limits, answered in their own words by the
+// submission server of the tests (mail_servers.py, PROVIDER_LIMITS): what each
+// person received, the exit status and the log, then the later run that
+// sends what waited, with no one served twice.
+
+#include "server_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+using emailaccess_test::Holds;
+using emailaccess_test::ServerTest;
+
+class ProviderLimitsTest : public ServerTest {};
+
+TEST_F(ProviderLimitsTest, ALimitHoldsTheRestInTheQueueAndNoOneGetsTwoCopies) {
+  struct Episode {
+    const char* command;  // to the server: its limit after two deliveries
+    int exitCode;
+    size_t queued;
+    std::vector<const char*> told;  // in LVEmailAccess.log
+  };
+  const Episode episodes[] = {
+      {"smtp-provider microsoft-rate 2", 75, 3,
+       {"421 4.4.2 Message submission rate for this client has exceeded the configured limit",
+        "the server is not out of reach", "(held back by the server's sending rate limit)"}},
+      {"smtp-provider microsoft-threads 2", 75, 3,
+       {"432 4.3.2 STOREDRV.ClientSubmit; sender thread limit exceeded", "asks to slow down"}},
+      {"smtp-provider google-daily 2", 75, 3,
+       {"the account's sending quota is used up, sending stopped (the server said: 550-5.4.5 Daily user sending limit "
+        "exceeded. For more information on Gmail | 550-5.4.5 sending limits go to | 550 5.4.5  "
+        "https://support.google.com/a/answer/166852 - gsmtp)",
+        "(held back until the account's sending quota frees)"}},
+      {"smtp-provider microsoft-quota 2", 75, 3,
+       {"554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException", "sending quota is used up"}},
+      {"smtp-cut-after-data 2", 0, 0,
+       {"handed over, answer lost: e3@example.org, subject \"Corvane Survey - Spring\"", "probably has it",
+        "it is not sent again by itself"}},
+  };
+  Configure();
+  int round = 0;
+  for (const Episode& episode : episodes) {
+    SCOPED_TRACE(episode.command);
+    ++round;
+    std::vector<std::pair<std::string, std::string>> people;
+    for (int i = 1; i <= 5; ++i) {
+      const std::string address = std::string(1, static_cast<char>('a' + round - 1)) + std::to_string(i) + "@example.org";
+      people.push_back({"", address});
+    }
+    const size_t before = m_servers->SmtpRecipients().size();
+    m_servers->Command(episode.command);
+    std::remove(Bin("LVEmailAccess.log").c_str());
+    const auto run = Run({"2", WriteOutgoing(people), "Corvane Survey - Spring", "0"});
+    const std::string log = Log();
+    EXPECT_EQ(run.exitCode, episode.exitCode) << run.err << log;
+    EXPECT_EQ(Queued(), episode.queued) << log;
+    for (const char* line : episode.told) EXPECT_TRUE(Holds(log, line)) << line << "\n" << log;
+    EXPECT_FALSE(Holds(log, "out of reach:")) << log;
+    EXPECT_FALSE(Holds(log, "trying again")) << "a limit is not hammered with retries\n" << log;
+    EXPECT_FALSE(Holds(log, "cannot send")) << log;
+
+    m_servers->Command("smtp-provider off 0");
+    const auto later = Run({"--send-queued"});
+    EXPECT_EQ(later.exitCode, 0) << later.err << Log();
+    EXPECT_EQ(Queued(), 0u);
+    std::map<std::string, int> copies;
+    const auto recipients = m_servers->SmtpRecipients();
+    for (size_t i = before; i < recipients.size(); ++i) ++copies[recipients[i]];
+    for (const auto& person : people) EXPECT_EQ(copies[person.second], 1) << person.second;
+    EXPECT_EQ(copies.size(), people.size());
+  }
+}
+
+}  // namespace
