@@ -12,9 +12,11 @@
 #include "emailaccess/signin/oauth2.h"
 #include "emailaccess/transports.h"
 #include "exchange/operations.h"
+#include "platform/durable_file.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -152,6 +154,12 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
   if (sender->KeepsMessageId()) {
     run.KeepSentIn(config.FileBesideProgram(kSentRegisterFileName), config.replies.keepSentDays);
   }
+  // The pace counts what went out in earlier runs too.
+  const std::string pacePath = config.FileBesideProgram(kPaceFileName);
+  std::string history;
+  if (queue && config.smtp.pace.paced()) platform::ReadWholeFile(pacePath, history);
+  SlidingWindow window(config.smtp.pace, history);
+  if (queue && config.smtp.pace.paced()) run.KeepPace(window);
   run.SendQueued();
   std::string what = "sending the queue";
   if (op) {
@@ -160,6 +168,20 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
     run.SendExchangeFile(Mailbox{config.senderName, config.senderAddress}, op->exchangeFile, op->subject);
   }
   const SendOutcome& outcome = run.outcome();
+  if (queue && config.smtp.pace.paced()) {
+    std::string why;
+    if (!platform::ReplaceFileAtomically(pacePath, window.Save(), &why)) {
+      log.Warning("cannot keep the sending times in " + pacePath + " (" + why + "); the next run may go faster");
+    }
+  }
+  if (outcome.paced) {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch()).count();
+    log.Info(std::to_string(outcome.sent) + " sent now; " + config.smtp.host + " takes " + config.smtp.pace.Told() +
+             ", the other " + std::to_string(outcome.queued) +
+             " wait in the queue; sent by later runs, they can all be out by about " +
+             LocalClockIn(window.AllGoneBy(now, outcome.queued) - now) + "; do not send the mailing again, or they get it twice");
+  }
   if (op && op->number == exchange::kSendGoalNotification &&
       outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
     log.Info("operation 1 is meant for one recipient; all listed recipients were handled");

@@ -311,6 +311,11 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"smtp.user", make.Plain(config.smtp.user)},
       {"smtp.password", make.Password(config.smtp.password)},
       {"smtp.queue", make.Path(config.smtp.queue)},
+      {"smtp.pace",
+       [&config, fail](const std::string&, const std::string& v) {
+         std::string why;
+         if (!ParsePace(v, config.smtp.pace, why)) fail(why);
+       }},
       {"smtp.auth", make.Auth(config.smtp.oauth2)},
       {"imap.auth", make.Auth(config.imap.oauth2)},
       {"oauth2.provider", make.OAuth2(config.oauth2.provider)},

@@ -19,6 +19,8 @@
 // settings as `tokens` (oauth2.h) by the command line, not read from the file.
 #pragma once
 
+#include "emailaccess/pace.h"
+
 #include "emailaccess/folders.h"
 
 #include <functional>
@@ -58,6 +60,7 @@ struct ServerSettings {
 
 struct SmtpSettings : ServerSettings {
   std::string queue;  // Maildir of messages not sent yet (full path)
+  Pace pace;          // how fast the account may send; unpaced unless set
 };
 
 struct ImapSettings : ServerSettings {

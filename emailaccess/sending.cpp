@@ -34,18 +34,36 @@ void SendRun::Queue(const std::string& who, const std::string& message, const st
   m_outcome.whyQueued = why;
 }
 
+namespace {
+std::int64_t NowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+}  // namespace
+
+void SendRun::HoldForPace() {
+  if (!m_window || !m_queue || !m_stopped.empty() || m_window->Allows(NowSeconds())) return;
+  m_stopped = "held back by the pace";
+  m_outcome.paced = true;
+}
+
+void SendRun::NoteSent() {
+  if (m_window) m_window->Note(NowSeconds());
+}
+
 SendRun::Delivery SendRun::Deliver(const std::string& who, const std::string& address, const std::string& message,
                                    std::string& why) {
   try {
     const std::string where = m_sender.Send(address, message);
     m_log.Info("sent to " + who + ", " + where);
     ++m_outcome.sent;
+    NoteSent();
     return Delivery::Sent;
   } catch (const AnswerLost& e) {
     // Sending it again could give the person a second copy.
     m_log.Warning("handed over, answer lost: " + who + " probably has it (" + e.what() +
                   "); it is not sent again by itself");
     ++m_outcome.answerLost;
+    NoteSent();
     return Delivery::AnswerLost;
   } catch (const SendingHeld& e) {
     if (!m_queue) throw;
@@ -78,6 +96,7 @@ void SendRun::SendQueued() {
   for (const StoredMessage& stored : waiting) {
     const std::string& path = paths[stored.key];
     std::string message, why;
+    HoldForPace();
     if (!m_stopped.empty()) {
       ++m_outcome.queued;
       continue;
@@ -138,6 +157,7 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
     const std::string described = who + ", subject \"" + cleanSubject + "\"" +
                                   (m_sender.KeepsMessageId() ? ", Message-ID <" + message.messageId + ">" : "");
     std::string why;
+    HoldForPace();
     if (!m_stopped.empty()) {
       Queue(described, message.data, m_stopped);
     } else {

@@ -27,6 +27,7 @@
 #include "emailaccess/message/compose.h"
 #include "emailaccess/event_log.h"
 #include "emailaccess/maildir/maildir_transport.h"
+#include "emailaccess/pace.h"
 #include "emailaccess/sent_register.h"
 #include "emailaccess/transport.h"
 #include "exchange/outgoing.h"
@@ -59,6 +60,7 @@ struct SendOutcome {
   int queued = 0;           // messages waiting in the queue for a later run
   int answerLost = 0;       // handed over, answer lost: probably delivered
   std::string held;         // why the server held the sending back, when it did
+  bool paced = false;       // the pace kept the rest back
   bool temporary = false;   // every failure may pass by itself
   std::string whyQueued;    // the reason the last message went to the queue
 };
@@ -78,6 +80,9 @@ class SendRun {
     m_sentRegister = std::move(path);
     m_sentKeptDays = keptDays;
   }
+  // Keeps to `window` (with a queue only): once it allows no more, the rest
+  // waits in the queue. Every message that goes out is noted in it.
+  void KeepPace(SlidingWindow& window) { m_window = &window; }
   // Sends the exchange file's message to each of its recipients.
   void SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject);
 
@@ -96,6 +101,11 @@ class SendRun {
   IMailSender& m_sender;
   EventLog& m_log;
   MaildirFolder* m_queue;
+  // Stops the run when the pace allows no more now.
+  void HoldForPace();
+  void NoteSent();
+
+  SlidingWindow* m_window = nullptr;
   std::string m_stopped;  // not empty once nothing more can pass: the reason
   std::string m_sentRegister;
   int m_sentKeptDays = kSentKeptDays;

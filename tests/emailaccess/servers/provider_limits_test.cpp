@@ -76,3 +76,27 @@ TEST_F(ProviderLimitsTest, ALimitHoldsTheRestInTheQueueAndNoOneGetsTwoCopies) {
 }
 
 }  // namespace
+
+namespace {
+
+// A paced account sends what the window allows, and a run right after it
+// sends nothing more: the window counts across runs.
+TEST_F(ProviderLimitsTest, APacedMailingSendsWhatTheWindowAllowsAndQueuesTheRest) {
+  Configure();
+  testing_support::WriteFile(Bin("LVEmailAccess.conf"),
+                             testing_support::ReadFile(Bin("LVEmailAccess.conf")) + "\n[smtp]\npace = 2 per 600\n");
+  std::vector<std::pair<std::string, std::string>> people;
+  for (int i = 1; i <= 5; ++i) people.push_back({"", "p" + std::to_string(i) + "@example.org"});
+  const auto run = Run({"2", WriteOutgoing(people), "Corvane Survey - Spring", "0"});
+  EXPECT_EQ(run.exitCode, 75) << run.err << Log();
+  EXPECT_EQ(m_servers->SmtpRecipients().size(), 2u);
+  EXPECT_EQ(Queued(), 3u);
+  EXPECT_TRUE(Holds(Log(), "2 sent now; 127.0.0.1 takes 2 every 600 s, the other 3 wait in the queue")) << Log();
+  EXPECT_TRUE(Holds(Log(), "(held back by the pace)")) << Log();
+
+  EXPECT_EQ(Run({"--send-queued"}).exitCode, 75);
+  EXPECT_EQ(m_servers->SmtpRecipients().size(), 2u) << "the window is still full";
+  EXPECT_EQ(Queued(), 3u);
+}
+
+}  // namespace
