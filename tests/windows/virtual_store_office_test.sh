@@ -13,24 +13,12 @@
 #   bash tests/windows/virtual_store_office_test.sh BUILD_WINDOWS
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-build=$(cd "$1" && pwd)
-run="$build/wine-run"
-prefix="$build/wineprefix"
+source tests/windows/support/program_files.sh "$1" "Church Office"
 survey='{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}'
 strategy='{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}'
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-unix_of() { printf '%s' "$1" | tr -d '\r' | sed -e 's#\\#/#g' -e "s#^[Cc]:#$prefix/drive_c#"; }
-local_app=$(unix_of "$("$run" cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null)")
-program_files=$(unix_of "$("$run" cmd /c echo %ProgramFiles% </dev/null 2>/dev/null)")
-[ -d "$program_files" ] || fail "no Program Files folder in the prefix ($program_files)"
-folder="$program_files/Church Office $$"
-store="$local_app/VirtualStore/${program_files#"$prefix/drive_c/"}/Church Office $$"
-cleanup() { chattr -R -i "$folder" 2>/dev/null || true; rm -rf "$folder" "$store"; }
-trap cleanup EXIT
 
 mkdir -p "$folder/Tasks" "$folder/Mail/Processed/cur" "$folder/Data"
-while read -r f; do mkdir -p "$folder/$(dirname "$f")"; cp "$build/bin/$f" "$folder/$f"; done < "$build/release-files.txt"
+install_release
 sqlite3 "$folder/demo.db" < db/schema.sql
 sqlite3 "$folder/demo.db" < db/demo.sql
 cp "$folder/demo.db" "$folder/Data/demo.db"
