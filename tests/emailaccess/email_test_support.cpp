@@ -63,7 +63,7 @@ std::vector<std::string> MaildirMessages(const std::string& maildir, bool keysOn
   return names;
 }
 
-std::string AnsweringOurs(const Installation& inst, const std::string& reply) {
+std::string AnsweringOurs(const std::string& sentRegister, const std::string& reply) {
   static int serial = 0;
   const size_t from = reply.rfind("From:", 0) == 0 ? 0 : reply.find("\nFrom:");
   if (from == std::string::npos) return reply;
@@ -75,10 +75,14 @@ std::string AnsweringOurs(const Installation& inst, const std::string& reply) {
   address.erase(0, address.find_first_not_of(' '));
   address.erase(address.find_last_not_of(" \r") + 1);
   const std::string id = "lvm.test" + std::to_string(++serial) + "@localhost";
-  emailaccess::RecordSentMailings(inst.File(emailaccess::kSentRegisterFileName),
+  emailaccess::RecordSentMailings(sentRegister,
                                   {{std::time(nullptr), id, address, "Corvane Survey"}}, std::time(nullptr));
   const std::string eol = reply.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   return "In-Reply-To: <" + id + ">" + eol + "References: <" + id + ">" + eol + reply;
+}
+
+std::string AnsweringOurs(const Installation& inst, const std::string& reply) {
+  return AnsweringOurs(inst.File(emailaccess::kSentRegisterFileName), reply);
 }
 
 std::string Fixture(const std::string& name) {

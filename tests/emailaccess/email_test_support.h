@@ -59,5 +59,7 @@ std::string Fixture(const std::string& name);
 // register, and the reply names its Message-ID in In-Reply-To and
 // References. A text without a From field is returned as it is.
 std::string AnsweringOurs(const Installation& inst, const std::string& reply);
+// The same for the installation whose sent register is `sentRegister`.
+std::string AnsweringOurs(const std::string& sentRegister, const std::string& reply);
 
 }  // namespace emailaccess_test

@@ -6,6 +6,7 @@
 #include "email_test_support.h"
 #include "emailaccess/command_line.h"
 #include "emailaccess/message/message_text.h"
+#include "emailaccess/sent_register.h"
 #include "outlook_double/outlook_double.h"
 #include "outlook_double/registration.h"
 #include "platform/environment.h"
@@ -134,8 +135,11 @@ TEST_F(OutlookTransportTest, EachRecipientGetsOneMailKeptInSentItems) {
 }
 
 TEST_F(OutlookTransportTest, RepliesAreOfferedAsFromAMaildirAndFiledOnceConsumed) {
+  // The Maildir's replies answer messages it sent, as the Outlook double's
+  // replies answer messages Outlook sent.
   for (const Reply& r : kReplies) {
-    PlaceMessage(m_maildir.file("Mail/Inbox"), r.entryId, AsMaildirMessage(r), r.arrival);
+    PlaceMessage(m_maildir.file("Mail/Inbox"), r.entryId,
+                 AnsweringOurs(m_maildir.file(emailaccess::kSentRegisterFileName), AsMaildirMessage(r)), r.arrival);
   }
   ASSERT_EQ(Run(m_maildir, {"4", m_maildir.file("in.tmp"), "Corvane Survey", "0"}), 0) << m_err.str();
   // Flag 1 reads through Outlook whatever the transport (here the default).
