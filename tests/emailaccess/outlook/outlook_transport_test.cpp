@@ -138,8 +138,9 @@ TEST_F(OutlookTransportTest, RepliesAreOfferedAsFromAMaildirAndFiledOnceConsumed
   // The Maildir's replies answer messages it sent, as the Outlook double's
   // replies answer messages Outlook sent.
   for (const Reply& r : kReplies) {
+    const std::string sentRegister = m_maildir.file(emailaccess::kSentRegisterFileName);
     PlaceMessage(m_maildir.file("Mail/Inbox"), r.entryId,
-                 emailaccess_test::AnsweringOurs(m_maildir.file(emailaccess::kSentRegisterFileName), AsMaildirMessage(r)), r.arrival);
+                 emailaccess_test::AnsweringOurs(sentRegister, AsMaildirMessage(r)), r.arrival);
   }
   ASSERT_EQ(Run(m_maildir, {"4", m_maildir.file("in.tmp"), "Corvane Survey", "0"}), 0) << m_err.str();
   // Flag 1 reads through Outlook whatever the transport (here the default).
