@@ -6,6 +6,7 @@
 #include "platform/file_names.h"
 #include "platform/files.h"
 #include "util/command_words.h"
+#include "util/text_files.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,14 +17,6 @@
 
 namespace emailaccess {
 namespace {
-
-constexpr std::string_view kBlanks = " \t\r";
-
-std::string_view Trim(std::string_view text) {
-  size_t begin = text.find_first_not_of(kBlanks);
-  if (begin == std::string_view::npos) return {};
-  return text.substr(begin, text.find_last_not_of(kBlanks) - begin + 1);
-}
 
 std::string Resolve(const std::string& programDir, const std::string& folder) {
   std::string path = folder;
@@ -368,7 +361,7 @@ void ReadSettingLines(std::string_view text, const SettingTable& keys, Config& c
   while (pos <= text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
-    std::string_view line = Trim(text.substr(pos, end - pos));
+    std::string_view line = TrimBlanks(text.substr(pos, end - pos));
     pos = end + 1;
     ++lineNumber;
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
@@ -376,7 +369,7 @@ void ReadSettingLines(std::string_view text, const SettingTable& keys, Config& c
     if (line.find('\0') != std::string_view::npos) fail("a NUL byte has no place in a setting");
     if (line.front() == '[') {
       if (line.back() != ']') fail("a section line must end with ']'");
-      section = std::string(Trim(line.substr(1, line.size() - 2)));
+      section = std::string(TrimBlanks(line.substr(1, line.size() - 2)));
       if (section == "oauth2") config.oauth2.present = true;
       const bool known = std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return k.first.rfind(section + ".", 0) == 0; });
       if (!known) fail("unknown section [" + section + "]");
@@ -385,10 +378,10 @@ void ReadSettingLines(std::string_view text, const SettingTable& keys, Config& c
     size_t equals = line.find('=');
     if (equals == std::string_view::npos) fail("expected 'key = value'");
     if (section.empty()) fail("a setting must follow a [section] line");
-    const std::string key = std::string(Trim(line.substr(0, equals)));
+    const std::string key = std::string(TrimBlanks(line.substr(0, equals)));
     auto setter = keys.find(section + "." + key);
     if (setter == keys.end()) fail("unknown setting '" + key + "' in [" + section + "]");
-    setter->second(key, std::string(Trim(line.substr(equals + 1))));
+    setter->second(key, std::string(TrimBlanks(line.substr(equals + 1))));
   }
 }
 

@@ -4,17 +4,10 @@
 #include <optional>
 
 #include "exchange/elements.h"
+#include "util/text_files.h"
 
 namespace exchange {
 namespace {
-
-constexpr std::string_view kBlanks = " \t\r\n";
-
-std::string_view Trim(std::string_view text) {
-  const std::size_t begin = text.find_first_not_of(kBlanks);
-  if (begin == std::string_view::npos) return {};
-  return text.substr(begin, text.find_last_not_of(kBlanks) - begin + 1);
-}
 
 std::string TagText(const TagAt& tag) {
   return std::string(tag.closing ? "</" : "<") + std::string(tag.name) + std::string(tag.digits) + ">";
@@ -56,7 +49,7 @@ class RecipientElements {
     recipients.reserve(m_names.size());
     for (auto& [number, name] : m_names) {
       recipients.push_back(
-          {ReadValue(Trim(name), kOutgoingNames), ReadValue(Trim(m_addresses[number]), kOutgoingNames)});
+          {ReadValue(TrimBlanks(name), kOutgoingNames), ReadValue(TrimBlanks(m_addresses[number]), kOutgoingNames)});
     }
     return recipients;
   }
