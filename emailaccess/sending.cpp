@@ -16,6 +16,7 @@ bool ReadOutgoingExchange(std::string_view fileText, exchange::Outgoing& out, st
     recipient.name = SingleLine(Utf8OrWindows1252(recipient.name));
     recipient.address = SingleLine(Utf8OrWindows1252(recipient.address));
   }
+  out.mailing = SingleLine(Utf8OrWindows1252(out.mailing));
   out.body = Utf8OrWindows1252(out.body);
   return true;
 }

@@ -49,8 +49,8 @@ class ExchangeFileRefused : public std::runtime_error {
 
 // An outgoing exchange file's text as this program sends it: read as
 // exchange/outgoing.h tells, line breaks made canonical first, then every
-// value taken as UTF-8 when valid and as Windows-1252 otherwise; names and
-// addresses on one line. False, with the reason in `error`, as ReadOutgoing.
+// value taken as UTF-8 when valid and as Windows-1252 otherwise; the
+// mailing, names and addresses on one line. False, with the reason in `error`, as ReadOutgoing.
 bool ReadOutgoingExchange(std::string_view fileText, exchange::Outgoing& out, std::string& error);
 
 struct SendOutcome {

@@ -2,7 +2,7 @@
 // a value from opening or closing an element.
 //
 // An element is "<Name>value</Name>". The outgoing file's elements are
-// Recipient<n>, Email<n> and Body; the incoming file's Originator<n>,
+// Mailing, Recipient<n>, Email<n> and Body; the incoming file's Originator<n>,
 // Date<n> and Body<n>. A tag of a file's own names ("<Body>", "</Email3>",
 // with any digits after the name) never stands inside a value: the writer
 // puts a blank after its "<" ("< Body>", "< /Email3>"). A tag that already
@@ -24,11 +24,12 @@ namespace exchange {
 inline constexpr std::string_view kRecipient = "Recipient";
 inline constexpr std::string_view kEmail = "Email";
 inline constexpr std::string_view kBody = "Body";
+inline constexpr std::string_view kMailing = "Mailing";
 inline constexpr std::string_view kOriginator = "Originator";
 inline constexpr std::string_view kDate = "Date";
 
 using ElementNames = std::span<const std::string_view>;
-inline constexpr std::array<std::string_view, 3> kOutgoingNames = {kRecipient, kEmail, kBody};
+inline constexpr std::array<std::string_view, 4> kOutgoingNames = {kRecipient, kEmail, kBody, kMailing};
 inline constexpr std::array<std::string_view, 3> kIncomingNames = {kOriginator, kDate, kBody};
 
 // "Email" and 3 give "Email3".

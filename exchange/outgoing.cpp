@@ -24,7 +24,8 @@ class RecipientElements {
       const TagAt tag = FindTagAt(head, i, kOutgoingNames);
       if (!tag.found || tag.blanks > 0) continue;
       if (tag.name == kBody) return Refuse(error, TagText(tag) + " before the body");
-      if (tag.digits.empty() || tag.digits[0] == '0' || tag.digits.size() > 9) {
+      if (tag.name == kMailing && !tag.digits.empty()) return Refuse(error, TagText(tag) + " is numbered");
+      if (tag.name != kMailing && (tag.digits.empty() || tag.digits[0] == '0' || tag.digits.size() > 9)) {
         return Refuse(error, TagText(tag) + " is not numbered from 1");
       }
       if (!open) {
@@ -44,6 +45,10 @@ class RecipientElements {
     return Paired(error);
   }
 
+  std::string TakeMailing() const {
+    return m_mailing ? ReadValue(TrimBlanks(*m_mailing), kOutgoingNames) : std::string();
+  }
+
   std::vector<Recipient> Take() {
     std::vector<Recipient> recipients;
     recipients.reserve(m_names.size());
@@ -61,6 +66,11 @@ class RecipientElements {
   }
 
   bool Keep(const TagAt& tag, std::string_view value, std::string& error) {
+    if (tag.name == kMailing) {
+      if (m_mailing) return Refuse(error, "Mailing twice");
+      m_mailing = value;
+      return true;
+    }
     auto& values = tag.name == kRecipient ? m_names : m_addresses;
     if (!values.emplace(std::stoi(std::string(tag.digits)), value).second) {
       return Refuse(error, std::string(tag.name) + std::string(tag.digits) + " twice");
@@ -86,14 +96,19 @@ class RecipientElements {
     return true;
   }
 
+  std::optional<std::string_view> m_mailing;
   std::map<int, std::string_view> m_names;
   std::map<int, std::string_view> m_addresses;
 };
 
 }  // namespace
 
-std::string FormatOutgoing(const std::vector<Recipient>& recipients, std::string_view body) {
+std::string FormatOutgoing(const std::vector<Recipient>& recipients, std::string_view body, std::string_view mailing) {
   std::string text;
+  if (!mailing.empty()) {
+    AppendElement(text, kMailing, mailing, kOutgoingNames);
+    text += '\n';
+  }
   int n = 1;
   for (const Recipient& r : recipients) {
     AppendElement(text, NumberedName(kRecipient, n), r.name, kOutgoingNames);
@@ -118,6 +133,7 @@ bool ReadOutgoing(std::string_view text, Outgoing& out, std::string& error) {
   }
   RecipientElements recipients;
   if (!recipients.Read(text.substr(0, bodyOpen), error)) return false;
+  out.mailing = recipients.TakeMailing();
   out.recipients = recipients.Take();
   out.body = ReadValue(text.substr(bodyOpen + open.size(), bodyClose - bodyOpen - open.size()), kOutgoingNames);
   return true;

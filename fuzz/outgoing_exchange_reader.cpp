@@ -30,12 +30,14 @@ std::string Trimmed(const std::string& text) {
 }
 
 // Values cut from raw bytes at NUL bytes: the body, then name and address of
-// each recipient.
+// each recipient, and the mailing when one field is left over.
 exchange::Outgoing ValuesFromBytes(std::string_view input) {
   const std::vector<std::string> fields = fuzzing::Fields(input, '\0', 41);
   exchange::Outgoing values;
   values.body = fields[0];
-  for (size_t i = 1; i + 1 < fields.size(); i += 2) values.recipients.push_back({fields[i], fields[i + 1]});
+  size_t i = 1;
+  for (; i + 1 < fields.size(); i += 2) values.recipients.push_back({fields[i], fields[i + 1]});
+  if (i < fields.size()) values.mailing = fields[i];
   return values;
 }
 
@@ -43,8 +45,9 @@ void CheckWrittenValuesComeBack(std::string_view input) {
   const exchange::Outgoing written = ValuesFromBytes(input);
   exchange::Outgoing read;
   std::string error;
-  Require(exchange::ReadOutgoing(exchange::FormatOutgoing(written.recipients, written.body), read, error),
+  Require(exchange::ReadOutgoing(exchange::FormatOutgoing(written.recipients, written.body, written.mailing), read, error),
           "what LvMAPI writes is never refused");
+  Require(read.mailing == Trimmed(written.mailing), "the mailing comes back");
   Require(read.body == written.body, "the body comes back exactly");
   Require(read.recipients.size() == written.recipients.size(), "every recipient comes back, no one else");
   for (size_t i = 0; i < read.recipients.size(); ++i) {
@@ -72,15 +75,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(emailaccess::IsValidUtf8(r.name) && emailaccess::IsValidUtf8(r.address), "recipient is UTF-8");
     Require(OnOneLine(r.name) && OnOneLine(r.address), "recipient fields are single lines");
   }
+  Require(emailaccess::IsValidUtf8(read.mailing) && OnOneLine(read.mailing), "the mailing is one line of UTF-8");
   if (read.body.find('\0') != std::string::npos) return 0;
 
   // Written again as LvMAPI writes it: element-like text in any value is
   // written so that it stays text.
-  std::string file = exchange::FormatOutgoing(read.recipients, read.body);
+  std::string file = exchange::FormatOutgoing(read.recipients, read.body, read.mailing);
   NormalizeLineBreaks(file);
   exchange::Outgoing again;
   Require(emailaccess::ReadOutgoingExchange(file, again, error), "LvMAPI's file is read");
   Require(again.body == read.body, "the body survives writer and reader");
+  Require(again.mailing == read.mailing, "the mailing survives writer and reader");
   Require(again.recipients.size() == read.recipients.size(), "as many recipients as were written");
   for (size_t i = 0; i < again.recipients.size(); ++i) {
     Require(again.recipients[i].name == read.recipients[i].name, "recipient name survives");

@@ -92,6 +92,9 @@ TEST(OutgoingExchange, RecipientElementsThatDoNotPairUpAreRefused) {
       {"<Recipient01>A</Recipient01><Email01>a@x.org</Email01>", "<Recipient01> is not numbered from 1"},
       {"<Recipient>A</Recipient><Email>a@x.org</Email>", "<Recipient> is not numbered from 1"},
       {"<Recipient1>A</Recipient1><Email1>a@x.org</Email1></Body>", "</Body> before the body"},
+      {"<Mailing>survey 1</Mailing><Mailing>survey 2</Mailing>", "Mailing twice"},
+      {"<Mailing1>survey 1</Mailing1>", "<Mailing1> is numbered"},
+      {"<Mailing>survey 1", "<Mailing> is never closed"},
   };
   for (const auto& [head, why] : cases) {
     Outgoing out;
@@ -141,6 +144,18 @@ TEST(OutgoingExchange, AListOfThousandsIsReadWhole) {
   ASSERT_EQ(out.recipients.size(), 5000u);
   EXPECT_EQ(out.recipients[4999].name, "Member 5000");
   EXPECT_EQ(out.recipients[4999].address, "m5000@x.org");
+}
+
+TEST(OutgoingExchange, TheMailingIsReadBackAsWrittenAndIsOptional) {
+  const std::string mailings[] = {"", "survey {0B5F6A1E-7C3D-4E8F-9A0B-1C2D3E4F5A6B}", "goal <Mailing> x</Mailing>"};
+  for (const std::string& mailing : mailings) {
+    Outgoing out;
+    std::string error;
+    ASSERT_TRUE(ReadOutgoing(FormatOutgoing({{"A", "a@x.org"}}, "<Mailing>b</Mailing>", mailing), out, error)) << error;
+    EXPECT_EQ(out.mailing, mailing);
+    ASSERT_EQ(out.recipients.size(), 1u);
+    EXPECT_EQ(out.body, "<Mailing>b</Mailing>");
+  }
 }
 
 TEST(OutgoingExchange, EmptyDistributionListGivesNoRecipients) {
