@@ -4,7 +4,9 @@
 // charset hides it), each at most once; a status is "d.d.d" of class 4 or
 // 5, or empty; a recipient is either permanent or delayed, never both, and
 // the kind follows from the recipients; every text for the run log is one
-// line of UTF-8.
+// line of UTF-8. And the same fields of a report, read once as its server
+// sent it and once as a relay passed it on (wrapped in multipart/mixed, or
+// attached as a message), tell the same recipients.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 #include "emailaccess/message/compose.h"
 #include "emailaccess/message/delivery_report.h"
+#include "emailaccess/message/gmime_support.h"
 #include "emailaccess/message/text_encoding.h"
 #include "fuzz_checks.h"
 
@@ -40,6 +43,40 @@ bool IsStatus(const std::string& status) {
 
 bool OneLine(const std::string& text) {
   return emailaccess::IsValidUtf8(text) && text.find_first_of("\r\n") == std::string::npos;
+}
+
+// A delay warning whose message/delivery-status part holds `fields`: as its
+// server sends it, wrapped by a relay, or attached by one.
+enum class Passed { AsSent, Wrapped, Attached };
+
+std::string ReportAround(const std::string& fields, Passed passed) {
+  const std::string report =
+      "Content-Type: multipart/report; report-type=delivery-status; boundary=\"=report=\"\r\n\r\n"
+      "--=report=\r\nContent-Type: text/plain\r\n\r\nYour message could not be delivered yet.\r\n"
+      "--=report=\r\nContent-Type: message/delivery-status\r\n\r\n" +
+      fields +
+      "\r\n--=report=\r\nContent-Type: text/rfc822-headers\r\n\r\nSubject: Corvane Survey - Autumn\r\n"
+      "Message-ID: <a@corvane-church.org>\r\n\r\n--=report=--\r\n";
+  const std::string server = "From: MAILER-DAEMON@mx.example.net\r\nSubject: Delayed Mail\r\nMIME-Version: 1.0\r\n";
+  if (passed == Passed::AsSent) return server + report;
+  const std::string relay =
+      "From: relay@corvane-church.org\r\nSubject: Delayed Mail\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=\"=relay=\"\r\n\r\n--=relay=\r\nContent-Type: text/plain\r\n\r\n"
+      "Passed on by the relay.\r\n--=relay=\r\n";
+  const std::string inner = passed == Passed::Wrapped ? report : "Content-Type: message/rfc822\r\n\r\n" + server + report;
+  return relay + inner + "\r\n--=relay=--\r\n";
+}
+
+bool SameRecipients(const emailaccess::DeliveryReport& a, const emailaccess::DeliveryReport& b) {
+  if (a.kind != b.kind || a.recipients.size() != b.recipients.size()) return false;
+  for (size_t i = 0; i < a.recipients.size(); ++i) {
+    const emailaccess::FailedRecipient& x = a.recipients[i];
+    const emailaccess::FailedRecipient& y = b.recipients[i];
+    if (x.address != y.address || x.status != y.status || x.diagnostic != y.diagnostic || x.failure != y.failure) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -85,5 +122,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(report.kind == expected, "the kind follows from the recipients");
   Require(OneLine(report.returnedMessageId), "the returned Message-ID is one line");
   Require(emailaccess::IsValidUtf8(report.returnedSubject), "the returned subject is UTF-8");
+
+  // Fields that would end our own parts early are not a report's fields,
+  // and of a message with more part lines than mail has only the start is read.
+  bool cut = false;
+  emailaccess::WithinPartLimit(ReportAround(raw, Passed::Attached), cut);
+  if (!cut && raw.find("=report=") == std::string::npos && raw.find("=relay=") == std::string::npos) {
+    const emailaccess::DeliveryReport sent = emailaccess::ReadDeliveryReport(ReportAround(raw, Passed::AsSent));
+    Require(SameRecipients(sent, emailaccess::ReadDeliveryReport(ReportAround(raw, Passed::Wrapped))),
+            "a report wrapped by a relay tells what it told as sent");
+    Require(SameRecipients(sent, emailaccess::ReadDeliveryReport(ReportAround(raw, Passed::Attached))),
+            "a report attached by a relay tells what it told as sent");
+  }
   return 0;
 }

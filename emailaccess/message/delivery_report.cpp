@@ -117,6 +117,22 @@ GObjectPtr<GMimeMessage> ParseHeaders(std::string_view text) {
   return ParseIncomingMessage(text, cut);
 }
 
+// The report proper: multipart/report of the delivery-status kind, at the
+// top as its server wrote it, or further down where a relay passed it on
+// wrapped in multipart/mixed of its own, or attached as a message. Its
+// parts are the report's; a relay's own text around it names no recipient.
+// Null when the message holds none (a plain-text report).
+GMimeObject* ReportPart(GMimeMessage* message) {
+  constexpr int kMaxWrapping = 8;
+  return FindInTree(g_mime_message_get_mime_part(message), kMaxWrapping, true, [](GMimeObject* object) {
+    GMimeContentType* type = g_mime_object_get_content_type(object);
+    if (!g_mime_content_type_is_type(type, "multipart", "report")) return false;
+    const char* parameter = g_mime_content_type_get_parameter(type, "report-type");
+    const std::string reportType = AsciiLower(TrimBlanks(parameter ? parameter : ""));
+    return reportType == "delivery-status" || reportType == "global-delivery-status";
+  });
+}
+
 // One part of the report (see ForEachLeaf).
 void CollectPart(GMimeObject* object, Parts& found) {
   if (GMIME_IS_MESSAGE_PART(object)) {
@@ -383,7 +399,9 @@ DeliveryReport ReadDeliveryReport(std::string_view raw) {
   GMimeObject* object = GMIME_OBJECT(message.get());
 
   Parts parts;
-  ForEachLeaf(g_mime_message_get_mime_part(message.get()), 32, [&](GMimeObject* leaf) { CollectPart(leaf, parts); });
+  GMimeObject* reportPart = ReportPart(message.get());
+  ForEachLeaf(reportPart ? reportPart : g_mime_message_get_mime_part(message.get()), 32,
+              [&](GMimeObject* leaf) { CollectPart(leaf, parts); });
   for (GMimePart* fields : parts.statusFields) ReadStatusFields(fields, report);
 
   const std::string subject = Utf8OrWindows1252(SubjectOf(message.get()));

@@ -7,7 +7,9 @@
 // report-type=delivery-status: a message/delivery-status part holds a block
 // of fields per recipient (Original-Recipient or Final-Recipient, Action,
 // Status, Diagnostic-Code), and a message/rfc822 or text/rfc822-headers part
-// returns the message or its headers. The other shape is plain text written
+// returns the message or its headers; a relay may pass such a report on
+// wrapped in a multipart/mixed of its own, or attached as a message, and it
+// is read the same. The other shape is plain text written
 // for people by mail servers that predate it (qmail, older Exim, Sendmail,
 // Exchange "Undeliverable:", Gmail, Yahoo, Outlook's own report items): a
 // line that starts with the address, the server's answer on it and the

@@ -73,6 +73,29 @@ void ForEachLeaf(GMimeObject* object, int maxDepth, Visit&& visit, int depth = 0
   visit(object);
 }
 
+// The first object of the tree from `object` down, `object` included, in
+// document order, for which `matches` is true; going at most `maxDepth`
+// levels deep, into multiparts and, with `intoAttachedMessages`, into
+// attached messages too. Null when none matches.
+template <typename Match>
+GMimeObject* FindInTree(GMimeObject* object, int maxDepth, bool intoAttachedMessages, Match&& matches,
+                        int depth = 0) {
+  if (!object || depth > maxDepth) return nullptr;
+  if (matches(object)) return object;
+  if (GMIME_IS_MULTIPART(object)) {
+    GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+      GMimeObject* found =
+          FindInTree(g_mime_multipart_get_part(multipart, i), maxDepth, intoAttachedMessages, matches, depth + 1);
+      if (found) return found;
+    }
+  } else if (intoAttachedMessages && GMIME_IS_MESSAGE_PART(object)) {
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+    if (inner) return FindInTree(g_mime_message_get_mime_part(inner), maxDepth, true, matches, depth + 1);
+  }
+  return nullptr;
+}
+
 // Format options for mail we write: CR LF line ends.
 FormatOptionsPtr CrlfFormatOptions();
 

@@ -215,9 +215,11 @@ std::string AutomaticReason(GMimeObject* fields, GMimeObject* top, const std::st
   if (precedence == "bulk" || precedence == "junk" || precedence == "list" || precedence == "auto_reply") {
     return "Precedence: " + precedence;
   }
-  if (top && g_mime_content_type_is_type(g_mime_object_get_content_type(top), "multipart", "report")) {
-    return "delivery report (multipart/report)";
-  }
+  // A relay that passes a report on may wrap it in multipart/mixed of its own.
+  const auto isReport = [](GMimeObject* object) {
+    return g_mime_content_type_is_type(g_mime_object_get_content_type(object), "multipart", "report");
+  };
+  if (FindInTree(top, 8, false, isReport)) return "delivery report (multipart/report)";
   const char* returnPath = g_mime_object_get_header(fields, "Return-Path");
   if (returnPath && LowerTrimmed(returnPath) == "<>") return "empty return path (bounce)";
   const std::string local = LowerTrimmed(sender.substr(0, sender.find('@')).c_str());

@@ -65,6 +65,9 @@ const ReportCase kReports[] = {
     {"exchange_bounce.eml", "old.member@corvane-church.org", "5.1.1", ReportKind::PermanentFailure, "Undeliverable",
      nullptr},
     {"out_of_office.eml", nullptr, "", ReportKind::NotAReport, "Skipped", nullptr},
+    // A relay passed the server's delay warning on: wrapped with its own sender, or attached.
+    {"relay_wrapped_delay.eml", "ann.lee@example.net", "4.4.1", ReportKind::Delayed, "Skipped", nullptr},
+    {"relay_attached_delay.eml", "ann.lee@example.net", "4.4.1", ReportKind::Delayed, "Skipped", nullptr},
 };
 
 void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.file << " -> " << c.folder; }
