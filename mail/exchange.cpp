@@ -21,13 +21,22 @@ std::string NewExchangeFilePath() {
   return PathBesideProgram(id + ".tmp");
 }
 
-std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, const std::string& body) {
+std::string MailingName(const std::string& kind, const std::string& id) {
+  std::string registryForm = GuidKey(id);
+  for (char& c : registryForm) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return kind + " {" + registryForm + "}";
+}
+
+std::string OutgoingExchangeText(const std::vector<MailRecipient>& recipients, const std::string& body,
+                                 const std::string& mailing) {
   std::vector<exchange::Recipient> listed;
   listed.reserve(recipients.size());
   for (const MailRecipient& r : recipients) {
     listed.push_back({DisplayName(r.FirstName, r.MiddleName, r.LastName), r.Email});
   }
-  return exchange::FormatOutgoing(listed, body);
+  return exchange::FormatOutgoing(listed, body, mailing);
 }
 
 namespace {
@@ -83,7 +92,7 @@ std::string_view CutAt(std::string_view line, size_t limit) {
 
 // Writes the first `limit` lines of `text` into the run log, each after
 // `indent` and cut to kMaxErrorLineBytes; returns how many it wrote.
-size_t LogLines(RunLog& runLog, std::string_view text, const char* indent, size_t limit) {
+size_t LogLines(RunLog& runLog, std::string_view text, std::string_view indent, size_t limit) {
   size_t shown = 0;
   while (!text.empty() && shown < limit) {
     const size_t end = text.find('\n');
@@ -114,7 +123,7 @@ int MailAccessJobStatus() { return g_jobStatus; }
 void ResetMailAccessJobStatus() { g_jobStatus = 0; }
 
 bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operation, const std::string& subject,
-                    int flag) {
+                    int flag, const std::string& linePrefix) {
   // The copy installed beside this program wins; otherwise PATH decides.
   const std::string program = platform::SiblingProgram(exchange::kMailAccessProgram);
 
@@ -128,7 +137,7 @@ bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operati
   }
   // What the program tells the office (where the mail went, what came
   // back), in its own plain words, line by line.
-  LogLines(runLog, outcome.output, "", kMaxOutputLines);
+  LogLines(runLog, outcome.output, linePrefix, kMaxOutputLines);
   if (outcome.signal != 0) {
     runLog << "The mail-access program was stopped by signal " << outcome.signal << std::endl;
     RecordJobStatus(exchange::kExitFailure);
@@ -141,7 +150,23 @@ bool RunEmailAccess(RunLog& runLog, const std::string& exchangePath, int operati
   return true;
 }
 
-bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int operation, const std::string& subject) {
+namespace {
+
+// "Spring Ministry Survey: "; for a mailing without a title, its subject
+// without the separator the title would follow ("Corvane Survey: ").
+std::string TellingPrefix(const std::string& title, const std::string& subject) {
+  std::string_view name = TrimBlanks(title);
+  if (name.empty()) {
+    name = subject;
+    while (!name.empty() && std::string_view(" \t-:").find(name.back()) != std::string_view::npos) name.remove_suffix(1);
+  }
+  return name.empty() ? std::string() : std::string(name) + ": ";
+}
+
+}  // namespace
+
+bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int operation, const std::string& subject,
+                          const std::string& title) {
   const std::string path = NewExchangeFilePath();
   runLog << "Creating output file: " << path << std::endl;
   // The list and the body may name people and what they told the church.
@@ -157,7 +182,7 @@ bool SendOutgoingExchange(RunLog& runLog, const std::string& exchangeText, int o
     platform::RemoveFile(path);
     return false;
   }
-  const bool ran = RunEmailAccess(runLog, path, operation, subject, 0);
+  const bool ran = RunEmailAccess(runLog, path, operation, subject, 0, TellingPrefix(title, subject));
   DiscardExchangeFile(runLog, path);
   return ran;
 }

@@ -76,8 +76,11 @@ bool LVML_SendStatusEmails(std::string goalFilter, RunLog* runLog, std::string s
     if (!goalFilter.empty() && !SameGuid(goal->goalId, goalFilter)) continue;
     // The person was looked up when the goal was loaded.
     if (!goal->person) continue;
-    SendOutgoingExchange(log, OutgoingExchangeText({*goal->person}, ComposeGoalBody(model, *goal)),
-                         exchange::kSendGoalNotification, kSubjectHead + goal->title);
+    // One notification per goal: its person alone, under the goal's name.
+    SendOutgoingExchange(log,
+                         OutgoingExchangeText({*goal->person}, ComposeGoalBody(model, *goal),
+                                              MailingName("goal", goal->goalId)),
+                         exchange::kSendGoalNotification, kSubjectHead + goal->title, goal->title);
   }
   return true;
 }

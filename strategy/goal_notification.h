@@ -10,7 +10,8 @@
 #include "util/run_log.h"
 
 // Sends one e-mail per goal, in load order, to the goal's responsible person
-// alone (operation 1, subject "Corvane Strategy: New Goal: " + title); a goal
+// alone (operation 1, subject "Corvane Strategy: New Goal: " + title, the
+// mailing named "goal {ID}"; a rerun asks for a fresh status); a goal
 // whose person was not found, or that has none, is passed over without a word.
 // `goalFilter` empty: every goal; otherwise only the goal with that
 // identifier (braces and letter case ignored). A strategy that is not found,

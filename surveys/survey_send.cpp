@@ -111,6 +111,8 @@ bool LVML_SendSurveyEmails(std::string surveyId, RunLog* runLog, bool plainSurve
     log << "Found: " << DisplayName(r.FirstName, r.MiddleName, r.LastName) << ".  EMail: " << r.Email << std::endl;
   }
 
-  SendOutgoingExchange(log, OutgoingExchangeText(mailing.Recipients, body.str()), exchange::kSendSurvey, subject);
+  // Commands 2 and 3 send one mailing: nobody gets both forms by a second run.
+  SendOutgoingExchange(log, OutgoingExchangeText(mailing.Recipients, body.str(), MailingName("survey", surveyId)),
+                       exchange::kSendSurvey, subject, mailing.Title);
   return true;
 }

@@ -10,7 +10,8 @@
 // Loads the survey, its questions, persons, extra addresses and every
 // multiple-choice set, renders the body (plain for command 3) and hands it
 // with every recipient to the mail-access program in one exchange file
-// (operation 2, subject "Corvane Survey - " + title). Every step is reported
+// (operation 2, subject "Corvane Survey - " + title, the mailing named
+// "survey {ID}" for commands 2 and 3 alike). Every step is reported
 // in `runLog`, which may be null. A survey that is not found is still sent,
 // with an empty title, greeting and instructions. False only when the survey
 // data could not be initialised (nothing is then sent); true once sending was

@@ -44,21 +44,22 @@ TEST(NewExchangeFilePath, NeverRepeatsAName) {
   EXPECT_NE(NewExchangeFilePath(), NewExchangeFilePath());
 }
 
-TEST(OutgoingExchangeText, ListsRecipientPairsInOrderThenTheBodyWithoutALineEnd) {
+TEST(OutgoingExchangeText, NamesTheMailingThenListsRecipientPairsInOrderThenTheBodyWithoutALineEnd) {
   const std::vector<MailRecipient> recipients = {
       {"{P1}", "Ann", "", "Lee", "ann@example.org"},
       {"{P2}", "Robert", "James", "O'Brien", "rob@example.org"},
       {kSentinelGuid, "", "", "", "elders@example.org"},
   };
-  EXPECT_EQ(OutgoingExchangeText(recipients, "Hello\r\nthere"),
+  EXPECT_EQ(OutgoingExchangeText(recipients, "Hello\r\nthere", "survey {5A5A0000-1111-4222-8333-944445555666}"),
+            "<Mailing>survey {5A5A0000-1111-4222-8333-944445555666}</Mailing>\n"
             "<Recipient1>Ann Lee</Recipient1>\n<Email1>ann@example.org</Email1>\n"
             "<Recipient2>Robert James O'Brien</Recipient2>\n<Email2>rob@example.org</Email2>\n"
             "<Recipient3></Recipient3>\n<Email3>elders@example.org</Email3>\n"
             "<Body>Hello\r\nthere</Body>");
 }
 
-TEST(OutgoingExchangeText, WithoutRecipientsHoldsOnlyTheBody) {
-  EXPECT_EQ(OutgoingExchangeText({}, "text"), "<Body>text</Body>");
+TEST(OutgoingExchangeText, WithoutRecipientsHoldsOnlyTheMailingAndTheBody) {
+  EXPECT_EQ(OutgoingExchangeText({}, "text", "goal {G1}"), "<Mailing>goal {G1}</Mailing>\n<Body>text</Body>");
 }
 
 TEST(ReadTextFile, ReplacesTheStreamWithTheFileBytesUnconverted) {
@@ -220,8 +221,10 @@ TEST_F(MailAccessOnPath, SendingWritesNormalisedPrivateFileRunsTheProgramAndDele
   const mode_t umaskBefore = umask(022);
   InstallStandIn(0, "stat -c %a \"$2\" > \"$rec/call$n/mode\"");
   std::ostringstream log;
-  const std::string text = OutgoingExchangeText({{"{P1}", "Ann", "", "Lee", "ann@example.org"}}, "Hi\r\nyou\n");
-  EXPECT_TRUE(SendOutgoingExchange(log, text, exchange::kSendGoalNotification, "Corvane Strategy: New Goal: Meal"));
+  const std::string text =
+      OutgoingExchangeText({{"{P1}", "Ann", "", "Lee", "ann@example.org"}}, "Hi\r\nyou\n", "goal {G1}");
+  EXPECT_TRUE(
+      SendOutgoingExchange(log, text, exchange::kSendGoalNotification, "Corvane Strategy: New Goal: Meal", "Meal"));
 
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 1u);
@@ -233,8 +236,8 @@ TEST_F(MailAccessOnPath, SendingWritesNormalisedPrivateFileRunsTheProgramAndDele
   EXPECT_EQ(path.substr(0, ProgramFolder().size()), ProgramFolder());
   ASSERT_TRUE(calls[0].hadExchange);
   EXPECT_EQ(Visible(calls[0].exchange),
-            Visible("<Recipient1>Ann Lee</Recipient1>\r\n<Email1>ann@example.org</Email1>\r\n"
-                    "<Body>Hi\r\r\nyou\r\n</Body>"));
+            Visible("<Mailing>goal {G1}</Mailing>\r\n<Recipient1>Ann Lee</Recipient1>\r\n"
+                    "<Email1>ann@example.org</Email1>\r\n<Body>Hi\r\r\nyou\r\n</Body>"));
   EXPECT_EQ(testing_support::ReadFile(m_record.file("call1/mode")), "600\n") << "readable by this account only";
   umask(umaskBefore);
   EXPECT_FALSE(testing_support::Exists(path)) << "exchange file left behind";
@@ -243,7 +246,7 @@ TEST_F(MailAccessOnPath, SendingWritesNormalisedPrivateFileRunsTheProgramAndDele
 
 TEST_F(MailAccessOnPath, SendingWithoutTheProgramStillDeletesTheFileAndSaysWhy) {
   std::ostringstream log;
-  EXPECT_FALSE(SendOutgoingExchange(log, "<Body>x</Body>", exchange::kSendSurvey, "Corvane Survey - T"));
+  EXPECT_FALSE(SendOutgoingExchange(log, "<Body>x</Body>", exchange::kSendSurvey, "Corvane Survey - T", "T"));
   const std::string logText = log.str();
   const std::string head = "Creating output file: ";
   ASSERT_EQ(logText.compare(0, head.size(), head), 0) << logText;
@@ -251,6 +254,38 @@ TEST_F(MailAccessOnPath, SendingWithoutTheProgramStillDeletesTheFileAndSaysWhy) 
   EXPECT_EQ(logText, head + path + "\n" +
                          "The mail-access program could not be started (LVEmailAccess): No such file or directory\n");
   EXPECT_FALSE(testing_support::Exists(path));
+}
+
+// What the mail-access program tells about a mailing (how much is out, when
+// the rest follows) stands in the run log under the mailing's title; LvMAPI
+// ends as the program did: 0 when the rest is queued under the provider's
+// pace, 75 when the provider could not be reached.
+TEST_F(MailAccessOnPath, WhatTheProgramTellsOfAMailingStandsUnderItsTitle) {
+  const std::string paced = "30 of 300 sent; the other 270 go out by themselves by about 10:42.";
+  const struct {
+    const char* title;
+    const char* subject;
+    std::string said;  // the program's standard output
+    int exitCode;
+    std::string log;   // after the "Creating output file" line
+  } cases[] = {
+      {"Spring Ministry Survey", "Corvane Survey - Spring Ministry Survey", paced + "\r\n", 0,
+       "Spring Ministry Survey: " + paced + "\n"},
+      {" ", "Corvane Strategy: New Goal: ", "1 sent\nsecond line\n", 0,
+       "Corvane Strategy: New Goal: 1 sent\nCorvane Strategy: New Goal: second line\n"},
+      {"Meal Rota", "Corvane Strategy: New Goal: Meal Rota", "0 sent\n", 75,
+       "Meal Rota: 0 sent\nThe mail-access program ended with status 75: temporary failure, nothing is lost and "
+       "the next run completes it\n"},
+  };
+  for (const auto& c : cases) {
+    ResetMailAccessJobStatus();
+    InstallStandIn(c.exitCode, "printf '" + c.said + "'");
+    std::ostringstream log;
+    EXPECT_TRUE(SendOutgoingExchange(log, "<Body>x</Body>", exchange::kSendSurvey, c.subject, c.title));
+    EXPECT_EQ(log.str().substr(log.str().find('\n') + 1), c.log) << c.subject;
+    EXPECT_EQ(MailAccessJobStatus(), c.exitCode) << c.subject;
+  }
+  ResetMailAccessJobStatus();
 }
 
 // A file the exchange could not finish with (replaced here by a folder of
@@ -279,7 +314,7 @@ class StuckExchangeFile : public MailAccessOnPath {
 
 TEST_F(StuckExchangeFile, AnOutgoingFileNotDeletedIsListedAndALaterRunDeletesIt) {
   std::ostringstream log;
-  EXPECT_TRUE(SendOutgoingExchange(log, "<Body>x</Body>", exchange::kSendSurvey, "Corvane Survey - T"));
+  EXPECT_TRUE(SendOutgoingExchange(log, "<Body>x</Body>", exchange::kSendSurvey, "Corvane Survey - T", "T"));
   const std::string path = Stuck();
   ASSERT_TRUE(testing_support::Exists(path));
   EXPECT_NE(log.str().find("Could not delete the exchange file " + path), std::string::npos) << log.str();

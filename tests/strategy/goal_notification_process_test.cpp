@@ -132,7 +132,10 @@ TEST_F(GoalNotificationProcess, EveryGoalOfTheStrategyGoesToItsPersonInItsOwnExc
     EXPECT_EQ(call.args[2], kSubject + std::string(expected[i].title));
     EXPECT_EQ(call.args[3], "0");
     ASSERT_TRUE(call.hadExchange) << i;
-    EXPECT_TRUE(StartsWith(call.exchange, expected[i].recipient + std::string("<Body>"))) << Visible(call.exchange);
+    // Each goal's notification is a mailing of its own, named by the goal.
+    EXPECT_TRUE(StartsWith(call.exchange, "<Mailing>goal " + std::string(expected[i].goalId) + "</Mailing>\r\n" +
+                                              expected[i].recipient + "<Body>"))
+        << Visible(call.exchange);
     EXPECT_EQ(call.exchange.find("Recipient2"), std::string::npos) << "exactly one recipient";
     EXPECT_EQ(call.exchange.substr(call.exchange.size() - 7), "</Body>") << "nothing after the body";
     EXPECT_NE(call.exchange.find(Normalised(ExpectedFooter(kDemoStrategy, expected[i].goalId)) + "</Body>"),
@@ -143,10 +146,11 @@ TEST_F(GoalNotificationProcess, EveryGoalOfTheStrategyGoesToItsPersonInItsOwnExc
 
   // The body's mixed line breaks reach the file through the normaliser: a
   // written CR LF comes out as CR CR LF, a written LF CR as CR LF.
-  EXPECT_EQ(Visible(calls[0].exchange),
-            Visible(expected[0].recipient + ("<Body>" + Normalised(DemoGoal1Body(kDemoStrategy))) + "</Body>"));
+  const std::string mailing = "<Mailing>goal " + std::string(kDemoGoal1) + "</Mailing>\r\n";
+  EXPECT_EQ(Visible(calls[0].exchange), Visible(mailing + expected[0].recipient +
+                                                ("<Body>" + Normalised(DemoGoal1Body(kDemoStrategy))) + "</Body>"));
   EXPECT_TRUE(StartsWith(calls[0].exchange,
-                         "<Recipient1>Maria Elena Santos</Recipient1>\r\n<Email1>maria.santos@example.org</Email1>\r\n"
+                         mailing + "<Recipient1>Maria Elena Santos</Recipient1>\r\n<Email1>maria.santos@example.org</Email1>\r\n"
                          "<Body>Lumenvale Goal Notification\r\r\n\r\nThis email was sent by Lumenvale, to let you "
                          "know you have been assigned responsibility for the following strategic goal:\r\n\r\n"
                          "TITLE:          Launch a monthly community meal\r\r\n\r\nDESCRIPTION:    "));
@@ -183,6 +187,8 @@ TEST_F(GoalNotificationProcess, AGoalFilterSelectsOneGoalWhateverItsBracesAndCas
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].args[2], "Corvane Strategy: New Goal: Renovate the \"youth\" room");
+  EXPECT_TRUE(StartsWith(calls[0].exchange, "<Mailing>goal {" + bare + "}</Mailing>\r\n"))
+      << "the mailing is named in registry form";
   EXPECT_NE(calls[0].exchange.find("<Email1>rob.obrien@example.org</Email1>"), std::string::npos);
   EXPECT_NE(calls[0].exchange.find("    Financial\r\r\n        Renovation fund - $4,500 from the building fund\r\r\n"),
             std::string::npos)
@@ -216,8 +222,9 @@ TEST_F(GoalNotificationProcess, GoalsWithoutAPersonAreSkippedSilentlyAndAPersonW
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 1u) << "an empty person identifier must not reach whoever comes first";
   EXPECT_EQ(calls[0].args[2], "Corvane Strategy: New Goal: Start a neighbourhood prayer walk");
-  EXPECT_TRUE(StartsWith(calls[0].exchange,
-                         "<Recipient1>Grace Wanjiru Mwangi</Recipient1>\r\n<Email1></Email1>\r\n<Body>Lumenvale "))
+  EXPECT_TRUE(StartsWith(calls[0].exchange, "<Mailing>goal " + std::string(kDemoGoal3) +
+                                                "</Mailing>\r\n<Recipient1>Grace Wanjiru Mwangi</Recipient1>\r\n"
+                                                "<Email1></Email1>\r\n<Body>Lumenvale "))
       << Visible(calls[0].exchange);
   EXPECT_EQ(WorkflowLog(), "Creating output file: " + calls[0].args[1] + "\r\n");
 }

@@ -50,9 +50,11 @@ const char kSurveyData[] =
     " ('AB000000-0000-4000-8000-00000000000C','a2',2);"
     "INSERT INTO SurveyQuestionType VALUES ('3','Scale'), ('6','Multiple choice');";
 
-// The recipient lines of that survey as they stand in the exchange file:
-// persons in query order, then the extra addresses, numbered without gaps.
+// The mailing's name and the recipient lines of that survey as they stand in
+// the exchange file: persons in query order, then the extra addresses,
+// numbered without gaps.
 const char kRecipientLines[] =
+    "<Mailing>survey {5A5A0000-1111-4222-8333-944445555666}</Mailing>\r\n"
     "<Recipient1>Ann Lee</Recipient1>\r\n<Email1>ann@example.org</Email1>\r\n"
     "<Recipient2></Recipient2>\r\n<Email2>nobody@example.org</Email2>\r\n"
     "<Recipient3>Bob J Ray</Recipient3>\r\n<Email3></Email3>\r\n"
@@ -224,6 +226,9 @@ TEST_F(SurveySend, SendsTheExactStatementsWithTheIdentifierAsGiven) {
   ASSERT_TRUE(OnlyCall(call));
   EXPECT_EQ(call.args[2], "Corvane Survey - Parish \"Life\" Survey");
   EXPECT_NE(call.exchange.find("<SurveyID>" + id + "</SurveyID>"), std::string::npos);
+  // The mailing is named in registry form, as every spelling of it is.
+  EXPECT_EQ(call.exchange.substr(0, call.exchange.find('\n') + 1),
+            "<Mailing>survey {5A5A0000-1111-4222-8333-944445555666}</Mailing>\r\n");
 }
 
 TEST_F(SurveySend, UnknownSurveyIsStillSentWithEmptyTexts) {
@@ -233,7 +238,8 @@ TEST_F(SurveySend, UnknownSurveyIsStillSentWithEmptyTexts) {
   testing_support::MailAccessCall call;
   ASSERT_TRUE(OnlyCall(call));
   EXPECT_EQ(call.args[2], "Corvane Survey - ");
-  const std::string head = OnDisk("<Body>\t\t\r\n\r\n\r\n\r\n\r\n\r\n====");
+  const std::string head = OnDisk("<Mailing>survey {00000000-0000-0000-0000-000000000000}</Mailing>\n"
+                                  "<Body>\t\t\r\n\r\n\r\n\r\n\r\n\r\n====");
   EXPECT_EQ(Visible(call.exchange.substr(0, head.size())), Visible(head));
   const std::string log = WorkflowLog();
   EXPECT_NE(log.find(Visible("Successful return from GetExistingSurveysFromDB ( " + id + " )\r\n"
@@ -250,8 +256,9 @@ TEST_F(SurveySend, EmptySurveyTableIsReportedAndAnEmptySurveyStillSent) {
   ASSERT_TRUE(OnlyCall(call));
   EXPECT_EQ(call.args[0], "2");
   EXPECT_EQ(call.args[2], "Corvane Survey - ");
-  // No recipients: the file holds the body element alone.
-  EXPECT_EQ(call.exchange.substr(0, 6), "<Body>");
+  // No recipients: the file holds the mailing's name and the body element alone.
+  EXPECT_EQ(call.exchange.substr(0, call.exchange.find("<Body>")),
+            "<Mailing>survey {5A5A0000-1111-4222-8333-944445555666}</Mailing>\r\n");
   EXPECT_EQ(call.exchange.substr(call.exchange.size() - 7), "</Body>");
   EXPECT_EQ(call.exchange.find("<Recipient"), std::string::npos);
   const std::string log = WorkflowLog();
