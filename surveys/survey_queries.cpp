@@ -144,3 +144,11 @@ std::vector<std::string> LVSAL_GetSurveyQuestionIds(CDBConnection& connection, s
 std::vector<std::string> LVSAL_GetPersonEmails(CDBConnection& connection, std::string personId) {
   return ColumnOf(connection, PersonByIdSql(personId), 5);
 }
+
+std::vector<std::string> LVSAL_GetSurveyReplyAddresses(CDBConnection& connection, std::string surveyId) {
+  std::vector<std::string> addresses;
+  ForEachResultRow(connection, "SELECT SurveyID, ReplyEmail FROM SurveyReply", [&](const CVistaResults& row) {
+    if (SameGuid(row.GetField(1), surveyId)) addresses.push_back(row.GetField(2));
+  });
+  return addresses;
+}

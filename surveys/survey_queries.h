@@ -37,6 +37,10 @@ void LVSAL_GetMultipleChoiceSets(CDBConnection& connection, std::vector<Multiple
 std::vector<std::string> LVSAL_GetSurveyAddresses(CDBConnection& connection, std::string surveyId);
 std::vector<std::string> LVSAL_GetSurveyQuestionIds(CDBConnection& connection, std::string surveyId);
 std::vector<std::string> LVSAL_GetPersonEmails(CDBConnection& connection, std::string personId);
+// The senders of the replies stored for the survey, as stored: a reply row
+// carries the identifier as the send run spelled it, so rows are matched
+// with braces and letter case ignored.
+std::vector<std::string> LVSAL_GetSurveyReplyAddresses(CDBConnection& connection, std::string surveyId);
 // Persons by identifier, or else by the beginnings of first and last name
 // (none given: everybody). When nothing is found for a last name alone, it is
 // tried once more as a first name. Appends.

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <sstream>
+#include <string_view>
+#include <unordered_set>
 
 #include "bizobjects/table_store.h"
 #include "exchange/operations.h"
@@ -28,6 +30,34 @@ bool LoadSurveyHeaders(CDBConnection& connection, SurveyMailing& mailing, const 
     }
   }
   return !surveys.empty();
+}
+
+// An address as replies are matched with it: the address alone, letters
+// in lower case; empty for a text that is no address.
+std::string AnsweringKey(std::string_view mailbox) {
+  std::string key(MailAddressOf(mailbox));
+  if (key.find('@') == std::string::npos) return std::string();
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
+}
+
+// Leaves out of the list everyone a reply to the survey came from, persons
+// and other addresses alike: a later run of the mailing is a reminder to
+// those who have not answered, never a second form to those who have.
+// Returns how many were left out.
+size_t LeaveOutThoseWhoAnswered(SurveyMailing& mailing) {
+  CDBConnection connection;
+  if (!connection.Open()) return 0;
+  std::unordered_set<std::string> answered;
+  for (const std::string& address : LVSAL_GetSurveyReplyAddresses(connection, mailing.SurveyID)) {
+    if (std::string key = AnsweringKey(address); !key.empty()) answered.insert(std::move(key));
+  }
+  const size_t before = mailing.Recipients.size();
+  std::erase_if(mailing.Recipients,
+                [&](const MailRecipient& r) { return answered.count(AnsweringKey(r.Email)) != 0; });
+  return before - mailing.Recipients.size();
 }
 
 }  // namespace
@@ -95,6 +125,8 @@ bool LVML_SendSurveyEmails(std::string surveyId, RunLog* runLog, bool plainSurve
     return false;
   }
 
+  const size_t answered = LeaveOutThoseWhoAnswered(mailing);
+
   {
     CDBConnection connection;
     if (connection.Open()) LVSAL_GetMultipleChoiceSets(connection, mailing.MultipleChoiceSets);
@@ -106,6 +138,8 @@ bool LVML_SendSurveyEmails(std::string surveyId, RunLog* runLog, bool plainSurve
 
   const std::string subject = "Corvane Survey - " + mailing.Title;
 
+  if (answered == 1) log << "1 has already answered and is not mailed again" << std::endl;
+  if (answered > 1) log << answered << " have already answered and are not mailed again" << std::endl;
   log << "Going through the file to extract the distribution list..." << std::endl;
   for (const MailRecipient& r : mailing.Recipients) {
     log << "Found: " << DisplayName(r.FirstName, r.MiddleName, r.LastName) << ".  EMail: " << r.Email << std::endl;

@@ -11,7 +11,9 @@
 // multiple-choice set, renders the body (plain for command 3) and hands it
 // with every recipient to the mail-access program in one exchange file
 // (operation 2, subject "Corvane Survey - " + title, the mailing named
-// "survey {ID}" for commands 2 and 3 alike). Every step is reported
+// "survey {ID}" for commands 2 and 3 alike). Whoever a reply to the survey
+// is stored from is left off the list (the run log says how many), so a
+// later run reminds only those who have not answered. Every step is reported
 // in `runLog`, which may be null. A survey that is not found is still sent,
 // with an empty title, greeting and instructions. False only when the survey
 // data could not be initialised (nothing is then sent); true once sending was

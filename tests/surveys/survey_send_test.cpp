@@ -215,6 +215,7 @@ TEST_F(SurveySend, SendsTheExactStatementsWithTheIdentifierAsGiven) {
           "ON p.PersonID = xref.PersonId WHERE xref.SurveyID = '" + id + "'\n"
           "SELECT SurveyOtherEmailID, SurveyID, Email  FROM SurveyOtherEmail WHERE SurveyID = '" + id + "'\n"
           "SELECT QuestionType, QuestionTypeDesc  FROM SurveyQuestionType\n"
+          "SELECT SurveyID, ReplyEmail FROM SurveyReply\n"
           "SELECT mcSet.MultipleChoiceSetID, mcSet.MultipleChoiceSetName, answer.AnswerID, answer.AnswerDesc, "
           "xref.AnswerNum FROM SurveyMultipleChoiceSet mcSet LEFT JOIN SurveyMultipleChoiceXRef xref ON "
           "xref.MultipleChoiceSetID = mcSet.MultipleChoiceSetID LEFT JOIN SurveyMultipleChoiceAnswer answer ON "
@@ -229,6 +230,29 @@ TEST_F(SurveySend, SendsTheExactStatementsWithTheIdentifierAsGiven) {
   // The mailing is named in registry form, as every spelling of it is.
   EXPECT_EQ(call.exchange.substr(0, call.exchange.find('\n') + 1),
             "<Mailing>survey {5A5A0000-1111-4222-8333-944445555666}</Mailing>\r\n");
+}
+
+// A later run of the mailing reminds only those who have not answered: a
+// stored reply takes its sender off the list, whether the address is a
+// person's or an extra one, and however the reply spelled the survey's
+// identifier or the address's letters.
+TEST_F(SurveySend, ThoseWhoAnsweredAreLeftOffTheListAndCounted) {
+  Exec(kSurveyData);
+  Exec("INSERT INTO SurveyReply VALUES ('R1','5a5a0000-1111-4222-8333-944445555666','Ann Lee <ANN@Example.org>','d'),"
+       " ('R2','{5A5A0000-1111-4222-8333-944445555666}','Extra@example.org','d'),"
+       " ('R3','{5A5A0000-1111-4222-8333-944445555666}','','d'),"
+       " ('R9','{0THER000-0000-4000-8000-000000000000}','nobody@example.org','d');");
+  ASSERT_EQ(Send("3", kSurveyId).exitCode, 0);  // the plain form is the same mailing
+  testing_support::MailAccessCall call;
+  ASSERT_TRUE(OnlyCall(call));
+  EXPECT_EQ(Visible(call.exchange.substr(0, call.exchange.find("<Body>"))),
+            Visible("<Mailing>survey {5A5A0000-1111-4222-8333-944445555666}</Mailing>\r\n"
+                    "<Recipient1></Recipient1>\r\n<Email1>nobody@example.org</Email1>\r\n"
+                    "<Recipient2>Bob J Ray</Recipient2>\r\n<Email2></Email2>\r\n"));
+  EXPECT_NE(WorkflowLog().find(Visible("3 have already answered and are not mailed again\r\n"
+                                       "Going through the file to extract the distribution list...\r\n")),
+            std::string::npos)
+      << WorkflowLog();
 }
 
 TEST_F(SurveySend, UnknownSurveyIsStillSentWithEmptyTexts) {
