@@ -108,6 +108,8 @@ MailServers::MailServers(bool withoutMove, bool tokenService, bool rawlog) {
   smtp = std::atoi(JsonValue(ready, "smtp").c_str());
   smtps = std::atoi(JsonValue(ready, "smtps").c_str());
   token = std::atoi(JsonValue(ready, "token_port").c_str());
+  graph = std::atoi(JsonValue(ready, "graph_port").c_str());
+  graphToken = JsonValue(ready, "graph_token");
   cert = JsonValue(ready, "cert");
   maildir = JsonValue(ready, "maildir");
   home = JsonValue(ready, "home");

@@ -66,6 +66,11 @@ class MailServers {
   std::string ClientConfig(const ClientOptions& options = {}) const;
 
   int imap = 0, imaps = 0, imapsProxy = 0, smtp = 0, smtps = 0, token = 0;
+  // The Microsoft Graph stand-in (graph_standin.py): its port, serving
+  // https://127.0.0.1:<graph>/v1.0 with `cert`, and the bearer token it takes
+  // besides the token service's; its commands are "graph ...".
+  int graph = 0;
+  std::string graphToken;
   std::string cert, maildir, home, user, password;
 
  private:

@@ -14,6 +14,11 @@ Every port is chosen at run time, so several runs can work side by side.
 With --token-service, a stand-in OAuth 2.0 provider (token_service.py) runs
 too, and both servers also accept its access tokens (XOAUTH2, OAUTHBEARER):
 Dovecot asks its introspection endpoint, the SMTP server asks it directly.
+The Microsoft Graph stand-in (graph_standin.py) always runs beside them
+("graph_port", HTTPS with the same certificate, under /v1.0): its mailbox is
+its own, held in memory, and what its sendMail sends is delivered into the
+Maildir folder "Delivered" too; it takes its own token and, with
+--token-service, the token service's.
 
 When it is ready it prints one JSON line with the ports and paths. It then
 reads commands from standard input, one per line, and answers each with one
@@ -35,6 +40,7 @@ JSON line:
                           carries it out; its answer is then dropped and the
                           connection cut, as a failing network does
   token VERB ...          the token service's commands (token_service.py)
+  graph COMMAND ...       the Graph stand-in's commands (graph_standin.py)
 It stops everything when standard input closes, on SIGTERM, and when its
 parent process dies. Run it with /usr/bin/python3 (Debian's aiosmtpd).
 
@@ -64,6 +70,7 @@ import weakref
 
 from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
+from graph_standin import GraphStandin
 from token_service import TokenService
 
 SERVICE_USER = "lvmailtest"
@@ -549,6 +556,10 @@ async def serve(args, folder, started, shutdown):
     dovecot.start(new_ports=True)
     proxy = FaultProxy(cert, key, lambda: dovecot.imaps)
     await proxy.start()
+    graph = GraphStandin(cert, key, tokens=tokens, on_delivery=lambda targets, mime: delivered.deliver(
+        b"Return-Path: <" + graph.mailbox.address.encode() + b">\r\n" + mime))
+    graph.start()
+    started["graph"] = graph
 
     loop = asyncio.get_running_loop()
     done = asyncio.Event()
@@ -560,6 +571,7 @@ async def serve(args, folder, started, shutdown):
 
     say({"imap": dovecot.imap, "imaps": dovecot.imaps, "imaps_proxy": proxy.port, "smtp": submission.ports["smtp"],
          "smtps": submission.ports["smtps"], "smtp_open": submission.ports.get("smtp_open", 0),
+         "graph_port": graph.port, "graph_token": graph.token,
          "cert": cert, "folder": folder, "token_port": tokens.port if tokens else 0,
          "maildir": os.path.join(dovecot.home, "Maildir"), "home": dovecot.home, "user": MAIL_USER, "password": MAIL_PASSWORD,
          "uid": identity.uid, "gid": identity.gid})
@@ -631,6 +643,9 @@ async def serve(args, folder, started, shutdown):
                 elif verb == "token" and tokens:
                     say(dict(tokens.command(" ".join(rest).split()), ok=True))
                     continue
+                elif verb == "graph":
+                    say(dict(graph.command(" ".join(rest)), ok=True))
+                    continue
                 elif verb != "stats":
                     raise ValueError("unknown command " + verb)
                 say({"ok": True, "connections": submission.connections, "delivered": submission.delivered,
@@ -675,6 +690,8 @@ def main():
         shutdown.cleaning = True
         if "dovecot" in started:
             started["dovecot"].stop()
+        if "graph" in started:
+            started["graph"].stop()
         if not args.keep:
             shutil.rmtree(folder, ignore_errors=True)
 
