@@ -28,9 +28,12 @@ What the real service does and the stand-in therefore does too:
     for $search), so messages moved out of a listing while it is paged shift
     the later pages, as on the service: collect every page, then move.
   * $search matches words (word prefixes) of the named property
-    (subject:, from:, to:, body:) or of all of them; results come newest
-    first and at most --search-limit (1000, as the service documents) of
-    them. $search does not combine with $filter or $orderby (400).
+    (subject:, from:, to:, body:) or else of from, subject and body; results
+    come newest sent first and at most --search-limit (1,000, as the service
+    documents) of them, so a client that must see more filters or searches
+    again after filing. $search does not combine with $filter or $orderby
+    (400). $batch answers in its own order (here: reversed), as the service
+    may.
   * Reading $value does not change isRead; new mail is unread, Sent Items
     read. Report items are told by their message class (PR_MESSAGE_CLASS):
     a multipart/report delivery status notification becomes
@@ -136,11 +139,11 @@ class GraphError(Exception):
     def __init__(self, status, code, message, headers=None):
         super().__init__(message)
         self.status, self.code, self.message, self.headers = status, code, message, headers or {}
+        self.inner = {}
 
     def body(self):
-        return {"error": {"code": self.code, "message": self.message,
-                          "innerError": {"date": now_text(), "request-id": new_guid(),
-                                         "client-request-id": new_guid()}}}
+        inner = dict(self.inner, date=now_text()[:-1], **{"request-id": new_guid(), "client-request-id": new_guid()})
+        return {"error": {"code": self.code, "message": self.message, "innerError": inner}}
 
 
 class ConnectionCut(Exception):
@@ -442,7 +445,7 @@ def parse_search(text):
 
 def search_matches(terms, message):
     for prop, phrase in terms:
-        fields = [prop] if prop else ["subject", "from", "to", "body"]
+        fields = [prop] if prop else ["subject", "from", "body"]  # the service's default properties
         if not any(phrase_in(phrase, message.search_words[f]) for f in fields):
             return False
     return True
@@ -537,8 +540,10 @@ class GraphStandin:
         for fault in self.faults:
             if fault.applies(kind):
                 if fault.what == "429":
-                    raise GraphError(429, "TooManyRequests", "Please retry again later.",
-                                     {"Retry-After": str(fault.retry_after)})
+                    error = GraphError(429, "TooManyRequests", "Please retry again later.",
+                                       {"Retry-After": str(fault.retry_after)})
+                    error.inner = {"code": "429", "message": "Please retry after", "status": "429"}
+                    raise error
                 if fault.what == "503":
                     raise GraphError(503, "serviceNotAvailable",
                                      "The service is temporarily unavailable for maintenance or is overloaded. "
@@ -994,8 +999,9 @@ class GraphStandin:
         if len(requests) > BATCH_LIMIT:
             raise bad_request("The number of batch requests exceeds the maximum of %d." % BATCH_LIMIT)
         ids = [r.get("id") for r in requests if isinstance(r, dict)]
-        if len(ids) != len(requests) or len(set(ids)) != len(ids) or not all(isinstance(i, str) and i for i in ids):
-            raise bad_request("Each request of a batch needs an id of its own.")
+        if len(ids) != len(requests) or not all(isinstance(i, str) and i for i in ids) or \
+                len(set(i.lower() for i in ids)) != len(ids):
+            raise bad_request("Each request of a batch needs an id of its own (ids are not case-sensitive).")
         done, responses = {}, []
         for entry in requests:
             inner_headers = {k.lower(): str(v) for k, v in (entry.get("headers") or {}).items()}
@@ -1029,7 +1035,9 @@ class GraphStandin:
                 answer["body"] = result
                 answer["headers"].setdefault("Content-Type", "application/json")
             responses.append(answer)
-        return 200, {}, {"responses": responses}
+        # The service may answer in any order; the reverse one catches a
+        # client that pairs answers with requests by position.
+        return 200, {}, {"responses": responses[::-1]}
 
     # --- control, from the tests ----------------------------------------------
     def command(self, line):
