@@ -66,13 +66,16 @@ FunctionEnd
 ; ----------------------------------------------------------------------
 ; The mail: how LVEmailAccess sends the mailings and fetches the replies.
 ; The choice is asked on a page, or given to a silent install:
-;   /MAIL=outlook | microsoft365 | google | maildir | smtp+imap
+;   /MAIL=outlook | microsoft365 | microsoft365-smtp+imap | google | maildir | smtp+imap
+;     (microsoft365 goes through Microsoft Graph, which works with the
+;     tenant's security defaults on; microsoft365-smtp+imap through
+;     Exchange Online's SMTP and IMAP servers, which needs SMTP AUTH)
 ;   /ACCOUNT=office@church.example   the mailbox (Microsoft 365, Google, smtp+imap)
 ;   /PASSWORD=...   its password (smtp+imap; without it, LVEMAILACCESS_*_PASSWORD)
 ;   /SENDER="Office <office@church.example>"   the From of every mailing
 ;   /SMTP=mail.example.org:587 /IMAP=mail.example.org:993   (smtp+imap)
 ;   /CLIENTID=... the church's app registration (Microsoft 365, Google)
-;   /CLIENTSECRET=... its secret (Google)   /TENANT=... (Microsoft 365)
+;   /CLIENTSECRET=... its secret (Google)   /TENANT=... (Microsoft 365, either road)
 ; Without /MAIL a silent install leaves the mail settings as they are.
 
 Var Mail
@@ -89,6 +92,7 @@ Var Tenant
 Var Dialog
 Var ChoiceOutlook
 Var ChoiceMicrosoft
+Var ChoiceMicrosoftImap
 Var ChoiceGoogle
 Var ChoiceOther
 Var ChoiceLocal
@@ -141,10 +145,11 @@ Function .onInit
   ${If} $Mail != ""
   ${AndIf} $Mail != "outlook"
   ${AndIf} $Mail != "microsoft365"
+  ${AndIf} $Mail != "microsoft365-smtp+imap"
   ${AndIf} $Mail != "google"
   ${AndIf} $Mail != "maildir"
   ${AndIf} $Mail != "smtp+imap"
-    MessageBox MB_ICONSTOP "Unknown mail choice /MAIL=$Mail (outlook, microsoft365, google, maildir or smtp+imap)." /SD IDOK
+    MessageBox MB_ICONSTOP "Unknown mail choice /MAIL=$Mail (outlook, microsoft365, microsoft365-smtp+imap, google, maildir or smtp+imap)." /SD IDOK
     SetErrorLevel 2
     Quit
   ${EndIf}
@@ -161,11 +166,13 @@ FunctionEnd
 Function CheckMailChoice
   StrCpy $0 ""
   ${If} $Mail == "microsoft365"
+  ${OrIf} $Mail == "microsoft365-smtp+imap"
   ${OrIf} $Mail == "google"
   ${OrIf} $Mail == "smtp+imap"
     ${IfThen} $Account == "" ${|} StrCpy $0 "the account (/ACCOUNT=)" ${|}
   ${EndIf}
   ${If} $Mail == "microsoft365"
+  ${OrIf} $Mail == "microsoft365-smtp+imap"
   ${OrIf} $Mail == "google"
     ${If} $0 == ""
     ${AndIf} $ClientId == ""
@@ -216,17 +223,19 @@ Function MailPage
   ${EndIf}
   ${NSD_CreateLabel} 0 0 100% 10u "How should LvMAPI send the mailings and fetch the replies?"
   Pop $0
-  ${NSD_CreateRadioButton} 0 11u 100% 10u "Outlook on this computer"
+  ${NSD_CreateRadioButton} 0 10u 100% 9u "Outlook on this computer"
   Pop $ChoiceOutlook
-  ${NSD_CreateRadioButton} 0 21u 100% 10u "Microsoft 365 (signing in once in a window that opens)"
+  ${NSD_CreateRadioButton} 0 19u 100% 9u "Microsoft 365 (signing in once in a window that opens)"
   Pop $ChoiceMicrosoft
-  ${NSD_CreateRadioButton} 0 31u 100% 10u "Google Workspace (signing in once in the browser)"
+  ${NSD_CreateRadioButton} 0 28u 100% 9u "Microsoft 365 through SMTP and IMAP (advanced: needs SMTP AUTH on)"
+  Pop $ChoiceMicrosoftImap
+  ${NSD_CreateRadioButton} 0 37u 100% 9u "Google Workspace (signing in once in the browser)"
   Pop $ChoiceGoogle
-  ${NSD_CreateRadioButton} 0 41u 100% 10u "Another provider: its SMTP and IMAP servers"
+  ${NSD_CreateRadioButton} 0 46u 100% 9u "Another provider: its SMTP and IMAP servers"
   Pop $ChoiceOther
-  ${NSD_CreateRadioButton} 0 51u 100% 10u "Local folders only (Mail\ beside the program, for trying it out)"
+  ${NSD_CreateRadioButton} 0 55u 100% 9u "Local folders only (Mail\ beside the program, for trying it out)"
   Pop $ChoiceLocal
-  ${NSD_CreateRadioButton} 0 61u 100% 10u "Keep the settings in LVEmailAccess.conf"
+  ${NSD_CreateRadioButton} 0 64u 100% 9u "Keep the settings in LVEmailAccess.conf"
   Pop $ChoiceKeep
   ${NSD_CreateLabel} 0 76u 30% 10u "Account, password:"
   Pop $0
@@ -283,6 +292,8 @@ Function MailPageDone
   ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "outlook" ${|}
   ${NSD_GetState} $ChoiceMicrosoft $0
   ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "microsoft365" ${|}
+  ${NSD_GetState} $ChoiceMicrosoftImap $0
+  ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "microsoft365-smtp+imap" ${|}
   ${NSD_GetState} $ChoiceGoogle $0
   ${IfThen} $0 == ${BST_CHECKED} ${|} StrCpy $Mail "google" ${|}
   ${NSD_GetState} $ChoiceOther $0
@@ -313,8 +324,13 @@ Function WriteMailSettings
     FileWrite $9 "transport = outlook$\r$\n"
   ${ElseIf} $Mail == "maildir"
     FileWrite $9 "transport = maildir$\r$\n"
+  ${ElseIf} $Mail == "microsoft365"
+    ; Microsoft Graph: no server names, no SMTP AUTH; the sign-in alone.
+    FileWrite $9 "transport = graph$\r$\n"
+    FileWrite $9 "[oauth2]$\r$\nprovider = microsoft$\r$\nclient_id = $ClientId$\r$\n"
+    ${IfThen} $Tenant != "" ${|} FileWrite $9 "tenant = $Tenant$\r$\n" ${|}
   ${Else}
-    ${If} $Mail == "microsoft365"
+    ${If} $Mail == "microsoft365-smtp+imap"
       StrCpy $SmtpServer "smtp.office365.com"
       StrCpy $SmtpPort 587
       StrCpy $ImapServer "outlook.office365.com"
@@ -345,7 +361,7 @@ Function WriteMailSettings
     ${EndIf}
     FileWrite $9 "[smtp]$\r$\nurl = $2://$SmtpServer:$SmtpPort$\r$\nuser = $Account$\r$\nauth = $1$\r$\n$4"
     FileWrite $9 "[imap]$\r$\nurl = $3://$ImapServer:$ImapPort/INBOX$\r$\nuser = $Account$\r$\nauth = $1$\r$\n$4"
-    ${If} $Mail == "microsoft365"
+    ${If} $Mail == "microsoft365-smtp+imap"
       FileWrite $9 "[oauth2]$\r$\nprovider = microsoft$\r$\nclient_id = $ClientId$\r$\n"
       ${IfThen} $Tenant != "" ${|} FileWrite $9 "tenant = $Tenant$\r$\n" ${|}
     ${ElseIf} $Mail == "google"
@@ -371,6 +387,7 @@ Function SetUpMail
     Quit
   ${EndIf}
   ${If} $Mail == "microsoft365"
+  ${OrIf} $Mail == "microsoft365-smtp+imap"
   ${OrIf} $Mail == "google"
     ${If} ${Silent}
       DetailPrint "Sign in later with: LVEmailAccess --authorize"

@@ -39,11 +39,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # words of LVEmailAccess --check (kept beside the program) that show the
 # settings were read as meant: nobody has signed in or set a password yet.
 ms="/MAIL=microsoft365 /ACCOUNT=office@church.example /CLIENTID=0f1e2d3c-aaaa-bbbb-cccc-123456789abc"
+ms_imap="/MAIL=microsoft365-smtp+imap /ACCOUNT=office@church.example /CLIENTID=0f1e2d3c-aaaa-bbbb-cccc-123456789abc"
 mail_cases=(
   "/MAIL=maildir|transport = maildir|Transport: maildir"
   "/MAIL=outlook|transport = outlook|Transport: outlook"
-  "$ms|client_id = 0f1e2d3c-aaaa-bbbb-cccc-123456789abc|SMTP smtp://smtp.office365.com:587: not signed in yet"
+  "$ms|transport = graph|not signed in yet"
   "$ms /TENANT=church.example|tenant = church.example|not signed in yet"
+  "$ms_imap|client_id = 0f1e2d3c-aaaa-bbbb-cccc-123456789abc|SMTP smtp://smtp.office365.com:587: not signed in yet"
   "/MAIL=google /ACCOUNT=office@church.example /CLIENTID=1234-abc.apps.googleusercontent.com /CLIENTSECRET=GOCSPX-x|client_secret = GOCSPX-x|IMAP imaps://imap.gmail.com:993/INBOX: not signed in yet"
   "/MAIL=smtp+imap /ACCOUNT=office@church.example /SMTP=mail.church.example:465 /IMAP=mail.church.example:993|url = smtps://mail.church.example:465|has no password"
   "/MAIL=smtp+imap /ACCOUNT=office@church.example /PASSWORD=s3cret! /SMTP=127.0.0.1:1 /IMAP=127.0.0.1:2|password = s3cret!|password of office@church.example from the file"
@@ -63,6 +65,7 @@ for entry in "${mail_cases[@]}"; do
 done
 # A choice without what it needs installs nothing and ends with 2.
 for args in "/MAIL=smtp+imap /ACCOUNT=office@church.example" "/MAIL=microsoft365 /ACCOUNT=office@church.example" \
+  "/MAIL=microsoft365-smtp+imap /ACCOUNT=office@church.example" \
   "/MAIL=google /ACCOUNT=office@church.example /CLIENTID=1234-abc.apps.googleusercontent.com"; do
   rm -rf "$work/choice"
   install_into "$work/choice" "$args"
