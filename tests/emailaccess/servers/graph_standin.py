@@ -77,6 +77,7 @@ the line as body (no token needed). Commands:
                           KIND is a request kind below or "any"
   fault clear             no more faults
   send-limit N            at most N messages sent a minute (429 beyond)
+  search-limit N          at most N results of one $search (0: all)
   scopes SCOPE...         the delegated scopes granted (Mail.ReadWrite ...)
   token VALUE             the bearer token taken from now on
   add-task JSON           {"list": name, "title", "body", "status"}: a task
@@ -1088,6 +1089,9 @@ class GraphStandin:
                 self.faults.append(Fault(args[0], args[1], int(options.get("count", 1)),
                                          int(options.get("after", 0)), int(options.get("retry-after", 1))))
                 return {"faults": len(self.faults)}
+            if verb == "search-limit":
+                self.search_limit = int(args[0])
+                return {"search_limit": self.search_limit}
             if verb == "send-limit":
                 self.send_limit, self.sent_times = int(args[0]), []
                 return {"send_limit": self.send_limit}
@@ -1202,6 +1206,10 @@ class GraphStandin:
 
             def get_request(self):
                 sock, address = super().get_request()
+                # Answers go out at once, as a server's do: without this a
+                # body written after its header waits for the client's
+                # delayed acknowledgement (some 40 ms a request).
+                sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
                 return context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), address
 
             def handle_error(self, request, client_address):
