@@ -83,6 +83,8 @@ the line as body (no token needed). Commands:
   add-task JSON           {"list": name, "title", "body", "status"}: a task
   tasks                   every To Do list with its tasks
   stats                   requests counted by kind; "reset" sets them to 0
+  journal                 the last 1,000 requests: "METHOD target -> status"
+                          (those inside a $batch too)
 Request kinds, counted in "counts": me, send, folders (reading folders),
 folder-create, list (a message list's first page), search (a first page with
 $search or $filter), page (every further page), message (one message's
@@ -94,6 +96,7 @@ todo, requests (every HTTP request but /_test/).
 import argparse
 import base64
 import binascii
+import collections
 import copy
 import ctypes
 import datetime
@@ -113,6 +116,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 import urllib.parse
 import urllib.request
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -527,12 +531,16 @@ class GraphStandin:
         self.send_limit = 0
         self.sent_times = []
         self.counts = {}
+        self.journal = collections.deque(maxlen=1000)
         self.port = 0
         self.server = None
 
     # --- the API ------------------------------------------------------------
     def base(self):
         return "https://127.0.0.1:%d/v1.0" % self.port
+
+    def note(self, method, target, status):
+        self.journal.append("%s %s -> %s" % (method, target, status))
 
     def count(self, kind):
         self.counts[kind] = self.counts.get(kind, 0) + 1
@@ -1019,14 +1027,18 @@ class GraphStandin:
                 elif isinstance(inner_body, str):
                     inner_body = inner_body.encode()
                 self.count("batched")
+                method, target = str(entry.get("method", "GET")).upper(), str(entry.get("url", ""))
                 try:
-                    status, headers, result = self.handle(str(entry.get("method", "GET")).upper(),
-                                                          str(entry.get("url", "")), inner_headers, inner_body)
+                    status, headers, result = self.handle(method, target, inner_headers, inner_body)
                 except GraphError as e:
                     status, headers, result = e.status, e.headers, e.body()
                 except ConnectionCut:
                     # The whole batch's answer is lost, after this request was done.
                     raise
+                except Exception as e:  # a fault of the stand-in, told in the answer
+                    traceback.print_exc()
+                    status, headers, result = 500, {}, GraphError(500, "generalException", repr(e)).body()
+                self.note(method, "(batched) " + target, status)
             done[entry["id"]] = status
             answer = {"id": entry["id"], "status": status, "headers": dict(headers)}
             if isinstance(result, bytes):
@@ -1116,6 +1128,8 @@ class GraphStandin:
                 return {"id": task["id"], "listId": entry["id"]}
             if verb == "tasks":
                 return {"lists": copy.deepcopy(self.mailbox.todo_lists)}
+            if verb == "journal":
+                return {"requests": list(self.journal)}
             if verb == "stats":
                 counts = dict(self.counts)
                 if args == ["reset"]:
@@ -1176,14 +1190,22 @@ class GraphStandin:
                         else:
                             result = service.handle(method, self.path, headers, body)
                 except GraphError as e:
+                    service.note(method, self.path, e.status)
                     return self.send(e.status, e.headers, e.body())
                 except ConnectionCut:
+                    service.note(method, self.path, "cut")
                     self.close_connection = True
                     try:
                         self.connection.shutdown(socket.SHUT_RDWR)
                     except OSError:
                         pass
                     return
+                except Exception as e:  # a fault of the stand-in: told, never taken for a cut connection
+                    traceback.print_exc()
+                    service.note(method, self.path, 500)
+                    error = GraphError(500, "generalException", "graph_standin.py: %r" % e)
+                    return self.send(500, {}, error.body())
+                service.note(method, self.path, result[0])
                 self.send(*result)
 
             def do_GET(self):

@@ -73,24 +73,24 @@ class StandinTest(unittest.TestCase):
         is_json = got.get("Content-Type", "").startswith("application/json")
         return status, got, (json.loads(data) if is_json and data else data)
 
-    def search(self, text, top=10):
-        query = urllib.parse.urlencode({"$search": '"%s"' % text, "$top": top, "$select": "subject,isRead"})
-        return "/me/mailFolders/inbox/messages?" + query
-
-    def test_search_pages_follow_next_link_to_every_match(self):
+    def test_search_and_filter_pages_follow_next_link_to_every_match(self):
         self.deliver("inbox", REPLY, 25)
         self.deliver("inbox", OTHER, 30)
-        subjects, url, pages = [], self.search("subject:Corvane Survey"), 0
-        while url:
-            status, _, page = self.call("GET", url)
-            self.assertEqual(status, 200)
-            subjects += [m["subject"] for m in page["value"]]
-            self.assertTrue(all(set(m) <= {"id", "@odata.etag", "subject", "isRead"} for m in page["value"]))
-            url, pages = page.get("@odata.nextLink"), pages + 1
-        self.assertEqual(pages, 3)
-        self.assertEqual(sorted(subjects), sorted("RE: Corvane Survey - Spring %d" % n for n in range(1, 26)))
-        self.assertEqual(self.command("stats")["counts"]["search"], 1)
-        self.assertEqual(self.command("stats")["counts"]["page"], 2)
+        for query in ({"$search": '"subject:Corvane Survey"'}, {"$filter": "contains(subject,'corvane survey')"}):
+            with self.subTest(query):
+                self.command("stats reset")
+                query = dict(query, **{"$top": 10, "$select": "subject,isRead"})
+                url, subjects, pages = "/me/mailFolders/inbox/messages?" + urllib.parse.urlencode(query), [], 0
+                while url:
+                    status, _, page = self.call("GET", url)
+                    self.assertEqual(status, 200)
+                    subjects += [m["subject"] for m in page["value"]]
+                    self.assertTrue(all(set(m) <= {"id", "@odata.etag", "subject", "isRead"} for m in page["value"]))
+                    url, pages = page.get("@odata.nextLink"), pages + 1
+                self.assertEqual(pages, 3)
+                self.assertEqual(sorted(subjects), sorted("RE: Corvane Survey - Spring %d" % n for n in range(1, 26)))
+                counts = self.command("stats")["counts"]
+                self.assertEqual((counts["search"], counts["page"]), (1, 2))
 
     def test_move_keeps_an_immutable_id_and_changes_the_other(self):
         self.deliver("inbox", REPLY, 2)
