@@ -103,6 +103,7 @@ import datetime
 import email
 import email.policy
 import email.utils
+import hashlib
 import json
 import os
 import re
@@ -262,6 +263,9 @@ class Message:
         self.has_attachments = any(True for _ in parsed.iter_attachments()) if parsed.is_multipart() else False
         self.change_key = secrets.token_urlsafe(12)
         self.created = self.modified = now_text()
+        # One conversation per subject without its "Re:"s, as Outlook threads them.
+        topic = re.sub(r"^(\s*(re|aw|sv|fw|fwd)\s*:)+\s*", "", self.subject, flags=re.I).lower()
+        self.conversation = "AAQkAD" + base64.urlsafe_b64encode(hashlib.sha1(topic.encode()).digest()).decode()
         self.search_words = {
             "subject": words_of(self.subject),
             "from": words_of(json.dumps(self.sender)),
@@ -278,7 +282,7 @@ class Message:
             "receivedDateTime": self.received, "sentDateTime": self.sent or self.received,
             "hasAttachments": self.has_attachments, "internetMessageId": self.internet_message_id,
             "subject": self.subject, "bodyPreview": " ".join(self.body.split())[:255],
-            "importance": "normal", "parentFolderId": self.folder.id, "conversationId": self.folder.id[:20] + "=",
+            "importance": "normal", "parentFolderId": self.folder.id, "conversationId": self.conversation,
             "isDeliveryReceiptRequested": False, "isReadReceiptRequested": False,
             "isRead": self.is_read, "isDraft": False,
             "webLink": "https://outlook.office365.com/owa/?ItemID=%s&exvsurl=1&viewmodel=ReadMessageItem"
