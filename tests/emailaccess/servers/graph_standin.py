@@ -112,7 +112,6 @@ import shutil
 import signal
 import socket
 import ssl
-import subprocess
 import sys
 import tempfile
 import threading
@@ -121,6 +120,8 @@ import traceback
 import urllib.parse
 import urllib.request
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from local_service import LocalService, make_certificate
 
 DEFAULT_TOKEN = "lv-graph-test-token"
 DEFAULT_ADDRESS = "office@grace.example.org"
@@ -358,21 +359,19 @@ class FilterParser:
         self.i += 1
         return self.tokens[self.i - 1][1]
 
-    def or_expr(self):
-        left = self.and_expr()
-        while self.peek_word() == "or":
+    def chain(self, word, operand):
+        """operand (word operand)*, grouped from the left."""
+        left = operand()
+        while self.peek_word() == word:
             self.i += 1
-            right = self.and_expr()
-            left = ("or", left, right)
+            left = (word, left, operand())
         return left
 
+    def or_expr(self):
+        return self.chain("or", self.and_expr)
+
     def and_expr(self):
-        left = self.unary()
-        while self.peek_word() == "and":
-            self.i += 1
-            right = self.unary()
-            left = ("and", left, right)
-        return left
+        return self.chain("and", self.unary)
 
     def unary(self):
         if self.peek_word() == "not":
@@ -519,7 +518,7 @@ class Fault:
         return True
 
 
-class GraphStandin:
+class GraphStandin(LocalService):
     def __init__(self, cert, key, address=DEFAULT_ADDRESS, tokens=None, search_limit=1000, delivered_dir=None,
                  on_delivery=None):
         self.cert, self.key = cert, key
@@ -1228,8 +1227,6 @@ class GraphStandin:
         context.load_cert_chain(self.cert, self.key)
 
         class Server(ThreadingHTTPServer):
-            daemon_threads = True
-
             def get_request(self):
                 sock, address = super().get_request()
                 # Answers go out at once, as a server's do: without this a
@@ -1241,24 +1238,7 @@ class GraphStandin:
             def handle_error(self, request, client_address):
                 pass  # a client that goes away mid-request is no news here
 
-        self.server = Server(("127.0.0.1", self.port), Handler)
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def stop(self):
-        if self.server is not None:
-            self.server.shutdown()
-            self.server.server_close()
-            self.server = None
-
-
-def make_certificate(folder):
-    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
-                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return cert, key
+        self.serve(Server(("127.0.0.1", self.port), Handler))
 
 
 def main():

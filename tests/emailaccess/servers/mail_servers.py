@@ -71,6 +71,7 @@ import weakref
 from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 from graph_standin import GraphStandin
+from local_service import make_certificate
 from token_service import TokenService
 
 SERVICE_USER = "lvmailtest"
@@ -527,16 +528,6 @@ class Shutdown:
             self.loop.call_soon_threadsafe(self.event.set)
         else:
             raise SystemExit(1)
-
-
-def make_certificate(folder):
-    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
-                    # DNS:127.0.0.1 too: mbsync (benchmarks) compares names as text.
-                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:127.0.0.1"],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return cert, key
 
 
 async def serve(args, folder, started, shutdown):

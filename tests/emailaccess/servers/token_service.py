@@ -25,10 +25,12 @@ import urllib.parse
 import urllib.request
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+from local_service import LocalService
+
 CLIENT_ID = "lv-test-client"
 
 
-class TokenService:
+class TokenService(LocalService):
     def __init__(self, user):
         self.user = user
         self.lock = threading.Lock()
@@ -193,13 +195,4 @@ class TokenService:
                     status, body = handler(form)
                 self.answer(status, body)
 
-        self.server = ThreadingHTTPServer(("127.0.0.1", self.port), Handler)
-        self.server.daemon_threads = True
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def stop(self):
-        if self.server is not None:
-            self.server.shutdown()
-            self.server.server_close()
-            self.server = None
+        self.serve(ThreadingHTTPServer(("127.0.0.1", self.port), Handler))
