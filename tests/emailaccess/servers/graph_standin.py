@@ -755,21 +755,20 @@ class GraphStandin(LocalService):
         rest = parts[2:]
         if method != "GET":
             raise GraphError(405, "ErrorInvalidRequest", "The OData request is not supported.")
-        if not rest:
-            return self.page_of([f for f in self.mailbox.folders if f.parent is self.mailbox.root], query,
-                                "/me/mailFolders", lambda f: f.resource(self.mailbox))
-        folder = self.mailbox.folder(rest[0])
-        if len(rest) == 1:
+        if rest and len(rest) == 1:
+            folder = self.mailbox.folder(rest[0])
             return 200, {}, dict(folder.resource(self.mailbox),
                                  **{"@odata.context": self.base() + "/$metadata#users('me')/mailFolders/$entity"})
-        if rest[1:] == ["childFolders"]:
-            children = [f for f in self.mailbox.folders if f.parent is folder]
-            if "$filter" in query:
-                node = FilterParser(query["$filter"]).parse()
-                children = [f for f in children if self.folder_filter(node, f)]
-            return self.page_of(children, query, "/me/mailFolders/%s/childFolders" % rest[0],
-                                lambda f: f.resource(self.mailbox))
-        raise bad_request("Resource not found for the segment '%s'." % rest[1])
+        if rest and rest[1:] != ["childFolders"]:
+            raise bad_request("Resource not found for the segment '%s'." % rest[1])
+        # /me/mailFolders lists the top of the mailbox, as msgfolderroot's children do.
+        parent = self.mailbox.folder(rest[0]) if rest else self.mailbox.root
+        children = [f for f in self.mailbox.folders if f.parent is parent]
+        if "$filter" in query:
+            node = FilterParser(query["$filter"]).parse()
+            children = [f for f in children if self.folder_filter(node, f)]
+        path = "/me/mailFolders/%s/childFolders" % urllib.parse.quote(rest[0], safe="") if rest else "/me/mailFolders"
+        return self.page_of(children, query, path, lambda f: f.resource(self.mailbox))
 
     def folder_filter(self, node, folder):
         op = node[0]
