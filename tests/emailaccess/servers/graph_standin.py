@@ -42,7 +42,9 @@ What the real service does and the stand-in therefore does too:
   * sendMail with MIME keeps the message's bytes and its Message-ID, delivers
     it to every To, Cc and Bcc address (the Bcc header taken away), and keeps
     a read copy in Sent Items (saveToSentItems false in JSON: no copy).
-    A From address other than the mailbox's is 403 ErrorSendAsDenied.
+    A From address other than the mailbox's is 403 ErrorSendAsDenied. An
+    address that bounces is still taken (202); its report comes back into
+    the Inbox, from "Microsoft Outlook", as "Undeliverable: <subject>".
   * To Do tasks have title, body (content, contentType), status (notStarted,
     inProgress, completed, waitingOnOthers, deferred), importance,
     categories, dueDateTime, completedDateTime; there is no percentage on a
@@ -77,6 +79,10 @@ the line as body (no token needed). Commands:
                           KIND is a request kind below or "any"
   fault clear             no more faults
   send-limit N            at most N messages sent a minute (429 beyond)
+  bounce ADDRESS [delayed]  mail sent to ADDRESS is not delivered: a report
+                          (REPORT.IPM.Note.NDR, or .Delayed) comes back into
+                          the Inbox, as Exchange Online writes it; "bounce
+                          clear" ends it
   search-limit N          at most N results of one $search (0: all)
   scopes SCOPE...         the delegated scopes granted (Mail.ReadWrite ...)
   token VALUE             the bearer token taken from now on
@@ -532,6 +538,7 @@ class GraphStandin(LocalService):
         self.lock = threading.RLock()
         self.faults = []
         self.send_limit = 0
+        self.bounces = {}  # address -> delayed (True) or failed for good (False)
         self.sent_times = []
         self.counts = {}
         self.journal = collections.deque(maxlen=1000)
@@ -695,17 +702,51 @@ class GraphStandin(LocalService):
                                  {"Retry-After": str(wait)})
             self.sent_times.append(time.monotonic())
         delivered = self.without_bcc(mime)
-        for target in targets:
+        reached = [t for t in targets if t.lower() not in self.bounces]
+        for target in reached:
             self.mailbox.delivered.append((target, delivered))
             if self.delivered_dir:
                 name = "%06d-%s.eml" % (len(self.mailbox.delivered), re.sub(r"[^A-Za-z0-9@._-]", "_", target))
                 with open(os.path.join(self.delivered_dir, name), "wb") as f:
                     f.write(delivered)
-        if self.on_delivery:
-            self.on_delivery(targets, delivered)
+        if self.on_delivery and reached:
+            self.on_delivery(reached, delivered)
         if save:
             self.mailbox.deliver(mime, self.mailbox.folder("sentitems"), is_read=True)
+        # The service took the message (202); what it could not deliver comes
+        # back later as its report in the Inbox.
+        for target in targets:
+            if target.lower() in self.bounces:
+                report = self.report(parsed, mime, target, self.bounces[target.lower()])
+                self.mailbox.deliver(report, self.mailbox.folder("inbox"))
         return 202, {}, None
+
+    def report(self, parsed, mime, target, delayed):
+        """The delivery status notification Exchange Online writes: the
+        reason for people, the status per recipient, the returned headers."""
+        domain = self.mailbox.address.split("@")[-1]
+        subject = str(parsed.get("Subject", ""))
+        head = mime.split(b"\r\n\r\n", 1)[0].split(b"\n\n", 1)[0]
+        boundary = "_report_" + secrets.token_hex(8)
+        action, status, diagnostic = (("delayed", "4.4.7", "smtp;400 4.4.7 Message delayed") if delayed else
+                                      ("failed", "5.1.10", "smtp;550 5.1.10 RESOLVER.ADR.RecipientNotFound; "
+                                                           "Recipient not found by SMTP address lookup"))
+        text = (
+            "From: Microsoft Outlook <MicrosoftExchange329e71ec88ae4615bbc36ab6ce41109e@%s>\r\n"
+            "To: <%s>\r\nDate: %s\r\nSubject: %s: %s\r\nMessage-ID: <%s@%s>\r\n"
+            "Auto-Submitted: auto-replied\r\nX-MS-Exchange-Message-Is-Ndr:\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: multipart/report; report-type=delivery-status; boundary=\"%s\"\r\n\r\n"
+            "--%s\r\nContent-Type: text/plain; charset=\"us-ascii\"\r\n\r\n%s\r\n\r\n"
+            "--%s\r\nContent-Type: message/delivery-status\r\n\r\n"
+            "Reporting-MTA: dns;BN0PR01MB0000.namprd01.prod.outlook.com\r\nArrival-Date: %s\r\n\r\n"
+            "Final-Recipient: rfc822;%s\r\nAction: %s\r\nStatus: %s\r\nDiagnostic-Code: %s\r\n\r\n"
+            "--%s\r\nContent-Type: text/rfc822-headers\r\n\r\n"
+            % (domain, self.mailbox.address, email.utils.formatdate(), "Delivery delayed" if delayed else "Undeliverable",
+               subject, new_guid(), domain, boundary, boundary,
+               ("Delivery to %s has been delayed; the server will keep trying." if delayed else
+                "Your message to %s couldn't be delivered.") % target,
+               boundary, email.utils.formatdate(), target, action, status, diagnostic, boundary))
+        return text.encode() + head.rstrip(b"\r\n") + ("\r\n\r\n--%s--\r\n" % boundary).encode()
 
     @staticmethod
     def without_bcc(mime):
@@ -1103,6 +1144,12 @@ class GraphStandin(LocalService):
                 self.faults.append(Fault(args[0], args[1], int(options.get("count", 1)),
                                          int(options.get("after", 0)), int(options.get("retry-after", 1))))
                 return {"faults": len(self.faults)}
+            if verb == "bounce":
+                if args == ["clear"]:
+                    self.bounces = {}
+                else:
+                    self.bounces[args[0].lower()] = "delayed" in args[1:]
+                return {"bounces": sorted(self.bounces)}
             if verb == "search-limit":
                 self.search_limit = int(args[0])
                 return {"search_limit": self.search_limit}

@@ -127,8 +127,9 @@ class StandinTest(unittest.TestCase):
         too_many = [{"id": str(i), "method": "GET", "url": "/me"} for i in range(21)]
         self.assertEqual(self.call("POST", "/$batch", {"requests": too_many})[0], 400)
 
-    def test_send_delivers_the_bytes_and_keeps_a_copy(self):
-        mime = (b"From: office@grace.example.org\r\nTo: a@example.org\r\nBcc: b@example.org\r\n"
+    def test_send_delivers_the_bytes_keeps_a_copy_and_reports_what_bounced(self):
+        self.command("bounce gone@example.org")
+        mime = (b"From: office@grace.example.org\r\nTo: a@example.org, gone@example.org\r\nBcc: b@example.org\r\n"
                 b"Subject: Corvane Survey - Spring\r\nMessage-ID: <s1@grace.example.org>\r\n\r\nbody =3D\r\n")
         status, _, _ = self.call("POST", "/me/sendMail", base64.b64encode(mime), {"Content-Type": "text/plain"})
         self.assertEqual(status, 202)
@@ -137,6 +138,12 @@ class StandinTest(unittest.TestCase):
         self.assertEqual(delivered[0]["mime"].encode(), mime.replace(b"Bcc: b@example.org\r\n", b""))
         sent = self.command("messages sentitems")["messages"]
         self.assertEqual([(m["internetMessageId"], m["isRead"]) for m in sent], [("<s1@grace.example.org>", True)])
+        report = self.command("messages inbox")["messages"]
+        self.assertEqual([(m["subject"], m["messageClass"]) for m in report],
+                         [("Undeliverable: Corvane Survey - Spring", "REPORT.IPM.Note.NDR")])
+        returned = self.call("GET", "/me/messages/%s/$value" % report[0]["id"])[2]
+        self.assertIn(b"Final-Recipient: rfc822;gone@example.org\r\nAction: failed", returned)
+        self.assertIn(b"Message-ID: <s1@grace.example.org>", returned)
         status, _, error = self.call("POST", "/me/sendMail", b"not base64!", {"Content-Type": "text/plain"})
         self.assertEqual((status, error["error"]["code"]), (400, "ErrorMimeContentInvalidBase64String"))
 
