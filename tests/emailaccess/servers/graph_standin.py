@@ -892,7 +892,8 @@ class GraphStandin(LocalService):
         if top < 1 or top > MAX_TOP or skip < 0:
             raise bad_request("The value of '$top' must be between 1 and %d." % MAX_TOP, "ErrorInvalidUrlQuery")
         page = items[skip:skip + top]
-        answer = {"@odata.context": self.base() + "/$metadata#users('me')" + path, "value": [render(i) for i in page]}
+        answer = {"@odata.context": self.base() + "/$metadata#users('me')" + path[len("/me"):],
+                  "value": [render(i) for i in page]}
         if skip + top < len(items):
             following = {k: v for k, v in query.items() if k not in ("$skip", "$skiptoken")}
             if token:
