@@ -106,6 +106,7 @@ void AttachTokens(Config& config, EventLog& log) {
   for (ServerSettings* server : {static_cast<ServerSettings*>(&config.smtp), static_cast<ServerSettings*>(&config.imap)}) {
     if (server->oauth2) server->tokens = tokens;
   }
+  if (config.transport == kTransportGraph) config.graph.tokens = tokens;
 }
 
 // What keeps --authorize from running, or empty.

@@ -97,6 +97,38 @@ void CheckMailServers(Config& config, const Environment& environment, const Fail
   }
 }
 
+// --- transport = graph -------------------------------------------------
+
+// What transport = graph needs: an HTTPS service, folders apart from one
+// another, and a sign-in (checked with [oauth2] below).
+void CheckGraph(Config& config, const Environment&, const Fail& fail) {
+  GraphSettings& graph = config.graph;
+  while (graph.url.size() > 1 && graph.url.back() == '/') graph.url.pop_back();
+  graph.host = CheckServiceUrl("url", graph.url, fail, "graph", false);
+  std::set<std::string> folders = {"Inbox"};
+  for (const FolderInfo& info : kFolders) folders.insert(graph.folders[info.folder]);
+  if (folders.size() != kFolders.size() + 1) fail("[graph] the folders must differ from one another and from Inbox");
+  if (!config.oauth2.present) {
+    fail("transport = graph signs in with OAuth 2.0: add an [oauth2] section (provider = microsoft, client_id =)");
+  }
+  if (!config.tls.caFile.empty() && !platform::FileExists(config.tls.caFile)) {
+    fail("[tls] ca_file " + config.tls.caFile + " does not exist");
+  }
+  if (!config.tls.verify) {
+    config.warnings.push_back("certificates are not verified ([tls] verify = no): anyone between here and Microsoft "
+                              "Graph can pose as it and take the access token");
+  }
+}
+
+// A folder name beside the Inbox: any text of one line.
+void SetGraphFolder(std::string& member, const std::string& key, const std::string& value, const Fail& fail) {
+  const bool oneLine = std::none_of(value.begin(), value.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+  if (value.empty() || !oneLine) fail("[graph] " + key + " must be a folder name on one line");
+  member = value;
+}
+
+// --- end of transport = graph ---------------------------------------------
+
 // Built-in providers and the rules of the [oauth2] section.
 void CheckOAuth2(Config& config, const Environment& environment, const Fail& fail) {
   OAuth2Settings& o = config.oauth2;
@@ -104,7 +136,7 @@ void CheckOAuth2(Config& config, const Environment& environment, const Fail& fai
   if (!o.present) return;
   if (!config.UsesOAuth2()) {
     config.warnings.push_back("[oauth2] is set, but neither [smtp] nor [imap] has auth = oauth2 with transport = "
-                              "smtp+imap; it is not used");
+                              "smtp+imap, and the transport is not graph; it is not used");
   }
   if (std::optional<std::string> secret = environment("LVEMAILACCESS_OAUTH2_CLIENT_SECRET"); secret && !secret->empty()) {
     o.clientSecret = *secret;
@@ -145,6 +177,10 @@ void CheckOAuth2(Config& config, const Environment& environment, const Fail& fai
   o.authorizeUrl = known->authorizeUrl;
   o.tokenUrl = known->tokenUrl;
   o.deviceUrl = known->deviceUrl;
+  if (config.transport == kTransportGraph) {
+    if (known->graphScope.empty()) fail("transport = graph needs [oauth2] provider = microsoft (or custom)");
+    if (o.scope.empty()) o.scope = known->graphScope;
+  }
   if (o.scope.empty()) o.scope = known->scope;
   if (known->needsClientSecret && o.clientSecret.empty()) {
     fail("[oauth2] provider = " + o.provider + " needs client_secret (or LVEMAILACCESS_OAUTH2_CLIENT_SECRET)");
@@ -162,6 +198,7 @@ constexpr TransportSettings kTransportSettings[] = {
     {kTransportMaildir, nullptr},
     {kTransportSmtpImap, &CheckMailServers},
     {kTransportOutlook, nullptr},
+    {kTransportGraph, &CheckGraph},
 };
 
 const TransportSettings* TransportSettingsOf(const std::string& name) {
@@ -209,9 +246,11 @@ Config DefaultConfig(const std::string& programDir) {
   config.maildir.outbox = Resolve(programDir, "Mail/Outbox");
   config.maildir.inbox = Resolve(programDir, "Mail/Inbox");
   config.smtp.queue = Resolve(programDir, "Mail/Queue");
+  config.graph.url = kDefaultGraphUrl;
   for (const FolderInfo& folder : kFolders) {
     config.maildir.folders[folder.folder] = Resolve(programDir, std::string("Mail/") + folder.name);
     config.imap.folders[folder.folder] = folder.name;
+    config.graph.folders[folder.folder] = folder.name;
   }
   return config;
 }
@@ -348,6 +387,13 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
   for (const FolderInfo& folder : kFolders) {
     table.emplace(std::string("maildir.") + folder.settingKey, make.Path(config.maildir.folders[folder.folder]));
     table.emplace(std::string("imap.") + folder.settingKey, make.ServerFolder(config.imap.folders[folder.folder]));
+  }
+  // transport = graph
+  table.emplace("graph.url", make.Plain(config.graph.url));
+  for (const FolderInfo& folder : kFolders) {
+    std::string& member = config.graph.folders[folder.folder];
+    table.emplace(std::string("graph.") + folder.settingKey,
+                  [&member, fail](const std::string& key, const std::string& v) { SetGraphFolder(member, key, v, fail); });
   }
   return table;
 }

@@ -92,6 +92,17 @@ struct ReplySettings {
   std::string authservId;
 };
 
+// transport = graph: the signed-in mailbox through Microsoft Graph (its
+// REST service over HTTPS), signed in with [oauth2].
+struct GraphSettings {
+  std::string url;                 // the service, "https://graph.microsoft.com/v1.0" unless set
+  std::string host;                // the service's host, from the URL, for the log
+  PerFolder<std::string> folders;  // where messages are filed: folder names beside the Inbox
+  std::shared_ptr<AccessTokens> tokens;  // the run's tokens; set by the caller
+};
+
+inline constexpr const char kDefaultGraphUrl[] = "https://graph.microsoft.com/v1.0";
+
 // The [oauth2] section: where the tokens come from.
 struct OAuth2Settings {
   bool present = false;          // the file has an [oauth2] section
@@ -113,13 +124,15 @@ inline constexpr const char kTransportMaildir[] = "maildir";
 inline constexpr const char kTransportSmtpImap[] = "smtp+imap";
 // The Outlook the user has signed in to, through its object model (Windows).
 inline constexpr const char kTransportOutlook[] = "outlook";
+// The mailbox of Microsoft 365 through Microsoft Graph.
+inline constexpr const char kTransportGraph[] = "graph";
 
 struct Config {
   std::string source;          // the file read, or kEmbeddedDefault
   std::string programDir;      // ends with '/'
   std::string senderName;      // display name of From, may be empty
   std::string senderAddress;   // address of From
-  std::string transport;       // kTransportMaildir, kTransportSmtpImap or kTransportOutlook
+  std::string transport;       // kTransportMaildir, kTransportSmtpImap, kTransportOutlook or kTransportGraph
   int lockWaitSeconds = 10;    // how long operation 4 waits for another run
   MaildirSettings maildir;     // full paths
   SmtpSettings smtp;
@@ -127,11 +140,14 @@ struct Config {
   TlsSettings tls;
   NetworkSettings network;
   OAuth2Settings oauth2;
+  GraphSettings graph;
   ReplySettings replies;
   std::vector<std::string> warnings;  // to be logged on every run
   bool holdsPassword = false;         // the text itself names a password or client secret
 
-  bool UsesOAuth2() const { return transport == kTransportSmtpImap && (smtp.oauth2 || imap.oauth2); }
+  bool UsesOAuth2() const {
+    return transport == kTransportGraph || (transport == kTransportSmtpImap && (smtp.oauth2 || imap.oauth2));
+  }
 
   std::string FileBesideProgram(const std::string& name) const { return programDir + name; }
 };

@@ -143,6 +143,16 @@ Filing FileMessage(IMailStore& store, EventLog& log, const std::string& key, Fol
 std::vector<OfferRecord> FileConsumedReplies(IMailStore& store, const std::vector<OfferRecord>& records,
                                              EventLog& log, FetchOutcome& outcome) {
   HandBacks handBacks(log);
+  // Where each message goes, told to the store first: it may file several
+  // with one request.
+  std::vector<std::pair<std::string, Folder>> moves;
+  for (const OfferRecord& record : records) {
+    if (record.status == OfferStatus::Consumed && !record.key.empty()) {
+      moves.emplace_back(record.key, handBacks.Stored(record) ? Folder::Processed : Folder::NeedsReading);
+    }
+  }
+  store.WillMove(moves);
+  auto move = moves.begin();
   std::vector<OfferRecord> open;
   for (const OfferRecord& record : records) {
     if (record.status != OfferStatus::Consumed) {
@@ -150,8 +160,8 @@ std::vector<OfferRecord> FileConsumedReplies(IMailStore& store, const std::vecto
       continue;
     }
     if (record.key.empty()) continue;  // an exchange file that offered nothing
-    const bool stored = handBacks.Stored(record);
-    const Folder folder = stored ? Folder::Processed : Folder::NeedsReading;
+    const Folder folder = (move++)->second;
+    const bool stored = folder == Folder::Processed;
     switch (FileMessage(store, log, record.key, folder, outcome)) {
       case Filing::Moved:
         log.Info("acknowledged " + record.key + " (exchange file consumed: " + record.exchangeFile + ")" +

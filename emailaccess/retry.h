@@ -20,12 +20,18 @@ namespace emailaccess {
 // Thrown by an attempt whose failure may pass: `action` failed ("IMAP
 // imap://host/: fetching UID 4"), `why` says how. Should one escape (an
 // attempt that threw it on its last chance), it is a temporary failure.
+// A server that says how long to wait (HTTP's Retry-After) gives `waitMs`,
+// which then replaces the rule's wait before this retry.
 class TryAgain : public TransportError {
  public:
-  TryAgain(std::string action, std::string why, FailureScope scope)
-      : TransportError(action + " failed for now: " + why, true, scope), action(std::move(action)), why(std::move(why)) {}
+  TryAgain(std::string action, std::string why, FailureScope scope, int waitMs = -1)
+      : TransportError(action + " failed for now: " + why, true, scope),
+        action(std::move(action)),
+        why(std::move(why)),
+        waitMs(waitMs) {}
   std::string action;
   std::string why;
+  int waitMs;  // -1: the rule's own wait
 };
 
 // Runs `attempt(number, last)` (number 0 first; `last` true when no retry
@@ -39,9 +45,10 @@ auto WithRetries(const NetworkSettings& network, EventLog& log, Attempt attempt)
       return attempt(number, number >= network.retries);
     } catch (const TryAgain& failure) {
       if (number >= network.retries) throw;  // an attempt that ignored `last`
-      log.Info(failure.action + " failed for now (" + failure.why + "), trying again in " + std::to_string(waitMs) +
-               " ms");
-      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+      const int thisWaitMs = failure.waitMs >= 0 ? failure.waitMs : waitMs;
+      log.Info(failure.action + " failed for now (" + failure.why + "), trying again in " +
+               std::to_string(thisWaitMs) + " ms");
+      std::this_thread::sleep_for(std::chrono::milliseconds(thisWaitMs));
       waitMs *= 2;
     }
   }

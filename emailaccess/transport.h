@@ -13,7 +13,7 @@
 // after a connection failure nothing else in the run can succeed, so callers
 // stop instead of trying every message in turn. A refused login throws
 // LoginError. Implementations: maildir/maildir_transport.h,
-// smtp/smtp_sender.h, imap/imap_store.h.
+// smtp/smtp_sender.h, imap/imap_store.h, graph/graph_sender.h, graph/graph_store.h.
 #pragma once
 
 #include "emailaccess/folders.h"
@@ -22,6 +22,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace emailaccess {
@@ -118,6 +119,10 @@ class IMailStore {
   // store that moves in several steps looks at what is done already instead
   // of doing it again. A store that moves in one step needs nothing.
   virtual void NoteEarlierFiling(const std::string& /*key*/) {}
+  // The moves about to be asked for, in order: a store that files several
+  // messages with one request gathers them. Each is still asked for by Move,
+  // which gives its outcome.
+  virtual void WillMove(const std::vector<std::pair<std::string, Folder>>& /*moves*/) {}
   virtual void Check(std::vector<CheckFinding>& findings) = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "emailaccess/transports.h"
 
+#include "emailaccess/graph/graph_sender.h"
+#include "emailaccess/graph/graph_store.h"
 #include "emailaccess/imap/imap_store.h"
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/offer_state.h"
@@ -64,10 +66,36 @@ void CheckOutlook(const Config&, EventLog& log, std::vector<CheckFinding>& findi
   OutlookTransport(log).Check(findings);
 }
 
+std::unique_ptr<IMailSender> GraphMailSender(const Config& config, EventLog& log) {
+  return std::make_unique<GraphSender>(config, log);
+}
+std::unique_ptr<IMailStore> GraphMailStore(const Config& config, EventLog& log) {
+  return std::make_unique<GraphStore>(config, log);
+}
+
+// The sign-in with its scopes, the account, the Inbox and its folders, and
+// the queue; nothing is sent, created or moved.
+void CheckGraph(const Config& config, EventLog& log, std::vector<CheckFinding>& findings) {
+  if (!config.oauth2.clientSecretSource.empty()) {
+    findings.push_back({true, "OAuth 2.0 client secret from " + config.oauth2.clientSecretSource});
+  }
+  try {
+    config.graph.tokens->Ensure();
+    findings.push_back({true, config.graph.tokens->Describe()});
+  } catch (const TransportError& e) {
+    findings.push_back({false, "Sign-in: " + std::string(e.what())});
+    return;
+  }
+  GraphSender(config, log).Check(findings);
+  GraphStore(config, log).Check(findings);
+  MaildirFolder(config.smtp.queue).Check("Queue", findings, true);
+}
+
 const Transport kTransports[] = {
     {kTransportMaildir, &MaildirSender, &MaildirStore, &CheckMaildir, kStateFileName, nullptr, true},
     {kTransportSmtpImap, &ServerSender, &ServerStore, &CheckServers, kStateFileName, &ServerQueue, false},
     {kTransportOutlook, &OutlookSender, &OutlookStore, &CheckOutlook, kOutlookStateFileName, nullptr, false},
+    {kTransportGraph, &GraphMailSender, &GraphMailStore, &CheckGraph, kStateFileName, &ServerQueue, false},
 };
 
 const Transport& TransportNamed(const std::string& name) {

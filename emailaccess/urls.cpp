@@ -61,7 +61,8 @@ UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, cons
   return parts;
 }
 
-void CheckServiceUrl(const std::string& key, const std::string& value, const SettingFailure& fail) {
+std::string CheckServiceUrl(const std::string& key, const std::string& value, const SettingFailure& fail,
+                            const std::string& section, bool plainOnLoopback) {
   std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
   char* scheme = nullptr;
   char* host = nullptr;
@@ -69,12 +70,14 @@ void CheckServiceUrl(const std::string& key, const std::string& value, const Set
                       curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
                       curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK;
   std::unique_ptr<char, CurlTextFree> ownedScheme(scheme), ownedHost(host);
-  if (!parsed) fail("[oauth2] " + key + " is not a URL: '" + value + "'");
+  const std::string named = "[" + section + "] " + key;
+  if (!parsed) fail(named + " is not a URL: '" + value + "'");
   const std::string h = host;
   const bool loopback = h == "127.0.0.1" || h == "localhost" || h == "[::1]";
-  if (std::string(scheme) != "https" && !(std::string(scheme) == "http" && loopback)) {
-    fail("[oauth2] " + key + " must start with https:// (http:// only for 127.0.0.1)");
+  if (std::string(scheme) != "https" && !(plainOnLoopback && std::string(scheme) == "http" && loopback)) {
+    fail(named + " must start with https://" + (plainOnLoopback ? " (http:// only for 127.0.0.1)" : ""));
   }
+  return h;
 }
 
 bool IsUsableImapFolderName(std::string_view name) {

@@ -27,8 +27,10 @@ UrlParts CheckServerUrl(ServerSettings& server, const std::string& section, cons
                         const SettingFailure& fail);
 
 // A token service is reached over HTTPS; plain HTTP only on this computer,
-// where nothing crosses a network. `key` names the setting in [oauth2].
-void CheckServiceUrl(const std::string& key, const std::string& value, const SettingFailure& fail);
+// where nothing crosses a network (not at all without `plainOnLoopback`).
+// `key` names the setting in [`section`]. Returns the URL's host.
+std::string CheckServiceUrl(const std::string& key, const std::string& value, const SettingFailure& fail,
+                            const std::string& section = "oauth2", bool plainOnLoopback = true);
 
 // A folder name that can be used on an IMAP server: printable ASCII (names
 // beyond ASCII would need IMAP's own UTF-7, which is not supported), no ";".

@@ -198,7 +198,9 @@ std::string AccessTokens::Describe() const {
     return "Sign-in: OAuth 2.0, account " + m_account + ", access token from token_command " +
            m_settings.tokenCommand.front();
   }
-  return "Sign-in: OAuth 2.0 with " + m_settings.provider + ", account " + m_account + ", scopes " +
+  // Graph's sign-in names no account in the settings: --check asks /me.
+  return "Sign-in: OAuth 2.0 with " + m_settings.provider + (m_account.empty() ? "" : ", account " + m_account) +
+         ", scopes " +
          (m_stored.scope.empty() ? "not stated" : m_stored.scope) + ", access token valid until " +
          (m_stored.expiresAt ? FormatLocalDateTime(m_stored.expiresAt) : "a server refuses it");
 }

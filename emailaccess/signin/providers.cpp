@@ -10,6 +10,11 @@ ProviderEndpoints Microsoft(const std::string& tenant) {
   endpoints.deviceUrl = base + "devicecode";
   endpoints.scope =
       "https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/SMTP.Send offline_access";
+  // Microsoft Graph's delegated permissions: the mailbox read, filed and
+  // sent from, and the account's own name for --check.
+  endpoints.graphScope =
+      "https://graph.microsoft.com/Mail.ReadWrite https://graph.microsoft.com/Mail.Send "
+      "https://graph.microsoft.com/User.Read offline_access";
   endpoints.usesTenant = true;
   return endpoints;
 }

@@ -14,6 +14,7 @@ struct ProviderEndpoints {
   std::string tokenUrl;
   std::string deviceUrl;     // the sign-in with a code typed elsewhere; empty for a browser sign-in
   std::string scope;         // granted when the settings name none
+  std::string graphScope;    // ... with transport = graph; empty where the provider has no Graph
   bool usesTenant = false;   // the endpoints name the organisation's directory
   bool needsClientSecret = false;
 };
