@@ -48,6 +48,19 @@ bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ContainsIgnoringCase(a, b);
 }
 
+// "String 0x1a" (as Graph names it back) and "String 0x001A" are one
+// property: the same type and tag.
+bool SameProperty(const std::string& a, const std::string& b) {
+  const auto parts = [](const std::string& id) {
+    const size_t blank = id.find(' ');
+    const std::string type = id.substr(0, blank);
+    return std::make_pair(type, blank == std::string::npos ? 0UL : std::strtoul(id.c_str() + blank + 1, nullptr, 16));
+  };
+  const auto [typeA, tagA] = parts(a);
+  const auto [typeB, tagB] = parts(b);
+  return SameName(typeA, typeB) && tagA == tagB;
+}
+
 }  // namespace
 
 std::int64_t GraphTimeNs(const std::string& text) {
@@ -65,7 +78,8 @@ std::optional<std::string> GraphSearchPhrase(const std::string& subject) {
   return "\"" + subject + "\"";
 }
 
-GraphStore::GraphStore(const Config& config, EventLog& log) : m_config(config), m_log(log), m_client(config, log) {}
+GraphStore::GraphStore(const Config& config, EventLog& log, size_t searchLimit)
+    : m_config(config), m_log(log), m_client(config, log), m_searchLimit(searchLimit) {}
 
 GraphStore::~GraphStore() {
   if (m_client.requests() == 0) return;
@@ -147,8 +161,8 @@ bool GraphStore::NoteListed(const json& item, std::map<std::string, StoredMessag
   if (item.contains("singleValueExtendedProperties") && item["singleValueExtendedProperties"].is_array()) {
     for (const json& property : item["singleValueExtendedProperties"]) {
       const std::string propertyId = Text(property, "id"), value = Text(property, "value");
-      if (SameName(propertyId, kClassProperty)) m_classes[id] = value;
-      if (SameName(propertyId, kSizeProperty)) {
+      if (SameProperty(propertyId, kClassProperty)) m_classes[id] = value;
+      if (SameProperty(propertyId, kSizeProperty)) {
         const std::int64_t size = std::strtoll(value.c_str(), nullptr, 10);
         if (size > 0) stored.size = size;
       }
@@ -171,7 +185,7 @@ std::vector<StoredMessage> GraphStore::ListWaiting(const std::string& subject) {
     EachPage("searching the Inbox for " + *phrase, listing + "&$search=" + Escaped(handle, *phrase),
              [&](const json& item) { results += NoteListed(item, found) ? 1 : 0; });
   }
-  if (!phrase || results >= kSearchLimit) {
+  if (!phrase || results >= m_searchLimit) {
     if (phrase) {
       m_log.Info(m_client.name() + ": the search gave " + std::to_string(results) +
                  " results, as many as Graph gives; listing the Inbox for the subject too");

@@ -44,7 +44,8 @@ inline constexpr size_t kSearchLimit = 1000;
 
 class GraphStore : public IMailStore {
  public:
-  GraphStore(const Config& config, EventLog& log);
+  // `searchLimit`: the most results one search gives (a stand-in's own).
+  GraphStore(const Config& config, EventLog& log, size_t searchLimit = kSearchLimit);
   // Logs how many requests of which kind the run made.
   ~GraphStore() override;
 
@@ -86,6 +87,7 @@ class GraphStore : public IMailStore {
   std::map<std::string, std::string> m_classes;   // id -> message class, where the listing told it
   std::vector<std::pair<std::string, Folder>> m_plan;  // moves announced, in order
   std::map<std::string, Filed> m_filed;           // moves done ahead of their Move call
+  size_t m_searchLimit;
   int m_pages = 0;
   int m_readCount = 0;
   int m_moved = 0;

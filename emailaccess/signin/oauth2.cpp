@@ -195,8 +195,8 @@ void AccessTokens::RunTokenCommand() {
 
 std::string AccessTokens::Describe() const {
   if (!m_settings.tokenCommand.empty()) {
-    return "Sign-in: OAuth 2.0, account " + m_account + ", access token from token_command " +
-           m_settings.tokenCommand.front();
+    return "Sign-in: OAuth 2.0" + (m_account.empty() ? "" : ", account " + m_account) +
+           ", access token from token_command " + m_settings.tokenCommand.front();
   }
   // Graph's sign-in names no account in the settings: --check asks /me.
   return "Sign-in: OAuth 2.0 with " + m_settings.provider + (m_account.empty() ? "" : ", account " + m_account) +
