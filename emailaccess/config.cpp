@@ -9,6 +9,7 @@
 #include "util/text_files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <map>
@@ -105,8 +106,13 @@ void CheckGraph(Config& config, const Environment&, const Fail& fail) {
   GraphSettings& graph = config.graph;
   while (graph.url.size() > 1 && graph.url.back() == '/') graph.url.pop_back();
   graph.host = CheckServiceUrl("url", graph.url, fail, "graph", false);
-  std::set<std::string> folders = {"Inbox"};
-  for (const FolderInfo& info : kFolders) folders.insert(graph.folders[info.folder]);
+  // Folder names of a mailbox are the same whatever their letter case.
+  const auto lower = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
+  std::set<std::string> folders = {"inbox"};
+  for (const FolderInfo& info : kFolders) folders.insert(lower(graph.folders[info.folder]));
   if (folders.size() != kFolders.size() + 1) fail("[graph] the folders must differ from one another and from Inbox");
   if (!config.oauth2.present) {
     fail("transport = graph signs in with OAuth 2.0: add an [oauth2] section (provider = microsoft, client_id =)");

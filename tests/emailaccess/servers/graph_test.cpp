@@ -2,6 +2,7 @@
 // what is sent, what is fetched and filed, Graph's refusals, and a run cut
 // off at each step of the intake.
 
+#include "email_test_support.h"
 #include "server_fixture.h"
 
 #include "emailaccess/graph/graph_store.h"
@@ -148,6 +149,26 @@ TEST_F(GraphTest, EveryPageIsFollowedAndRepliesAreFiledInBatchesUnderTheirImmuta
   EXPECT_LE(batches, 3 * ((kReplies + perBatch - 1) / perBatch)) << "looks, marks and moves, twenty to a batch";
   EXPECT_TRUE(Holds(Log(), "moved AAkAL") || Holds(Log(), "acknowledged AAkAL")) << "keys are immutable ids";
   EXPECT_EQ(ids.size(), static_cast<size_t>(kReplies));
+}
+
+// Outlook's report items are delivery reports by their message class, also
+// when their text alone would not say it came from a robot.
+TEST_F(GraphTest, ReportItemsOfOurMailingsGoToUndeliverableAndRepliesAreOffered) {
+  const std::string bounce = emailaccess_test::Fixture("exchange_bounce.eml");
+  Deliver(bounce);
+  const std::string text =
+      "From: Microsoft Outlook <MicrosoftExchange329e71ec88ae4615bbc36ab6ce41109e@corvane-church.org>\r\n"
+      "To: <office@grace.example.org>\r\nSubject: Undeliverable: Corvane Survey - Spring\r\n"
+      "Content-Type: text/plain\r\n\r\nDelivery has failed to these recipients or groups:\r\n\r\n"
+      "gone@corvane-church.org\r\nThe e-mail address you entered couldn't be found.\r\n";
+  Deliver(text, 0, "class=REPORT.IPM.Note.NDR");
+  Deliver(ReplyText("Ann Lee <ann@example.org>", "Re: Corvane Survey - Spring", "<answer1>x</answer1>\r\n"));
+  const auto run = Run({"4", Bin("in1.tmp"), "Corvane Survey", "0"});
+  ASSERT_EQ(run.exitCode, 0) << run.err << Log();
+  EXPECT_EQ(Offered("in1.tmp"), 1u);
+  EXPECT_EQ(Messages("Undeliverable").size(), 2u) << Log();
+  EXPECT_TRUE(Holds(run.out, "Not delivered to old.member@corvane-church.org")) << run.out;
+  EXPECT_TRUE(Holds(run.out, "Not delivered to gone@corvane-church.org")) << run.out;
 }
 
 // Graph's refusals, one at a time, for a mailing to three and a fetch of one reply.

@@ -1,0 +1,78 @@
+// transport = graph: its settings, and how Graph's answers are read.
+
+#include "emailaccess/config.h"
+#include "emailaccess/graph/graph_client.h"
+#include "emailaccess/graph/graph_store.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using emailaccess::ConfigError;
+using emailaccess::ParseConfig;
+
+constexpr const char kGraph[] = "[general]\ntransport = graph\n";
+constexpr const char kSignIn[] = "[oauth2]\nprovider = microsoft\nclient_id = abc\n";
+
+TEST(GraphSettings, TheMicrosoftSignInAsksForGraphsPermissions) {
+  const auto config = ParseConfig(std::string(kGraph) + kSignIn, "/opt/lv/", "x.conf", [](const std::string&) {
+    return std::optional<std::string>();
+  });
+  EXPECT_EQ(config.graph.url, "https://graph.microsoft.com/v1.0");
+  EXPECT_EQ(config.graph.host, "graph.microsoft.com");
+  EXPECT_EQ(config.oauth2.scope,
+            "https://graph.microsoft.com/Mail.ReadWrite https://graph.microsoft.com/Mail.Send "
+            "https://graph.microsoft.com/User.Read offline_access");
+  EXPECT_TRUE(config.UsesOAuth2());
+  EXPECT_EQ(config.graph.folders[emailaccess::Folder::NeedsReading], "Needs reading");
+}
+
+TEST(GraphSettings, MistakesAreRefused) {
+  const std::pair<std::string, const char*> cases[] = {
+      {kGraph, "transport = graph signs in with OAuth 2.0"},
+      {std::string(kGraph) + "[oauth2]\nprovider = google\nclient_id = a\nclient_secret = b\n",
+       "transport = graph needs [oauth2] provider = microsoft"},
+      {std::string(kGraph) + kSignIn + "[graph]\nurl = http://127.0.0.1:8080/v1.0\n", "[graph] url must start with https://"},
+      {std::string(kGraph) + kSignIn + "[graph]\nurl = not a url\n", "[graph] url is not a URL"},
+      {std::string(kGraph) + kSignIn + "[graph]\nprocessed = Skipped\n", "must differ from one another"},
+      {std::string(kGraph) + kSignIn + "[graph]\nskipped = inbox\n", "must differ from one another and from Inbox"},
+      {std::string(kGraph) + kSignIn + "[graph]\nprocessed =\n", "processed must be a folder name"},
+  };
+  for (const auto& [text, message] : cases) {
+    try {
+      ParseConfig(text, "/opt/lv/", "x.conf", [](const std::string&) { return std::optional<std::string>(); });
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const ConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(GraphAnswers, RetryAfterIsTheLastAnswersOwn) {
+  const std::pair<const char*, int> cases[] = {
+      {"HTTP/1.1 429 Too Many Requests\r\nRetry-After: 7\r\n\r\n", 7},
+      {"HTTP/1.1 503 Service Unavailable\r\nretry-after:  12 \r\n\r\n", 12},
+      {"HTTP/1.1 429 Too Many Requests\r\nRetry-After: Wed, 21 Oct 2026 07:28:00 GMT\r\n\r\n", -1},
+      {"HTTP/1.1 503 x\r\nRetry-After: 5\r\n\r\nHTTP/1.1 429 y\r\nContent-Length: 0\r\n\r\n", -1},
+      {"HTTP/1.1 429 Too Many Requests\r\nRetry-After: -3\r\n\r\n", -1},
+  };
+  for (const auto& [headers, seconds] : cases) EXPECT_EQ(emailaccess::RetryAfterSeconds(headers), seconds) << headers;
+}
+
+TEST(GraphAnswers, ErrorsAreToldInGraphsOwnWords) {
+  EXPECT_EQ(emailaccess::GraphErrorText(404, R"({"error":{"code":"ErrorItemNotFound","message":"Not found."}})"),
+            "HTTP 404 ErrorItemNotFound: Not found.");
+  EXPECT_EQ(emailaccess::GraphErrorText(502, "<html>bad gateway</html>"), "HTTP 502");
+  EXPECT_EQ(emailaccess::GraphErrorText(400, R"({"error":"text"})"), "HTTP 400");
+}
+
+TEST(GraphAnswers, SearchPhrasesAndTimes) {
+  EXPECT_EQ(emailaccess::GraphSearchPhrase("Corvane Survey"), "\"Corvane Survey\"");
+  EXPECT_EQ(emailaccess::GraphSearchPhrase("say \"hi\""), std::nullopt);
+  EXPECT_EQ(emailaccess::GraphSearchPhrase("a\\b"), std::nullopt);
+  EXPECT_EQ(emailaccess::GraphTimeNs("2026-10-02T09:15:00Z"), 1790932500LL * 1000000000);
+  EXPECT_EQ(emailaccess::GraphTimeNs("2026-10-02T09:15:00.5Z"), 1790932500LL * 1000000000 + 500000000);
+  EXPECT_EQ(emailaccess::GraphTimeNs("yesterday"), 0);
+}
+
+}  // namespace
