@@ -2,7 +2,7 @@
 
 #include "emailaccess/message/gmime_support.h"
 #include "emailaccess/message/text_encoding.h"
-#include "emailaccess/outlook/outlook_message.h"
+#include "emailaccess/message/message_text.h"
 
 #include <algorithm>
 

@@ -180,4 +180,12 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
   return ReadParsed(result, SenderAddress(message), parsed.get(), g_mime_message_get_mime_part(message), ownAddress);
 }
 
+std::string AutomaticMessageClass(const std::string& messageClass) {
+  std::string lower;
+  for (char c : messageClass) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  // Delivery, non-delivery and read reports; out-of-office and rule replies.
+  if (lower.rfind("report.", 0) == 0 || lower.rfind("ipm.note.rules.", 0) == 0) return SingleLine(lower);
+  return {};
+}
+
 }  // namespace emailaccess

@@ -66,4 +66,10 @@ IncomingMessage ReadIncomingMessage(std::string_view raw, std::string_view ownAd
 // formed (whatever was left out).
 std::string_view WithoutUnreadHeaders(std::string_view raw, std::string& storage, bool* wellFormed = nullptr);
 
+// Why an item of this message class (Exchange's and Outlook's
+// PR_MESSAGE_CLASS: "REPORT.IPM.Note.NDR") is a robot's: delivery,
+// non-delivery and read reports, out-of-office and rule replies; empty for a
+// person's mail. Classes are compared without letter case.
+std::string AutomaticMessageClass(const std::string& messageClass);
+
 }  // namespace emailaccess

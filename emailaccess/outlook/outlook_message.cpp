@@ -1,15 +1,12 @@
 #include "emailaccess/outlook/outlook_message.h"
 
 #include "emailaccess/message/gmime_support.h"
+#include "emailaccess/message/message_text.h"
 #include "emailaccess/message/text_encoding.h"
 #include "util/dates.h"
 
 namespace emailaccess {
 namespace {
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
 
 GDateTimePtr LocalDateTime(double date) {
   CalendarFields fields;
@@ -32,15 +29,6 @@ GObjectPtr<GMimePart> TextPart(const char* subtype, const std::string& text) {
 }
 
 }  // namespace
-
-std::string AutomaticMessageClass(const std::string& messageClass) {
-  // Outlook's classes are not case-sensitive.
-  std::string lower;
-  for (char c : messageClass) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  // Delivery, non-delivery and read reports; out-of-office and rule replies.
-  if (StartsWith(lower, "report.") || StartsWith(lower, "ipm.note.rules.")) return SingleLine(lower);
-  return {};
-}
 
 bool LocalDateToUnixSeconds(double date, std::int64_t& seconds) {
   const GDateTimePtr when = LocalDateTime(date);

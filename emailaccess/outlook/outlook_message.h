@@ -26,9 +26,6 @@ struct OutlookMail {
   double received = 0.0;     // ReceivedTime: an automation date in local time
 };
 
-// Why an item of this class is a robot's; empty for a person's mail.
-std::string AutomaticMessageClass(const std::string& messageClass);
-
 // Seconds since 1970 (UTC) of a local automation date; false when the date
 // is outside the calendar or the local time zone cannot place it.
 bool LocalDateToUnixSeconds(double date, std::int64_t& seconds);
