@@ -79,6 +79,10 @@ void CheckGraph(const Config& config, EventLog& log, std::vector<CheckFinding>& 
   if (!config.oauth2.clientSecretSource.empty()) {
     findings.push_back({true, "OAuth 2.0 client secret from " + config.oauth2.clientSecretSource});
   }
+  if (!config.graph.tokens) {
+    findings.push_back({false, "Sign-in: none attached to the Graph transport"});
+    return;
+  }
   try {
     config.graph.tokens->Ensure();
     findings.push_back({true, config.graph.tokens->Describe()});
