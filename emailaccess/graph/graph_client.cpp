@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <sstream>
 
 namespace emailaccess {
 namespace {
@@ -63,12 +64,8 @@ std::string GraphErrorText(long status, const std::string& body) {
 
 int RetryAfterSeconds(const std::string& headers) {
   int seconds = -1;
-  size_t at = 0;
-  while (at < headers.size()) {
-    size_t end = headers.find('\n', at);
-    if (end == std::string::npos) end = headers.size();
-    const std::string line = headers.substr(at, end - at);
-    at = end + 1;
+  std::istringstream lines(headers);
+  for (std::string line; std::getline(lines, line);) {
     // A new answer (after "100 Continue") starts over.
     if (line.rfind("HTTP/", 0) == 0) seconds = -1;
     const size_t colon = line.find(':');
