@@ -5,9 +5,6 @@
 #include "emailaccess/transport.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
-#include <sstream>
 
 namespace emailaccess {
 namespace {
@@ -28,53 +25,7 @@ void Append(Slist& list, const std::string& line) {
 
 bool IsBusy(long status) { return status == 429 || status == 502 || status == 503 || status == 504; }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-int ParseSeconds(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
-  int seconds = -1;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  return ec == std::errc() && end == text.data() + text.size() && seconds >= 0 ? seconds : -1;
-}
-
 }  // namespace
-
-BatchItem BatchRequest(std::string method, std::string target, nlohmann::json body) {
-  BatchItem item;
-  item.method = std::move(method);
-  item.target = std::move(target);
-  item.body = std::move(body);
-  return item;
-}
-
-std::string GraphErrorText(long status, const std::string& body) {
-  std::string text = "HTTP " + std::to_string(status);
-  const json answer = json::parse(body, nullptr, false);
-  if (answer.is_object() && answer.contains("error") && answer["error"].is_object()) {
-    const json& error = answer["error"];
-    if (error.contains("code") && error["code"].is_string()) text += " " + error["code"].get<std::string>();
-    if (error.contains("message") && error["message"].is_string()) text += ": " + error["message"].get<std::string>();
-  }
-  return text;
-}
-
-int RetryAfterSeconds(const std::string& headers) {
-  int seconds = -1;
-  std::istringstream lines(headers);
-  for (std::string line; std::getline(lines, line);) {
-    // A new answer (after "100 Continue") starts over.
-    if (line.rfind("HTTP/", 0) == 0) seconds = -1;
-    const size_t colon = line.find(':');
-    if (colon != std::string::npos && Lower(line.substr(0, colon)) == "retry-after") {
-      seconds = ParseSeconds(std::string_view(line).substr(colon + 1));
-    }
-  }
-  return seconds;
-}
 
 GraphClient::GraphClient(const Config& config, EventLog& log)
     : m_config(config), m_log(log), m_url(config.graph.url), m_host(config.graph.host) {
@@ -201,25 +152,7 @@ void GraphClient::Batch(const std::string& action, std::vector<BatchItem*>& item
     }
     const json answer =
         CallJson(action, {"POST", "/$batch", json{{"requests", requests}}.dump(), "application/json", {}}, permission);
-    for (BatchItem* item : pending) item->status = 0;  // an answer Graph left out counts as unavailable
-    if (answer.contains("responses") && answer["responses"].is_array()) {
-      for (const json& one : answer["responses"]) {
-        if (!one.is_object() || !one.contains("id") || !one["id"].is_string()) continue;
-        size_t index = pending.size();
-        const std::string id = one["id"].get<std::string>();
-        std::from_chars(id.data(), id.data() + id.size(), index);
-        if (index >= pending.size()) continue;
-        BatchItem& item = *pending[index];
-        item.status = one.contains("status") && one["status"].is_number_integer() ? one["status"].get<long>() : 0;
-        item.answer = one.contains("body") ? one["body"] : json();
-        item.retryAfterSeconds = -1;
-        if (one.contains("headers") && one["headers"].is_object()) {
-          for (const auto& [name, value] : one["headers"].items()) {
-            if (Lower(name) == "retry-after" && value.is_string()) item.retryAfterSeconds = ParseSeconds(value.get<std::string>());
-          }
-        }
-      }
-    }
+    ReadBatchAnswers(answer, pending);
     std::vector<BatchItem*> busy;
     int seconds = -1;
     for (BatchItem* item : pending) {

@@ -25,6 +25,7 @@
 
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
+#include "emailaccess/graph/graph_answers.h"
 #include "emailaccess/signin/curl_session.h"
 
 #include <nlohmann/json.hpp>
@@ -58,26 +59,6 @@ struct GraphResponse {
   long status = 0;
   std::string body;
 };
-
-// One request of a $batch and its answer.
-struct BatchItem {
-  std::string method;
-  std::string target;     // below the service: "/me/messages/{id}/move"
-  nlohmann::json body;    // null: none
-  long status = 0;        // the answer's
-  nlohmann::json answer;  // the answer's body, null when none
-  int retryAfterSeconds = -1;  // Retry-After of the answer, -1 when none
-};
-
-BatchItem BatchRequest(std::string method, std::string target, nlohmann::json body = nullptr);
-
-// Graph's own words for a refusal: "ErrorItemNotFound: The specified object
-// was not found in the store.", or the status when the body says nothing.
-std::string GraphErrorText(long status, const std::string& body);
-
-// Seconds of a Retry-After header among the header lines of `headers` (the
-// last answer's counts); -1 when there is none or it is not a number.
-int RetryAfterSeconds(const std::string& headers);
 
 class GraphClient {
  public:

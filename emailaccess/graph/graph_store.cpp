@@ -1,6 +1,5 @@
 #include "emailaccess/graph/graph_store.h"
 
-#include "emailaccess/message/gmime_support.h"
 #include "emailaccess/message/text_encoding.h"
 #include "emailaccess/message/message_text.h"
 
@@ -22,17 +21,7 @@ constexpr int kPageSize = 1000;
 constexpr const char kSelect[] = "id,subject,receivedDateTime,isRead";
 constexpr const char kExpand[] =
     "singleValueExtendedProperties($filter=id eq 'String 0x001A' or id eq 'Integer 0x0E08')";
-constexpr const char kClassProperty[] = "String 0x001A";  // PR_MESSAGE_CLASS
-constexpr const char kSizeProperty[] = "Integer 0x0E08";  // PR_MESSAGE_SIZE
 
-std::string Text(const json& object, const char* key) {
-  return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>()
-                                                                               : std::string();
-}
-
-bool Flag(const json& object, const char* key) {
-  return object.is_object() && object.contains(key) && object[key].is_boolean() && object[key].get<bool>();
-}
 
 struct CurlTextFree {
   void operator()(char* text) const { curl_free(text); }
@@ -48,27 +37,7 @@ bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ContainsIgnoringCase(a, b);
 }
 
-// "String 0x1a" (as Graph names it back) and "String 0x001A" are one
-// property: the same type and tag.
-bool SameProperty(const std::string& a, const std::string& b) {
-  const auto parts = [](const std::string& id) {
-    const size_t blank = id.find(' ');
-    const std::string type = id.substr(0, blank);
-    return std::make_pair(type, blank == std::string::npos ? 0UL : std::strtoul(id.c_str() + blank + 1, nullptr, 16));
-  };
-  const auto [typeA, tagA] = parts(a);
-  const auto [typeB, tagB] = parts(b);
-  return SameName(typeA, typeB) && tagA == tagB;
-}
-
 }  // namespace
-
-std::int64_t GraphTimeNs(const std::string& text) {
-  GDateTimePtr when(g_date_time_new_from_iso8601(text.c_str(), nullptr));
-  if (!when) return 0;
-  return static_cast<std::int64_t>(g_date_time_to_unix(when.get())) * 1000000000 +
-         static_cast<std::int64_t>(g_date_time_get_microsecond(when.get())) * 1000;
-}
 
 std::optional<std::string> GraphSearchPhrase(const std::string& subject) {
   if (subject.empty()) return std::nullopt;
@@ -96,7 +65,7 @@ const std::string& GraphStore::InboxId() {
   if (m_inboxId.empty()) {
     const json inbox = m_client.CallJson("reading the Inbox", {"GET", "/me/mailFolders/inbox?$select=id", "", "", {}},
                                          kPermission);
-    m_inboxId = Text(inbox, "id");
+    m_inboxId = JsonText(inbox, "id");
     if (m_inboxId.empty()) {
       throw TransportError(m_client.name() + ": the Inbox has no id", false, FailureScope::Connection);
     }
@@ -118,14 +87,14 @@ void GraphStore::EachPage(const std::string& action, std::string target,
     if (page.contains("value") && page["value"].is_array()) {
       for (const json& item : page["value"]) each(item);
     }
-    target = Text(page, "@odata.nextLink");
+    target = JsonText(page, "@odata.nextLink");
   }
 }
 
 std::string GraphStore::FindFolder(const std::string& name) {
   std::string id;
   EachPage("looking for the folder " + name, "/me/mailFolders?$select=id,displayName&$top=100", [&](const json& item) {
-    if (id.empty() && SameName(Text(item, "displayName"), name)) id = Text(item, "id");
+    if (id.empty() && SameName(JsonText(item, "displayName"), name)) id = JsonText(item, "id");
   });
   return id;
 }
@@ -141,7 +110,7 @@ const std::string& GraphStore::FolderId(Folder folder) {
                                               "application/json", {}},
                                              kPermission, GraphClient::Kind::Repeatable, {409});
     // 409: another program made it at the same moment.
-    id = made.status == 409 ? FindFolder(name) : Text(json::parse(made.body, nullptr, false), "id");
+    id = made.status == 409 ? FindFolder(name) : JsonText(json::parse(made.body, nullptr, false), "id");
     if (id.empty()) {
       throw TransportError(m_client.name() + ": creating the folder " + name + " gave no folder", false);
     }
@@ -151,23 +120,15 @@ const std::string& GraphStore::FolderId(Folder folder) {
 }
 
 bool GraphStore::NoteListed(const json& item, std::map<std::string, StoredMessage>& found) {
-  const std::string id = Text(item, "id");
-  if (id.empty()) return false;
-  StoredMessage& stored = found[id];
-  stored.key = id;
-  stored.arrivalNs = GraphTimeNs(Text(item, "receivedDateTime"));
-  m_inInbox.insert(id);
-  if (Flag(item, "isRead")) m_read.insert(id);
-  if (item.contains("singleValueExtendedProperties") && item["singleValueExtendedProperties"].is_array()) {
-    for (const json& property : item["singleValueExtendedProperties"]) {
-      const std::string propertyId = Text(property, "id"), value = Text(property, "value");
-      if (SameProperty(propertyId, kClassProperty)) m_classes[id] = value;
-      if (SameProperty(propertyId, kSizeProperty)) {
-        const std::int64_t size = std::strtoll(value.c_str(), nullptr, 10);
-        if (size > 0) stored.size = size;
-      }
-    }
-  }
+  const std::optional<ListedMessage> listed = ReadListedMessage(item);
+  if (!listed) return false;
+  StoredMessage& stored = found[listed->id];
+  stored.key = listed->id;
+  stored.arrivalNs = listed->receivedNs;
+  stored.size = listed->size;
+  m_inInbox.insert(listed->id);
+  if (listed->isRead) m_read.insert(listed->id);
+  if (!listed->messageClass.empty()) m_classes[listed->id] = listed->messageClass;
   return true;
 }
 
@@ -194,7 +155,7 @@ std::vector<StoredMessage> GraphStore::ListWaiting(const std::string& subject) {
     // only in its text is found by a later search, once fewer wait.
     std::map<std::string, StoredMessage> all;
     EachPage("listing the Inbox", listing, [&](const json& item) {
-      if (ContainsIgnoringCase(Text(item, "subject"), subject) || !phrase) NoteListed(item, all);
+      if (ContainsIgnoringCase(JsonText(item, "subject"), subject) || !phrase) NoteListed(item, all);
     });
     for (auto& [id, stored] : all) found.emplace(id, stored);
   }
@@ -210,7 +171,7 @@ std::vector<StoredMessage> GraphStore::ListWaiting(const std::string& subject) {
 bool GraphStore::IsWaiting(const std::string& key) {
   const GraphResponse answer = m_client.Call("looking for " + key, {"GET", MessagePath(key) + "?$select=parentFolderId", "", "", {}},
                                              kPermission, GraphClient::Kind::Repeatable, {404});
-  return answer.status != 404 && Text(json::parse(answer.body, nullptr, false), "parentFolderId") == InboxId();
+  return answer.status != 404 && JsonText(json::parse(answer.body, nullptr, false), "parentFolderId") == InboxId();
 }
 
 std::string GraphStore::Read(const std::string& key) {
@@ -266,8 +227,9 @@ void GraphStore::FileBatch(const std::vector<std::pair<std::string, Folder>>& pl
     for (const auto& [key, folder] : plan) {
       if (m_inInbox.count(key)) continue;
       const BatchItem& look = looks[i++];
-      if (look.status == 200 && Text(look.answer, "parentFolderId") == inbox) {
-        if (Flag(look.answer, "isRead")) m_read.insert(key);
+      if (look.status == 200 && JsonText(look.answer, "parentFolderId") == inbox) {
+        const std::optional<ListedMessage> found = ReadListedMessage(look.answer);
+        if (found && found->isRead) m_read.insert(key);
       } else if (look.status == 200 || look.status == 404) {
         gone.insert(key);
       } else {
@@ -319,7 +281,7 @@ void GraphStore::Check(std::vector<CheckFinding>& findings) {
     const json inbox = m_client.CallJson(
         "reading the Inbox", {"GET", "/me/mailFolders/inbox?$select=id,totalItemCount,unreadItemCount", "", "", {}},
         kPermission);
-    m_inboxId = Text(inbox, "id");
+    m_inboxId = JsonText(inbox, "id");
     const auto count = [&](const char* key) {
       return inbox.contains(key) && inbox[key].is_number_integer() ? std::to_string(inbox[key].get<long long>()) : "?";
     };

@@ -70,7 +70,7 @@ class GraphStore : public IMailStore {
   const std::string& FolderId(Folder folder);
   // Hands every item of every page from `target` on to `each`.
   void EachPage(const std::string& action, std::string target, const std::function<void(const nlohmann::json&)>& each);
-  // Notes a message of a listing; false when it names no id.
+  // Notes a message of a listing; false when it names no usable id.
   bool NoteListed(const nlohmann::json& item, std::map<std::string, StoredMessage>& found);
   // Files the messages of `plan` (at most kRequestsPerBatch) into m_filed.
   void FileBatch(const std::vector<std::pair<std::string, Folder>>& plan);
@@ -93,10 +93,6 @@ class GraphStore : public IMailStore {
   int m_moved = 0;
   int m_batches = 0;
 };
-
-// Nanoseconds since 1970 of an ISO 8601 time as Graph writes it
-// ("2026-10-02T09:15:00Z"); 0 when it is not one.
-std::int64_t GraphTimeNs(const std::string& text);
 
 // The text for $search="...": the subject as one phrase, or nullopt when it
 // holds a character a phrase cannot carry (the Inbox is then listed whole).

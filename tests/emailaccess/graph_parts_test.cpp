@@ -1,8 +1,10 @@
 // transport = graph: its settings, and how Graph's answers are read.
 
 #include "emailaccess/config.h"
-#include "emailaccess/graph/graph_client.h"
+#include "emailaccess/graph/graph_answers.h"
 #include "emailaccess/graph/graph_store.h"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,43 @@ TEST(GraphAnswers, ErrorsAreToldInGraphsOwnWords) {
   EXPECT_EQ(emailaccess::GraphErrorText(400, R"({"error":"text"})"), "HTTP 400");
 }
 
+TEST(GraphAnswers, ListedMessagesGiveOnlyWhatIsSafeToUse) {
+  using nlohmann::json;
+  const auto report = emailaccess::ReadListedMessage(json::parse(R"({"id": "AAk=", "subject": "Undeliverable:\r\n x",
+      "isRead": true, "receivedDateTime": "2026-10-02T09:15:00Z", "singleValueExtendedProperties": [
+      {"id": "String 0x1a", "value": "REPORT.IPM.Note.NDR"}, {"id": "Integer 0x0E08", "value": "2048"}]})"));
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->id, "AAk=");
+  EXPECT_EQ(report->subject, "Undeliverable:  x");
+  EXPECT_TRUE(report->isRead);
+  EXPECT_EQ(report->messageClass, "REPORT.IPM.Note.NDR");
+  EXPECT_EQ(report->size, 2048);
+  EXPECT_EQ(report->receivedNs, 1790932500LL * 1000000000);
+  for (const char* item : {R"({"id": "a b"})", R"({"id": "a\nb"})", R"({"id": 7})", R"([1])", R"({"subject": "x"})"}) {
+    EXPECT_FALSE(emailaccess::ReadListedMessage(json::parse(item))) << item;
+  }
+  const auto plain = emailaccess::ReadListedMessage(json::parse(
+      R"({"id": "x", "singleValueExtendedProperties": [{"id": "Integer 0x0E08", "value": "-5"}, 3]})"));
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->size, -1);
+  EXPECT_EQ(plain->messageClass, "");
+}
+
+TEST(GraphAnswers, BatchAnswersFindTheirRequestsByIndexInAnyOrder) {
+  std::vector<emailaccess::BatchItem> items(3);
+  std::vector<emailaccess::BatchItem*> pointers = {&items[0], &items[1], &items[2]};
+  emailaccess::ReadBatchAnswers(nlohmann::json::parse(R"({"responses": [
+      {"id": "2", "status": 429, "headers": {"Retry-After": "4"}},
+      {"id": "0", "status": 201, "body": {"id": "moved"}},
+      {"id": "7", "status": 200}, {"id": "1x", "status": 200}, {"status": 200}]})"),
+                                 pointers);
+  EXPECT_EQ(items[0].status, 201);
+  EXPECT_EQ(items[0].answer["id"], "moved");
+  EXPECT_EQ(items[1].status, 0) << "an answer Graph left out";
+  EXPECT_EQ(items[2].status, 429);
+  EXPECT_EQ(items[2].retryAfterSeconds, 4);
+}
+
 TEST(GraphAnswers, SearchPhrasesAndTimes) {
   EXPECT_EQ(emailaccess::GraphSearchPhrase("Corvane Survey"), "\"Corvane Survey\"");
   EXPECT_EQ(emailaccess::GraphSearchPhrase("say \"hi\""), std::nullopt);
@@ -73,6 +112,8 @@ TEST(GraphAnswers, SearchPhrasesAndTimes) {
   EXPECT_EQ(emailaccess::GraphTimeNs("2026-10-02T09:15:00Z"), 1790932500LL * 1000000000);
   EXPECT_EQ(emailaccess::GraphTimeNs("2026-10-02T09:15:00.5Z"), 1790932500LL * 1000000000 + 500000000);
   EXPECT_EQ(emailaccess::GraphTimeNs("yesterday"), 0);
+  EXPECT_EQ(emailaccess::GraphTimeNs("1013-10-02T09:15:00Z"), 0) << "before 1970";
+  EXPECT_EQ(emailaccess::GraphTimeNs("9013-10-02T09:15:00Z"), 0) << "beyond nanoseconds' reach";
 }
 
 }  // namespace
