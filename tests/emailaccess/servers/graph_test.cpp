@@ -95,10 +95,15 @@ class GraphTest : public ServerTest {
 };
 
 TEST_F(GraphTest, EachMessageGoesOutAsComposedWithItsMessageIdKeptAndACopyInSentItems) {
-  const auto run = Run({"2", WriteOutgoing({{"Ann Lee", "ann.lee@example.org"}, {"", "bob@example.org"}}),
+  Graph("bounce gone@example.org");
+  const auto run = Run({"2", WriteOutgoing({{"Ann Lee", "ann.lee@example.org"}, {"", "bob@example.org"}, {"", "gone@example.org"}}),
                         "Corvane Survey - Spring", "0"});
   ASSERT_EQ(run.exitCode, 0) << run.err << Log();
-  EXPECT_TRUE(Holds(run.out, "2 sent through 127.0.0.1")) << run.out;
+  EXPECT_TRUE(Holds(run.out, "3 sent through 127.0.0.1")) << run.out;
+  // Exchange's report names the Message-ID we gave: the sent register knows it.
+  const auto fetch = Run({"4", Bin("in1.tmp"), "Corvane Survey", "0"});
+  EXPECT_TRUE(Holds(fetch.out, "Not delivered to gone@example.org")) << fetch.out << Log();
+  EXPECT_TRUE(Holds(Log(), "one of our mailings, moved to Undeliverable")) << Log();
   const json delivered = Graph("delivered")["delivered"];
   ASSERT_EQ(delivered.size(), 2u);
   std::set<std::string> sentIds;
