@@ -3,6 +3,7 @@
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
 #include "emailaccess/intake.h"
+#include "emailaccess/ledger.h"
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/offer_state.h"
 #include "emailaccess/outlook/outlook_session.h"
@@ -155,34 +156,20 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
   if (sender->KeepsMessageId()) {
     run.KeepSentIn(config.FileBesideProgram(kSentRegisterFileName), config.replies.keepSentDays);
   }
-  // The pace counts what went out in earlier runs too.
+  // The pace counts what went out in earlier runs too, and a provider's hold.
   const std::string pacePath = config.FileBesideProgram(kPaceFileName);
-  std::string history;
-  if (queue && config.smtp.pace.paced()) platform::ReadWholeFile(pacePath, history);
-  SlidingWindow window(config.smtp.pace, history);
-  if (queue && config.smtp.pace.paced()) run.KeepPace(window);
+  SlidingWindow window = LoadWindow(config.smtp.pace, pacePath);
+  if (queue) run.KeepPace(window, pacePath);
+  Ledger ledger(config.FileBesideProgram(kLedgerFileName));
+  run.KeepLedger(ledger, config.mailings.remindAfterDays);
   run.SendQueued();
   std::string what = "sending the queue";
   if (op) {
     what = "operation " + std::to_string(op->number);
     log.Info(what + ": sending " + op->exchangeFile + " with subject \"" + op->subject + "\"");
-    run.SendExchangeFile(Mailbox{config.senderName, config.senderAddress}, op->exchangeFile, op->subject);
+    run.SendExchangeFile(Mailbox{config.senderName, config.senderAddress}, op->exchangeFile, op->subject, op->number);
   }
   const SendOutcome& outcome = run.outcome();
-  if (queue && config.smtp.pace.paced()) {
-    std::string why;
-    if (!platform::ReplaceFileAtomically(pacePath, window.Save(), &why)) {
-      log.Warning("cannot keep the sending times in " + pacePath + " (" + why + "); the next run may go faster");
-    }
-  }
-  if (outcome.paced) {
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch()).count();
-    log.Info(std::to_string(outcome.sent) + " sent now; " + config.smtp.host + " takes " + config.smtp.pace.Told() +
-             ", the other " + std::to_string(outcome.queued) +
-             " wait in the queue; sent by later runs, they can all be out by about " +
-             LocalClockIn(window.AllGoneBy(now, outcome.queued) - now) + "; do not send the mailing again, or they get it twice");
-  }
   if (op && op->number == exchange::kSendGoalNotification &&
       outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
     log.Info("operation 1 is meant for one recipient; all listed recipients were handled");
@@ -190,11 +177,16 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
   log.Info(what + " done: " + std::to_string(outcome.sent) + " sent, " + std::to_string(outcome.invalidRecipients) +
            " invalid recipient(s), " + std::to_string(outcome.failed) + " failed, " + std::to_string(outcome.queued) +
            " queued for a later run" +
-           (outcome.answerLost ? ", " + std::to_string(outcome.answerLost) + " handed over with the answer lost" : ""));
+           (outcome.answerLost ? ", " + std::to_string(outcome.answerLost) + " handed over with the answer lost" : "") +
+           (outcome.alreadyHave ? ", " + std::to_string(outcome.alreadyHave) + " already have it or have it coming" : ""));
   if (op) {
     const std::string summary = DeliverySummary(config, *sender, outcome.sent);
     log.Info(summary);
     out << summary << std::endl;
+    if (const std::string office = run.OfficeLine(config.smtp.host); !office.empty()) {
+      log.Info(office);
+      out << office << std::endl;
+    }
   }
   // With a queue, only refusals count as failed; without one, a failure
   // that may pass by itself is a temporary one.

@@ -389,6 +389,9 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
       {"replies.keep_sent_days", make.Number(config.replies.keepSentDays, 1, 3650)},
       {"replies.size_limit_mb", make.Number(config.replies.sizeLimitMb, 1, 2000)},
       {"replies.authserv_id", make.Plain(config.replies.authservId)},
+      // How a mailing is kept from reaching anyone twice.
+      {"smtp.daily_limit", make.Number(config.smtp.dailyLimit, 0, 1000000)},
+      {"mailings.remind_after_days", make.Number(config.mailings.remindAfterDays, 1, 365)},
   };
   for (const FolderInfo& folder : kFolders) {
     table.emplace(std::string("maildir.") + folder.settingKey, make.Path(config.maildir.folders[folder.folder]));
@@ -449,6 +452,8 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
   };
   ReadSettingLines(text, SettingsOf(config, programDir, fail), config, lineNumber, fail);
   lineNumber = 0;
+  // Said after the pace or before it, the account's own day cap wins over its preset's.
+  if (config.smtp.dailyLimit >= 0) config.smtp.pace.perDay = config.smtp.dailyLimit;
   if (const auto complete = TransportSettingsOf(config.transport)->complete) complete(config, environment, fail);
   CheckOAuth2(config, environment, fail);
   return config;

@@ -61,6 +61,7 @@ struct ServerSettings {
 struct SmtpSettings : ServerSettings {
   std::string queue;  // Maildir of messages not sent yet (full path)
   Pace pace;          // how fast the account may send; unpaced unless set
+  int dailyLimit = -1;  // daily_limit: the day cap whatever the pace's preset says; -1 when not set
 };
 
 struct ImapSettings : ServerSettings {
@@ -103,6 +104,13 @@ struct GraphSettings {
 
 inline constexpr const char kDefaultGraphUrl[] = "https://graph.microsoft.com/v1.0";
 
+// The [mailings] section: how a mailing run again is told from a new one.
+struct MailingSettings {
+  // Within so many days of a mailing's round, running it again reaches only
+  // those who have none of it yet; after them it is sent to all listed again.
+  int remindAfterDays = 7;
+};
+
 // The [oauth2] section: where the tokens come from.
 struct OAuth2Settings {
   bool present = false;          // the file has an [oauth2] section
@@ -142,6 +150,7 @@ struct Config {
   OAuth2Settings oauth2;
   GraphSettings graph;
   ReplySettings replies;
+  MailingSettings mailings;
   std::vector<std::string> warnings;  // to be logged on every run
   bool holdsPassword = false;         // the text itself names a password or client secret
 

@@ -15,17 +15,26 @@
 // oldest first; sent messages leave it. A message the server refuses for good
 // (5xx) is logged and counted as failed, queued or not. A server that holds
 // the sending back (its rate limit, the account's quota: SendingHeld) is
-// not out of reach: the run stops sending at once, says why once, and the
-// message and the rest wait in the queue. A message handed over whose answer
+// not out of reach: the run stops sending at once, says why once and until
+// when, and the message and the rest wait in the queue. A message handed over whose answer
 // was lost (AnswerLost) counts as probably delivered: it is never queued or
 // sent again by itself. A failure that
 // concerns the connection and will not pass by itself (login refused, TLS
 // refused) throws its TransportError: every further message would fail the
 // same way. Without a queue, every failed delivery is logged and counted.
+//
+// With a ledger (ledger.h), whatever the transport, nobody gets one mailing
+// twice: a recipient who already has it or has it coming in the mailing's
+// round is left out, every hand-over is marked in the ledger before it
+// happens (a message's result and the next one's mark are written
+// together), and a mark left by a run that was cut short counts as handed
+// over with the answer lost: never sent again by itself. A ledger that
+// cannot be written before a hand-over stops the run (std::runtime_error).
 #pragma once
 
 #include "emailaccess/message/compose.h"
 #include "emailaccess/event_log.h"
+#include "emailaccess/ledger.h"
 #include "emailaccess/maildir/maildir_transport.h"
 #include "emailaccess/pace.h"
 #include "emailaccess/sent_register.h"
@@ -33,6 +42,7 @@
 #include "exchange/outgoing.h"
 
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -59,11 +69,34 @@ struct SendOutcome {
   int failed = 0;           // deliveries that failed (without a queue: also those that may pass)
   int queued = 0;           // messages waiting in the queue for a later run
   int answerLost = 0;       // handed over, answer lost: probably delivered
+  int alreadyHave = 0;      // left out: they already have it or have it coming (the ledger)
   std::string held;         // why the server held the sending back, when it did
   bool paced = false;       // the pace kept the rest back
+  Holdback heldBy = Holdback::None;  // what the pace or the provider keeps the rest back by
+  bool outOfReach = false;  // the rest waits for the server to be reached
   bool temporary = false;   // every failure may pass by itself
   std::string whyQueued;    // the reason the last message went to the queue
 };
+
+// What the office is told of a mailing, in its own words (LvMAPI copies the
+// line into its run log).
+struct OfficeFacts {
+  int sent = 0;         // sent now, those handed over with the answer lost among them
+  int listed = 0;       // the messages of this run: sent, waiting or refused
+  int waiting = 0;      // in the queue, those of earlier mailings among them
+  int alreadyHave = 0;  // left out: they already have it or have it coming
+  Holdback heldBy = Holdback::None;
+  bool outOfReach = false;
+  std::string provider;  // "Microsoft 365", else the server's name
+  std::string paceTold;  // "30 a minute"
+  std::string when;      // "10:42", "09:15 tomorrow": when the last goes out, or, for a day's limit, the next
+};
+
+// "30 of 300 sent; Microsoft 365 takes 30 a minute, the other 270 go out by
+// themselves by about 10:42. Do not send it again: nobody gets it twice.",
+// "294 already have it or have it coming, 6 sent now"; empty when every
+// message went out at once and nobody was left out.
+std::string OfficeWords(const OfficeFacts& facts);
 
 class SendRun {
  public:
@@ -81,20 +114,62 @@ class SendRun {
     m_sentKeptDays = keptDays;
   }
   // Keeps to `window` (with a queue only): once it allows no more, the rest
-  // waits in the queue. Every message that goes out is noted in it.
-  void KeepPace(SlidingWindow& window) { m_window = &window; }
-  // Sends the exchange file's message to each of its recipients.
-  void SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject);
+  // waits in the queue. Every message that goes out is noted in it, and so
+  // is a provider's hold; it is written to `path` (when given) as the run
+  // goes on and when it ends.
+  void KeepPace(SlidingWindow& window, std::string path = {}) {
+    m_window = &window;
+    m_pacePath = std::move(path);
+  }
+  // Keeps to `ledger`: a mailing run again within `roundDays` days of its
+  // round's start reaches only those who have none of it yet.
+  void KeepLedger(Ledger& ledger, int roundDays) {
+    m_ledger = &ledger;
+    m_roundSeconds = roundDays * 24LL * 3600;
+  }
+  // The clock the pace and the ledger go by (unix seconds); the system's
+  // unless set.
+  void UseClock(std::function<std::int64_t()> clock) { m_clock = std::move(clock); }
+  // Sends the exchange file's message to each of its recipients. The
+  // mailing is the one the file names, else "operation `operation` " and
+  // the subject.
+  void SendExchangeFile(const Mailbox& from, const std::string& exchangeFile, const std::string& subject,
+                        int operation = 2);
 
   const SendOutcome& outcome() const { return m_outcome; }
+  // The office's line about the exchange file's mailing (OfficeWords);
+  // `server` names the provider when the pace does not.
+  std::string OfficeLine(const std::string& server) const;
 
  private:
   enum class Delivery { Sent, AnswerLost, Deferred, Refused };
+  static LedgerState StateAfter(Delivery delivery);
+  // A message the run can no longer send, for the queue.
+  struct Pending {
+    std::string described, message;
+    LedgerEntry* entry;  // its entry in the ledger; null without one
+  };
   // Hands one message over. Sent and refused messages are logged and
   // counted; a deferred one (a failure that may pass, with a queue) is the
   // caller's to keep, and `why` says why.
   Delivery Deliver(const std::string& who, const std::string& address, const std::string& message, std::string& why);
-  void Queue(const std::string& who, const std::string& message, const std::string& why);
+  // Puts the message into the queue; returns its unique name there.
+  std::string Queue(const std::string& who, const std::string& message, const std::string& why);
+  // Deliver, for a message whose hand-over is marked in `entry` (may be
+  // null): a failure the transport throws unmarks it.
+  Delivery DeliverNoted(LedgerEntry* entry, const std::string& who, const std::string& address,
+                        const std::string& message, std::string& why);
+  // Queues what the run can no longer send, noted in the ledger before and after.
+  void QueueRest(std::vector<Pending>& rest);
+  // Settles what a run cut short left in the ledger (once per run).
+  void Recover();
+  // Marks the hand-over in the ledger, written with what came before it.
+  void MarkHandingOver(LedgerEntry& entry, const std::string& queueKey = {});
+  // Writes the ledger and the pace; for the end of a step, so a failure is
+  // logged, not thrown.
+  void Keep() noexcept;
+  void SavePace() noexcept;
+  std::int64_t Now() const;
   // Adds the mailings to the sent register; a failure is logged, not thrown.
   void RecordSent(const std::vector<SentMailing>& sent, std::chrono::system_clock::time_point now) noexcept;
 
@@ -106,7 +181,13 @@ class SendRun {
   void NoteSent();
 
   SlidingWindow* m_window = nullptr;
+  std::string m_pacePath;
+  Ledger* m_ledger = nullptr;
+  std::int64_t m_roundSeconds = 0;
+  bool m_recovered = false;
+  std::function<std::int64_t()> m_clock;
   std::string m_stopped;  // not empty once nothing more can pass: the reason
+  SendOutcome m_beforeMailing;  // the outcome when the exchange file's mailing began
   std::string m_sentRegister;
   int m_sentKeptDays = kSentKeptDays;
   SendOutcome m_outcome;

@@ -1,12 +1,12 @@
 // The built LVEmailAccess killed (SIGKILL) while it sends one survey to 100
 // recipients into the outbox Maildir: its log names exactly the recipients
 // whose message is in the outbox, every message there is whole, and what was
-// being written when it died is only in tmp/. Sending the survey again
-// reaches every recipient.
+// being written when it died is only in tmp/.
 //
 // The body is large, so that each message takes a while to compose and to
 // write; the program is killed as soon as its log shows a given number of
-// messages sent, which lands while the next message is being made.
+// messages sent, which lands while the next message is being made. Sending
+// it again then reaches the others, and nobody twice.
 
 #include "email_test_support.h"
 
@@ -112,19 +112,25 @@ TEST_F(InterruptedSend, TheLogNamesExactlyTheMessagesInTheOutboxAndNoneIsHalfWri
   // What was being written when it died stays in tmp/, where no reader looks.
   EXPECT_LE(testing_support::ListFolder(Outbox("tmp")).size(), 1u);
 
-  // Sending the survey again reaches everyone; those reached before the
-  // kill get it a second time.
+  // Sending the survey again reaches everyone who has none of it yet, and
+  // nobody twice. A message the kill caught while it was being handed over
+  // counts as probably delivered: it is named in the log, not sent again.
   const auto again = testing_support::Run(m_dir.file("LVEmailAccess"), Args());
   EXPECT_EQ(again.exitCode, 0) << again.err;
-  EXPECT_NE(Log().find("operation 2 done: 100 sent, 0 invalid recipient(s), 0 failed, 0 queued for a later run"),
-            std::string::npos)
-      << Log();
+  EXPECT_NE(again.out.find(" already have it or have it coming, "), std::string::npos) << again.out;
   std::map<std::string, int> copies;
   for (const SentLine& line : SentLines(Log())) ++copies[line.address];
+  int missing = 0;
   for (int n = 1; n <= kRecipients; ++n) {
-    EXPECT_EQ(copies[Address(n)], n <= static_cast<int>(sent.size()) ? 2 : 1) << Address(n);
+    EXPECT_LE(copies[Address(n)], 1) << Address(n);
+    if (copies[Address(n)] > 0) continue;
+    ++missing;
+    EXPECT_NE(Log().find(Address(n) + " (operation 2 " + kSubject + ") was being handed over when an earlier run was cut short"),
+              std::string::npos)
+        << Log();
   }
-  EXPECT_EQ(testing_support::ListFolder(Outbox("new")).size(), sent.size() + kRecipients);
+  EXPECT_LE(missing, 1);
+  EXPECT_EQ(testing_support::ListFolder(Outbox("new")).size(), static_cast<std::size_t>(kRecipients - missing));
 }
 
 }  // namespace

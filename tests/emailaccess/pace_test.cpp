@@ -1,4 +1,5 @@
-// The pace setting and the sliding window that keeps to it.
+// The pace setting, and the window that keeps to it: so many a period, a
+// day cap over the rolling 24 hours, and the provider's holds.
 
 #include "emailaccess/pace.h"
 
@@ -6,59 +7,122 @@
 
 namespace {
 
+using emailaccess::Holdback;
 using emailaccess::Pace;
 using emailaccess::SlidingWindow;
+
+constexpr long long kDay = 86400;
 
 TEST(PaceTest, SettingsAreReadOrRefused) {
   struct Case {
     const char* text;
     bool ok;
-    int messages, seconds;
+    int messages, seconds, perDay;
+    const char* provider;
   };
-  const Case cases[] = {{"unpaced", true, 0, 0},      {"microsoft365", true, 30, 60}, {"10 per 6", true, 10, 6},
-                        {"0 per 60", false, 0, 0},    {"30 per 0", false, 0, 0},      {"30/60", false, 0, 0},
-                        {"30 per 60s", false, 0, 0},  {"", false, 0, 0}};
+  const Case cases[] = {
+      {"unpaced", true, 0, 0, 0, ""},
+      {"microsoft365", true, 30, 60, 10000, "Microsoft 365"},
+      {"google", true, 0, 0, 2000, "Google Workspace"},
+      {"google-trial", true, 0, 0, 500, "Google Workspace"},
+      {"10 per 6", true, 10, 6, 0, ""},
+      {"0 per 60", false, 0, 0, 0, ""},
+      {"30 per 0", false, 0, 0, 0, ""},
+      {"30/60", false, 0, 0, 0, ""},
+      {"30 per 60s", false, 0, 0, 0, ""},
+      {"Google", false, 0, 0, 0, ""},
+      {"", false, 0, 0, 0, ""},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    Pace pace{7, 7};
+    Pace pace{7, 7, 7, "x"};
     std::string error;
     EXPECT_EQ(emailaccess::ParsePace(c.text, pace, error), c.ok);
     if (c.ok) {
       EXPECT_EQ(pace.messages, c.messages);
       EXPECT_EQ(pace.seconds, c.seconds);
+      EXPECT_EQ(pace.perDay, c.perDay);
+      EXPECT_EQ(pace.provider, c.provider);
     } else {
       EXPECT_NE(error.find(c.text), std::string::npos) << error;
     }
   }
 }
 
-TEST(PaceTest, TheWindowCountsWhatWentOutAndForeseesWhenTheRestIsOut) {
+TEST(PaceTest, TheWindowAndTheDayCapCountWhatWentOutAndForeseeWhenTheRestIsOut) {
   struct Case {
+    Pace pace;
     const char* history;  // as an earlier run left it
     long long now;
-    bool allows;
+    Holdback heldBy;
+    long long next;  // NextSendAllowed
     int more;
     long long allGoneBy;
   };
-  const Pace pace{3, 60};
+  const Pace window{3, 60, 0, ""};
+  const Pace daily{0, 0, 2, ""};
+  const Pace both{2, 60, 3, ""};
   const Case cases[] = {
-      {"", 1000, true, 3, 1000},                       // an empty window takes three at once
-      {"", 1000, true, 4, 1060},                       // the fourth waits for the first to age out
-      {"950\n960\n970\n", 1000, false, 1, 1010},       // full: the oldest frees its place at 1010
-      {"900\n960\n970\n", 1000, true, 3, 1030},        // the oldest aged out already
-      {"not a time\n950\n", 1000, true, 2, 1000},      // stray lines are left out
-      {"1\n2\n3\n4\n5\n990\n", 1000, true, 3, 1050},   // only the last three count
+      {window, "", 1000, Holdback::None, 1000, 3, 1000},                    // an empty window takes three at once
+      {window, "", 1000, Holdback::None, 1000, 4, 1060},                    // the fourth waits for the first
+      {window, "950\n960\n970\n", 1000, Holdback::Window, 1010, 1, 1010},  // full: the oldest frees its place
+      {window, "900\n960\n970\n", 1000, Holdback::None, 1000, 3, 1030},    // the oldest aged out already
+      {window, "not a time\n950\n", 1000, Holdback::None, 1000, 2, 1000},  // stray lines are left out
+      {window, "970\n950\n960\n", 1000, Holdback::Window, 1010, 0, 1000},  // a clock set back: sorted
+      // The day cap counts over a rolling 24 hours.
+      {daily, "100\n200\n", 1000, Holdback::DayCap, 100 + kDay, 1, 100 + kDay},
+      {daily, "100\n200\n", 200 + kDay, Holdback::None, 200 + kDay, 2, 200 + kDay},
+      {daily, "", 1000, Holdback::None, 1000, 5, 1000 + 2 * kDay},
+      // The later of the two limits holds it.
+      {both, "990\n995\n", 1000, Holdback::Window, 1050, 2, 1050 + kDay - 60},
+      {both, "10\n990\n995\n", 1000, Holdback::DayCap, 10 + kDay, 1, 10 + kDay},
+      {Pace{}, "1\n1\n1\n", 1, Holdback::None, 1, 5, 1},  // unpaced never holds back
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.history);
-    const SlidingWindow window(pace, c.history);
-    EXPECT_EQ(window.Allows(c.now), c.allows);
+    SCOPED_TRACE(std::string(c.history) + " at " + std::to_string(c.now));
+    const SlidingWindow window(c.pace, c.history);
+    EXPECT_EQ(window.HeldBy(c.now), c.heldBy);
+    EXPECT_EQ(window.NextSendAllowed(c.now), c.next);
+    EXPECT_EQ(window.Allows(c.now), c.heldBy == Holdback::None);
     EXPECT_EQ(window.AllGoneBy(c.now, c.more), c.allGoneBy);
   }
-  SlidingWindow window(pace, "");
-  for (long long t : {10, 20, 30, 40}) window.Note(t);
-  EXPECT_EQ(window.Save(), "20\n30\n40\n");
-  EXPECT_TRUE(SlidingWindow(Pace{}, "1\n1\n1\n").Allows(1)) << "unpaced never holds back";
+}
+
+TEST(PaceTest, AProvidersHoldLastsItsTimeAndOutlivesTheRun) {
+  struct Case {
+    const char* name;
+    Pace pace;
+    const char* history;
+    bool quota;
+    long long now, until;
+    Holdback why;
+  };
+  const Case cases[] = {
+      // Held until the oldest message of the last 24 hours turns 24 hours old.
+      {"quota, history known", Pace{}, "50\n5000\n6000\n", true, 90000, 5000 + kDay, Holdback::Quota},
+      {"quota, no history", Pace{}, "", true, 7000, 7000 + kDay, Holdback::Quota},
+      {"quota, history too old", Pace{}, "50\n", true, 50 + kDay, 50 + 2 * kDay, Holdback::Quota},
+      {"throttled, paced", Pace{30, 6, 0, ""}, "", false, 7000, 7006, Holdback::Throttled},
+      {"throttled, unpaced", Pace{}, "", false, 7000, 7060, Holdback::Throttled},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SlidingWindow window(c.pace, c.history);
+    if (c.quota) window.HoldForQuota(c.now);
+    else window.HoldForThrottling(c.now);
+    EXPECT_EQ(window.HeldBy(c.now), c.why);
+    EXPECT_EQ(window.NextSendAllowed(c.now), c.until);
+    // The next run reads it back from the file.
+    const SlidingWindow later(c.pace, window.Save());
+    EXPECT_EQ(later.HeldBy(c.until - 1), c.why);
+    EXPECT_EQ(later.NextSendAllowed(c.until - 1), c.until);
+    EXPECT_EQ(later.HeldBy(c.until), Holdback::None);
+  }
+  // What counts is kept a day, no longer.
+  SlidingWindow window(Pace{1, 60, 0, ""}, "");
+  for (long long t : {10LL, 20LL, 30LL + kDay}) window.Note(t);
+  EXPECT_EQ(SlidingWindow(Pace{0, 0, 1, ""}, window.Save()).NextSendAllowed(30 + kDay), 30 + 2 * kDay);
+  EXPECT_EQ(window.Save().find("\n10\n"), std::string::npos) << window.Save();
 }
 
 }  // namespace
