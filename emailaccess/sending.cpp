@@ -157,13 +157,19 @@ SendRun::Delivery SendRun::Deliver(const std::string& who, const std::string& ad
   }
 }
 
-SendRun::Delivery SendRun::DeliverNoted(LedgerEntry* entry, const std::string& who, const std::string& address,
-                                        const std::string& message, std::string& why) {
+SendRun::Delivery SendRun::DeliverNoted(LedgerEntry* entry, const std::string& queueKey, const std::string& who,
+                                        const std::string& address, const std::string& message, std::string& why) {
   try {
-    return Deliver(who, address, message, why);
+    const Delivery delivery = Deliver(who, address, message, why);
+    std::string key = queueKey;
+    if (delivery == Delivery::Deferred && key.empty()) key = Queue(who, message, why);
+    if (entry) m_ledger->Mark(*entry, StateAfter(delivery), Now(), key);
+    return delivery;
   } catch (const TransportError&) {
-    // The transport says it did not take the message: nobody has it.
-    if (entry) m_ledger->Remove(*entry);
+    // The transport says it did not take the message (or the queue did not):
+    // nobody has it, and a queued one still waits.
+    if (entry && queueKey.empty()) m_ledger->Remove(*entry);
+    if (entry && !queueKey.empty()) m_ledger->Mark(*entry, LedgerState::Queued, Now(), queueKey);
     throw;
   }
 }
@@ -273,8 +279,7 @@ void SendRun::SendQueued() {
     }
     // A message queued by an older version has no entry: it is sent once, as then.
     if (entry) MarkHandingOver(*entry, stored.key);
-    const Delivery delivery = DeliverNoted(entry, "queued " + stored.key + " for " + address, address, message, why);
-    if (entry) m_ledger->Mark(*entry, StateAfter(delivery), Now(), stored.key);
+    const Delivery delivery = DeliverNoted(entry, stored.key, "queued " + stored.key + " for " + address, address, message, why);
     switch (delivery) {
       case Delivery::Deferred:
         m_log.Info("queued " + stored.key + " for " + address + " still not sent (" + why + ")");
@@ -363,11 +368,9 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
       entry = &m_ledger->Set(mailing, recipient.address, LedgerState::HandingOver, Now());
       MarkHandingOver(*entry);
     }
-    const Delivery delivery = DeliverNoted(entry, described, recipient.address, message.data, why);
-    std::string key;
-    if (delivery == Delivery::Deferred) key = Queue(described, message.data, why);
-    if (entry) m_ledger->Mark(*entry, StateAfter(delivery), Now(), key);
-    if (delivery == Delivery::Refused) continue;  // never on its way: no report can come back
+    if (DeliverNoted(entry, {}, described, recipient.address, message.data, why) == Delivery::Refused) {
+      continue;  // never on its way: no report can come back
+    }
     sent.push_back(registered);
   }
   QueueRest(rest);
@@ -414,8 +417,10 @@ std::string OfficeWords(const OfficeFacts& facts) {
       facts.alreadyHave > 0 ? Counted(facts.alreadyHave, "already has it or has it coming", "already have it or have it coming")
                             : "";
   if (facts.waiting == 0) return have.empty() ? "" : have + ", " + std::to_string(facts.sent) + " sent now";
-  const std::string others = facts.waiting == 1 ? "the other one goes out" : "the other " + std::to_string(facts.waiting) + " go out";
-  const std::string byThemselves = facts.when.empty() ? " by themselves later" : " by themselves by about " + facts.when;
+  const bool one = facts.waiting == 1;
+  const std::string others = one ? "the other one goes out" : "the other " + std::to_string(facts.waiting) + " go out";
+  const std::string alone = one ? " by itself" : " by themselves";
+  const std::string byThemselves = alone + (facts.when.empty() ? " later" : " by about " + facts.when);
   std::string line = (have.empty() ? "" : have + "; ") + std::to_string(facts.sent) + " of " +
                      std::to_string(facts.listed) + " sent; ";
   switch (facts.heldBy) {
@@ -425,14 +430,14 @@ std::string OfficeWords(const OfficeFacts& facts) {
     case Holdback::DayCap:
     case Holdback::Quota:
       line += facts.provider + "'s daily sending limit is reached, " + others +
-              (facts.when.empty() ? " by themselves later" : " after " + facts.when);
+              (facts.when.empty() ? alone + " later" : " after " + facts.when);
       break;
     case Holdback::Throttled:
       line += facts.provider + " asks to slow down, " + others + byThemselves;
       break;
     case Holdback::None:
-      line += facts.outOfReach ? facts.provider + " cannot be reached now, " + others + " by themselves once it can"
-                               : others + " by themselves later";
+      line += facts.outOfReach ? facts.provider + " cannot be reached now, " + others + alone + " once it can"
+                               : others + alone + " later";
       break;
   }
   return line + ". Do not send it again: nobody gets it twice.";

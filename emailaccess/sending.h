@@ -156,9 +156,11 @@ class SendRun {
   // Puts the message into the queue; returns its unique name there.
   std::string Queue(const std::string& who, const std::string& message, const std::string& why);
   // Deliver, for a message whose hand-over is marked in `entry` (may be
-  // null): a failure the transport throws unmarks it.
-  Delivery DeliverNoted(LedgerEntry* entry, const std::string& who, const std::string& address,
-                        const std::string& message, std::string& why);
+  // null), which then says how it went; a deferred message not yet in the
+  // queue (no `queueKey`) is put there. A failure the transport throws
+  // unmarks it.
+  Delivery DeliverNoted(LedgerEntry* entry, const std::string& queueKey, const std::string& who,
+                        const std::string& address, const std::string& message, std::string& why);
   // Queues what the run can no longer send, noted in the ledger before and after.
   void QueueRest(std::vector<Pending>& rest);
   // Settles what a run cut short left in the ledger (once per run).

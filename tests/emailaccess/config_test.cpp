@@ -174,6 +174,28 @@ TEST(Config, ServerSettingsAreReadAndChecked) {
   EXPECT_EQ(plain.imap.serverUrl, "imap://10.0.0.5:143/");
 }
 
+// The account's own day cap wins over its preset's, wherever it stands.
+TEST(Config, TheDayCapAndTheRoundOfAMailingAreSettings) {
+  struct Case {
+    const char* extra;
+    int messages, perDay, remindAfterDays;
+  };
+  const Case cases[] = {
+      {"", 0, 0, 7},
+      {"[smtp]\npace = google\n", 0, 2000, 7},
+      {"[smtp]\ndaily_limit = 300\npace = microsoft365\n", 30, 300, 7},
+      {"[smtp]\npace = google-trial\ndaily_limit = 0\n", 0, 0, 7},
+      {"[mailings]\nremind_after_days = 14\n", 0, 0, 14},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra);
+    const auto config = ParseConfig(std::string(kServers) + c.extra, "/opt/lv/", "x.conf", Env({}));
+    EXPECT_EQ(config.smtp.pace.messages, c.messages);
+    EXPECT_EQ(config.smtp.pace.perDay, c.perDay);
+    EXPECT_EQ(config.mailings.remindAfterDays, c.remindAfterDays);
+  }
+}
+
 // Every folder is set by its own key in [maildir] and [imap], and by no
 // other; on the server each must differ from the mailbox.
 TEST(Config, EachFolderHasItsOwnSettingOnBothSides) {
@@ -236,6 +258,8 @@ TEST(Config, ServerMistakesAreErrorsThatNeverShowAPassword) {
       {"[network]\ntimeout_seconds = 0\n", "timeout_seconds must be a whole number from 1 to 3600"},
       {"[replies]\nsize_limit_mb = 0\n", "size_limit_mb must be a whole number from 1 to 2000"},
       {"[replies]\nkeep_sent_days = 30d\n", "keep_sent_days must be a whole number from 1 to 3650"},
+      {"[smtp]\ndaily_limit = -1\n", "daily_limit must be a whole number from 0 to 1000000"},
+      {"[mailings]\nremind_after_days = 0\n", "remind_after_days must be a whole number from 1 to 365"},
   };
   for (const auto& [extra, message] : cases) {
     try {

@@ -249,6 +249,17 @@ TEST_F(ProgramTest, AMailingTellsWhereItWentInPlainWords) {
   }
 }
 
+// A ledger that cannot be read stops the mailing before anything goes: a
+// guess could mail someone twice.
+TEST_F(ProgramTest, ADamagedLedgerSendsNothing) {
+  WriteFile(dir.file("LVEmailAccess.ledger"), "survey {1}\tann@example.org\tmailed\t1\t1\t\n");
+  WriteFile(dir.file("out.tmp"), "<Recipient1>Ann</Recipient1><Email1>ann@example.org</Email1><Body>Hi</Body>");
+  const RunResult sent = Run({"2", dir.file("out.tmp"), "Corvane Survey - Spring", "0"});
+  EXPECT_EQ(sent.exitCode, 1);
+  EXPECT_NE(sent.err.find(dir.file("LVEmailAccess.ledger") + ", line 1"), std::string::npos) << sent.err;
+  EXPECT_TRUE(MaildirMessages(Mail("Outbox")).empty());
+}
+
 // Every folder and file below `root`, with its permission bits in octal.
 std::map<std::string, std::string> Modes(const std::string& root) {
   std::map<std::string, std::string> modes;
