@@ -1,14 +1,18 @@
 // The providers' sending limits, answered in their own words by the
 // submission server of the tests (mail_servers.py, PROVIDER_LIMITS): what each
 // person received, the exit status and the log, then the later run that
-// sends what waited, with no one served twice.
+// sends what waited, with no one served twice; and a large mailing at a
+// pace, run twice.
 
+#include "exchange/outgoing.h"
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -113,6 +117,52 @@ TEST_F(ProviderLimitsTest, APacedMailingSendsWhatTheWindowAllowsAndQueuesTheRest
   EXPECT_EQ(Run({"--send-queued"}).exitCode, 75);
   EXPECT_EQ(m_servers->SmtpRecipients().size(), 2u) << "the window is still full";
   EXPECT_EQ(Queued(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// 300 members at a pace scaled down to 30 in 2 s: the mailing sends what
+// the pace allows and says how the rest goes out; the office runs it again
+// while the rest waits, which sends nobody anything twice; the queue then
+// drains at the pace, and every member has exactly one copy.
+TEST_F(ProviderLimitsTest, ThreeHundredMembersRunTwiceEachGetOneCopyAtThePace) {
+  Configure();
+  testing_support::WriteFile(Bin("LVEmailAccess.conf"),
+                             testing_support::ReadFile(Bin("LVEmailAccess.conf")) + "\n[smtp]\npace = 30 per 2\n");
+  std::vector<exchange::Recipient> people;
+  for (int i = 1; i <= 300; ++i) people.push_back({"Member " + std::to_string(i), "m" + std::to_string(i) + "@example.org"});
+  const std::string file = Bin("survey.tmp");
+  testing_support::WriteFile(file, exchange::FormatOutgoing(people, "Dear member,\r\n", "survey {7A1C}"));
+  const std::vector<std::string> mailing = {"2", file, "Corvane Survey - Spring", "0"};
+
+  const auto start = std::chrono::steady_clock::now();
+  const auto first = Run(mailing);
+  EXPECT_NE(first.exitCode, 1) << first.err << Log();
+  EXPECT_TRUE(Holds(first.out, "30 of 300 sent; 127.0.0.1 takes 30 every 2 s, the other 270 go out by themselves by "
+                               "about ")) << first.out;
+  EXPECT_TRUE(Holds(first.out, ". Do not send it again: nobody gets it twice.\n")) << first.out;
+
+  bool ranAgain = false;
+  while (Queued() > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(90)) {
+    if (!ranAgain && Queued() <= 150) {
+      const auto again = Run(mailing);
+      EXPECT_NE(again.exitCode, 1) << again.err << Log();
+      EXPECT_TRUE(Holds(again.out, "300 already have it or have it coming, 0 sent now\n")) << again.out;
+      ranAgain = true;
+    }
+    Run({"--send-queued"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_TRUE(ranAgain);
+  EXPECT_EQ(Queued(), 0u);
+  // Ten windows at the least (times are kept in whole seconds): the pace held.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(17));
+  std::map<std::string, int> copies;
+  for (const std::string& recipient : m_servers->SmtpRecipients()) ++copies[recipient];
+  EXPECT_EQ(copies.size(), people.size());
+  for (const auto& person : people) EXPECT_EQ(copies[person.address], 1) << person.address;
 }
 
 }  // namespace
