@@ -160,8 +160,8 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
   const std::string pacePath = config.FileBesideProgram(kPaceFileName);
   SlidingWindow window = LoadWindow(config.smtp.pace, pacePath);
   if (queue) run.KeepPace(window, pacePath);
-  Ledger ledger(config.FileBesideProgram(kLedgerFileName));
-  run.KeepLedger(ledger, config.mailings.remindAfterDays);
+  Ledger ledger(config.FileBesideProgram(kLedgerFileName), config.mailings.remindAfterDays);
+  run.KeepLedger(ledger);
   run.SendQueued();
   std::string what = "sending the queue";
   if (op) {

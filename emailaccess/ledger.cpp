@@ -13,8 +13,6 @@ namespace {
 
 constexpr const char kHeader[] = "# LVEmailAccess ledger: mailing, address, state, round began, state set, queue file\n";
 constexpr std::array<const char*, 5> kStateNames = {"queued", "handing-over", "sent", "refused", "answer-lost"};
-// Settled entries of a round older than this are dropped.
-constexpr std::int64_t kKeptSeconds = 366LL * 24 * 3600;
 
 bool ReadTime(const std::string& text, std::int64_t& value) {
   const char* end = text.data() + text.size();
@@ -49,7 +47,7 @@ bool Settled(LedgerState state) {
 
 const char* LedgerStateName(LedgerState state) { return kStateNames[static_cast<size_t>(state)]; }
 
-Ledger::Ledger(std::string path) : m_path(std::move(path)) {
+Ledger::Ledger(std::string path, int roundDays) : m_path(std::move(path)), m_roundSeconds(roundDays * 24LL * 3600) {
   std::vector<std::string> problems;
   const bool read = ReadRecordLines(m_path, problems, [&](const std::string& line) {
     LedgerEntry entry;
@@ -69,14 +67,14 @@ std::string Ledger::KeyOf(const std::string& mailing, const std::string& address
   return EscapeRecordField(mailing) + '\t' + AsciiLower(address);
 }
 
-bool Ledger::BeginRound(const std::string& mailing, std::int64_t now, std::int64_t roundSeconds) {
+bool Ledger::BeginRound(const std::string& mailing, std::int64_t now) {
   std::int64_t began = -1;
   const std::string prefix = EscapeRecordField(mailing) + '\t';
   const auto first = m_entries.lower_bound(prefix);
   for (auto it = first; it != m_entries.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
     began = std::max(began, it->second.roundBegan);
   }
-  if (began >= 0 && now - began < roundSeconds) {
+  if (began >= 0 && now - began < m_roundSeconds) {
     m_rounds[mailing] = began;
     return false;
   }
@@ -131,7 +129,9 @@ void Ledger::Commit(std::int64_t now) {
   if (!m_changed) return;
   std::string text = kHeader;
   for (const auto& [key, e] : m_entries) {
-    if (Settled(e.state) && e.roundBegan < now - kKeptSeconds) continue;
+    // Its round is over: a run of the mailing now begins a new one, which
+    // leaves it out all the same. Kept, it would only make every write longer.
+    if (Settled(e.state) && now - e.roundBegan >= m_roundSeconds) continue;
     text += EscapeRecordField(e.mailing) + '\t' + EscapeRecordField(e.address) + '\t' + LedgerStateName(e.state) + '\t' +
             std::to_string(e.roundBegan) + '\t' + std::to_string(e.stateSet) + '\t' + EscapeRecordField(e.queueKey) +
             '\n';

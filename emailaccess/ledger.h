@@ -21,8 +21,10 @@
 // escaped as in the intake state file), replaced in one step on every
 // Commit. Unlike the other record files, a ledger that cannot be read or
 // holds a damaged line is refused as a whole (std::runtime_error): going on
-// without it could mail someone twice. Settled entries of rounds older than
-// a year are dropped when it is written.
+// without it could mail someone twice. Settled entries of a round that is
+// over are dropped when it is written: they could no longer keep anyone
+// from a mailing, and the file stays as short as the mailings of the last
+// round's days, which every message's write is as long as.
 #pragma once
 
 #include <cstdint>
@@ -55,18 +57,19 @@ struct LedgerEntry {
 
 class Ledger {
  public:
-  // Reads the ledger at `path`; a missing file holds none. Throws
-  // std::runtime_error, naming the file and the line, for one that cannot
-  // be read or is damaged.
-  explicit Ledger(std::string path);
+  // Reads the ledger at `path`, whose mailings' rounds last `roundDays`
+  // days; a missing file holds none. Throws std::runtime_error, naming the
+  // file and the line, for one that cannot be read or is damaged.
+  Ledger(std::string path, int roundDays);
 
   const std::string& path() const { return m_path; }
 
   // Begins a new round of `mailing` at `now` unless its round began less
-  // than `roundSeconds` before. True for a new round: its settled entries
+  // than the round's days before. True for a new round: its settled entries
   // go, while those still queued keep their place in the queue and count
   // for the new round (they have it coming).
-  bool BeginRound(const std::string& mailing, std::int64_t now, std::int64_t roundSeconds);
+  bool BeginRound(const std::string& mailing, std::int64_t now);
+  std::int64_t roundSeconds() const { return m_roundSeconds; }
 
   // The entry of `mailing` for `address`, or null.
   LedgerEntry* Find(const std::string& mailing, const std::string& address);
@@ -91,6 +94,7 @@ class Ledger {
   static std::string KeyOf(const std::string& mailing, const std::string& address);
 
   std::string m_path;
+  std::int64_t m_roundSeconds;
   std::map<std::string, LedgerEntry> m_entries;  // by mailing and address in lower case
   std::map<std::string, std::int64_t> m_rounds;  // when each mailing's round began, once BeginRound has seen it
   bool m_changed = false;

@@ -321,8 +321,8 @@ void SendRun::SendExchangeFile(const Mailbox& from, const std::string& exchangeF
   m_beforeMailing = m_outcome;
   if (outgoing.recipients.empty()) m_log.Info("no recipients in " + exchangeFile + "; nothing sent");
   const auto now = std::chrono::system_clock::now();
-  if (m_ledger && !m_ledger->BeginRound(mailing, Now(), m_roundSeconds)) {
-    m_log.Info("\"" + mailing + "\" was mailed less than " + std::to_string(m_roundSeconds / (24 * 3600)) +
+  if (m_ledger && !m_ledger->BeginRound(mailing, Now())) {
+    m_log.Info("\"" + mailing + "\" was mailed less than " + std::to_string(m_ledger->roundSeconds() / (24 * 3600)) +
                " days ago: only those who have none of it yet get it");
   }
   std::vector<SentMailing> sent;

@@ -121,12 +121,9 @@ class SendRun {
     m_window = &window;
     m_pacePath = std::move(path);
   }
-  // Keeps to `ledger`: a mailing run again within `roundDays` days of its
-  // round's start reaches only those who have none of it yet.
-  void KeepLedger(Ledger& ledger, int roundDays) {
-    m_ledger = &ledger;
-    m_roundSeconds = roundDays * 24LL * 3600;
-  }
+  // Keeps to `ledger`: a mailing run again within its round reaches only
+  // those who have none of it yet.
+  void KeepLedger(Ledger& ledger) { m_ledger = &ledger; }
   // The clock the pace and the ledger go by (unix seconds); the system's
   // unless set.
   void UseClock(std::function<std::int64_t()> clock) { m_clock = std::move(clock); }
@@ -185,7 +182,6 @@ class SendRun {
   SlidingWindow* m_window = nullptr;
   std::string m_pacePath;
   Ledger* m_ledger = nullptr;
-  std::int64_t m_roundSeconds = 0;
   bool m_recovered = false;
   std::function<std::int64_t()> m_clock;
   std::string m_stopped;  // not empty once nothing more can pass: the reason

@@ -37,9 +37,9 @@ TEST(LedgerTest, WhatIsWrittenIsReadBackPrivately) {
   Installation inst;
   const std::string path = inst.File(kLedgerFileName);
   {
-    Ledger ledger(path);
+    Ledger ledger(path, 7);
     EXPECT_TRUE(ledger.Entries().empty()) << "a missing file holds none";
-    ledger.BeginRound("goal\t{1}%\r\n", kStart, 7 * kDay);
+    ledger.BeginRound("goal\t{1}%\r\n", kStart);
     ledger.Set("goal\t{1}%\r\n", "Ann@Example.org", LedgerState::HandingOver, kStart + 1);
     ledger.Set(kMailing, "bo@example.org", LedgerState::Queued, kStart + 2, "1800.M1P2.host");
     for (LedgerState state : {LedgerState::Sent, LedgerState::Refused, LedgerState::AnswerLost}) {
@@ -47,7 +47,7 @@ TEST(LedgerTest, WhatIsWrittenIsReadBackPrivately) {
     }
     ledger.Commit(kStart + 3);
   }
-  Ledger again(path);
+  Ledger again(path, 7);
   const std::vector<LedgerEntry> entries = EntriesOf(again);
   ASSERT_EQ(entries.size(), 5u);
   const LedgerEntry* ann = again.Find("goal\t{1}%\r\n", "ann@EXAMPLE.org");
@@ -76,7 +76,7 @@ TEST(LedgerTest, ADamagedLedgerIsRefusedWhole) {
     const std::string path = inst.File(kLedgerFileName);
     WriteFile(path, "# header\n" + good + line);
     try {
-      Ledger ledger(path);
+      Ledger ledger(path, 7);
       ADD_FAILURE() << "read as if whole";
     } catch (const std::runtime_error& e) {
       EXPECT_NE(std::string(e.what()).find(path + ", line 3"), std::string::npos) << e.what();
@@ -100,15 +100,15 @@ TEST(LedgerTest, ARoundLastsItsDaysAndANewOneKeepsOnlyWhatIsStillComing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.after);
     Installation inst;
-    Ledger ledger(inst.File(kLedgerFileName));
-    ASSERT_TRUE(ledger.BeginRound(kMailing, kStart, 7 * kDay)) << "a first mailing begins its round";
+    Ledger ledger(inst.File(kLedgerFileName), 7);
+    ASSERT_TRUE(ledger.BeginRound(kMailing, kStart)) << "a first mailing begins its round";
     ledger.Set(kMailing, "a@x.org", LedgerState::Sent, kStart);
     ledger.Set(kMailing, "b@x.org", LedgerState::Queued, kStart, "key-b");
     ledger.Set(kMailing, "c@x.org", LedgerState::Refused, kStart);
     ledger.Set(kMailing, "d@x.org", LedgerState::AnswerLost, kStart);
     ledger.Set(kMailing, "e@x.org", LedgerState::Sent, kStart + kDay);  // a member added a day later
     ledger.Set("goal {9}", "a@x.org", LedgerState::Sent, kStart);        // another mailing keeps its own
-    EXPECT_EQ(ledger.BeginRound(kMailing, kStart + c.after, 7 * kDay), c.newRound);
+    EXPECT_EQ(ledger.BeginRound(kMailing, kStart + c.after), c.newRound);
     std::vector<std::string> left;
     for (const LedgerEntry& entry : EntriesOf(ledger)) {
       if (entry.mailing != kMailing) continue;
@@ -117,9 +117,11 @@ TEST(LedgerTest, ARoundLastsItsDaysAndANewOneKeepsOnlyWhatIsStillComing) {
     }
     EXPECT_EQ(left, c.left);
     EXPECT_NE(ledger.Find("goal {9}", "a@x.org"), nullptr);
-    // Settled entries of rounds over a year old are not written again.
-    ledger.Commit(kStart + 367 * kDay);
-    EXPECT_EQ(Ledger(inst.File(kLedgerFileName)).Find("goal {9}", "a@x.org"), nullptr);
+    // Settled entries of a round that is over are not written again.
+    ledger.Commit(kStart + 7 * kDay);
+    Ledger written(inst.File(kLedgerFileName), 7);
+    EXPECT_EQ(written.Find("goal {9}", "a@x.org"), nullptr);
+    EXPECT_NE(written.Find(kMailing, "b@x.org"), nullptr) << "still coming";
   }
 }
 
@@ -155,11 +157,11 @@ class LedgerRunTest : public ::testing::Test {
     return Send(&file, pace);
   }
   SendOutcome Send(const std::string* file, const Pace& pace = {}) {
-    Ledger ledger(inst.File(kLedgerFileName));
+    Ledger ledger(inst.File(kLedgerFileName), 7);
     SlidingWindow window = LoadWindow(pace, inst.File(kPaceFileName));
     SendRun run(sender, inst.log, &queue);
     run.UseClock([this] { return clock; });
-    run.KeepLedger(ledger, 7);
+    run.KeepLedger(ledger);
     run.KeepPace(window, inst.File(kPaceFileName));
     run.SendQueued();
     if (file) run.SendExchangeFile(Mailbox{"LvMAPI", "office@example.org"}, *file, "Corvane Survey - Spring");
@@ -169,7 +171,7 @@ class LedgerRunTest : public ::testing::Test {
   // The ledger's entries as "address state", and whether each queued one
   // names a file of the queue and each file of the queue an entry.
   std::vector<std::string> States(bool& agree) {
-    Ledger ledger(inst.File(kLedgerFileName));
+    Ledger ledger(inst.File(kLedgerFileName), 7);
     std::vector<std::string> states;
     std::vector<std::string> keys;
     for (const LedgerEntry& entry : EntriesOf(ledger)) {
@@ -300,9 +302,9 @@ TEST_F(LedgerRunTest, ATransportThatDidNotTakeAMessageLeavesNoMarkOnIt) {
   // Without a queue (local folders, Outlook) a failure that ends the run
   // leaves the address without an entry: the next run sends it.
   sender.faults["b@x.org"] = std::make_exception_ptr(TransportError("TLS refused", false, FailureScope::Connection));
-  Ledger ledger(inst.File(kLedgerFileName));
+  Ledger ledger(inst.File(kLedgerFileName), 7);
   SendRun run(sender, inst.log, nullptr);
-  run.KeepLedger(ledger, 7);
+  run.KeepLedger(ledger);
   WriteFile(inst.File("out.tmp"), exchange::FormatOutgoing({{"", "a@x.org"}, {"", "b@x.org"}}, "Hi", kMailing));
   EXPECT_THROW(run.SendExchangeFile(Mailbox{"LvMAPI", "office@example.org"}, inst.File("out.tmp"), "S"), TransportError);
   bool agree = false;
