@@ -94,7 +94,9 @@ void ReplyInstall::AddToSurveyList(const std::string& address) {
 std::map<std::string, std::string> SendTo(const std::string& bin, const std::vector<std::string>& addresses,
                                           const std::string& subject) {
   const std::string outgoing = bin + "/sending.tmp";
-  std::string text;
+  // A mailing of its own each time: one mailing never reaches an address twice.
+  static int mailings = 0;
+  std::string text = "<Mailing>test sending " + std::to_string(++mailings) + "</Mailing>\n";
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     const std::string n = std::to_string(i + 1);
     text += "<Recipient" + n + ">Member " + n + "</Recipient" + n + "><Email" + n + ">" + addresses[i] + "</Email" + n +

@@ -60,9 +60,14 @@ class OAuth2Test : public emailaccess_test::ServerTest {
   }
   int Count(const std::string& what) { return std::stoi(JsonValue(m_servers->Command("token stats"), what)); }
   int Delivered() { return std::stoi(JsonValue(m_servers->Command("stats"), "delivered")); }
-  void Send(int exitCode) { Expect(Run({"2", WriteOutgoing({{"Ann", "ann@example.org"}}), "Corvane Survey - S", "0"}), exitCode); }
+  // A mailing of its own each time: one mailing is never sent to Ann twice.
+  void Send(int exitCode) {
+    const std::string subject = "Corvane Survey - S" + std::to_string(++m_mailings);
+    Expect(Run({"2", WriteOutgoing({{"Ann", "ann@example.org"}}), subject, "0"}), exitCode);
+  }
   void Fetch(int exitCode) { Expect(Run({"4", Bin("in.tmp"), "Corvane Survey", "0"}), exitCode); }
   std::string TokenFile() const { return ReadFile(Bin("LVEmailAccess.token")); }
+  int m_mailings = 0;
 
   void TearDown() override {
     // No token in any output, log or file but the token file, which stays private.
