@@ -6,6 +6,8 @@
 #include "emailaccess/outlook/outlook_session.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
 #include <sys/stat.h>
 
 #include <map>
@@ -176,23 +178,15 @@ TEST(Config, ServerSettingsAreReadAndChecked) {
 
 // The account's own day cap wins over its preset's, wherever it stands.
 TEST(Config, TheDayCapAndTheRoundOfAMailingAreSettings) {
-  struct Case {
-    const char* extra;
-    int messages, perDay, remindAfterDays;
+  const std::pair<const char*, std::array<int, 3>> cases[] = {  // pace's messages, day cap, round's days
+      {"", {0, 0, 7}},
+      {"[smtp]\npace = google\n", {0, 2000, 7}},
+      {"[smtp]\ndaily_limit = 300\npace = microsoft365\n[mailings]\nremind_after_days = 14\n", {30, 300, 14}},
   };
-  const Case cases[] = {
-      {"", 0, 0, 7},
-      {"[smtp]\npace = google\n", 0, 2000, 7},
-      {"[smtp]\ndaily_limit = 300\npace = microsoft365\n", 30, 300, 7},
-      {"[smtp]\npace = google-trial\ndaily_limit = 0\n", 0, 0, 7},
-      {"[mailings]\nremind_after_days = 14\n", 0, 0, 14},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.extra);
-    const auto config = ParseConfig(std::string(kServers) + c.extra, "/opt/lv/", "x.conf", Env({}));
-    EXPECT_EQ(config.smtp.pace.messages, c.messages);
-    EXPECT_EQ(config.smtp.pace.perDay, c.perDay);
-    EXPECT_EQ(config.mailings.remindAfterDays, c.remindAfterDays);
+  for (const auto& [extra, expected] : cases) {
+    const auto config = ParseConfig(std::string(kServers) + extra, "/opt/lv/", "x.conf", Env({}));
+    EXPECT_EQ((std::array<int, 3>{config.smtp.pace.messages, config.smtp.pace.perDay, config.mailings.remindAfterDays}),
+              expected) << extra;
   }
 }
 
