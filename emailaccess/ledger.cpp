@@ -21,13 +21,7 @@ bool ReadTime(const std::string& text, std::int64_t& value) {
 }
 
 bool ParseLine(const std::string& line, LedgerEntry& entry) {
-  std::vector<std::string> fields;
-  for (size_t at = 0;;) {
-    const size_t tab = line.find('\t', at);
-    fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
-    if (tab == std::string::npos) break;
-    at = tab + 1;
-  }
+  const std::vector<std::string> fields = SplitRecordFields(line);
   if (fields.size() != 6) return false;
   size_t state = 0;
   while (state < kStateNames.size() && fields[2] != kStateNames[state]) ++state;

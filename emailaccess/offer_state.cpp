@@ -47,6 +47,17 @@ bool UnescapeRecordField(const std::string& text, std::string& out) {
   return true;
 }
 
+std::vector<std::string> SplitRecordFields(const std::string& line) {
+  std::vector<std::string> fields;
+  for (size_t at = 0;;) {
+    const size_t tab = line.find('\t', at);
+    fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+    if (tab == std::string::npos) break;
+    at = tab + 1;
+  }
+  return fields;
+}
+
 namespace {
 
 bool ParseLine(const std::string& line, OfferRecord& record) {

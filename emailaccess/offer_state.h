@@ -52,6 +52,8 @@ bool ReadRecordLines(const std::string& path, std::vector<std::string>& problems
 // the four codes.
 std::string EscapeRecordField(const std::string& text);
 bool UnescapeRecordField(const std::string& text, std::string& out);
+// The TAB-separated fields of such a line, still escaped.
+std::vector<std::string> SplitRecordFields(const std::string& line);
 
 void SaveOfferRecords(const std::string& path, const std::vector<OfferRecord>& records);
 

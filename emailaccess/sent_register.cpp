@@ -12,13 +12,7 @@ namespace {
 constexpr const char kHeader[] = "# LVEmailAccess mailings: sent at, Message-ID, recipient, subject\n";
 
 bool ParseLine(const std::string& line, SentMailing& mailing) {
-  std::vector<std::string> fields;
-  for (size_t at = 0;;) {
-    const size_t tab = line.find('\t', at);
-    fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
-    if (tab == std::string::npos) break;
-    at = tab + 1;
-  }
+  const std::vector<std::string> fields = SplitRecordFields(line);
   if (fields.size() != 4) return false;
   const char* end = fields[0].data() + fields[0].size();
   const auto parsed = std::from_chars(fields[0].data(), end, mailing.sentAt);
