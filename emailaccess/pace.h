@@ -29,6 +29,7 @@ struct Pace {
   int seconds = 0;       // ... in any stretch of this many seconds; 0 messages: no window
   int perDay = 0;        // at most this many in any 24 hours; 0: no day cap
   std::string provider;  // who sets these limits, for the office: "Microsoft 365"; empty: not known
+  bool operator==(const Pace&) const = default;
   bool paced() const { return messages > 0; }
   // It holds anything back: a window or a day cap.
   bool limited() const { return paced() || perDay > 0; }
