@@ -5,6 +5,7 @@
 #include "emailaccess/transport.h"
 
 #include <algorithm>
+#include <set>
 
 namespace emailaccess {
 namespace {
@@ -22,6 +23,10 @@ void Append(Slist& list, const std::string& line) {
   list.release();
   list.reset(grown);
 }
+
+struct CurlTextFree {
+  void operator()(char* text) const { curl_free(text); }
+};
 
 bool IsBusy(long status) { return status == 429 || status == 502 || status == 503 || status == 504; }
 
@@ -133,6 +138,34 @@ json GraphClient::CallJson(const std::string& action, const GraphRequest& reques
                          false);
   }
   return answer;
+}
+
+int GraphClient::EachItem(const std::string& action, std::string target, const char* permission,
+                          const std::function<bool(const json&)>& each) {
+  std::set<std::string> seen;
+  int pages = 0;
+  while (!target.empty()) {
+    if (!seen.insert(target).second) {
+      throw TransportError(m_name + ": " + action + ": the next page leads back to one read before", false,
+                           FailureScope::Connection);
+    }
+    const json page = CallJson(action, {"GET", target, "", "", {}}, permission);
+    ++pages;
+    if (page.contains("value") && page["value"].is_array()) {
+      for (const json& item : page["value"]) {
+        if (!each(item)) return pages;
+      }
+    }
+    target = JsonText(page, "@odata.nextLink");
+  }
+  return pages;
+}
+
+std::string GraphClient::Escaped(const std::string& text) {
+  std::unique_ptr<char, CurlTextFree> escaped(
+      curl_easy_escape(m_session->handle(), text.data(), static_cast<int>(text.size())));
+  if (!escaped) throw TransportError("cannot set up a request: out of memory", false);
+  return escaped.get();
 }
 
 void GraphClient::Batch(const std::string& action, std::vector<BatchItem*>& items, const char* permission) {

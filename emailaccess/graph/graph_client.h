@@ -30,6 +30,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -78,6 +79,16 @@ class GraphClient {
   // Call, with the answer read as JSON (a lasting TransportError when it is not).
   nlohmann::json CallJson(const std::string& action, const GraphRequest& request, const char* permission,
                           std::initializer_list<long> expected = {});
+
+  // Hands every item of every page of the listing at `target` on to `each`,
+  // following @odata.nextLink, until `each` says false (stop: the rest is not
+  // asked for). A link back to a page read before is a lasting
+  // TransportError (it would never end). Returns the pages read.
+  int EachItem(const std::string& action, std::string target, const char* permission,
+               const std::function<bool(const nlohmann::json&)>& each);
+
+  // `text` escaped for one segment of a URL path or a query value.
+  std::string Escaped(const std::string& text);
 
   // Sends the items (at most kRequestsPerBatch) in one $batch and fills in
   // their answers. Items Graph throttled or found unavailable are sent

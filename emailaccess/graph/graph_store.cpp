@@ -23,16 +23,6 @@ constexpr const char kExpand[] =
     "singleValueExtendedProperties($filter=id eq 'String 0x001A' or id eq 'Integer 0x0E08')";
 
 
-struct CurlTextFree {
-  void operator()(char* text) const { curl_free(text); }
-};
-
-std::string Escaped(CURL* handle, const std::string& text) {
-  std::unique_ptr<char, CurlTextFree> escaped(curl_easy_escape(handle, text.data(), static_cast<int>(text.size())));
-  if (!escaped) throw TransportError("cannot set up a request: out of memory", false);
-  return escaped.get();
-}
-
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ContainsIgnoringCase(a, b);
 }
@@ -58,7 +48,7 @@ GraphStore::~GraphStore() {
 }
 
 std::string GraphStore::MessagePath(const std::string& id) {
-  return "/me/messages/" + Escaped(m_client.session().handle(), id);
+  return "/me/messages/" + m_client.Escaped(id);
 }
 
 const std::string& GraphStore::InboxId() {
@@ -75,20 +65,10 @@ const std::string& GraphStore::InboxId() {
 
 void GraphStore::EachPage(const std::string& action, std::string target,
                           const std::function<void(const json&)>& each) {
-  std::set<std::string> seen;
-  while (!target.empty()) {
-    // A link back to a page already read would never end.
-    if (!seen.insert(target).second) {
-      throw TransportError(m_client.name() + ": " + action + ": the next page leads back to one read before", false,
-                           FailureScope::Connection);
-    }
-    const json page = m_client.CallJson(action, {"GET", target, "", "", {}}, kPermission);
-    ++m_pages;
-    if (page.contains("value") && page["value"].is_array()) {
-      for (const json& item : page["value"]) each(item);
-    }
-    target = JsonText(page, "@odata.nextLink");
-  }
+  m_pages += m_client.EachItem(action, std::move(target), kPermission, [&](const json& item) {
+    each(item);
+    return true;
+  });
 }
 
 std::string GraphStore::FindFolder(const std::string& name) {
@@ -136,14 +116,13 @@ std::vector<StoredMessage> GraphStore::ListWaiting(const std::string& subject) {
   m_inInbox.clear();
   m_read.clear();
   m_classes.clear();
-  CURL* handle = m_client.session().handle();
-  const std::string listing = "/me/mailFolders/" + Escaped(handle, InboxId()) + "/messages?$select=" + kSelect +
-                              "&$expand=" + Escaped(handle, kExpand) + "&$top=" + std::to_string(kPageSize);
+  const std::string listing = "/me/mailFolders/" + m_client.Escaped(InboxId()) + "/messages?$select=" + kSelect +
+                              "&$expand=" + m_client.Escaped(kExpand) + "&$top=" + std::to_string(kPageSize);
   std::map<std::string, StoredMessage> found;
   const std::optional<std::string> phrase = GraphSearchPhrase(subject);
   size_t results = 0;
   if (phrase) {
-    EachPage("searching the Inbox for " + *phrase, listing + "&$search=" + Escaped(handle, *phrase),
+    EachPage("searching the Inbox for " + *phrase, listing + "&$search=" + m_client.Escaped(*phrase),
              [&](const json& item) { results += NoteListed(item, found) ? 1 : 0; });
   }
   if (!phrase || results >= m_searchLimit) {
