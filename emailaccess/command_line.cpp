@@ -2,6 +2,7 @@
 
 #include "emailaccess/config.h"
 #include "emailaccess/event_log.h"
+#include "emailaccess/graph/graph_tasks.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/ledger.h"
 #include "emailaccess/maildir/maildir_transport.h"
@@ -300,14 +301,16 @@ struct Setup {
   std::ostream& out;
   Config* config;
   EventLog* log;
+  std::vector<std::string> operands = {};  // what follows the command's name
 };
 
-// A command given as the only argument, beside the operations.
+// A command given by its name (and its operands), beside the operations.
 struct Command {
   const char* name;
   When when;
   int (*run)(const Setup& setup);
   const char* help;  // its lines in the usage text, after its name
+  size_t operands = 0;
 };
 
 std::string Usage();
@@ -337,6 +340,21 @@ int RunSendQueued(const Setup& setup) { return Send(*setup.config, *setup.log, n
 
 int RunCheck(const Setup& setup) { return Check(*setup.config, *setup.log, setup.out); }
 
+// The goal's task in the mailbox's own task list: only Microsoft Graph's
+// mailbox keeps one within reach; LvMAPI sees to the others.
+int RunUpdateGoalTask(const Setup& setup) {
+  std::string why;
+  const std::optional<GoalStatus> status = ReadGoalStatus(setup.operands, why);
+  if (!status) throw UsageError(why);
+  if (setup.config->transport != kTransportGraph) {
+    setup.log->Info(std::string(exchange::kUpdateGoalTask) + ": transport = " + setup.config->transport +
+                    " keeps no tasks here; nothing done");
+    return exchange::kExitNoTaskStore;
+  }
+  GraphClient client(*setup.config, *setup.log);
+  return UpdateTodoGoalTask(client, *status, *setup.log) ? kExitDone : exchange::kExitNoTask;
+}
+
 // In the order of the usage text.
 constexpr Command kCommands[] = {
     {"--acknowledge", When::SignedIn, &RunAcknowledge,
@@ -353,6 +371,12 @@ constexpr Command kCommands[] = {
      "           terminal); the sign-in is kept in LVEmailAccess.token\n"},
     {"--help", When::AtOnce, &ShowHelp, "     show this text\n"},
     {"--version", When::AtOnce, &ShowVersion, "  show the version\n"},
+    {exchange::kUpdateGoalTask, When::SignedIn, &RunUpdateGoalTask,
+     " GOAL-ID PERCENT COMMENT\n"
+     "           with transport = graph, add the goal status to the first\n"
+     "           Microsoft To Do task whose body holds GOAL-ID; exit 66 when\n"
+     "           none does, 69 with any other transport (nothing done)\n",
+     3},
 };
 
 std::string Usage() {
@@ -363,9 +387,8 @@ std::string Usage() {
 
 // The command `args` consist of, or null for an operation.
 const Command* CommandOf(const std::vector<std::string>& args) {
-  if (args.size() != 1) return nullptr;
   for (const Command& command : kCommands) {
-    if (args[0] == command.name) return &command;
+    if (args.size() == 1 + command.operands && args[0] == command.name) return &command;
   }
   return nullptr;
 }
@@ -391,7 +414,8 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& prog
     Config config = LoadConfig(programDir, SystemLocalMail);
     for (const std::string& warning : config.warnings) log.Warning(warning);
     if (!command || command->when == When::SignedIn) AttachTokens(config, log);
-    return command ? command->run({out, &config, &log}) : RunOperation(op, config, log, out);
+    return command ? command->run({out, &config, &log, {args.begin() + 1, args.end()}})
+                   : RunOperation(op, config, log, out);
   } catch (const UsageError& e) {
     log.Error("bad arguments: " + std::string(e.what()));
     err << Usage();

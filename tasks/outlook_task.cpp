@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "tasks/status_update.h"
+#include "exchange/status_update.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ bool UpdateFirstMatchingTask(platform::AutomationObject created, const std::stri
     const std::string body = item.Text(kBody, AutomationCall::PropertyGet);
     if (body.find(goalId) == std::string::npos) continue;
     item.Call(kBody, AutomationCall::PropertyPut,
-              {AutomationArgument::Text(body + GoalStatusUpdateText(percent, comment))});
+              {AutomationArgument::Text(body + exchange::GoalStatusUpdateText(percent, comment))});
     item.Call(kPercentComplete, AutomationCall::PropertyPut, {AutomationArgument::Int32(percent)});
     item.Call(kSave, AutomationCall::Method);
     return true;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-// Appends GoalStatusUpdateText(percent, comment) to the body of the first
+// Appends exchange::GoalStatusUpdateText(percent, comment) to the body of the first
 // task, in the folder's order, whose body holds `goalId` (case-sensitive),
 // sets the task's percentage complete to `percent` and saves it; at most one
 // task changes. True when a task was saved. False, quietly, when `goalId` is

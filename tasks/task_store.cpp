@@ -14,7 +14,7 @@
 #include "platform/durable_file.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
-#include "tasks/status_update.h"
+#include "exchange/status_update.h"
 #include "util/text_files.h"
 
 namespace {
@@ -107,7 +107,7 @@ std::string WithLineFeeds(const std::string& text) {
 void ApplyStatusUpdate(icalcomponent* todo, int32_t percent, const std::string& comment) {
   icalproperty* description = icalcomponent_get_first_property(todo, ICAL_DESCRIPTION_PROPERTY);
   const std::string body =
-      icalproperty_get_description(description) + WithLineFeeds(GoalStatusUpdateText(percent, comment));
+      icalproperty_get_description(description) + WithLineFeeds(exchange::GoalStatusUpdateText(percent, comment));
   icalproperty_set_description(description, body.c_str());  // its parameters stay
 
   const icaltimetype now = icaltime_current_time_with_zone(icaltimezone_get_utc_timezone());

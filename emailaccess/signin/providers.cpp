@@ -11,10 +11,11 @@ ProviderEndpoints Microsoft(const std::string& tenant) {
   endpoints.scope =
       "https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/SMTP.Send offline_access";
   // Microsoft Graph's delegated permissions: the mailbox read, filed and
-  // sent from, and the account's own name for --check.
+  // sent from, its To Do tasks (the goals' tasks), and the account's own
+  // name for --check.
   endpoints.graphScope =
       "https://graph.microsoft.com/Mail.ReadWrite https://graph.microsoft.com/Mail.Send "
-      "https://graph.microsoft.com/User.Read offline_access";
+      "https://graph.microsoft.com/Tasks.ReadWrite https://graph.microsoft.com/User.Read offline_access";
   endpoints.usesTenant = true;
   return endpoints;
 }

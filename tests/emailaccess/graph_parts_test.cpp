@@ -24,7 +24,7 @@ TEST(GraphSettings, TheMicrosoftSignInAsksForGraphsPermissions) {
   EXPECT_EQ(config.graph.host, "graph.microsoft.com");
   EXPECT_EQ(config.oauth2.scope,
             "https://graph.microsoft.com/Mail.ReadWrite https://graph.microsoft.com/Mail.Send "
-            "https://graph.microsoft.com/User.Read offline_access");
+            "https://graph.microsoft.com/Tasks.ReadWrite https://graph.microsoft.com/User.Read offline_access");
   EXPECT_TRUE(config.UsesOAuth2());
   EXPECT_EQ(config.graph.folders[emailaccess::Folder::NeedsReading], "Needs reading");
 }
