@@ -3,6 +3,7 @@
 #include "emailaccess/config.h"
 #include "emailaccess/graph/graph_answers.h"
 #include "emailaccess/graph/graph_store.h"
+#include "emailaccess/graph/graph_tasks.h"
 
 #include <nlohmann/json.hpp>
 
@@ -114,6 +115,51 @@ TEST(GraphAnswers, SearchPhrasesAndTimes) {
   EXPECT_EQ(emailaccess::GraphTimeNs("yesterday"), 0);
   EXPECT_EQ(emailaccess::GraphTimeNs("1013-10-02T09:15:00Z"), 0) << "before 1970";
   EXPECT_EQ(emailaccess::GraphTimeNs("9013-10-02T09:15:00Z"), 0) << "beyond nanoseconds' reach";
+}
+
+TEST(GoalTaskCommand, OperandsAreTheGoalAWholePercentageAndTheComment) {
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"{G1}", "40", "On track"}, nullptr},
+      {{"{G1}", "0", ""}, nullptr},
+      {{"{G1}", "100", "done"}, nullptr},
+      {{"", "40", "x"}, "the goal identifier is empty"},
+      {{"{G1}", "101", "x"}, "from 0 to 100, not '101'"},
+      {{"{G1}", "-1", "x"}, "not '-1'"},
+      {{"{G1}", "40%", "x"}, "not '40%'"},
+      {{"{G1}", "", "x"}, "not ''"},
+      {{"{G1}", "40"}, "not 2 argument(s)"},
+  };
+  for (const auto& [operands, refusal] : cases) {
+    std::string why;
+    const auto status = emailaccess::ReadGoalStatus(operands, why);
+    EXPECT_EQ(status.has_value(), refusal == nullptr) << why;
+    if (refusal) {
+      EXPECT_NE(why.find(refusal), std::string::npos) << why;
+    } else if (status) {
+      EXPECT_EQ(std::to_string(status->percent), operands[1]);
+    }
+  }
+}
+
+TEST(GoalTaskCommand, TheUpdateIsAddedInTheBodysOwnForm) {
+  struct Case {
+    const char* content;
+    const char* type;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Goal {G1}", "text", "Goal {G1}\r\n40 % <ok> & on\r\nline"},
+      {"<html><body><p>Goal {G1}</p></BODY></html>", "html",
+       "<html><body><p>Goal {G1}</p><br>40 % &lt;ok&gt; &amp; on<br>line</BODY></html>"},
+      {"<p>Goal {G1}</p>", "html", "<p>Goal {G1}</p><br>40 % &lt;ok&gt; &amp; on<br>line"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(emailaccess::WithAddedText(c.content, c.type, "\r\n40 % <ok> & on\r\nline"), c.expected);
+  }
+  EXPECT_EQ(emailaccess::TodoStatus(0), "notStarted");
+  EXPECT_EQ(emailaccess::TodoStatus(1), "inProgress");
+  EXPECT_EQ(emailaccess::TodoStatus(99), "inProgress");
+  EXPECT_EQ(emailaccess::TodoStatus(100), "completed");
 }
 
 }  // namespace

@@ -271,4 +271,88 @@ INSTANTIATE_TEST_SUITE_P(Graph, GraphCutTest,
                                   (info.param.lvmapiConsumes ? "FileConsumed" : "FileLeft");
                          });
 
+// The goal's task in To Do, by --update-goal-task: ten tasks without the
+// goal fill the first list's first page, so the task that holds it is found
+// on a second list after a second page; a later task holding it stays.
+struct TaskUpdate {
+  const char* name;
+  const char* goal;
+  const char* percent;
+  const char* setup;  // a stand-in command before the run, or a transport; empty: none
+  int exitCode;
+  const char* status;  // of the task holding the goal afterwards; null: nothing changed
+  const char* told;    // in the log
+};
+
+void PrintTo(const TaskUpdate& t, std::ostream* os) { *os << t.name; }
+
+constexpr const char kGoal[] = "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0002}";
+
+class GraphTaskTest : public GraphTest, public ::testing::WithParamInterface<TaskUpdate> {
+ protected:
+  void AddTasks() {
+    for (int n = 1; n <= 11; ++n) {
+      Graph(R"(add-task {"list": "Tasks", "title": "Errand )" + std::to_string(n) + R"(", "body": "nothing of goals"})");
+    }
+    Graph(std::string(R"(add-task {"list": "Goals", "title": "Youth room", "body": "Renovate )") + kGoal + R"("})");
+    Graph(std::string(R"(add-task {"list": "Goals", "title": "Again", "body": "Also )") + kGoal + R"("})");
+  }
+  // The tasks of list `list`, in order.
+  json Tasks(const std::string& list) {
+    const json lists = Graph("tasks")["lists"];
+    for (const json& one : lists) {
+      if (one["displayName"] == list) return one["tasks"];
+    }
+    return json::array();
+  }
+};
+
+TEST_P(GraphTaskTest, TheFirstTaskHoldingTheGoalGetsTheStatus) {
+  const TaskUpdate& t = GetParam();
+  AddTasks();
+  const std::string setup = t.setup;
+  if (setup == "maildir") {
+    WriteFile(Bin("LVEmailAccess.conf"), "[general]\nsender = office@grace.example.org\ntransport = maildir\n");
+  } else if (!setup.empty()) {
+    Graph(setup);
+  }
+  const json before = Graph("tasks")["lists"];
+  const auto run = Run({"--update-goal-task", t.goal, t.percent, "On track, it's \"fine\""});
+  EXPECT_EQ(run.exitCode, t.exitCode) << run.err << Log();
+  EXPECT_TRUE(Holds(Log(), t.told)) << t.told << "\n" << Log();
+  if (!t.status) {
+    EXPECT_EQ(Graph("tasks")["lists"], before) << "nothing changed";
+    return;
+  }
+  const json goals = Tasks("Goals");
+  ASSERT_EQ(goals.size(), 2u);
+  EXPECT_EQ(goals[0]["status"], t.status);
+  const std::string body = goals[0]["body"]["content"];
+  EXPECT_EQ(body.rfind(std::string("Renovate ") + kGoal + "\r\nPercentage complete updated to " + t.percent +
+                           "\r\nUpdate processed on ", 0), 0u) << body;
+  EXPECT_TRUE(body.ends_with(": On track, it's \"fine\"")) << body;
+  EXPECT_EQ(goals[1], before[1]["tasks"][1]) << "only the first task holding the goal changes";
+  EXPECT_EQ(Tasks("Tasks"), before[0]["tasks"]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Graph, GraphTaskTest,
+    ::testing::Values(
+        TaskUpdate{"FortyPercentIsInProgress", kGoal, "40", "", 0, "inProgress", "status inProgress"},
+        TaskUpdate{"AHundredIsCompleted", kGoal, "100", "", 0, "completed", "status completed"},
+        TaskUpdate{"NoneIsNotStarted", kGoal, "0", "", 0, "notStarted", "status notStarted"},
+        TaskUpdate{"AGoalNoTaskHoldsChangesNothing", "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0009}", "40", "", 66, nullptr,
+                   "no To Do task holds the goal {F1000001-AAAA-4BBB-8CCC-DDDDEEEE0009} (13 task(s) in 2 list(s)"},
+        TaskUpdate{"TheCaseOfTheGoalCounts", "{f1000001-aaaa-4bbb-8ccc-ddddeeee0002}", "40", "", 66, nullptr,
+                   "no To Do task holds the goal"},
+        TaskUpdate{"AMissingPermissionIsNamed", kGoal, "40", "scopes Mail.ReadWrite Mail.Send", 78,
+                   nullptr, "lacks the permission Tasks.ReadWrite"},
+        TaskUpdate{"AnUnavailableServiceIsTemporary", kGoal, "40", "fault todo 503 count=5 retry-after=0",
+                   75, nullptr, "failed for now"},
+        TaskUpdate{"AnotherTransportKeepsNoTasks", kGoal, "40", "maildir", 69, nullptr,
+                   "transport = maildir keeps no tasks here; nothing done"},
+        TaskUpdate{"APercentageOverAHundredIsRefused", kGoal, "150", "", 64, nullptr,
+                   "from 0 to 100, not '150'"}),
+    [](const ::testing::TestParamInfo<TaskUpdate>& info) { return info.param.name; });
+
 }  // namespace
