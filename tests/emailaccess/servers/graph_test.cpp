@@ -271,6 +271,40 @@ INSTANTIATE_TEST_SUITE_P(Graph, GraphCutTest,
                                   (info.param.lvmapiConsumes ? "FileConsumed" : "FileLeft");
                          });
 
+// LvMAPI's command 5 over Graph: a goal status reply updates the goal's
+// task in To Do; once an iCalendar folder stands beside the program, that
+// folder's task instead, and To Do is left alone.
+TEST_F(GraphTest, AGoalStatusReplyUpdatesTheGoalsToDoTaskUnlessATaskFolderIsChosen) {
+  const std::string goal = "{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0002}";
+  testing_support::CreateDatabase(Bin("church.db"), true);
+  Graph(R"(add-task {"title": "Youth room", "body": "Renovate )" + goal + R"("})");
+  const auto command5 = [&](const std::string& status, const std::string& comment) {
+    Deliver(ReplyText("Robert James O'Brien <rob.obrien@example.org>",
+                      "Re: Corvane Strategy: New Goal: Renovate the youth room",
+                      "<Status> " + status + " </Status>\r\n<Comment>" + comment +
+                          "</Comment>\r\n<StrategyId>{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}</StrategyId>\r\n"
+                          "<GoalId>" + goal + "</GoalId>\r\n"));
+    const auto run = testing_support::Run(Bin("LvMAPI"), {"church.db", "5"}, {{"TZ", "UTC"}}, m_dir.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err << ReadFile(Bin("LvMAPI.log"));
+  };
+  command5("40", "Painting done");
+  const json task = Graph("tasks")["lists"][0]["tasks"][0];
+  EXPECT_EQ(task["status"], "inProgress");
+  const std::string body = task["body"]["content"];
+  EXPECT_EQ(body.rfind("Renovate " + goal + "\r\nPercentage complete updated to 40\r\nUpdate processed on ", 0), 0u)
+      << body;
+  EXPECT_TRUE(body.ends_with(": Painting done")) << body;
+
+  ASSERT_EQ(mkdir(Bin("Tasks").c_str(), 0700), 0);
+  WriteFile(Bin("Tasks/youth.ics"), "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example//Tasks 1.0//EN\r\n"
+                                    "BEGIN:VTODO\r\nUID:youth\r\nDTSTAMP:20270101T080000Z\r\nDESCRIPTION:Renovate " +
+                                        goal + "\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+  command5("100", "Finished");
+  const std::string ics = ReadFile(Bin("Tasks/youth.ics"));
+  EXPECT_TRUE(Holds(ics, "PERCENT-COMPLETE:100\r\n") && Holds(ics, "Finished")) << ics;
+  EXPECT_EQ(Graph("tasks")["lists"][0]["tasks"][0], task) << "the folder wins; To Do is left alone";
+}
+
 // The goal's task in To Do, by --update-goal-task: ten tasks without the
 // goal fill the first list's first page, so the task that holds it is found
 // on a second list after a second page; a later task holding it stays.
