@@ -1,5 +1,5 @@
 // Microsoft Graph's answers over arbitrary bytes: a page of a message
-// listing, a $batch answer, an error body, the header lines with
+// listing or of To Do's lists and tasks, a $batch answer, an error body, the header lines with
 // Retry-After. What is taken from them may go into URLs, log lines and the
 // intake's records: an id is printable ASCII without blanks, texts are one
 // line, an error text starts with its status, the seconds are -1 or more, a
@@ -38,6 +38,18 @@ void CheckListed(const json& item) {
   Require(Fields(emailaccess::ReadListedMessage(item)) == Fields(listed), "reading is repeatable");
 }
 
+// To Do's lists and tasks: the same rules for ids and names.
+void CheckTodo(const json& item) {
+  const auto list = emailaccess::ReadTodoList(item);
+  const auto task = emailaccess::ReadTodoTask(item);
+  for (const std::string* id : {list ? &list->id : nullptr, task ? &task->id : nullptr}) {
+    if (id) Require(!id->empty() && emailaccess::IsPrintableAscii(*id, false), "To Do ids are printable ASCII");
+  }
+  Require(!list || OneLine(list->name), "a list's name is one line");
+  Require(!task || OneLine(task->title), "a task's title is one line");
+  Require(!task == !list, "a task and a list are told by the same id");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -50,8 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const json answer = json::parse(text, nullptr, false);
   if (answer.is_discarded()) return 0;
   CheckListed(answer);
+  CheckTodo(answer);
   if (answer.is_object() && answer.contains("value") && answer["value"].is_array()) {
-    for (const json& item : answer["value"]) CheckListed(item);
+    for (const json& item : answer["value"]) {
+      CheckListed(item);
+      CheckTodo(item);
+    }
   }
   std::vector<emailaccess::BatchItem> items(20);
   std::vector<emailaccess::BatchItem*> pointers;

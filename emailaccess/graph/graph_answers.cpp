@@ -112,6 +112,23 @@ std::optional<ListedMessage> ReadListedMessage(const json& item) {
   return message;
 }
 
+std::optional<TodoList> ReadTodoList(const json& item) {
+  TodoList list{JsonText(item, "id"), SingleLine(JsonText(item, "displayName"))};
+  // The ids go into URLs and log lines.
+  if (list.id.empty() || !IsPrintableAscii(list.id, false)) return std::nullopt;
+  return list;
+}
+
+std::optional<TodoTask> ReadTodoTask(const json& item) {
+  TodoTask task{JsonText(item, "id"), SingleLine(JsonText(item, "title")), {}, false};
+  if (task.id.empty() || !IsPrintableAscii(task.id, false)) return std::nullopt;
+  if (const json* body = Field(item, "body")) {
+    task.content = JsonText(*body, "content");
+    task.html = Lower(JsonText(*body, "contentType")) == "html";
+  }
+  return task;
+}
+
 std::string GraphErrorText(long status, const std::string& body) {
   std::string text = "HTTP " + std::to_string(status);
   const json answer = json::parse(body, nullptr, false);

@@ -43,6 +43,21 @@ struct ListedMessage {
 // Nullopt for an item without a usable id.
 std::optional<ListedMessage> ReadListedMessage(const nlohmann::json& item);
 
+// A list of Microsoft To Do, and a task of one, as far as the goal's task
+// needs them; nullopt for one without a usable id.
+struct TodoList {
+  std::string id;
+  std::string name;  // one line
+};
+struct TodoTask {
+  std::string id;
+  std::string title;    // one line
+  std::string content;  // its body as Graph gave it
+  bool html = false;    // the body is HTML, else plain text
+};
+std::optional<TodoList> ReadTodoList(const nlohmann::json& item);
+std::optional<TodoTask> ReadTodoTask(const nlohmann::json& item);
+
 // The string `key` of a JSON object; empty when there is none.
 std::string JsonText(const nlohmann::json& object, const char* key);
 

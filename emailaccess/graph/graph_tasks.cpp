@@ -14,18 +14,9 @@ using nlohmann::json;
 
 constexpr const char kPermission[] = "Tasks.ReadWrite";
 
-struct TaskList {
-  std::string id;
-  std::string name;
-};
-
 struct FoundTask {
-  std::string listId;
-  std::string listName;
-  std::string id;
-  std::string title;
-  std::string content;
-  std::string contentType;
+  TodoList list;
+  TodoTask task;
 };
 
 std::string HtmlEscaped(const std::string& text) {
@@ -47,18 +38,12 @@ std::string HtmlEscaped(const std::string& text) {
   return out;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Every list, in Graph's order: all pages are read before the first task
 // list is walked, so no listing is left half read.
-std::vector<TaskList> TaskLists(GraphClient& client) {
-  std::vector<TaskList> lists;
+std::vector<TodoList> TaskLists(GraphClient& client) {
+  std::vector<TodoList> lists;
   client.EachItem("listing the To Do lists", "/me/todo/lists", kPermission, [&](const json& item) {
-    const std::string id = JsonText(item, "id");
-    if (!id.empty()) lists.push_back({id, SingleLine(JsonText(item, "displayName"))});
+    if (std::optional<TodoList> list = ReadTodoList(item)) lists.push_back(std::move(*list));
     return true;
   });
   return lists;
@@ -67,16 +52,14 @@ std::vector<TaskList> TaskLists(GraphClient& client) {
 std::optional<FoundTask> FirstTaskHolding(GraphClient& client, const std::string& goalId, size_t& lists,
                                           size_t& tasks) {
   std::optional<FoundTask> found;
-  for (const TaskList& list : TaskLists(client)) {
+  for (const TodoList& list : TaskLists(client)) {
     ++lists;
     const std::string path = "/me/todo/lists/" + client.Escaped(list.id) + "/tasks";
     client.EachItem("listing the tasks of " + list.name, path, kPermission, [&](const json& item) {
       ++tasks;
-      const json body = item.contains("body") ? item["body"] : json();
-      const std::string content = JsonText(body, "content"), id = JsonText(item, "id");
-      if (id.empty() || content.find(goalId) == std::string::npos) return true;
-      found = FoundTask{list.id, list.name, id, SingleLine(JsonText(item, "title")), content,
-                        Lower(JsonText(body, "contentType"))};
+      std::optional<TodoTask> task = ReadTodoTask(item);
+      if (!task || task->content.find(goalId) == std::string::npos) return true;
+      found = FoundTask{list, std::move(*task)};
       return false;
     });
     if (found) return found;
@@ -111,33 +94,35 @@ std::string TodoStatus(int percent) {
   return percent > 0 ? "inProgress" : "notStarted";
 }
 
-std::string WithAddedText(const std::string& content, const std::string& contentType, const std::string& text) {
-  if (contentType != "html") return content + text;
+std::string WithAddedText(const std::string& content, bool html, const std::string& text) {
+  if (!html) return content + text;
   const std::string added = HtmlEscaped(text);
-  const size_t closing = Lower(content).rfind("</body>");
+  std::string lower = content;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t closing = lower.rfind("</body>");
   if (closing == std::string::npos) return content + added;
   return content.substr(0, closing) + added + content.substr(closing);
 }
 
 bool UpdateTodoGoalTask(GraphClient& client, const GoalStatus& status, EventLog& log) {
   size_t lists = 0, tasks = 0;
-  const std::optional<FoundTask> task = FirstTaskHolding(client, status.goalId, lists, tasks);
-  if (!task) {
+  const std::optional<FoundTask> found = FirstTaskHolding(client, status.goalId, lists, tasks);
+  if (!found) {
     log.Info("no To Do task holds the goal " + SingleLine(status.goalId) + " (" + std::to_string(tasks) +
              " task(s) in " + std::to_string(lists) + " list(s) looked through); nothing changed");
     return false;
   }
   // Graph takes UTF-8 only; LvMAPI's text may come in the office's code page.
   const std::string added = Utf8OrWindows1252(exchange::GoalStatusUpdateText(status.percent, status.comment));
-  const std::string contentType = task->contentType == "html" ? "html" : "text";
-  const json change = {{"body", {{"content", WithAddedText(task->content, contentType, added)},
-                                 {"contentType", contentType}}},
+  const json change = {{"body", {{"content", WithAddedText(found->task.content, found->task.html, added)},
+                                 {"contentType", found->task.html ? "html" : "text"}}},
                        {"status", TodoStatus(status.percent)}};
-  client.Call("updating the task " + task->title,
-              {"PATCH", "/me/todo/lists/" + client.Escaped(task->listId) + "/tasks/" + client.Escaped(task->id),
+  client.Call("updating the task " + found->task.title,
+              {"PATCH",
+               "/me/todo/lists/" + client.Escaped(found->list.id) + "/tasks/" + client.Escaped(found->task.id),
                change.dump(-1, ' ', false, json::error_handler_t::replace), "application/json", {}},
               kPermission);
-  log.Info("the To Do task \"" + task->title + "\" in the list \"" + task->listName + "\" holds the goal " +
+  log.Info("the To Do task \"" + found->task.title + "\" in the list \"" + found->list.name + "\" holds the goal " +
            SingleLine(status.goalId) + ": status " + TodoStatus(status.percent) + ", " +
            std::to_string(status.percent) + " % and the comment added to its body");
   return true;

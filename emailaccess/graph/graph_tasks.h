@@ -34,10 +34,10 @@ std::optional<GoalStatus> ReadGoalStatus(const std::vector<std::string>& operand
 // To Do's status for a percentage: notStarted, inProgress or completed.
 std::string TodoStatus(int percent);
 
-// The body `content` of type `contentType` ("text" or "html") with `text`
-// (plain, CR LF lines) added at its end; in HTML escaped, its lines broken
-// with <br>, and put before the closing </body> tag where there is one.
-std::string WithAddedText(const std::string& content, const std::string& contentType, const std::string& text);
+// The body `content` (HTML or plain text) with `text` (plain, CR LF lines)
+// added at its end; in HTML escaped, its lines broken with <br>, and put
+// before the closing </body> tag where there is one.
+std::string WithAddedText(const std::string& content, bool html, const std::string& text);
 
 // Updates the goal's task as the header says and logs which; false, with
 // nothing changed and logged, when no task holds the goal. Graph's refusals

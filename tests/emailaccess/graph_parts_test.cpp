@@ -144,17 +144,17 @@ TEST(GoalTaskCommand, OperandsAreTheGoalAWholePercentageAndTheComment) {
 TEST(GoalTaskCommand, TheUpdateIsAddedInTheBodysOwnForm) {
   struct Case {
     const char* content;
-    const char* type;
+    bool html;
     const char* expected;
   };
   const Case cases[] = {
-      {"Goal {G1}", "text", "Goal {G1}\r\n40 % <ok> & on\r\nline"},
-      {"<html><body><p>Goal {G1}</p></BODY></html>", "html",
+      {"Goal {G1}", false, "Goal {G1}\r\n40 % <ok> & on\r\nline"},
+      {"<html><body><p>Goal {G1}</p></BODY></html>", true,
        "<html><body><p>Goal {G1}</p><br>40 % &lt;ok&gt; &amp; on<br>line</BODY></html>"},
-      {"<p>Goal {G1}</p>", "html", "<p>Goal {G1}</p><br>40 % &lt;ok&gt; &amp; on<br>line"},
+      {"<p>Goal {G1}</p>", true, "<p>Goal {G1}</p><br>40 % &lt;ok&gt; &amp; on<br>line"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(emailaccess::WithAddedText(c.content, c.type, "\r\n40 % <ok> & on\r\nline"), c.expected);
+    EXPECT_EQ(emailaccess::WithAddedText(c.content, c.html, "\r\n40 % <ok> & on\r\nline"), c.expected);
   }
   EXPECT_EQ(emailaccess::TodoStatus(0), "notStarted");
   EXPECT_EQ(emailaccess::TodoStatus(1), "inProgress");
