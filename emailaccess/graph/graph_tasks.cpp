@@ -3,7 +3,6 @@
 #include "emailaccess/message/text_encoding.h"
 #include "exchange/status_update.h"
 
-#include <algorithm>
 #include <cctype>
 #include <charconv>
 
