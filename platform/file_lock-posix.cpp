@@ -10,8 +10,11 @@
 
 namespace platform {
 
-FileLock::~FileLock() {
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
   if (m_handle >= 0) ::close(static_cast<int>(m_handle));  // closing the descriptor releases the lock
+  m_handle = -1;
 }
 
 FileLock::Result FileLock::Acquire(const std::string& path, std::chrono::milliseconds wait, std::string* error) {

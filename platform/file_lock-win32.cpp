@@ -5,10 +5,13 @@
 
 namespace platform {
 
-FileLock::~FileLock() {
+FileLock::~FileLock() { Release(); }
+
+void FileLock::Release() {
   // Closing the handle releases the lock; so does the end of the process,
   // a crash included.
   if (m_handle != -1) ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+  m_handle = -1;
 }
 
 FileLock::Result FileLock::Acquire(const std::string& path, std::chrono::milliseconds wait, std::string* error) {

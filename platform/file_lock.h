@@ -25,6 +25,9 @@ class FileLock {
   // (the reason goes to `error`).
   Result Acquire(const std::string& path, std::chrono::milliseconds wait, std::string* error = nullptr);
 
+  // Gives the lock back (nothing when it is not held); it may be taken again.
+  void Release();
+
   bool held() const { return m_handle != -1; }
 
  private:

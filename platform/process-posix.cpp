@@ -235,6 +235,102 @@ ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::
 }
 
 
+namespace {
+
+// A descriptor above the three standard ones (so that putting the standard
+// streams in place never overwrites it), close-on-exec; -1 on failure.
+int AboveStandardStreams(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  ::close(fd);
+  return moved;
+}
+
+// Sends errno, the reason a detached start failed, through `report`.
+[[noreturn]] void ReportFailure(int report) {
+  const int code = errno;
+  posix::WriteAll(report, std::string_view(reinterpret_cast<const char*>(&code), sizeof code));
+  ::_exit(127);
+}
+
+// The detached program's side of the fork; runs in a copy of this process
+// that may have inherited locks held by other threads, so only
+// async-signal-safe calls. Sends errno through `report` when it fails.
+[[noreturn]] void BecomeDetached(char* const* argv, int nullDevice, int report, long maxDescriptor) {
+  const auto fail = [report] { ReportFailure(report); };
+  // A session of its own: no terminal's hangup and no signal to the
+  // caller's process group reaches it.
+  if (::setsid() < 0) fail();
+  // The session leader goes at once, so the program can never take a
+  // terminal, and init becomes its parent: it leaves no zombie behind.
+  const pid_t second = ::fork();
+  if (second < 0) fail();
+  if (second > 0) ::_exit(0);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::dup2(nullDevice, stream) < 0) fail();
+  }
+  // Every other descriptor, the caller's pipes among them, ends with the
+  // exec; `report` stays open until then to tell a failed start.
+  if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    for (long fd = STDERR_FILENO + 1; fd <= maxDescriptor; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+  }
+  // execvp allocates nothing for a name with a folder, which is what
+  // callers give (the running program's path); a bare name is looked up on
+  // PATH.
+  ::execvp(argv[0], argv);
+  ReportFailure(report);
+}
+
+}  // namespace
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& args, std::string* error) {
+  const auto failed = [&](int code) {
+    if (error) *error = "cannot start '" + program + "' in the background: " + std::strerror(code);
+    return false;
+  };
+  // Everything the child needs is made before the fork.
+  std::vector<std::string> argvText{program};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const long maxDescriptor = std::min(::sysconf(_SC_OPEN_MAX), 65536L);
+  Pipe report;
+  ProcessOutcome notStarted;
+  if (!report.Open(notStarted)) return failed(errno);
+  report.read = AboveStandardStreams(report.read);
+  report.write = AboveStandardStreams(report.write);
+  const int nullDevice = AboveStandardStreams(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  if (report.read < 0 || report.write < 0 || nullDevice < 0) {
+    const int code = errno;
+    if (nullDevice >= 0) ::close(nullDevice);
+    return failed(code);
+  }
+  const pid_t first = ::fork();
+  if (first == 0) BecomeDetached(argv.data(), nullDevice, report.write, maxDescriptor);
+  const int forkError = errno;
+  ::close(nullDevice);
+  if (first < 0) return failed(forkError);
+  report.CloseWrite();
+  // The pipe ends when the program has started (close-on-exec) or when the
+  // start has failed and its reason is in it.
+  int code = 0;
+  size_t got = 0;
+  while (got < sizeof code) {
+    const ssize_t n = ::read(report.read, reinterpret_cast<char*>(&code) + got, sizeof code - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ProcessOutcome sessionLeader;  // ended as soon as it has forked
+  WaitFor(first, sessionLeader);
+  if (got == sizeof code) return failed(code);
+  return true;
+}
+
 BackgroundProcess::~BackgroundProcess() {
   if (Running()) {
     Kill();

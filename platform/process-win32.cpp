@@ -48,6 +48,26 @@ std::wstring ShortName(const std::string& path) {
   return shortName.size() < MAX_PATH ? shortName : std::wstring();
 }
 
+// How the system is to find the program. It finds it from the command line
+// as a command typed at a prompt (a name without a folder in the running
+// program's folder, the current folder, the system's, then PATH; ".exe"
+// added). Neither that nor starting a program takes a path beyond MAX_PATH,
+// not even in the "\\?\" form, so a longer one is started from its short
+// (8.3) name where the volume keeps those, given as the application name.
+struct ProgramToStart {
+  explicit ProgramToStart(const std::string& program)
+      : application(win32::Wide(program)),
+        longPath(program.find_first_of("\\/") != std::string::npos && application.size() >= MAX_PATH) {
+    if (!longPath) return;
+    if (std::wstring shortName = ShortName(program); !shortName.empty()) application = std::move(shortName);
+  }
+  // CreateProcess's application name: null to take it from the command line.
+  const wchar_t* applicationName() const { return longPath ? application.c_str() : nullptr; }
+
+  std::wstring application;  // also the command line's first word
+  bool longPath;
+};
+
 // Starts the program; false with the system's reason in `outcome.error`. The
 // child inherits its three standard streams and nothing else: the handle
 // list names them alone, so a pipe or file this process has open elsewhere
@@ -85,28 +105,14 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   // inherited, with whatever else this process has made inheritable.
   const BOOL inherit = inherited.empty() ? FALSE : TRUE;
 
-  // The system finds the program from the command line as a command typed
-  // at a prompt (a name without a folder in the running program's folder,
-  // the current folder, the system's, then PATH; ".exe" added). Neither
-  // that nor starting a program takes a path beyond MAX_PATH, not even in
-  // the "\\?\" form, so a longer one is started from its short (8.3)
-  // name where the volume keeps those.
-  const bool hasFolder = program.find_first_of("\\/") != std::string::npos;
-  std::wstring application = win32::Wide(program);
-  const bool longPath = hasFolder && application.size() >= MAX_PATH;
-  if (longPath) {
-    if (std::wstring shortName = ShortName(program); !shortName.empty()) application = std::move(shortName);
-  }
-  const auto start = [&](const std::wstring& application, const std::wstring& name) {
-    std::wstring commandLine = win32::CommandLine(win32::Utf8(name), args);
-    return ::CreateProcessW(longPath ? application.c_str() : nullptr, commandLine.data(), nullptr, nullptr, inherit,
-                            EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
-                            launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
-                            launch.workDir.empty() ? nullptr : launch.workDir.c_str(), &startup.StartupInfo,
-                            &started);
-  };
+  const ProgramToStart name(program);
+  std::wstring commandLine = win32::CommandLine(win32::Utf8(name.application), args);
   // (Only one attempt: under Wine a failed start spoils the next one.)
-  const BOOL ok = start(application, application);
+  const BOOL ok = ::CreateProcessW(name.applicationName(), commandLine.data(), nullptr, nullptr, inherit,
+                                   EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
+                                   launch.environment ? const_cast<wchar_t*>(launch.environment->c_str()) : nullptr,
+                                   launch.workDir.empty() ? nullptr : launch.workDir.c_str(), &startup.StartupInfo,
+                                   &started);
   const DWORD code = ::GetLastError();
   ::DeleteProcThreadAttributeList(list);
   if (!ok) {
@@ -318,6 +324,36 @@ ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::
   std::vector<PipedStream> streams;
   streams.push_back({false, &output, limit, {}});
   return RunWithPipes(program, args, streams);
+}
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& args, std::string* error) {
+  const ProgramToStart name(program);
+  std::wstring commandLine = win32::CommandLine(win32::Utf8(name.application), args);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  // No console, no Ctrl+C of the caller's console, no handle of this process
+  // (its standard streams included: without STARTF_USESTDHANDLES a
+  // detached program gets none).
+  DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+  // A job this process runs in may be closed, and every process in it
+  // ended, when the caller is done; the program leaves it where the job
+  // allows that. Where it does not, it starts inside it all the same.
+  BOOL inJob = FALSE;
+  if (::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) && inJob) flags |= CREATE_BREAKAWAY_FROM_JOB;
+  PROCESS_INFORMATION started{};
+  BOOL ok = ::CreateProcessW(name.applicationName(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                             nullptr, &startup, &started);
+  if (!ok && (flags & CREATE_BREAKAWAY_FROM_JOB) && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    ok = ::CreateProcessW(name.applicationName(), commandLine.data(), nullptr, nullptr, FALSE,
+                          flags & ~CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup, &started);
+  }
+  if (!ok) {
+    if (error) *error = "cannot start '" + program + "' in the background: " + win32::SystemMessage(::GetLastError());
+    return false;
+  }
+  ::CloseHandle(started.hThread);
+  ::CloseHandle(started.hProcess);
+  return true;
 }
 
 BackgroundProcess::~BackgroundProcess() {

@@ -1,5 +1,5 @@
-// Starting another program and waiting for it, or letting it run in the
-// background while the caller watches it.
+// Starting another program and waiting for it, letting it run in the
+// background while the caller watches it, or leaving it to run on its own.
 #pragma once
 
 #include <cstddef>
@@ -70,6 +70,16 @@ std::string SiblingProgram(const std::string& name);
 // dropped, so the program never blocks on a full pipe).
 ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::string>& args, std::string& output,
                              size_t limit = 65536);
+
+// Starts `program` with `args` (as RunAndWait takes them) for work that is
+// to outlive this process, and returns at once: nobody waits for it, and it
+// belongs to no console, session, process group or job of this process, so
+// closing those does not end it. Its standard streams are the null device
+// and it inherits no other file, pipe or handle of this process: whoever
+// reads this process's output through pipes sees them end when this process
+// ends, not when the detached program does. False, with the reason in
+// `error`, when it could not be started.
+bool StartDetached(const std::string& program, const std::vector<std::string>& args, std::string* error = nullptr);
 
 // A program running in the background while the caller goes on, for callers
 // that watch it or end it while it works. A child still running when the

@@ -10,9 +10,11 @@
 
 #include "platform/alert.h"
 #include "platform/directory.h"
+#include "platform/durable_file.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/guid.h"
+#include "platform/process.h"
 #include "platform/program_path.h"
 
 #ifdef _WIN32
@@ -100,6 +102,21 @@ int RunTask(const std::vector<std::string>& a) {
   if (task == "alert" && a.size() == 5) {
     platform::ShowErrorAlert(a[3], a[4]);
     return 0;
+  }
+  if (task == "detach" && a.size() >= 4) {
+    std::string error;
+    if (!platform::StartDetached(Self(), ChildArguments(a[3], {a.begin() + 4, a.end()}), &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    std::printf("detached\n");
+    return 0;
+  }
+  if (task == "write-later" && a.size() >= 5) {
+    std::this_thread::sleep_for(std::chrono::seconds(std::atoi(a[3].c_str())));
+    std::string lines;
+    for (size_t i = 5; i < a.size(); ++i) lines += "[" + a[i] + "]\n";
+    return platform::ReplaceFileAtomically(a[4], lines) ? 0 : 1;
   }
   std::fprintf(stderr, "unknown child task '%s'\n", task.c_str());
   return 125;

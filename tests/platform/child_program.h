@@ -21,6 +21,11 @@ inline constexpr const char* kChildFlag = "--platform-test-child";
 //   crash-memory      writes through a null pointer
 //   crash-instruction runs an invalid instruction
 //   alert CAPTION MESSAGE  shows the error alert
+//   detach TASK ARG...  starts this program detached doing TASK with the
+//                     ARGs (platform::StartDetached), prints "detached" and
+//                     exits with 0 (1 and the reason when it cannot)
+//   write-later SECONDS FILE ARG...  waits SECONDS, then writes each ARG as
+//                     "[ARG]" on a line into FILE, all at once
 std::vector<std::string> ChildArguments(const std::string& task, const std::vector<std::string>& more = {});
 
 // This test program's own path, as the child's program name.
