@@ -17,12 +17,15 @@
 #include "platform/durable_file.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
+#include "platform/process.h"
+#include "platform/program_path.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <thread>
 
 #ifndef LVEMAILACCESS_VERSION
 #define LVEMAILACCESS_VERSION "0.0.0"
@@ -39,6 +42,17 @@ using exchange::kExitTemporary;
 using exchange::kExitUsage;
 
 constexpr const char kLockFileName[] = "LVEmailAccess.lock";
+// Whoever hands messages over, or writes the queue and the records kept of
+// the sending, holds the hand-over lock (a mailing for its run, the sender
+// in the background for each pass), so that no message goes out twice and
+// no run writes over another's records. The sender lock is held by the
+// sender in the background for its whole life, so that a second one leaves
+// the work to it.
+constexpr const char kHandOverLockFileName[] = "LVEmailAccess.sending.lock";
+constexpr const char kSenderLockFileName[] = "LVEmailAccess.sender.lock";
+// How long a mailing waits for the hand-over lock: a pass of the sender
+// hands over what the pace allows at once (unpaced, all that waits).
+constexpr std::chrono::seconds kHandOverWait(120);
 
 // The usage text around the commands' own lines (kCommands below).
 constexpr const char kUsageHead[] =
@@ -65,8 +79,9 @@ constexpr const char kUsageTail[] =
     "LVEMAILACCESS_IMAP_PASSWORD, the client secret from\n"
     "LVEMAILACCESS_OAUTH2_CLIENT_SECRET.\n"
     "Log: LVEmailAccess.log beside the program.\n"
-    "Exit status: 0 done, 64 bad arguments, 65 some recipients have no usable\n"
-    "address (the others were sent), 78 bad configuration or login, 75 temporary\n"
+    "Exit status: 0 done (the rest of a mailing left to the sender in the\n"
+    "background), 64 bad arguments, 65 some recipients have no usable address\n"
+    "(the others were sent), 78 bad configuration or login, 75 temporary\n"
     "failure (the next run completes it), 1 any other failure.\n";
 
 class UsageError : public std::runtime_error {
@@ -144,9 +159,23 @@ std::string DeliverySummary(const Config& config, const IMailSender& sender, int
   return line;
 }
 
-// Sends the queue (servers only), then the exchange file when one is given;
-// for an exchange file, tells `out` where its messages went.
-int Send(const Config& config, EventLog& log, const Operation* op, std::ostream& out) {
+// What one sending run met, beyond its counts.
+struct SendPass {
+  SendOutcome outcome;
+  size_t listed = 0;             // messages in the queue before it
+  size_t waiting = 0;            // messages in the queue after it
+  std::int64_t nextAllowed = 0;  // when the pace lets the next message go (unix seconds)
+};
+
+std::int64_t NowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Sends the queue (servers only), then the exchange file when one is given,
+// as far as the pace allows; for an exchange file, tells `out` where its
+// messages went. The caller holds the hand-over lock.
+SendPass SendOnce(const Config& config, EventLog& log, const Operation* op, std::ostream& out) {
   const Transport& transport = TransportOf(config);
   std::unique_ptr<IMailSender> sender = transport.openSender(config, log);
   std::optional<MaildirFolder> queue;
@@ -163,6 +192,7 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
   if (queue) run.KeepPace(window, pacePath);
   Ledger ledger(config.FileBesideProgram(kLedgerFileName), config.mailings.remindAfterDays);
   run.KeepLedger(ledger);
+  const size_t listed = queue ? queue->List().size() : 0;
   run.SendQueued();
   std::string what = "sending the queue";
   if (op) {
@@ -170,7 +200,9 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
     log.Info(what + ": sending " + op->exchangeFile + " with subject \"" + op->subject + "\"");
     run.SendExchangeFile(Mailbox{config.senderName, config.senderAddress}, op->exchangeFile, op->subject, op->number);
   }
-  const SendOutcome& outcome = run.outcome();
+  SendPass pass{run.outcome(), listed};
+  const SendOutcome& outcome = pass.outcome;
+  pass.nextAllowed = window.NextSendAllowed(NowSeconds());
   if (op && op->number == exchange::kSendGoalNotification &&
       outcome.sent + outcome.invalidRecipients + outcome.failed + outcome.queued > 1) {
     log.Info("operation 1 is meant for one recipient; all listed recipients were handled");
@@ -189,19 +221,196 @@ int Send(const Config& config, EventLog& log, const Operation* op, std::ostream&
       out << office << std::endl;
     }
   }
-  // With a queue, only refusals count as failed; without one, a failure
-  // that may pass by itself is a temporary one.
-  if (outcome.queued > 0) {
+  if (queue) pass.waiting = queue->List().size();
+  return pass;
+}
+
+// Takes the lock `name` beside the program, waiting up to `wait`.
+platform::FileLock::Result TakeLock(const Config& config, const char* name, std::chrono::milliseconds wait,
+                                    platform::FileLock& lock, std::string& why) {
+  return lock.Acquire(config.FileBesideProgram(name), wait, &why);
+}
+
+// Starts this program's --send-queued in the background, to send what
+// waits at the pace once this run has ended; true when it is on its way.
+bool StartSender(EventLog& log, size_t waiting) {
+  const std::string self = platform::RunningProgramPath();
+  std::string why = "the path of this program is not known";
+  if (!self.empty() && platform::StartDetached(self, {"--send-queued"}, &why)) {
+    log.Info("the sender is started in the background for the " + std::to_string(waiting) +
+             " message(s) waiting in the queue");
+    return true;
+  }
+  log.Warning("cannot start the sender in the background (" + why + "); the " + std::to_string(waiting) +
+              " message(s) in the queue wait for the next run");
+  return false;
+}
+
+// Operations 1 and 2: send what the pace allows now and leave the rest to a
+// sender in the background. Done (0) when every message was sent or waits
+// for that sender; 75 when the server cannot be reached at all (the
+// queue keeps them for a later run), or when messages wait with no sender
+// on its way.
+int SendMailing(const Config& config, EventLog& log, const Operation& op, std::ostream& out) {
+  platform::FileLock handOver;
+  std::string why;
+  switch (TakeLock(config, kHandOverLockFileName, kHandOverWait, handOver, why)) {
+    case platform::FileLock::Result::Acquired:
+      break;
+    case platform::FileLock::Result::Busy:
+      log.Error("another run has been sending for " + std::to_string(kHandOverWait.count()) + " s (" + why +
+                "); nothing of this mailing was sent or queued, send it again later");
+      return kExitTemporary;
+    case platform::FileLock::Result::Failed:
+      log.Error(why + "; nothing sent");
+      return kExitFailure;
+  }
+  const SendPass pass = SendOnce(config, log, &op, out);
+  const SendOutcome& outcome = pass.outcome;
+  handOver.Release();  // before the sender in the background asks for it
+  if (!TransportOf(config).queue) {
+    // Without a queue, a failure that may pass by itself is a temporary one.
+    if (outcome.failed > 0) return outcome.temporary ? kExitTemporary : kExitFailure;
+    return outcome.invalidRecipients > 0 ? kExitDataError : kExitDone;
+  }
+  // Messages the server put off one by one (after the retries) are for a
+  // later run, not for a sender at once; any other message that waits (held
+  // back by the pace or the server, or queued by another run) goes out with
+  // the sender.
+  const bool putOff = outcome.queued > 0 && outcome.heldBy == Holdback::None;
+  const bool senderOnItsWay = pass.waiting > 0 && !outcome.outOfReach && !putOff && StartSender(log, pass.waiting);
+  if (outcome.queued > 0 && !senderOnItsWay) {
     // Said on standard error too, so whoever started the run learns why.
-    log.Warning(std::to_string(outcome.queued) + " message(s) wait in the queue " + queue->path() +
+    log.Warning(std::to_string(outcome.queued) + " message(s) wait in the queue " + TransportOf(config).queue(config) +
                 (outcome.whyQueued.empty() ? "" : " (" + outcome.whyQueued + ")") + "; the next run sends them");
   }
   // A recipient without a usable address is bad data in the list, not a
   // failure of the sending; what waits in the queue matters more to report.
-  const bool refused = outcome.failed > 0 && (queue || !outcome.temporary);
-  if (refused) return kExitFailure;
-  if (outcome.failed > 0 || outcome.queued > 0) return kExitTemporary;
+  if (outcome.failed > 0) return kExitFailure;
+  if (outcome.outOfReach || (outcome.queued > 0 && !senderOnItsWay)) return kExitTemporary;
   return outcome.invalidRecipients > 0 ? kExitDataError : kExitDone;
+}
+
+// The longest a sender sleeps before it looks at the queue again, and the
+// longest it waits for the pace at all: a longer wait is left to the
+// schedule that starts a sender every 15 minutes.
+constexpr std::int64_t kLongestSleepSeconds = 30;
+constexpr std::int64_t kLongestWaitSeconds = 15 * 60;
+
+// When the sender tries again after a pass that left messages in the
+// queue, or 0 when nothing but time holds them back: when the pace allows
+// the next message (its window, its day cap, a provider's hold), and a
+// second from now at the soonest.
+std::int64_t NextTry(const SendPass& pass, std::int64_t now) {
+  return pass.outcome.heldBy == Holdback::None ? 0 : std::max(pass.nextAllowed, now + 1);
+}
+
+// Sleeps until `when` (unix seconds), or kLongestSleepSeconds at most.
+void SleepUntil(std::int64_t when) {
+  const auto until = std::chrono::system_clock::time_point(std::chrono::seconds(when));
+  const auto longest = std::chrono::system_clock::now() + std::chrono::seconds(kLongestSleepSeconds);
+  std::this_thread::sleep_until(std::min(until, longest));
+}
+
+// The exit status when a pass's outcome ends the sending (the server out of
+// reach, the account's quota used up), logged with what waits.
+std::optional<int> StoppedByServer(const SendPass& pass, EventLog& log) {
+  const std::string waiting = "the " + std::to_string(pass.waiting) + " message(s) in the queue wait";
+  if (pass.outcome.outOfReach) {
+    log.Warning("the server is out of reach; " + waiting + " for the next run");
+    return kExitTemporary;
+  }
+  if (pass.outcome.heldBy == Holdback::Quota) {
+    log.Warning("the account's sending quota is used up; " + waiting + " until it frees, after " +
+                LocalClockIn(pass.nextAllowed - NowSeconds()) + ", for a later run");
+    return kExitTemporary;
+  }
+  return std::nullopt;
+}
+
+// One pass of the sender in the background, under the hand-over lock, which
+// it waits for while a mailing holds it. Empty, with the reason logged,
+// when the lock cannot be had at all.
+std::optional<SendPass> PassInTurn(const Config& config, EventLog& log, std::ostream& out) {
+  platform::FileLock handOver;
+  std::string why;
+  for (;;) {
+    switch (TakeLock(config, kHandOverLockFileName, kHandOverWait, handOver, why)) {
+      case platform::FileLock::Result::Acquired:
+        return SendOnce(config, log, nullptr, out);
+      case platform::FileLock::Result::Busy:
+        break;
+      case platform::FileLock::Result::Failed:
+        log.Error(why);
+        return std::nullopt;
+    }
+  }
+}
+
+// --send-queued: sends what waits in the queue at the pace, sleeping while
+// the pace or the server's rate holds it back, until the queue is empty (0).
+// It ends early when the server cannot be reached (75), when the account's
+// quota is used up or the pace allows nothing for longer than
+// kLongestWaitSeconds (75: a later run sends the rest), or when what is
+// left cannot be sent now for another reason (75; 1 when a message was
+// refused). When another sender holds the lock it leaves the work to it (0).
+int SendQueuedAtPace(const Config& config, EventLog& log, std::ostream& out) {
+  if (!TransportOf(config).queue) {
+    log.Info("sending the queue: " + config.transport + " keeps no queue, nothing to send");
+    return kExitDone;
+  }
+  platform::FileLock lock;
+  std::string why;
+  switch (TakeLock(config, kSenderLockFileName, std::chrono::milliseconds(0), lock, why)) {
+    case platform::FileLock::Result::Acquired:
+      break;
+    case platform::FileLock::Result::Busy:
+      log.Info("another sender is at work (" + why + "); it sends the queue");
+      return kExitDone;
+    case platform::FileLock::Result::Failed:
+      log.Error(why);
+      return kExitFailure;
+  }
+  MaildirFolder queue(TransportOf(config).queue(config));
+  bool refused = false;
+  for (;;) {
+    const std::optional<SendPass> taken = PassInTurn(config, log, out);
+    if (!taken) return kExitFailure;
+    const SendPass& pass = *taken;
+    refused = refused || pass.outcome.failed > 0;
+    if (const std::optional<int> status = StoppedByServer(pass, log)) return *status;
+    if (pass.waiting == 0) {
+      // A mailing queued while this sender was finishing found it still at
+      // work and left its messages to it: one more look once the lock is
+      // given back, unless a new sender has taken the work over.
+      lock.Release();
+      if (queue.List().empty() || TakeLock(config, kSenderLockFileName, std::chrono::milliseconds(0), lock, why) !=
+                                      platform::FileLock::Result::Acquired) {
+        return refused ? kExitFailure : kExitDone;
+      }
+      continue;
+    }
+    const std::int64_t now = NowSeconds();
+    const std::int64_t next = NextTry(pass, now);
+    if (next == 0) {
+      // Nothing held back: messages queued meanwhile go next; what is left
+      // of the pass's own (a failure that may pass, a file that cannot be
+      // read) is for a later run.
+      if (pass.outcome.queued == 0 && (pass.outcome.sent + pass.outcome.answerLost > 0 || pass.waiting > pass.listed)) {
+        continue;
+      }
+      log.Warning(std::to_string(pass.waiting) + " message(s) are left in the queue for a later run");
+      return refused ? kExitFailure : kExitTemporary;
+    }
+    const std::string when = std::to_string(pass.waiting) +
+                             " message(s) wait in the queue; the next may go out at about " + LocalClockIn(next - now);
+    if (next - now > kLongestWaitSeconds) {
+      log.Info(when + ", when a later run sends it");
+      return kExitTemporary;
+    }
+    log.Info(when);
+    while (NowSeconds() < next && !queue.List().empty()) SleepUntil(next);
+  }
 }
 
 std::string Summary(const FetchOutcome& outcome) {
@@ -336,7 +545,7 @@ int RunAuthorize(const Setup& setup) {
 
 int RunAcknowledge(const Setup& setup) { return Acknowledge(*setup.config, *setup.log); }
 
-int RunSendQueued(const Setup& setup) { return Send(*setup.config, *setup.log, nullptr, setup.out); }
+int RunSendQueued(const Setup& setup) { return SendQueuedAtPace(*setup.config, *setup.log, setup.out); }
 
 int RunCheck(const Setup& setup) { return Check(*setup.config, *setup.log, setup.out); }
 
@@ -361,8 +570,8 @@ constexpr Command kCommands[] = {
      "  move the replies whose exchange file has been consumed to\n"
      "           the processed folder now (operation 4 does it when it starts)\n"},
     {"--send-queued", When::SignedIn, &RunSendQueued,
-     "  send the messages that could not be sent yet (operations\n"
-     "           1 and 2 do it first)\n"},
+     "  send the queue at the pace until it is empty, one sender\n"
+     "           at a time (operations 1, 2 and 4 start it in the background)\n"},
     {"--check", When::SignedIn, &RunCheck,
      "    check the configuration, log in to the servers and report;\n"
      "           sends nothing\n"},
@@ -393,12 +602,23 @@ const Command* CommandOf(const std::vector<std::string>& args) {
   return nullptr;
 }
 
+// Replies are fetched without sending inline, so the fetch stays quick;
+// what waits in the queue goes out with a sender in the background.
+void StartSenderWhenMessagesWait(const Config& config, EventLog& log) {
+  const Transport& transport = TransportOf(config);
+  if (!transport.queue) return;
+  MaildirFolder queue(transport.queue(config));
+  if (const size_t waiting = queue.List().size(); waiting > 0) StartSender(log, waiting);
+}
+
 // An operation (1, 2 or 4): sends, or fetches the replies.
 int RunOperation(const Operation& op, Config& config, EventLog& log, std::ostream& out) {
   if (op.flag == 1 && op.number != exchange::kFetchReplies) {
     log.Info("flag 1 (Outlook automation) is for reading replies; ignored");
   }
-  return op.number == exchange::kFetchReplies ? Fetch(config, log, op, out) : Send(config, log, &op, out);
+  if (op.number != exchange::kFetchReplies) return SendMailing(config, log, op, out);
+  StartSenderWhenMessagesWait(config, log);
+  return Fetch(config, log, op, out);
 }
 
 }  // namespace

@@ -139,6 +139,9 @@ TEST_F(OAuth2Test, AProviderOutOfReachEndsWith75AndTheNextRunCompletes) {
   m_servers->Command("token stop");
   Send(75);
   Fetch(75);
+  // The sender the fetch started for the queued message meets the same
+  // silence and ends.
+  ASSERT_TRUE(WaitUntilNoneRuns(std::chrono::seconds(30)));
   EXPECT_EQ(Queued(), 1u);
   EXPECT_FALSE(testing_support::Exists(Bin("in.tmp")));
   m_servers->Command("token start");

@@ -1,9 +1,11 @@
 #include "server_fixture.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
+#include <thread>
 
 #include "emailaccess/sent_register.h"
 
@@ -34,6 +36,11 @@ void ServerTest::Configure(const ClientOptions& options) {
   chmod(path.c_str(), 0600);
 }
 
+void ServerTest::SetPace(const std::string& pace) {
+  const std::string path = Bin("LVEmailAccess.conf");
+  testing_support::WriteFile(path, testing_support::ReadFile(path) + "\n[smtp]\npace = " + pace + "\n");
+}
+
 testing_support::RunResult ServerTest::Run(const std::vector<std::string>& args,
                                            const std::map<std::string, std::string>& env) {
   std::map<std::string, std::string> all = {{"TZ", "UTC"}};
@@ -61,6 +68,33 @@ size_t ServerTest::Queued() const {
   size_t n = 0;
   for (const char* sub : {"new", "cur"}) n += testing_support::ListFolder(Bin(std::string("Mail/Queue/") + sub)).size();
   return n;
+}
+
+std::vector<pid_t> ServerTest::RunningPrograms() const {
+  std::error_code failed;
+  const auto program = std::filesystem::canonical(Bin("LVEmailAccess"), failed);
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", failed)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code gone;  // a process that ended meanwhile
+    if (std::filesystem::read_symlink(entry.path() / "exe", gone) == program) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+bool ServerTest::WaitUntilNoneRuns(std::chrono::seconds limit) const {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!RunningPrograms().empty()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+void ServerTest::StopPrograms() const {
+  for (const pid_t pid : RunningPrograms()) kill(pid, SIGKILL);
+  WaitUntilNoneRuns(std::chrono::seconds(10));
 }
 
 std::string ReplyText(const std::string& from, const std::string& subject, const std::string& body) {

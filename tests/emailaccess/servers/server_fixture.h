@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace emailaccess_test {
@@ -24,6 +26,8 @@ class ServerTest : public ::testing::Test {
 
   // Writes LVEmailAccess.conf (readable by its owner only).
   void Configure(const ClientOptions& options = {});
+  // Adds `pace = <pace>` in [smtp] to LVEmailAccess.conf ("30 per 6").
+  void SetPace(const std::string& pace);
   testing_support::RunResult Run(const std::vector<std::string>& args,
                                  const std::map<std::string, std::string>& env = {});
   std::string Log() const { return testing_support::ReadFile(m_dir.file("bin/LVEmailAccess.log")); }
@@ -33,6 +37,17 @@ class ServerTest : public ::testing::Test {
                             const std::string& body = "Dear member,\r\n<answer1></answer1>\r\n");
   // Queued messages beside the program.
   size_t Queued() const;
+  // The process ids of this install's LVEmailAccess running now: once the
+  // test's own runs have ended, the senders in the background. (Asking for
+  // the sender lock instead could turn a starting sender away.)
+  std::vector<pid_t> RunningPrograms() const;
+  // Waits until none runs, looking every 100 ms; false after `limit`.
+  bool WaitUntilNoneRuns(std::chrono::seconds limit) const;
+  // Ends every LVEmailAccess of this install running now (a sender in the
+  // background waiting for the pace), as a kill would.
+  void StopPrograms() const;
+  // Ends those the test left running.
+  void TearDown() override { StopPrograms(); }
 
   testing_support::ScratchDir m_dir;
   std::unique_ptr<MailServers> m_servers;
