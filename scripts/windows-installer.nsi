@@ -471,12 +471,34 @@ Section "LvMAPI"
   ${If} $Mail != ""
     Call SetUpMail
   ${EndIf}
+  Call ScheduleSender
 SectionEnd
+
+; A large mailing goes out at the provider's pace with a sender that the
+; mailing starts in the background. The safety net behind it: every 15
+; minutes, for this account, a sender that sends what still waits in the
+; queue (after a restart of the computer, a sender that was ended, a server
+; that was out of reach); one already at work makes it end at once. A
+; system where the task cannot be made still gets its mail out with each
+; mailing and reply pass, so the installation goes on and says so.
+!define SENDER_TASK "LvMAPI send queued mail"
+
+Function ScheduleSender
+  nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /TN "${SENDER_TASK}" /TR "\"$INSTDIR\LVEmailAccess.exe\" --send-queued" /SC MINUTE /MO 15 /F'
+  Pop $0
+  ${If} $0 == 0
+    DetailPrint "Scheduled: LVEmailAccess --send-queued every 15 minutes (task $\"${SENDER_TASK}$\")"
+  ${Else}
+    DetailPrint "The task $\"${SENDER_TASK}$\" could not be scheduled (schtasks: $0); queued mail goes out with the next mailing or reply pass"
+  ${EndIf}
+FunctionEnd
 
 Section "Uninstall"
   ; Exactly the files installed; the folder itself goes only when nothing
   ; else (the database, the log, Mail\) is left in it.
   !include "${FILES_DIR}\uninstall-files.nsh"
+  nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Delete /TN "${SENDER_TASK}" /F'
+  Pop $0
   Delete "$INSTDIR\LVEmailAccess.check.txt"
   Delete "$INSTDIR\Uninstall LvMAPI.exe"
   RMDir "$INSTDIR"
