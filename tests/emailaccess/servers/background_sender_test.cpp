@@ -61,7 +61,10 @@ TEST_F(BackgroundSenderTest, ALargeMailingGoesOutByItselfAtThePaceAndNobodyGetsT
   EXPECT_TRUE(Holds(mailing.out, "sent through 127.0.0.1")) << mailing.out;
   EXPECT_TRUE(Holds(Log(), "the sender is started in the background for the 269 message(s)")) << Log();
 
-  // A second sender leaves the work to the one at work.
+  // A second sender, once the first is at work, leaves the work to it.
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return Holds(Log(), "the next may go out at about"); },
+                                         std::chrono::seconds(10)))
+      << Log();
   const auto second = Clock::now();
   const auto another = Run({"--send-queued"});
   EXPECT_LT(Clock::now() - second, std::chrono::seconds(5));
