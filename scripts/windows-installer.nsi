@@ -432,7 +432,7 @@ FunctionEnd
       ${EndIf}
       IntOp $8 $8 + 1
       ${If} $8 >= 20
-        MessageBox MB_ICONSTOP "${file} is in use by another program; nothing was installed. Close LvMAPI and the church application, then install again." /SD IDOK
+        MessageBox MB_ICONSTOP "${file} is in use by another program; nothing was installed. Close LvMAPI and the church application, then install again (LVEmailAccess.exe is also in use while a large mailing goes out by itself: install once it is out)." /SD IDOK
         SetErrorLevel 4
         Quit
       ${EndIf}
