@@ -171,7 +171,8 @@ TEST_F(WhoMayAnswer, TwentyThousandAnswersInOneReplyAreAllStored) {
     questions.push_back(id);
     answers.push_back({n, "answer number " + std::to_string(n) + " with some words typed around it"});
   }
-  const Offer offer{Kind::kSurveyReply, kMember, SurveyReplyBody(kSurvey, questions, answers), ReplyOutcome::kStored};
+  const Offer offer{Kind::kSurveyReply, kMember, SurveyReplyBody(kSurvey, questions, answers), ReplyOutcome::kStored,
+                    ""};
   ASSERT_GT(offer.body.size(), 2000000u);
   EXPECT_EQ(Process(offer), ReplyOutcome::kStored);
   EXPECT_EQ(Count("SurveyResponse"), static_cast<std::size_t>(kPairs));

@@ -39,13 +39,19 @@ TEST(DurableCopy, CopiesOnlyWhereNothingIsAndLeavesNothingElse) {
   for (const Case& c : cases) {
     ScratchFolder scratch;
     const std::string from = scratch.file("original.db"), to = scratch.file("copy.db");
-    if (c.source) ASSERT_TRUE(platform::WriteWholeFile(from, *c.source)) << c.what;
-    if (c.target) ASSERT_TRUE(platform::WriteWholeFile(to, *c.target)) << c.what;
+    if (c.source) {
+      ASSERT_TRUE(platform::WriteWholeFile(from, *c.source)) << c.what;
+    }
+    if (c.target) {
+      ASSERT_TRUE(platform::WriteWholeFile(to, *c.target)) << c.what;
+    }
     std::string error;
     EXPECT_EQ(platform::CopyFileDurably(from, to, &error), c.result) << c.what << ": " << error;
     std::string content;
     EXPECT_EQ(platform::ReadWholeFile(to, content), c.after.has_value()) << c.what;
-    if (c.after) EXPECT_EQ(content, *c.after) << c.what;
+    if (c.after) {
+      EXPECT_EQ(content, *c.after) << c.what;
+    }
     // Nothing but the two names: no part of a copy is left lying about.
     std::vector<platform::DirectoryEntry> entries;
     ASSERT_TRUE(platform::ListDirectory(scratch.path(), entries));

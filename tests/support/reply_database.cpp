@@ -39,8 +39,9 @@ void AddRepliedToRows(const std::string& path) {
   std::string sql;
   int n = 0;
   for (const char* member : kSurveyMembers) {
-    const std::string id = "'{9E000000-0000-4000-8000-1000000000" + std::string(++n < 10 ? "0" : "") +
-                           std::to_string(n) + "}'";
+    ++n;
+    const std::string id =
+        "'{9E000000-0000-4000-8000-1000000000" + std::string(n < 10 ? "0" : "") + std::to_string(n) + "}'";
     sql += "INSERT INTO Person (PersonID, Email) VALUES (" + id + ", '" + member + "');";
     sql += "INSERT INTO SurveyPersonXRef SELECT SurveyID, " + id + " FROM Survey;";
   }
