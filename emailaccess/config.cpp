@@ -114,6 +114,13 @@ void CheckGraph(Config& config, const Environment&, const Fail& fail) {
   std::set<std::string> folders = {"inbox"};
   for (const FolderInfo& info : kFolders) folders.insert(lower(graph.folders[info.folder]));
   if (folders.size() != kFolders.size() + 1) fail("[graph] the folders must differ from one another and from Inbox");
+  // Exchange Online takes 30 messages a minute from a mailbox, whichever road
+  // they come by: a mailing keeps to it unless the settings say otherwise.
+  if (!config.smtp.paceSet) {
+    std::string why;
+    ParsePace("microsoft365", config.smtp.pace, why);
+    if (config.smtp.dailyLimit >= 0) config.smtp.pace.perDay = config.smtp.dailyLimit;
+  }
   if (!config.oauth2.present) {
     fail("transport = graph signs in with OAuth 2.0: add an [oauth2] section (provider = microsoft, client_id =)");
   }
@@ -353,6 +360,7 @@ SettingTable SettingsOf(Config& config, const std::string& programDir, const Fai
        [&config, fail](const std::string&, const std::string& v) {
          std::string why;
          if (!ParsePace(v, config.smtp.pace, why)) fail(why);
+         config.smtp.paceSet = true;
        }},
       {"smtp.auth", make.Auth(config.smtp.oauth2)},
       {"imap.auth", make.Auth(config.imap.oauth2)},

@@ -60,7 +60,8 @@ struct ServerSettings {
 
 struct SmtpSettings : ServerSettings {
   std::string queue;  // Maildir of messages not sent yet (full path)
-  Pace pace;          // how fast the account may send; unpaced unless set
+  Pace pace;          // how fast the account may send; unpaced unless set (graph: Microsoft 365's)
+  bool paceSet = false;  // pace = is in the file
   int dailyLimit = -1;  // daily_limit: the day cap whatever the pace's preset says; -1 when not set
 };
 

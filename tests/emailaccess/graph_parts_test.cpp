@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,6 +30,21 @@ TEST(GraphSettings, TheMicrosoftSignInAsksForGraphsPermissions) {
             "https://graph.microsoft.com/Tasks.ReadWrite https://graph.microsoft.com/User.Read offline_access");
   EXPECT_TRUE(config.UsesOAuth2());
   EXPECT_EQ(config.graph.folders[emailaccess::Folder::NeedsReading], "Needs reading");
+}
+
+// Exchange Online's 30 a minute holds on this road too, unless the settings
+// pace the account themselves.
+TEST(GraphSettings, AMailingKeepsToMicrosoft365sPaceUnlessTheSettingsSayOtherwise) {
+  const std::pair<const char*, std::array<int, 2>> cases[] = {  // messages a minute, day cap
+      {"", {30, 10000}},
+      {"[smtp]\npace = unpaced\n", {0, 0}},
+      {"[smtp]\ndaily_limit = 500\n", {30, 500}},
+  };
+  for (const auto& [extra, expected] : cases) {
+    const auto config = ParseConfig(std::string(kGraph) + kSignIn + extra, "/opt/lv/", "x.conf",
+                                    [](const std::string&) { return std::optional<std::string>(); });
+    EXPECT_EQ((std::array<int, 2>{config.smtp.pace.messages, config.smtp.pace.perDay}), expected) << extra;
+  }
 }
 
 TEST(GraphSettings, MistakesAreRefused) {
