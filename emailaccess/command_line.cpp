@@ -150,11 +150,18 @@ ReplySource ReplySourceOf(const Config& config, bool outlookAsked) {
 // The line for the office's run log (LvMAPI copies it from standard output):
 // how many messages went where, and for local folders that nothing left the
 // computer.
-std::string DeliverySummary(const Config& config, const IMailSender& sender, int sent) {
-  std::string line = std::to_string(sent) + " " + sender.Route();
+std::string DeliverySummary(const Config& config, const IMailSender& sender, const SendOutcome& outcome) {
+  std::string line = std::to_string(outcome.sent) + " " + sender.Route();
   if (TransportOf(config).staysOnThisComputer) {
     line += config.source == kEmbeddedDefault ? ": no mail provider is set up, nothing has left this computer"
                                               : ": nothing has left this computer";
+  }
+  // Counted apart, never sent again: the office should not think them lost.
+  if (outcome.answerLost > 0) {
+    line += "; " + std::to_string(outcome.answerLost) +
+            (outcome.answerLost == 1 ? " more was" : " more were") +
+            " handed over but the server's answer was lost: probably delivered, not sent again (" + kLogFileName +
+            " names them)";
   }
   return line;
 }
@@ -213,7 +220,7 @@ SendPass SendOnce(const Config& config, EventLog& log, const Operation* op, std:
            (outcome.answerLost ? ", " + std::to_string(outcome.answerLost) + " handed over with the answer lost" : "") +
            (outcome.alreadyHave ? ", " + std::to_string(outcome.alreadyHave) + " already have it or have it coming" : ""));
   if (op) {
-    const std::string summary = DeliverySummary(config, *sender, outcome.sent);
+    const std::string summary = DeliverySummary(config, *sender, outcome);
     log.Info(summary);
     out << summary << std::endl;
     if (const std::string office = run.OfficeLine(config.smtp.host); !office.empty()) {
