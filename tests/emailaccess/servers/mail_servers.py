@@ -30,6 +30,9 @@ JSON line:
   smtp-provider NAME N    after N more deliveries, answer as provider NAME does
                           at its limit (PROVIDER_LIMITS); "smtp-provider off 0"
                           ends it
+  smtp-provider-window NAME N S  at most N deliveries in any S seconds; beyond
+                          that, answer as provider NAME does at its limit
+                          ("smtp-provider off 0" ends it too)
   smtp-cut-after-data N   after N more deliveries, the next message is taken
                           and the connection closed before the "250"
   deliver FOLDER FILE [seen]  a message into INBOX or a folder
@@ -52,6 +55,7 @@ import argparse
 import asyncio
 import base64
 import binascii
+import collections
 import ctypes
 import json
 import logging
@@ -317,13 +321,22 @@ class Submission:
         self.stop_after = None
         self.recipients = []
         self.provider = None      # (deliveries before the limit, PROVIDER_LIMITS entry)
+        self.window = None        # (N, S, PROVIDER_LIMITS entry, times of the deliveries in the window)
         self.cut_after_data = None
 
     def _limit(self, server, command):
         """The provider's answer to `command` once its limit is reached, or None."""
-        if self.provider is None or self.provider[0] > 0 or self.provider[1][0] != command:
+        if self.window is not None:
+            count, seconds, entry, times = self.window
+            while times and times[0] <= time.monotonic() - seconds:
+                times.popleft()
+            if entry[0] != command or len(times) < count:
+                return None
+            _, lines, close = entry
+        elif self.provider is None or self.provider[0] > 0 or self.provider[1][0] != command:
             return None
-        _, lines, close = self.provider[1]
+        else:
+            _, lines, close = self.provider[1]
         if close:
             asyncio.get_running_loop().call_soon(server.transport.close)
         return "\r\n".join(lines)
@@ -353,6 +366,8 @@ class Submission:
             return reply
         if self.provider is not None:
             self.provider = (self.provider[0] - 1, self.provider[1])
+        if self.window is not None:
+            self.window[3].append(time.monotonic())
         data = envelope.original_content or envelope.content
         self.maildir.deliver(b"Return-Path: <" + envelope.mail_from.encode() + b">\r\n" + data)
         self.delivered += 1
@@ -629,6 +644,10 @@ async def serve(args, folder, started, shutdown):
                 elif verb == "smtp-provider":
                     name, count = rest[0], rest[1].strip()
                     submission.provider = None if name == "off" else (int(count), PROVIDER_LIMITS[name])
+                    submission.window = None
+                elif verb == "smtp-provider-window":
+                    name, count, seconds = rest[0], *rest[1].split()
+                    submission.window = (int(count), float(seconds), PROVIDER_LIMITS[name], collections.deque())
                 elif verb == "smtp-cut-after-data":
                     submission.cut_after_data = int(rest[0])
                 elif verb == "token" and tokens:
