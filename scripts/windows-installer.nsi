@@ -359,7 +359,12 @@ Function WriteMailSettings
     ${AndIf} $Password != ""
       StrCpy $4 "password = $Password$\r$\n"
     ${EndIf}
-    FileWrite $9 "[smtp]$\r$\nurl = $2://$SmtpServer:$SmtpPort$\r$\nuser = $Account$\r$\nauth = $1$\r$\n$4"
+    ; A provider's published limits: a mailing keeps to them instead of
+    ; being throttled or stopped by the day's quota.
+    StrCpy $5 ""
+    ${IfThen} $Mail == "microsoft365-smtp+imap" ${|} StrCpy $5 "pace = microsoft365$\r$\n" ${|}
+    ${IfThen} $Mail == "google" ${|} StrCpy $5 "pace = google$\r$\n" ${|}
+    FileWrite $9 "[smtp]$\r$\nurl = $2://$SmtpServer:$SmtpPort$\r$\nuser = $Account$\r$\nauth = $1$\r$\n$4$5"
     FileWrite $9 "[imap]$\r$\nurl = $3://$ImapServer:$ImapPort/INBOX$\r$\nuser = $Account$\r$\nauth = $1$\r$\n$4"
     ${If} $Mail == "microsoft365-smtp+imap"
       FileWrite $9 "[oauth2]$\r$\nprovider = microsoft$\r$\nclient_id = $ClientId$\r$\n"

@@ -45,7 +45,7 @@ mail_cases=(
   "/MAIL=outlook|transport = outlook|Transport: outlook"
   "$ms|transport = graph|not signed in yet"
   "$ms /TENANT=church.example|tenant = church.example|not signed in yet"
-  "$ms_imap|client_id = 0f1e2d3c-aaaa-bbbb-cccc-123456789abc|SMTP smtp://smtp.office365.com:587: not signed in yet"
+  "$ms_imap|pace = microsoft365|SMTP smtp://smtp.office365.com:587: not signed in yet"
   "/MAIL=google /ACCOUNT=office@church.example /CLIENTID=1234-abc.apps.googleusercontent.com /CLIENTSECRET=GOCSPX-x|client_secret = GOCSPX-x|IMAP imaps://imap.gmail.com:993/INBOX: not signed in yet"
   "/MAIL=smtp+imap /ACCOUNT=office@church.example /SMTP=mail.church.example:465 /IMAP=mail.church.example:993|url = smtps://mail.church.example:465|has no password"
   "/MAIL=smtp+imap /ACCOUNT=office@church.example /PASSWORD=s3cret! /SMTP=127.0.0.1:1 /IMAP=127.0.0.1:2|password = s3cret!|password of office@church.example from the file"
