@@ -90,7 +90,10 @@ SlidingWindow::SlidingWindow(Pace pace, std::string_view history) : m_pace(std::
 
 std::int64_t SlidingWindow::FreeAfter(int count, std::int64_t seconds) const {
   if (count <= 0 || static_cast<int>(m_sent.size()) < count) return 0;
-  return m_sent[m_sent.size() - count] + seconds;
+  // Times are kept in whole seconds, the provider counts to the instant: a
+  // message noted at 10 may have gone at 10.9, so its slot frees a second
+  // later than the note says, never earlier.
+  return m_sent[m_sent.size() - count] + seconds + 1;
 }
 
 std::int64_t SlidingWindow::NextSendAllowed(std::int64_t now) const {

@@ -49,17 +49,18 @@ TEST(PaceTest, TheWindowAndTheDayCapCountWhatWentOutAndForeseeWhenTheRestIsOut) 
   const Pace both{2, 60, 3, ""};
   const Case cases[] = {
       {window, "", 1000, Holdback::None, 1000, 3, 1000},                    // an empty window takes three at once
-      {window, "", 1000, Holdback::None, 1000, 4, 1060},                    // the fourth waits for the first
-      {window, "950\n960\n970\n", 1000, Holdback::Window, 1010, 1, 1010},  // full: the oldest frees its place
-      {window, "900\n960\n970\n", 1000, Holdback::None, 1000, 3, 1030},    // the oldest aged out already
+      // A place frees a second after the window, since times are whole seconds.
+      {window, "", 1000, Holdback::None, 1000, 4, 1061},                    // the fourth waits for the first
+      {window, "950\n960\n970\n", 1000, Holdback::Window, 1011, 1, 1011},  // full: the oldest frees its place
+      {window, "900\n960\n970\n", 1000, Holdback::None, 1000, 3, 1031},    // the oldest aged out already
       {window, "not a time\n950\n", 1000, Holdback::None, 1000, 2, 1000},  // stray lines are left out
       // The day cap counts over a rolling 24 hours.
-      {daily, "100\n200\n", 1000, Holdback::DayCap, 100 + kDay, 1, 100 + kDay},
+      {daily, "100\n200\n", 1000, Holdback::DayCap, 101 + kDay, 1, 101 + kDay},
       {daily, "100\n200\n", 200 + kDay, Holdback::None, 200 + kDay, 2, 200 + kDay},
-      {daily, "", 1000, Holdback::None, 1000, 5, 1000 + 2 * kDay},
+      {daily, "", 1000, Holdback::None, 1000, 5, 1002 + 2 * kDay},
       // The later of the two limits holds it.
-      {both, "990\n995\n", 1000, Holdback::Window, 1050, 2, 1050 + kDay - 60},
-      {both, "10\n990\n995\n", 1000, Holdback::DayCap, 10 + kDay, 1, 10 + kDay},
+      {both, "990\n995\n", 1000, Holdback::Window, 1051, 2, 1051 + kDay - 60},
+      {both, "10\n990\n995\n", 1000, Holdback::DayCap, 11 + kDay, 1, 11 + kDay},
       {Pace{}, "1\n1\n1\n", 1, Holdback::None, 1, 5, 1},  // unpaced never holds back
   };
   for (const Case& c : cases) {
