@@ -68,14 +68,30 @@ class Servers:
         self.process.wait(timeout=30)
 
 
-def program_folder(build, servers, smtp_lines, prefix):
-    folder = tempfile.mkdtemp(prefix="lvm-episode-")
+def demo_install(build, prefix):
+    """A new temporary program folder: the two programs and the demo database."""
+    folder = tempfile.mkdtemp(prefix=prefix)
     for name in ("LvMAPI", "LVEmailAccess", "libTarnbase.so"):
         shutil.copy2(os.path.join(build, "bin", name), folder)
     db = sqlite3.connect(os.path.join(folder, "church.db"))
     for script in ("schema.sql", "demo.sql"):
         with open(os.path.join(SOURCE, "db", script)) as f:
             db.executescript(f.read())
+    db.commit()
+    db.close()
+    return folder
+
+
+def write_settings(folder, text):
+    path = os.path.join(folder, "LVEmailAccess.conf")
+    with open(path, "w") as f:
+        f.write(text)
+    os.chmod(path, 0o600)
+
+
+def program_folder(build, servers, smtp_lines, prefix):
+    folder = demo_install(build, "lvm-episode-")
+    db = sqlite3.connect(os.path.join(folder, "church.db"))
     db.execute("DELETE FROM SurveyPersonXRef WHERE SurveyID = ?", (SURVEY,))
     db.execute("DELETE FROM SurveyOtherEmail WHERE SurveyID = ?", (SURVEY,))
     for n in range(1, MEMBERS + 1):
@@ -92,10 +108,7 @@ def program_folder(build, servers, smtp_lines, prefix):
             "[tls]\nca_file = %s\n[network]\ntimeout_seconds = 10\n"
             % (info["smtp"], info["user"], info["password"], smtp_lines, info["imap"], info["user"],
                info["password"], info["cert"]))
-    path = os.path.join(folder, "LVEmailAccess.conf")
-    with open(path, "w") as f:
-        f.write(conf)
-    os.chmod(path, 0o600)
+    write_settings(folder, conf)
     return folder
 
 
