@@ -41,12 +41,14 @@ declare -A max_len=(
   [hand_back_reader]=4096
   [authentication_results]=4096
   [smtp_answer]=4096
+  [graph_answers]=16384
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(tag_extraction line_break_normaliser outgoing_exchange_reader
                                      incoming_exchange_reader message_text delivery_report html_text charset_conversion
                                      message_composer task_store_update imap_responses settings_reader
-                                     token_service_answer hand_back_reader authentication_results smtp_answer)
+                                     token_service_answer hand_back_reader authentication_results smtp_answer
+                                     graph_answers)
 
 findings="$build/fuzz/findings"
 mkdir -p "$findings"
