@@ -156,7 +156,7 @@ PY
 send_lvemailaccess() {  # send_lvemailaccess URL TLS USER -> seconds
   configure "$1" "$2" "$3"
   clear_delivered
-  rm -f "$work/bin/LVEmailAccess.log"
+  rm -f "$work/bin/LVEmailAccess.log" "$work/bin/LVEmailAccess.ledger"  # each timed run a new mailing
   local start end
   start=$(now)
   "$work/bin/LVEmailAccess" 2 "$work/out.tmp" "Corvane Survey - Spring Ministry Survey" 0 >/dev/null 2>&1
@@ -275,7 +275,7 @@ sink_source_run() {  # sink_source_run SESSIONS -> seconds
 }
 sink_lvemailaccess() {  # -> seconds; every message must have been accepted
   configure "smtp://127.0.0.1:$sink_port" no ""
-  rm -f "$work/bin/LVEmailAccess.log"
+  rm -f "$work/bin/LVEmailAccess.log" "$work/bin/LVEmailAccess.ledger"  # each timed run a new mailing
   local start end sent
   start=$(now)
   "$work/bin/LVEmailAccess" 2 "$work/out.tmp" "Corvane Survey - Spring Ministry Survey" 0 >/dev/null 2>&1

@@ -19,8 +19,8 @@ survey='{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}'
 strategy='{E2F3A4B5-7C8D-4E9F-A0B1-C2D3E4F5A6B7}'
 meal_goal='{F1000001-AAAA-4BBB-8CCC-DDDDEEEE0001}'
 
-# A clean start: database, mail folders, task store and logs.
-rm -rf "$bin/Mail" "$bin/Tasks" "$bin/demo.db" "$bin"/LVEmailAccess.{state,lock,log} "$bin/LV_DB_Log.txt"
+# A clean start: database, mail folders, task store, logs and what was mailed.
+rm -rf "$bin/Mail" "$bin/Tasks" "$bin/demo.db" "$bin"/LVEmailAccess.{state,lock,log,ledger,pace,sent} "$bin/LV_DB_Log.txt"
 sqlite3 "$bin/demo.db" < db/schema.sql
 sqlite3 "$bin/demo.db" < db/demo.sql
 mkdir -p "$bin/Tasks"

@@ -28,7 +28,7 @@ printf '[general]\ntransport = maildir\n' > "$bin/LVEmailAccess.conf"
 rows() { sqlite3 "$bin/demo.db" "SELECT COUNT(*) FROM SurveyResponse"; }
 # A fresh database, the survey sent and the replies waiting in the inbox.
 prepare() {
-  rm -rf "$bin/Mail" "$bin/demo.db" "$bin"/LVEmailAccess.{state,lock,log} "$bin"/*.tmp "$bin/LvMAPI.leftover"
+  rm -rf "$bin/Mail" "$bin/demo.db" "$bin"/LVEmailAccess.{state,lock,log,ledger,pace,sent} "$bin"/*.tmp "$bin/LvMAPI.leftover"
   sqlite3 "$bin/demo.db" < db/schema.sql
   sqlite3 "$bin/demo.db" < db/demo.sql
   "$run" "$bin/LvMAPI.exe" demo.db 2 "$survey" </dev/null >/dev/null || fail "command 2 ended with $?"
