@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -44,7 +45,12 @@ std::string CopyInstall(const std::string& folder) {
     if (!entry.is_regular_file()) continue;
     const std::string name = entry.path().filename().string();
     const std::string ext = entry.path().extension().string();
-    if (ext == ".db" || ext == ".log" || ext == ".txt" || ext == ".tmp" || ext == ".conf" || ext == ".state") continue;
+    // The programs and their libraries only: what a run of the demo or a
+    // check left beside them (databases, logs, the mail-access program's
+    // records of what it sent and holds) belongs to that run.
+    static const std::set<std::string> kRunFiles = {".db",     ".log",  ".txt",  ".tmp",  ".conf",  ".state",
+                                                    ".ledger", ".pace", ".sent", ".lock", ".token", ".leftover"};
+    if (kRunFiles.count(ext)) continue;
     fs::copy_file(entry.path(), fs::path(folder) / name, fs::copy_options::overwrite_existing);
   }
   // Where the system can automate Outlook, the mail-access program without
