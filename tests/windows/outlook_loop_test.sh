@@ -99,7 +99,7 @@ echo "Outlook loop under Wine: the goal's task in the double updated and saved, 
 # and a second command 4 files the consumed replies in "Processed".
 survey='{6F1C2A40-3B5D-4C8E-9A71-2D4E5F60A1B2}'
 sqlite3 "$bin/demo.db" "DELETE FROM StrategyGoalStatusResponse; DELETE FROM StrategyGoalStatusReply;" 2>/dev/null || true
-rm -rf "$bin/Mail" "$bin"/LVEmailAccess.*state
+rm -rf "$bin/Mail" "$bin"/LVEmailAccess.*state "$bin"/LVEmailAccess.{ledger,pace,sent}
 printf '[general]\ntransport = outlook\n' > "$bin/LVEmailAccess.conf"
 python3 -c 'import json, sys; json.dump({"tasks": [{"body": sys.argv[2], "percent": 0}]}, open(sys.argv[1], "w"))' \
   "$out/outlook.json" "$task"
