@@ -114,13 +114,6 @@ void CheckGraph(Config& config, const Environment&, const Fail& fail) {
   std::set<std::string> folders = {"inbox"};
   for (const FolderInfo& info : kFolders) folders.insert(lower(graph.folders[info.folder]));
   if (folders.size() != kFolders.size() + 1) fail("[graph] the folders must differ from one another and from Inbox");
-  // Exchange Online takes 30 messages a minute from a mailbox, whichever road
-  // they come by: a mailing keeps to it unless the settings say otherwise.
-  if (!config.smtp.paceSet) {
-    std::string why;
-    ParsePace("microsoft365", config.smtp.pace, why);
-    if (config.smtp.dailyLimit >= 0) config.smtp.pace.perDay = config.smtp.dailyLimit;
-  }
   if (!config.oauth2.present) {
     fail("transport = graph signs in with OAuth 2.0: add an [oauth2] section (provider = microsoft, client_id =)");
   }
@@ -460,6 +453,13 @@ Config ParseConfig(std::string_view text, const std::string& programDir, const s
   };
   ReadSettingLines(text, SettingsOf(config, programDir, fail), config, lineNumber, fail);
   lineNumber = 0;
+  // Exchange Online takes 30 messages a minute from a mailbox, whichever road
+  // they come by: a mailing through Graph keeps to it unless the settings
+  // say otherwise.
+  if (config.transport == kTransportGraph && !config.smtp.paceSet) {
+    std::string why;
+    ParsePace("microsoft365", config.smtp.pace, why);
+  }
   // Said after the pace or before it, the account's own day cap wins over its preset's.
   if (config.smtp.dailyLimit >= 0) config.smtp.pace.perDay = config.smtp.dailyLimit;
   if (const auto complete = TransportSettingsOf(config.transport)->complete) complete(config, environment, fail);
