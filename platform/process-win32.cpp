@@ -35,17 +35,16 @@ HANDLE InheritableCopy(HANDLE handle) {
   return copy;
 }
 
-// The short (8.3) name of an existing file, without the "\\?\" it was
-// asked with; empty where the volume keeps no short names.
+// The short (8.3) name of an existing file in the "\\?\" form it was asked
+// with; empty where the volume keeps no short names or the short name too is
+// beyond MAX_PATH.
 std::wstring ShortName(const std::string& path) {
   const std::wstring full = win32::FilePath(path);
   std::wstring shortName(32768, L'\0');
   const DWORD n = ::GetShortPathNameW(full.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
   if (n == 0 || n >= shortName.size()) return std::wstring();
   shortName.resize(n);
-  if (shortName.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + shortName.substr(8);
-  if (shortName.rfind(L"\\\\?\\", 0) == 0) shortName.erase(0, 4);
-  return shortName.size() < MAX_PATH ? shortName : std::wstring();
+  return win32::WithoutLongPathPrefix(shortName).size() < MAX_PATH ? shortName : std::wstring();
 }
 
 // How the system is to find the program. It finds it from the command line
@@ -54,17 +53,26 @@ std::wstring ShortName(const std::string& path) {
 // added). Neither that nor starting a program takes a path beyond MAX_PATH,
 // not even in the "\\?\" form, so a longer one is started from its short
 // (8.3) name where the volume keeps those, given as the application name.
+// That name keeps the "\\?\" form: a system that turns the application
+// name back into its long form for the new process (Wine does, into a
+// MAX_PATH buffer it then uses unfilled) takes a name in that form as it
+// is. The command line's first word is the short name as a person writes it.
 struct ProgramToStart {
   explicit ProgramToStart(const std::string& program)
       : application(win32::Wide(program)),
+        commandName(application),
         longPath(program.find_first_of("\\/") != std::string::npos && application.size() >= MAX_PATH) {
     if (!longPath) return;
-    if (std::wstring shortName = ShortName(program); !shortName.empty()) application = std::move(shortName);
+    if (std::wstring shortName = ShortName(program); !shortName.empty()) {
+      application = std::move(shortName);
+      commandName = win32::WithoutLongPathPrefix(application);
+    }
   }
   // CreateProcess's application name: null to take it from the command line.
   const wchar_t* applicationName() const { return longPath ? application.c_str() : nullptr; }
 
-  std::wstring application;  // also the command line's first word
+  std::wstring application;
+  std::wstring commandName;  // the command line's first word
   bool longPath;
 };
 
@@ -106,7 +114,7 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   const BOOL inherit = inherited.empty() ? FALSE : TRUE;
 
   const ProgramToStart name(program);
-  std::wstring commandLine = win32::CommandLine(win32::Utf8(name.application), args);
+  std::wstring commandLine = win32::CommandLine(win32::Utf8(name.commandName), args);
   // (Only one attempt: under Wine a failed start spoils the next one.)
   const BOOL ok = ::CreateProcessW(name.applicationName(), commandLine.data(), nullptr, nullptr, inherit,
                                    EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
@@ -328,7 +336,7 @@ ProcessOutcome RunAndCapture(const std::string& program, const std::vector<std::
 
 bool StartDetached(const std::string& program, const std::vector<std::string>& args, std::string* error) {
   const ProgramToStart name(program);
-  std::wstring commandLine = win32::CommandLine(win32::Utf8(name.application), args);
+  std::wstring commandLine = win32::CommandLine(win32::Utf8(name.commandName), args);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   // No console, no Ctrl+C of the caller's console, no handle of this process

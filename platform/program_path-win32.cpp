@@ -114,6 +114,20 @@ bool IsProgramPart(const std::string& name) {
   return _stricmp(ext.c_str(), ".exe") == 0 || _stricmp(ext.c_str(), ".dll") == 0;
 }
 
+// A program started by its short (8.3) name, as one in a folder beyond
+// MAX_PATH is, knows itself by that name, perhaps in the "\\?\" form. The
+// office reads the folder names it was installed under, and the protected
+// folders are recognised by those names only.
+std::wstring LongForm(const std::wstring& path) {
+  const std::wstring plain = win32::WithoutLongPathPrefix(path);
+  if (plain.size() >= MAX_PATH) return plain;
+  std::wstring longName(32768, L'\0');
+  const DWORD n = ::GetLongPathNameW(plain.c_str(), longName.data(), static_cast<DWORD>(longName.size()));
+  if (n == 0 || n >= longName.size()) return plain;
+  longName.resize(n);
+  return win32::WithoutLongPathPrefix(longName);
+}
+
 }  // namespace
 
 std::string RunningProgramPath() {
@@ -124,7 +138,7 @@ std::string RunningProgramPath() {
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return std::string();
-    if (n < buffer.size()) return win32::Utf8(std::wstring_view(buffer.data(), n));
+    if (n < buffer.size()) return win32::Utf8(LongForm(std::wstring(buffer.data(), n)));
     if (buffer.size() >= 32768) return std::string();  // no path is longer
     buffer.resize(buffer.size() * 2);
   }

@@ -119,6 +119,14 @@ inline std::wstring FilePath(std::string_view path) {
   return wide;
 }
 
+// The path a person reads for one in the "\\?\" form: "\\?\C:\x" is
+// "C:\x", "\\?\UNC\server\share" is "\\server\share".
+inline std::wstring WithoutLongPathPrefix(std::wstring path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0) path.erase(0, 4);
+  return path;
+}
+
 // Writes all of `data`, in pieces a single call can take. False at the first
 // failing write (GetLastError tells why) or when a write takes nothing.
 inline bool WriteAll(HANDLE file, std::string_view data) {

@@ -36,4 +36,10 @@ if grep -a 'Z:\\' "$deep/bin/LvMAPI.log" "$deep/bin/LVEmailAccess.log" | grep -q
   grep -a 'Z:\\' "$deep/bin/LvMAPI.log" "$deep/bin/LVEmailAccess.log" | grep '\\[^ ]*/' | head -3 >&2
   fail "a path mixes separators"
 fi
+# The mail-access program was started by its short (8.3) name; it still
+# names its folder as the office knows it.
+if grep -aE '\\[A-Z0-9_]{1,5}~+[A-Z0-9]{3}(\.[A-Z0-9]{1,3})?\\' "$deep/bin/LvMAPI.log" "$deep/bin/LVEmailAccess.log" | grep -q .; then
+  grep -aE '\\[A-Z0-9_]{1,5}~+[A-Z0-9]{3}' "$deep/bin/LVEmailAccess.log" | head -2 >&2
+  fail "a log names a folder by its short name"
+fi
 echo "long path: program path of $length characters, $rows answers and $goals goal status rows stored"
