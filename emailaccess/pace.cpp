@@ -123,8 +123,9 @@ void SlidingWindow::HoldForQuota(std::int64_t now) {
   Hold(oldest == m_sent.end() ? now + kDay : *oldest + kDay, Holdback::Quota);
 }
 
-void SlidingWindow::HoldForThrottling(std::int64_t now) {
-  Hold(now + (m_pace.paced() ? m_pace.seconds : kThrottleWithoutWindow), Holdback::Throttled);
+void SlidingWindow::HoldForThrottling(std::int64_t now, int askedSeconds) {
+  const std::int64_t window = m_pace.paced() ? m_pace.seconds : kThrottleWithoutWindow;
+  Hold(now + std::max<std::int64_t>(window, askedSeconds), Holdback::Throttled);
 }
 
 std::int64_t SlidingWindow::AllGoneBy(std::int64_t now, int count) const {

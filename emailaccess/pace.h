@@ -74,8 +74,9 @@ class SlidingWindow {
   // rolling day), or for 24 hours when none is known.
   void HoldForQuota(std::int64_t now);
   // The provider asked to slow down: held for the pace's window, or a
-  // minute without one.
-  void HoldForThrottling(std::int64_t now);
+  // minute without one, or for the seconds it asked to wait when longer
+  // (`askedSeconds`, -1 when it named none).
+  void HoldForThrottling(std::int64_t now, int askedSeconds = -1);
   // When `count` more messages can all have gone out, sent as fast as the
   // pace allows from `now` on.
   std::int64_t AllGoneBy(std::int64_t now, int count) const;

@@ -129,7 +129,7 @@ SendRun::Delivery SendRun::Deliver(const std::string& who, const std::string& ad
     if (m_window) {
       const std::int64_t now = Now();
       if (quota) m_window->HoldForQuota(now);
-      else m_window->HoldForThrottling(now);
+      else m_window->HoldForThrottling(now, e.askedSeconds());
       until = "; sending is held until " + LocalClockIn(m_window->NextSendAllowed(now) - now);
     }
     // Said once; every message kept back after it names the reason briefly.

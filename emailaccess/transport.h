@@ -58,18 +58,24 @@ class AnswerLost : public TransportError {
 // (Throttled) or the account's quota (QuotaUsedUp). It is not out of reach,
 // and no further message can pass now; `brief` is the reason in a few words
 // for each message kept back, what() the whole story, the server's answer
-// with every line of it.
+// with every line of it; `askedSeconds` the wait the server named (an HTTP
+// Retry-After), -1 when it named none.
 class SendingHeld : public TransportError {
  public:
   enum class Why { Throttled, QuotaUsedUp };
-  SendingHeld(const std::string& what, Why why, std::string brief)
-      : TransportError(what, true, FailureScope::Connection), m_why(why), m_brief(std::move(brief)) {}
+  SendingHeld(const std::string& what, Why why, std::string brief, int askedSeconds = -1)
+      : TransportError(what, true, FailureScope::Connection),
+        m_why(why),
+        m_brief(std::move(brief)),
+        m_askedSeconds(askedSeconds) {}
   Why why() const { return m_why; }
   const std::string& brief() const { return m_brief; }
+  int askedSeconds() const { return m_askedSeconds; }
 
  private:
   Why m_why;
   std::string m_brief;
+  int m_askedSeconds;
 };
 
 // One line of the --check report.

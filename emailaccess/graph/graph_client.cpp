@@ -116,7 +116,7 @@ GraphResponse GraphClient::Call(const std::string& action, const GraphRequest& r
       const std::string wait = seconds >= 0 ? "; it asks to wait " + std::to_string(seconds) + " s" : "";
       if (kind == Kind::HandOver && status == 429) {
         throw SendingHeld(what + ": Microsoft Graph throttles the sending (" + said + wait + ")",
-                          SendingHeld::Why::Throttled, "Microsoft Graph asks to send more slowly");
+                          SendingHeld::Why::Throttled, "Microsoft Graph asks to send more slowly", seconds);
       }
       if (last || seconds > kLongestServerWait) {
         throw TransportError(what + " failed for now (" + said + wait + "); the next run goes on", true,

@@ -15,7 +15,8 @@
 //    Retry-After (up to kLongestServerWait; a longer one is not waited for)
 //    or the retry rule's own (retry.h), then a temporary TransportError of
 //    the connection (exit 75: the next run completes it); a sending that
-//    Graph throttles is SendingHeld at once, so the rest waits in the queue;
+//    Graph throttles is SendingHeld at once, so the rest waits in the queue
+//    for the pace's window or the Retry-After, whichever is longer;
 //  * a connection that fails is tried again by the retry rule, except for a
 //    hand-over (a message sent) whose body went out whole: its answer is
 //    lost, and it is AnswerLost, never sent again;

@@ -79,6 +79,7 @@ TEST(PaceTest, AProvidersHoldLastsItsTimeAndOutlivesTheRun) {
     const char* history;
     bool quota;
     long long now, until;
+    int asked = -1;  // the seconds a throttling answer asked to wait
   };
   const Case cases[] = {
       // Until the oldest message of the last 24 hours turns 24 hours old.
@@ -86,12 +87,14 @@ TEST(PaceTest, AProvidersHoldLastsItsTimeAndOutlivesTheRun) {
       {Pace{}, "50\n", true, 50 + kDay, 50 + 2 * kDay},  // none known in the last 24 hours
       {Pace{30, 6, 0, ""}, "", false, 7000, 7006},       // asked to slow down: the window
       {Pace{}, "", false, 7000, 7060},                   // ... or a minute without one
+      {Pace{30, 60, 0, ""}, "", false, 7000, 7120, 120},  // ... or the longer wait it asked for
+      {Pace{30, 60, 0, ""}, "", false, 7000, 7060, 5},    // ... never a shorter one
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.history);
     SlidingWindow window(c.pace, c.history);
     if (c.quota) window.HoldForQuota(c.now);
-    else window.HoldForThrottling(c.now);
+    else window.HoldForThrottling(c.now, c.asked);
     const SlidingWindow later(c.pace, window.Save());  // the next run reads it back
     EXPECT_EQ(later.HeldBy(c.until - 1), c.quota ? Holdback::Quota : Holdback::Throttled);
     EXPECT_EQ(later.NextSendAllowed(c.now), c.until);

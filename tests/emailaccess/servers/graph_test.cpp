@@ -8,6 +8,7 @@
 #include "emailaccess/graph/graph_store.h"
 #include "emailaccess/intake.h"
 #include "emailaccess/offer_state.h"
+#include "emailaccess/pace.h"
 #include "emailaccess/sent_register.h"
 #include "emailaccess/signin/oauth2.h"
 
@@ -15,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <map>
 #include <set>
 #include <sstream>
@@ -184,6 +186,7 @@ struct Refusal {
   int exitCode;
   const char* told;    // in the log
   size_t delivered;    // sent: copies delivered; fetched: replies offered
+  int heldFor = 0;     // sent: the least seconds the rest is held for
 };
 
 void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
@@ -199,6 +202,11 @@ TEST_P(GraphRefusalTest, IsToldAndNothingIsDoubled) {
                              : Run({"4", Bin("in1.tmp"), "Corvane Survey", "0"});
   EXPECT_EQ(run.exitCode, r.exitCode) << run.err << Log();
   EXPECT_TRUE(Holds(Log(), r.told)) << r.told << "\n" << Log();
+  if (r.heldFor > 0) {
+    const std::int64_t now = std::time(nullptr);
+    const auto held = emailaccess::LoadWindow(emailaccess::Pace{}, Bin("LVEmailAccess.pace")).NextSendAllowed(now);
+    EXPECT_GE(held, now + r.heldFor - 5) << ReadFile(Bin("LVEmailAccess.pace"));
+  }
   if (!r.sending) {
     EXPECT_EQ(testing_support::Exists(Bin("in1.tmp")) ? Offered("in1.tmp") : 0u, r.delivered);
     return;
@@ -230,7 +238,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"RefusedTokenIsRenewedOnce", "search 401", false, 0, "running it once more", 1},
         Refusal{"RefusedAgainMeansSignInAgain", "any 401 count=2", false, 78, "sign in again (LVEmailAccess --authorize)", 0},
         Refusal{"MissingPermissionIsNamed", "send 403", true, 78, "lacks the permission Mail.Send", 0},
-        Refusal{"ThrottledSendingQueuesTheRest", "send 429 after=1", true, 0, "throttles the sending", 1},
+        Refusal{"ThrottledSendingQueuesTheRest", "send 429 after=1", true, 0, "throttles the sending", 1, 60},
+        Refusal{"ThrottledSendingWaitsTheLongerRetryAfter", "send 429 after=1 retry-after=300", true, 0,
+                "it asks to wait 300 s", 1, 300},
         Refusal{"LostAnswerIsNotSentAgain", "send cut", true, 0, "handed over, answer lost: a@example.org", 3}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; });
 
