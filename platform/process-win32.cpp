@@ -39,11 +39,7 @@ HANDLE InheritableCopy(HANDLE handle) {
 // with; empty where the volume keeps no short names or the short name too is
 // beyond MAX_PATH.
 std::wstring ShortName(const std::string& path) {
-  const std::wstring full = win32::FilePath(path);
-  std::wstring shortName(32768, L'\0');
-  const DWORD n = ::GetShortPathNameW(full.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
-  if (n == 0 || n >= shortName.size()) return std::wstring();
-  shortName.resize(n);
+  std::wstring shortName = win32::ConvertedPath(::GetShortPathNameW, win32::FilePath(path));
   return win32::WithoutLongPathPrefix(shortName).size() < MAX_PATH ? shortName : std::wstring();
 }
 

@@ -121,11 +121,8 @@ bool IsProgramPart(const std::string& name) {
 std::wstring LongForm(const std::wstring& path) {
   const std::wstring plain = win32::WithoutLongPathPrefix(path);
   if (plain.size() >= MAX_PATH) return plain;
-  std::wstring longName(32768, L'\0');
-  const DWORD n = ::GetLongPathNameW(plain.c_str(), longName.data(), static_cast<DWORD>(longName.size()));
-  if (n == 0 || n >= longName.size()) return plain;
-  longName.resize(n);
-  return win32::WithoutLongPathPrefix(longName);
+  const std::wstring longName = win32::ConvertedPath(::GetLongPathNameW, plain);
+  return longName.empty() ? plain : win32::WithoutLongPathPrefix(longName);
 }
 
 }  // namespace

@@ -119,6 +119,17 @@ inline std::wstring FilePath(std::string_view path) {
   return wide;
 }
 
+// What a call that turns one path into another (GetShortPathNameW,
+// GetLongPathNameW) answers for `path`, given room for the longest path;
+// empty when it fails.
+inline std::wstring ConvertedPath(DWORD(WINAPI* convert)(LPCWSTR, LPWSTR, DWORD), const std::wstring& path) {
+  std::wstring converted(32768, L'\0');
+  const DWORD n = convert(path.c_str(), converted.data(), static_cast<DWORD>(converted.size()));
+  if (n == 0 || n >= converted.size()) return std::wstring();
+  converted.resize(n);
+  return converted;
+}
+
 // The path a person reads for one in the "\\?\" form: "\\?\C:\x" is
 // "C:\x", "\\?\UNC\server\share" is "\\server\share".
 inline std::wstring WithoutLongPathPrefix(std::wstring path) {
